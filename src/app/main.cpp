@@ -1,0 +1,149 @@
+// Entry of every run: interactive, automatic ("--auto"), plug-in and batch.
+
+#include "app/appIdentity.h"
+#include "app/commandLineOptions.h"
+#include "app/debugLog.h"
+#include "app/programOptionsSettings.h"
+#include "ui/framePlacement.h"
+#include "ui/mainWindow.h"
+#include "ui/myCustomStyle.h"
+#include "ui/styledMainWindow.h"
+#include "ui/styledMessageBox.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QScreen>
+#include <QThread>
+#include <QThreadPool>
+#include <QTimer>
+#include <QTranslator>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace {
+
+QStringList rawArguments(int argc, char** argv) {
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    return args;
+}
+
+QScreen* savedScreen(int index) {
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    return (index >= 0 && index < screens.size()) ? screens[index] : QGuiApplication::primaryScreen();
+}
+
+void placeFrame(styledMainWindow& frame, const QRect& saved, bool maximized, int screenIndex) {
+    QScreen* screen = savedScreen(screenIndex);
+    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 800, 600);
+    const QRect full = screen ? screen->geometry() : available;
+    const halvora::framePlacement p = halvora::placeFrame(saved, maximized, available, full);
+    if (p.maximized) {
+        frame.setGeometry(p.restore);
+        frame.showMaximized();
+        return;
+    }
+    const QRect& i = p.intersection;
+    debugLog("x1=%d, y1=%d, x2=%d, y2=%d; w=%d, h=%d\n", i.left(), i.top(), i.right() + 1, i.bottom() + 1,
+             i.right() + 1 - i.left(), i.bottom() + 1 - i.top());
+    frame.setGeometry(p.frame);
+    frame.show();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // --help and --version answer without a window, a display or a session directory.
+    const QStringList arguments = rawArguments(argc, argv);
+    const commandLineOptions early = commandLineOptions::parse(arguments);
+    if (early.showHelp) {
+        std::fputs(commandLineOptions::usageText().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (early.showVersion) {
+        std::printf("%s %s\n", halvora::kApplicationName, halvora::kApplicationVersion);
+        return 0;
+    }
+    // An unattended run on a machine without a display uses the offscreen platform.
+    if (early.autoProcess && qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QApplication app(argc, argv);
+    QApplication::setStyle(new myCustomStyle);
+    QCoreApplication::setOrganizationName(halvora::kOrganizationName);
+    QCoreApplication::setApplicationName(halvora::kApplicationName);
+    QCoreApplication::setApplicationVersion(halvora::kApplicationVersion);
+
+    QRect savedGeometry;
+    bool savedMaximized = true;
+    int savedScreenIndex = -1;
+    {
+        auto settings = halvora::openSettings();
+        savedGeometry = settings->value("WindowGeometry", QRect(0, 0, 800, 600)).toRect();
+        savedMaximized = settings->value("WindowMaximized", true).toBool();
+        bool ok = false;
+        savedScreenIndex = settings->value("Screen", -1).toInt(&ok);
+        if (!ok)
+            savedScreenIndex = -1;
+        if (!savedGeometry.isValid())
+            savedGeometry = QRect(0, 0, 800, 600);
+    }
+
+    programOptionsSettings& options = programOptionsSettings::instance();
+
+    QTranslator translator;
+    if (options.language != "en" &&
+        !translator.load(QCoreApplication::applicationDirPath() + "/lang_" + options.language + ".qm"))
+        std::printf("TODO: lang file not found!\n");
+    QCoreApplication::installTranslator(&translator);
+
+    QFile css(":/resources/style1.css");
+    if (css.open(QIODevice::ReadOnly))
+        app.setStyleSheet(QString::fromLatin1(css.readAll()));
+
+    std::srand(unsigned(std::time(nullptr)));
+
+    commandLineOptions& cmd = commandLineOptions::current();
+    cmd = commandLineOptions::parse(QCoreApplication::arguments());
+    const bool unattended = cmd.autoProcess;
+    styledMessageBox::setUnattended(unattended);
+    if (!unattended)
+        halvora::setDebugLogQuestion([](const QString& text) { return styledMessageBox::question(nullptr, text); });
+
+    styledMainWindow frame;
+    auto* main = new mainWindow(&frame);
+    frame.setMainWindow(main);
+    frame.setTitleFileName(QString());
+    frame.setMinimumSize(900, 570);
+
+    placeFrame(frame, savedGeometry, savedMaximized, savedScreenIndex);
+    cmd.logParameters(QCoreApplication::arguments());
+
+    if (main->startupError()) {
+        styledMessageBox::show(&frame, styledMessageBox::error, QObject::tr("Error on startup. Please contact support."));
+        return -1;
+    }
+
+    QThreadPool* pool = QThreadPool::globalInstance();
+    pool->setMaxThreadCount(QThread::idealThreadCount() + 8);
+    debugLog("maxThreadCount=%d\n", pool->maxThreadCount());
+
+    // The splash screen's fade-out ends in splashFinished(); without a splash it runs as soon as the loop starts.
+    QTimer::singleShot(0, main, &mainWindow::splashFinished);
+
+    int ret = app.exec();
+    if (ret == 0) {
+        options.write();
+        auto settings = halvora::openSettings();
+        settings->setValue("WindowGeometry", frame.normalGeometry());
+        settings->setValue("WindowMaximized", frame.isMaximized());
+        settings->setValue("Screen", int(QGuiApplication::screens().indexOf(frame.screen())));
+        if (main->failureExitCode() != 0)
+            ret = main->failureExitCode();
+    }
+    debugLog("\nTerminated (ret=%d)\n", ret);
+    return ret;
+}

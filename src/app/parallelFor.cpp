@@ -1,0 +1,93 @@
+#include "app/parallelFor.h"
+
+#include "app/processState.h"
+#include "app/programOptionsSettings.h"
+
+#include <QRunnable>
+#include <QSemaphore>
+#include <QThread>
+#include <QThreadPool>
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace halvora {
+namespace {
+
+std::atomic<int> threadOverride{0};
+
+class partRunnable : public QRunnable {
+public:
+    partRunnable(const std::function<void(int, int64_t, int64_t)>& fn, int part, int64_t begin, int64_t end,
+                 QSemaphore& finished)
+        : fn_(fn), part_(part), begin_(begin), end_(end), finished_(finished) {
+        setAutoDelete(false);
+    }
+    void run() override {
+        fn_(part_, begin_, end_);
+        finished_.release();
+    }
+
+private:
+    const std::function<void(int, int64_t, int64_t)>& fn_;
+    int part_;
+    int64_t begin_, end_;
+    QSemaphore& finished_;
+};
+
+} // namespace
+
+int usableThreadCount() {
+    if (int forced = threadOverride.load())
+        return forced;
+    int n = std::min(std::max(1, QThread::idealThreadCount()), 64);
+    const programOptionsSettings& options = programOptionsSettings::instance();
+    const int configured = batchModeActive.load() ? options.coreCountBatch : options.coreCount;
+    if (configured >= 1)
+        n = std::min(n, configured);
+    return n;
+}
+
+int parallelParts(int64_t count, int maxParts) {
+    if (count <= 0)
+        return 0;
+    int n = usableThreadCount();
+    if (maxParts > 0)
+        n = std::min(n, maxParts);
+    return static_cast<int>(std::min<int64_t>(n, count));
+}
+
+void parallelFor(int64_t count, const std::function<void(int, int64_t, int64_t)>& fn, int maxParts) {
+    const int n = parallelParts(count, maxParts);
+    if (n == 0)
+        return;
+    const int64_t step = count / n;
+    if (n == 1) {
+        fn(0, 0, count);
+        return;
+    }
+    QSemaphore finished;
+    std::vector<std::unique_ptr<partRunnable>> parts;
+    parts.reserve(n - 1);
+    QThreadPool* pool = QThreadPool::globalInstance();
+    for (int i = 1; i < n; ++i) {
+        const int64_t end = (i == n - 1) ? count : (i + 1) * step;
+        parts.push_back(std::make_unique<partRunnable>(fn, i, i * step, end, finished));
+        pool->start(parts.back().get());
+    }
+    fn(0, 0, step);
+    // Run whatever the pool has not started yet ourselves; then wait for the rest.
+    int ranHere = 0;
+    for (auto& part : parts) {
+        if (pool->tryTake(part.get())) {
+            part->run();
+            ++ranHere;
+        }
+    }
+    (void)ranHere;
+    finished.acquire(n - 1);
+}
+
+void setThreadCountOverride(int n) { threadOverride.store(std::max(0, n)); }
+
+} // namespace halvora

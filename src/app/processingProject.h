@@ -1,0 +1,113 @@
+#pragma once
+// The session object: the input photos with their previews and temporary files, the image and
+// preview sizes, the radiance picture and the tone-mapping planes (each in a pyramid), both
+// tone-mapping settings records with their tables, and the session directory of the temporary store.
+//
+// Created, cleaned up, changed and destroyed on the main thread. Workers get pointers into it when
+// they start and finish before it changes; load workers hold `mutex` for the shared steps.
+
+#include "app/photoEntry.h"
+#include "app/pyramid.h"
+#include "imageio/imageTransform.h"
+#include "imageio/rgbBuffers.h"
+#include "tonemap/toneMappingSettings.h"
+
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <array>
+#include <memory>
+#include <vector>
+
+class processingProject : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kMaxPhotos = 32;
+    static constexpr int kWorkBlockCount = 7;
+    static constexpr int kWorkBlockEntries = 65280; ///< 4-byte entries: 261,120 bytes per block
+
+    /// Builds the project and its session directory in `tempDir` (default: the temporary directory in
+    /// effect). Check createFailed afterwards.
+    explicit processingProject(QObject* parent = nullptr, const QString& tempDir = QString());
+    ~processingProject() override;
+
+    /// Frees every photo, buffer and pyramid and empties the session directory.
+    void cleanup();
+
+    // ---- photos
+    /// Index of the photo with this id, or -1 (logged).
+    int getImageInfoIdx(int id) const;
+    /// Removes the photo with this id with its buffers and temporary files; false when unknown.
+    bool removePhoto(int id);
+    photoEntry* photoById(int id);
+
+    // ---- temporary store
+    /// Writes `bytes` of `buffer` as a new temporary-file record into the photo's slot; refuses an
+    /// occupied slot. The photo keeps no record on failure.
+    bool writeToTempFile(photoEntry& photo, int slot, const void* buffer, size_t bytes);
+    /// Reads the slot's record (exactly `bytes`) into `buffer`.
+    bool readFromTempFile(photoEntry& photo, int slot, void* buffer, size_t bytes);
+    /// Bytes of one photo's full-size record: width × height × 6.
+    size_t photoBytes() const { return size_t(width) * size_t(height) * 6; }
+
+    // ---- sizing
+    /// Sets all size pairs to w × h, recomputes the preview sizes and (re)allocates what depends on
+    /// them: the six pyramids and the work blocks at the first sizing, the previews when they grow.
+    bool setImageSize(int w, int h);
+    static int previewDivisorFor(int w, int h);
+    static int previewZoomLevelsFor(int previewWidth, int previewHeight);
+    static int pyramidLevelsFor(int w, int h);
+
+    // ---- image transform (turn, mirror, crop); runs on transformWorker's thread
+    /// Transforms the radiance picture, the planes and every photo's temporary file with `mode`
+    /// (halvora::transformMode); crop uses `rect`. False when the mode or rectangle is invalid or a
+    /// step fails (logged).
+    bool transformImage(int mode, const halvora::cropRect& rect);
+
+    /// The radiance picture (level 0 of hdrImage), null before the first sizing.
+    float* rgbFloatBuffer() { return hdrImage.data<float>(0); }
+    /// The full-resolution 16-bit result (level 0 of resultImage).
+    uint16_t* resultBuffer() { return resultImage.data<uint16_t>(0); }
+
+    // ---- data
+    bool createFailed = false;
+    std::vector<std::unique_ptr<photoEntry>> photos;
+    int32_t photoIdCounter = 0;
+
+    int width = 0, height = 0;             ///< current image size
+    int decodeWidth = 0, decodeHeight = 0; ///< size photos are decoded at (before turning by EXIF)
+    int hdrWidth = 0, hdrHeight = 0;       ///< size of the radiance picture and planes
+    int previewDivisor = 1;
+    int previewWidth = 0, previewHeight = 0;
+    int previewZoomLevels = 0;
+    int pyramidLevels = 0;
+
+    halvora::rgb16Buffer previewBuffer;      ///< preview-size display buffer
+    std::unique_ptr<uint8_t[]> overlayPlane; ///< preview-size 8-bit overlay
+    pyramid hdrImage;                        ///< 3 × float: the radiance picture
+    pyramid resultImage;                     ///< 3 × uint16: the full-size display / result image
+    pyramid lcPlaneFine, lcPlaneMedium, lcPlaneCoarse, maskPlane; ///< 1 × uint16 planes
+    std::array<std::unique_ptr<float[]>, kWorkBlockCount> workBlocks;
+
+    toneMappingSettings_t tmSettings;       ///< edited interactively
+    toneMappingSettings_t presetTmSettings; ///< used to render preset thumbnails
+
+    bool hdrPresent = false;
+    bool transformed = false;
+    bool cropped = false;
+    int orientationMode = -1;
+    bool orientationSet = false;
+    int currentInputFormat = -1;
+    QString lastError;
+
+    QString sessionName;
+    QString sessionDir; ///< ends with "/"
+    QMutex mutex;
+
+private:
+    bool allocateFullSizeStores(int w, int h);
+    bool reshapeFullSizeStores(int w, int h);
+    bool ensurePreviewCapacity();
+    void transformPhotos(int mode, const halvora::cropRect& rect, int oldWidth, int oldHeight);
+    size_t previewCapacity_ = 0;
+};

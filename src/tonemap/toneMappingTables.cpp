@@ -1,0 +1,47 @@
+#include "tonemap/toneMappingTables.h"
+
+#include "imageio/rgbBuffers.h"
+
+#include <algorithm>
+#include <new>
+
+bool toneMappingTables_t::allocate() {
+    try {
+        for (auto& t : curveTable)
+            t.assign(halvora::kUnitTableSize, 0);
+        for (auto& t : histogram)
+            t.assign(kHistogramSize, 0);
+        for (auto& t : cumHistogram)
+            t.assign(kHistogramSize, 0.0);
+        for (auto& t : outputLUT)
+            t.assign(halvora::kUnitTableSize, 0.0);
+        for (auto& t : selectiveTable)
+            t.assign(halvora::kUnitTableSize, 0.0);
+        tmTable.assign(size_t(kTmTableSide) * kTmTableSide, 0.0);
+    } catch (const std::bad_alloc&) {
+        release();
+        return false;
+    }
+    return true;
+}
+
+void toneMappingTables_t::release() {
+    for (auto& t : curveTable)
+        std::vector<uint16_t>().swap(t);
+    for (auto& t : histogram)
+        std::vector<uint32_t>().swap(t);
+    for (auto& t : cumHistogram)
+        std::vector<double>().swap(t);
+    for (auto& t : outputLUT)
+        std::vector<double>().swap(t);
+    for (auto& t : selectiveTable)
+        std::vector<double>().swap(t);
+    std::vector<double>().swap(tmTable);
+}
+
+void toneMappingTables_t::clearHistograms() {
+    for (auto& t : histogram)
+        std::fill(t.begin(), t.end(), 0u);
+    for (auto& t : cumHistogram)
+        std::fill(t.begin(), t.end(), 0.0);
+}

@@ -1,0 +1,328 @@
+#include "ui/mainWindow.h"
+
+#include "app/commandLineOptions.h"
+#include "app/debugLog.h"
+#include "app/pluginCallback.h"
+#include "app/processState.h"
+#include "app/processingProject.h"
+#include "app/programOptionsSettings.h"
+#include "app/startupLog.h"
+#include "app/transformWorker.h"
+#include "ui/programOptions.h"
+#include "ui/styledMainWindow.h"
+#include "ui/styledMessageBox.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QThread>
+#include <QVBoxLayout>
+
+namespace {
+
+const char* const kLogColours[] = {"#c8c8c8", "#b0b060", "#b06060", "#60a060"};
+const char* const kStageNames[] = {QT_TRANSLATE_NOOP("mainWindow", "Generate HDR"),
+                                   QT_TRANSLATE_NOOP("mainWindow", "Tone mapping"),
+                                   QT_TRANSLATE_NOOP("mainWindow", "Postprocessing")};
+
+} // namespace
+
+mainWindow::mainWindow(styledMainWindow* frame) : QWidget(nullptr), frame_(frame) {
+    setObjectName("mainWindow");
+    halvora::logStartupInfo();
+    buildUi();
+
+    project_ = std::make_unique<processingProject>(this);
+    if (project_->createFailed) {
+        debugLog("Failed to create project!\n");
+        startupError_ = true;
+    }
+
+    progressTimer_.setInterval(250);
+    connect(&progressTimer_, &QTimer::timeout, this, &mainWindow::updateProgress);
+
+    connect(this, &mainWindow::loadOnStartup, this, &mainWindow::loadOnStartupSlot, Qt::QueuedConnection);
+    if (!commandLineOptions::current().inputPhotos.isEmpty())
+        emit loadOnStartup();
+}
+
+mainWindow::~mainWindow() = default;
+
+void mainWindow::buildUi() {
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    menuBar_ = new QMenuBar(this);
+    outer->setMenuBar(menuBar_);
+    buildMenus();
+
+    auto* split = new QSplitter(Qt::Horizontal, this);
+    leftTabs_ = new QTabWidget(split);
+    auto* photoList = new QListWidget(leftTabs_);
+    photoList->setObjectName("photoList");
+    leftTabs_->addTab(photoList, tr("Photos"));
+
+    auto* centre = new QSplitter(Qt::Vertical, split);
+    pictureView_ = new QLabel(centre);
+    pictureView_->setObjectName("pictureView");
+    pictureView_->setAlignment(Qt::AlignCenter);
+    pictureView_->setMinimumSize(320, 240);
+    logPanel_ = new QTextEdit(centre);
+    logPanel_->setObjectName("logPanel");
+    logPanel_->setReadOnly(true);
+    centre->setStretchFactor(0, 4);
+    centre->setStretchFactor(1, 1);
+
+    rightTabs_ = new QTabWidget(split);
+    rightTabs_->setObjectName("rightTabs");
+    for (const char* name : kStageNames)
+        rightTabs_->addTab(new QWidget(rightTabs_), tr(name));
+    connect(rightTabs_, &QTabWidget::currentChanged, this, &mainWindow::rightTabChanged);
+    rightTabChanged(0);
+    split->setStretchFactor(1, 1);
+    outer->addWidget(split, 1);
+
+    auto* status = new QHBoxLayout;
+    progressBar_ = new QProgressBar(this);
+    progressBar_->setObjectName("progressBar");
+    progressBar_->setRange(0, 100);
+    progressBar_->setValue(0);
+    progressBar_->setTextVisible(false);
+    breakButton_ = new QPushButton(tr("Break"), this);
+    breakButton_->setObjectName("breakButton");
+    breakButton_->setEnabled(false);
+    connect(breakButton_, &QPushButton::clicked, this, [] { abortRequested = true; });
+    status->addWidget(progressBar_, 1);
+    status->addWidget(breakButton_);
+    outer->addLayout(status);
+}
+
+void mainWindow::buildMenus() {
+    QMenu* file = menuBar_->addMenu(tr("File"));
+    QAction* exitAction = file->addAction(tr("Exit"));
+    exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(exitAction, &QAction::triggered, this, [this] { close(); });
+
+    QMenu* transform = menuBar_->addMenu(tr("Transform"));
+    const std::pair<const char*, int> modes[] = {{"Rotate 90 (counter-clockwise)", halvora::turnCounterClockwise},
+                                                 {"Rotate 90 (clockwise)", halvora::turnClockwise},
+                                                 {"Rotate 180", halvora::turn180},
+                                                 {"Horizontal flip", halvora::mirrorLeftRight},
+                                                 {"Vertical flip", halvora::mirrorTopBottom}};
+    for (const auto& [label, mode] : modes) {
+        QAction* action = transform->addAction(tr(label));
+        action->setData(mode);
+        action->setEnabled(false); // enabled once photos are loaded
+        connect(action, &QAction::triggered, this, &mainWindow::transformImageSlot);
+        transformActions_ << action;
+    }
+
+    QMenu* settings = menuBar_->addMenu(tr("Settings"));
+    QAction* options = settings->addAction(tr("Program options"));
+    connect(options, &QAction::triggered, this, qOverload<>(&mainWindow::showProgramOptions));
+}
+
+void mainWindow::appendLog(logKind kind, const QString& text) {
+    logPanel_->append(QStringLiteral("<font color=%1>%2</font>").arg(kLogColours[kind], text.toHtmlEscaped()));
+}
+
+QString mainWindow::logPanelHtml() const { return logPanel_->toHtml(); }
+
+void mainWindow::startProgress(uint64_t total) {
+    halvora::setProgressTotal(total);
+    progressBar_->setValue(0);
+    progressBar_->setTextVisible(true);
+    breakButton_->setEnabled(true);
+    progressTimer_.start();
+}
+
+void mainWindow::finishProgress() {
+    progressTimer_.stop();
+    progressBar_->setValue(0);
+    progressBar_->setTextVisible(false);
+    halvora::progress().done.store(0);
+    breakButton_->setEnabled(false);
+}
+
+void mainWindow::updateProgress() { progressBar_->setValue(halvora::progressPercent()); }
+
+void mainWindow::splashFinished() {
+    const programOptionsSettings& options = programOptionsSettings::instance();
+    const int ideal = QThread::idealThreadCount();
+    if (options.coreCount < ideal) {
+        const int used = std::min({ideal, 64, options.coreCount});
+        styledMessageBox::show(this, styledMessageBox::warning,
+                               tr("The program is running with decreased performance, using %1 out of %2 CPU cores. "
+                                  "If it's not intended please go to the Program Options and change the performance "
+                                  "settings.")
+                                   .arg(used)
+                                   .arg(ideal));
+    }
+}
+
+void mainWindow::loadOnStartupSlot() {
+    disconnect(this, &mainWindow::loadOnStartup, this, &mainWindow::loadOnStartupSlot);
+    addImages(commandLineOptions::current().inputPhotos);
+}
+
+void mainWindow::addImages(const QStringList& fileNames) {
+    // Photo loading is built on top of this window; until it exists nothing is loaded and an
+    // unattended run ends with an error instead of waiting for ever.
+    for (const QString& name : fileNames)
+        appendLog(logError, tr("Failed to load") + ": " + name + ". " + tr("Photo loading is not available."));
+    if (commandLineOptions::current().autoProcess)
+        failUnattended(tr("Automatic processing is not available."));
+}
+
+void mainWindow::failUnattended(const QString& message) {
+    appendLog(logError, message);
+    debugLog("%s\n", message.toLocal8Bit().constData());
+    failureExitCode_ = 1;
+    resultSaved = true; // nothing to ask about
+    QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void mainWindow::rightTabChanged(int n) {
+    for (int i = 0; i < rightTabs_->count(); ++i) {
+        const QString title = i == n ? QStringLiteral("%1: %2").arg(i + 1).arg(tr(kStageNames[i]))
+                                     : QStringLiteral("%1  ").arg(i + 1);
+        rightTabs_->setTabText(i, title);
+    }
+}
+
+void mainWindow::showProgramOptions() { showProgramOptions(0); }
+
+void mainWindow::showProgramOptions(int tab) {
+    programOptions dialog(this, tab);
+    dialog.exec();
+}
+
+void mainWindow::setControlsEnabled(bool enabled) {
+    menuBar_->setEnabled(enabled);
+    rightTabs_->setEnabled(enabled);
+    leftTabs_->setEnabled(enabled);
+}
+
+void mainWindow::transformImageSlot() {
+    auto* action = qobject_cast<QAction*>(sender());
+    if (!action)
+        return;
+    startTransform(action->data().toInt(), halvora::cropRect{});
+}
+
+void mainWindow::startTransform(int mode, const halvora::cropRect& rect) {
+    if (transformWorker_.occupied() || !project_ || project_->photos.empty())
+        return;
+    appendLog(logInfo, tr("Transforming image..."));
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    setControlsEnabled(false);
+    auto* thread = new QThread(this);
+    auto* worker = new transformWorker(project_.get(), mode, rect);
+    worker->moveToThread(thread);
+    connect(thread, &QThread::started, worker, &transformWorker::transformImage);
+    connect(worker, &transformWorker::finished, this, &mainWindow::transformImageFinished);
+    transformWorker_ = {thread, worker};
+    startProgress(uint64_t(project_->photos.size()) + 3);
+    thread->start();
+}
+
+void mainWindow::transformImageFinished() {
+    auto* worker = static_cast<transformWorker*>(transformWorker_.worker);
+    const bool ok = worker && worker->succeeded();
+    releaseWorker(transformWorker_);
+    finishProgress();
+    QApplication::restoreOverrideCursor();
+    setControlsEnabled(true);
+    appendLog(ok ? logSuccess : logError, ok ? tr("Image transformed.") : tr("Transforming the image failed."));
+}
+
+void mainWindow::releaseWorker(workerSlot& slot) {
+    if (slot.thread) {
+        slot.thread->quit();
+        slot.thread->wait();
+    }
+    delete slot.worker;
+    delete slot.thread;
+    slot = workerSlot{};
+}
+
+void mainWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (commandLineOptions::current().hideWindow && !event->spontaneous() && frame_)
+        QTimer::singleShot(0, frame_, [f = frame_] { f->showMinimized(); });
+}
+
+void mainWindow::logWorkerSlots() {
+    for (size_t i = 0; i < loadPhotoWorkers_.size(); ++i)
+        debugLog("loadPhoto.worker[%d]=%p\n", int(i), static_cast<void*>(loadPhotoWorkers_[i].worker));
+    debugLog("savePhoto.worker=%p\n", static_cast<void*>(savePhotoWorker_.worker));
+    debugLog("saveAligned.worker=%p\n", static_cast<void*>(saveAlignedWorker_.worker));
+    debugLog("toneMapping.worker=%p\n", static_cast<void*>(toneMappingWorker_.worker));
+    debugLog("presetThumbs.worker=%p\n", static_cast<void*>(presetThumbsWorker_.worker));
+    debugLog("postProcess.worker=%p\n", static_cast<void*>(postProcessWorker_.worker));
+    debugLog("transformWorker.worker=%p\n", static_cast<void*>(transformWorker_.worker));
+}
+
+void mainWindow::waitForWorker(workerSlot& slot, int polls) {
+    // Finished signals queued to this thread are delivered between the polls and empty the slot.
+    for (int i = 0; slot.occupied() && i < polls; ++i) {
+        QThread::msleep(100);
+        QCoreApplication::processEvents();
+    }
+    if (slot.occupied() && slot.thread) {
+        slot.thread->terminate();
+        slot.thread->wait();
+        delete slot.worker;
+        delete slot.thread;
+        slot = workerSlot{};
+    }
+}
+
+void mainWindow::closeEvent(QCloseEvent* event) {
+    if (shutdownDone_) {
+        event->accept();
+        return;
+    }
+    if (project_ && !project_->photos.empty() && !resultSaved &&
+        !styledMessageBox::question(this, tr("Do you really want to exit?"))) {
+        event->ignore();
+        return;
+    }
+    setControlsEnabled(false);
+    abortRequested = true;
+    if (toneMappingWorker_.occupied())
+        QThread::msleep(500);
+    debugLog("\nClosing...\n");
+    progressTimer_.stop();
+    disconnect(&progressTimer_, &QTimer::timeout, nullptr, nullptr);
+
+    logWorkerSlots();
+    debugLog("Waiting for threads to terminate...\n");
+    for (workerSlot& slot : loadPhotoWorkers_)
+        waitForWorker(slot, 20);
+    for (workerSlot* slot : {&savePhotoWorker_, &saveAlignedWorker_, &toneMappingWorker_, &presetThumbsWorker_})
+        waitForWorker(*slot, 50);
+    for (workerSlot* slot : {&postProcessWorker_, &transformWorker_})
+        waitForWorker(*slot, 100);
+    debugLog("Threads should be terminated now\n");
+    logWorkerSlots();
+
+    shutdownDone_ = true;
+    event->accept();
+    if (frame_)
+        frame_->close();
+    project_.reset(); // removes the session directory
+
+    const commandLineOptions& options = commandLineOptions::current();
+    if (options.plugin && !lastSavedPath.isEmpty() && QFileInfo::exists(lastSavedPath))
+        halvora::writePluginCallback(options.pluginSrcDir, lastSavedPath);
+}
