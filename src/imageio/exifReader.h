@@ -1,0 +1,19 @@
+#pragma once
+// EXIF reader: camera data of JPEG and TIFF photos. The directory walker is shared with the TIFF
+// reader, which runs it over a whole mapped TIFF file to collect the image-structure tags.
+// Problems are reported as "EXIF: ..." lines on standard output and never stop the program.
+
+#include "imageio/exifInfo.h"
+
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+
+/// Walks the JPEG sections of `fileName` into `exif`; true when the start-of-scan section was reached.
+bool readJpegExif(const QString& fileName, exifInfo_t& exif);
+
+/// Checks the TIFF header at `data` (`length` bytes) and walks its directories into `exif`.
+bool processExifStart(const uint8_t* data, size_t length, exifInfo_t& exif);
+
+/// Name of an EXIF LightSource code ("Daylight", …; "?" for others).
+const char* lightSourceName(int code);

@@ -1,0 +1,35 @@
+#pragma once
+// Readers that fill caller-allocated buffers of exactly the size their information call reported.
+// Every reader treats its file as hostile: sizes, offsets and counts are checked against the file
+// length before use, and a bad file gives false with a debug-log line, never a crash.
+
+#include "imageio/exifInfo.h"
+
+#include <QString>
+#include <cstdint>
+
+class imageLoader {
+public:
+    /// 8/16-bit TIFF into `rgb16` (width × height × 3, working scale), 32-bit float TIFF into `rgbFloat`
+    /// (with its minimum and maximum); fills the photo's `exif` from the file's directories.
+    static bool loadTIFF(const QString& fileName, uint16_t* rgb16, float* rgbFloat, float& minimum, float& maximum,
+                         exifInfo_t& exif);
+
+    /// Radiance RGBE picture of the size getRGBEinfo reported into `rgbFloat`.
+    static bool loadRadianceRGBE(const QString& fileName, int width, int height, float* rgbFloat, float& maximum,
+                                 float& minimum);
+
+    /// FITS information; fills camera fields of `exif` when one is given.
+    static bool getFITSinfo(const QString& fileName, int& width, int& height, int& channels, int& bitsPerPixel,
+                            qint64& dataPosition, exifInfo_t* exif = nullptr);
+    /// FITS picture of the size getFITSinfo reported into `rgb16` (working scale).
+    static bool loadFITS(const QString& fileName, int width, int height, uint16_t* rgb16);
+};
+
+/// Radiance RGBE information: size and, when the header has them, the eight primaries.
+bool getRGBEinfo(const QString& fileName, int& width, int& height, double primaries[8], bool& primariesPresent);
+
+/// OpenEXR information: the size of the data window.
+bool getEXRinfo(const QString& fileName, int& width, int& height);
+/// OpenEXR picture of the size getEXRinfo reported into `rgbFloat`, with its minimum and maximum.
+bool loadEXR(const QString& fileName, int width, int height, float* rgbFloat, float& minimum, float& maximum);
