@@ -61,7 +61,8 @@ void BM_noiseFilter(benchmark::State& state) {
         benchmark::DoNotOptimize(pic.data());
     }
     const double megapixels = double(kWidth) * kHeight / 1e6;
-    state.counters["MP/s"] = benchmark::Counter(megapixels * double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["MP/s"] =
+        benchmark::Counter(megapixels * double(state.iterations()), benchmark::Counter::kIsRate);
     if (runs > 0)
         std::printf("noise filter %dx%d: %.3f s per picture, %.1f MP/s\n", kWidth, kHeight, seconds / runs,
                     megapixels * runs / seconds);

@@ -66,14 +66,11 @@ void convertFromSqrtYCbCr_thread(convertFromSqrtYCbCr_threadParams_t* p) {
 /// Index of sample i of an axis of n samples, mirrored at both ends (-k → k, n-1+k → n-1-k), as
 /// often as needed for spacings wider than the axis.
 inline int mirrorIndex(int i, int n) {
-    if (i >= 0 && i < n)
-        return i;
-    if (n == 1)
-        return 0;
+    if (i >= 0 && i < n) return i;
+    if (n == 1) return 0;
     const int period = 2 * (n - 1);
     i %= period;
-    if (i < 0)
-        i += period;
+    if (i < 0) i += period;
     return i < n ? i : period - i;
 }
 
@@ -98,13 +95,13 @@ enum denoisePass { passSaveHalo, passLevel };
 /// the columns, written to `target`, and the thresholded detail goes into the picture's channel.
 struct waveletDenoise_params_t {
     int pass = passLevel;
-    float* picture = nullptr;      ///< interleaved w × h × 3 picture (the plane P is one channel)
+    float* picture = nullptr; ///< interleaved w × h × 3 picture (the plane P is one channel)
     int channel = 0;
     const float* source = nullptr; ///< high-pass source H; null at level 0, where H is P itself
     float* target = nullptr;       ///< new low-pass plane L; null at the last level
     int width = 0, height = 0;
     int rowBegin = 0, rowEnd = 0;
-    int spacing = 1;               ///< d = 2^level
+    int spacing = 1; ///< d = 2^level
     float threshold = 0;
     bool lastLevel = false;
     // Level 0 only: copies of the neighbouring bands' rows this band reads, saved before any band
@@ -128,8 +125,7 @@ void saveHalo(waveletDenoise_params_t* p) {
     p->haloTop = std::max(0, p->rowBegin - p->spacing);
     p->haloBottom = std::min(p->height, p->rowEnd + p->spacing);
     const int rows = (p->rowBegin - p->haloTop) + (p->haloBottom - p->rowEnd);
-    if (rows == 0)
-        return;
+    if (rows == 0) return;
     p->halo = allocateBlock<float>(size_t(rows) * w);
     if (!p->halo) {
         p->failed = true;
@@ -144,8 +140,7 @@ void saveHalo(waveletDenoise_params_t* p) {
 
 const float* haloRow(const waveletDenoise_params_t* p, int y) {
     const size_t w = size_t(p->width);
-    if (y < p->rowBegin)
-        return p->halo.get() + size_t(y - p->haloTop) * w;
+    if (y < p->rowBegin) return p->halo.get() + size_t(y - p->haloTop) * w;
     return p->halo.get() + size_t((p->rowBegin - p->haloTop) + (y - p->rowEnd)) * w;
 }
 
@@ -255,11 +250,9 @@ bool runPass(std::vector<waveletDenoise_params_t>& params, int pass) {
         p.pass = pass;
         waveletDenoise(&p);
     });
-    if (mismatch)
-        return false;
+    if (mismatch) return false;
     for (const auto& p : params)
-        if (p.failed || p.aborted)
-            return false;
+        if (p.failed || p.aborted) return false;
     return true;
 }
 
@@ -281,11 +274,9 @@ bool denoisePlane(float* picture, int w, int h, int channel, double sigma, doubl
             p.lastLevel = level == kDenoiseLevels - 1;
         }
         if (level == 0) {
-            if (!runPass(params, passSaveHalo))
-                return false;
+            if (!runPass(params, passSaveHalo)) return false;
         }
-        if (!runPass(params, passLevel))
-            return false;
+        if (!runPass(params, passLevel)) return false;
         for (auto& p : params)
             p.halo.reset();
         addProgress(uint64_t(w)); // the column pass of this level
@@ -305,8 +296,7 @@ double noiseSoftnessValue(int index) {
 }
 
 double noiseMeanIso(const std::vector<double>& photoIso) {
-    if (photoIso.empty())
-        return 100.0;
+    if (photoIso.empty()) return 100.0;
     double sum = 0;
     for (double iso : photoIso)
         sum += (std::isfinite(iso) && iso > 0) ? iso : 100.0;
@@ -337,10 +327,8 @@ double noiseSigma(int width, int height, int medianBin, const noiseFilterOptions
             sigma *= 1.6;
         else if (meanIso >= 400)
             sigma *= 1.4;
-        if (options.rawNotDenoised)
-            sigma *= 1.4;
-        if (options.photoIso.size() > 1)
-            sigma /= 1.2;
+        if (options.rawNotDenoised) sigma *= 1.4;
+        if (options.photoIso.size() > 1) sigma /= 1.2;
     }
     return sigma;
 }
@@ -350,12 +338,10 @@ double noiseLevelThreshold(double sigma, double softness, int level) {
 }
 
 void convertToSqrtYCbCr(float* rgb, size_t pixels, uint64_t histogram[256]) {
-    if (!rgb || pixels == 0)
-        return;
+    if (!rgb || pixels == 0) return;
     std::vector<convertToSqrtYCbCr_threadParams_t> params(parallelParts(int64_t(pixels)));
     parallelFor(int64_t(pixels), [&](int part, int64_t begin, int64_t end) {
-        if (part >= int(params.size()))
-            return;
+        if (part >= int(params.size())) return;
         auto& p = params[part];
         p.rgb = rgb;
         p.begin = size_t(begin);
@@ -372,12 +358,10 @@ void convertToSqrtYCbCr(float* rgb, size_t pixels, uint64_t histogram[256]) {
 }
 
 void convertFromSqrtYCbCr(float* rgb, size_t pixels) {
-    if (!rgb || pixels == 0)
-        return;
+    if (!rgb || pixels == 0) return;
     std::vector<convertFromSqrtYCbCr_threadParams_t> params(parallelParts(int64_t(pixels)));
     parallelFor(int64_t(pixels), [&](int part, int64_t begin, int64_t end) {
-        if (part >= int(params.size()))
-            return;
+        if (part >= int(params.size())) return;
         auto& p = params[part];
         p.rgb = rgb;
         p.begin = size_t(begin);
@@ -399,10 +383,8 @@ bool waveletDenoisePlane(float* picture, int width, int height, int channel, dou
         debugLog("%s: not enough memory for %dx%d\n", "halvora::waveletDenoisePlane", width, height);
         return false;
     }
-    if (!std::isfinite(sigma) || sigma < 0)
-        sigma = 0;
-    if (!std::isfinite(softness))
-        softness = 1.0;
+    if (!std::isfinite(sigma) || sigma < 0) sigma = 0;
+    if (!std::isfinite(softness)) softness = 1.0;
     return denoisePlane(picture, width, height, channel, sigma, softness, planeA.get(), planeB.get());
 }
 

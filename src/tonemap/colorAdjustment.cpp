@@ -11,12 +11,13 @@ namespace halvora {
 namespace {
 
 double sanitizeControl(double v) {
-    if (!std::isfinite(v))
-        return 1.0;
+    if (!std::isfinite(v)) return 1.0;
     return std::clamp(v, 0.0, 2.0);
 }
 
-bool usableSample(double v) { return std::isfinite(v) && v > 0.0; }
+bool usableSample(double v) {
+    return std::isfinite(v) && v > 0.0;
+}
 
 struct knee_t {
     double x = 0;     ///< position 0 … 1 (the wrapped copy of the first hue point has x + 1)
@@ -54,8 +55,7 @@ void generateInto(std::vector<double>& table, const std::vector<selKneePoints_t>
     std::vector<knee_t> knees;
     knees.reserve(points.size());
     for (const selKneePoints_t& point : points) {
-        if (!std::isfinite(point.x))
-            continue;
+        if (!std::isfinite(point.x)) continue;
         knee_t k;
         k.x = std::clamp(point.x, 0.0, 1.0);
         const double y = std::isfinite(point.y) ? std::clamp(point.y, 0.0, 1.0) : 0.5;
@@ -65,8 +65,7 @@ void generateInto(std::vector<double>& table, const std::vector<selKneePoints_t>
         k.c = std::floor(k.x * (n - 1));
         knees.push_back(k);
     }
-    if (knees.empty())
-        return;
+    if (knees.empty()) return;
     std::stable_sort(knees.begin(), knees.end(), [](const knee_t& l, const knee_t& r) { return l.x < r.x; });
 
     for (size_t k = 0; k + 1 < knees.size(); ++k)
@@ -111,8 +110,7 @@ bool sizeTable(std::vector<double>& table, const char* caller) {
 } // namespace
 
 std::array<double, 3> illuminantColor(double kelvin) {
-    if (!std::isfinite(kelvin) || kelvin < 1000.0)
-        kelvin = std::isfinite(kelvin) ? 1000.0 : 6500.0;
+    if (!std::isfinite(kelvin) || kelvin < 1000.0) kelvin = std::isfinite(kelvin) ? 1000.0 : 6500.0;
     const double k = kelvin, k2 = k * k, k3 = k2 * k;
     double x;
     if (k <= 4000)
@@ -126,8 +124,7 @@ std::array<double, 3> illuminantColor(double kelvin) {
     std::array<double, 3> rgb = {3.24071 * X - 1.53726 - 0.498571 * Z, 1.87599 - 0.969258 * X + 0.0415557 * Z,
                                  0.0556352 * X - 0.203996 + 1.05707 * Z};
     const double m = std::max({std::max(rgb[0], 0.0), rgb[1], rgb[2]});
-    if (!(m > 0.0) || !std::isfinite(m))
-        return {1.0, 1.0, 1.0};
+    if (!(m > 0.0) || !std::isfinite(m)) return {1.0, 1.0, 1.0};
     for (double& v : rgb)
         v /= m;
     return rgb;
@@ -144,8 +141,7 @@ std::array<double, 3> whiteBalanceGains(double temperature, double tint) {
     c[1] = c[1] * (u + 0.4) / 1.4;
     // The illuminant's components are positive over 3500 … 15500 K; guard anyway.
     for (double& v : c)
-        if (!(v > 1e-6))
-            v = 1e-6;
+        if (!(v > 1e-6)) v = 1e-6;
     return {(1.0 / c[0]) / (1.0 / c[2]), (1.0 / c[1]) / (1.0 / c[2]), 1.0};
 }
 
@@ -167,8 +163,7 @@ std::array<double, 3> wbSwatchColor(const double wbGain[3]) {
 
 whiteBalanceSetting_t whiteBalanceFromSample(double red, double green, double blue) {
     whiteBalanceSetting_t result;
-    if (!usableSample(red) || !usableSample(green) || !usableSample(blue))
-        return result;
+    if (!usableSample(red) || !usableSample(green) || !usableSample(blue)) return result;
 
     const double targetRatio = blue / red;
     double hi = 15500.0, lo = 3500.0, kelvin = 9500.0;
@@ -180,13 +175,15 @@ whiteBalanceSetting_t whiteBalanceFromSample(double red, double green, double bl
             lo = kelvin;
         kelvin = (hi + lo) / 2.0;
     } while (hi - lo > 0.1);
-    result.temperature = kelvin > 6500.0 ? 1.0 + (kelvin - 6500.0) / 9000.0 : 1.0 + (kelvin - 6500.0) / 3000.0;
+    result.temperature =
+        kelvin > 6500.0 ? 1.0 + (kelvin - 6500.0) / 9000.0 : 1.0 + (kelvin - 6500.0) / 3000.0;
 
     double bestError = 1000.0;
     for (int step = 0; step <= 200; ++step) {
         const double u = step / 100.0;
         const std::array<double, 3> g = whiteBalanceGains(result.temperature, u);
-        const double error = std::fabs(g[0] / g[1] * (red / green) - 1.0) + std::fabs(g[2] / g[1] * (blue / green) - 1.0);
+        const double error =
+            std::fabs(g[0] / g[1] * (red / green) - 1.0) + std::fabs(g[2] / g[1] * (blue / green) - 1.0);
         if (error < bestError) {
             bestError = error;
             result.tint = u;
@@ -195,9 +192,9 @@ whiteBalanceSetting_t whiteBalanceFromSample(double red, double green, double bl
     return result;
 }
 
-void generateSelectiveTable(std::vector<double>& table, const std::vector<selKneePoints_t>& points, bool cyclic) {
-    if (!sizeTable(table, "halvora::generateSelectiveTable"))
-        return;
+void generateSelectiveTable(std::vector<double>& table, const std::vector<selKneePoints_t>& points,
+                            bool cyclic) {
+    if (!sizeTable(table, "halvora::generateSelectiveTable")) return;
     generateInto(table, points, cyclic);
 }
 

@@ -47,7 +47,8 @@ whiteBalanceSetting_t whiteBalanceFromSample(double red, double green, double bl
 /// taken in order of x; x and y are clamped to 0 … 1 and sigma to 0.1 … 2.0, points with a
 /// non-finite x are ignored. The last entry (value 1.0 exactly) repeats entry 0 for the cyclic
 /// table and entry 32639 otherwise.
-void generateSelectiveTable(std::vector<double>& table, const std::vector<selKneePoints_t>& points, bool cyclic);
+void generateSelectiveTable(std::vector<double>& table, const std::vector<selKneePoints_t>& points,
+                            bool cyclic);
 
 /// Regenerates the hue table (selectiveTable[0]) and sets hueSelectiveActive.
 void updateHueSelectiveTable(toneMappingTables_t& tables, const std::vector<selKneePoints_t>& points);

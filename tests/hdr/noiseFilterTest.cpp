@@ -1,9 +1,9 @@
 // Noise filter: colour conversion, threshold rules, the wavelet denoise against a plain
 // double-precision reference, behaviour on real-looking and hostile pictures, threads.
 
+#include "hdr/noiseFilter.h"
 #include "app/parallelFor.h"
 #include "app/processState.h"
-#include "hdr/noiseFilter.h"
 #include "support/testSupport.h"
 
 #include <gtest/gtest.h>
@@ -82,13 +82,10 @@ double rmse(const std::vector<float>& a, const std::vector<float>& b) {
 /// per level, in double precision.
 std::vector<double> referenceDenoise(std::vector<double> plane, int w, int h, double sigma, double s) {
     auto reflect = [](int i, int n) {
-        if (n == 1)
-            return 0;
+        if (n == 1) return 0;
         while (i < 0 || i >= n) {
-            if (i < 0)
-                i = -i;
-            if (i >= n)
-                i = 2 * (n - 1) - i;
+            if (i < 0) i = -i;
+            if (i >= n) i = 2 * (n - 1) - i;
         }
         return i;
     };
@@ -99,14 +96,16 @@ std::vector<double> referenceDenoise(std::vector<double> plane, int w, int h, do
         const double t = sigma * 0.8002 * std::exp(-2.6 * s * s * (std::sqrt(level + 1.0) - 1.0));
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
-                rows[size_t(y) * w + x] = (high[size_t(y) * w + reflect(x - d, w)] + 2 * high[size_t(y) * w + x] +
-                                           high[size_t(y) * w + reflect(x + d, w)]) /
-                                          4;
+                rows[size_t(y) * w + x] =
+                    (high[size_t(y) * w + reflect(x - d, w)] + 2 * high[size_t(y) * w + x] +
+                     high[size_t(y) * w + reflect(x + d, w)]) /
+                    4;
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
-                low[size_t(y) * w + x] = (rows[size_t(reflect(y - d, h)) * w + x] + 2 * rows[size_t(y) * w + x] +
-                                          rows[size_t(reflect(y + d, h)) * w + x]) /
-                                         4;
+                low[size_t(y) * w + x] =
+                    (rows[size_t(reflect(y - d, h)) * w + x] + 2 * rows[size_t(y) * w + x] +
+                     rows[size_t(reflect(y + d, h)) * w + x]) /
+                    4;
         for (size_t i = 0; i < count; ++i) {
             double detail = high[i] - low[i];
             detail = detail > t ? detail - t : (detail < -t ? detail + t : 0.0);
@@ -125,8 +124,7 @@ struct threadCountGuard {
 
 bool allFinite(const std::vector<float>& v) {
     for (float x : v)
-        if (!std::isfinite(x))
-            return false;
+        if (!std::isfinite(x)) return false;
     return true;
 }
 
@@ -167,7 +165,8 @@ TEST(noiseFilterColour, forwardValuesAndRoundTrip) {
 TEST(noiseFilterColour, histogramAndHostileSamples) {
     // Greys 0.25 (Y 0.5 → bin 127), 1.0 (bin 255), 0 (bin 0), and samples far out of range.
     const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
-    std::vector<float> pic = {0.25f, 0.25f, 0.25f, 1, 1, 1, 0, 0, 0, -5, nan, inf, 3e38f, 3e38f, 3e38f, -inf, 2, 0};
+    std::vector<float> pic = {0.25f, 0.25f, 0.25f, 1,     1,     1,     0,    0, 0,
+                              -5,    nan,   inf,   3e38f, 3e38f, 3e38f, -inf, 2, 0};
     uint64_t hist[256];
     convertToSqrtYCbCr(pic.data(), pic.size() / 3, hist);
     EXPECT_EQ(hist[127], 1u);

@@ -159,7 +159,7 @@ TEST(colorAdjustmentSelective, hueSeamIsContinuous) {
     EXPECT_NEAR(table[1000], 0.7907174310, 1e-9);
     EXPECT_NEAR(table[kN - 1000], 0.7907174310, 1e-9); // the same distance on the other side of 360°
     EXPECT_NEAR(table[kN - 1], 1.0, 1e-3);
-    EXPECT_EQ(table[kN / 2], 0.0); // cyan is untouched
+    EXPECT_EQ(table[kN / 2], 0.0);  // cyan is untouched
     EXPECT_EQ(table[kN], table[0]); // hue 360° is hue 0°
     for (int j = 1; j < kN; j += 97)
         ASSERT_NEAR(table[j], table[kN - j], 1e-12) << j;
@@ -182,11 +182,11 @@ TEST(colorAdjustmentSelective, brightnessTailsAndClosePoints) {
     expectSaneTable(table);
     EXPECT_DOUBLE_EQ(table[9791], -1.0);
     EXPECT_DOUBLE_EQ(table[22847], -1.0);
-    EXPECT_NEAR(table[9791 - 1000], -0.8157085003, 1e-9); // lower tail
+    EXPECT_NEAR(table[9791 - 1000], -0.8157085003, 1e-9);  // lower tail
     EXPECT_NEAR(table[22847 + 1000], -0.8157085003, 1e-9); // upper tail
-    EXPECT_NEAR(table[9791 + 500], -0.9140279998, 1e-9); // between the points
+    EXPECT_NEAR(table[9791 + 500], -0.9140279998, 1e-9);   // between the points
     EXPECT_EQ(table[16320], 0.0);                          // midway both Gaussians have faded
-    EXPECT_EQ(table[0], 0.0);                               // the tails fade out towards the ends
+    EXPECT_EQ(table[0], 0.0);                              // the tails fade out towards the ends
     EXPECT_EQ(table[kN - 1], 0.0);
     EXPECT_EQ(table[kN], table[kN - 1]);
     for (int j = 1; j <= 9791; ++j)
@@ -210,11 +210,11 @@ TEST(colorAdjustmentSelective, brightnessTailsAndClosePoints) {
 TEST(colorAdjustmentSelective, degeneratePointsStaySane) {
     const double inf = std::numeric_limits<double>::infinity();
     const std::vector<std::vector<selKneePoints_t>> curves = {
-        {knee(0.0, 1.0), knee(1.0, 0.0)},                       // points at both ends
-        {knee(0.0, 0.0, 0.0), knee(0.0, 1.0, 0.0)},             // same place, sigma 0
-        {knee(0.5, 1.0, -5.0), knee(0.5005, 0.0, 1e9)},         // within 0.001, absurd sigmas
-        {knee(kNaN, 1.0), knee(0.4, 1.0, kNaN), knee(inf, 0)},  // not numbers
-        {knee(-0.5, 7.0), knee(1.5, -3.0)},                     // out of range
+        {knee(0.0, 1.0), knee(1.0, 0.0)},                      // points at both ends
+        {knee(0.0, 0.0, 0.0), knee(0.0, 1.0, 0.0)},            // same place, sigma 0
+        {knee(0.5, 1.0, -5.0), knee(0.5005, 0.0, 1e9)},        // within 0.001, absurd sigmas
+        {knee(kNaN, 1.0), knee(0.4, 1.0, kNaN), knee(inf, 0)}, // not numbers
+        {knee(-0.5, 7.0), knee(1.5, -3.0)},                    // out of range
         {knee(0.1, 0.9, 0.1), knee(0.2, 0.1, 0.1), knee(0.3, 0.9, 2.0), knee(0.9, 0.1, 2.0)},
     };
     for (size_t i = 0; i < curves.size(); ++i)
