@@ -6,6 +6,7 @@
 #include "imageio/rgbBuffers.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -21,14 +22,14 @@ namespace {
 // Samples above this are clamped before the square root, so squaring back can never overflow.
 constexpr float kSampleCeiling = 1e30f;
 
-struct convertToSqrtYCbCr_threadParams_t {
+struct toSqrtYCbCr_threadParams_t {
     float* rgb = nullptr;
     size_t begin = 0, end = 0;
     bool wantHistogram = false;
     uint64_t histogram[256] = {};
 };
 
-struct convertFromSqrtYCbCr_threadParams_t {
+struct fromSqrtYCbCr_threadParams_t {
     float* rgb = nullptr;
     size_t begin = 0, end = 0;
 };
@@ -51,7 +52,7 @@ void sanitizedSqrt(float* s, size_t count) {
     }
 }
 
-void convertToSqrtYCbCr_thread(convertToSqrtYCbCr_threadParams_t* p) {
+void toSqrtYCbCr(toSqrtYCbCr_threadParams_t* p) {
     constexpr size_t kBlock = 1024; // pixels per block, so the second loop reads from cache
     uint64_t* histogram = p->histogram;
     const bool wantHistogram = p->wantHistogram;
@@ -74,7 +75,7 @@ void convertToSqrtYCbCr_thread(convertToSqrtYCbCr_threadParams_t* p) {
     }
 }
 
-void convertFromSqrtYCbCr_thread(convertFromSqrtYCbCr_threadParams_t* p) {
+void fromSqrtYCbCr(fromSqrtYCbCr_threadParams_t* p) {
     for (size_t i = p->begin; i < p->end; ++i) {
         float* s = p->rgb + i * 3;
         const float y = s[0], cb = s[1] - 0.5f, cr = s[2] - 0.5f;
@@ -136,8 +137,6 @@ std::unique_ptr<float[]> allocatePlane(size_t samples) {
     return plane;
 }
 
-} // namespace
-
 /// One thread of one pass of the wavelet denoise: a band of rows [rowBegin, rowEnd) of one level.
 /// The level's low-pass rows are made in a ring of row-smoothed rows (2d + 1 of them), smoothed down
 /// the columns, written to `target`, and the thresholded detail goes into the picture's channel.
@@ -159,8 +158,6 @@ struct waveletDenoise_params_t {
     bool failed = false; ///< out of memory, or the bands did not match
     bool aborted = false;
 };
-
-namespace {
 
 void gatherChannelRow(const float* picture, int w, int channel, int y, float* dst) {
     const float* s = picture + size_t(y) * w * 3 + channel;
@@ -197,12 +194,12 @@ void denoiseLevel(waveletDenoise_params_t* p) {
     const int ringRows = std::min(2 * d + 1, h);
     auto ring = allocateBlock<float>(size_t(ringRows) * w);
     auto gathered = allocateBlock<float>(size_t(w));
-    std::vector<int> ringTag;
-    if (!ring || !gathered) {
+    auto ringTag = allocateBlock<int>(size_t(ringRows)); // which row each slot holds
+    if (!ring || !gathered || !ringTag) {
         p->failed = true;
         return;
     }
-    ringTag.assign(ringRows, -1);
+    std::fill(ringTag.get(), ringTag.get() + ringRows, -1);
 
     // Row-smoothed row y of H. Every row asked for while making output row r lies in
     // [r - d, r + d] (mirroring included), so the ring never drops a row that is still needed,
@@ -280,7 +277,7 @@ void waveletDenoise(waveletDenoise_params_t* p) {
 
 /// Runs one pass over the rows; the bands are the ones parallelFor makes for `height` rows.
 bool runPass(std::vector<waveletDenoise_params_t>& params, int pass) {
-    bool mismatch = false;
+    std::atomic<bool> mismatch{false};
     const int height = params.front().height;
     parallelFor(height, [&](int part, int64_t begin, int64_t end) {
         if (part >= int(params.size())) {
@@ -387,7 +384,7 @@ double noiseLevelThreshold(double sigma, double softness, int level) {
 
 void convertToSqrtYCbCr(float* rgb, size_t pixels, uint64_t histogram[256]) {
     if (!rgb || pixels == 0) return;
-    std::vector<convertToSqrtYCbCr_threadParams_t> params(parallelParts(int64_t(pixels)));
+    std::vector<toSqrtYCbCr_threadParams_t> params(parallelParts(int64_t(pixels)));
     parallelFor(int64_t(pixels), [&](int part, int64_t begin, int64_t end) {
         if (part >= int(params.size())) return;
         auto& p = params[part];
@@ -395,7 +392,7 @@ void convertToSqrtYCbCr(float* rgb, size_t pixels, uint64_t histogram[256]) {
         p.begin = size_t(begin);
         p.end = size_t(end);
         p.wantHistogram = histogram != nullptr;
-        convertToSqrtYCbCr_thread(&p);
+        toSqrtYCbCr(&p);
     });
     if (histogram) {
         std::fill(histogram, histogram + 256, uint64_t(0));
@@ -407,14 +404,14 @@ void convertToSqrtYCbCr(float* rgb, size_t pixels, uint64_t histogram[256]) {
 
 void convertFromSqrtYCbCr(float* rgb, size_t pixels) {
     if (!rgb || pixels == 0) return;
-    std::vector<convertFromSqrtYCbCr_threadParams_t> params(parallelParts(int64_t(pixels)));
+    std::vector<fromSqrtYCbCr_threadParams_t> params(parallelParts(int64_t(pixels)));
     parallelFor(int64_t(pixels), [&](int part, int64_t begin, int64_t end) {
         if (part >= int(params.size())) return;
         auto& p = params[part];
         p.rgb = rgb;
         p.begin = size_t(begin);
         p.end = size_t(end);
-        convertFromSqrtYCbCr_thread(&p);
+        fromSqrtYCbCr(&p);
     });
 }
 
