@@ -413,10 +413,6 @@ bool tiffDecodeFromMemory(const uint8_t* data, size_t length, uint16_t* rgb16, f
         debugLog("%s: impossible picture size %dx%d\n", kLoad, L.width, L.height);
         return false;
     }
-    if ((L.bits == 32 && !rgbFloat) || (L.bits != 32 && !rgb16)) {
-        debugLog("%s: no destination buffer for %d-bit data\n", kLoad, L.bits);
-        return false;
-    }
     L.rgb16 = rgb16;
     L.rgbFloat = rgbFloat;
     L.bytesPerSample = L.bits / 8;
@@ -462,6 +458,10 @@ bool tiffDecodeFromMemory(const uint8_t* data, size_t length, uint16_t* rgb16, f
     if (reserve > physicalMemory() / 2) {
         debugLog("%s: strip buffers of %llu bytes exceed the memory of this machine\n", kLoad,
                  static_cast<unsigned long long>(reserve));
+        return false;
+    }
+    if ((L.bits == 32 && !rgbFloat) || (L.bits != 32 && !rgb16)) {
+        debugLog("%s: no destination buffer for %d-bit data\n", kLoad, L.bits);
         return false;
     }
     std::vector<std::unique_ptr<uint8_t[]>> buffers, scratch;
