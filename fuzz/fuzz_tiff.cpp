@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     exifInfo_t exif;
     float minimum = 0, maximum = 0;
     const uint64_t samples = uint64_t(width) * uint64_t(height) * 3;
-    if (samples == 0 || samples > (uint64_t(1) << 18)) {
+    if (samples == 0 || samples > (uint64_t(1) << 16)) {
         // Too large to hold here: the reader must refuse without touching a buffer.
         tiffDecodeFromMemory(data, size, nullptr, nullptr, minimum, maximum, exif);
         return 0;

@@ -740,3 +740,37 @@ TEST(tiffReader, libtiffWrittenVariantsDecodeIdentically) {
     }
     EXPECT_EQ(checked, 6 * 13 + 7);
 }
+
+TEST(tiffReader, largeLibtiffStripsFillTheLzwTableAndSplitOverThreads) {
+    if (QStandardPaths::findExecutable("tiffcp").isEmpty())
+        GTEST_SKIP() << "tiffcp (libtiff-tools) is not installed";
+    // 500 × 400 RGB: one LZW strip of 600 kB runs through all code widths and many clear codes.
+    testTiff t;
+    t.width = 500;
+    t.height = 400;
+    t.bits = 16;
+    const std::vector<uint32_t> samples = testSamples(t, 5);
+    const QString dir = makeTempDir("tiffbig");
+    ASSERT_TRUE(writeBytes(dir + "/src.tif", makeTiff(t, samples)));
+    for (const char* variant : {"-c lzw -r 400", "-c lzw:2 -r 16 -B", "-c zip:2 -r 400"}) {
+        SCOPED_TRACE(variant);
+        QStringList args = QString(variant).split(' ');
+        args << dir + "/src.tif" << dir + "/out.tif";
+        QProcess p;
+        p.start("tiffcp", args);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        ASSERT_EQ(p.exitCode(), 0);
+        QFile f(dir + "/out.tif");
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray a = f.readAll();
+        const std::vector<uint8_t> bytes(a.begin(), a.end());
+        std::vector<decoded> results;
+        for (int threads : {1, 3}) {
+            halvora::setThreadCountOverride(threads);
+            results.push_back(decode(bytes));
+        }
+        halvora::setThreadCountOverride(0);
+        expectPixels(results[0], t, samples);
+        EXPECT_EQ(results[1].rgb16, results[0].rgb16);
+    }
+}
