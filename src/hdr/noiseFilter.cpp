@@ -6,7 +6,6 @@
 #include "imageio/rgbBuffers.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -21,6 +20,23 @@ namespace {
 
 // Samples above this are clamped before the square root, so squaring back can never overflow.
 constexpr float kSampleCeiling = 1e30f;
+
+/// Range [begin, end) of part `part` of `parts` over `count` items: equal parts, the last takes the
+/// remainder (the thread helper's own rule).
+inline void partRange(int64_t count, int parts, int part, int64_t& begin, int64_t& end) {
+    const int64_t step = count / parts;
+    begin = part * step;
+    end = part == parts - 1 ? count : begin + step;
+}
+
+/// Runs fn on every record. The ranges are fixed in the records before the run, so a change of
+/// the core-count option while the filter runs can neither drop nor repeat a range.
+template <class Params, class Fn> void runRecords(std::vector<Params>& params, Fn fn) {
+    parallelFor(int64_t(params.size()), [&](int, int64_t begin, int64_t end) {
+        for (int64_t i = begin; i < end; ++i)
+            fn(params[size_t(i)]);
+    });
+}
 
 struct toSqrtYCbCr_threadParams_t {
     float* rgb = nullptr;
@@ -155,7 +171,7 @@ struct waveletDenoise_params_t {
     // overwrites P: rows [haloTop, rowBegin) and [rowEnd, haloBottom).
     std::unique_ptr<float[]> halo;
     int haloTop = 0, haloBottom = 0;
-    bool failed = false; ///< out of memory, or the bands did not match
+    bool failed = false; ///< out of memory
     bool aborted = false;
 };
 
@@ -275,27 +291,11 @@ void waveletDenoise(waveletDenoise_params_t* p) {
         denoiseLevel(p);
 }
 
-/// Runs one pass over the rows; the bands are the ones parallelFor makes for `height` rows.
+/// Runs one pass over the row bands; false when a band ran short of memory or was aborted.
 bool runPass(std::vector<waveletDenoise_params_t>& params, int pass) {
-    std::atomic<bool> mismatch{false};
-    const int height = params.front().height;
-    parallelFor(height, [&](int part, int64_t begin, int64_t end) {
-        if (part >= int(params.size())) {
-            mismatch = true; // only written when the thread count changed between passes
-            return;
-        }
-        waveletDenoise_params_t& p = params[part];
-        if (pass == passSaveHalo) {
-            p.rowBegin = int(begin);
-            p.rowEnd = int(end);
-        } else if (p.rowBegin != int(begin) || p.rowEnd != int(end)) {
-            p.failed = true;
-            return;
-        }
+    for (auto& p : params)
         p.pass = pass;
-        waveletDenoise(&p);
-    });
-    if (mismatch) return false;
+    runRecords(params, [](waveletDenoise_params_t& p) { waveletDenoise(&p); });
     for (const auto& p : params)
         if (p.failed || p.aborted) return false;
     return true;
@@ -305,6 +305,12 @@ bool denoisePlane(float* picture, int w, int h, int channel, double sigma, doubl
                   float* planeB) {
     const int parts = parallelParts(h);
     std::vector<waveletDenoise_params_t> params(parts);
+    for (int i = 0; i < parts; ++i) {
+        int64_t begin, end;
+        partRange(h, parts, i, begin, end);
+        params[i].rowBegin = int(begin);
+        params[i].rowEnd = int(end);
+    }
     float* planes[2] = {planeA, planeB};
     for (int level = 0; level < kDenoiseLevels; ++level) {
         for (auto& p : params) {
@@ -384,16 +390,17 @@ double noiseLevelThreshold(double sigma, double softness, int level) {
 
 void convertToSqrtYCbCr(float* rgb, size_t pixels, uint64_t histogram[256]) {
     if (!rgb || pixels == 0) return;
-    std::vector<toSqrtYCbCr_threadParams_t> params(parallelParts(int64_t(pixels)));
-    parallelFor(int64_t(pixels), [&](int part, int64_t begin, int64_t end) {
-        if (part >= int(params.size())) return;
-        auto& p = params[part];
-        p.rgb = rgb;
-        p.begin = size_t(begin);
-        p.end = size_t(end);
-        p.wantHistogram = histogram != nullptr;
-        toSqrtYCbCr(&p);
-    });
+    const int parts = parallelParts(int64_t(pixels));
+    std::vector<toSqrtYCbCr_threadParams_t> params(parts);
+    for (int i = 0; i < parts; ++i) {
+        int64_t begin, end;
+        partRange(int64_t(pixels), parts, i, begin, end);
+        params[i].rgb = rgb;
+        params[i].begin = size_t(begin);
+        params[i].end = size_t(end);
+        params[i].wantHistogram = histogram != nullptr;
+    }
+    runRecords(params, [](toSqrtYCbCr_threadParams_t& p) { toSqrtYCbCr(&p); });
     if (histogram) {
         std::fill(histogram, histogram + 256, uint64_t(0));
         for (const auto& p : params)
@@ -404,15 +411,16 @@ void convertToSqrtYCbCr(float* rgb, size_t pixels, uint64_t histogram[256]) {
 
 void convertFromSqrtYCbCr(float* rgb, size_t pixels) {
     if (!rgb || pixels == 0) return;
-    std::vector<fromSqrtYCbCr_threadParams_t> params(parallelParts(int64_t(pixels)));
-    parallelFor(int64_t(pixels), [&](int part, int64_t begin, int64_t end) {
-        if (part >= int(params.size())) return;
-        auto& p = params[part];
-        p.rgb = rgb;
-        p.begin = size_t(begin);
-        p.end = size_t(end);
-        fromSqrtYCbCr(&p);
-    });
+    const int parts = parallelParts(int64_t(pixels));
+    std::vector<fromSqrtYCbCr_threadParams_t> params(parts);
+    for (int i = 0; i < parts; ++i) {
+        int64_t begin, end;
+        partRange(int64_t(pixels), parts, i, begin, end);
+        params[i].rgb = rgb;
+        params[i].begin = size_t(begin);
+        params[i].end = size_t(end);
+    }
+    runRecords(params, [](fromSqrtYCbCr_threadParams_t& p) { fromSqrtYCbCr(&p); });
 }
 
 bool waveletDenoisePlane(float* picture, int width, int height, int channel, double sigma, double softness) {
