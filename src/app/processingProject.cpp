@@ -4,11 +4,14 @@
 #include "app/processState.h"
 #include "app/programOptionsSettings.h"
 #include "app/sessionCleaner.h"
+#include "imageio/imageFormat.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QImageReader>
 #include <algorithm>
+#include <unistd.h>
 
 using halvora::cropRect;
 
@@ -298,4 +301,147 @@ void processingProject::transformPhotos(int mode, const cropRect& rect, int oldW
         }
         halvora::addProgress(1);
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Loading photos: preparation (main thread)
+
+namespace {
+
+const char* const kPrepare = "processingProject::loadPhotoPrepare";
+
+// Bytes per pixel the full-size stores of a project take (radiance picture, display image, four
+// planes, each with its pyramid levels, which add up to about a third more), plus one decode buffer.
+constexpr double kStoreBytesPerPixel = (12.0 + 6.0 + 4 * 2.0) * 4.0 / 3.0 + 6.0;
+
+// True when the stores of a w × h project fit into the machine's memory. Linux promises memory it
+// may not have, so an absurd size must be refused before the allocations "succeed".
+bool storesFitMemory(int w, int h) {
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return true;
+    return double(w) * double(h) * kStoreBytesPerPixel < double(pages) * double(pageSize);
+}
+
+} // namespace
+
+bool processingProject::loadPhotoPrepare(photoEntry& photo, int position, bool radianceOpened) {
+    const QString fileName = photo.fileName;
+    const QByteArray fileNameLocal = QDir::toNativeSeparators(fileName).toLocal8Bit();
+    const char* const fn = fileNameLocal.constData();
+
+    photo.exif.clear();
+    photo.isRaw = photo.isRadiance = photo.rawNoiseFilter = false;
+    photo.included = true;
+    photo.bitDepthClass = 0;
+    photo.sourceWidth = photo.sourceHeight = 0;
+    photo.releaseAll();
+    lastError.clear();
+    debugLog("Getting image info: %s...\n", fn);
+
+    const imageFormat format = imageFormatOf(fileName);
+    const int p = int(photos.size()) + position;
+    if (p > kMaxPhotos - 1) {
+        lastError = tr("Too many images!");
+        return false;
+    }
+
+    int w = 0, h = 0;
+    switch (format) {
+    case formatJpeg:
+    case formatBmp:
+    case formatPng: {
+        QImageReader reader(fileName);
+        reader.setAutoTransform(false); // the EXIF orientation is applied by the load itself
+        const QSize size = reader.canRead() ? reader.size() : QSize();
+        if (!size.isValid()) {
+            debugLog("%s: Failed to get image info: '%s'.\n", kPrepare, fn);
+            lastError = tr("Failed to get image info");
+            return false;
+        }
+        w = size.width();
+        h = size.height();
+        photo.bitDepthClass = 1;
+        break;
+    }
+    case formatRaw:
+        // The external RAW converter is not wired in yet: refuse plainly instead of loading nothing.
+        debugLog("%s: Camera RAW files are not supported yet: '%s'.\n", kPrepare, fn);
+        lastError = tr("Camera RAW files are not supported yet");
+        return false;
+    case formatTiff:
+    case formatFits:
+    case formatRadianceRgbe:
+    case formatOpenExr:
+        debugLog("%s: Unsupported image format: '%s'.\n", kPrepare, fn);
+        lastError = tr("Unsupported image format");
+        return false;
+    case formatUnsupported:
+    default:
+        debugLog("%s: Unsupported image format: '%s'.\n", kPrepare, fn);
+        lastError = tr("Unsupported image format");
+        return false;
+    }
+    if (!halvora::pictureElements(w, h, 3)) {
+        debugLog("%s: Failed to get image info: '%s'.\n", kPrepare, fn);
+        lastError = tr("Failed to get image info");
+        return false;
+    }
+
+    if (p >= 1) {
+        if (radianceOpened) {
+            lastError = tr("You can load only one HDR image.");
+            return false;
+        }
+        if (photo.isRadiance) {
+            lastError = tr("Cannot load the HDR image right now.");
+            return false;
+        }
+        // Either way round: the EXIF orientation may still turn the photo.
+        if (!((w == width && h == height) || (w == height && h == width))) {
+            lastError = tr("Wrong image dimensions. All photos must be the same size.");
+            return false;
+        }
+    } else {
+        // A new sequence: forget the orientation and start the stores afresh at this size.
+        orientationSet = false;
+        orientationMode = -1;
+        hdrPresent = false;
+        for (pyramid* store : {&hdrImage, &resultImage, &lcPlaneFine, &lcPlaneMedium, &lcPlaneCoarse, &maskPlane})
+            store->release();
+        debugLog("Allocating memory for new project. Image size: %d x %d.\n", w, h);
+        if (!storesFitMemory(w, h) || !setImageSize(w, h)) {
+            for (pyramid* store : {&hdrImage, &resultImage, &lcPlaneFine, &lcPlaneMedium, &lcPlaneCoarse, &maskPlane})
+                store->release();
+            width = height = decodeWidth = decodeHeight = hdrWidth = hdrHeight = 0;
+            lastError = tr("Not enough memory!");
+            return false;
+        }
+    }
+
+    if (programOptionsSettings::instance().colorManagementEnabled) {
+        if (colorProfileHook) {
+            if (!colorProfileHook(*this, photo, p, int(format)))
+                return false;
+        } else {
+            debugLog("%s: colour management is not available, '%s' is taken as sRGB\n", kPrepare, fn);
+        }
+    }
+
+    photo.sourceWidth = w;
+    photo.sourceHeight = h;
+    photo.id = photoIdCounter++;
+    debugLog("Image info taken successfully, id=%d\n", photo.id);
+    return true;
+}
+
+bool processingProject::swapOrientedSize() {
+    std::swap(width, height);
+    std::swap(hdrWidth, hdrHeight);
+    previewDivisor = previewDivisorFor(width, height);
+    previewWidth = halvora::downscaledSide(width, previewDivisor);
+    previewHeight = halvora::downscaledSide(height, previewDivisor);
+    previewZoomLevels = previewZoomLevelsFor(previewWidth, previewHeight);
+    pyramidLevels = pyramidLevelsFor(width, height);
+    return reshapeFullSizeStores(width, height) && ensurePreviewCapacity();
 }

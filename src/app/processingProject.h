@@ -16,6 +16,7 @@
 #include <QObject>
 #include <QString>
 #include <array>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -40,6 +41,20 @@ public:
     /// Removes the photo with this id with its buffers and temporary files; false when unknown.
     bool removePhoto(int id);
     photoEntry* photoById(int id);
+
+    // ---- loading photos
+    /// Main thread. Prepares one file before any pixels are read: format, size, sequence rules, the
+    /// project's sizing at the first photo, colour profile, id. `position` is the file's index among
+    /// the files of this action; `radianceOpened` tells whether the project (or an earlier file of
+    /// this action) already holds a radiance image. False with lastError set; an empty lastError
+    /// means a silent failure (a cancelled dialog).
+    bool loadPhotoPrepare(photoEntry& photo, int position, bool radianceOpened);
+    /// Load workers, under `mutex`: the first photo's EXIF turn by 90° swaps the current and the
+    /// radiance size pairs (the decode size stays) and refreshes the size-dependent data.
+    bool swapOrientedSize();
+    /// Colour-profile step of preparation (settles photo.profilePath; false with lastError set to
+    /// fail). Called only while colour management is enabled; installed by the colour management.
+    std::function<bool(processingProject& project, photoEntry& photo, int position, int format)> colorProfileHook;
 
     // ---- temporary store
     /// Writes `bytes` of `buffer` as a new temporary-file record into the photo's slot; refuses an
