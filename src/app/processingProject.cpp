@@ -4,6 +4,7 @@
 #include "app/processState.h"
 #include "app/programOptionsSettings.h"
 #include "app/sessionCleaner.h"
+#include "imageio/hugePageBlock.h"
 #include "imageio/imageFormat.h"
 
 #include <QDateTime>
@@ -115,6 +116,23 @@ bool processingProject::writeToTempFile(photoEntry& photo, int slot, const void*
         return false;
     photo.tempFiles[size_t(slot)] = std::move(record);
     return true;
+}
+
+tempFileRecord* processingProject::attachNewTempFile(photoEntry& photo, int slot) {
+    const char* const caller = "processingProject::writeToTempFile";
+    if (slot < 0 || slot >= photoEntry::slotCount)
+        return nullptr;
+    if (photo.tempFiles[size_t(slot)]) {
+        debugLog("%s: temp file already used (sel=%d)\n", caller, slot);
+        return nullptr;
+    }
+    auto record = std::make_unique<tempFileRecord>(sessionDir);
+    if (!record->isOpen()) {
+        debugLog("%s: open() failed (%s)\n", caller, QDir::toNativeSeparators(sessionDir).toLocal8Bit().constData());
+        return nullptr;
+    }
+    photo.tempFiles[size_t(slot)] = std::move(record);
+    return photo.tempFiles[size_t(slot)].get();
 }
 
 bool processingProject::readFromTempFile(photoEntry& photo, int slot, void* buffer, size_t bytes) {
@@ -417,6 +435,8 @@ bool processingProject::loadPhotoPrepare(photoEntry& photo, int position, bool r
             lastError = tr("Not enough memory!");
             return false;
         }
+        for (pyramid* store : {&hdrImage, &resultImage, &lcPlaneFine, &lcPlaneMedium, &lcPlaneCoarse, &maskPlane})
+            halvora::adviseHugePages(store->data<uint8_t>(), store->levelBytes(0));
     }
 
     if (programOptionsSettings::instance().colorManagementEnabled) {

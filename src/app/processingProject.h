@@ -60,6 +60,10 @@ public:
     /// Writes `bytes` of `buffer` as a new temporary-file record into the photo's slot; refuses an
     /// occupied slot. The photo keeps no record on failure.
     bool writeToTempFile(photoEntry& photo, int slot, const void* buffer, size_t bytes);
+    /// Attaches a new, empty temporary-file record to the photo's slot for a writer that fills it piece
+    /// by piece (tempFileRecord::append); null (logged) when the slot is occupied or the file cannot be
+    /// created. A writer that fails releases the slot again.
+    tempFileRecord* attachNewTempFile(photoEntry& photo, int slot);
     /// Reads the slot's record (exactly `bytes`) into `buffer`.
     bool readFromTempFile(photoEntry& photo, int slot, void* buffer, size_t bytes);
     /// Bytes of one photo's full-size record: width × height × 6.

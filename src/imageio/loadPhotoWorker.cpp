@@ -5,6 +5,7 @@
 #include "app/processState.h"
 #include "app/processingProject.h"
 #include "imageio/imageFormat.h"
+#include "imageio/hugePageBlock.h"
 #include "imageio/imageTransform.h"
 #include "imageio/stripConversion.h"
 
@@ -15,6 +16,8 @@
 #include <QMutexLocker>
 #include <algorithm>
 #include <cstring>
+#include <vector>
+
 
 namespace {
 
@@ -23,7 +26,38 @@ const char* const kLoad = "loadPhotoWorker::loadPhoto";
 constexpr double kStripPixels = 20000000.0;
 constexpr qint64 kLargeFileBytes = 31457280; // 30 MiB
 
+// Strip blocks of finished workers, kept for the next photos of the same action: a block that was
+// written once costs nothing to write again, a fresh one costs a page fault per page.
+QMutex stripPoolMutex;
+std::vector<halvora::hugePageBlock> stripPool;
+
+halvora::hugePageBlock takeStripBlock(size_t bytes) {
+    {
+        QMutexLocker lock(&stripPoolMutex);
+        for (auto it = stripPool.begin(); it != stripPool.end(); ++it)
+            if (it->size() >= bytes) {
+                halvora::hugePageBlock block = std::move(*it);
+                stripPool.erase(it);
+                return block;
+            }
+    }
+    return halvora::hugePageBlock(bytes);
+}
+
+void returnStripBlock(halvora::hugePageBlock block) {
+    if (!block)
+        return;
+    QMutexLocker lock(&stripPoolMutex);
+    if (stripPool.size() < size_t(processingProject::kMaxPhotos))
+        stripPool.push_back(std::move(block));
+}
+
 } // namespace
+
+void loadPhotoWorker::releaseStripBlocks() {
+    QMutexLocker lock(&stripPoolMutex);
+    stripPool.clear();
+}
 
 loadPhotoWorker::loadPhotoWorker(processingProject* project, std::unique_ptr<photoEntry> photo,
                                  uint16_t* decodeBuffer, int workerId)
@@ -144,7 +178,7 @@ int loadPhotoWorker::run(QString& message) {
     debugLog("Loading: %s (id=%d)...\n", fn, photo.id);
     const imageFormat format = imageFormatOf(photo.fileName);
     const int sw = photo.sourceWidth, sh = photo.sourceHeight;
-    if (!project_ || !buffer_ || !halvora::pictureElements(sw, sh, 3)) {
+    if (!project_ || !halvora::pictureElements(sw, sh, 3)) {
         debugLog("%s: nothing to load into for '%s'\n", kLoad, fn);
         return failedToDecode;
     }
@@ -153,64 +187,153 @@ int loadPhotoWorker::run(QString& message) {
         return failedWithMessage;
     }
 
-    // Decode. The Qt-decoded formats learn their orientation first and are written turned.
-    int code = loaded;
     switch (format) {
     case formatJpeg:
     case formatBmp:
-    case formatPng:
+    case formatPng: {
         if (format == formatJpeg && !jpegIsComplete(photo.fileName)) {
             debugLog("%s: Truncated or damaged JPEG data: '%s'.\n", kLoad, fn);
             return failedToDecode;
         }
-        code = applyOrientation(photo.exif.orientation, message);
+        // The orientation is known before decoding, so the pixels are written turned straight away.
+        const int code = applyOrientation(photo.exif.orientation, message);
         if (code != loaded)
             return code;
-        if (!decodeQt(sw, sh, mode_, buffer_))
+        if (stripCount(sw, sh) == 1)
+            return loadWhole(message);
+        if (!buffer_ || !decodeQt(sw, sh, mode_, buffer_))
             return failedToDecode;
-        break;
+        return finishFromBuffer(message);
+    }
     default:
         debugLog("%s: Unsupported image format: '%s'.\n", kLoad, fn);
         return failedToDecode;
     }
+}
 
-    int width = 0, height = 0, previewDivisor = 1, previewWidth = 0, previewHeight = 0;
-    {
-        QMutexLocker lock(&project_->mutex);
-        width = project_->width;
-        height = project_->height;
-        previewDivisor = project_->previewDivisor;
-        previewWidth = project_->previewWidth;
-        previewHeight = project_->previewHeight;
-    }
-    const uint64_t progressStep = 2 * (uint64_t(width) + uint64_t(height));
+void loadPhotoWorker::readProjectSizes() {
+    QMutexLocker lock(&project_->mutex);
+    width_ = project_->width;
+    height_ = project_->height;
+    previewDivisor_ = project_->previewDivisor;
+    previewWidth_ = project_->previewWidth;
+    previewHeight_ = project_->previewHeight;
+}
+
+bool loadPhotoWorker::allocatePreview() {
+    photoEntry& photo = *photo_;
+    const size_t area = size_t(previewWidth_) * size_t(previewHeight_);
+    if (!photo.preview.allocate(previewWidth_, previewHeight_) ||
+        !(photo.previewPlane = halvora::allocateBlock<uint8_t>(area)))
+        return false;
+    std::memset(photo.previewPlane.get(), 0, area);
+    return true;
+}
+
+int loadPhotoWorker::finishFromBuffer(QString& message) {
+    photoEntry& photo = *photo_;
+    readProjectSizes();
+    const uint64_t progressStep = 2 * (uint64_t(width_) + uint64_t(height_));
     halvora::addProgress(progressStep);
-
-    if (!photo.preview.allocate(previewWidth, previewHeight) ||
-        !(photo.previewPlane = halvora::allocateBlock<uint8_t>(size_t(previewWidth) * size_t(previewHeight)))) {
+    if (!allocatePreview()) {
         message = tr("Not enough memory!");
         return failedWithMessage;
     }
-    std::memset(photo.previewPlane.get(), 0, size_t(previewWidth) * size_t(previewHeight));
-
     if (!photo.isRadiance) {
-        halvora::downscaleRgb16(buffer_, width, height, previewDivisor, photo.preview.pixels());
+        halvora::downscaleRgb16(buffer_, width_, height_, previewDivisor_, photo.preview.pixels());
         photo.thumbnail =
-            halvora::buildThumbnail(photo.preview.pixels(), previewWidth, previewHeight, photo.meanBrightness);
-        if (!project_->writeToTempFile(photo, photoEntry::slotCurrent, buffer_, size_t(width) * size_t(height) * 6)) {
+            halvora::buildThumbnail(photo.preview.pixels(), previewWidth_, previewHeight_, photo.meanBrightness);
+        if (!project_->writeToTempFile(photo, photoEntry::slotCurrent, buffer_, size_t(width_) * size_t(height_) * 6)) {
             message = tr("Cannot write temporary file (no write rights or not enough disk space).");
             return failedWithMessage;
         }
     }
     halvora::addProgress(progressStep);
+    return finishLoad(message);
+}
 
-    photo.weightTable = halvora::allocateBlock<double>(halvora::kSampleTableSize);
-    if (!photo.weightTable) {
+int loadPhotoWorker::finishLoad(QString& message) {
+    photo_->weightTable = halvora::allocateBlock<double>(halvora::kSampleTableSize);
+    if (!photo_->weightTable) {
         message = tr("Not enough memory!");
         return failedWithMessage;
     }
-    debugLog("Loaded successfully, id=%d\n", photo.id);
+    debugLog("Loaded successfully, id=%d\n", photo_->id);
     return loaded;
+}
+
+int loadPhotoWorker::loadWhole(QString& message) {
+    photoEntry& photo = *photo_;
+    const int sw = photo.sourceWidth, sh = photo.sourceHeight;
+    halvora::hugePageBlock block = takeStripBlock(size_t(sw) * size_t(sh) * 4);
+    struct giveBack {
+        halvora::hugePageBlock& block;
+        ~giveBack() { returnStripBlock(std::move(block)); }
+    } back{block};
+    QImage decoded;
+    if (!decodeWhole(block, decoded))
+        return failedToDecode;
+    // Rare layouts are brought to 32-bit pixels once here, not piece by piece.
+    if (decoded.format() != QImage::Format_RGB32 && decoded.format() != QImage::Format_ARGB32 &&
+        decoded.format() != QImage::Format_Grayscale8 && decoded.format() != QImage::Format_Indexed8)
+        decoded = decoded.convertToFormat(QImage::Format_RGB32);
+
+    readProjectSizes();
+    const uint64_t progressStep = 2 * (uint64_t(width_) + uint64_t(height_));
+    halvora::addProgress(progressStep);
+    if (!allocatePreview()) {
+        message = tr("Not enough memory!");
+        return failedWithMessage;
+    }
+
+    // The turned picture is produced a few rows at a time — preview rows and the temporary file are
+    // filled from each piece — so the full-size samples never sit in memory.
+    const int d = previewDivisor_;
+    const int pieceRows = d * std::max(1, 64 / d);
+    auto piece = halvora::allocateBlock<uint16_t>(size_t(pieceRows) * size_t(width_) * 3);
+    tempFileRecord* record = piece ? project_->attachNewTempFile(photo, photoEntry::slotCurrent) : nullptr;
+    if (!piece) {
+        message = tr("Not enough memory!");
+        return failedWithMessage;
+    }
+    bool written = record != nullptr;
+    for (int row = 0; written && row < height_; row += pieceRows) {
+        const int rows = std::min(pieceRows, height_ - row);
+        if (!halvora::convertRowsToRgb16(decoded, mode_, row, rows, piece.get())) {
+            photo.tempFiles[photoEntry::slotCurrent].reset();
+            debugLog("%s: Failed to load image: '%s', div=1.\n", kLoad,
+                     QDir::toNativeSeparators(photo.fileName).toLocal8Bit().constData());
+            return failedToDecode;
+        }
+        halvora::downscaleRgb16(piece.get(), width_, rows, d,
+                                photo.preview.pixels() + size_t(row / d) * size_t(previewWidth_) * 3);
+        written = record->append(piece.get(), size_t(rows) * size_t(width_) * 6, "processingProject::writeToTempFile");
+    }
+    if (!written || !record->finish(size_t(width_) * size_t(height_) * 6, "processingProject::writeToTempFile")) {
+        photo.tempFiles[photoEntry::slotCurrent].reset();
+        message = tr("Cannot write temporary file (no write rights or not enough disk space).");
+        return failedWithMessage;
+    }
+    photo.thumbnail =
+        halvora::buildThumbnail(photo.preview.pixels(), previewWidth_, previewHeight_, photo.meanBrightness);
+    halvora::addProgress(progressStep);
+    return finishLoad(message);
+}
+
+bool loadPhotoWorker::decodeWhole(halvora::hugePageBlock& block, QImage& decoded) {
+    const int w = photo_->sourceWidth, h = photo_->sourceHeight;
+    QImageReader reader(photo_->fileName);
+    reader.setAutoTransform(false);
+    // Decoding into a block of our own (the toolkit reuses an image of the right size and format)
+    // saves a fresh allocation per photo.
+    if (block)
+        decoded = QImage(block.data(), w, h, qsizetype(w) * 4, QImage::Format_RGB32);
+    if (reader.size() != QSize(w, h) || !reader.read(&decoded) || decoded.size() != QSize(w, h)) {
+        debugLog("%s: Failed to load image: '%s', div=1.\n", kLoad,
+                 QDir::toNativeSeparators(photo_->fileName).toLocal8Bit().constData());
+        return false;
+    }
+    return true;
 }
 
 int loadPhotoWorker::applyOrientation(int orientation, QString& message) {
@@ -251,6 +374,15 @@ int loadPhotoWorker::applyOrientation(int orientation, QString& message) {
 bool loadPhotoWorker::decodeQt(int width, int height, int mode, uint16_t* dst) {
     const QByteArray nameLocal = QDir::toNativeSeparators(photo_->fileName).toLocal8Bit();
     const int count = stripCount(width, height);
+    // The decoder writes into a block of our own when it decodes to 32-bit pixels (the usual case),
+    // so the strip costs no fresh page-by-page allocation inside the toolkit.
+    int largest = 0, first = 0;
+    stripRows(height, count, count - 1, first, largest);
+    halvora::hugePageBlock stripBlock = takeStripBlock(size_t(width) * size_t(largest) * 4);
+    struct giveBack {
+        halvora::hugePageBlock& block;
+        ~giveBack() { returnStripBlock(std::move(block)); }
+    } back{stripBlock};
     for (int i = 0; i < count; ++i) {
         int firstRow = 0, rows = 0;
         stripRows(height, count, i, firstRow, rows);
@@ -260,9 +392,11 @@ bool loadPhotoWorker::decodeQt(int width, int height, int mode, uint16_t* dst) {
         if (count > 1)
             reader.setClipRect(QRect(0, firstRow, width, rows));
         QImage strip;
+        if (stripBlock)
+            strip = QImage(stripBlock.data(), width, rows, qsizetype(width) * 4, QImage::Format_RGB32);
         const bool sizeOk = reader.size() == QSize(width, height);
         if (!sizeOk || !reader.read(&strip) || strip.width() != width || strip.height() != rows ||
-            !halvora::convertStripToRgb16(strip, firstRow, width, height, mode, dst)) {
+!halvora::convertStripToRgb16(strip, firstRow, width, height, mode, dst)) {
             debugLog("%s: Failed to load image: '%s', div=%d.\n", kLoad, nameLocal.constData(), count);
             return false;
         }

@@ -10,7 +10,9 @@
 // radiance picture.
 
 #include "app/photoEntry.h"
+#include "imageio/hugePageBlock.h"
 
+#include <QImage>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -55,6 +57,9 @@ public:
     /// file does not, although the decoder fills its missing rows without an error.
     static bool jpegIsComplete(const QString& fileName);
 
+    /// Main thread, when no worker runs: frees the strip blocks kept for the next photos of an action.
+    static void releaseStripBlocks();
+
 public slots:
     /// Worker thread: loads the photo and emits finished(code, message, workerId).
     void loadPhoto();
@@ -65,8 +70,17 @@ signals:
 
 private:
     int run(QString& message);
-    bool decodeQt(int width, int height, int mode, uint16_t* dst);
     int applyOrientation(int orientation, QString& message);
+    void readProjectSizes();
+    bool allocatePreview();
+    /// A picture of one strip: decoded whole, then turned, previewed and stored piece by piece.
+    int loadWhole(QString& message);
+    bool decodeWhole(halvora::hugePageBlock& block, QImage& decoded);
+    /// Larger pictures: decoded strip by strip into the full-size decode buffer.
+    bool decodeQt(int width, int height, int mode, uint16_t* dst);
+    /// Preview, thumbnail, temporary file and work block from the full-size decode buffer.
+    int finishFromBuffer(QString& message);
+    int finishLoad(QString& message);
 
     processingProject* project_;
     std::unique_ptr<photoEntry> photo_;
@@ -74,4 +88,6 @@ private:
     int workerId_;
     int result_ = -1;
     int mode_ = -1;
+    int width_ = 0, height_ = 0; ///< project size after the orientation step
+    int previewDivisor_ = 1, previewWidth_ = 0, previewHeight_ = 0;
 };

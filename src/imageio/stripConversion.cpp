@@ -87,6 +87,74 @@ template <class Reader> void convertTurnedTiles(const convertStrip_threadParams_
     }
 }
 
+struct convertRows_threadParams_t {
+    const QImage* photo;
+    int mode;
+    int firstOutputRow, rows;
+    uint16_t* out;
+    const std::array<uint16_t, 256 * 3>* lut;
+};
+
+// Unturned or 180°: output rows [r0, r1) of the piece, one source row each.
+template <class Reader> void pieceRows(const convertRows_threadParams_t& p, int64_t r0, int64_t r1) {
+    const int w = p.photo->width(), h = p.photo->height();
+    const convertStrip_threadParams_t lutOnly{nullptr, 0, w, h, p.mode, nullptr, p.lut};
+    for (int64_t r = r0; r < r1; ++r) {
+        const int outRow = p.firstOutputRow + int(r);
+        uint16_t* out = p.out + size_t(r) * w * 3;
+        if (p.mode == turn180) {
+            const uchar* line = p.photo->constScanLine(h - 1 - outRow);
+            out += size_t(w - 1) * 3;
+            for (int x = 0; x < w; ++x, out -= 3)
+                Reader::put(line, x, out, lutOnly);
+        } else {
+            const uchar* line = p.photo->constScanLine(outRow);
+            for (int x = 0; x < w; ++x, out += 3)
+                Reader::put(line, x, out, lutOnly);
+        }
+    }
+}
+
+// 90° turns: source rows [y0, y1) each give one output column of every row of the piece; the piece's
+// rows are a run of adjacent source columns, so each source row is read over a short stretch.
+template <class Reader> void pieceTurned(const convertRows_threadParams_t& p, int64_t y0, int64_t y1) {
+    const int w = p.photo->width(), h = p.photo->height();
+    const convertStrip_threadParams_t lutOnly{nullptr, 0, w, h, p.mode, nullptr, p.lut};
+    const size_t outWidth = size_t(h);
+    for (int64_t sy = y0; sy < y1; ++sy) {
+        const uchar* line = p.photo->constScanLine(int(sy));
+        const size_t dx = p.mode == turnClockwise ? size_t(h - 1 - sy) : size_t(sy);
+        uint16_t* out = p.out + dx * 3;
+        for (int r = 0; r < p.rows; ++r, out += outWidth * 3) {
+            const int outRow = p.firstOutputRow + r;
+            const int sx = p.mode == turnClockwise ? outRow : w - 1 - outRow;
+            Reader::put(line, sx, out, lutOnly);
+        }
+    }
+}
+
+template <class Reader> void convertPiece(const convertRows_threadParams_t& p) {
+    if (p.mode == turnClockwise || p.mode == turnCounterClockwise)
+        parallelFor(p.photo->height(), [&p](int, int64_t y0, int64_t y1) { pieceTurned<Reader>(p, y0, y1); });
+    else
+        parallelFor(p.rows, [&p](int, int64_t r0, int64_t r1) { pieceRows<Reader>(p, r0, r1); });
+}
+
+// The sample triple of each byte of an 8-bit picture: its colour-table entry, or a grey level.
+void fillLut(const QImage& img, std::array<uint16_t, 256 * 3>& lut) {
+    const QList<QRgb> table = img.format() == QImage::Format_Indexed8 ? img.colorTable() : QList<QRgb>();
+    for (int v = 0; v < 256; ++v) {
+        // Bytes beyond a short colour table are taken as grey levels.
+        const QRgb c = v < table.size() ? table[v] : qRgb(v, v, v);
+        lut[size_t(v) * 3 + 0] = uint16_t(qRed(c) << 7);
+        lut[size_t(v) * 3 + 1] = uint16_t(qGreen(c) << 7);
+        lut[size_t(v) * 3 + 2] = uint16_t(qBlue(c) << 7);
+    }
+}
+
+bool isEightBit(QImage::Format f) { return f == QImage::Format_Grayscale8 || f == QImage::Format_Indexed8; }
+bool isThirtyTwoBit(QImage::Format f) { return f == QImage::Format_RGB32 || f == QImage::Format_ARGB32; }
+
 template <class Reader> void convertWith(const convertStrip_threadParams_t& p) {
     const int rows = p.strip->height();
     if (p.mode == turnClockwise || p.mode == turnCounterClockwise)
@@ -108,34 +176,50 @@ bool convertStripToRgb16(const QImage& strip, int firstRow, int sourceWidth, int
 
     std::array<uint16_t, 256 * 3> lut;
     convertStrip_threadParams_t params{&strip, firstRow, sourceWidth, sourceHeight, mode, dst, &lut};
-    switch (strip.format()) {
-    case QImage::Format_RGB32:
-    case QImage::Format_ARGB32:
+    if (isThirtyTwoBit(strip.format())) {
         convertWith<read32>(params);
         return true;
-    case QImage::Format_Grayscale8:
-    case QImage::Format_Indexed8: {
-        const QList<QRgb> table = strip.format() == QImage::Format_Indexed8 ? strip.colorTable() : QList<QRgb>();
-        for (int v = 0; v < 256; ++v) {
-            // Bytes beyond a short colour table are taken as grey levels.
-            const QRgb c = v < table.size() ? table[v] : qRgb(v, v, v);
-            lut[size_t(v) * 3 + 0] = uint16_t(qRed(c) << 7);
-            lut[size_t(v) * 3 + 1] = uint16_t(qGreen(c) << 7);
-            lut[size_t(v) * 3 + 2] = uint16_t(qBlue(c) << 7);
-        }
+    }
+    if (isEightBit(strip.format())) {
+        fillLut(strip, lut);
         convertWith<read8>(params);
         return true;
     }
-    default: {
-        // Rare layouts (16-bit PNG, premultiplied alpha, 1-bit BMP …) go through 32-bit pixels.
-        const QImage converted = strip.convertToFormat(QImage::Format_RGB32);
-        if (converted.isNull())
-            return false;
-        params.strip = &converted;
-        convertWith<read32>(params);
+    // Rare layouts (16-bit PNG, premultiplied alpha, 1-bit BMP …) go through 32-bit pixels.
+    const QImage converted = strip.convertToFormat(QImage::Format_RGB32);
+    if (converted.isNull())
+        return false;
+    params.strip = &converted;
+    convertWith<read32>(params);
+    return true;
+}
+
+bool convertRowsToRgb16(const QImage& photo, int mode, int firstOutputRow, int rows, uint16_t* out) {
+    if (!out || photo.isNull() || rows <= 0 || firstOutputRow < 0)
+        return false;
+    const bool turned = mode == turnClockwise || mode == turnCounterClockwise;
+    if (!turned && mode != -1 && mode != turn180)
+        return false;
+    if (firstOutputRow + rows > (turned ? photo.width() : photo.height()))
+        return false;
+    std::array<uint16_t, 256 * 3> lut;
+    convertRows_threadParams_t params{&photo, mode, firstOutputRow, rows, out, &lut};
+    if (isThirtyTwoBit(photo.format())) {
+        convertPiece<read32>(params);
         return true;
     }
+    if (isEightBit(photo.format())) {
+        fillLut(photo, lut);
+        convertPiece<read8>(params);
+        return true;
     }
+    // Callers convert rare layouts once for the whole photo; a piece-wise conversion would repeat it.
+    const QImage converted = photo.convertToFormat(QImage::Format_RGB32);
+    if (converted.isNull())
+        return false;
+    params.photo = &converted;
+    convertPiece<read32>(params);
+    return true;
 }
 
 } // namespace halvora

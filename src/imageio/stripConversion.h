@@ -17,4 +17,10 @@ namespace halvora {
 bool convertStripToRgb16(const QImage& strip, int firstRow, int sourceWidth, int sourceHeight, int mode,
                          uint16_t* dst);
 
+/// Fills output rows [firstOutputRow, firstOutputRow + rows) of the whole decoded photo `photo`
+/// after transform `mode` (the same modes) into `out`, rows × output width × 3 samples, the output
+/// width being the photo's height for the 90° turns and its width otherwise. Same pixel rules as
+/// above. Lets a loader produce the turned picture piece by piece without holding it at full size.
+bool convertRowsToRgb16(const QImage& photo, int mode, int firstOutputRow, int rows, uint16_t* out);
+
 } // namespace halvora

@@ -377,6 +377,7 @@ void mainWindow::reportLoadError(const QString& text) {
 
 void mainWindow::addImagesDone() {
     loadActive_ = false;
+    loadPhotoWorker::releaseStripBlocks();
     if (closing_)
         return;
     finishProgress();

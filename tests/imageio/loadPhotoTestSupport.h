@@ -66,8 +66,8 @@ inline std::unique_ptr<photoEntry> preparePhoto(processingProject& project, cons
     return photo;
 }
 
-/// Loads a prepared photo on this thread into `buffer` (resized to the project size); on success the
-/// photo joins the project.
+/// Loads a prepared photo on this thread with `buffer` as its decode buffer; on success the photo
+/// joins the project and `buffer` receives the samples read back from its temporary file.
 inline loadOutcome loadPrepared(processingProject& project, std::unique_ptr<photoEntry> photo,
                                 std::vector<uint16_t>& buffer) {
     buffer.assign(size_t(project.width) * project.height * 3, 0);
@@ -78,8 +78,16 @@ inline loadOutcome loadPrepared(processingProject& project, std::unique_ptr<phot
         outcome.message = message;
     });
     worker.loadPhoto();
-    if (outcome.code == 0)
-        project.photos.push_back(worker.takePhoto());
+    if (outcome.code == 0) {
+        // The loaded samples are what the temporary store holds.
+        std::vector<uint16_t> stored(size_t(project.width) * project.height * 3);
+        auto photo = worker.takePhoto();
+        if (project.readFromTempFile(*photo, 0, stored.data(), stored.size() * 2))
+            buffer = std::move(stored);
+        else
+            buffer.clear();
+        project.photos.push_back(std::move(photo));
+    }
     return outcome;
 }
 
