@@ -5,7 +5,9 @@
 #include "app/programOptionsSettings.h"
 #include "app/sessionCleaner.h"
 #include "imageio/hugePageBlock.h"
+#include "app/commandLineOptions.h"
 #include "imageio/imageFormat.h"
+#include "imageio/imageLoader.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -389,12 +391,56 @@ bool processingProject::loadPhotoPrepare(photoEntry& photo, int position, bool r
         debugLog("%s: Camera RAW files are not supported yet: '%s'.\n", kPrepare, fn);
         lastError = tr("Camera RAW files are not supported yet");
         return false;
-    case formatTiff:
-    case formatFits:
+    case formatFits: {
+        int channels = 0, bitsPerPixel = 0;
+        qint64 dataPosition = 0;
+        if (!imageLoader::getFITSinfo(fileName, w, h, channels, bitsPerPixel, dataPosition, &photo.exif)) {
+            debugLog("%s: Failed to get FITS image info: '%s'.\n", kPrepare, fn);
+            lastError = tr("Failed to get image info");
+            return false;
+        }
+        photo.bitDepthClass = 2;
+        break;
+    }
     case formatRadianceRgbe:
-    case formatOpenExr:
+    case formatOpenExr: {
+        // The sequence rule is checked before the options dialog: asking first and refusing after
+        // would waste the user's choice.
+        if (p >= 1) {
+            lastError = radianceOpened ? tr("You can load only one HDR image.") : tr("Cannot load the HDR image right now.");
+            return false;
+        }
+        currentInputFormat = int(format);
+        hdrLoadOptions options =
+            hdrLoadOptions::forUnattendedRun(commandLineOptions::current(), programOptionsSettings::instance());
+        if (hdrLoadOptionsHook && !hdrLoadOptionsHook(options))
+            return false; // cancelled: silent
+        options.normalize();
+        hdrOptions = options;
+        bool ok = false;
+        if (format == formatRadianceRgbe) {
+            double primaries[8] = {};
+            bool primariesPresent = false;
+            ok = getRGBEinfo(fileName, w, h, primaries, primariesPresent);
+            if (!ok)
+                debugLog("%s: Failed to get Radiance RGBE image info: '%s'.\n", kPrepare, fn);
+        } else {
+            ok = getEXRinfo(fileName, w, h);
+            if (!ok)
+                debugLog("%s: Failed to get OpenEXR image info: '%s'.\n", kPrepare, fn);
+        }
+        if (!ok) {
+            lastError = tr("Failed to get image info");
+            return false;
+        }
+        photo.bitDepthClass = 2;
+        photo.isRadiance = true;
+        break;
+    }
+    case formatTiff:
+        // The TIFF reader is not part of the program yet.
         debugLog("%s: Unsupported image format: '%s'.\n", kPrepare, fn);
-        lastError = tr("Unsupported image format");
+        lastError = tr("TIFF files are not supported yet");
         return false;
     case formatUnsupported:
     default:

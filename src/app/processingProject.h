@@ -8,6 +8,7 @@
 
 #include "app/photoEntry.h"
 #include "app/pyramid.h"
+#include "imageio/hdrLoadOptions.h"
 #include "imageio/imageTransform.h"
 #include "imageio/rgbBuffers.h"
 #include "tonemap/toneMappingSettings.h"
@@ -55,6 +56,11 @@ public:
     /// Colour-profile step of preparation (settles photo.profilePath; false with lastError set to
     /// fail). Called only while colour management is enabled; installed by the colour management.
     std::function<bool(processingProject& project, photoEntry& photo, int position, int format)> colorProfileHook;
+    /// Asks for the HDR load options when a radiance file is opened (the main window's dialog in an
+    /// interactive run); false when cancelled. Without it the unattended options are used.
+    std::function<bool(hdrLoadOptions& options)> hdrLoadOptionsHook;
+    /// Options of the radiance file being opened (colour space, noise filter), set by preparation.
+    hdrLoadOptions hdrOptions;
 
     // ---- temporary store
     /// Writes `bytes` of `buffer` as a new temporary-file record into the photo's slot; refuses an

@@ -4,8 +4,10 @@
 #include "app/parallelFor.h"
 #include "app/processState.h"
 #include "app/processingProject.h"
-#include "imageio/imageFormat.h"
+#include "imageio/exifReader.h"
 #include "imageio/hugePageBlock.h"
+#include "imageio/imageFormat.h"
+#include "imageio/imageLoader.h"
 #include "imageio/imageTransform.h"
 #include "imageio/stripConversion.h"
 
@@ -191,9 +193,15 @@ int loadPhotoWorker::run(QString& message) {
     case formatJpeg:
     case formatBmp:
     case formatPng: {
-        if (format == formatJpeg && !jpegIsComplete(photo.fileName)) {
-            debugLog("%s: Truncated or damaged JPEG data: '%s'.\n", kLoad, fn);
-            return failedToDecode;
+        if (format == formatJpeg) {
+            if (!jpegIsComplete(photo.fileName)) {
+                debugLog("%s: Truncated or damaged JPEG data: '%s'.\n", kLoad, fn);
+                return failedToDecode;
+            }
+            // Read before the pixels (not after, as it costs nothing) so that they can be turned on
+            // the way; a photo without EXIF simply keeps orientation 0.
+            if (!readJpegExif(photo.fileName, photo.exif))
+                debugLog("%s: Failed to get JPEGs EXIF: '%s'.\n", kLoad, fn);
         }
         // The orientation is known before decoding, so the pixels are written turned straight away.
         const int code = applyOrientation(photo.exif.orientation, message);
@@ -205,10 +213,62 @@ int loadPhotoWorker::run(QString& message) {
             return failedToDecode;
         return finishFromBuffer(message);
     }
+    case formatFits: {
+        if (!buffer_ || !imageLoader::loadFITS(photo.fileName, sw, sh, buffer_)) {
+            debugLog("%s: Failed to load FITS image: '%s'.\n", kLoad, fn);
+            return failedToDecode;
+        }
+        const int code = applyOrientation(photo.exif.orientation, message);
+        if (code != loaded)
+            return code;
+        if (mode_ != -1 && !halvora::transformRgb16(buffer_, sw, sh, mode_, halvora::cropRect{})) {
+            message = tr("Not enough memory!");
+            return failedWithMessage;
+        }
+        return finishFromBuffer(message);
+    }
+    case formatRadianceRgbe:
+    case formatOpenExr:
+        return loadRadiance(format, message);
     default:
         debugLog("%s: Unsupported image format: '%s'.\n", kLoad, fn);
         return failedToDecode;
     }
+}
+
+int loadPhotoWorker::loadRadiance(int format, QString& message) {
+    photoEntry& photo = *photo_;
+    const QByteArray nameLocal = QDir::toNativeSeparators(photo.fileName).toLocal8Bit();
+    const int w = photo.sourceWidth, h = photo.sourceHeight;
+    readProjectSizes();
+    float* radiance = project_->rgbFloatBuffer();
+    // The radiance picture is the project's own, sized by this (the only) photo's preparation.
+    if (!radiance || w != width_ || h != height_ || project_->hdrImage.levelBytes(0) < size_t(w) * size_t(h) * 12) {
+        debugLog("%s: no radiance picture of %d x %d to load into\n", kLoad, w, h);
+        return failedToDecode;
+    }
+    float minimum = 0, maximum = 0;
+    if (format == formatRadianceRgbe) {
+        if (!imageLoader::loadRadianceRGBE(photo.fileName, w, h, radiance, maximum, minimum)) {
+            debugLog("%s: Failed to load Radiance RGBE image: '%s'.\n", kLoad, nameLocal.constData());
+            return failedToDecode;
+        }
+    } else if (!loadEXR(photo.fileName, w, h, radiance, minimum, maximum)) {
+        debugLog("%s: Failed to load OpenEXR image: '%s'.\n", kLoad, nameLocal.constData());
+        return failedToDecode;
+    }
+    debugLog("Radiance range: %g ... %g\n", double(minimum), double(maximum));
+    const uint64_t progressStep = 2 * (uint64_t(width_) + uint64_t(height_));
+    halvora::addProgress(progressStep);
+    if (!allocatePreview()) {
+        message = tr("Not enough memory!");
+        return failedWithMessage;
+    }
+    halvora::addProgress(progressStep);
+    halvora::downscaleFloat(radiance, w, h, previewDivisor_, 1.0, photo.preview.pixels());
+    photo.thumbnail =
+        halvora::buildThumbnail(photo.preview.pixels(), previewWidth_, previewHeight_, photo.meanBrightness);
+    return finishLoad(message);
 }
 
 void loadPhotoWorker::readProjectSizes() {
@@ -289,8 +349,9 @@ int loadPhotoWorker::loadWhole(QString& message) {
     // The turned picture is produced a few rows at a time — preview rows and the temporary file are
     // filled from each piece — so the full-size samples never sit in memory.
     const int d = previewDivisor_;
-    const int pieceRows = d * std::max(1, 64 / d);
-    auto piece = halvora::allocateBlock<uint16_t>(size_t(pieceRows) * size_t(width_) * 3);
+    const int pieceRows = d * std::max(1, 32 / d);
+    halvora::hugePageBlock pieceBlock(size_t(pieceRows) * size_t(width_) * 6);
+    uint16_t* const piece = reinterpret_cast<uint16_t*>(pieceBlock.data());
     tempFileRecord* record = piece ? project_->attachNewTempFile(photo, photoEntry::slotCurrent) : nullptr;
     if (!piece) {
         message = tr("Not enough memory!");
@@ -299,15 +360,15 @@ int loadPhotoWorker::loadWhole(QString& message) {
     bool written = record != nullptr;
     for (int row = 0; written && row < height_; row += pieceRows) {
         const int rows = std::min(pieceRows, height_ - row);
-        if (!halvora::convertRowsToRgb16(decoded, mode_, row, rows, piece.get())) {
+        if (!halvora::convertRowsToRgb16(decoded, mode_, row, rows, piece)) {
             photo.tempFiles[photoEntry::slotCurrent].reset();
             debugLog("%s: Failed to load image: '%s', div=1.\n", kLoad,
                      QDir::toNativeSeparators(photo.fileName).toLocal8Bit().constData());
             return failedToDecode;
         }
-        halvora::downscaleRgb16(piece.get(), width_, rows, d,
+        halvora::downscaleRgb16(piece, width_, rows, d,
                                 photo.preview.pixels() + size_t(row / d) * size_t(previewWidth_) * 3);
-        written = record->append(piece.get(), size_t(rows) * size_t(width_) * 6, "processingProject::writeToTempFile");
+        written = record->append(piece, size_t(rows) * size_t(width_) * 6, "processingProject::writeToTempFile");
     }
     if (!written || !record->finish(size_t(width_) * size_t(height_) * 6, "processingProject::writeToTempFile")) {
         photo.tempFiles[photoEntry::slotCurrent].reset();

@@ -81,6 +81,8 @@ private:
     /// Preview, thumbnail, temporary file and work block from the full-size decode buffer.
     int finishFromBuffer(QString& message);
     int finishLoad(QString& message);
+    /// Radiance RGBE and OpenEXR into the project's radiance picture, with preview and thumbnail.
+    int loadRadiance(int format, QString& message);
 
     processingProject* project_;
     std::unique_ptr<photoEntry> photo_;

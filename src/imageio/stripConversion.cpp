@@ -115,27 +115,41 @@ template <class Reader> void pieceRows(const convertRows_threadParams_t& p, int6
     }
 }
 
-// 90° turns: source rows [y0, y1) each give one output column of every row of the piece; the piece's
-// rows are a run of adjacent source columns, so each source row is read over a short stretch.
-template <class Reader> void pieceTurned(const convertRows_threadParams_t& p, int64_t y0, int64_t y1) {
+// 90° turns: source row blocks [b0, b1) of kTile rows. The piece's rows are a run of adjacent source
+// columns; each output row takes one source column, kTile source rows at a time, so the writes run
+// along the output row and the few source lines read stay in the cache for the neighbouring rows.
+template <class Reader> void pieceTurned(const convertRows_threadParams_t& p, int64_t b0, int64_t b1) {
     const int w = p.photo->width(), h = p.photo->height();
     const convertStrip_threadParams_t lutOnly{nullptr, 0, w, h, p.mode, nullptr, p.lut};
     const size_t outWidth = size_t(h);
-    for (int64_t sy = y0; sy < y1; ++sy) {
-        const uchar* line = p.photo->constScanLine(int(sy));
-        const size_t dx = p.mode == turnClockwise ? size_t(h - 1 - sy) : size_t(sy);
-        uint16_t* out = p.out + dx * 3;
-        for (int r = 0; r < p.rows; ++r, out += outWidth * 3) {
+    const uchar* lines[kTile];
+    for (int64_t b = b0; b < b1; ++b) {
+        const int y0 = int(b) * kTile, y1 = std::min(h, y0 + kTile);
+        for (int y = y0; y < y1; ++y)
+            lines[y - y0] = p.photo->constScanLine(y);
+        for (int r = 0; r < p.rows; ++r) {
             const int outRow = p.firstOutputRow + r;
-            const int sx = p.mode == turnClockwise ? outRow : w - 1 - outRow;
-            Reader::put(line, sx, out, lutOnly);
+            uint16_t* row = p.out + size_t(r) * outWidth * 3;
+            if (p.mode == turnClockwise) {
+                // Output column h − 1 − y: walk the source rows upwards to write forwards.
+                const int sx = outRow;
+                uint16_t* out = row + (outWidth - size_t(y1)) * 3;
+                for (int y = y1 - 1; y >= y0; --y, out += 3)
+                    Reader::put(lines[y - y0], sx, out, lutOnly);
+            } else {
+                const int sx = w - 1 - outRow;
+                uint16_t* out = row + size_t(y0) * 3;
+                for (int y = y0; y < y1; ++y, out += 3)
+                    Reader::put(lines[y - y0], sx, out, lutOnly);
+            }
         }
     }
 }
 
 template <class Reader> void convertPiece(const convertRows_threadParams_t& p) {
     if (p.mode == turnClockwise || p.mode == turnCounterClockwise)
-        parallelFor(p.photo->height(), [&p](int, int64_t y0, int64_t y1) { pieceTurned<Reader>(p, y0, y1); });
+        parallelFor((p.photo->height() + kTile - 1) / kTile,
+                    [&p](int, int64_t b0, int64_t b1) { pieceTurned<Reader>(p, b0, b1); });
     else
         parallelFor(p.rows, [&p](int, int64_t r0, int64_t r1) { pieceRows<Reader>(p, r0, r1); });
 }

@@ -9,6 +9,7 @@
 #include "app/startupLog.h"
 #include "app/transformWorker.h"
 #include "imageio/loadPhotoWorker.h"
+#include "ui/hdrLoadOptionsDialog.h"
 #include "ui/programOptions.h"
 #include "ui/styledMainWindow.h"
 #include "ui/styledMessageBox.h"
@@ -51,6 +52,12 @@ mainWindow::mainWindow(styledMainWindow* frame) : QWidget(nullptr), frame_(frame
         debugLog("Failed to create project!\n");
         startupError_ = true;
     }
+    project_->hdrLoadOptionsHook = [this](hdrLoadOptions& options) {
+        // Unattended runs keep the options preparation started from.
+        if (commandLineOptions::current().autoProcess || styledMessageBox::unattended())
+            return true;
+        return hdrLoadOptionsDialog::ask(this, programOptionsSettings::instance(), options);
+    };
 
     progressTimer_.setInterval(250);
     connect(&progressTimer_, &QTimer::timeout, this, &mainWindow::updateProgress);
@@ -271,7 +278,7 @@ bool mainWindow::addImages(const QStringList& fileNames) {
     leftTabs_->setCurrentIndex(0);
     rightTabs_->setCurrentIndex(0);
     setControlsEnabled(false);
-    const bool radianceNoise = prepared.front()->isRadiance && options.loadHdrNoiseFilter;
+    const bool radianceNoise = prepared.front()->isRadiance && project_->hdrOptions.noiseFilter;
     startProgress(loadPhotoWorker::progressTotal(project_->width, project_->height, int(prepared.size()),
                                                  radianceNoise));
     appendLog(logInfo, tr("Loading %n photo(s)...", "", int(prepared.size())));
