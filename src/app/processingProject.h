@@ -8,6 +8,7 @@
 
 #include "app/photoEntry.h"
 #include "app/pyramid.h"
+#include "imageio/hdrLoadOptions.h"
 #include "imageio/imageTransform.h"
 #include "imageio/rgbBuffers.h"
 #include "tonemap/toneMappingSettings.h"
@@ -16,6 +17,7 @@
 #include <QObject>
 #include <QString>
 #include <array>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -41,10 +43,33 @@ public:
     bool removePhoto(int id);
     photoEntry* photoById(int id);
 
+    // ---- loading photos
+    /// Main thread. Prepares one file before any pixels are read: format, size, sequence rules, the
+    /// project's sizing at the first photo, colour profile, id. `position` is the file's index among
+    /// the files of this action; `radianceOpened` tells whether the project (or an earlier file of
+    /// this action) already holds a radiance image. False with lastError set; an empty lastError
+    /// means a silent failure (a cancelled dialog).
+    bool loadPhotoPrepare(photoEntry& photo, int position, bool radianceOpened);
+    /// Load workers, under `mutex`: the first photo's EXIF turn by 90° swaps the current and the
+    /// radiance size pairs (the decode size stays) and refreshes the size-dependent data.
+    bool swapOrientedSize();
+    /// Colour-profile step of preparation (settles photo.profilePath; false with lastError set to
+    /// fail). Called only while colour management is enabled; installed by the colour management.
+    std::function<bool(processingProject& project, photoEntry& photo, int position, int format)> colorProfileHook;
+    /// Asks for the HDR load options when a radiance file is opened (the main window's dialog in an
+    /// interactive run); false when cancelled. Without it the unattended options are used.
+    std::function<bool(hdrLoadOptions& options)> hdrLoadOptionsHook;
+    /// Options of the radiance file being opened (colour space, noise filter), set by preparation.
+    hdrLoadOptions hdrOptions;
+
     // ---- temporary store
     /// Writes `bytes` of `buffer` as a new temporary-file record into the photo's slot; refuses an
     /// occupied slot. The photo keeps no record on failure.
     bool writeToTempFile(photoEntry& photo, int slot, const void* buffer, size_t bytes);
+    /// Attaches a new, empty temporary-file record to the photo's slot for a writer that fills it piece
+    /// by piece (tempFileRecord::append); null (logged) when the slot is occupied or the file cannot be
+    /// created. A writer that fails releases the slot again.
+    tempFileRecord* attachNewTempFile(photoEntry& photo, int slot);
     /// Reads the slot's record (exactly `bytes`) into `buffer`.
     bool readFromTempFile(photoEntry& photo, int slot, void* buffer, size_t bytes);
     /// Bytes of one photo's full-size record: width × height × 6.
