@@ -85,10 +85,10 @@ QString uniqueOutputName(const QString& dir, const QString& baseName, const QStr
 
 QString defaultOutputName(const QStringList& inputs, bool batch) {
     const programOptionsSettings& s = programOptionsSettings::instance();
-    return defaultOutputName(inputs, batch ? s.savingSuffixBatch : s.savingSuffix);
+    return defaultOutputNameWithSuffix(inputs, batch ? s.savingSuffixBatch : s.savingSuffix);
 }
 
-QString defaultOutputName(const QStringList& inputs, const QString& suffix) {
+QString defaultOutputNameWithSuffix(const QStringList& inputs, const QString& suffix) {
     if (inputs.isEmpty())
         return QString();
     QStringList names;

@@ -67,7 +67,7 @@ QString uniqueOutputName(const QString& dir, const QString& baseName, const QStr
 /// remainders, cut at 64 characters with "_and_more", then "_" + the interactive or batch suffix.
 QString defaultOutputName(const QStringList& inputs, bool batch);
 /// The same with an explicit name suffix (empty: no "_" is appended).
-QString defaultOutputName(const QStringList& inputs, const QString& suffix);
+QString defaultOutputNameWithSuffix(const QStringList& inputs, const QString& suffix);
 
 /// One entry of a result report: a log-panel line or a message box, with its colour.
 struct saveResultMessage_t {
