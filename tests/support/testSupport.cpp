@@ -19,7 +19,9 @@ QString makeTempDir(const QString& name) {
 }
 
 QString dataDir() {
-    const QString dir = QDir::cleanPath(HALVORA_DATA_DIR);
+    // HALVORA_DATA_DIR in the environment wins (worktrees outside the project's parent folder).
+    const QString fromEnv = qEnvironmentVariable("HALVORA_DATA_DIR");
+    const QString dir = QDir::cleanPath(fromEnv.isEmpty() ? QString(HALVORA_DATA_DIR) : fromEnv);
     return QFileInfo(dir).isDir() ? dir : QString();
 }
 
