@@ -188,6 +188,8 @@ struct curveSearch_threadParams_t {
 };
 
 constexpr int kCandidates = 10000;
+constexpr int kBlackLevel = 2;   ///< 8-bit levels at or below count as clipped black
+constexpr int kWhiteLevel = 250; ///< and at or above as clipped white
 
 responsePolynomial candidateFor(const responsePolynomial& start, int index, int offsets[4]) {
     // Grid order: o1 outermost, each offset −5…4.
@@ -301,19 +303,42 @@ struct exposureHistogram_threadParams_t {
     const uint16_t* pixels;
     const double* v256; ///< bin of each 8-bit level, precomputed per photo
     std::array<uint32_t, 256> histogram;
+    std::array<uint32_t, 256> levels; ///< the 8-bit levels themselves
 };
 
 void exposureHistogram(exposureHistogram_threadParams_t& p, int64_t first, int64_t last) {
     p.histogram.fill(0);
+    p.levels.fill(0);
     for (int64_t i = first; i < last; ++i) {
         const uint16_t* px = p.pixels + i * 3;
         const int s = std::min(255, (int(px[0]) + px[1] + px[2]) / 3 / 128);
         ++p.histogram[size_t(p.v256[s])];
+        ++p.levels[size_t(s)];
     }
 }
 
-// Per photo: f = (mean of the bins around the median of √(relative radiance)) / 128.
-double exposureFactor(const photoEntry& photo, const std::array<double, 256>& g256, double relative) {
+// First bins where the cumulative count reaches 0.95, 1.00 and 1.05 × half.
+std::array<int, 3> aroundMedian(const std::array<uint64_t, 256>& histogram, double half) {
+    const double targets[3] = {0.95 * half, half, 1.05 * half};
+    std::array<int, 3> found{255, 255, 255};
+    for (int t = 0; t < 3; ++t) {
+        uint64_t cumulative = 0;
+        for (int k = 0; k < 256; ++k) {
+            cumulative += histogram[size_t(k)];
+            if (double(cumulative) >= targets[t]) {
+                found[size_t(t)] = k;
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+// Per photo: f = (mean of the bins around the median of √(relative radiance)) / 128. `reliable` is
+// false when the pixels around the median are clipped (white or black): their level says nothing
+// about the exposure, and a mostly clipped photo would otherwise be shifted by up to a stop.
+double exposureFactor(const photoEntry& photo, const std::array<double, 256>& g256, double relative,
+                      bool& reliable) {
     std::array<double, 256> bins;
     const double top = g256[255];
     for (int s = 0; s < 256; ++s) {
@@ -324,26 +349,19 @@ double exposureFactor(const photoEntry& photo, const std::array<double, 256>& g2
     const int parts = std::max(1, parallelParts(pixels));
     std::vector<exposureHistogram_threadParams_t> params(static_cast<size_t>(parts));
     for (auto& p : params)
-        p = {photo.preview.pixels(), bins.data(), {}};
+        p = {photo.preview.pixels(), bins.data(), {}, {}};
     parallelFor(pixels, [&](int part, int64_t first, int64_t last) { exposureHistogram(params[size_t(part)], first, last); });
-    std::array<uint64_t, 256> histogram{};
+    std::array<uint64_t, 256> histogram{}, levels{};
     for (const auto& p : params)
-        for (int k = 0; k < 256; ++k)
+        for (int k = 0; k < 256; ++k) {
             histogram[size_t(k)] += p.histogram[size_t(k)];
+            levels[size_t(k)] += p.levels[size_t(k)];
+        }
 
     const double half = double(pixels / 2);
-    const double targets[3] = {0.95 * half, half, 1.05 * half};
-    int found[3] = {255, 255, 255};
-    for (int t = 0; t < 3; ++t) {
-        uint64_t cumulative = 0;
-        for (int k = 0; k < 256; ++k) {
-            cumulative += histogram[size_t(k)];
-            if (double(cumulative) >= targets[t]) {
-                found[t] = k;
-                break;
-            }
-        }
-    }
+    const std::array<int, 3> level = aroundMedian(levels, half);
+    reliable = level[0] > kBlackLevel && level[2] < kWhiteLevel;
+    const std::array<int, 3> found = aroundMedian(histogram, half);
     const int v = std::max((found[0] + found[1] + found[2]) / 3, 48);
     return v / 128.0;
 }
@@ -425,18 +443,27 @@ bool recoverResponseCurve(processingProject& project) {
         g256[size_t(k)] = poly.value(k / 256.0);
     if (g256[255] > 0) {
         std::vector<double> factor(sampled.size(), 1.0);
+        std::vector<bool> reliable(sampled.size(), false);
         size_t refK = 0;
         for (size_t k = 0; k < sampled.size(); ++k) {
             const photoEntry& photo = *project.photos[size_t(sampled[k])];
             if (sampled[k] == ref)
                 refK = k;
-            if (used[k])
+            if (used[k]) {
+                bool ok = false;
                 factor[k] = exposureFactor(photo, g256,
-                                           std::exp(photo.lnExposure - project.photos[size_t(ref)]->lnExposure));
+                                           std::exp(photo.lnExposure - project.photos[size_t(ref)]->lnExposure), ok);
+                reliable[k] = ok;
+            }
         }
-        for (size_t k = 0; k < sampled.size(); ++k)
-            if (used[k])
+        for (size_t k = 0; k < sampled.size(); ++k) {
+            if (!used[k])
+                continue;
+            if (reliable[k] && reliable[refK])
                 project.photos[size_t(sampled[k])]->exposureCorrection = std::log(factor[k] / factor[refK]);
+            else
+                debugLog("  %d: median clipped, no exposure correction\n", sampled[k]);
+        }
     }
 
     for (auto& table : project.responseCurve)
