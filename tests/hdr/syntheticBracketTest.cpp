@@ -86,12 +86,6 @@ mergeRun mergeBracket(const QString& file, int photoCount, const halvora::respon
     if (!worker.prepareWeightTables() || !project->responseCurveValid || !worker.generateHDR_core())
         return run;
     run.recovered = measure(scene, photos, project->rgbFloatBuffer());
-    if (getenv("HDR_DEBUG")) {
-        for (auto& photo : project->photos)
-            std::printf("  ev %.2f corr %.4f\n", photo->ev, photo->exposureCorrection);
-        for (int x : {0, 3264, 8160, 16320, 24480, 32639})
-            std::printf("  curve %d: %.5f true %.5f\n", x, project->responseCurve[0][size_t(x)], camera.table[size_t(x)]);
-    }
 
     // The same merge with the camera's true curve and no exposure correction: the floor of the method.
     for (auto& table : project->responseCurve)
