@@ -157,6 +157,7 @@ bool selectCurveSamples(processingProject& project, const std::vector<int>& phot
             rejections = 0;
         } else if (++rejections > 1000) {
             out.forced = true;
+            out.forcedFrom = int(out.x.size());
         }
     }
     return true;

@@ -57,6 +57,7 @@ struct curveSampleSet {
     std::vector<uint8_t> luminance;
     std::vector<int32_t> x, y; ///< positions in the preview (for tests and diagnostics)
     bool forced = false;       ///< forced mode was reached
+    int forcedFrom = kPositions; ///< index of the first position taken in forced mode
 };
 
 /// Chooses the positions on the previews of `photos` (project indices) with exposures `exposures`.
