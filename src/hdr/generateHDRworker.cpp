@@ -559,9 +559,28 @@ bool generateHDRworker::hdrPreprocess() {
     if (!project_ || !project_->rgbFloatBuffer())
         return fail("generateHDRworker::hdrPreprocess", "The radiance picture is not allocated.");
     processingProject& pr = *project_;
-    const halvora::hdrStatistics s =
-        halvora::applyGammaHDR(pr.rgbFloatBuffer(), size_t(pr.hdrImage.width()) * size_t(pr.hdrImage.height()),
-                               method, hdrMin, hdrMax);
+    double lo = hdrMin, hi = hdrMax;
+    if (!(hi - lo > 1e-6 * std::fabs(hi))) {
+        // A uniform merge (every photo white, or black, or a blank wall) has no range of its own; it
+        // is placed against the brightest value the photos could have recorded, so white stays
+        // white and black stays black.
+        double fullScale = 32639.0;
+        if (method == trueHDR) {
+            fullScale = 0;
+            for (auto& photo : pr.photos)
+                if (photo->included && pr.responseCurve[0].size() == size_t(kSampleTableSize))
+                    for (int ch = 0; ch < 3; ++ch)
+                        fullScale = std::max(fullScale, pr.responseCurve[size_t(ch)][kMaxSample] /
+                                                            std::exp(photo->lnExposure - referenceLnExposure +
+                                                                     photo->exposureCorrection));
+        }
+        lo = 0;
+        hi = std::max(hi, fullScale);
+        debugLog("%s: uniform picture (hdrMin=%g, hdrMax=%g), normalising by %g\n", "generateHDRworker::hdrPreprocess",
+                 hdrMin, hdrMax, hi);
+    }
+    const halvora::hdrStatistics s = halvora::applyGammaHDR(
+        pr.rgbFloatBuffer(), size_t(pr.hdrImage.width()) * size_t(pr.hdrImage.height()), method, lo, hi);
     pr.lcCorrection = s.lcCorrection;
     pr.hdrMean = s.hdrMean;
     return true;
