@@ -57,6 +57,9 @@ void processingProject::cleanup() {
     orientationMode = -1;
     orientationSet = false;
     currentInputFormat = -1;
+    evMin = evMax = evMean = lnEvMin = lnEvMax = lnEvMean = 0;
+    midId = minId = maxId = 0;
+    exifEVvalid = aebEVdistinct = responseCurveValid = false;
     for (auto& photo : photos) {
         photo->releaseAll();
         if (!photo->profilePath.isEmpty())
@@ -98,6 +101,7 @@ bool processingProject::removePhoto(int id) {
     if (!(*it)->profilePath.isEmpty() && QFile::exists((*it)->profilePath))
         QFile::remove((*it)->profilePath);
     photos.erase(it);
+    responseCurveValid = false; // the curve was recovered from the old set of photos
     return true;
 }
 

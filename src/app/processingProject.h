@@ -93,6 +93,20 @@ public:
     float* rgbFloatBuffer() { return hdrImage.data<float>(0); }
     /// The full-resolution 16-bit result (level 0 of resultImage).
     uint16_t* resultBuffer() { return resultImage.data<uint16_t>(0); }
+    /// The preview-size anti-ghosting mask (the overlay plane; 0 = normal merge, k = photo number k).
+    uint8_t* antiGhostMask() { return overlayPlane.get(); }
+
+    // ---- exposure values (src/hdr/exposureValues.cpp); main thread
+    /// Derives exifEV, aebEV and a first ev per photo, ranks the photos by brightness and normalises.
+    void computeEV();
+    /// Makes every ev relative to the photo closest to the mean and fills the statistics.
+    void normalizeEV();
+    /// True when the EXIF-derived EV differences disagree with the AEB differences by half a stop.
+    bool checkAEBconsistency();
+    /// True when two photos have (almost) the same EV.
+    bool checkEVminDiff();
+    /// Clears responseCurveValid (logged) after any change of the EVs.
+    void invalidateResponseCurve();
 
     // ---- data
     bool createFailed = false;
@@ -116,6 +130,22 @@ public:
 
     toneMappingSettings_t tmSettings;       ///< edited interactively
     toneMappingSettings_t presetTmSettings; ///< used to render preset thumbnails
+
+    // Exposure values: relative to the reference photo midId; ln forms are ln 2 × each.
+    double evMin = 0, evMax = 0, evMean = 0;
+    double lnEvMin = 0, lnEvMax = 0, lnEvMean = 0;
+    int32_t midId = 0, minId = 0, maxId = 0;
+    bool exifEVvalid = false;
+    bool aebEVdistinct = false;
+    bool responseCurveValid = false;
+
+    // Response curve and merge tables (src/hdr); 32640 float64 each, empty until first needed.
+    std::vector<double> standardCurve;
+    std::array<std::vector<double>, 3> responseCurve; ///< R, G, B
+    std::vector<double> weightTable;                  ///< "Balanced" without cut, for the inconsistency measure
+    std::vector<double> closenessTableBright, closenessTableDark;
+    double lcCorrection = 1.0; ///< written by the HDR preprocess, read by tone mapping
+    double hdrMean = 0.4;
 
     bool hdrPresent = false;
     bool transformed = false;
