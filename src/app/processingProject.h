@@ -93,6 +93,9 @@ public:
     toneMappingSettings_t presetTmSettings; ///< used to render preset thumbnails
 
     bool hdrPresent = false;
+    double hdrMean = 0, lcCorrection = 1; ///< statistics of the normalised radiance picture
+    bool maskPlaneValid = false;          ///< preparation passes done for the current picture
+    bool lcPlanesValid = false;
     bool transformed = false;
     bool cropped = false;
     int orientationMode = -1;
