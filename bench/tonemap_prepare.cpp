@@ -26,6 +26,13 @@ double seconds(clock_type::time_point t0) {
     return std::chrono::duration<double>(clock_type::now() - t0).count();
 }
 
+// CPU seconds of the whole process (all threads): a steadier measure than wall time on a shared machine.
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + 1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+}
+
 uint32_t hash(uint32_t x) {
     x ^= x >> 16;
     x *= 0x7feb352dU;
@@ -100,38 +107,49 @@ int main(int argc, char** argv) {
     uint16_t* prepared = project.resultBuffer();
     uint16_t* samples = prepared + size_t(w) * h;
     for (int rep = 0; rep < repeats; ++rep) {
-        auto t0 = clock_type::now();
-        halvora::computeMaskPlane(project.rgbFloatBuffer(), w, h, project.maskPlane.data<uint16_t>(), prepared);
-        const double tMask = seconds(t0);
-        t0 = clock_type::now();
-        halvora::runLocalContrastPrepare(project.rgbFloatBuffer(), w, h, project.lcCorrection, prepared);
-        const double tPrep = seconds(t0);
-        t0 = clock_type::now();
-        halvora::runLocalContrast(prepared, w, h, k.medium, panorama, false, samples, project.lcPlaneMedium.data<uint16_t>());
-        const double tMedium = seconds(t0);
-        t0 = clock_type::now();
-        halvora::runLocalContrast(prepared, w, h, k.fine, panorama, true, samples, project.lcPlaneFine.data<uint16_t>());
-        const double tFine = seconds(t0);
-        t0 = clock_type::now();
-        halvora::runLocalContrast(prepared, w, h, k.coarse, panorama, false, samples, project.lcPlaneCoarse.data<uint16_t>());
-        const double tCoarse = seconds(t0);
-        t0 = clock_type::now();
-        for (pyramid* p : {&project.maskPlane, &project.lcPlaneFine, &project.lcPlaneMedium, &project.lcPlaneCoarse})
-            p->buildLevels();
-        const double tPyr = seconds(t0);
-        std::printf("passes: mask %.3f s, prepare %.3f s, medium (k=%d) %.3f s, fine (k=%d) %.3f s, coarse (k=%d) "
-                    "%.3f s, pyramids %.3f s\n",
-                    tMask, tMask > 0 ? tPrep : 0.0, k.medium, tMedium, k.fine, tFine, k.coarse, tCoarse, tPyr);
+        auto timed = [](const char* name, auto&& fn) {
+            const auto t0 = clock_type::now();
+            const double c0 = cpuSeconds();
+            fn();
+            std::printf("  %-22s %7.3f s wall %7.3f s cpu\n", name, seconds(t0), cpuSeconds() - c0);
+        };
+        timed("mask", [&] {
+            halvora::computeMaskPlane(project.rgbFloatBuffer(), w, h, project.maskPlane.data<uint16_t>(), prepared);
+        });
+        timed("prepare", [&] {
+            halvora::runLocalContrastPrepare(project.rgbFloatBuffer(), w, h, project.lcCorrection, prepared);
+        });
+        char label[64];
+        std::snprintf(label, sizeof label, "medium (k=%d)", k.medium);
+        timed(label, [&] {
+            halvora::runLocalContrast(prepared, w, h, k.medium, panorama, false, samples,
+                                      project.lcPlaneMedium.data<uint16_t>());
+        });
+        std::snprintf(label, sizeof label, "fine (k=%d)", k.fine);
+        timed(label, [&] {
+            halvora::runLocalContrast(prepared, w, h, k.fine, panorama, true, samples,
+                                      project.lcPlaneFine.data<uint16_t>());
+        });
+        std::snprintf(label, sizeof label, "coarse (k=%d)", k.coarse);
+        timed(label, [&] {
+            halvora::runLocalContrast(prepared, w, h, k.coarse, panorama, false, samples,
+                                      project.lcPlaneCoarse.data<uint16_t>());
+        });
+        timed("pyramids", [&] {
+            for (pyramid* p : {&project.maskPlane, &project.lcPlaneFine, &project.lcPlaneMedium, &project.lcPlaneCoarse})
+                p->buildLevels();
+        });
 
         project.maskPlaneValid = project.lcPlanesValid = false;
         toneMappingPrepareOptions_t options;
         options.panoramaMode = panorama;
         toneMappingPreprocessWorker worker(&project, options);
-        t0 = clock_type::now();
+        const auto t0 = clock_type::now();
+        const double c0 = cpuSeconds();
         worker.doIt();
-        const double total = seconds(t0);
-        std::printf("tonemap_prepare: %.3f s (worker, ok=%d), peak RSS %.1f MiB\n", total, int(worker.succeeded()),
-                    peakRssKiB() / 1024.0);
+        const double total = seconds(t0), cpu = cpuSeconds() - c0;
+        std::printf("tonemap_prepare: %.3f s wall, %.3f s cpu (worker, ok=%d), peak RSS %.1f MiB\n", total, cpu,
+                    int(worker.succeeded()), peakRssKiB() / 1024.0);
     }
     return 0;
 }
