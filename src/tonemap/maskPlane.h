@@ -27,6 +27,8 @@ struct bilateralTables_t {
     std::vector<double> spatial; ///< 64 entries
     int radius = 64;
     std::vector<double> range; ///< 32641 entries
+    /// range[⌊d² / 32640⌋] indexed by |d| = 0 … 32640 directly (the passes' inner loops use this).
+    std::vector<double> rangeByDifference;
 };
 /// Fills the tables; the same values on every call.
 void bilateralMaskTables(bilateralTables_t& t);
@@ -43,6 +45,7 @@ struct bilateralPass_threadParams_t {
     const double* spatial = nullptr;
     int radius = 0;
     const double* range = nullptr;
+    const double* rangeByDifference = nullptr; ///< same weights indexed by |d|
 };
 /// One bilateral pass over its rows or columns (source and target must differ). Adds 1 to the
 /// progress counter per finished row or column; false when abortRequested stopped it.
