@@ -156,21 +156,44 @@ struct summaryHistogram : localHistogram {
     }
 };
 
-// A histogram queried through full prefix tables (built once per position for many queries).
+// A histogram queried through prefix tables, for the many queries of one window position: the
+// coarse prefix sums are built per position, the fine prefix sums of a 64-value bin only when a
+// query first needs them there (stamped with the position).
 struct prefixHistogram : localHistogram {
+    uint64_t coarseCountBefore[kCoarseBins + 1];
+    uint64_t coarseSumBefore[kCoarseBins + 1];
     uint64_t countBefore[kBins + 1];
     uint64_t sumBefore[kBins + 1];
+    uint32_t builtAt[kCoarseBins] = {};
+    uint32_t position = 0;
 
     void prepareQueries() {
-        uint64_t c = 0, s = 0;
-        for (int j = 0; j < kBins; ++j) {
-            countBefore[j] = c;
-            sumBefore[j] = s;
-            c += bins[j];
-            s += uint64_t(bins[j]) * uint64_t(j);
+        if (++position == 0) { // wrapped: forget every stamp
+            std::memset(builtAt, 0, sizeof(builtAt));
+            position = 1;
         }
-        countBefore[kBins] = c;
-        sumBefore[kBins] = s;
+        coarseCountBefore[0] = coarseSumBefore[0] = 0;
+        for (int s = 0; s < kCoarseBins; ++s) {
+            coarseCountBefore[s + 1] = coarseCountBefore[s] + coarseCount[s];
+            coarseSumBefore[s + 1] = coarseSumBefore[s] + coarseSum[s];
+        }
+    }
+    // Count and value sum of the samples below t (0 ≤ t ≤ 2048).
+    void below(int t, uint64_t& count, uint64_t& sum) {
+        const int seg = t >> kCoarseShift;
+        if (builtAt[seg] != position) {
+            builtAt[seg] = position;
+            uint64_t c = coarseCountBefore[seg], s = coarseSumBefore[seg];
+            const int end = std::min((seg + 1) << kCoarseShift, kBins);
+            for (int j = seg << kCoarseShift; j < end; ++j) {
+                countBefore[j] = c;
+                sumBefore[j] = s;
+                c += bins[j];
+                s += uint64_t(bins[j]) * uint64_t(j);
+            }
+        }
+        count = countBefore[t];
+        sum = sumBefore[t];
     }
 };
 
@@ -178,18 +201,21 @@ struct prefixHistogram : localHistogram {
 // ⌊(below + ramp) / n × 32640⌋ with ramp = Σ count(j) × (hi − j) / (hi − lo) over lo ≤ j < hi, in
 // exact integer arithmetic so the result does not depend on how the window is split or summed;
 // 32639 and above are stored as 32640.
-inline uint16_t rankOf(const prefixHistogram& core, const summaryHistogram& rest, int v, const int* widths,
+inline uint16_t rankOf(prefixHistogram& core, const summaryHistogram& rest, int v, const int* widths,
                        uint64_t n) {
     v = std::min(v, kLocalHistogramTop);
     const int w = widths[v];
     const int lo = std::max(v - w, 0), hi = std::min(v + w / 2, kLocalHistogramTop);
     uint64_t countLo, sumLo, countHi, sumHi;
+    uint64_t coreCountLo, coreSumLo, coreCountHi, coreSumHi;
     rest.below(lo, countLo, sumLo);
     rest.below(hi, countHi, sumHi);
-    countLo += core.countBefore[lo];
-    sumLo += core.sumBefore[lo];
-    countHi += core.countBefore[hi];
-    sumHi += core.sumBefore[hi];
+    core.below(lo, coreCountLo, coreSumLo);
+    core.below(hi, coreCountHi, coreSumHi);
+    countLo += coreCountLo;
+    sumLo += coreSumLo;
+    countHi += coreCountHi;
+    sumHi += coreSumHi;
     const uint64_t d = uint64_t(hi - lo);
     const uint64_t ramp = uint64_t(hi) * (countHi - countLo) - (sumHi - sumLo);
     const uint64_t num = countLo * d + ramp;
