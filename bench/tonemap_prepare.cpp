@@ -30,7 +30,8 @@ double seconds(clock_type::time_point t0) {
 double cpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + 1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
 }
 
 uint32_t hash(uint32_t x) {
@@ -56,11 +57,11 @@ void fillScene(float* rgb, int w, int h) {
                 lum += d < sunR ? 1.0 : 0.3 * std::exp(-d / (6 * sunR)); // sun and glare
             } else {
                 lum = 2e-4 * (1.5 + std::sin(u * 60.0) * std::cos(v * 45.0)); // ground, large blobs
-                if ((x / 40) % 7 == 3 && (y / 60) % 5 == 2)
-                    lum += 0.05; // lit windows
-                lum *= 1.0 + 0.3 * std::sin(x * 0.7) * std::sin(y * 0.5); // fine stripes
+                if ((x / 40) % 7 == 3 && (y / 60) % 5 == 2) lum += 0.05;      // lit windows
+                lum *= 1.0 + 0.3 * std::sin(x * 0.7) * std::sin(y * 0.5);     // fine stripes
             }
-            const double grain = 1.0 + 0.04 * ((hash(uint32_t(y) * 8191u + uint32_t(x)) & 1023) / 1023.0 - 0.5);
+            const double grain =
+                1.0 + 0.04 * ((hash(uint32_t(y) * 8191u + uint32_t(x)) & 1023) / 1023.0 - 0.5);
             lum = std::min(1.0, lum * grain);
             float* px = rgb + 3 * (size_t(y) * w + x);
             px[0] = float(lum * (1.0 + 0.1 * u));
@@ -100,8 +101,8 @@ int main(int argc, char** argv) {
     }
     fillScene(project.rgbFloatBuffer(), w, h);
     project.lcCorrection = 0.8;
-    std::printf("picture %dx%d, threads %d, panorama %d, pyramid levels %d\n", w, h, halvora::usableThreadCount(),
-                int(panorama), project.pyramidLevels);
+    std::printf("picture %dx%d, threads %d, panorama %d, pyramid levels %d\n", w, h,
+                halvora::usableThreadCount(), int(panorama), project.pyramidLevels);
 
     const halvora::localContrastWindows_t k = halvora::localContrastWindowSizes(w, h);
     uint16_t* prepared = project.resultBuffer();
@@ -114,7 +115,8 @@ int main(int argc, char** argv) {
             std::printf("  %-22s %7.3f s wall %7.3f s cpu\n", name, seconds(t0), cpuSeconds() - c0);
         };
         timed("mask", [&] {
-            halvora::computeMaskPlane(project.rgbFloatBuffer(), w, h, project.maskPlane.data<uint16_t>(), prepared);
+            halvora::computeMaskPlane(project.rgbFloatBuffer(), w, h, project.maskPlane.data<uint16_t>(),
+                                      prepared);
         });
         timed("prepare", [&] {
             halvora::runLocalContrastPrepare(project.rgbFloatBuffer(), w, h, project.lcCorrection, prepared);
@@ -136,7 +138,8 @@ int main(int argc, char** argv) {
                                       project.lcPlaneCoarse.data<uint16_t>());
         });
         timed("pyramids", [&] {
-            for (pyramid* p : {&project.maskPlane, &project.lcPlaneFine, &project.lcPlaneMedium, &project.lcPlaneCoarse})
+            for (pyramid* p :
+                 {&project.maskPlane, &project.lcPlaneFine, &project.lcPlaneMedium, &project.lcPlaneCoarse})
                 p->buildLevels();
         });
 
@@ -148,8 +151,8 @@ int main(int argc, char** argv) {
         const double c0 = cpuSeconds();
         worker.doIt();
         const double total = seconds(t0), cpu = cpuSeconds() - c0;
-        std::printf("tonemap_prepare: %.3f s wall, %.3f s cpu (worker, ok=%d), peak RSS %.1f MiB\n", total, cpu,
-                    int(worker.succeeded()), peakRssKiB() / 1024.0);
+        std::printf("tonemap_prepare: %.3f s wall, %.3f s cpu (worker, ok=%d), peak RSS %.1f MiB\n", total,
+                    cpu, int(worker.succeeded()), peakRssKiB() / 1024.0);
     }
     return 0;
 }

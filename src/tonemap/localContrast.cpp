@@ -37,11 +37,9 @@ int growWindow(int v) {
 // Without panorama the window is clipped to the picture; with panorama a slot is read at its wrapped
 // position, so the lattice of sampled columns continues across the seam with the picture's period.
 int slotColumn(int64_t s, int width, int gridWidth, bool panorama) {
-    if (!panorama)
-        return s >= 0 && s < gridWidth ? int(s) : -1;
+    if (!panorama) return s >= 0 && s < gridWidth ? int(s) : -1;
     int64_t m = (2 * s) % width;
-    if (m < 0)
-        m += width;
+    if (m < 0) m += width;
     return int(m / 2);
 }
 
@@ -52,8 +50,7 @@ struct columnRun {
 };
 
 void appendColumn(std::vector<columnRun>& runs, int column) {
-    if (column < 0)
-        return;
+    if (column < 0) return;
     if (!runs.empty() && runs.back().start + runs.back().count == column)
         ++runs.back().count;
     else
@@ -242,8 +239,7 @@ void localContrastRampTable(bool constantWidth, int* table) {
     for (int v = 0; v < kBins; ++v) {
         int w = constantWidth ? 40 : 2 * (v / 10);
         w = std::min(std::max(w, 80), 320);
-        if (v > 1638)
-            w = w * (2048 - v) / 409;
+        if (v > 1638) w = w * (2048 - v) / 409;
         table[v] = std::max(w, 40);
     }
 }
@@ -258,12 +254,10 @@ void localContrastPrepare(const localContrastPrepare_threadParams_t& p) {
         const float Z = 0.0193339f * r + 0.119192f * g + 0.9503041f * b;
         double y = Y;
         // !(… > …) also catches NaN; negative luminance has no power.
-        if (!(X + Y + Z > 1e-5f) || !(y > 0.0))
-            y = 0.0;
+        if (!(X + Y + Z > 1e-5f) || !(y > 0.0)) y = 0.0;
         double v = 1.0;
         if (y < HUGE_VAL) {
-            if (lift)
-                y = std::pow(y, 1.2 * e);
+            if (lift) y = std::pow(y, 1.2 * e);
             v = std::min(1.0, std::pow(y, 0.75 * e));
         }
         if (!(v >= 0.0)) // a hostile lcCorrection (NaN) must not leave the plane's range
@@ -292,8 +286,7 @@ void localContrastSampleGrid(const uint16_t* plane, int width, int height, uint1
 // blocks instead of once per block.
 bool localContrast(const localContrast_threadParams_t& p) {
     const int w = p.width, h = p.height;
-    if (w <= 0 || h <= 0 || !p.source || !p.target || !p.samples)
-        return false;
+    if (w <= 0 || h <= 0 || !p.source || !p.target || !p.samples) return false;
     const int gw = (w + 1) / 2, gh = (h + 1) / 2;
     // Half-size in grid units. Real windows are a fraction of the picture; the cap keeps sample counts
     // and the rank arithmetic inside 64 bits for any caller.
@@ -362,17 +355,14 @@ bool localContrast(const localContrast_threadParams_t& p) {
             } else {
                 for (const columnRun& run : coreRuns)
                     core->slide(out ? out + run.start : nullptr, in ? in + run.start : nullptr, run.count);
-                if (out)
-                    gatherExtras(out, extraOut);
-                if (in)
-                    gatherExtras(in, extraIn);
+                if (out) gatherExtras(out, extraOut);
+                if (in) gatherExtras(in, extraIn);
                 for (int j = 0; j < m; ++j)
-                    blocks[size_t(j)]->slide(out ? extraOut.data() + j : nullptr, in ? extraIn.data() + j : nullptr,
-                                             m - 1);
+                    blocks[size_t(j)]->slide(out ? extraOut.data() + j : nullptr,
+                                             in ? extraIn.data() + j : nullptr, m - 1);
             }
             core->prepareQueries();
-            if ((Y & 15) == 15 && abortRequested.load(std::memory_order_relaxed))
-                return false;
+            if ((Y & 15) == 15 && abortRequested.load(std::memory_order_relaxed)) return false;
 
             const uint64_t rows = uint64_t(std::min(Y + K, gh - 1) - std::max(Y - K, 0) + 1);
             const int y = 2 * Y;
@@ -385,24 +375,22 @@ bool localContrast(const localContrast_threadParams_t& p) {
                 const bool right = x + 1 < w;
                 const size_t i0 = size_t(y) * size_t(w) + size_t(x);
                 p.target[i0] = rankOf(*core, rest, p.source[i0], widths, n);
-                if (right)
-                    p.target[i0 + 1] = rankOf(*core, rest, p.source[i0 + 1], widths, n);
+                if (right) p.target[i0 + 1] = rankOf(*core, rest, p.source[i0 + 1], widths, n);
                 if (lower) {
                     const size_t i1 = i0 + size_t(w);
                     p.target[i1] = rankOf(*core, rest, p.source[i1], widths, n);
-                    if (right)
-                        p.target[i1 + 1] = rankOf(*core, rest, p.source[i1 + 1], widths, n);
+                    if (right) p.target[i1 + 1] = rankOf(*core, rest, p.source[i1 + 1], widths, n);
                 }
             }
         }
         addProgress(uint64_t(2 * m));
-        if (abortRequested.load(std::memory_order_relaxed))
-            return false;
+        if (abortRequested.load(std::memory_order_relaxed)) return false;
     }
     return true;
 }
 
-bool runLocalContrastPrepare(const float* hdr, int width, int height, double lcCorrection, uint16_t* prepared) {
+bool runLocalContrastPrepare(const float* hdr, int width, int height, double lcCorrection,
+                             uint16_t* prepared) {
     const int64_t pixels = int64_t(width) * int64_t(height);
     parallelFor(pixels, [&](int, int64_t begin, int64_t end) {
         localContrastPrepare_threadParams_t p;
@@ -416,10 +404,9 @@ bool runLocalContrastPrepare(const float* hdr, int width, int height, double lcC
     return !abortRequested.load();
 }
 
-bool runLocalContrast(const uint16_t* prepared, int width, int height, int k, bool panorama, bool constantWidth,
-                      uint16_t* samples, uint16_t* target) {
-    if (width <= 0 || height <= 0)
-        return false;
+bool runLocalContrast(const uint16_t* prepared, int width, int height, int k, bool panorama,
+                      bool constantWidth, uint16_t* samples, uint16_t* target) {
+    if (width <= 0 || height <= 0) return false;
     localContrastSampleGrid(prepared, width, height, samples);
     const int gw = (width + 1) / 2;
     // Threads get whole column pairs, so every 2 × 2 block sees the same window whatever the split.

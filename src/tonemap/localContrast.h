@@ -39,8 +39,8 @@ void localContrastPrepare(const localContrastPrepare_threadParams_t& p);
 struct localContrast_threadParams_t {
     int width = 0;
     int height = 0;
-    int firstColumn = 0; ///< even
-    int endColumn = 0;   ///< exclusive
+    int firstColumn = 0;              ///< even
+    int endColumn = 0;                ///< exclusive
     const uint16_t* source = nullptr; ///< prepared plane
     uint16_t* target = nullptr;       ///< local-rank plane
     int k = 0;                        ///< window half-size (even)
@@ -58,9 +58,10 @@ bool localContrast(const localContrast_threadParams_t& p);
 void localContrastSampleGrid(const uint16_t* plane, int width, int height, uint16_t* grid);
 
 /// Whole-picture drivers (threads split by pixels, resp. by column pairs). False when cancelled.
-bool runLocalContrastPrepare(const float* hdr, int width, int height, double lcCorrection, uint16_t* prepared);
+bool runLocalContrastPrepare(const float* hdr, int width, int height, double lcCorrection,
+                             uint16_t* prepared);
 /// `samples` is scratch of ⌈width/2⌉ × ⌈height/2⌉ values, filled here from `prepared`.
-bool runLocalContrast(const uint16_t* prepared, int width, int height, int k, bool panorama, bool constantWidth,
-                      uint16_t* samples, uint16_t* target);
+bool runLocalContrast(const uint16_t* prepared, int width, int height, int k, bool panorama,
+                      bool constantWidth, uint16_t* samples, uint16_t* target);
 
 } // namespace halvora

@@ -25,7 +25,9 @@ namespace {
 constexpr int kSpatialEntries = 64;
 constexpr int kColumnChunk = 64; // columns filtered together by the column pass
 
-inline int clampSample(int v) { return std::min(v, kFullScale); }
+inline int clampSample(int v) {
+    return std::min(v, kFullScale);
+}
 
 // The weighted mean is formed from the differences to the centre, so a flat area keeps its value
 // exactly (Σw·n / Σw can round below n).
@@ -36,8 +38,9 @@ inline uint16_t blendResult(double c, double sumW, double sumWD, double blend) {
 
 // Adds the taps of one offset to n pixels: sample[i] is the neighbour of the pixel whose centre value
 // is centre[i]. Kept free of branches so it vectorises (with gathers where the CPU has them).
-HALVORA_VECTORIZE void accumulateTaps(const uint16_t* __restrict sample, const int* __restrict centre, int n, double g,
-               const double* __restrict rangeByDifference, double* __restrict sumW, double* __restrict sumWD) {
+HALVORA_VECTORIZE void accumulateTaps(const uint16_t* __restrict sample, const int* __restrict centre, int n,
+                                      double g, const double* __restrict rangeByDifference,
+                                      double* __restrict sumW, double* __restrict sumWD) {
     for (int i = 0; i < n; ++i) {
         const int d = std::min<int>(sample[i], kFullScale) - centre[i];
         const double weight = g * rangeByDifference[d < 0 ? -d : d];
@@ -47,8 +50,8 @@ HALVORA_VECTORIZE void accumulateTaps(const uint16_t* __restrict sample, const i
 }
 
 // One pixel with its taps clipped to [lo, hi] (the picture's border), in the order −radius … +radius.
-uint16_t filterPixel(const bilateralPass_threadParams_t& p, const uint16_t* centrePtr, ptrdiff_t stride, int lo,
-                     int hi) {
+uint16_t filterPixel(const bilateralPass_threadParams_t& p, const uint16_t* centrePtr, ptrdiff_t stride,
+                     int lo, int hi) {
     const int c = clampSample(*centrePtr);
     double sumW = 0.0, sumWD = 0.0;
     for (int o = lo; o <= hi; ++o) {
@@ -85,8 +88,7 @@ void rowPass(const bilateralPass_threadParams_t& p) {
                 dst[inFirst + i] = blendResult(centre[size_t(i)], sumW[size_t(i)], sumWD[size_t(i)], p.blend);
         }
         addProgress(1);
-        if (abortRequested.load(std::memory_order_relaxed))
-            return;
+        if (abortRequested.load(std::memory_order_relaxed)) return;
     }
 }
 
@@ -113,8 +115,7 @@ void columnPass(const bilateralPass_threadParams_t& p) {
                 dst[i] = blendResult(centre[i], sumW[i], sumWD[i], p.blend);
         }
         addProgress(uint64_t(n));
-        if (abortRequested.load(std::memory_order_relaxed))
-            return;
+        if (abortRequested.load(std::memory_order_relaxed)) return;
     }
 }
 
@@ -144,8 +145,7 @@ void bilateralMaskTables(bilateralTables_t& t) {
     t.radius = kSpatialEntries;
     for (int j = 0; j < kSpatialEntries; ++j) {
         t.spatial[size_t(j)] /= sum;
-        if (t.radius == kSpatialEntries && t.spatial[size_t(j)] < 0.005)
-            t.radius = j;
+        if (t.radius == kSpatialEntries && t.spatial[size_t(j)] < 0.005) t.radius = j;
     }
     // The pass reads spatial[|o|] for |o| ≤ radius.
     t.radius = std::min(t.radius, kSpatialEntries - 1);
@@ -166,8 +166,7 @@ bool bilateralPass(const bilateralPass_threadParams_t& p) {
 }
 
 bool computeMaskPlane(const float* hdr, int width, int height, uint16_t* mask, uint16_t* scratch) {
-    if (!hdr || !mask || !scratch || width <= 0 || height <= 0)
-        return false;
+    if (!hdr || !mask || !scratch || width <= 0 || height <= 0) return false;
     const int64_t pixels = int64_t(width) * int64_t(height);
     parallelFor(pixels, [&](int, int64_t begin, int64_t end) {
         powHdrLum_threadParams_t p;

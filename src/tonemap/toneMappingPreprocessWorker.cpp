@@ -12,16 +12,15 @@
 using namespace halvora;
 
 toneMappingPreprocessWorker::toneMappingPreprocessWorker(processingProject* project,
-                                                         const toneMappingPrepareOptions_t& options, QObject* parent)
+                                                         const toneMappingPrepareOptions_t& options,
+                                                         QObject* parent)
     : QObject(parent), project_(project), options_(options) {}
 
 uint64_t toneMappingPreprocessWorker::progressTotal(const processingProject& project) {
     const uint64_t w = uint64_t(std::max(0, project.width)), h = uint64_t(std::max(0, project.height));
     uint64_t total = 0;
-    if (!project.maskPlaneValid)
-        total += w + h;
-    if (!project.lcPlanesValid)
-        total += 3 * w;
+    if (!project.maskPlaneValid) total += w + h;
+    if (!project.lcPlanesValid) total += 3 * w;
     return total;
 }
 
@@ -46,13 +45,11 @@ bool toneMappingPreprocessWorker::run() {
         }
     }
     if (!p->maskPlaneValid) {
-        if (!prepareMaskPlane())
-            return false;
+        if (!prepareMaskPlane()) return false;
         p->maskPlaneValid = true;
     }
     if (!p->lcPlanesValid) {
-        if (!prepareLocalContrast())
-            return false;
+        if (!prepareLocalContrast()) return false;
         p->lcPlanesValid = true;
     }
     return true;
@@ -86,18 +83,19 @@ bool toneMappingPreprocessWorker::prepareLocalContrast() {
     uint16_t* samples = prepared + size_t(w) * size_t(h);
 
     debugLog("* preparing...\n");
-    if (!runLocalContrastPrepare(p->rgbFloatBuffer(), w, h, e, prepared))
-        return false;
+    if (!runLocalContrastPrepare(p->rgbFloatBuffer(), w, h, e, prepared)) return false;
 
     const localContrastWindows_t k = localContrastWindowSizes(w, h);
     debugLog("* step 1 (k=%d)...\n", k.medium);
-    if (!runLocalContrast(prepared, w, h, k.medium, panorama, false, samples, p->lcPlaneMedium.data<uint16_t>()))
+    if (!runLocalContrast(prepared, w, h, k.medium, panorama, false, samples,
+                          p->lcPlaneMedium.data<uint16_t>()))
         return false;
     debugLog("* step 2 (k=%d)...\n", k.fine);
     if (!runLocalContrast(prepared, w, h, k.fine, panorama, true, samples, p->lcPlaneFine.data<uint16_t>()))
         return false;
     debugLog("* step 3 (k=%d)...\n", k.coarse);
-    if (!runLocalContrast(prepared, w, h, k.coarse, panorama, false, samples, p->lcPlaneCoarse.data<uint16_t>()))
+    if (!runLocalContrast(prepared, w, h, k.coarse, panorama, false, samples,
+                          p->lcPlaneCoarse.data<uint16_t>()))
         return false;
 
     for (pyramid* plane : {&p->lcPlaneMedium, &p->lcPlaneFine, &p->lcPlaneCoarse})

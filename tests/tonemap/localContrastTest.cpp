@@ -1,10 +1,10 @@
 // Local-contrast planes: window sizes, ramp widths, the local-rank filter against a slow per-sample
 // reference over the same window, panorama wrap-around, tiny pictures and thread independence.
 
+#include "tonemap/localContrast.h"
 #include "app/parallelFor.h"
 #include "app/processState.h"
 #include "imageio/rgbBuffers.h"
-#include "tonemap/localContrast.h"
 
 #include <gtest/gtest.h>
 
@@ -19,14 +19,10 @@ namespace {
 // Ramp width of value v, written out step by step from the filter's definition.
 int referenceRampWidth(int v, bool constantWidth) {
     int w = constantWidth ? 40 : 2 * int(std::floor(0.1 * v));
-    if (w < 80)
-        w = 80;
-    if (w > 320)
-        w = 320;
-    if (v > 1638)
-        w = int(std::floor(double(w) * (2048 - v) / 409.0));
-    if (w < 40)
-        w = 40;
+    if (w < 80) w = 80;
+    if (w > 320) w = 320;
+    if (v > 1638) w = int(std::floor(double(w) * (2048 - v) / 409.0));
+    if (w < 40) w = 40;
     return w;
 }
 
@@ -41,8 +37,7 @@ uint16_t referenceRank(const std::vector<uint16_t>& plane, int w, int h, int x, 
     const int lo = std::max(v - rw, 0), hi = std::min(v + rw / 2, 2048);
     int64_t n = 0, below = 0, rampNumerator = 0;
     for (int r = by - k; r <= by + k; r += 2) {
-        if (r < 0 || r >= h)
-            continue;
+        if (r < 0 || r >= h) continue;
         const int cFirst = panorama ? bx - k : std::max(0, bx - k);
         const int cLast = panorama ? bx + k : std::min(bx + k, w - 1);
         for (int c = cFirst; c <= cLast; c += 2) {
@@ -85,9 +80,9 @@ std::vector<uint16_t> texturedPlane(int w, int h, uint32_t seed) {
     std::vector<uint16_t> p(size_t(w) * h);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            int v = (x * 1500) / std::max(1, w) + (y * 300) / std::max(1, h) + int(mix(seed + y * 977 + x) % 200);
-            if ((x / 5 + y / 4) % 7 == 0)
-                v = 1000;
+            int v =
+                (x * 1500) / std::max(1, w) + (y * 300) / std::max(1, h) + int(mix(seed + y * 977 + x) % 200);
+            if ((x / 5 + y / 4) % 7 == 0) v = 1000;
             p[size_t(y) * w + x] = uint16_t(std::min(v, 2040));
         }
     return p;
@@ -98,7 +93,8 @@ void expectMatchesReference(const std::vector<uint16_t>& plane, int w, int h, in
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             ASSERT_EQ(out[size_t(y) * w + x], referenceRank(plane, w, h, x, y, k, panorama, cw))
-                << "at " << x << "," << y << " of " << w << "x" << h << " k=" << k << " panorama=" << panorama;
+                << "at " << x << "," << y << " of " << w << "x" << h << " k=" << k
+                << " panorama=" << panorama;
 }
 
 struct threadOverride {
@@ -186,7 +182,8 @@ TEST(localContrastFilter, matchesReferenceOnTexturedPictures) {
     // Odd and even sizes, windows smaller and larger than the picture, both ramp variants.
     const struct {
         int w, h, k;
-    } cases[] = {{37, 23, 8}, {36, 24, 12}, {21, 40, 10}, {17, 9, 40}, {64, 33, 30}, {151, 22, 40}, {130, 9, 90}};
+    } cases[] = {{37, 23, 8},  {36, 24, 12},  {21, 40, 10}, {17, 9, 40},
+                 {64, 33, 30}, {151, 22, 40}, {130, 9, 90}};
     for (const auto& c : cases) {
         const std::vector<uint16_t> plane = texturedPlane(c.w, c.h, uint32_t(c.w * 31 + c.h));
         for (bool panorama : {false, true})

@@ -1,8 +1,8 @@
 // Mask plane: the luminance power, the bilateral weights and both passes against a slow reference.
 
+#include "tonemap/maskPlane.h"
 #include "app/parallelFor.h"
 #include "app/processState.h"
-#include "tonemap/maskPlane.h"
 
 #include <gtest/gtest.h>
 
@@ -23,8 +23,7 @@ struct referenceTables {
             sum += g[j] = std::exp(-(j * j) / 200.0);
         for (int j = 0; j < 64; ++j) {
             g[j] /= sum;
-            if (radius < 0 && g[j] < 0.005)
-                radius = j;
+            if (radius < 0 && g[j] < 0.005) radius = j;
         }
         for (int i = 0; i <= 32640; ++i)
             range.push_back(std::exp(-i / 32640.0 / 0.08));
@@ -42,8 +41,7 @@ std::vector<uint16_t> referencePass(const std::vector<uint16_t>& in, int w, int 
             double sw = 0, swd = 0;
             for (int o = -t.radius; o <= t.radius; ++o) {
                 const int nx = columns ? x : x + o, ny = columns ? y + o : y;
-                if (nx < 0 || ny < 0 || nx >= w || ny >= h)
-                    continue;
+                if (nx < 0 || ny < 0 || nx >= w || ny >= h) continue;
                 const int nb = std::min<int>(in[size_t(ny) * w + nx], 32640);
                 const double weight = t.g[std::abs(o)] * t.range[size_t((nb - c) * (nb - c) / 32640)];
                 sw += weight;
@@ -99,9 +97,9 @@ TEST(maskPlane, tables) {
 }
 
 TEST(maskPlane, powHdrLumValuesAndHostileInput) {
-    const float pixels[][3] = {{1, 1, 1},        {0, 0, 0},       {0.125f, 0.125f, 0.125f}, {NAN, 0, 0},
-                               {INFINITY, 0, 0}, {-1, -1, -1},    {3, 3, 3},                {0, 0, -INFINITY},
-                               {1, 0, 0},        {INFINITY, -INFINITY, 0}};
+    const float pixels[][3] = {
+        {1, 1, 1},    {0, 0, 0}, {0.125f, 0.125f, 0.125f}, {NAN, 0, 0}, {INFINITY, 0, 0},
+        {-1, -1, -1}, {3, 3, 3}, {0, 0, -INFINITY},        {1, 0, 0},   {INFINITY, -INFINITY, 0}};
     const int n = int(std::size(pixels));
     std::vector<uint16_t> out(size_t(n), 0xFFFF);
     powHdrLum_threadParams_t p;
@@ -125,7 +123,8 @@ TEST(maskPlane, powHdrLumValuesAndHostileInput) {
 
 TEST(maskPlane, bilateralMatchesReference) {
     const referenceTables ref;
-    for (auto [w, h] : {std::pair{71, 53}, std::pair{3, 2}, std::pair{1, 1}, std::pair{60, 1}, std::pair{1, 40}}) {
+    for (auto [w, h] :
+         {std::pair{71, 53}, std::pair{3, 2}, std::pair{1, 1}, std::pair{60, 1}, std::pair{1, 40}}) {
         const std::vector<float> hdr = radianceScene(w, h);
         std::vector<uint16_t> mask(size_t(w) * h), scratch(mask.size());
         ASSERT_TRUE(computeMaskPlane(hdr.data(), w, h, mask.data(), scratch.data()));
@@ -137,7 +136,8 @@ TEST(maskPlane, bilateralMatchesReference) {
         p.hdr = hdr.data();
         p.target = lum.data();
         powHdrLum(p);
-        const std::vector<uint16_t> expected = referencePass(referencePass(lum, w, h, false, ref), w, h, true, ref);
+        const std::vector<uint16_t> expected =
+            referencePass(referencePass(lum, w, h, false, ref), w, h, true, ref);
         EXPECT_EQ(mask, expected) << w << "x" << h;
     }
 }

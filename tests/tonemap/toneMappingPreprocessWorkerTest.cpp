@@ -1,6 +1,7 @@
 // The preparation worker on a real processing project: planes, pyramids, flags, progress, logging,
 // hostile radiance, tiny pictures and cancellation; and the pyramid level rule itself.
 
+#include "tonemap/toneMappingPreprocessWorker.h"
 #include "app/debugLog.h"
 #include "app/parallelFor.h"
 #include "app/processState.h"
@@ -8,7 +9,6 @@
 #include "support/testSupport.h"
 #include "tonemap/localContrast.h"
 #include "tonemap/maskPlane.h"
-#include "tonemap/toneMappingPreprocessWorker.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +32,8 @@ void fillRadiance(processingProject& p) {
     for (int y = 0; y < p.height; ++y)
         for (int x = 0; x < p.width; ++x) {
             const double lum = 0.002 + 0.5 * (1 + std::sin(x * 0.09) * std::cos(y * 0.13)) *
-                                           (x > p.width / 2 ? 1.0 : 0.01) * (0.9 + 0.2 * (mix(y * 7919 + x) % 100) / 100.0);
+                                           (x > p.width / 2 ? 1.0 : 0.01) *
+                                           (0.9 + 0.2 * (mix(y * 7919 + x) % 100) / 100.0);
             for (int c = 0; c < 3; ++c)
                 hdr[3 * (size_t(y) * p.width + x) + c] = float(std::min(1.0, lum * (1.0 - 0.1 * c)));
         }
@@ -74,13 +75,19 @@ template <class T> std::vector<T> reduceDirect(const T* src, int w, int h, int c
     for (int y = 0; y < h2; ++y)
         for (int x = 0; x < w2; ++x)
             for (int c = 0; c < channels; ++c) {
-                auto at = [&](int xx, int yy) { return src[(size_t(std::max(yy, 0)) * w + std::max(xx, 0)) * channels + c]; };
+                auto at = [&](int xx, int yy) {
+                    return src[(size_t(std::max(yy, 0)) * w + std::max(xx, 0)) * channels + c];
+                };
                 if constexpr (std::is_floating_point_v<T>)
                     out[(size_t(y) * w2 + x) * channels + c] =
-                        (at(2 * x - 1, 2 * y - 1) + at(2 * x, 2 * y - 1) + at(2 * x - 1, 2 * y) + at(2 * x, 2 * y)) * 0.25f;
+                        (at(2 * x - 1, 2 * y - 1) + at(2 * x, 2 * y - 1) + at(2 * x - 1, 2 * y) +
+                         at(2 * x, 2 * y)) *
+                        0.25f;
                 else
                     out[(size_t(y) * w2 + x) * channels + c] =
-                        T((unsigned(at(2 * x - 1, 2 * y - 1)) + at(2 * x, 2 * y - 1) + at(2 * x - 1, 2 * y) + at(2 * x, 2 * y)) / 4);
+                        T((unsigned(at(2 * x - 1, 2 * y - 1)) + at(2 * x, 2 * y - 1) + at(2 * x - 1, 2 * y) +
+                           at(2 * x, 2 * y)) /
+                          4);
             }
     return out;
 }
@@ -107,7 +114,8 @@ TEST(pyramidLevels, matchDirectReduction) {
         p8.buildLevels();
         for (int k = 1; k < 4; ++k) {
             ASSERT_EQ(p16.width(k), p16.width(k - 1) / 2);
-            const auto expected = reduceDirect(p16.data<uint16_t>(k - 1), p16.width(k - 1), p16.height(k - 1), 1);
+            const auto expected =
+                reduceDirect(p16.data<uint16_t>(k - 1), p16.width(k - 1), p16.height(k - 1), 1);
             EXPECT_EQ(level(p16, k), expected) << "level " << k;
         }
         for (int k = 1; k < 3; ++k) {
@@ -149,9 +157,11 @@ TEST(toneMappingPreprocessWorker, buildsEveryPlaneAndPyramid) {
     const localContrastWindows_t k = localContrastWindowSizes(w, h);
     ASSERT_TRUE(runLocalContrast(prepared.data(), w, h, k.fine, false, true, samples.data(), plane.data()));
     EXPECT_EQ(level(p.lcPlaneFine, 0), plane);
-    ASSERT_TRUE(runLocalContrast(prepared.data(), w, h, k.medium, false, false, samples.data(), plane.data()));
+    ASSERT_TRUE(
+        runLocalContrast(prepared.data(), w, h, k.medium, false, false, samples.data(), plane.data()));
     EXPECT_EQ(level(p.lcPlaneMedium, 0), plane);
-    ASSERT_TRUE(runLocalContrast(prepared.data(), w, h, k.coarse, false, false, samples.data(), plane.data()));
+    ASSERT_TRUE(
+        runLocalContrast(prepared.data(), w, h, k.coarse, false, false, samples.data(), plane.data()));
     EXPECT_EQ(level(p.lcPlaneCoarse, 0), plane);
 
     for (pyramid* pl : {&p.maskPlane, &p.lcPlaneFine, &p.lcPlaneMedium, &p.lcPlaneCoarse})
@@ -266,8 +276,7 @@ TEST(toneMappingPreprocessWorker, cancelDuringLocalContrastStopsPromptly) {
     setProgressTotal(toneMappingPreprocessWorker::progressTotal(p));
     // The cancel arrives exactly when the first local-contrast step starts.
     setDebugLogListener([](const char* line) {
-        if (std::string(line).rfind("* step 1", 0) == 0)
-            abortRequested = true;
+        if (std::string(line).rfind("* step 1", 0) == 0) abortRequested = true;
     });
     const bool ok = runWorker(p);
     setDebugLogListener(nullptr);
