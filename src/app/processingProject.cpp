@@ -54,6 +54,9 @@ void processingProject::cleanup() {
     previewWidth = previewHeight = previewZoomLevels = pyramidLevels = 0;
     photoIdCounter = 0;
     hdrPresent = transformed = cropped = false;
+    hdrMean = 0;
+    lcCorrection = 1;
+    maskPlaneValid = lcPlanesValid = false;
     orientationMode = -1;
     orientationSet = false;
     currentInputFormat = -1;

@@ -148,6 +148,9 @@ public:
     double hdrMean = 0.4;
 
     bool hdrPresent = false;
+    double hdrMean = 0, lcCorrection = 1; ///< statistics of the normalised radiance picture
+    bool maskPlaneValid = false;          ///< preparation passes done for the current picture
+    bool lcPlanesValid = false;
     bool transformed = false;
     bool cropped = false;
     int orientationMode = -1;
