@@ -13,7 +13,8 @@ namespace {
 
 constexpr int kBins = toneMappingTables_t::kHistogramSize;
 
-int levelIndex(double level) { return std::clamp(int(level * 4095.0), 0, kBins - 1); }
+// A level set as lo / 4095 must find bin lo again, whatever the rounding of the division.
+int levelIndex(double level) { return std::clamp(int(level * 4095.0 + 1e-7), 0, kBins - 1); }
 
 void resultingPercentages(toneMappingSettings_t& s) {
     const std::vector<double>& average = s.tables.cumHistogram[0];

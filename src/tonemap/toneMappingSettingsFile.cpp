@@ -309,6 +309,9 @@ QByteArray settingsFileContent(const toneMappingParameters_t& s) {
     }
     w.writeEndElement();
     w.writeEndDocument();
+    // Without a declaration the stream writer still opens with a line feed; the file starts with the root.
+    while (bytes.startsWith('\n'))
+        bytes.remove(0, 1);
     return bytes;
 }
 
