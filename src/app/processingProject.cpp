@@ -277,6 +277,8 @@ bool processingProject::transformImage(int mode, const cropRect& rect) {
 }
 
 void processingProject::transformPhotos(int mode, const cropRect& rect, int oldWidth, int oldHeight) {
+    if (photos.empty())
+        return;
     pyramid buffer; // one level, large enough for the old size (the new one is never larger)
     if (!buffer.init(oldWidth, oldHeight, 1, 2, 3, true)) {
         debugLog("%s: Not enough memory!\n", "processingProject::transformImage");

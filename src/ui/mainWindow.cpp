@@ -52,8 +52,11 @@ mainWindow::mainWindow(styledMainWindow* frame) : QWidget(nullptr), frame_(frame
     connect(&progressTimer_, &QTimer::timeout, this, &mainWindow::updateProgress);
 
     connect(this, &mainWindow::loadOnStartup, this, &mainWindow::loadOnStartupSlot, Qt::QueuedConnection);
-    if (!commandLineOptions::current().inputPhotos.isEmpty())
+    const commandLineOptions& options = commandLineOptions::current();
+    if (!options.inputPhotos.isEmpty())
         emit loadOnStartup();
+    else if (options.autoProcess && !startupError_)
+        failUnattended(tr("No photos to process: an automatic run needs at least one input file."));
 }
 
 mainWindow::~mainWindow() = default;
@@ -258,7 +261,10 @@ void mainWindow::releaseWorker(workerSlot& slot) {
 void mainWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (commandLineOptions::current().hideWindow && !event->spontaneous() && frame_)
-        QTimer::singleShot(0, frame_, [f = frame_] { f->showMinimized(); });
+        QTimer::singleShot(0, this, [this] {
+            if (!shutdownDone_) // a close that came first must not bring the frame back
+                frame_->showMinimized();
+        });
 }
 
 void mainWindow::logWorkerSlots() {
@@ -318,8 +324,9 @@ void mainWindow::closeEvent(QCloseEvent* event) {
 
     shutdownDone_ = true;
     event->accept();
+    // Queued: when the frame's own close handling called us, it finishes closing itself first.
     if (frame_)
-        frame_->close();
+        QTimer::singleShot(0, frame_, [f = frame_] { f->close(); });
     project_.reset(); // removes the session directory
 
     const commandLineOptions& options = commandLineOptions::current();
