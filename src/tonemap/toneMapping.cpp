@@ -166,6 +166,8 @@ void toneMapping(const toneMapping_threadParams_t& p) {
     // Levels closer than one histogram bin (or inverted) would divide by almost nothing.
     const double levelScale = 1.0 / std::max(s.whiteLevel - s.blackLevel, 1.0 / 4095.0);
 
+    // Pixels until the next multiple of 100, where 100 is added to the progress counter.
+    int32_t untilProgress = (100 - p.firstPixel % 100) % 100;
     for (int32_t i = p.firstPixel; i < p.endPixel; ++i) {
         const float* src = p.hdr + size_t(i) * 3;
         // Radiance is normalised to 0 … 1; anything else (NaN, inf, negative) is brought into range.
@@ -341,8 +343,11 @@ void toneMapping(const toneMapping_threadParams_t& p) {
         }
 
         // 15. progress and cancel
-        if (i % 100 == 0)
+        if (untilProgress == 0) {
             addProgress(100);
+            untilProgress = 100;
+        }
+        --untilProgress;
         if (abortRequested.load(std::memory_order_relaxed))
             break;
     }
