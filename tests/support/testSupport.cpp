@@ -19,7 +19,9 @@ QString makeTempDir(const QString& name) {
 }
 
 QString dataDir() {
-    const QString dir = QDir::cleanPath(HALVORA_DATA_DIR);
+    // HALVORA_DATA_DIR in the environment serves checkouts that do not sit beside ../shared.
+    const QString override = qEnvironmentVariable("HALVORA_DATA_DIR");
+    const QString dir = QDir::cleanPath(override.isEmpty() ? QStringLiteral(HALVORA_DATA_DIR) : override);
     return QFileInfo(dir).isDir() ? dir : QString();
 }
 
