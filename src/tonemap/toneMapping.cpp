@@ -155,7 +155,12 @@ void toneMapping(const toneMapping_threadParams_t& p) {
     const colorMatrix_t cm = buildColorMatrix(s.saturation, (s.hue - 1.0) * 180.0);
     const auto& M = cm.m;
     const double gain[3] = {t.wbGain[0], t.wbGain[1], t.wbGain[2]};
-    const bool selectiveOn = t.hueSelectiveActive || t.brightnessSelectiveActive;
+    // An all-zero table multiplies by exactly 1: such a step changes nothing and is skipped.
+    auto anyOffset = [](const std::vector<double>& table) {
+        return std::any_of(table.begin(), table.end(), [](double v) { return v != 0.0; });
+    };
+    const bool selectiveOn = (t.hueSelectiveActive && anyOffset(t.selectiveTable[0])) ||
+                             (t.brightnessSelectiveActive && anyOffset(t.selectiveTable[1]));
     const double* hueTable = t.selectiveTable[0].data();
     const double* brightnessTable = t.selectiveTable[1].data();
     const double* lut[3] = {t.outputLUT[0].data(), t.outputLUT[1].data(), t.outputLUT[2].data()};

@@ -1,5 +1,6 @@
 #include "tonemap/toneMappingRebuild.h"
 
+#include "tonemap/colorAdjustment.h"
 #include "tonemap/toneMappingLookupTables.h"
 
 namespace halvora {
@@ -16,12 +17,21 @@ void rebuildTmTableIfStale(toneMappingSettings_t& s) {
         generateTMtable(s);
 }
 
-// White-balance gains and the selective-saturation tables belong to the colour adjustment; their
-// builders are called from here once they exist. Until then the gains keep their values and the
-// selective step stays off (its "active" flags are false).
+// White-balance gains and the selective-saturation tables of the colour adjustment.
 void rebuildColorTables(toneMappingSettings_t& s, toneMappingChange change) {
-    (void)s;
-    (void)change;
+    switch (change) {
+    case toneMappingChange::whiteBalance:
+        updateWbGain(s.tables, s.temperature, s.tint);
+        break;
+    case toneMappingChange::hueSelective:
+        updateHueSelectiveTable(s.tables, s.hueSelective);
+        break;
+    case toneMappingChange::brightnessSelective:
+        updateBrightnessSelectiveTable(s.tables, s.brightnessSelective);
+        break;
+    default:
+        break;
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Tone curves, output tables, the local tone-mapping table and their rebuild triggers.
 
 #include "app/parallelFor.h"
+#include "tonemap/colorAdjustment.h"
 #include "tonemap/fastMath.h"
 #include "tonemap/toneMappingLookupTables.h"
 #include "tonemap/toneMappingRebuild.h"
@@ -148,6 +149,25 @@ TEST_F(tablesFixture, rebuildTriggersTouchOnlyTheirTables) {
     rebuildToneMappingTables(s, toneMappingChange::localContrastStrength);
     EXPECT_NE(s.tables.tmTable[5], -1);
     EXPECT_EQ(s.tables.tmTableStrength, 0.9);
+}
+
+// The colour tables are rebuilt through the same triggers: white balance from Temperature and Tint,
+// the selective tables from their points.
+TEST_F(tablesFixture, colourTriggers) {
+    EXPECT_NEAR(s.tables.wbGain[0], 0.9989, 5e-4); // the 6500 K illuminant normalised to blue
+    EXPECT_NEAR(s.tables.wbGain[1], 0.9984, 5e-4);
+    EXPECT_EQ(s.tables.wbGain[2], 1.0);
+    s.temperature = 0.5;
+    rebuildToneMappingTables(s, toneMappingChange::whiteBalance);
+    const auto gains = whiteBalanceGains(0.5, 1.0);
+    EXPECT_EQ(s.tables.wbGain[0], gains[0]);
+    EXPECT_EQ(s.tables.wbGain[1], gains[1]);
+    EXPECT_LT(s.tables.wbGain[0], 0.99); // 5000 K light is redder: red is turned down
+    s.hueSelective = {{0.0, 1.0, 1.0}};
+    rebuildToneMappingTables(s, toneMappingChange::hueSelective);
+    EXPECT_TRUE(s.tables.hueSelectiveActive);
+    EXPECT_GT(s.tables.selectiveTable[0][0], 0.5);
+    EXPECT_EQ(s.tables.selectiveTable[1][100], 0.0);
 }
 
 TEST(lookupTables, sameTablesForOneAndManyThreads) {

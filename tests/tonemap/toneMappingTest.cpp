@@ -75,6 +75,7 @@ TEST_F(chainFixture, globalExponentOnlyMatchesDirectFormula) {
     s.compression = 1.7;
     s.gamma = 1.25;
     rebuildToneMappingTables(s, toneMappingChange::gamma);
+    s.tables.wbGain[0] = s.tables.wbGain[1] = s.tables.wbGain[2] = 1.0;
     const std::vector<uint16_t> out = render16();
     int worstExcess = 0;
     for (size_t i = 0; i < size_t(w) * h; ++i) {
@@ -155,6 +156,7 @@ TEST_F(chainFixture, greyIsUntouchedBySelectiveSaturation) {
     for (size_t i = 0; i < size_t(w) * h; ++i)
         greys[i * 3] = greys[i * 3 + 1] = greys[i * 3 + 2] = float(i) / (w * h - 1);
     source.hdr = greys.data();
+    s.tables.wbGain[0] = s.tables.wbGain[1] = s.tables.wbGain[2] = 1.0; // greys stay grey up to step 8
     const std::vector<uint16_t> plain = render16();
     for (int t = 0; t < 2; ++t)
         for (size_t j = 0; j < s.tables.selectiveTable[t].size(); ++j)
