@@ -78,6 +78,7 @@ void processingProject::cleanup() {
         block.reset();
     if (tmSettings.tables.allocated())
         tmSettings.tables.clearHistograms();
+    invalidateToneMapCaches();
     halvora::cleanSession(sessionDir, 0, false);
 }
 

@@ -144,8 +144,28 @@ public:
     std::array<std::vector<double>, 3> responseCurve; ///< R, G, B
     std::vector<double> weightTable;                  ///< "Balanced" without cut, for the inconsistency measure
     std::vector<double> closenessTableBright, closenessTableDark;
-    double lcCorrection = 1.0; ///< written by the HDR preprocess, read by tone mapping
-    double hdrMean = 0.4;
+
+    // ---- tone mapping (drivers in src/tonemap/toneMapDrivers.cpp)
+    double hdrMean = 0.4;      ///< from the HDR preprocess: median luminance + 0.001
+    double lcCorrection = 1.0; ///< from the HDR preprocess: 0.51 … 1.0 (1.0 for LDR enhancement)
+    int toneMapLevel = -1;     ///< pyramid level the preview is tone-mapped at; −1: the preview-sized one
+    std::vector<uint8_t> toneMappedPreview; ///< 8-bit display buffer (R, G, B) of the preview level
+    int toneMappedWidth = 0, toneMappedHeight = 0;
+    bool previewValid = false;
+
+    /// Level the preview tone mapping uses (toneMapLevel when valid, else the smallest level at
+    /// least as wide as the preview). The radiance pyramid's levels must have been built.
+    int previewToneMapLevel() const;
+    /// Tone-maps the preview level with `settings`: histogram pass and automatic clipping unless
+    /// `skipHistogram`, then either the stretch of `target` (width × height × 3 bytes of the level,
+    /// no signal) or the render pass into toneMappedPreview and toneMappingFinished(). Emits
+    /// disableAutoClipping() when a requested clip percentage is below 0.0001. Caller's thread.
+    void toneMapPreview(toneMappingSettings_t& settings, uint8_t* target, bool skipHistogram);
+    /// Tone-maps the whole picture with tmSettings into the 16-bit result buffer (levels of the last
+    /// preview); logs "Tone mapping entire photo...\n". False when there is no picture or no memory.
+    bool toneMapFullImage();
+    /// Forgets the preview's detail plane; call when a new radiance picture is in place.
+    void invalidateToneMapCaches();
 
     bool hdrPresent = false;
     double hdrMean = 0, lcCorrection = 1; ///< statistics of the normalised radiance picture
@@ -162,7 +182,17 @@ public:
     QString sessionDir; ///< ends with "/"
     QMutex mutex;
 
+signals:
+    /// The preview render pass has filled toneMappedPreview.
+    void toneMappingFinished();
+    /// Automatic clipping met a clip percentage below 0.0001: the clip padlock should open.
+    void disableAutoClipping();
+
 private:
+    std::vector<int16_t> previewDetailPlane_;
+    double previewDetailScale_ = 1.0;
+    int previewDetailLevel_ = -1;
+
     bool allocateFullSizeStores(int w, int h);
     bool reshapeFullSizeStores(int w, int h);
     bool ensurePreviewCapacity();
