@@ -168,7 +168,6 @@ public:
     void invalidateToneMapCaches();
 
     bool hdrPresent = false;
-    double hdrMean = 0, lcCorrection = 1; ///< statistics of the normalised radiance picture
     bool maskPlaneValid = false;          ///< preparation passes done for the current picture
     bool lcPlanesValid = false;
     bool transformed = false;
