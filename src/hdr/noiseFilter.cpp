@@ -121,10 +121,49 @@ void smoothRow(const float* src, float* dst, int w, int d) {
     const int hi = std::max(lo, w - d);
     for (int x = 0; x < lo; ++x)
         dst[x] = (src[mirrorIndex(x - d, w)] + 2.0f * src[x] + src[mirrorIndex(x + d, w)]) * 0.25f;
-    for (int x = lo; x < hi; ++x)
+    int x = lo;
+#ifdef __SSE2__
+    // Same operations in the same order as the scalar loop, so the results are the same bits.
+    const __m128 two = _mm_set1_ps(2.0f), quarter = _mm_set1_ps(0.25f);
+    for (; x + 4 <= hi; x += 4) {
+        const __m128 sum =
+            _mm_add_ps(_mm_add_ps(_mm_loadu_ps(src + x - d), _mm_mul_ps(two, _mm_loadu_ps(src + x))),
+                       _mm_loadu_ps(src + x + d));
+        _mm_storeu_ps(dst + x, _mm_mul_ps(sum, quarter));
+    }
+#endif
+    for (; x < hi; ++x)
         dst[x] = (src[x - d] + 2.0f * src[x] + src[x + d]) * 0.25f;
-    for (int x = hi; x < w; ++x)
+    for (x = hi; x < w; ++x)
         dst[x] = (src[mirrorIndex(x - d, w)] + 2.0f * src[x] + src[mirrorIndex(x + d, w)]) * 0.25f;
+}
+
+/// Column smoothing and soft threshold of one row: low = (r0 + 2 r1 + r2) / 4, and detail = the
+/// soft-thresholded high − low (shrunk towards 0 by t, 0 inside ±t).
+void lowAndDetail(const float* r0, const float* r1, const float* r2, const float* high, float* low,
+                  float* detail, int w, float t) {
+    int x = 0;
+#ifdef __SSE2__
+    const __m128 two = _mm_set1_ps(2.0f), quarter = _mm_set1_ps(0.25f);
+    const __m128 upper = _mm_set1_ps(t), lower = _mm_set1_ps(-t);
+    for (; x + 4 <= w; x += 4) {
+        const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_loadu_ps(r0 + x), _mm_mul_ps(two, _mm_loadu_ps(r1 + x))),
+                                      _mm_loadu_ps(r2 + x));
+        const __m128 l = _mm_mul_ps(sum, quarter);
+        const __m128 hv = _mm_sub_ps(_mm_loadu_ps(high + x), l);
+        _mm_storeu_ps(low + x, l);
+        _mm_storeu_ps(detail + x, _mm_sub_ps(hv, _mm_min_ps(_mm_max_ps(hv, lower), upper)));
+    }
+#endif
+    for (; x < w; ++x) {
+        const float l = (r0[x] + 2.0f * r1[x] + r2[x]) * 0.25f;
+        const float hv = high[x] - l;
+        // Written as maxps and minps compute it, so both paths give the same bits.
+        const float above = hv > -t ? hv : -t;
+        const float clamped = above < t ? above : t;
+        low[x] = l;
+        detail[x] = hv - clamped;
+    }
 }
 
 enum denoisePass { passSaveHalo, passLevel };
@@ -209,9 +248,11 @@ void denoiseLevel(waveletDenoise_params_t* p) {
     const int w = p->width, h = p->height, d = p->spacing, c = p->channel;
     const int ringRows = std::min(2 * d + 1, h);
     auto ring = allocateBlock<float>(size_t(ringRows) * w);
-    auto gathered = allocateBlock<float>(size_t(w));
+    auto gathered = allocateBlock<float>(size_t(w));     // one channel row of the picture
+    auto detail = allocateBlock<float>(size_t(w));       // thresholded detail of the current row
+    auto lastLow = allocateBlock<float>(size_t(w));      // the final low-pass row (last level)
     auto ringTag = allocateBlock<int>(size_t(ringRows)); // which row each slot holds
-    if (!ring || !gathered || !ringTag) {
+    if (!ring || !gathered || !detail || !lastLow || !ringTag) {
         p->failed = true;
         return;
     }
@@ -249,35 +290,24 @@ void denoiseLevel(waveletDenoise_params_t* p) {
         const float* r0 = smoothedRow(mirrorIndex(y - d, h));
         const float* r2 = smoothedRow(mirrorIndex(y + d, h));
         float* pic = p->picture + size_t(y) * w * 3 + c;
+        float* dt = detail.get();
         if (!p->source) {
-            // Level 0: P is H and becomes its own thresholded detail.
-            float* low = p->target + size_t(y) * w;
-            for (int x = 0; x < w; ++x) {
-                const float l = (r0[x] + 2.0f * r1[x] + r2[x]) * 0.25f;
-                float hv = pic[size_t(x) * 3] - l;
-                hv -= std::min(std::max(hv, -t), t);
-                pic[size_t(x) * 3] = hv;
-                low[x] = l;
-            }
+            // Level 0: P is H (this row is not written yet) and becomes its own thresholded detail.
+            gatherChannelRow(p->picture, w, c, y, gathered.get());
+            lowAndDetail(r0, r1, r2, gathered.get(), p->target + size_t(y) * w, dt, w, t);
+            for (int x = 0; x < w; ++x)
+                pic[size_t(x) * 3] = dt[x];
         } else if (!p->lastLevel) {
-            const float* high = p->source + size_t(y) * w;
-            float* low = p->target + size_t(y) * w;
-            for (int x = 0; x < w; ++x) {
-                const float l = (r0[x] + 2.0f * r1[x] + r2[x]) * 0.25f;
-                float hv = high[x] - l;
-                hv -= std::min(std::max(hv, -t), t);
-                pic[size_t(x) * 3] += hv;
-                low[x] = l;
-            }
+            lowAndDetail(r0, r1, r2, p->source + size_t(y) * w, p->target + size_t(y) * w, dt, w, t);
+            for (int x = 0; x < w; ++x)
+                pic[size_t(x) * 3] += dt[x];
         } else {
             // Last level: add the detail, then the final low-pass plane.
-            const float* high = p->source + size_t(y) * w;
+            const float* low = lastLow.get();
+            lowAndDetail(r0, r1, r2, p->source + size_t(y) * w, lastLow.get(), dt, w, t);
             for (int x = 0; x < w; ++x) {
-                const float l = (r0[x] + 2.0f * r1[x] + r2[x]) * 0.25f;
-                float hv = high[x] - l;
-                hv -= std::min(std::max(hv, -t), t);
-                float& s = pic[size_t(x) * 3];
-                s = (s + hv) + l;
+                float& v = pic[size_t(x) * 3];
+                v = (v + dt[x]) + low[x];
             }
         }
         addProgress(2); // the row pass and the thresholding pass of this row
