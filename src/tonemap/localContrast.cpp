@@ -246,7 +246,8 @@ void localContrastRampTable(bool constantWidth, int* table) {
 
 void localContrastPrepare(const localContrastPrepare_threadParams_t& p) {
     const double e = p.lcCorrection;
-    const bool lift = 1.2 * e < 1.0;
+    // Y^(1.2e) raised to 0.75e is one power, Y^(0.9e²), when the first step applies.
+    const double exponent = 1.2 * e < 1.0 ? 0.9 * e * e : 0.75 * e;
     for (int64_t i = p.firstPixel; i < p.endPixel; ++i) {
         const float r = p.hdr[3 * i], g = p.hdr[3 * i + 1], b = p.hdr[3 * i + 2];
         const float X = 0.4124564f * r + 0.3575761f * g + 0.1804375f * b;
@@ -255,11 +256,7 @@ void localContrastPrepare(const localContrastPrepare_threadParams_t& p) {
         double y = Y;
         // !(… > …) also catches NaN; negative luminance has no power.
         if (!(X + Y + Z > 1e-5f) || !(y > 0.0)) y = 0.0;
-        double v = 1.0;
-        if (y < HUGE_VAL) {
-            if (lift) y = std::pow(y, 1.2 * e);
-            v = std::min(1.0, std::pow(y, 0.75 * e));
-        }
+        double v = y < HUGE_VAL ? std::min(1.0, std::pow(y, exponent)) : 1.0;
         if (!(v >= 0.0)) // a hostile lcCorrection (NaN) must not leave the plane's range
             v = 0.0;
         p.target[i] = uint16_t(int(v * kFullScale) >> 4);
@@ -286,7 +283,10 @@ void localContrastSampleGrid(const uint16_t* plane, int width, int height, uint1
 // blocks instead of once per block.
 bool localContrast(const localContrast_threadParams_t& p) {
     const int w = p.width, h = p.height;
-    if (w <= 0 || h <= 0 || !p.source || !p.target || !p.samples) return false;
+    // Blocks start at even columns; an odd start would write into the neighbouring range.
+    if (w <= 0 || h <= 0 || !p.source || !p.target || !p.samples || (p.firstColumn & 1) || p.firstColumn < 0 ||
+        p.endColumn > w)
+        return false;
     const int gw = (w + 1) / 2, gh = (h + 1) / 2;
     // Half-size in grid units. Real windows are a fraction of the picture; the cap keeps sample counts
     // and the rank arithmetic inside 64 bits for any caller.

@@ -336,3 +336,32 @@ TEST(localContrastFilter, cancelStopsEarly) {
     // No thread finishes a strip of columns once the flag is up.
     EXPECT_EQ(progress().done.load(), 0u);
 }
+
+TEST(localContrastFilter, threadFunctionRefusesBadRanges) {
+    const int w = 10, h = 4;
+    const std::vector<uint16_t> plane(size_t(w) * h, 500);
+    std::vector<uint16_t> samples(size_t(5) * 2), out(plane.size(), 7);
+    localContrastSampleGrid(plane.data(), w, h, samples.data());
+    localContrast_threadParams_t p;
+    p.width = w;
+    p.height = h;
+    p.source = plane.data();
+    p.target = out.data();
+    p.samples = samples.data();
+    p.k = 8;
+    p.firstColumn = 3; // odd: would overlap the block of columns 2 and 3
+    p.endColumn = 10;
+    EXPECT_FALSE(localContrast(p));
+    p.firstColumn = 2;
+    p.endColumn = 12; // beyond the picture
+    EXPECT_FALSE(localContrast(p));
+    EXPECT_EQ(out, std::vector<uint16_t>(plane.size(), 7));
+    // Two halves computed separately give the whole.
+    p.firstColumn = 0;
+    p.endColumn = 4;
+    EXPECT_TRUE(localContrast(p));
+    p.firstColumn = 4;
+    p.endColumn = 10;
+    EXPECT_TRUE(localContrast(p));
+    EXPECT_EQ(out, runFilter(plane, w, h, 8, false, false));
+}
