@@ -3,13 +3,17 @@
 
 #include "app/parallelFor.h"
 #include "app/programOptionsSettings.h"
+#include "imageio/imageFormat.h"
+#include "imageio/imageLoader.h"
 #include "imageio/stripConversion.h"
 #include "loadPhotoTestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QImageWriter>
+#include <cstring>
 #include <QThread>
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -601,4 +605,158 @@ TEST_F(loadPhotoTest, EveryRealBracketLoads) {
             EXPECT_GT(photo->meanBrightness, 0.0);
         }
     }
+}
+
+TEST_F(loadPhotoTest, IphoneBracketIsTurnedByItsExifOrientation) {
+    HALVORA_REQUIRE_DATA();
+    const QString dirName = dataFile("brackets/iphone_xr_night_9exp");
+    const QStringList files = {dirName + "/IMG_3869.jpeg", dirName + "/IMG_3872.jpeg", dirName + "/IMG_3875.jpeg"};
+    std::vector<uint16_t> last;
+    const auto outcomes = loadSequence(*project, files, &last);
+    ASSERT_EQ(outcomes.size(), 3u) << project->lastError.toStdString();
+    for (const auto& o : outcomes)
+        ASSERT_EQ(o.code, 0) << o.message.toStdString();
+    // Stored 3024 × 4032 with orientation 8: the project stands the right way, 4032 × 3024.
+    EXPECT_EQ(project->width, 4032);
+    EXPECT_EQ(project->height, 3024);
+    EXPECT_EQ(project->decodeWidth, 3024);
+    EXPECT_EQ(project->orientationMode, int(halvora::turnCounterClockwise));
+    EXPECT_EQ(project->photos[0]->exif.orientation, 8);
+    for (const auto& photo : project->photos)
+        EXPECT_EQ(QFileInfo(photo->tempFiles[0]->fileName()).size(), qint64(4032) * 3024 * 6);
+
+    // Orientation 8 means the stored picture must be turned 90° counter-clockwise to stand upright.
+    QImageReader reader(files[2]);
+    reader.setAutoTransform(false);
+    const QImage stored = reader.read();
+    const QImage upright = stored.transformed(QTransform().rotate(-90));
+    ASSERT_EQ(upright.size(), QSize(4032, 3024));
+    for (const QPoint at : {QPoint(0, 0), QPoint(4031, 0), QPoint(0, 3023), QPoint(1234, 2345), QPoint(4031, 3023)}) {
+        const QRgb c = upright.pixel(at);
+        const uint16_t* px = &last[(size_t(at.y()) * 4032 + at.x()) * 3];
+        EXPECT_EQ(px[0], qRed(c) * 128) << at.x() << "," << at.y();
+        EXPECT_EQ(px[1], qGreen(c) * 128);
+        EXPECT_EQ(px[2], qBlue(c) * 128);
+    }
+    // The top-left of the upright picture is the stored picture's top-right corner.
+    EXPECT_EQ(last[0], qRed(stored.pixel(3023, 0)) * 128);
+}
+
+TEST_F(loadPhotoTest, ExifOrientationSamplesAreTurnedOnlyForTurningModes) {
+    HALVORA_REQUIRE_DATA();
+    for (const char* shape : {"landscape", "portrait"})
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            const QString file = dataFile(QString("formats/exif/orientation/%1_%2.jpg").arg(shape).arg(orientation));
+            processingProject pr(nullptr, makeTempDir("scratch"));
+            std::vector<uint16_t> samples;
+            const auto outcomes = loadSequence(pr, {file}, &samples);
+            ASSERT_EQ(outcomes.size(), 1u);
+            ASSERT_EQ(outcomes[0].code, 0) << file.toStdString();
+            EXPECT_EQ(pr.photos[0]->exif.orientation, orientation) << file.toStdString();
+            QImageReader reader(file);
+            reader.setAutoTransform(false);
+            const QImage stored = reader.read();
+            // 3 → 180°, 6 → clockwise, 8 → counter-clockwise; the mirrored ones are left as stored.
+            const int mode = orientation == 3 ? 1 : orientation == 6 ? 2 : orientation == 8 ? 0 : -1;
+            EXPECT_EQ(samples, expectedSamples(stored, mode)) << file.toStdString();
+        }
+}
+
+TEST_F(loadPhotoTest, RadianceFileBecomesTheProjectsRadiancePicture) {
+    HALVORA_REQUIRE_DATA();
+    const QString file = dataFile("radiance/polyhaven_hdri_1k/venice_sunset_1k.hdr");
+    auto photo = preparePhoto(*project, file, 0);
+    ASSERT_TRUE(photo) << project->lastError.toStdString();
+    EXPECT_TRUE(photo->isRadiance);
+    EXPECT_EQ(project->currentInputFormat, int(formatRadianceRgbe));
+    std::vector<uint16_t> unused;
+    ASSERT_EQ(loadPrepared(*project, std::move(photo), unused).code, 0);
+    const photoEntry& loaded = *project->photos[0];
+    const int w = project->width, h = project->height;
+    ASSERT_EQ(w, 1024);
+    ASSERT_EQ(h, 512);
+
+    // The picture equals what the reader gives on its own.
+    std::vector<float> direct(size_t(w) * h * 3);
+    float maximum = 0, minimum = 0;
+    ASSERT_TRUE(imageLoader::loadRadianceRGBE(file, w, h, direct.data(), maximum, minimum));
+    EXPECT_EQ(0, std::memcmp(direct.data(), project->rgbFloatBuffer(), direct.size() * sizeof(float)));
+    // Preview: exposure factor 1, mean of the 2 × 2 blocks (divisor 2), × 32640, truncated, clamped.
+    ASSERT_EQ(project->previewDivisor, 2);
+    for (const QPoint at : {QPoint(0, 0), QPoint(300, 100), QPoint(511, 255)})
+        for (int c = 0; c < 3; ++c) {
+            double sum = 0;
+            for (int y = 0; y < 2; ++y)
+                for (int x = 0; x < 2; ++x)
+                    sum += direct[(size_t(at.y() * 2 + y) * w + at.x() * 2 + x) * 3 + c];
+            const double v = sum / 4 * 32640;
+            const int expected = v >= 32640 ? 32640 : (v > 0 ? int(v) : 0);
+            EXPECT_EQ(loaded.preview.pixels()[(size_t(at.y()) * 512 + at.x()) * 3 + c], expected);
+        }
+    EXPECT_EQ(loaded.thumbnail.size(), QSize(128, 64));
+    EXPECT_FALSE(loaded.tempFiles[0]) << "a radiance picture stays in the project, not in the store";
+    EXPECT_TRUE(loaded.weightTable);
+
+    // Nothing may join it, and it may not join photos.
+    const QString jpeg = savedImage(patternImage(1024, 512), dir, "after.jpg");
+    EXPECT_FALSE(preparePhoto(*project, jpeg, 0, true));
+    EXPECT_EQ(project->lastError.toStdString(), "You can load only one HDR image.");
+    processingProject photos(nullptr, makeTempDir("scratch"));
+    ASSERT_TRUE(preparePhoto(photos, jpeg, 0));
+    EXPECT_FALSE(preparePhoto(photos, file, 1));
+    EXPECT_EQ(photos.lastError.toStdString(), "Cannot load the HDR image right now.");
+    const QString exr = dataFile("radiance/openexr_images/ScanLines/Desk.exr");
+    EXPECT_FALSE(preparePhoto(photos, exr, 1));
+    EXPECT_EQ(photos.lastError.toStdString(), "Cannot load the HDR image right now.");
+}
+
+TEST_F(loadPhotoTest, OpenExrAndDamagedRadianceFiles) {
+    HALVORA_REQUIRE_DATA();
+    const QString exr = dataFile("radiance/openexr_images/ScanLines/Desk.exr");
+    std::vector<uint16_t> unused;
+    const auto outcomes = loadSequence(*project, {exr}, &unused);
+    ASSERT_EQ(outcomes.size(), 1u) << project->lastError.toStdString();
+    ASSERT_EQ(outcomes[0].code, 0);
+    EXPECT_TRUE(project->photos[0]->isRadiance);
+    EXPECT_EQ(project->currentInputFormat, int(formatOpenExr));
+    EXPECT_GT(project->photos[0]->meanBrightness, 0.0);
+
+    // A damaged file whose header reads fine fails to decode cleanly (code 2) with its log line.
+    processingProject pr(nullptr, makeTempDir("scratch"));
+    auto photo = preparePhoto(pr, dataFile("formats/rgbe/memorial_DAMAGED_crlf.hdr"), 0);
+    if (photo) {
+        logCapture log;
+        EXPECT_EQ(loadPrepared(pr, std::move(photo), unused).code, 2);
+        EXPECT_TRUE(log.contains("loadPhotoWorker::loadPhoto: Failed to load Radiance RGBE image: '"));
+    }
+    // A header without pixels: its size reads, its pixels do not.
+    processingProject stub(nullptr, makeTempDir("scratch"));
+    auto stubPhoto = preparePhoto(stub, dataFile("formats/rgbe/exiftool_Radiance_stub.hdr"), 0);
+    ASSERT_TRUE(stubPhoto);
+    EXPECT_EQ(loadPrepared(stub, std::move(stubPhoto), unused).code, 2);
+    // No header at all.
+    const QString garbage = dir + "/garbage.hdr";
+    {
+        QFile f(garbage);
+        f.open(QIODevice::WriteOnly);
+        f.write(QByteArray(300, '\x01'));
+    }
+    processingProject none(nullptr, makeTempDir("scratch"));
+    logCapture log;
+    EXPECT_FALSE(preparePhoto(none, garbage, 0));
+    EXPECT_TRUE(log.contains("processingProject::loadPhotoPrepare: Failed to get Radiance RGBE image info: '"));
+}
+
+TEST_F(loadPhotoTest, FitsPictureLoadsAsSixteenBitPhoto) {
+    HALVORA_REQUIRE_DATA();
+    const QString file = dataFile("formats/fits/HorseHead.fits");
+    std::vector<uint16_t> samples;
+    const auto outcomes = loadSequence(*project, {file}, &samples);
+    ASSERT_EQ(outcomes.size(), 1u) << project->lastError.toStdString();
+    ASSERT_EQ(outcomes[0].code, 0);
+    EXPECT_EQ(project->photos[0]->bitDepthClass, 2);
+    // The stored samples are what the FITS reader delivers.
+    std::vector<uint16_t> direct(size_t(project->width) * project->height * 3);
+    ASSERT_TRUE(imageLoader::loadFITS(file, project->width, project->height, direct.data()));
+    EXPECT_EQ(samples, direct);
 }
