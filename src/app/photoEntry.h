@@ -33,6 +33,8 @@ struct photoEntry {
     QImage thumbnail;                         ///< 8-bit RGB, a quarter of the preview each way
     double meanBrightness = 0;
     std::unique_ptr<double[]> weightTable;    ///< the work block: 32640 float64, one per sample level
+    uint16_t lowLimit = 0;                    ///< first weightTable index above 0
+    uint16_t highLimit = 32639;               ///< last weightTable index above 0
 
     // Exposure values
     double exifEV = 0;

@@ -54,9 +54,15 @@ void processingProject::cleanup() {
     previewWidth = previewHeight = previewZoomLevels = pyramidLevels = 0;
     photoIdCounter = 0;
     hdrPresent = transformed = cropped = false;
+    hdrMean = 0;
+    lcCorrection = 1;
+    maskPlaneValid = lcPlanesValid = false;
     orientationMode = -1;
     orientationSet = false;
     currentInputFormat = -1;
+    evMin = evMax = evMean = lnEvMin = lnEvMax = lnEvMean = 0;
+    midId = minId = maxId = 0;
+    exifEVvalid = aebEVdistinct = responseCurveValid = false;
     for (auto& photo : photos) {
         photo->releaseAll();
         if (!photo->profilePath.isEmpty())
@@ -72,6 +78,7 @@ void processingProject::cleanup() {
         block.reset();
     if (tmSettings.tables.allocated())
         tmSettings.tables.clearHistograms();
+    invalidateToneMapCaches();
     halvora::cleanSession(sessionDir, 0, false);
 }
 
@@ -98,6 +105,7 @@ bool processingProject::removePhoto(int id) {
     if (!(*it)->profilePath.isEmpty() && QFile::exists((*it)->profilePath))
         QFile::remove((*it)->profilePath);
     photos.erase(it);
+    responseCurveValid = false; // the curve was recovered from the old set of photos
     return true;
 }
 

@@ -93,6 +93,20 @@ public:
     float* rgbFloatBuffer() { return hdrImage.data<float>(0); }
     /// The full-resolution 16-bit result (level 0 of resultImage).
     uint16_t* resultBuffer() { return resultImage.data<uint16_t>(0); }
+    /// The preview-size anti-ghosting mask (the overlay plane; 0 = normal merge, k = photo number k).
+    uint8_t* antiGhostMask() { return overlayPlane.get(); }
+
+    // ---- exposure values (src/hdr/exposureValues.cpp); main thread
+    /// Derives exifEV, aebEV and a first ev per photo, ranks the photos by brightness and normalises.
+    void computeEV();
+    /// Makes every ev relative to the photo closest to the mean and fills the statistics.
+    void normalizeEV();
+    /// True when the EXIF-derived EV differences disagree with the AEB differences by half a stop.
+    bool checkAEBconsistency();
+    /// True when two photos have (almost) the same EV.
+    bool checkEVminDiff();
+    /// Clears responseCurveValid (logged) after any change of the EVs.
+    void invalidateResponseCurve();
 
     // ---- data
     bool createFailed = false;
@@ -117,7 +131,45 @@ public:
     toneMappingSettings_t tmSettings;       ///< edited interactively
     toneMappingSettings_t presetTmSettings; ///< used to render preset thumbnails
 
+    // Exposure values: relative to the reference photo midId; ln forms are ln 2 × each.
+    double evMin = 0, evMax = 0, evMean = 0;
+    double lnEvMin = 0, lnEvMax = 0, lnEvMean = 0;
+    int32_t midId = 0, minId = 0, maxId = 0;
+    bool exifEVvalid = false;
+    bool aebEVdistinct = false;
+    bool responseCurveValid = false;
+
+    // Response curve and merge tables (src/hdr); 32640 float64 each, empty until first needed.
+    std::vector<double> standardCurve;
+    std::array<std::vector<double>, 3> responseCurve; ///< R, G, B
+    std::vector<double> weightTable;                  ///< "Balanced" without cut, for the inconsistency measure
+    std::vector<double> closenessTableBright, closenessTableDark;
+
+    // ---- tone mapping (drivers in src/tonemap/toneMapDrivers.cpp)
+    double hdrMean = 0.4;      ///< from the HDR preprocess: median luminance + 0.001
+    double lcCorrection = 1.0; ///< from the HDR preprocess: 0.51 … 1.0 (1.0 for LDR enhancement)
+    int toneMapLevel = -1;     ///< pyramid level the preview is tone-mapped at; −1: the preview-sized one
+    std::vector<uint8_t> toneMappedPreview; ///< 8-bit display buffer (R, G, B) of the preview level
+    int toneMappedWidth = 0, toneMappedHeight = 0;
+    bool previewValid = false;
+
+    /// Level the preview tone mapping uses (toneMapLevel when valid, else the smallest level at
+    /// least as wide as the preview). The radiance pyramid's levels must have been built.
+    int previewToneMapLevel() const;
+    /// Tone-maps the preview level with `settings`: histogram pass and automatic clipping unless
+    /// `skipHistogram`, then either the stretch of `target` (width × height × 3 bytes of the level,
+    /// no signal) or the render pass into toneMappedPreview and toneMappingFinished(). Emits
+    /// disableAutoClipping() when a requested clip percentage is below 0.0001. Caller's thread.
+    void toneMapPreview(toneMappingSettings_t& settings, uint8_t* target, bool skipHistogram);
+    /// Tone-maps the whole picture with tmSettings into the 16-bit result buffer (levels of the last
+    /// preview); logs "Tone mapping entire photo...\n". False when there is no picture or no memory.
+    bool toneMapFullImage();
+    /// Forgets the preview's detail plane; call when a new radiance picture is in place.
+    void invalidateToneMapCaches();
+
     bool hdrPresent = false;
+    bool maskPlaneValid = false;          ///< preparation passes done for the current picture
+    bool lcPlanesValid = false;
     bool transformed = false;
     bool cropped = false;
     int orientationMode = -1;
@@ -129,7 +181,17 @@ public:
     QString sessionDir; ///< ends with "/"
     QMutex mutex;
 
+signals:
+    /// The preview render pass has filled toneMappedPreview.
+    void toneMappingFinished();
+    /// Automatic clipping met a clip percentage below 0.0001: the clip padlock should open.
+    void disableAutoClipping();
+
 private:
+    std::vector<int16_t> previewDetailPlane_;
+    double previewDetailScale_ = 1.0;
+    int previewDetailLevel_ = -1;
+
     bool allocateFullSizeStores(int w, int h);
     bool reshapeFullSizeStores(int w, int h);
     bool ensurePreviewCapacity();
