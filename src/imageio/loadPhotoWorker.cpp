@@ -10,6 +10,7 @@
 #include "imageio/imageLoader.h"
 #include "imageio/imageTransform.h"
 #include "imageio/stripConversion.h"
+#include "imageio/tiffReader.h"
 
 #include <QDir>
 #include <QFile>
@@ -213,6 +214,8 @@ int loadPhotoWorker::run(QString& message) {
             return failedToDecode;
         return finishFromBuffer(message);
     }
+    case formatTiff:
+        return loadTiff(message);
     case formatFits: {
         if (!buffer_ || !imageLoader::loadFITS(photo.fileName, sw, sh, buffer_)) {
             debugLog("%s: Failed to load FITS image: '%s'.\n", kLoad, fn);
@@ -234,41 +237,6 @@ int loadPhotoWorker::run(QString& message) {
         debugLog("%s: Unsupported image format: '%s'.\n", kLoad, fn);
         return failedToDecode;
     }
-}
-
-int loadPhotoWorker::loadRadiance(int format, QString& message) {
-    photoEntry& photo = *photo_;
-    const QByteArray nameLocal = QDir::toNativeSeparators(photo.fileName).toLocal8Bit();
-    const int w = photo.sourceWidth, h = photo.sourceHeight;
-    readProjectSizes();
-    float* radiance = project_->rgbFloatBuffer();
-    // The radiance picture is the project's own, sized by this (the only) photo's preparation.
-    if (!radiance || w != width_ || h != height_ || project_->hdrImage.levelBytes(0) < size_t(w) * size_t(h) * 12) {
-        debugLog("%s: no radiance picture of %d x %d to load into\n", kLoad, w, h);
-        return failedToDecode;
-    }
-    float minimum = 0, maximum = 0;
-    if (format == formatRadianceRgbe) {
-        if (!imageLoader::loadRadianceRGBE(photo.fileName, w, h, radiance, maximum, minimum)) {
-            debugLog("%s: Failed to load Radiance RGBE image: '%s'.\n", kLoad, nameLocal.constData());
-            return failedToDecode;
-        }
-    } else if (!loadEXR(photo.fileName, w, h, radiance, minimum, maximum)) {
-        debugLog("%s: Failed to load OpenEXR image: '%s'.\n", kLoad, nameLocal.constData());
-        return failedToDecode;
-    }
-    debugLog("Radiance range: %g ... %g\n", double(minimum), double(maximum));
-    const uint64_t progressStep = 2 * (uint64_t(width_) + uint64_t(height_));
-    halvora::addProgress(progressStep);
-    if (!allocatePreview()) {
-        message = tr("Not enough memory!");
-        return failedWithMessage;
-    }
-    halvora::addProgress(progressStep);
-    halvora::downscaleFloat(radiance, w, h, previewDivisor_, 1.0, photo.preview.pixels());
-    photo.thumbnail =
-        halvora::buildThumbnail(photo.preview.pixels(), previewWidth_, previewHeight_, photo.meanBrightness);
-    return finishLoad(message);
 }
 
 void loadPhotoWorker::readProjectSizes() {
@@ -395,6 +363,84 @@ bool loadPhotoWorker::decodeWhole(halvora::hugePageBlock& block, QImage& decoded
         return false;
     }
     return true;
+}
+
+int loadPhotoWorker::loadTiff(QString& message) {
+    photoEntry& photo = *photo_;
+    const QByteArray nameLocal = QDir::toNativeSeparators(photo.fileName).toLocal8Bit();
+    const int sw = photo.sourceWidth, sh = photo.sourceHeight;
+    // The reader writes as many pixels as the file says: make sure it still says what it said when
+    // the buffers were sized.
+    int w = 0, h = 0, bits = 0;
+    const bool same = tiffQuickInfo(photo.fileName, w, h, bits) && w == sw && h == sh &&
+                      (bits == 32) == photo.isRadiance;
+    float* radiance = photo.isRadiance ? project_->rgbFloatBuffer() : nullptr;
+    float minimum = 0, maximum = 0;
+    if (!same || (photo.isRadiance ? !radiance : !buffer_) ||
+        !imageLoader::loadTIFF(photo.fileName, photo.isRadiance ? nullptr : buffer_, radiance, minimum, maximum,
+                               photo.exif)) {
+        debugLog("%s: Failed to load TIFF image: '%s'.\n", kLoad, nameLocal.constData());
+        return failedToDecode;
+    }
+    const int code = applyOrientation(photo.exif.orientation, message);
+    if (code != loaded)
+        return code;
+    if (!photo.isRadiance) {
+        if (mode_ != -1 && !halvora::transformRgb16(buffer_, sw, sh, mode_, halvora::cropRect{})) {
+            message = tr("Not enough memory!");
+            return failedWithMessage;
+        }
+        return finishFromBuffer(message);
+    }
+    for (int c = 0; mode_ != -1 && c < 3; ++c)
+        if (!halvora::transformFloatChannel(radiance, sw, sh, c, mode_, halvora::cropRect{})) {
+            message = tr("Not enough memory!");
+            return failedWithMessage;
+        }
+    debugLog("Radiance range: %g ... %g\n", double(minimum), double(maximum));
+    return finishRadiance(message);
+}
+
+int loadPhotoWorker::finishRadiance(QString& message) {
+    photoEntry& photo = *photo_;
+    readProjectSizes();
+    const uint64_t progressStep = 2 * (uint64_t(width_) + uint64_t(height_));
+    halvora::addProgress(progressStep);
+    if (!allocatePreview()) {
+        message = tr("Not enough memory!");
+        return failedWithMessage;
+    }
+    halvora::addProgress(progressStep);
+    halvora::downscaleFloat(project_->rgbFloatBuffer(), width_, height_, previewDivisor_, 1.0,
+                            photo.preview.pixels());
+    photo.thumbnail =
+        halvora::buildThumbnail(photo.preview.pixels(), previewWidth_, previewHeight_, photo.meanBrightness);
+    return finishLoad(message);
+}
+
+int loadPhotoWorker::loadRadiance(int format, QString& message) {
+    photoEntry& photo = *photo_;
+    const QByteArray nameLocal = QDir::toNativeSeparators(photo.fileName).toLocal8Bit();
+    const int w = photo.sourceWidth, h = photo.sourceHeight;
+    readProjectSizes();
+    float* radiance = project_->rgbFloatBuffer();
+    // The radiance picture is the project's own, sized by this (the only) photo's preparation.
+    if (!radiance || w != width_ || h != height_ || project_->hdrImage.levelBytes(0) < size_t(w) * size_t(h) * 12) {
+        debugLog("%s: no radiance picture of %d x %d to load into\n", kLoad, w, h);
+        return failedToDecode;
+    }
+    float minimum = 0, maximum = 0;
+    if (format == formatRadianceRgbe) {
+        if (!imageLoader::loadRadianceRGBE(photo.fileName, w, h, radiance, maximum, minimum)) {
+            debugLog("%s: Failed to load Radiance RGBE image: '%s'.\n", kLoad, nameLocal.constData());
+            return failedToDecode;
+        }
+    } else if (!loadEXR(photo.fileName, w, h, radiance, minimum, maximum)) {
+        debugLog("%s: Failed to load OpenEXR image: '%s'.\n", kLoad, nameLocal.constData());
+        return failedToDecode;
+    }
+    debugLog("Radiance range: %g ... %g\n", double(minimum), double(maximum));
+    return finishRadiance(message);
 }
 
 int loadPhotoWorker::applyOrientation(int orientation, QString& message) {

@@ -83,6 +83,10 @@ private:
     int finishLoad(QString& message);
     /// Radiance RGBE and OpenEXR into the project's radiance picture, with preview and thumbnail.
     int loadRadiance(int format, QString& message);
+    /// 8/16-bit TIFF into the decode buffer, 32-bit float TIFF into the project's radiance picture.
+    int loadTiff(QString& message);
+    /// Preview (float downscale, exposure factor 1), thumbnail and work block of a radiance photo.
+    int finishRadiance(QString& message);
 
     processingProject* project_;
     std::unique_ptr<photoEntry> photo_;

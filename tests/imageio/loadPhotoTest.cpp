@@ -586,11 +586,12 @@ TEST_F(loadPhotoTest, EveryRealBracketLoads) {
     const std::pair<const char*, QSize> sets[] = {{"brackets/desk_canon_s45_13exp", QSize(1024, 768)},
                                                   {"brackets/mysore_palace_fuji_xt1_7exp", QSize(640, 427)},
                                                   {"brackets/xperia_library_handheld_7exp", QSize(4032, 2268)},
-                                                  {"brackets/ghost_horse_3exp", QSize(1024, 690)}};
+                                                  {"brackets/ghost_horse_3exp", QSize(1024, 690)},
+                                                  {"brackets/iphone_xr_night_9exp", QSize(4032, 3024)}};
     for (const auto& [folder, size] : sets) {
         QDir d(dataFile(folder));
         QStringList files;
-        for (const QString& name : d.entryList({"*.jpg", "*.JPG", "*.png"}, QDir::Files, QDir::Name))
+        for (const QString& name : d.entryList({"*.jpg", "*.jpeg", "*.png"}, QDir::Files, QDir::Name))
             files << d.filePath(name);
         ASSERT_FALSE(files.isEmpty()) << folder;
         processingProject pr(nullptr, makeTempDir("scratch"));
@@ -759,4 +760,40 @@ TEST_F(loadPhotoTest, FitsPictureLoadsAsSixteenBitPhoto) {
     std::vector<uint16_t> direct(size_t(project->width) * project->height * 3);
     ASSERT_TRUE(imageLoader::loadFITS(file, project->width, project->height, direct.data()));
     EXPECT_EQ(samples, direct);
+}
+
+TEST_F(loadPhotoTest, SixteenBitAndFloatTiffs) {
+    HALVORA_REQUIRE_DATA();
+    const QString deep = dataFile("formats/float_tiff_pfm_gainmap/imagers_rgb-3c-16b.tiff");
+    std::vector<uint16_t> samples;
+    const auto outcomes = loadSequence(*project, {deep}, &samples);
+    ASSERT_EQ(outcomes.size(), 1u) << project->lastError.toStdString();
+    ASSERT_EQ(outcomes[0].code, 0);
+    EXPECT_EQ(project->photos[0]->bitDepthClass, 2);
+    EXPECT_FALSE(project->photos[0]->isRadiance);
+    std::vector<uint16_t> direct(size_t(project->width) * project->height * 3);
+    float lo = 0, hi = 0;
+    exifInfo_t exif;
+    ASSERT_TRUE(imageLoader::loadTIFF(deep, direct.data(), nullptr, lo, hi, exif));
+    EXPECT_EQ(samples, direct);
+
+    // 32-bit float: the project's radiance picture, not a temporary file.
+    const QString flt = dataFile("formats/float_tiff_pfm_gainmap/imagers_rgb32f_color.tiff");
+    processingProject pr(nullptr, makeTempDir("scratch"));
+    auto photo = preparePhoto(pr, flt, 0);
+    ASSERT_TRUE(photo) << pr.lastError.toStdString();
+    EXPECT_TRUE(photo->isRadiance);
+    std::vector<uint16_t> unused;
+    ASSERT_EQ(loadPrepared(pr, std::move(photo), unused).code, 0);
+    std::vector<float> floats(size_t(32) * 32 * 3);
+    ASSERT_TRUE(imageLoader::loadTIFF(flt, nullptr, floats.data(), lo, hi, exif));
+    EXPECT_EQ(0, std::memcmp(floats.data(), pr.rgbFloatBuffer(), floats.size() * sizeof(float)));
+    EXPECT_FALSE(pr.photos[0]->tempFiles[0]);
+    EXPECT_EQ(pr.photos[0]->thumbnail.size(), QSize(8, 8));
+
+    // A float TIFF cannot join photos.
+    processingProject mixed(nullptr, makeTempDir("scratch"));
+    ASSERT_TRUE(preparePhoto(mixed, savedImage(patternImage(32, 32), dir, "small.png"), 0));
+    EXPECT_FALSE(preparePhoto(mixed, flt, 1));
+    EXPECT_EQ(mixed.lastError.toStdString(), "Cannot load the HDR image right now.");
 }
