@@ -797,3 +797,46 @@ TEST_F(loadPhotoTest, SixteenBitAndFloatTiffs) {
     EXPECT_FALSE(preparePhoto(mixed, flt, 1));
     EXPECT_EQ(mixed.lastError.toStdString(), "Cannot load the HDR image right now.");
 }
+
+TEST(loadPhotoTempRecord, PiecewiseWritesReadBackExactlyWithOrWithoutDirectTransfers) {
+    // Odd piece sizes cross the 8 MiB staging block and the 4 KiB alignment of direct writes.
+    std::vector<uint8_t> data(size_t(19) * 1024 * 1024 + 1234);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = uint8_t((i * 131) ^ (i >> 11));
+    QStringList dirs = {makeTempDir("record") + "/"};
+    if (QFileInfo(QStringLiteral("/dev/shm")).isWritable()) // tmpfs refuses direct transfers
+        dirs << QDir(QStringLiteral("/dev/shm")).filePath(QFileInfo(makeTempDir("shm")).fileName()) + "/";
+    for (const QString& dir : dirs) {
+        QDir().mkpath(dir);
+        tempFileRecord record(dir);
+        ASSERT_TRUE(record.isOpen()) << dir.toStdString();
+        size_t at = 0;
+        for (size_t piece : {size_t(1), size_t(4095), size_t(3u << 20), size_t(9u << 20) + 7})
+            if (at < data.size()) {
+                const size_t n = std::min(piece, data.size() - at);
+                ASSERT_TRUE(record.append(data.data() + at, n, "test"));
+                at += n;
+            }
+        ASSERT_TRUE(record.append(data.data() + at, data.size() - at, "test"));
+        ASSERT_TRUE(record.finish(data.size(), "test"));
+        EXPECT_EQ(record.size(), qint64(data.size()));
+        std::vector<uint8_t> back(data.size());
+        ASSERT_TRUE(record.read(back.data(), back.size(), "test"));
+        EXPECT_TRUE(back == data) << dir.toStdString();
+        // A wrong total is reported, not taken as success.
+        tempFileRecord shortRecord(dir);
+        ASSERT_TRUE(shortRecord.append(data.data(), 100, "test"));
+        logCapture log;
+        EXPECT_FALSE(shortRecord.finish(200, "test"));
+        EXPECT_TRUE(log.contains("test: write() failed (size=100/200)\n"));
+        if (dir.startsWith("/dev/shm"))
+            QDir(dir).removeRecursively();
+    }
+
+    // A whole-buffer write takes the direct path for its aligned front and reads back the same.
+    tempFileRecord whole(makeTempDir("whole") + "/");
+    ASSERT_TRUE(whole.write(data.data(), data.size(), "test"));
+    std::vector<uint8_t> back(data.size());
+    ASSERT_TRUE(whole.read(back.data(), back.size(), "test"));
+    EXPECT_TRUE(back == data);
+}
