@@ -13,8 +13,8 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
-#include <cstring>
 #include <QThread>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -38,7 +38,8 @@ void appendChunk(QByteArray& data, const QByteArray& type, const QByteArray& bod
     for (int s = 24; s >= 0; s -= 8)
         data.append(char((uint32_t(body.size()) >> s) & 255));
     data.append(chunk);
-    const uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(chunk.constData()), uInt(chunk.size())));
+    const uint32_t crc =
+        uint32_t(crc32(0, reinterpret_cast<const Bytef*>(chunk.constData()), uInt(chunk.size())));
     for (int s = 24; s >= 0; s -= 8)
         data.append(char((crc >> s) & 255));
 }
@@ -179,7 +180,8 @@ TEST_F(loadPhotoTest, ColourProfileStepRunsOnlyWithColourManagement) {
         return false;
     };
     EXPECT_FALSE(preparePhoto(*project, file, 2));
-    EXPECT_EQ(project->lastError.toStdString(), "Color profiles of all photos in the sequence must be the same.");
+    EXPECT_EQ(project->lastError.toStdString(),
+              "Color profiles of all photos in the sequence must be the same.");
     options.colorManagementEnabled = saved;
 }
 
@@ -236,7 +238,8 @@ TEST_F(loadPhotoTest, ColourPaletteAndTruecolourPicturesKeepTheirColours) {
     EXPECT_EQ(buffer, expectedSamples(QImage(png), -1));
 
     auto deep = std::make_unique<processingProject>(nullptr, makeTempDir("scratch"));
-    const QString png16 = savedImage(patternImage(30, 20).convertToFormat(QImage::Format_RGBX64), dir, "deep.png");
+    const QString png16 =
+        savedImage(patternImage(30, 20).convertToFormat(QImage::Format_RGBX64), dir, "deep.png");
     ASSERT_EQ(loadSequence(*deep, {png16}, &buffer)[0].code, 0);
     EXPECT_EQ(buffer, expectedSamples(QImage(png16), -1));
 }
@@ -391,8 +394,9 @@ TEST_F(loadPhotoTest, OutputDoesNotDependOnTheThreadCount) {
             std::vector<uint16_t> buffer;
             ASSERT_EQ(loadPrepared(pr, std::move(photo), buffer).code, 0);
             results.push_back(buffer);
-            results.push_back(std::vector<uint16_t>(pr.photos[0]->preview.pixels(),
-                                                    pr.photos[0]->preview.pixels() + pr.photos[0]->preview.sampleCount()));
+            results.push_back(
+                std::vector<uint16_t>(pr.photos[0]->preview.pixels(),
+                                      pr.photos[0]->preview.pixels() + pr.photos[0]->preview.sampleCount()));
             brightness.push_back(pr.photos[0]->meanBrightness);
         }
     }
@@ -428,7 +432,8 @@ TEST_F(loadPhotoTest, PreviewThumbnailBrightnessAndTemporaryFileAgreeWithAnIndep
                     }
                 preview[(size_t(py) * 700 + px) * 3 + c] = uint16_t(sum / n);
             }
-    ASSERT_EQ(std::vector<uint16_t>(photo.preview.pixels(), photo.preview.pixels() + preview.size()), preview);
+    ASSERT_EQ(std::vector<uint16_t>(photo.preview.pixels(), photo.preview.pixels() + preview.size()),
+              preview);
 
     // Thumbnail: 4 × 4 means of the preview, shown shifted right by 7; mean brightness of the means.
     ASSERT_EQ(photo.thumbnail.size(), QSize(175, 91));
@@ -539,11 +544,11 @@ TEST_F(loadPhotoTest, WaveSizeFollowsMegapixelsThreadsAndFileSizes) {
     for (int i = 0; i < 8; ++i)
         small << savedImage(patternImage(8, 8), dir, QString("s%1.png").arg(i));
     halvora::setThreadCountOverride(16);
-    EXPECT_EQ(loadPhotoWorker::waveSize(4000, 2500, small), 5);  // 10 MP
-    EXPECT_EQ(loadPhotoWorker::waveSize(3500, 3142, small), 5);  // 10.997 MP truncates to 10
-    EXPECT_EQ(loadPhotoWorker::waveSize(4000, 2750, small), 3);  // 11 MP
-    EXPECT_EQ(loadPhotoWorker::waveSize(5000, 4000, small), 3);  // 20 MP
-    EXPECT_EQ(loadPhotoWorker::waveSize(7000, 3000, small), 2);  // 21 MP
+    EXPECT_EQ(loadPhotoWorker::waveSize(4000, 2500, small), 5); // 10 MP
+    EXPECT_EQ(loadPhotoWorker::waveSize(3500, 3142, small), 5); // 10.997 MP truncates to 10
+    EXPECT_EQ(loadPhotoWorker::waveSize(4000, 2750, small), 3); // 11 MP
+    EXPECT_EQ(loadPhotoWorker::waveSize(5000, 4000, small), 3); // 20 MP
+    EXPECT_EQ(loadPhotoWorker::waveSize(7000, 3000, small), 2); // 21 MP
     EXPECT_EQ(loadPhotoWorker::waveSize(100, 100, small.mid(0, 2)), 2);
     halvora::setThreadCountOverride(2);
     EXPECT_EQ(loadPhotoWorker::waveSize(100, 100, small), 2);
@@ -575,7 +580,8 @@ TEST_F(loadPhotoTest, WaveSizeFollowsMegapixelsThreadsAndFileSizes) {
 
 TEST(loadPhotoProgress, TotalCountsBothStepsOfEveryWorker) {
     EXPECT_EQ(loadPhotoWorker::progressTotal(4032, 3024, 3, false), uint64_t(4032 + 3024) * 3 * 4);
-    EXPECT_EQ(loadPhotoWorker::progressTotal(1024, 512, 1, true), uint64_t(1536) * 4 + uint64_t(1024 + 1024) * 15);
+    EXPECT_EQ(loadPhotoWorker::progressTotal(1024, 512, 1, true),
+              uint64_t(1536) * 4 + uint64_t(1024 + 1024) * 15);
     EXPECT_EQ(loadPhotoWorker::progressTotal(0, 0, 0, false), 1u);
 }
 
@@ -583,11 +589,12 @@ TEST(loadPhotoProgress, TotalCountsBothStepsOfEveryWorker) {
 
 TEST_F(loadPhotoTest, EveryRealBracketLoads) {
     HALVORA_REQUIRE_DATA();
-    const std::pair<const char*, QSize> sets[] = {{"brackets/desk_canon_s45_13exp", QSize(1024, 768)},
-                                                  {"brackets/mysore_palace_fuji_xt1_7exp", QSize(640, 427)},
-                                                  {"brackets/xperia_library_handheld_7exp", QSize(4032, 2268)},
-                                                  {"brackets/ghost_horse_3exp", QSize(1024, 690)},
-                                                  {"brackets/iphone_xr_night_9exp", QSize(4032, 3024)}};
+    const std::pair<const char*, QSize> sets[] = {
+        {"brackets/desk_canon_s45_13exp", QSize(1024, 768)},
+        {"brackets/mysore_palace_fuji_xt1_7exp", QSize(640, 427)},
+        {"brackets/xperia_library_handheld_7exp", QSize(4032, 2268)},
+        {"brackets/ghost_horse_3exp", QSize(1024, 690)},
+        {"brackets/iphone_xr_night_9exp", QSize(4032, 3024)}};
     for (const auto& [folder, size] : sets) {
         QDir d(dataFile(folder));
         QStringList files;
@@ -611,7 +618,8 @@ TEST_F(loadPhotoTest, EveryRealBracketLoads) {
 TEST_F(loadPhotoTest, IphoneBracketIsTurnedByItsExifOrientation) {
     HALVORA_REQUIRE_DATA();
     const QString dirName = dataFile("brackets/iphone_xr_night_9exp");
-    const QStringList files = {dirName + "/IMG_3869.jpeg", dirName + "/IMG_3872.jpeg", dirName + "/IMG_3875.jpeg"};
+    const QStringList files = {dirName + "/IMG_3869.jpeg", dirName + "/IMG_3872.jpeg",
+                               dirName + "/IMG_3875.jpeg"};
     std::vector<uint16_t> last;
     const auto outcomes = loadSequence(*project, files, &last);
     ASSERT_EQ(outcomes.size(), 3u) << project->lastError.toStdString();
@@ -632,7 +640,8 @@ TEST_F(loadPhotoTest, IphoneBracketIsTurnedByItsExifOrientation) {
     const QImage stored = reader.read();
     const QImage upright = stored.transformed(QTransform().rotate(-90));
     ASSERT_EQ(upright.size(), QSize(4032, 3024));
-    for (const QPoint at : {QPoint(0, 0), QPoint(4031, 0), QPoint(0, 3023), QPoint(1234, 2345), QPoint(4031, 3023)}) {
+    for (const QPoint at :
+         {QPoint(0, 0), QPoint(4031, 0), QPoint(0, 3023), QPoint(1234, 2345), QPoint(4031, 3023)}) {
         const QRgb c = upright.pixel(at);
         const uint16_t* px = &last[(size_t(at.y()) * 4032 + at.x()) * 3];
         EXPECT_EQ(px[0], qRed(c) * 128) << at.x() << "," << at.y();
@@ -647,7 +656,8 @@ TEST_F(loadPhotoTest, ExifOrientationSamplesAreTurnedOnlyForTurningModes) {
     HALVORA_REQUIRE_DATA();
     for (const char* shape : {"landscape", "portrait"})
         for (int orientation = 1; orientation <= 8; ++orientation) {
-            const QString file = dataFile(QString("formats/exif/orientation/%1_%2.jpg").arg(shape).arg(orientation));
+            const QString file =
+                dataFile(QString("formats/exif/orientation/%1_%2.jpg").arg(shape).arg(orientation));
             processingProject pr(nullptr, makeTempDir("scratch"));
             std::vector<uint16_t> samples;
             const auto outcomes = loadSequence(pr, {file}, &samples);
@@ -745,7 +755,8 @@ TEST_F(loadPhotoTest, OpenExrAndDamagedRadianceFiles) {
     processingProject none(nullptr, makeTempDir("scratch"));
     logCapture log;
     EXPECT_FALSE(preparePhoto(none, garbage, 0));
-    EXPECT_TRUE(log.contains("processingProject::loadPhotoPrepare: Failed to get Radiance RGBE image info: '"));
+    EXPECT_TRUE(
+        log.contains("processingProject::loadPhotoPrepare: Failed to get Radiance RGBE image info: '"));
 }
 
 TEST_F(loadPhotoTest, FitsPictureLoadsAsSixteenBitPhoto) {
@@ -829,8 +840,7 @@ TEST(loadPhotoTempRecord, PiecewiseWritesReadBackExactlyWithOrWithoutDirectTrans
         logCapture log;
         EXPECT_FALSE(shortRecord.finish(200, "test"));
         EXPECT_TRUE(log.contains("test: write() failed (size=100/200)\n"));
-        if (dir.startsWith("/dev/shm"))
-            QDir(dir).removeRecursively();
+        if (dir.startsWith("/dev/shm")) QDir(dir).removeRecursively();
     }
 
     // A whole-buffer write takes the direct path for its aligned front and reads back the same.

@@ -77,8 +77,7 @@ struct photoLoadingWindow : ::testing::Test {
     }
     void TearDown() override {
         halvora::setThreadCountOverride(0);
-        if (window && !window->shutdownDone())
-            window->close();
+        if (window && !window->shutdownDone()) window->close();
         window.reset();
         abortRequested = false;
     }
@@ -144,8 +143,8 @@ TEST_F(photoLoadingWindow, AFailedPreparationLoadsNothingAndTellsTheUser) {
     EXPECT_FALSE(window->loadingPhotos());
     ASSERT_EQ(boxes.texts.size(), 1);
     EXPECT_EQ(boxes.kinds[0], styledMessageBox::error);
-    EXPECT_EQ(boxes.texts[0],
-              "Wrong image dimensions. All photos must be the same size.: " + QDir::toNativeSeparators(odd) + ".");
+    EXPECT_EQ(boxes.texts[0], "Wrong image dimensions. All photos must be the same size.: " +
+                                  QDir::toNativeSeparators(odd) + ".");
     EXPECT_TRUE(window->project()->photos.empty());
     EXPECT_EQ(photoList()->count(), 0);
 
@@ -179,7 +178,8 @@ TEST_F(photoLoadingWindow, AFileThatFailsToLoadIsReportedAndTheOthersStay) {
     EXPECT_EQ(project->photos[0]->fileName, QFileInfo(files[0]).absoluteFilePath());
     EXPECT_EQ(project->photos[1]->fileName, QFileInfo(files[2]).absoluteFilePath());
     EXPECT_EQ(photoList()->count(), 2);
-    const QString line = "Failed to load: " + QDir::toNativeSeparators(QFileInfo(files[1]).absoluteFilePath()) + ".";
+    const QString line =
+        "Failed to load: " + QDir::toNativeSeparators(QFileInfo(files[1]).absoluteFilePath()) + ".";
     EXPECT_TRUE(window->logPanelHtml().contains(line));
     ASSERT_EQ(boxes.texts.size(), 1);
     EXPECT_TRUE(boxes.texts[0].contains(line));
@@ -201,8 +201,7 @@ int runUnattended(const QStringList& photos, QString* log = nullptr) {
         QThread::msleep(5);
     }
     EXPECT_TRUE(window->shutdownDone()) << "an unattended run must end by itself";
-    if (log)
-        *log = window->logPanelHtml();
+    if (log) *log = window->logPanelHtml();
     options = saved;
     const int code = window->failureExitCode();
     window.reset();
