@@ -1,11 +1,11 @@
 #include "app/processingProject.h"
 
+#include "app/commandLineOptions.h"
 #include "app/debugLog.h"
 #include "app/processState.h"
 #include "app/programOptionsSettings.h"
 #include "app/sessionCleaner.h"
 #include "imageio/hugePageBlock.h"
-#include "app/commandLineOptions.h"
 #include "imageio/imageFormat.h"
 #include "imageio/imageLoader.h"
 #include "imageio/tiffReader.h"
