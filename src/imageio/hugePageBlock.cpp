@@ -24,8 +24,10 @@ void adviseHugePages(void* data, size_t bytes) {
 
 hugePageBlock::hugePageBlock(size_t bytes) {
     if (bytes == 0 || bytes > (size_t(1) << 40)) return;
-    const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-    data_.reset(static_cast<uint8_t*>(std::aligned_alloc(kHugePage, rounded)));
+    // Small blocks gain nothing from huge pages and would waste most of one.
+    const size_t alignment = bytes < kHugePage ? 64 : kHugePage;
+    const size_t rounded = (bytes + alignment - 1) / alignment * alignment;
+    data_.reset(static_cast<uint8_t*>(std::aligned_alloc(alignment, rounded)));
     if (data_) {
         size_ = bytes;
         adviseHugePages(data_.get(), rounded);
