@@ -1,13 +1,14 @@
 #include "app/processingProject.h"
 
+#include "app/commandLineOptions.h"
 #include "app/debugLog.h"
 #include "app/processState.h"
 #include "app/programOptionsSettings.h"
 #include "app/sessionCleaner.h"
 #include "imageio/hugePageBlock.h"
-#include "app/commandLineOptions.h"
 #include "imageio/imageFormat.h"
 #include "imageio/imageLoader.h"
+#include "imageio/tiffReader.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -445,11 +446,20 @@ bool processingProject::loadPhotoPrepare(photoEntry& photo, int position, bool r
         photo.isRadiance = true;
         break;
     }
-    case formatTiff:
-        // The TIFF reader is not part of the program yet.
-        debugLog("%s: Unsupported image format: '%s'.\n", kPrepare, fn);
-        lastError = tr("TIFF files are not supported yet");
-        return false;
+    case formatTiff: {
+        int bitsPerSample = 0;
+        if (!tiffQuickInfo(fileName, w, h, bitsPerSample)) {
+            debugLog("%s: Failed to get image info: '%s'.\n", kPrepare, fn);
+            lastError = tr("Failed to get image info");
+            return false;
+        }
+        photo.bitDepthClass = bitsPerSample == 16 ? 2 : 1;
+        photo.isRadiance = bitsPerSample == 32;
+        if (photo.isRadiance && p == 0)
+            hdrOptions = hdrLoadOptions::forUnattendedRun(commandLineOptions::current(),
+                                                          programOptionsSettings::instance());
+        break;
+    }
     case formatUnsupported:
     default:
         debugLog("%s: Unsupported image format: '%s'.\n", kPrepare, fn);

@@ -13,7 +13,8 @@ namespace halvora {
 /// before the block is first written; a no-op where the advice is not supported.
 void adviseHugePages(void* data, size_t bytes);
 
-/// An uninitialised block aligned to 2 MiB and advised for huge pages; empty when memory is short.
+/// An uninitialised block, aligned to 2 MiB and advised for huge pages from 2 MiB on (64-byte aligned
+/// below); empty when memory is short.
 class hugePageBlock {
 public:
     hugePageBlock() = default;

@@ -26,8 +26,9 @@ class loadPhotoWorker : public QObject {
 public:
     enum resultCode { loaded = 0, failedWithMessage = 1, failedToDecode = 2 };
 
-    /// `decodeBuffer` holds at least width × height × 3 samples of the project size; the worker
-    /// borrows it (and the project) until finished() and owns `photo` until takePhoto().
+    /// `decodeBuffer` holds at least width × height × 3 samples of the project size (photos of one
+    /// strip are produced piece by piece and do not need it); the worker borrows it (and the project)
+    /// until finished() and owns `photo` until takePhoto().
     loadPhotoWorker(processingProject* project, std::unique_ptr<photoEntry> photo, uint16_t* decodeBuffer,
                     int workerId);
     ~loadPhotoWorker() override;
@@ -83,6 +84,10 @@ private:
     int finishLoad(QString& message);
     /// Radiance RGBE and OpenEXR into the project's radiance picture, with preview and thumbnail.
     int loadRadiance(int format, QString& message);
+    /// 8/16-bit TIFF into the decode buffer, 32-bit float TIFF into the project's radiance picture.
+    int loadTiff(QString& message);
+    /// Preview (float downscale, exposure factor 1), thumbnail and work block of a radiance photo.
+    int finishRadiance(QString& message);
 
     processingProject* project_;
     std::unique_ptr<photoEntry> photo_;

@@ -60,7 +60,8 @@ template <class Reader> void convertRows(const convertStrip_threadParams_t& p, i
 
 // Strip row tiles [t0, t1) of a photo turned by 90°: the output is sourceHeight pixels wide and
 // source column sx becomes output row sx (clockwise) or sourceWidth − 1 − sx (counter-clockwise).
-template <class Reader> void convertTurnedTiles(const convertStrip_threadParams_t& p, int64_t t0, int64_t t1) {
+template <class Reader>
+void convertTurnedTiles(const convertStrip_threadParams_t& p, int64_t t0, int64_t t1) {
     const int stripRows = p.strip->height();
     const size_t outWidth = size_t(p.sourceHeight);
     const uchar* lines[kTile];
@@ -73,7 +74,8 @@ template <class Reader> void convertTurnedTiles(const convertStrip_threadParams_
             for (int sx = x0; sx < x1; ++sx) {
                 if (p.mode == turnClockwise) {
                     // Output column sourceHeight − 1 − sy: walk the rows upwards to write forwards.
-                    uint16_t* out = p.dst + (size_t(sx) * outWidth + outWidth - 1 - size_t(p.firstRow + r1 - 1)) * 3;
+                    uint16_t* out =
+                        p.dst + (size_t(sx) * outWidth + outWidth - 1 - size_t(p.firstRow + r1 - 1)) * 3;
                     for (int r = r1 - 1; r >= r0; --r, out += 3)
                         Reader::put(lines[r - r0], sx, out, p);
                 } else {
@@ -166,8 +168,12 @@ void fillLut(const QImage& img, std::array<uint16_t, 256 * 3>& lut) {
     }
 }
 
-bool isEightBit(QImage::Format f) { return f == QImage::Format_Grayscale8 || f == QImage::Format_Indexed8; }
-bool isThirtyTwoBit(QImage::Format f) { return f == QImage::Format_RGB32 || f == QImage::Format_ARGB32; }
+bool isEightBit(QImage::Format f) {
+    return f == QImage::Format_Grayscale8 || f == QImage::Format_Indexed8;
+}
+bool isThirtyTwoBit(QImage::Format f) {
+    return f == QImage::Format_RGB32 || f == QImage::Format_ARGB32;
+}
 
 template <class Reader> void convertWith(const convertStrip_threadParams_t& p) {
     const int rows = p.strip->height();
@@ -185,8 +191,7 @@ bool convertStripToRgb16(const QImage& strip, int firstRow, int sourceWidth, int
     if (!dst || strip.isNull() || strip.width() != sourceWidth || firstRow < 0 ||
         firstRow + strip.height() > sourceHeight)
         return false;
-    if (mode != -1 && mode != turnCounterClockwise && mode != turn180 && mode != turnClockwise)
-        return false;
+    if (mode != -1 && mode != turnCounterClockwise && mode != turn180 && mode != turnClockwise) return false;
 
     std::array<uint16_t, 256 * 3> lut;
     convertStrip_threadParams_t params{&strip, firstRow, sourceWidth, sourceHeight, mode, dst, &lut};
@@ -201,21 +206,17 @@ bool convertStripToRgb16(const QImage& strip, int firstRow, int sourceWidth, int
     }
     // Rare layouts (16-bit PNG, premultiplied alpha, 1-bit BMP …) go through 32-bit pixels.
     const QImage converted = strip.convertToFormat(QImage::Format_RGB32);
-    if (converted.isNull())
-        return false;
+    if (converted.isNull()) return false;
     params.strip = &converted;
     convertWith<read32>(params);
     return true;
 }
 
 bool convertRowsToRgb16(const QImage& photo, int mode, int firstOutputRow, int rows, uint16_t* out) {
-    if (!out || photo.isNull() || rows <= 0 || firstOutputRow < 0)
-        return false;
+    if (!out || photo.isNull() || rows <= 0 || firstOutputRow < 0) return false;
     const bool turned = mode == turnClockwise || mode == turnCounterClockwise;
-    if (!turned && mode != -1 && mode != turn180)
-        return false;
-    if (firstOutputRow + rows > (turned ? photo.width() : photo.height()))
-        return false;
+    if (!turned && mode != -1 && mode != turn180) return false;
+    if (firstOutputRow + rows > (turned ? photo.width() : photo.height())) return false;
     std::array<uint16_t, 256 * 3> lut;
     convertRows_threadParams_t params{&photo, mode, firstOutputRow, rows, out, &lut};
     if (isThirtyTwoBit(photo.format())) {
@@ -229,8 +230,7 @@ bool convertRowsToRgb16(const QImage& photo, int mode, int firstOutputRow, int r
     }
     // Callers convert rare layouts once for the whole photo; a piece-wise conversion would repeat it.
     const QImage converted = photo.convertToFormat(QImage::Format_RGB32);
-    if (converted.isNull())
-        return false;
+    if (converted.isNull()) return false;
     params.photo = &converted;
     convertPiece<read32>(params);
     return true;

@@ -250,6 +250,7 @@ bool mainWindow::addImages(const QStringList& fileNames) {
         options.openSavePhotoLastDir = QFileInfo(files.front()).absolutePath();
     }
     const bool unattended = commandLineOptions::current().autoProcess || styledMessageBox::unattended();
+    abortRequested = false; // a "Break" of an earlier operation does not stop this one
 
     // Every file is prepared before any is loaded; the first failure ends the action.
     bool radianceOpened = false;

@@ -3,14 +3,18 @@
 
 #include "app/parallelFor.h"
 #include "app/programOptionsSettings.h"
+#include "imageio/imageFormat.h"
+#include "imageio/imageLoader.h"
 #include "imageio/stripConversion.h"
 #include "loadPhotoTestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QThread>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -34,7 +38,8 @@ void appendChunk(QByteArray& data, const QByteArray& type, const QByteArray& bod
     for (int s = 24; s >= 0; s -= 8)
         data.append(char((uint32_t(body.size()) >> s) & 255));
     data.append(chunk);
-    const uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(chunk.constData()), uInt(chunk.size())));
+    const uint32_t crc =
+        uint32_t(crc32(0, reinterpret_cast<const Bytef*>(chunk.constData()), uInt(chunk.size())));
     for (int s = 24; s >= 0; s -= 8)
         data.append(char((crc >> s) & 255));
 }
@@ -175,7 +180,8 @@ TEST_F(loadPhotoTest, ColourProfileStepRunsOnlyWithColourManagement) {
         return false;
     };
     EXPECT_FALSE(preparePhoto(*project, file, 2));
-    EXPECT_EQ(project->lastError.toStdString(), "Color profiles of all photos in the sequence must be the same.");
+    EXPECT_EQ(project->lastError.toStdString(),
+              "Color profiles of all photos in the sequence must be the same.");
     options.colorManagementEnabled = saved;
 }
 
@@ -232,7 +238,8 @@ TEST_F(loadPhotoTest, ColourPaletteAndTruecolourPicturesKeepTheirColours) {
     EXPECT_EQ(buffer, expectedSamples(QImage(png), -1));
 
     auto deep = std::make_unique<processingProject>(nullptr, makeTempDir("scratch"));
-    const QString png16 = savedImage(patternImage(30, 20).convertToFormat(QImage::Format_RGBX64), dir, "deep.png");
+    const QString png16 =
+        savedImage(patternImage(30, 20).convertToFormat(QImage::Format_RGBX64), dir, "deep.png");
     ASSERT_EQ(loadSequence(*deep, {png16}, &buffer)[0].code, 0);
     EXPECT_EQ(buffer, expectedSamples(QImage(png16), -1));
 }
@@ -387,8 +394,9 @@ TEST_F(loadPhotoTest, OutputDoesNotDependOnTheThreadCount) {
             std::vector<uint16_t> buffer;
             ASSERT_EQ(loadPrepared(pr, std::move(photo), buffer).code, 0);
             results.push_back(buffer);
-            results.push_back(std::vector<uint16_t>(pr.photos[0]->preview.pixels(),
-                                                    pr.photos[0]->preview.pixels() + pr.photos[0]->preview.sampleCount()));
+            results.push_back(
+                std::vector<uint16_t>(pr.photos[0]->preview.pixels(),
+                                      pr.photos[0]->preview.pixels() + pr.photos[0]->preview.sampleCount()));
             brightness.push_back(pr.photos[0]->meanBrightness);
         }
     }
@@ -424,7 +432,8 @@ TEST_F(loadPhotoTest, PreviewThumbnailBrightnessAndTemporaryFileAgreeWithAnIndep
                     }
                 preview[(size_t(py) * 700 + px) * 3 + c] = uint16_t(sum / n);
             }
-    ASSERT_EQ(std::vector<uint16_t>(photo.preview.pixels(), photo.preview.pixels() + preview.size()), preview);
+    ASSERT_EQ(std::vector<uint16_t>(photo.preview.pixels(), photo.preview.pixels() + preview.size()),
+              preview);
 
     // Thumbnail: 4 × 4 means of the preview, shown shifted right by 7; mean brightness of the means.
     ASSERT_EQ(photo.thumbnail.size(), QSize(175, 91));
@@ -535,11 +544,11 @@ TEST_F(loadPhotoTest, WaveSizeFollowsMegapixelsThreadsAndFileSizes) {
     for (int i = 0; i < 8; ++i)
         small << savedImage(patternImage(8, 8), dir, QString("s%1.png").arg(i));
     halvora::setThreadCountOverride(16);
-    EXPECT_EQ(loadPhotoWorker::waveSize(4000, 2500, small), 5);  // 10 MP
-    EXPECT_EQ(loadPhotoWorker::waveSize(3500, 3142, small), 5);  // 10.997 MP truncates to 10
-    EXPECT_EQ(loadPhotoWorker::waveSize(4000, 2750, small), 3);  // 11 MP
-    EXPECT_EQ(loadPhotoWorker::waveSize(5000, 4000, small), 3);  // 20 MP
-    EXPECT_EQ(loadPhotoWorker::waveSize(7000, 3000, small), 2);  // 21 MP
+    EXPECT_EQ(loadPhotoWorker::waveSize(4000, 2500, small), 5); // 10 MP
+    EXPECT_EQ(loadPhotoWorker::waveSize(3500, 3142, small), 5); // 10.997 MP truncates to 10
+    EXPECT_EQ(loadPhotoWorker::waveSize(4000, 2750, small), 3); // 11 MP
+    EXPECT_EQ(loadPhotoWorker::waveSize(5000, 4000, small), 3); // 20 MP
+    EXPECT_EQ(loadPhotoWorker::waveSize(7000, 3000, small), 2); // 21 MP
     EXPECT_EQ(loadPhotoWorker::waveSize(100, 100, small.mid(0, 2)), 2);
     halvora::setThreadCountOverride(2);
     EXPECT_EQ(loadPhotoWorker::waveSize(100, 100, small), 2);
@@ -571,7 +580,8 @@ TEST_F(loadPhotoTest, WaveSizeFollowsMegapixelsThreadsAndFileSizes) {
 
 TEST(loadPhotoProgress, TotalCountsBothStepsOfEveryWorker) {
     EXPECT_EQ(loadPhotoWorker::progressTotal(4032, 3024, 3, false), uint64_t(4032 + 3024) * 3 * 4);
-    EXPECT_EQ(loadPhotoWorker::progressTotal(1024, 512, 1, true), uint64_t(1536) * 4 + uint64_t(1024 + 1024) * 15);
+    EXPECT_EQ(loadPhotoWorker::progressTotal(1024, 512, 1, true),
+              uint64_t(1536) * 4 + uint64_t(1024 + 1024) * 15);
     EXPECT_EQ(loadPhotoWorker::progressTotal(0, 0, 0, false), 1u);
 }
 
@@ -579,14 +589,16 @@ TEST(loadPhotoProgress, TotalCountsBothStepsOfEveryWorker) {
 
 TEST_F(loadPhotoTest, EveryRealBracketLoads) {
     HALVORA_REQUIRE_DATA();
-    const std::pair<const char*, QSize> sets[] = {{"brackets/desk_canon_s45_13exp", QSize(1024, 768)},
-                                                  {"brackets/mysore_palace_fuji_xt1_7exp", QSize(640, 427)},
-                                                  {"brackets/xperia_library_handheld_7exp", QSize(4032, 2268)},
-                                                  {"brackets/ghost_horse_3exp", QSize(1024, 690)}};
+    const std::pair<const char*, QSize> sets[] = {
+        {"brackets/desk_canon_s45_13exp", QSize(1024, 768)},
+        {"brackets/mysore_palace_fuji_xt1_7exp", QSize(640, 427)},
+        {"brackets/xperia_library_handheld_7exp", QSize(4032, 2268)},
+        {"brackets/ghost_horse_3exp", QSize(1024, 690)},
+        {"brackets/iphone_xr_night_9exp", QSize(4032, 3024)}};
     for (const auto& [folder, size] : sets) {
         QDir d(dataFile(folder));
         QStringList files;
-        for (const QString& name : d.entryList({"*.jpg", "*.JPG", "*.png"}, QDir::Files, QDir::Name))
+        for (const QString& name : d.entryList({"*.jpg", "*.jpeg", "*.png"}, QDir::Files, QDir::Name))
             files << d.filePath(name);
         ASSERT_FALSE(files.isEmpty()) << folder;
         processingProject pr(nullptr, makeTempDir("scratch"));
@@ -601,4 +613,240 @@ TEST_F(loadPhotoTest, EveryRealBracketLoads) {
             EXPECT_GT(photo->meanBrightness, 0.0);
         }
     }
+}
+
+TEST_F(loadPhotoTest, IphoneBracketIsTurnedByItsExifOrientation) {
+    HALVORA_REQUIRE_DATA();
+    const QString dirName = dataFile("brackets/iphone_xr_night_9exp");
+    const QStringList files = {dirName + "/IMG_3869.jpeg", dirName + "/IMG_3872.jpeg",
+                               dirName + "/IMG_3875.jpeg"};
+    std::vector<uint16_t> last;
+    const auto outcomes = loadSequence(*project, files, &last);
+    ASSERT_EQ(outcomes.size(), 3u) << project->lastError.toStdString();
+    for (const auto& o : outcomes)
+        ASSERT_EQ(o.code, 0) << o.message.toStdString();
+    // Stored 3024 × 4032 with orientation 8: the project stands the right way, 4032 × 3024.
+    EXPECT_EQ(project->width, 4032);
+    EXPECT_EQ(project->height, 3024);
+    EXPECT_EQ(project->decodeWidth, 3024);
+    EXPECT_EQ(project->orientationMode, int(halvora::turnCounterClockwise));
+    EXPECT_EQ(project->photos[0]->exif.orientation, 8);
+    for (const auto& photo : project->photos)
+        EXPECT_EQ(QFileInfo(photo->tempFiles[0]->fileName()).size(), qint64(4032) * 3024 * 6);
+
+    // Orientation 8 means the stored picture must be turned 90° counter-clockwise to stand upright.
+    QImageReader reader(files[2]);
+    reader.setAutoTransform(false);
+    const QImage stored = reader.read();
+    const QImage upright = stored.transformed(QTransform().rotate(-90));
+    ASSERT_EQ(upright.size(), QSize(4032, 3024));
+    for (const QPoint at :
+         {QPoint(0, 0), QPoint(4031, 0), QPoint(0, 3023), QPoint(1234, 2345), QPoint(4031, 3023)}) {
+        const QRgb c = upright.pixel(at);
+        const uint16_t* px = &last[(size_t(at.y()) * 4032 + at.x()) * 3];
+        EXPECT_EQ(px[0], qRed(c) * 128) << at.x() << "," << at.y();
+        EXPECT_EQ(px[1], qGreen(c) * 128);
+        EXPECT_EQ(px[2], qBlue(c) * 128);
+    }
+    // The top-left of the upright picture is the stored picture's top-right corner.
+    EXPECT_EQ(last[0], qRed(stored.pixel(3023, 0)) * 128);
+}
+
+TEST_F(loadPhotoTest, ExifOrientationSamplesAreTurnedOnlyForTurningModes) {
+    HALVORA_REQUIRE_DATA();
+    for (const char* shape : {"landscape", "portrait"})
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            const QString file =
+                dataFile(QString("formats/exif/orientation/%1_%2.jpg").arg(shape).arg(orientation));
+            processingProject pr(nullptr, makeTempDir("scratch"));
+            std::vector<uint16_t> samples;
+            const auto outcomes = loadSequence(pr, {file}, &samples);
+            ASSERT_EQ(outcomes.size(), 1u);
+            ASSERT_EQ(outcomes[0].code, 0) << file.toStdString();
+            EXPECT_EQ(pr.photos[0]->exif.orientation, orientation) << file.toStdString();
+            QImageReader reader(file);
+            reader.setAutoTransform(false);
+            const QImage stored = reader.read();
+            // 3 → 180°, 6 → clockwise, 8 → counter-clockwise; the mirrored ones are left as stored.
+            const int mode = orientation == 3 ? 1 : orientation == 6 ? 2 : orientation == 8 ? 0 : -1;
+            EXPECT_EQ(samples, expectedSamples(stored, mode)) << file.toStdString();
+        }
+}
+
+TEST_F(loadPhotoTest, RadianceFileBecomesTheProjectsRadiancePicture) {
+    HALVORA_REQUIRE_DATA();
+    const QString file = dataFile("radiance/polyhaven_hdri_1k/venice_sunset_1k.hdr");
+    auto photo = preparePhoto(*project, file, 0);
+    ASSERT_TRUE(photo) << project->lastError.toStdString();
+    EXPECT_TRUE(photo->isRadiance);
+    EXPECT_EQ(project->currentInputFormat, int(formatRadianceRgbe));
+    std::vector<uint16_t> unused;
+    ASSERT_EQ(loadPrepared(*project, std::move(photo), unused).code, 0);
+    const photoEntry& loaded = *project->photos[0];
+    const int w = project->width, h = project->height;
+    ASSERT_EQ(w, 1024);
+    ASSERT_EQ(h, 512);
+
+    // The picture equals what the reader gives on its own.
+    std::vector<float> direct(size_t(w) * h * 3);
+    float maximum = 0, minimum = 0;
+    ASSERT_TRUE(imageLoader::loadRadianceRGBE(file, w, h, direct.data(), maximum, minimum));
+    EXPECT_EQ(0, std::memcmp(direct.data(), project->rgbFloatBuffer(), direct.size() * sizeof(float)));
+    // Preview: exposure factor 1, mean of the 2 × 2 blocks (divisor 2), × 32640, truncated, clamped.
+    ASSERT_EQ(project->previewDivisor, 2);
+    for (const QPoint at : {QPoint(0, 0), QPoint(300, 100), QPoint(511, 255)})
+        for (int c = 0; c < 3; ++c) {
+            double sum = 0;
+            for (int y = 0; y < 2; ++y)
+                for (int x = 0; x < 2; ++x)
+                    sum += direct[(size_t(at.y() * 2 + y) * w + at.x() * 2 + x) * 3 + c];
+            const double v = sum / 4 * 32640;
+            const int expected = v >= 32640 ? 32640 : (v > 0 ? int(v) : 0);
+            EXPECT_EQ(loaded.preview.pixels()[(size_t(at.y()) * 512 + at.x()) * 3 + c], expected);
+        }
+    EXPECT_EQ(loaded.thumbnail.size(), QSize(128, 64));
+    EXPECT_FALSE(loaded.tempFiles[0]) << "a radiance picture stays in the project, not in the store";
+    EXPECT_TRUE(loaded.weightTable);
+
+    // Nothing may join it, and it may not join photos.
+    const QString jpeg = savedImage(patternImage(1024, 512), dir, "after.jpg");
+    EXPECT_FALSE(preparePhoto(*project, jpeg, 0, true));
+    EXPECT_EQ(project->lastError.toStdString(), "You can load only one HDR image.");
+    processingProject photos(nullptr, makeTempDir("scratch"));
+    ASSERT_TRUE(preparePhoto(photos, jpeg, 0));
+    EXPECT_FALSE(preparePhoto(photos, file, 1));
+    EXPECT_EQ(photos.lastError.toStdString(), "Cannot load the HDR image right now.");
+    const QString exr = dataFile("radiance/openexr_images/ScanLines/Desk.exr");
+    EXPECT_FALSE(preparePhoto(photos, exr, 1));
+    EXPECT_EQ(photos.lastError.toStdString(), "Cannot load the HDR image right now.");
+}
+
+TEST_F(loadPhotoTest, OpenExrAndDamagedRadianceFiles) {
+    HALVORA_REQUIRE_DATA();
+    const QString exr = dataFile("radiance/openexr_images/ScanLines/Desk.exr");
+    std::vector<uint16_t> unused;
+    const auto outcomes = loadSequence(*project, {exr}, &unused);
+    ASSERT_EQ(outcomes.size(), 1u) << project->lastError.toStdString();
+    ASSERT_EQ(outcomes[0].code, 0);
+    EXPECT_TRUE(project->photos[0]->isRadiance);
+    EXPECT_EQ(project->currentInputFormat, int(formatOpenExr));
+    EXPECT_GT(project->photos[0]->meanBrightness, 0.0);
+
+    // A damaged file whose header reads fine fails to decode cleanly (code 2) with its log line.
+    processingProject pr(nullptr, makeTempDir("scratch"));
+    auto photo = preparePhoto(pr, dataFile("formats/rgbe/memorial_DAMAGED_crlf.hdr"), 0);
+    if (photo) {
+        logCapture log;
+        EXPECT_EQ(loadPrepared(pr, std::move(photo), unused).code, 2);
+        EXPECT_TRUE(log.contains("loadPhotoWorker::loadPhoto: Failed to load Radiance RGBE image: '"));
+    }
+    // A header without pixels: its size reads, its pixels do not.
+    processingProject stub(nullptr, makeTempDir("scratch"));
+    auto stubPhoto = preparePhoto(stub, dataFile("formats/rgbe/exiftool_Radiance_stub.hdr"), 0);
+    ASSERT_TRUE(stubPhoto);
+    EXPECT_EQ(loadPrepared(stub, std::move(stubPhoto), unused).code, 2);
+    // No header at all.
+    const QString garbage = dir + "/garbage.hdr";
+    {
+        QFile f(garbage);
+        f.open(QIODevice::WriteOnly);
+        f.write(QByteArray(300, '\x01'));
+    }
+    processingProject none(nullptr, makeTempDir("scratch"));
+    logCapture log;
+    EXPECT_FALSE(preparePhoto(none, garbage, 0));
+    EXPECT_TRUE(
+        log.contains("processingProject::loadPhotoPrepare: Failed to get Radiance RGBE image info: '"));
+}
+
+TEST_F(loadPhotoTest, FitsPictureLoadsAsSixteenBitPhoto) {
+    HALVORA_REQUIRE_DATA();
+    const QString file = dataFile("formats/fits/HorseHead.fits");
+    std::vector<uint16_t> samples;
+    const auto outcomes = loadSequence(*project, {file}, &samples);
+    ASSERT_EQ(outcomes.size(), 1u) << project->lastError.toStdString();
+    ASSERT_EQ(outcomes[0].code, 0);
+    EXPECT_EQ(project->photos[0]->bitDepthClass, 2);
+    // The stored samples are what the FITS reader delivers.
+    std::vector<uint16_t> direct(size_t(project->width) * project->height * 3);
+    ASSERT_TRUE(imageLoader::loadFITS(file, project->width, project->height, direct.data()));
+    EXPECT_EQ(samples, direct);
+}
+
+TEST_F(loadPhotoTest, SixteenBitAndFloatTiffs) {
+    HALVORA_REQUIRE_DATA();
+    const QString deep = dataFile("formats/float_tiff_pfm_gainmap/imagers_rgb-3c-16b.tiff");
+    std::vector<uint16_t> samples;
+    const auto outcomes = loadSequence(*project, {deep}, &samples);
+    ASSERT_EQ(outcomes.size(), 1u) << project->lastError.toStdString();
+    ASSERT_EQ(outcomes[0].code, 0);
+    EXPECT_EQ(project->photos[0]->bitDepthClass, 2);
+    EXPECT_FALSE(project->photos[0]->isRadiance);
+    std::vector<uint16_t> direct(size_t(project->width) * project->height * 3);
+    float lo = 0, hi = 0;
+    exifInfo_t exif;
+    ASSERT_TRUE(imageLoader::loadTIFF(deep, direct.data(), nullptr, lo, hi, exif));
+    EXPECT_EQ(samples, direct);
+
+    // 32-bit float: the project's radiance picture, not a temporary file.
+    const QString flt = dataFile("formats/float_tiff_pfm_gainmap/imagers_rgb32f_color.tiff");
+    processingProject pr(nullptr, makeTempDir("scratch"));
+    auto photo = preparePhoto(pr, flt, 0);
+    ASSERT_TRUE(photo) << pr.lastError.toStdString();
+    EXPECT_TRUE(photo->isRadiance);
+    std::vector<uint16_t> unused;
+    ASSERT_EQ(loadPrepared(pr, std::move(photo), unused).code, 0);
+    std::vector<float> floats(size_t(32) * 32 * 3);
+    ASSERT_TRUE(imageLoader::loadTIFF(flt, nullptr, floats.data(), lo, hi, exif));
+    EXPECT_EQ(0, std::memcmp(floats.data(), pr.rgbFloatBuffer(), floats.size() * sizeof(float)));
+    EXPECT_FALSE(pr.photos[0]->tempFiles[0]);
+    EXPECT_EQ(pr.photos[0]->thumbnail.size(), QSize(8, 8));
+
+    // A float TIFF cannot join photos.
+    processingProject mixed(nullptr, makeTempDir("scratch"));
+    ASSERT_TRUE(preparePhoto(mixed, savedImage(patternImage(32, 32), dir, "small.png"), 0));
+    EXPECT_FALSE(preparePhoto(mixed, flt, 1));
+    EXPECT_EQ(mixed.lastError.toStdString(), "Cannot load the HDR image right now.");
+}
+
+TEST(loadPhotoTempRecord, PiecewiseWritesReadBackExactlyWithOrWithoutDirectTransfers) {
+    // Odd piece sizes cross the 8 MiB staging block and the 4 KiB alignment of direct writes.
+    std::vector<uint8_t> data(size_t(19) * 1024 * 1024 + 1234);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = uint8_t((i * 131) ^ (i >> 11));
+    QStringList dirs = {makeTempDir("record") + "/"};
+    if (QFileInfo(QStringLiteral("/dev/shm")).isWritable()) // tmpfs refuses direct transfers
+        dirs << QDir(QStringLiteral("/dev/shm")).filePath(QFileInfo(makeTempDir("shm")).fileName()) + "/";
+    for (const QString& dir : dirs) {
+        QDir().mkpath(dir);
+        tempFileRecord record(dir);
+        ASSERT_TRUE(record.isOpen()) << dir.toStdString();
+        size_t at = 0;
+        for (size_t piece : {size_t(1), size_t(4095), size_t(3u << 20), size_t(9u << 20) + 7})
+            if (at < data.size()) {
+                const size_t n = std::min(piece, data.size() - at);
+                ASSERT_TRUE(record.append(data.data() + at, n, "test"));
+                at += n;
+            }
+        ASSERT_TRUE(record.append(data.data() + at, data.size() - at, "test"));
+        ASSERT_TRUE(record.finish(data.size(), "test"));
+        EXPECT_EQ(record.size(), qint64(data.size()));
+        std::vector<uint8_t> back(data.size());
+        ASSERT_TRUE(record.read(back.data(), back.size(), "test"));
+        EXPECT_TRUE(back == data) << dir.toStdString();
+        // A wrong total is reported, not taken as success.
+        tempFileRecord shortRecord(dir);
+        ASSERT_TRUE(shortRecord.append(data.data(), 100, "test"));
+        logCapture log;
+        EXPECT_FALSE(shortRecord.finish(200, "test"));
+        EXPECT_TRUE(log.contains("test: write() failed (size=100/200)\n"));
+        if (dir.startsWith("/dev/shm")) QDir(dir).removeRecursively();
+    }
+
+    // A whole-buffer write takes the direct path for its aligned front and reads back the same.
+    tempFileRecord whole(makeTempDir("whole") + "/");
+    ASSERT_TRUE(whole.write(data.data(), data.size(), "test"));
+    std::vector<uint8_t> back(data.size());
+    ASSERT_TRUE(whole.read(back.data(), back.size(), "test"));
+    EXPECT_TRUE(back == data);
 }

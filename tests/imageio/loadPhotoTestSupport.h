@@ -19,7 +19,8 @@ inline QImage patternImage(int w, int h, int seed = 0) {
     QImage img(w, h, QImage::Format_RGB32);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            img.setPixel(x, y, qRgb((x * 7 + seed) & 255, (y * 5 + seed * 3) & 255, (x + 2 * y + seed) & 255));
+            img.setPixel(x, y,
+                         qRgb((x * 7 + seed) & 255, (y * 5 + seed * 3) & 255, (x + 2 * y + seed) & 255));
     return img;
 }
 
@@ -57,12 +58,11 @@ struct loadOutcome {
 };
 
 /// Prepares `file` as the file at `position` of an action; null (with project.lastError) on failure.
-inline std::unique_ptr<photoEntry> preparePhoto(processingProject& project, const QString& file, int position = 0,
-                                                bool radianceOpened = false) {
+inline std::unique_ptr<photoEntry> preparePhoto(processingProject& project, const QString& file,
+                                                int position = 0, bool radianceOpened = false) {
     auto photo = std::make_unique<photoEntry>();
     photo->fileName = file;
-    if (!project.loadPhotoPrepare(*photo, position, radianceOpened))
-        return nullptr;
+    if (!project.loadPhotoPrepare(*photo, position, radianceOpened)) return nullptr;
     return photo;
 }
 
@@ -97,16 +97,14 @@ inline std::vector<loadOutcome> loadSequence(processingProject& project, const Q
     std::vector<std::unique_ptr<photoEntry>> prepared;
     for (int i = 0; i < files.size(); ++i) {
         auto photo = preparePhoto(project, files[i], i);
-        if (!photo)
-            return {};
+        if (!photo) return {};
         prepared.push_back(std::move(photo));
     }
     std::vector<loadOutcome> outcomes;
     std::vector<uint16_t> buffer;
     for (auto& photo : prepared)
         outcomes.push_back(loadPrepared(project, std::move(photo), buffer));
-    if (lastBuffer)
-        *lastBuffer = buffer;
+    if (lastBuffer) *lastBuffer = buffer;
     return outcomes;
 }
 

@@ -1,0 +1,246 @@
+// The main window's add-images flow: preparation failures shown to the user, waves of load workers,
+// the photo list, the progress total and the end of unattended runs.
+
+#include "app/commandLineOptions.h"
+#include "app/parallelFor.h"
+#include "app/processState.h"
+#include "app/processingProject.h"
+#include "support/testSupport.h"
+#include "ui/mainWindow.h"
+#include "ui/styledMessageBox.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QThread>
+#include <gtest/gtest.h>
+
+using namespace halvora::test;
+
+namespace {
+
+QImage pattern(int w, int h, int seed) {
+    QImage img(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, qRgb((x + seed * 40) & 255, (y * 3) & 255, (x ^ y) & 255));
+    return img;
+}
+
+QStringList makePhotos(const QString& dir, int count, QSize size = QSize(200, 150)) {
+    QStringList files;
+    for (int i = 0; i < count; ++i) {
+        files << dir + QString("/photo%1.jpg").arg(i, 2, 10, QChar('0'));
+        pattern(size.width(), size.height(), i).save(files.back(), "JPEG", 90);
+    }
+    return files;
+}
+
+// Lets queued worker reports arrive until the load ends; the bound only keeps a broken load from
+// hanging the test program.
+bool waitForLoad(mainWindow& window) {
+    QElapsedTimer guard;
+    guard.start();
+    while (window.loadingPhotos() && guard.elapsed() < 120000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(5);
+    }
+    QCoreApplication::processEvents(); // deferred message boxes
+    return !window.loadingPhotos();
+}
+
+struct recordedBoxes {
+    recordedBoxes() {
+        styledMessageBox::setRecorder([this](styledMessageBox::kind k, const QString& text) {
+            kinds << k;
+            texts << text;
+            return true;
+        });
+    }
+    ~recordedBoxes() { styledMessageBox::setRecorder(nullptr); }
+    QList<styledMessageBox::kind> kinds;
+    QStringList texts;
+};
+
+struct photoLoadingWindow : ::testing::Test {
+    void SetUp() override {
+        abortRequested = false;
+        window = std::make_unique<mainWindow>(nullptr);
+        ASSERT_FALSE(window->startupError());
+        window->resultSaved = true;
+        dir = makeTempDir("photos");
+    }
+    void TearDown() override {
+        halvora::setThreadCountOverride(0);
+        if (window && !window->shutdownDone()) window->close();
+        window.reset();
+        abortRequested = false;
+    }
+    QListWidget* photoList() const { return window->findChild<QListWidget*>("photoList"); }
+    std::unique_ptr<mainWindow> window;
+    QString dir;
+};
+
+} // namespace
+
+TEST_F(photoLoadingWindow, PhotosLoadInWavesIntoTheListInTheirOrder) {
+    halvora::setThreadCountOverride(3);
+    const QStringList files = makePhotos(dir, 7);
+    recordedBoxes boxes;
+    logCapture log;
+    ASSERT_TRUE(window->addImages(files));
+    // Each worker adds 2 × (w + h) twice: the total is (w + h) × files × 4.
+    EXPECT_EQ(halvora::progress().total.load(), uint64_t(200 + 150) * 7 * 4);
+    EXPECT_FALSE(window->menuBar()->isEnabled()) << "no second action while loading";
+    EXPECT_FALSE(window->addImages(files)) << "a second add while loading is refused";
+    ASSERT_TRUE(waitForLoad(*window));
+
+    // Three threads: waves of 3, 3 and 1.
+    const std::string text = log.text();
+    size_t waves3 = 0;
+    for (size_t at = text.find("Starting image load threads (n=3)\n"); at != std::string::npos;
+         at = text.find("Starting image load threads (n=3)\n", at + 1))
+        ++waves3;
+    EXPECT_EQ(waves3, 2u);
+    EXPECT_TRUE(log.contains("Starting image load threads (n=1)\n"));
+    EXPECT_TRUE(log.contains("To display: " + QDir::toNativeSeparators(files[0]).toStdString() + "\n"));
+
+    processingProject* project = window->project();
+    ASSERT_EQ(project->photos.size(), 7u);
+    ASSERT_EQ(photoList()->count(), 7);
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_EQ(project->photos[size_t(i)]->fileName, QFileInfo(files[i]).absoluteFilePath());
+        EXPECT_EQ(project->photos[size_t(i)]->id, i);
+        EXPECT_EQ(photoList()->item(i)->text(), QFileInfo(files[i]).fileName());
+        EXPECT_FALSE(photoList()->item(i)->icon().isNull());
+        EXPECT_TRUE(project->photos[size_t(i)]->tempFiles[0]);
+    }
+    EXPECT_TRUE(boxes.texts.isEmpty());
+    EXPECT_TRUE(window->menuBar()->isEnabled());
+    EXPECT_TRUE(window->logPanelHtml().contains("Loaded 7 of 7 photos."));
+    EXPECT_EQ(halvora::progress().done.load(), 0u) << "the bar is reset when the load ends";
+
+    // A later action adds to the sequence; positions continue after the loaded photos.
+    const QStringList more = makePhotos(makeTempDir("more"), 2);
+    ASSERT_TRUE(window->addImages(more));
+    ASSERT_TRUE(waitForLoad(*window));
+    EXPECT_EQ(project->photos.size(), 9u);
+    EXPECT_EQ(photoList()->item(8)->text(), QFileInfo(more[1]).fileName());
+}
+
+TEST_F(photoLoadingWindow, AFailedPreparationLoadsNothingAndTellsTheUser) {
+    QStringList files = makePhotos(dir, 2);
+    const QString odd = dir + "/odd.jpg";
+    pattern(120, 150, 9).save(odd, "JPEG");
+    files.insert(1, odd);
+    recordedBoxes boxes;
+    EXPECT_FALSE(window->addImages(files));
+    EXPECT_FALSE(window->loadingPhotos());
+    ASSERT_EQ(boxes.texts.size(), 1);
+    EXPECT_EQ(boxes.kinds[0], styledMessageBox::error);
+    EXPECT_EQ(boxes.texts[0], "Wrong image dimensions. All photos must be the same size.: " +
+                                  QDir::toNativeSeparators(odd) + ".");
+    EXPECT_TRUE(window->project()->photos.empty());
+    EXPECT_EQ(photoList()->count(), 0);
+
+    // The 33rd photo of one action.
+    QStringList many;
+    for (int i = 0; i < 33; ++i)
+        many << files[0];
+    boxes.texts.clear();
+    EXPECT_FALSE(window->addImages(many));
+    ASSERT_EQ(boxes.texts.size(), 1);
+    EXPECT_EQ(boxes.texts[0], "Too many images!: " + QDir::toNativeSeparators(files[0]) + ".");
+    EXPECT_TRUE(window->project()->photos.empty());
+}
+
+TEST_F(photoLoadingWindow, AFileThatFailsToLoadIsReportedAndTheOthersStay) {
+    QStringList files = makePhotos(dir, 3);
+    QFile in(files[1]);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray bytes = in.readAll();
+    in.close();
+    QFile out(files[1]);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    out.write(bytes.left(bytes.size() / 2)); // header intact, pixels cut off
+    out.close();
+
+    recordedBoxes boxes;
+    ASSERT_TRUE(window->addImages(files));
+    ASSERT_TRUE(waitForLoad(*window));
+    processingProject* project = window->project();
+    ASSERT_EQ(project->photos.size(), 2u);
+    EXPECT_EQ(project->photos[0]->fileName, QFileInfo(files[0]).absoluteFilePath());
+    EXPECT_EQ(project->photos[1]->fileName, QFileInfo(files[2]).absoluteFilePath());
+    EXPECT_EQ(photoList()->count(), 2);
+    const QString line =
+        "Failed to load: " + QDir::toNativeSeparators(QFileInfo(files[1]).absoluteFilePath()) + ".";
+    EXPECT_TRUE(window->logPanelHtml().contains(line));
+    ASSERT_EQ(boxes.texts.size(), 1);
+    EXPECT_TRUE(boxes.texts[0].contains(line));
+    EXPECT_TRUE(window->logPanelHtml().contains("Loaded 2 of 3 photos."));
+}
+
+// The road of an automatic run: the window loads the command line's photos by itself.
+int runUnattended(const QStringList& photos, QString* log = nullptr) {
+    commandLineOptions& options = commandLineOptions::current();
+    const commandLineOptions saved = options;
+    options.autoProcess = true;
+    options.inputPhotos = photos;
+    abortRequested = false;
+    auto window = std::make_unique<mainWindow>(nullptr);
+    QElapsedTimer guard;
+    guard.start();
+    while (!window->shutdownDone() && guard.elapsed() < 120000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(5);
+    }
+    EXPECT_TRUE(window->shutdownDone()) << "an unattended run must end by itself";
+    if (log) *log = window->logPanelHtml();
+    options = saved;
+    const int code = window->failureExitCode();
+    window.reset();
+    abortRequested = false;
+    return code;
+}
+
+TEST(photoLoadingUnattended, FailuresEndTheRunWithAnErrorAndNeverHang) {
+    const QString dir = makeTempDir("auto");
+    QStringList files = makePhotos(dir, 2);
+    QFile good(files[0]);
+    ASSERT_TRUE(good.open(QIODevice::ReadOnly));
+    const QByteArray bytes = good.readAll();
+
+    // A file that cannot even be prepared.
+    const QString unreadable = dir + "/unreadable.jpg";
+    {
+        QFile f(unreadable);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray("\xff\xd8\xff", 3));
+    }
+    recordedBoxes boxes;
+    QString log;
+    EXPECT_EQ(runUnattended({files[0], unreadable}, &log), 1);
+    EXPECT_TRUE(log.contains("Failed to get image info: " + QDir::toNativeSeparators(unreadable) + "."));
+    EXPECT_TRUE(boxes.texts.isEmpty()) << "an unattended run shows no box";
+
+    // A file whose header reads but whose data is cut off fails while loading.
+    const QString cut = dir + "/cut.jpg";
+    {
+        QFile f(cut);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes.left(bytes.size() / 2));
+    }
+    EXPECT_EQ(runUnattended({files[0], cut}, &log), 1);
+    EXPECT_TRUE(log.contains("Failed to load 1 of 2 photos.")) << log.toStdString();
+
+    // Photos that load end the run plainly as well, until the HDR generation exists.
+    EXPECT_EQ(runUnattended(files, &log), 1);
+    EXPECT_TRUE(log.contains("Loaded 2 of 2 photos."));
+    EXPECT_TRUE(boxes.texts.isEmpty());
+}
