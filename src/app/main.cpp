@@ -4,6 +4,7 @@
 #include "app/commandLineOptions.h"
 #include "app/debugLog.h"
 #include "app/programOptionsSettings.h"
+#include "app/terminationWatcher.h"
 #include "ui/framePlacement.h"
 #include "ui/mainWindow.h"
 #include "ui/myCustomStyle.h"
@@ -71,7 +72,9 @@ int main(int argc, char** argv) {
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
-    QApplication app(argc, argv);
+    // Qt would take "--plugin" (and the argument after it) as its own option: it gets the program name only.
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
     QApplication::setStyle(new myCustomStyle);
     QCoreApplication::setOrganizationName(halvora::kOrganizationName);
     QCoreApplication::setApplicationName(halvora::kApplicationName);
@@ -107,20 +110,27 @@ int main(int argc, char** argv) {
     std::srand(unsigned(std::time(nullptr)));
 
     commandLineOptions& cmd = commandLineOptions::current();
-    cmd = commandLineOptions::parse(QCoreApplication::arguments());
-    const bool unattended = cmd.autoProcess;
+    cmd = commandLineOptions::parse(arguments);
+    // Automatic and hidden runs have nobody to answer a box: boxes become log lines.
+    const bool unattended = cmd.autoProcess || cmd.hideWindow;
     styledMessageBox::setUnattended(unattended);
     if (!unattended)
         halvora::setDebugLogQuestion([](const QString& text) { return styledMessageBox::question(nullptr, text); });
 
+    // Installed before the window exists so that an early SIGTERM still ends the run in order.
+    terminationWatcher termination;
     styledMainWindow frame;
     auto* main = new mainWindow(&frame);
+    QObject::connect(&termination, &terminationWatcher::terminationRequested, &frame, [&frame, main] {
+        main->resultSaved = true; // a termination request does not ask "Do you really want to exit?"
+        frame.close();
+    });
     frame.setMainWindow(main);
     frame.setTitleFileName(QString());
     frame.setMinimumSize(900, 570);
 
     placeFrame(frame, savedGeometry, savedMaximized, savedScreenIndex);
-    cmd.logParameters(QCoreApplication::arguments());
+    cmd.logParameters(arguments);
 
     if (main->startupError()) {
         styledMessageBox::show(&frame, styledMessageBox::error, QObject::tr("Error on startup. Please contact support."));

@@ -77,14 +77,9 @@ void parallelFor(int64_t count, const std::function<void(int, int64_t, int64_t)>
     }
     fn(0, 0, step);
     // Run whatever the pool has not started yet ourselves; then wait for the rest.
-    int ranHere = 0;
-    for (auto& part : parts) {
-        if (pool->tryTake(part.get())) {
+    for (auto& part : parts)
+        if (pool->tryTake(part.get()))
             part->run();
-            ++ranHere;
-        }
-    }
-    (void)ranHere;
     finished.acquire(n - 1);
 }
 

@@ -25,6 +25,8 @@ struct photoEntry {
     bool isRadiance = false;
     bool rawNoiseFilter = false;
     bool included = false;
+    int32_t sourceWidth = 0;  ///< size as stored in the file (before the EXIF turn)
+    int32_t sourceHeight = 0;
 
     halvora::rgb16Buffer preview;             ///< the photo reduced by the preview divisor
     std::unique_ptr<uint8_t[]> previewPlane;  ///< one byte per preview pixel (ghost weights)

@@ -14,7 +14,7 @@ QString pluginCallbackPath(const QString& pluginSrcDir) {
 
 static QString doubledPath(const QString& savedFile) {
     const QFileInfo info(savedFile);
-    QString path = QDir::toNativeSeparators(info.absolutePath() + "/" + info.fileName());
+    QString path = QDir::toNativeSeparators(QDir::cleanPath(info.absolutePath()) + "/" + info.fileName());
     return path.replace("\\", "\\\\");
 }
 

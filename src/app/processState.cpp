@@ -21,10 +21,10 @@ void setProgressTotal(uint64_t total) {
 int progressPercent() {
     const uint64_t total = std::max<uint64_t>(1, progress().total.load(std::memory_order_relaxed));
     const uint64_t done = progress().done.load(std::memory_order_relaxed);
-    // done × 100 could overflow for absurd counts; compare first.
     if (done >= total)
         return 100;
-    return static_cast<int>(done * 100 / total);
+    // done × 100 overflows 64 bits for totals above 2^57.
+    return static_cast<int>(static_cast<unsigned __int128>(done) * 100 / total);
 }
 
 } // namespace halvora

@@ -8,6 +8,7 @@
 
 #include "app/photoEntry.h"
 #include "app/pyramid.h"
+#include "imageio/hdrLoadOptions.h"
 #include "imageio/imageTransform.h"
 #include "imageio/rgbBuffers.h"
 #include "tonemap/toneMappingSettings.h"
@@ -16,6 +17,7 @@
 #include <QObject>
 #include <QString>
 #include <array>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -41,10 +43,33 @@ public:
     bool removePhoto(int id);
     photoEntry* photoById(int id);
 
+    // ---- loading photos
+    /// Main thread. Prepares one file before any pixels are read: format, size, sequence rules, the
+    /// project's sizing at the first photo, colour profile, id. `position` is the file's index among
+    /// the files of this action; `radianceOpened` tells whether the project (or an earlier file of
+    /// this action) already holds a radiance image. False with lastError set; an empty lastError
+    /// means a silent failure (a cancelled dialog).
+    bool loadPhotoPrepare(photoEntry& photo, int position, bool radianceOpened);
+    /// Load workers, under `mutex`: the first photo's EXIF turn by 90° swaps the current and the
+    /// radiance size pairs (the decode size stays) and refreshes the size-dependent data.
+    bool swapOrientedSize();
+    /// Colour-profile step of preparation (settles photo.profilePath; false with lastError set to
+    /// fail). Called only while colour management is enabled; installed by the colour management.
+    std::function<bool(processingProject& project, photoEntry& photo, int position, int format)> colorProfileHook;
+    /// Asks for the HDR load options when a radiance file is opened (the main window's dialog in an
+    /// interactive run); false when cancelled. Without it the unattended options are used.
+    std::function<bool(hdrLoadOptions& options)> hdrLoadOptionsHook;
+    /// Options of the radiance file being opened (colour space, noise filter), set by preparation.
+    hdrLoadOptions hdrOptions;
+
     // ---- temporary store
     /// Writes `bytes` of `buffer` as a new temporary-file record into the photo's slot; refuses an
     /// occupied slot. The photo keeps no record on failure.
     bool writeToTempFile(photoEntry& photo, int slot, const void* buffer, size_t bytes);
+    /// Attaches a new, empty temporary-file record to the photo's slot for a writer that fills it piece
+    /// by piece (tempFileRecord::append); null (logged) when the slot is occupied or the file cannot be
+    /// created. A writer that fails releases the slot again.
+    tempFileRecord* attachNewTempFile(photoEntry& photo, int slot);
     /// Reads the slot's record (exactly `bytes`) into `buffer`.
     bool readFromTempFile(photoEntry& photo, int slot, void* buffer, size_t bytes);
     /// Bytes of one photo's full-size record: width × height × 6.
@@ -119,10 +144,32 @@ public:
     std::array<std::vector<double>, 3> responseCurve; ///< R, G, B
     std::vector<double> weightTable;                  ///< "Balanced" without cut, for the inconsistency measure
     std::vector<double> closenessTableBright, closenessTableDark;
-    double lcCorrection = 1.0; ///< written by the HDR preprocess, read by tone mapping
-    double hdrMean = 0.4;
+
+    // ---- tone mapping (drivers in src/tonemap/toneMapDrivers.cpp)
+    double hdrMean = 0.4;      ///< from the HDR preprocess: median luminance + 0.001
+    double lcCorrection = 1.0; ///< from the HDR preprocess: 0.51 … 1.0 (1.0 for LDR enhancement)
+    int toneMapLevel = -1;     ///< pyramid level the preview is tone-mapped at; −1: the preview-sized one
+    std::vector<uint8_t> toneMappedPreview; ///< 8-bit display buffer (R, G, B) of the preview level
+    int toneMappedWidth = 0, toneMappedHeight = 0;
+    bool previewValid = false;
+
+    /// Level the preview tone mapping uses (toneMapLevel when valid, else the smallest level at
+    /// least as wide as the preview). The radiance pyramid's levels must have been built.
+    int previewToneMapLevel() const;
+    /// Tone-maps the preview level with `settings`: histogram pass and automatic clipping unless
+    /// `skipHistogram`, then either the stretch of `target` (width × height × 3 bytes of the level,
+    /// no signal) or the render pass into toneMappedPreview and toneMappingFinished(). Emits
+    /// disableAutoClipping() when a requested clip percentage is below 0.0001. Caller's thread.
+    void toneMapPreview(toneMappingSettings_t& settings, uint8_t* target, bool skipHistogram);
+    /// Tone-maps the whole picture with tmSettings into the 16-bit result buffer (levels of the last
+    /// preview); logs "Tone mapping entire photo...\n". False when there is no picture or no memory.
+    bool toneMapFullImage();
+    /// Forgets the preview's detail plane; call when a new radiance picture is in place.
+    void invalidateToneMapCaches();
 
     bool hdrPresent = false;
+    bool maskPlaneValid = false;          ///< preparation passes done for the current picture
+    bool lcPlanesValid = false;
     bool transformed = false;
     bool cropped = false;
     int orientationMode = -1;
@@ -134,7 +181,17 @@ public:
     QString sessionDir; ///< ends with "/"
     QMutex mutex;
 
+signals:
+    /// The preview render pass has filled toneMappedPreview.
+    void toneMappingFinished();
+    /// Automatic clipping met a clip percentage below 0.0001: the clip padlock should open.
+    void disableAutoClipping();
+
 private:
+    std::vector<int16_t> previewDetailPlane_;
+    double previewDetailScale_ = 1.0;
+    int previewDetailLevel_ = -1;
+
     bool allocateFullSizeStores(int w, int h);
     bool reshapeFullSizeStores(int w, int h);
     bool ensurePreviewCapacity();

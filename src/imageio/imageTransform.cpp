@@ -39,7 +39,10 @@ inline size_t sourceIndex(size_t x, size_t y, size_t W, size_t H, const transfor
         return (y + size_t(p.top)) * size_t(p.srcWidth) + x + size_t(p.left);
 }
 
-template <class T, int C, int Mode> void transformTiles(const transform_threadParams_t& p, int64_t t0, int64_t t1) {
+// Copies destination tiles [t0, t1) (rows of 64 × 64 tiles) from the source; a source pixel is
+// `SrcStep` elements apart, its first element at p.src, and C elements are copied per pixel.
+template <class T, int C, int SrcStep, int Mode>
+void transformTiles(const transform_threadParams_t& p, int64_t t0, int64_t t1) {
     const T* src = static_cast<const T*>(p.src);
     T* dst = static_cast<T*>(p.dst);
     const size_t W = p.dstWidth, H = p.dstHeight;
@@ -49,30 +52,74 @@ template <class T, int C, int Mode> void transformTiles(const transform_threadPa
             const size_t x1 = std::min(W, x0 + kTile);
             for (size_t y = y0; y < y1; ++y) {
                 T* out = dst + (y * W + x0) * C;
-                for (size_t x = x0; x < x1; ++x, out += C) {
-                    const T* in = src + sourceIndex<Mode>(x, y, W, H, p) * C;
+                // Along a destination row the source index moves by a fixed step.
+                const ptrdiff_t step =
+                    (ptrdiff_t(sourceIndex<Mode>(x0 + 1, y, W, H, p)) - ptrdiff_t(sourceIndex<Mode>(x0, y, W, H, p))) *
+                    SrcStep;
+                const T* in = src + sourceIndex<Mode>(x0, y, W, H, p) * SrcStep;
+                for (size_t x = x0; x < x1; ++x, out += C, in += step)
                     for (int c = 0; c < C; ++c)
                         out[c] = in[c];
-                }
             }
         }
     }
 }
 
-template <class T, int C, int Mode> void runTransform(const transform_threadParams_t& p) {
+template <class T, int C, int SrcStep, int Mode> void runTransform(const transform_threadParams_t& p) {
     parallelFor((p.dstHeight + kTile - 1) / kTile,
-                [&](int, int64_t t0, int64_t t1) { transformTiles<T, C, Mode>(p, t0, t1); });
+                [&](int, int64_t t0, int64_t t1) { transformTiles<T, C, SrcStep, Mode>(p, t0, t1); });
 }
 
-template <class T, int C> void transformInto(const transform_threadParams_t& p, int mode) {
+// Out-of-place transform into p.dst (the turns and the float channel extraction need one).
+template <class T, int C, int SrcStep = C> void transformInto(const transform_threadParams_t& p, int mode) {
     switch (mode) {
-    case turnCounterClockwise: runTransform<T, C, turnCounterClockwise>(p); break;
-    case turn180: runTransform<T, C, turn180>(p); break;
-    case turnClockwise: runTransform<T, C, turnClockwise>(p); break;
-    case mirrorLeftRight: runTransform<T, C, mirrorLeftRight>(p); break;
-    case mirrorTopBottom: runTransform<T, C, mirrorTopBottom>(p); break;
-    default: runTransform<T, C, cropToRect>(p); break;
+    case turnCounterClockwise: runTransform<T, C, SrcStep, turnCounterClockwise>(p); break;
+    case turn180: runTransform<T, C, SrcStep, turn180>(p); break;
+    case turnClockwise: runTransform<T, C, SrcStep, turnClockwise>(p); break;
+    case mirrorLeftRight: runTransform<T, C, SrcStep, mirrorLeftRight>(p); break;
+    case mirrorTopBottom: runTransform<T, C, SrcStep, mirrorTopBottom>(p); break;
+    default: runTransform<T, C, SrcStep, cropToRect>(p); break;
     }
+}
+
+template <class T, int C> inline void swapPixels(T* a, T* b) {
+    for (int c = 0; c < C; ++c)
+        std::swap(a[c], b[c]);
+}
+
+// Modes that keep every pixel's partner fixed are done by swapping in place: one pass, no scratch.
+template <class T, int C> void transformBySwapping(T* pixels, int w, int h, int mode) {
+    const size_t W = size_t(w), H = size_t(h);
+    if (mode == turn180) {
+        const size_t n = W * H;
+        parallelFor(int64_t(n / 2), [&](int, int64_t i0, int64_t i1) {
+            for (int64_t i = i0; i < i1; ++i)
+                swapPixels<T, C>(pixels + size_t(i) * C, pixels + (n - 1 - size_t(i)) * C);
+        });
+    } else if (mode == mirrorLeftRight) {
+        parallelFor(h, [&](int, int64_t y0, int64_t y1) {
+            for (int64_t y = y0; y < y1; ++y) {
+                T* row = pixels + size_t(y) * W * C;
+                for (size_t x = 0; x < W / 2; ++x)
+                    swapPixels<T, C>(row + x * C, row + (W - 1 - x) * C);
+            }
+        });
+    } else { // mirrorTopBottom
+        parallelFor(h / 2, [&](int, int64_t y0, int64_t y1) {
+            for (int64_t y = y0; y < y1; ++y)
+                std::swap_ranges(pixels + size_t(y) * W * C, pixels + size_t(y + 1) * W * C,
+                                 pixels + (H - 1 - size_t(y)) * W * C);
+        });
+    }
+}
+
+// A crop moves every row towards the start: row by row in order, each row's source lies at or after
+// its destination, so the moves never overwrite data still to be read.
+template <class T, int C> void cropInPlace(T* pixels, int w, const cropRect& r) {
+    const size_t W = size_t(r.right - r.left);
+    for (int y = 0; y < r.bottom - r.top; ++y)
+        std::memmove(pixels + size_t(y) * W * C, pixels + (size_t(y + r.top) * size_t(w) + size_t(r.left)) * C,
+                     W * C * sizeof(T));
 }
 
 template <class T, int C>
@@ -80,6 +127,14 @@ bool transformInPlace(T* pixels, int w, int h, int mode, const cropRect& crop, T
     int W = 0, H = 0;
     if (!pixels || !transformedSize(mode, w, h, crop, W, H))
         return false;
+    if (mode == cropToRect) {
+        cropInPlace<T, C>(pixels, w, crop);
+        return true;
+    }
+    if (mode == turn180 || mode == mirrorLeftRight || mode == mirrorTopBottom) {
+        transformBySwapping<T, C>(pixels, w, h, mode);
+        return true;
+    }
     const size_t count = size_t(W) * size_t(H) * C;
     std::unique_ptr<T[]> owned;
     if (!scratch) {
@@ -89,7 +144,9 @@ bool transformInPlace(T* pixels, int w, int h, int mode, const cropRect& crop, T
         scratch = owned.get();
     }
     transformInto<T, C>({pixels, scratch, w, W, H, crop.left, crop.top}, mode);
-    std::memcpy(pixels, scratch, count * sizeof(T));
+    parallelFor(int64_t(count), [&](int, int64_t i0, int64_t i1) {
+        std::memcpy(pixels + i0, scratch + i0, size_t(i1 - i0) * sizeof(T));
+    });
     return true;
 }
 
@@ -138,16 +195,12 @@ bool transformFloatChannel(float* rgb, int w, int h, int channel, int mode, cons
     int W = 0, H = 0;
     if (!rgb || channel < 0 || channel > 2 || !transformedSize(mode, w, h, crop, W, H))
         return false;
-    const size_t srcCount = size_t(w) * size_t(h), dstCount = size_t(W) * size_t(H);
-    auto plane = allocateBlock<float>(srcCount);
+    const size_t dstCount = size_t(W) * size_t(H);
+    // The channel is gathered straight from the interleaved picture into the transformed plane.
     auto turned = allocateBlock<float>(dstCount);
-    if (!plane || !turned)
+    if (!turned)
         return false;
-    parallelFor(int64_t(srcCount), [&](int, int64_t i0, int64_t i1) {
-        for (int64_t i = i0; i < i1; ++i)
-            plane[i] = rgb[size_t(i) * 3 + channel];
-    });
-    transformInto<float, 1>({plane.get(), turned.get(), w, W, H, crop.left, crop.top}, mode);
+    transformInto<float, 1, 3>({rgb + channel, turned.get(), w, W, H, crop.left, crop.top}, mode);
     parallelFor(int64_t(dstCount), [&](int, int64_t i0, int64_t i1) {
         for (int64_t i = i0; i < i1; ++i)
             rgb[size_t(i) * 3 + channel] = turned[i];

@@ -27,7 +27,8 @@ enum transformMode : int {
 bool transformedSize(int mode, int w, int h, const cropRect& crop, int& outWidth, int& outHeight);
 
 /// Transforms a picture in place: the result (of transformedSize) replaces the source from the first
-/// sample on. `scratch`, when given, must hold the destination's samples; otherwise one is allocated.
+/// sample on. The 90° turns need a scratch block of the destination's size: `scratch` when given, else one
+/// is allocated; the other modes work in place.
 /// False, with nothing changed, for an invalid mode or rectangle or when memory is short.
 bool transformRgb16(uint16_t* pixels, int w, int h, int mode, const cropRect& crop, uint16_t* scratch = nullptr);
 bool transformPlane16(uint16_t* plane, int w, int h, int mode, const cropRect& crop, uint16_t* scratch = nullptr);

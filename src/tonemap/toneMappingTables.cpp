@@ -18,6 +18,7 @@ bool toneMappingTables_t::allocate() {
         for (auto& t : selectiveTable)
             t.assign(halvora::kUnitTableSize, 0.0);
         tmTable.assign(size_t(kTmTableSide) * kTmTableSide, 0.0);
+        tmTableStrength = -1;
     } catch (const std::bad_alloc&) {
         release();
         return false;
@@ -37,6 +38,7 @@ void toneMappingTables_t::release() {
     for (auto& t : selectiveTable)
         std::vector<double>().swap(t);
     std::vector<double>().swap(tmTable);
+    tmTableStrength = -1;
 }
 
 void toneMappingTables_t::clearHistograms() {

@@ -18,6 +18,7 @@ struct toneMappingTables_t {
     double wbGain[3] = {1, 1, 1};
     bool hueSelectiveActive = false;
     bool brightnessSelectiveActive = false;
+    double tmTableStrength = -1; ///< Mask strength tmTable was last built for (−1: never built)
 
     /// Allocates every table zero-filled; false (and nothing held) when memory is short.
     bool allocate();

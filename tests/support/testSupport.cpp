@@ -19,9 +19,9 @@ QString makeTempDir(const QString& name) {
 }
 
 QString dataDir() {
-    // HALVORA_DATA_DIR in the environment wins (worktrees outside the project's parent folder).
-    const QString fromEnv = qEnvironmentVariable("HALVORA_DATA_DIR");
-    const QString dir = QDir::cleanPath(fromEnv.isEmpty() ? QString(HALVORA_DATA_DIR) : fromEnv);
+    // HALVORA_DATA_DIR in the environment serves checkouts that do not sit beside ../shared.
+    const QString override = qEnvironmentVariable("HALVORA_DATA_DIR");
+    const QString dir = QDir::cleanPath(override.isEmpty() ? QStringLiteral(HALVORA_DATA_DIR) : override);
     return QFileInfo(dir).isDir() ? dir : QString();
 }
 

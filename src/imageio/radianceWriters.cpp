@@ -1,0 +1,214 @@
+// Writers of the merged radiance picture: Radiance RGBE (flat pixels) and OpenEXR (half RGBA, PIZ).
+// Both write to a hidden temporary name in the target folder and rename it into place only when
+// every byte has been written, so an existing file of that name survives any failure.
+
+#include "imageio/imageSaver.h"
+
+#include "app/appIdentity.h"
+#include "app/debugLog.h"
+#include "app/parallelFor.h"
+#include "app/processState.h"
+#include "imageio/rgbBuffers.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QUuid>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include <ImfCRgbaFile.h>
+
+namespace {
+
+/// A temporary file next to the final one; removed unless committed.
+class replacingTarget {
+public:
+    explicit replacingTarget(const QString& fileName) : finalName_(fileName) {
+        const QFileInfo info(fileName);
+        tempName_ = info.absolutePath() + "/." + info.fileName() + "." +
+                    QUuid::createUuid().toString(QUuid::Id128).left(12) + ".part";
+    }
+    ~replacingTarget() {
+        if (!committed_)
+            QFile::remove(tempName_);
+    }
+    replacingTarget(const replacingTarget&) = delete;
+    replacingTarget& operator=(const replacingTarget&) = delete;
+
+    QByteArray tempPath() const { return QFile::encodeName(tempName_); }
+    /// Moves the finished temporary file over the final name (atomically on one file system).
+    bool commit() {
+        if (std::rename(tempPath().constData(), QFile::encodeName(finalName_).constData()) != 0)
+            return false;
+        committed_ = true;
+        return true;
+    }
+
+private:
+    QString finalName_;
+    QString tempName_;
+    bool committed_ = false;
+};
+
+struct fileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+bool validPicture(int width, int height, const float* rgbFloat) {
+    return rgbFloat && halvora::pictureElements(width, height, 3) != 0;
+}
+
+/// One part of the RGBE encoding of a band of rows.
+struct rgbeEncode_threadParams_t {
+    const float* source = nullptr; // first pixel of the band
+    uint8_t* target = nullptr;     // 4 bytes per pixel
+    int64_t begin = 0, end = 0;    // pixels of the band
+};
+
+// Negative and NaN values carry no light; infinity is kept at the largest float.
+inline float encodable(float v) {
+    if (!(v > 0.0f))
+        return 0.0f;
+    return std::min(v, std::numeric_limits<float>::max());
+}
+
+void rgbeEncode(const rgbeEncode_threadParams_t& p) {
+    for (int64_t i = p.begin; i < p.end; ++i) {
+        const float c[3] = {encodable(p.source[i * 3]), encodable(p.source[i * 3 + 1]),
+                            encodable(p.source[i * 3 + 2])};
+        uint8_t* out = p.target + i * 4;
+        const double v = std::max({double(c[0]), double(c[1]), double(c[2])});
+        if (v < 3e-38) {
+            out[0] = out[1] = out[2] = out[3] = 0;
+            continue;
+        }
+        int e = 0;
+        double m = std::frexp(v, &e);
+        if (e > 127) { // only the very top of the float range: keep the largest RGBE value
+            e = 127;
+            m = 255.0 / 256.0;
+        }
+        const double scale = m * 256.0 / v;
+        for (int k = 0; k < 3; ++k)
+            out[k] = uint8_t(std::min(255.0, double(c[k]) * scale));
+        out[3] = uint8_t(e + 128);
+    }
+}
+
+} // namespace
+
+bool imageSaver::saveRadianceRGBE(const QString& fileName, int width, int height, const float* rgbFloat) {
+    static const char* const caller = "imageSaver::saveRadianceRGBE";
+    debugLog("Save Radiance RGBE format...\n");
+    const QByteArray name = fileName.toLocal8Bit();
+    if (!validPicture(width, height, rgbFloat)) {
+        debugLog("%s: Cannot write file %s.\n", caller, name.constData());
+        return false;
+    }
+    replacingTarget target(fileName);
+    std::unique_ptr<std::FILE, fileCloser> file(std::fopen(target.tempPath().constData(), "wb"));
+    if (!file) {
+        debugLog("%s: Cannot write file %s.\n", caller, name.constData());
+        return false;
+    }
+    bool ok = std::fprintf(file.get(), "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\nSOFTWARE=%s %s \n\n-Y %d +X %d\n",
+                           halvora::kApplicationName, halvora::kApplicationVersion, height, width) > 0;
+
+    const int bandRows = std::max(1, std::min(height, (256 * 1024) / width));
+    std::vector<uint8_t> band(size_t(bandRows) * size_t(width) * 4);
+    for (int first = 0; ok && first < height; first += bandRows) {
+        if (abortRequested.load(std::memory_order_relaxed)) {
+            ok = false;
+            break;
+        }
+        const int rows = std::min(bandRows, height - first);
+        const float* source = rgbFloat + size_t(first) * size_t(width) * 3;
+        halvora::parallelFor(int64_t(rows) * width, [&](int, int64_t begin, int64_t end) {
+            rgbeEncode({source, band.data(), begin, end});
+        });
+        for (int r = 0; r < rows && ok; ++r) {
+            const size_t rowBytes = size_t(width) * 4;
+            ok = std::fwrite(band.data() + size_t(r) * rowBytes, 1, rowBytes, file.get()) == rowBytes;
+            halvora::addProgress(1);
+        }
+    }
+    if (std::fclose(file.release()) != 0)
+        ok = false;
+    if (!ok || !target.commit()) {
+        debugLog("%s: Cannot write file %s.\n", caller, name.constData());
+        return false;
+    }
+    return true;
+}
+
+bool imageSaver::saveOpenEXR(const QString& fileName, int width, int height, const float* rgbFloat) {
+    static const char* const caller = "imageSaver::saveOpenEXR";
+    debugLog("Saving OpenEXR image format...\n");
+    const QByteArray name = fileName.toLocal8Bit();
+    if (!validPicture(width, height, rgbFloat)) {
+        debugLog("%s: Cannot write file %s.\n", caller, name.constData());
+        return false;
+    }
+    replacingTarget target(fileName);
+    ImfHeader* header = ImfNewHeader();
+    if (!header) {
+        debugLog("%s: Cannot write file %s.\n", caller, name.constData());
+        return false;
+    }
+    ImfHeaderSetDataWindow(header, 0, 0, width - 1, height - 1);
+    ImfHeaderSetDisplayWindow(header, 0, 0, width - 1, height - 1);
+    ImfHeaderSetCompression(header, IMF_PIZ_COMPRESSION);
+    ImfHeaderSetLineOrder(header, IMF_INCREASING_Y);
+    ImfOutputFile* out = ImfOpenOutputFile(target.tempPath().constData(), header, IMF_WRITE_RGBA);
+    ImfDeleteHeader(header);
+    if (!out) {
+        debugLog("%s: Cannot write file %s.\n", caller, name.constData());
+        return false;
+    }
+
+    // Planar R, G, B, A of one row, converted to half in one call, then interleaved.
+    std::vector<float> planar(size_t(width) * 4);
+    std::vector<ImfHalf> halves(size_t(width) * 4);
+    std::vector<ImfRgba> line(static_cast<size_t>(width));
+    constexpr float kHalfMax = 65504.0f;
+    bool ok = true;
+    for (int r = 0; r < height && ok; ++r) {
+        if (abortRequested.load(std::memory_order_relaxed)) {
+            ok = false;
+            break;
+        }
+        const float* src = rgbFloat + size_t(r) * size_t(width) * 3;
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                // Beyond the half range a value would become infinity.
+                const float v = src[size_t(x) * 3 + c];
+                planar[size_t(c) * width + x] = std::isnan(v) ? 0.0f : std::clamp(v, -kHalfMax, kHalfMax);
+            }
+            // Opaque, so that other programs show the picture rather than a transparent one.
+            planar[size_t(3) * width + x] = 1.0f;
+        }
+        ImfFloatToHalfArray(width * 4, planar.data(), halves.data());
+        for (int x = 0; x < width; ++x) {
+            line[x].r = halves[x];
+            line[x].g = halves[size_t(width) + x];
+            line[x].b = halves[size_t(width) * 2 + x];
+            line[x].a = halves[size_t(width) * 3 + x];
+        }
+        // The frame buffer addresses pixel (x, r) at base + x (y stride 0): one row at a time.
+        ok = ImfOutputSetFrameBuffer(out, line.data(), 1, 0) && ImfOutputWritePixels(out, 1);
+        halvora::addProgress(1);
+    }
+    if (!ok)
+        debugLog("%s: %s\n", caller, ImfErrorMessage());
+    if (!ImfCloseOutputFile(out))
+        ok = false;
+    if (!ok || !target.commit()) {
+        debugLog("%s: Cannot write file %s.\n", caller, name.constData());
+        return false;
+    }
+    return true;
+}

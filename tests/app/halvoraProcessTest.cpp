@@ -1,0 +1,156 @@
+// Runs the built program as a user or a host program would, with its settings, home and temporary
+// folders inside a scratch folder.
+
+#include "app/sessionCleaner.h"
+#include "support/testSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct sandbox {
+    QString root = halvora::test::makeTempDir("proc");
+    QString config = root + "/config", home = root + "/home", tmp = root + "/tmp";
+
+    sandbox() {
+        for (const QString& d : {config, home, tmp})
+            QDir().mkpath(d);
+        QDir().mkpath(config + "/Vantrelle");
+        QFile ini(config + "/Vantrelle/Halvora 3.conf");
+        ini.open(QIODevice::WriteOnly);
+        ini.write("[General]\nLogToFile=2\n");
+    }
+    QProcessEnvironment environment(bool display = true) const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", config);
+        env.insert("HOME", home);
+        env.insert("TMPDIR", tmp);
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        if (display)
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+        else
+            env.remove("QT_QPA_PLATFORM");
+        return env;
+    }
+    QString logText() const {
+        QFile f(home + "/Halvora 3/Halvora3_debug_log.txt");
+        return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
+    }
+    QStringList sessions() const {
+        return QDir(tmp).entryList({"~halvoratmp*"}, QDir::Dirs | QDir::NoDotAndDotDot);
+    }
+};
+
+bool waitFor(const std::function<bool()>& condition, int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > ms)
+            return false;
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+TEST(halvoraProcess, helpAndVersionWithoutDisplayOrSession) {
+    sandbox box;
+    QProcess p;
+    p.setProcessEnvironment(box.environment(false));
+    p.start(halvora::test::halvoraBinary(), {"--help"});
+    ASSERT_TRUE(p.waitForFinished(20000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
+    const QString usage = QString::fromLocal8Bit(p.readAllStandardOutput());
+    EXPECT_TRUE(usage.contains("--output_fn=FILE"));
+    EXPECT_TRUE(usage.contains("--tm_settings"));
+
+    p.start(halvora::test::halvoraBinary(), {"--version"});
+    ASSERT_TRUE(p.waitForFinished(20000));
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_EQ(p.readAllStandardOutput(), "Halvora 3.0.1\n");
+    EXPECT_TRUE(box.sessions().isEmpty());
+    EXPECT_TRUE(box.logText().isEmpty());
+}
+
+TEST(halvoraProcess, startAndOrderlyShutdown) {
+    sandbox box;
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString oldSession = box.tmp + "/" + halvora::sessionNameFor(now.addSecs(-73 * 3600));
+    const QString youngSession = box.tmp + "/" + halvora::sessionNameFor(now.addSecs(-71 * 3600));
+    for (const QString& d : {oldSession, youngSession}) {
+        QDir().mkpath(d);
+        QFile f(d + "/XXXXXX");
+        f.open(QIODevice::WriteOnly);
+    }
+    // Decoys beside the sessions: nothing outside the session directories may disappear.
+    QDir().mkpath(box.tmp + "/decoy");
+    QFile(box.tmp + "/decoy/photo.jpg").open(QIODevice::WriteOnly);
+    QFile(box.tmp + "/halvoratmp_notes.txt").open(QIODevice::WriteOnly);
+
+    QProcess p;
+    p.setProcessEnvironment(box.environment());
+    p.start(halvora::test::halvoraBinary(), {"--hide", "-x", "--plugin"});
+    ASSERT_TRUE(p.waitForStarted(20000));
+    ASSERT_TRUE(waitFor([&] { return box.logText().contains("maxThreadCount="); }, 30000)) << box.logText().toStdString();
+    EXPECT_EQ(box.sessions().size(), 2) << "the old session is cleaned, the young one kept, ours created";
+    EXPECT_FALSE(QDir(oldSession).exists());
+
+    p.terminate(); // SIGTERM runs the ordered shutdown
+    ASSERT_TRUE(p.waitForFinished(30000)) << box.logText().toStdString();
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
+
+    const QString log = box.logText();
+    for (const char* line :
+         {"Starting: Halvora 3.0.1 ", "Timestamp: ", "OS: ", "CPU core count: ", "Screen count = ", "User folder: '",
+          "Preparing environment...\n", "Environment ready.\n", "argv[1] = --hide\n", "argv[2] = -x\n",
+          "PARAMS: autoProcess=0\n", "PARAMS: plugin=1\n", "PARAMS: outputFormat=0 (tiff bit depth: 1)\n",
+          "\nClosing...\n", "loadPhoto.worker[31]=", "transformWorker.worker=", "Waiting for threads to terminate...\n",
+          "Threads should be terminated now\n", "\nTerminated (ret=0)\n"})
+        EXPECT_TRUE(log.contains(line)) << "missing: " << line;
+    EXPECT_EQ(box.sessions(), QStringList{QFileInfo(youngSession).fileName()}) << "our session directory is gone";
+    EXPECT_TRUE(QFile::exists(box.tmp + "/decoy/photo.jpg"));
+    EXPECT_TRUE(QFile::exists(box.tmp + "/halvoratmp_notes.txt"));
+    EXPECT_TRUE(QFile::exists(youngSession + "/XXXXXX"));
+    EXPECT_FALSE(QFile::exists(box.home + "/Halvora3_pluginCallback")) << "nothing was saved";
+    // Options and the window placement were written at the normal end.
+    QFile ini(box.config + "/Vantrelle/Halvora 3.conf");
+    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+    const QByteArray settings = ini.readAll();
+    EXPECT_TRUE(settings.contains("WindowGeometry"));
+    EXPECT_TRUE(settings.contains("JpegQuality=100"));
+}
+
+TEST(halvoraProcess, missingTemporaryDirectoryIsAStartError) {
+    sandbox box;
+    QProcessEnvironment env = box.environment();
+    env.insert("TMPDIR", box.root + "/missing");
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(halvora::test::halvoraBinary(), {"--hide"});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitCode(), 255) << "-1 as a process exit status";
+    const QString log = box.logText();
+    EXPECT_TRUE(log.contains("Failed to create session dir: '"));
+    EXPECT_TRUE(log.contains("Failed to create project!\n"));
+    EXPECT_TRUE(log.contains("Error on startup. Please contact support."));
+}
+
+TEST(halvoraProcess, automaticRunWithoutPhotosEndsWithAnError) {
+    sandbox box;
+    QProcess p;
+    p.setProcessEnvironment(box.environment(false)); // no display: the offscreen platform is chosen
+    p.start(halvora::test::halvoraBinary(), {"--auto", "--output_fn=" + box.root + "/out.jpg"});
+    ASSERT_TRUE(p.waitForFinished(30000)) << "must not hang";
+    EXPECT_NE(p.exitCode(), 0);
+    EXPECT_TRUE(box.logText().contains("No photos to process")) << box.logText().toStdString();
+    EXPECT_TRUE(box.sessions().isEmpty());
+}
+
+} // namespace

@@ -1,0 +1,246 @@
+// OpenEXR reader: data-window origin, clamping of the half range, real sample files (scanline,
+// tiled, luminance/chroma, multi-part), damaged files and concurrent loads.
+
+#include "imageio/imageLoader.h"
+#include "imageio/radianceTestFiles.h"
+#include "support/testSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <cmath>
+#include <functional>
+#include <gtest/gtest.h>
+#include <limits>
+#include <thread>
+#include <vector>
+
+#include <ImfCRgbaFile.h>
+
+using namespace halvora::test;
+
+namespace {
+
+struct rgb {
+    float r, g, b;
+};
+
+// Writes a half RGBA file with the given data window through the library, independently of our writer.
+bool writeTestExr(const QString& path, int xMin, int yMin, int xMax, int yMax, const std::function<rgb(int, int)>& f) {
+    ImfHeader* header = ImfNewHeader();
+    ImfHeaderSetDataWindow(header, xMin, yMin, xMax, yMax);
+    ImfHeaderSetDisplayWindow(header, 0, 0, 9, 9);
+    ImfHeaderSetCompression(header, IMF_ZIP_COMPRESSION);
+    ImfOutputFile* out = ImfOpenOutputFile(QFile::encodeName(path).constData(), header, IMF_WRITE_RGBA);
+    ImfDeleteHeader(header);
+    if (!out)
+        return false;
+    const int width = xMax - xMin + 1;
+    std::vector<ImfRgba> line(static_cast<size_t>(width));
+    bool ok = true;
+    for (int y = yMin; y <= yMax && ok; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const rgb v = f(xMin + x, y);
+            ImfFloatToHalf(v.r, &line[x].r);
+            ImfFloatToHalf(v.g, &line[x].g);
+            ImfFloatToHalf(v.b, &line[x].b);
+            ImfFloatToHalf(1.0f, &line[x].a);
+        }
+        auto* base = reinterpret_cast<ImfRgba*>(reinterpret_cast<uintptr_t>(line.data()) -
+                                                uintptr_t(intptr_t(xMin) * intptr_t(sizeof(ImfRgba))));
+        ok = ImfOutputSetFrameBuffer(out, base, 1, 0) && ImfOutputWritePixels(out, 1);
+    }
+    return ImfCloseOutputFile(out) && ok;
+}
+
+struct loadedExr {
+    bool infoOk = false, loadOk = false;
+    int width = 0, height = 0;
+    std::vector<float> pixels;
+    float minimum = 0, maximum = 0;
+};
+
+loadedExr loadExr(const QString& path) {
+    loadedExr l;
+    l.infoOk = getEXRinfo(path, l.width, l.height);
+    if (!l.infoOk)
+        return l;
+    l.pixels.assign(size_t(l.width) * l.height * 3, -1.0f);
+    l.loadOk = loadEXR(path, l.width, l.height, l.pixels.data(), l.minimum, l.maximum);
+    return l;
+}
+
+} // namespace
+
+TEST(openExr, dataWindowOriginLandsAtThePictureOrigin) {
+    const QString dir = makeTempDir("exr");
+    ASSERT_TRUE(writeTestExr(dir + "/window.exr", 10, 20, 109, 219,
+                             [](int x, int y) { return rgb{float(x), float(y), 0.5f}; }));
+    logCapture log;
+    const loadedExr l = loadExr(dir + "/window.exr");
+    ASSERT_TRUE(l.infoOk);
+    ASSERT_TRUE(l.loadOk);
+    EXPECT_EQ(l.width, 100);
+    EXPECT_EQ(l.height, 200);
+    EXPECT_TRUE(log.contains("OpenEXR image size: 100 x 200\n"));
+    for (int y = 0; y < 200; y += 7)
+        for (int x = 0; x < 100; x += 3) {
+            const float* p = &l.pixels[(size_t(y) * 100 + x) * 3];
+            ASSERT_EQ(p[0], float(10 + x));
+            ASSERT_EQ(p[1], float(20 + y));
+            ASSERT_EQ(p[2], 0.5f);
+        }
+    EXPECT_EQ(l.minimum, 0.5f);
+    EXPECT_EQ(l.maximum, 219.0f);
+
+    // A negative origin as well.
+    ASSERT_TRUE(writeTestExr(dir + "/negative.exr", -5, -7, 4, 2,
+                             [](int x, int y) { return rgb{float(x + 10), float(y + 10), 1.0f}; }));
+    const loadedExr n = loadExr(dir + "/negative.exr");
+    ASSERT_TRUE(n.loadOk);
+    ASSERT_EQ(n.width, 10);
+    ASSERT_EQ(n.height, 10);
+    EXPECT_EQ(n.pixels[0], 5.0f);
+    EXPECT_EQ(n.pixels[1], 3.0f);
+    EXPECT_EQ(n.pixels[(size_t(9) * 10 + 9) * 3], 14.0f);
+}
+
+TEST(openExr, valuesOutsideTheRadianceRangeAreClamped) {
+    const QString path = makeTempDir("exr") + "/clamp.exr";
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const rgb values[6] = {{65504.0f, inf, -inf}, {nan, -3.0f, 0.001f}, {1.0f, 2.0f, 4.0f},
+                           {0, 0, 0},             {0, 0, 0},            {0, 0, 0}};
+    ASSERT_TRUE(writeTestExr(path, 0, 0, 2, 1, [&](int x, int y) { return values[y * 3 + x]; }));
+    const loadedExr l = loadExr(path);
+    ASSERT_TRUE(l.loadOk);
+    // 65504 and +inf stay at the largest half; -inf, NaN and negative values carry no light.
+    EXPECT_EQ(l.pixels[0], 65504.0f);
+    EXPECT_EQ(l.pixels[1], 65504.0f);
+    EXPECT_EQ(l.pixels[2], 0.0f);
+    EXPECT_EQ(l.pixels[3], 0.0f);
+    EXPECT_EQ(l.pixels[4], 0.0f);
+    EXPECT_EQ(l.pixels[5], 0.0010004043579101562f); // nearest half of 0.001
+    EXPECT_EQ(l.pixels[6], 1.0f);
+    EXPECT_EQ(l.maximum, 65504.0f);
+    EXPECT_EQ(l.minimum, 0.0f);
+}
+
+TEST(openExr, damagedAndForeignFilesAreRefused) {
+    const QString dir = makeTempDir("exr");
+    ASSERT_TRUE(writeTestExr(dir + "/good.exr", 0, 0, 63, 63, [](int x, int y) {
+        return rgb{float(x * y % 17), float(x), float(y)};
+    }));
+    const QByteArray good = readBytes(dir + "/good.exr");
+    ASSERT_GT(good.size(), 400);
+
+    struct damaged {
+        const char* name;
+        QByteArray bytes;
+    };
+    QByteArray scrambled = good;
+    for (int i = good.size() / 2; i < good.size(); i += 3)
+        scrambled[i] = char(scrambled[i] ^ 0x5a);
+    const std::vector<damaged> cases = {
+        {"empty", QByteArray()},
+        {"text", QByteArray("this is not an OpenEXR file\n")},
+        {"magic only", good.left(8)},
+        {"header cut", good.left(good.size() / 8)},
+        {"pixels cut", good.left(good.size() * 3 / 4)},
+        {"pixels scrambled", scrambled},
+    };
+    for (const damaged& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir + "/damaged.exr";
+        ASSERT_TRUE(writeBytes(path, c.bytes));
+        logCapture log;
+        const loadedExr l = loadExr(path);
+        EXPECT_FALSE(l.infoOk && l.loadOk);
+        EXPECT_FALSE(log.text().empty());
+    }
+
+    // A load asked for another size than the file has is refused.
+    std::vector<float> buffer(64 * 65 * 3);
+    float mn = 0, mx = 0;
+    EXPECT_FALSE(loadEXR(dir + "/good.exr", 64, 65, buffer.data(), mn, mx));
+    EXPECT_FALSE(loadEXR(dir + "/missing.exr", 64, 64, buffer.data(), mn, mx));
+}
+
+TEST(openExr, realSampleFilesLoad) {
+    HALVORA_REQUIRE_DATA();
+    struct sample {
+        const char* path;
+        int width, height;
+    };
+    const std::vector<sample> files = {
+        {"ScanLines/Desk.exr", 644, 874},
+        {"ScanLines/Cannon.exr", 780, 566},          // B44
+        {"ScanLines/Carrots.exr", 600, 400},         // ZIP
+        {"ScanLines/CandleGlass.exr", 1000, 810},    // A = 0 with light
+        {"Tiles/GoldenGate.exr", 1262, 860},         // tiled
+        {"MultiResolution/Bonita.exr", 550, 832},    // tiled mip-map
+        {"MultiResolution/ColorCodedLevels.exr", 512, 512},
+        {"LuminanceChroma/MtTamNorth.exr", 1198, 796},
+        {"LuminanceChroma/Garden.exr", 874, 493},    // luminance only, tiled
+        {"TestImages/AllHalfValues.exr", 256, 256},  // every half, NaN and infinities too
+        {"TestImages/BrightRingsNanInf.exr", 800, 800},
+        {"TestImages/GrayRampsHorizontal.exr", 800, 800},
+        {"TestImages/WideFloatRange.exr", 500, 500}, // a single float G channel
+        {"Beachball/singlepart.0001.exr", 911, 876}, // many extra channels
+        {"Beachball/multipart.0001.exr", 877, 876},  // multi-part: the first part, window 654 245 …
+    };
+    for (const sample& s : files) {
+        SCOPED_TRACE(s.path);
+        logCapture log;
+        const loadedExr l = loadExr(dataFile(QString("radiance/openexr_images/") + s.path));
+        ASSERT_TRUE(l.infoOk) << log.text();
+        ASSERT_TRUE(l.loadOk) << log.text();
+        EXPECT_EQ(l.width, s.width);
+        EXPECT_EQ(l.height, s.height);
+        for (float v : l.pixels)
+            ASSERT_TRUE(v >= 0.0f && v <= 65504.0f) << v;
+        EXPECT_GT(l.maximum, 0.0f);
+    }
+}
+
+TEST(openExr, displayWindowFilesHoldTheSamePixelsWhateverTheirWindows) {
+    HALVORA_REQUIRE_DATA();
+    // t01 … t16 store the same 400 × 300 pixels with different data and display windows
+    // (t08's data window starts at 30, 40).
+    const loadedExr reference = loadExr(dataFile("radiance/openexr_images/DisplayWindow/t01.exr"));
+    ASSERT_TRUE(reference.loadOk);
+    ASSERT_EQ(reference.width, 400);
+    ASSERT_EQ(reference.height, 300);
+    for (int i = 2; i <= 16; ++i) {
+        const QString name = QString("radiance/openexr_images/DisplayWindow/t%1.exr").arg(i, 2, 10, QChar('0'));
+        SCOPED_TRACE(name.toStdString());
+        const loadedExr l = loadExr(dataFile(name));
+        ASSERT_TRUE(l.loadOk);
+        EXPECT_EQ(l.width, 400);
+        EXPECT_EQ(l.height, 300);
+        EXPECT_TRUE(l.pixels == reference.pixels);
+    }
+}
+
+TEST(openExr, concurrentLoadsOfDifferentFilesMatchSequentialOnes) {
+    const QString dir = makeTempDir("exr");
+    ASSERT_TRUE(writeTestExr(dir + "/a.exr", 100, 50, 399, 249, [](int x, int y) {
+        return rgb{float(x % 200), float(y % 100), 3.0f};
+    }));
+    ASSERT_TRUE(writeTestExr(dir + "/b.exr", -20, -30, 279, 169, [](int x, int y) {
+        return rgb{float((x + 20) % 50), 7.0f, float((y + 30) % 64)};
+    }));
+    const loadedExr a = loadExr(dir + "/a.exr");
+    const loadedExr b = loadExr(dir + "/b.exr");
+    ASSERT_TRUE(a.loadOk);
+    ASSERT_TRUE(b.loadOk);
+    // Each thread takes its own information and load calls; no origin is shared between them.
+    for (int round = 0; round < 5; ++round) {
+        loadedExr ca, cb;
+        std::thread ta([&] { ca = loadExr(dir + "/a.exr"); });
+        std::thread tb([&] { cb = loadExr(dir + "/b.exr"); });
+        ta.join();
+        tb.join();
+        ASSERT_TRUE(ca.pixels == a.pixels);
+        ASSERT_TRUE(cb.pixels == b.pixels);
+    }
+}

@@ -1,0 +1,28 @@
+#pragma once
+// Test helper: a small Radiance RGBE decoder and the HDR preprocess (True HDR variant) that turns a
+// radiance picture into the normalised 0 … 1 picture with hdrMean and lcCorrection, as the program
+// prepares a radiance file for tone mapping. Only for the tone-mapping tests and renders.
+
+#include <QString>
+#include <vector>
+
+namespace halvora::test {
+
+struct radiancePicture {
+    int width = 0;
+    int height = 0;
+    std::vector<float> rgb; ///< width × height × 3
+    double hdrMean = 0.4;
+    double lcCorrection = 1.0;
+};
+
+/// Reads a new-style RLE or flat RGBE file; false on anything unexpected.
+bool readRgbe(const QString& path, radiancePicture& picture);
+
+/// Normalises to 0 … 1 (True HDR curve) and computes hdrMean and lcCorrection.
+void hdrPreprocess(radiancePicture& picture);
+
+/// Box-downscales by an integer factor (for quick renders).
+radiancePicture downscale(const radiancePicture& picture, int factor);
+
+} // namespace halvora::test

@@ -1,0 +1,114 @@
+// Real radiance pictures through the built-in default look.
+
+#include "radianceTestPicture.h"
+#include "support/testSupport.h"
+#include "tonemap/toneMapDrivers.h"
+#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/toneMappingSettingsFile.h"
+
+#include <QDir>
+#include <QImage>
+#include <gtest/gtest.h>
+
+using namespace halvora;
+
+namespace {
+
+QString builtInPreset(const QString& name) {
+    return QString(HALVORA_SOURCE_DIR) + "/resources/built-in presets/" + name;
+}
+
+// Preview passes (histogram, automatic clipping, render) of a picture without local planes.
+std::vector<uint8_t> renderPicture(const test::radiancePicture& picture, toneMappingSettings_t& settings) {
+    toneMapSource_t source;
+    source.width = picture.width;
+    source.height = picture.height;
+    source.hdr = picture.rgb.data();
+    source.hdrMean = picture.hdrMean;
+    source.lcCorrection = picture.lcCorrection;
+    std::vector<uint8_t> display(size_t(picture.width) * picture.height * 3);
+    toneMapPreviewPasses(settings, source, nullptr, display.data(), false);
+    return display;
+}
+
+QStringList radianceFiles() {
+    const QDir dir(test::dataFile("radiance/polyhaven_hdri_1k"));
+    QStringList files;
+    for (const QString& name : dir.entryList({"*.hdr"}, QDir::Files, QDir::Name))
+        files << dir.filePath(name);
+    return files;
+}
+
+} // namespace
+
+// Every built-in preset loads as a current settings file.
+TEST(builtInPresets, loadWithoutCorrections) {
+    const QDir dir(QString(HALVORA_SOURCE_DIR) + "/resources/built-in presets");
+    const QStringList names = dir.entryList({"*.hvsx"}, QDir::Files);
+    ASSERT_TRUE(names.contains("default.hvsx"));
+    for (const QString& name : names) {
+        toneMappingParameters_t p;
+        test::logCapture log;
+        EXPECT_EQ(loadSettingsFile(dir.filePath(name), p), settingsLoadOk) << name.toStdString();
+        EXPECT_FALSE(log.contains("loadSettingsFile:")) << name.toStdString() << log.text();
+    }
+}
+
+// The default look of real scenes (global part; no local-contrast planes) is neither murky nor washed
+// out: mid-tones near the middle, little crushed to black or burnt to white.
+TEST(builtInPresets, defaultLookOfRealScenes) {
+    HALVORA_REQUIRE_DATA();
+    const QStringList files = radianceFiles();
+    ASSERT_FALSE(files.isEmpty());
+    for (const QString& file : files) {
+        test::radiancePicture picture;
+        ASSERT_TRUE(test::readRgbe(file, picture)) << file.toStdString();
+        test::hdrPreprocess(picture);
+        picture = test::downscale(picture, 2);
+        toneMappingSettings_t settings;
+        ASSERT_TRUE(settings.tables.allocate());
+        ASSERT_EQ(loadSettingsFile(builtInPreset("default.hvsx"), settings), settingsLoadOk);
+        rebuildToneMappingTables(settings, toneMappingChange::everything);
+        const std::vector<uint8_t> out = renderPicture(picture, settings);
+        double sum = 0;
+        size_t black = 0, white = 0;
+        const size_t pixels = out.size() / 3;
+        for (size_t i = 0; i < pixels; ++i) {
+            const double l = 0.3086 * out[i * 3] + 0.6094 * out[i * 3 + 1] + 0.082 * out[i * 3 + 2];
+            sum += l;
+            black += l < 2;
+            white += l > 253;
+        }
+        const double mean = sum / pixels;
+        SCOPED_TRACE(file.toStdString());
+        EXPECT_GT(mean, 60);
+        EXPECT_LT(mean, 180);
+        EXPECT_LT(double(black) / pixels, 0.02);
+        EXPECT_LT(double(white) / pixels, 0.05);
+    }
+}
+
+// Not a check: renders every radiance picture with a settings file into PNGs to look at.
+//   HALVORA_RENDER_DIR=/tmp/out [HALVORA_RENDER_SETTINGS=file.hvsx] test_tonemap
+//     --gtest_also_run_disabled_tests --gtest_filter='*renderForViewing*'
+TEST(builtInPresets, DISABLED_renderForViewing) {
+    HALVORA_REQUIRE_DATA();
+    const QString outDir = qEnvironmentVariable("HALVORA_RENDER_DIR", "/tmp/halvora-render");
+    QDir().mkpath(outDir);
+    const QString settingsFile = qEnvironmentVariable("HALVORA_RENDER_SETTINGS", builtInPreset("default.hvsx"));
+    for (const QString& file : radianceFiles()) {
+        test::radiancePicture picture;
+        ASSERT_TRUE(test::readRgbe(file, picture));
+        test::hdrPreprocess(picture);
+        toneMappingSettings_t settings;
+        ASSERT_TRUE(settings.tables.allocate());
+        ASSERT_EQ(loadSettingsFile(settingsFile, settings), settingsLoadOk);
+        rebuildToneMappingTables(settings, toneMappingChange::everything);
+        const std::vector<uint8_t> out = renderPicture(picture, settings);
+        QImage image(out.data(), picture.width, picture.height, picture.width * 3, QImage::Format_RGB888);
+        const QString name = outDir + "/" + QFileInfo(file).completeBaseName() + ".png";
+        ASSERT_TRUE(image.save(name));
+        printf("%s: hdrMean %.4f lcCorrection %.2f levels %.4f %.4f\n", name.toUtf8().constData(),
+               picture.hdrMean, picture.lcCorrection, settings.blackLevel, settings.whiteLevel);
+    }
+}
