@@ -13,6 +13,8 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <sys/mman.h>
+#include <unistd.h>
 
 using halvora::kSampleTableSize;
 
@@ -126,15 +128,18 @@ void mergeTrueHDR(HDRgeneration_threadParams_t& p) {
     for (int i = 0; i < c.count; ++i)
         ghosts = ghosts || (p.ghostRemoval && p.antiGhostMask[i]);
     int rgb[32][3];
+    // Clamped samples of every photo at pixel k, for the rare paths that need them all.
+    const auto gather = [&](int k) {
+        for (int i = 0; i < c.count; ++i)
+            for (int ch = 0; ch < 3; ++ch)
+                rgb[i][ch] = std::min<int>(p.pixels[i][size_t(k) * 3 + ch], kMaxSample);
+    };
     for (int k = 0; k < p.pixelCount && rows.step(p.width); ++k) {
         double sum[3] = {0, 0, 0}, sumW = 0;
         for (int i = 0; i < c.count; ++i) {
             const uint16_t* px = p.pixels[i] + size_t(k) * 3;
             const int r = std::min<int>(px[0], kMaxSample), g = std::min<int>(px[1], kMaxSample),
                       b = std::min<int>(px[2], kMaxSample);
-            rgb[i][0] = r;
-            rgb[i][1] = g;
-            rgb[i][2] = b;
             const double w = c.weight[i][(r + g + b) / 3];
             const double f = w * c.invX[i];
             sum[0] += c.curve[0][r] * f;
@@ -142,8 +147,11 @@ void mergeTrueHDR(HDRgeneration_threadParams_t& p) {
             sum[2] += c.curve[2][b] * f;
             sumW += w;
         }
+        bool gathered = false;
         if (sumW == 0) {
             // No photo has weight here: the brightest under-exposed one, else the darkest over-exposed.
+            gather(k);
+            gathered = true;
             int over = -1, under = -1;
             for (int i = 0; i < c.count; ++i) {
                 const int* v = rgb[i];
@@ -160,8 +168,17 @@ void mergeTrueHDR(HDRgeneration_threadParams_t& p) {
                 sum[ch] = chosen >= 0 ? c.curve[ch][rgb[chosen][ch]] * c.invX[chosen] : 0.0;
             sumW = 1;
         }
-        if (ghosts && ghostBlend(p, c, k, rgb, sum, sumW))
-            sumW = 255;
+        if (ghosts) {
+            bool any = false;
+            for (int i = 0; i < c.count; ++i)
+                any = any || (p.antiGhostMask[i] && p.antiGhostMask[i][k]);
+            if (any) {
+                if (!gathered)
+                    gather(k);
+                if (ghostBlend(p, c, k, rgb, sum, sumW))
+                    sumW = 255;
+            }
+        }
         const double out[3] = {sum[0] / sumW, sum[1] / sumW, sum[2] / sumW};
         store(p.output + size_t(k) * 3, out, lo, hi);
     }
@@ -213,7 +230,26 @@ void mergeStack(HDRgeneration_threadParams_t& p) {
     p.maxValue = hi;
 }
 
+// Fills the page tables of a mapped window in one call: page faults one by one cost more than the
+// merge itself in a virtual machine. Only a hint; failure (older kernels) changes nothing.
+void prefault(const void* address, size_t bytes) {
+    static const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    const uintptr_t start = reinterpret_cast<uintptr_t>(address) & ~(page - 1);
+    const uintptr_t end = reinterpret_cast<uintptr_t>(address) + bytes;
+#ifdef MADV_POPULATE_READ
+    madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_READ);
+#else
+    madvise(reinterpret_cast<void*>(start), end - start, MADV_WILLNEED);
+#endif
+}
+
 void HDRgeneration(HDRgeneration_threadParams_t& p) {
+    if (p.mapped)
+        for (int i = 0; i < p.context->count; ++i) {
+            prefault(p.pixels[i], size_t(p.pixelCount) * 6);
+            if (p.antiGhostMask[i])
+                prefault(p.antiGhostMask[i], size_t(p.pixelCount));
+        }
     if (p.method == generateHDRworker::trueHDR)
         mergeTrueHDR(p);
     else if (p.method == generateHDRworker::smartMerge)
@@ -503,6 +539,7 @@ bool generateHDRworker::generateHDR_core() {
             p.width = W;
             p.output = output + first * 3;
             p.context = &context;
+            p.mapped = !preview;
             for (int n = 0; n < context.count; ++n) {
                 photoEntry& photo = *pr.photos[size_t(photos[size_t(n)])];
                 if (preview) {

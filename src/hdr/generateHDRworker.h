@@ -31,6 +31,7 @@ struct HDRgeneration_threadParams_t {
     const uint8_t* antiGhostMask[32] = {};   ///< each photo's ghost weights of the chunk (null: none)
     float* output = nullptr;                 ///< the chunk's first output sample
     const struct mergeContext* context = nullptr;
+    uint8_t mapped = 0; ///< pixels are memory-mapped windows (prefaulted by the thread)
     double minValue = 0; ///< out
     double maxValue = 0; ///< out
 };
