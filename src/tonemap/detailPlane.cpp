@@ -1,7 +1,6 @@
 #include "tonemap/detailPlane.h"
 
 #include "app/parallelFor.h"
-#include "tonemap/fastMath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -90,7 +89,7 @@ void smoothColumns(const recursiveSmooth_threadParams_t& p) {
 inline float brightness(const float* px) {
     const float v = (px[0] + px[1] + px[2]) * (1.0f / 3.0f);
     const float clamped = v > 0 ? (v < 1 ? v : 1) : 0; // NaN-safe
-    return halvora::fastPow(clamped, float(1.0 / 2.2));
+    return std::pow(clamped, float(1.0 / 2.2));
 }
 
 void detailPassA(const computeDetailPlane_threadParams_t& p) {

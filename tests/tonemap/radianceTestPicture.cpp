@@ -1,6 +1,7 @@
 #include "radianceTestPicture.h"
 
-#include <QFile>
+#include "imageio/imageLoader.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -8,80 +9,16 @@
 namespace halvora::test {
 
 bool readRgbe(const QString& path, radiancePicture& picture) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray data = file.readAll();
-    qsizetype pos = 0;
-    // Header lines up to the empty line, then the resolution line.
-    for (;;) {
-        const qsizetype end = data.indexOf('\n', pos);
-        if (end < 0)
-            return false;
-        const QByteArray line = data.mid(pos, end - pos);
-        pos = end + 1;
-        if (line.isEmpty())
-            break;
-    }
-    const qsizetype end = data.indexOf('\n', pos);
-    if (end < 0)
-        return false;
-    const QList<QByteArray> parts = data.mid(pos, end - pos).split(' ');
-    pos = end + 1;
-    if (parts.size() != 4 || parts[0] != "-Y" || parts[2] != "+X")
-        return false;
-    const int h = parts[1].toInt(), w = parts[3].toInt();
-    if (w <= 0 || h <= 0 || w > 20000 || h > 20000)
+    int w = 0, h = 0;
+    double primaries[8];
+    bool primariesPresent = false;
+    if (!getRGBEinfo(path, w, h, primaries, primariesPresent))
         return false;
     picture.width = w;
     picture.height = h;
     picture.rgb.assign(size_t(w) * h * 3, 0.0f);
-    std::vector<uint8_t> scan(size_t(w) * 4);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
-    const qsizetype size = data.size();
-    for (int y = 0; y < h; ++y) {
-        if (pos + 4 > size)
-            return false;
-        if (bytes[pos] == 2 && bytes[pos + 1] == 2 && ((bytes[pos + 2] << 8) | bytes[pos + 3]) == w) {
-            pos += 4;
-            for (int c = 0; c < 4; ++c) {
-                int x = 0;
-                while (x < w) {
-                    if (pos >= size)
-                        return false;
-                    int count = bytes[pos++];
-                    if (count > 128) {
-                        count -= 128;
-                        if (pos >= size || x + count > w)
-                            return false;
-                        const uint8_t v = bytes[pos++];
-                        for (int k = 0; k < count; ++k)
-                            scan[size_t(x++) * 4 + c] = v;
-                    } else {
-                        if (count == 0 || pos + count > size || x + count > w)
-                            return false;
-                        for (int k = 0; k < count; ++k)
-                            scan[size_t(x++) * 4 + c] = bytes[pos++];
-                    }
-                }
-            }
-        } else {
-            if (pos + qsizetype(w) * 4 > size)
-                return false;
-            std::copy(bytes + pos, bytes + pos + w * 4, scan.begin());
-            pos += w * 4;
-        }
-        for (int x = 0; x < w; ++x) {
-            const uint8_t* p = &scan[size_t(x) * 4];
-            float* out = &picture.rgb[(size_t(y) * w + x) * 3];
-            if (p[3] == 0)
-                continue;
-            const float f = std::ldexp(1.0f, int(p[3]) - 136);
-            for (int c = 0; c < 3; ++c)
-                out[c] = (p[c] + 0.5f) * f;
-        }
-    }
-    return true;
+    float maximum = 0, minimum = 0;
+    return imageLoader::loadRadianceRGBE(path, w, h, picture.rgb.data(), maximum, minimum);
 }
 
 void hdrPreprocess(radiancePicture& picture) {

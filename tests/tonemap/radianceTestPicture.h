@@ -1,5 +1,5 @@
 #pragma once
-// Test helper: a small Radiance RGBE decoder and the HDR preprocess (True HDR variant) that turns a
+// Test helper: a radiance picture read with the program's RGBE reader and the HDR preprocess (True HDR variant) that turns a
 // radiance picture into the normalised 0 … 1 picture with hdrMean and lcCorrection, as the program
 // prepares a radiance file for tone mapping. Only for the tone-mapping tests and renders.
 
@@ -16,7 +16,7 @@ struct radiancePicture {
     double lcCorrection = 1.0;
 };
 
-/// Reads a new-style RLE or flat RGBE file; false on anything unexpected.
+/// Reads a Radiance RGBE file with the program's reader.
 bool readRgbe(const QString& path, radiancePicture& picture);
 
 /// Normalises to 0 … 1 (True HDR curve) and computes hdrMean and lcCorrection.
