@@ -6,6 +6,7 @@
 #include "imageio/imageLoader.h"
 
 #include <QString>
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <unistd.h>
@@ -19,7 +20,9 @@ int memoryFile = -1;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     setenv("XDG_CONFIG_HOME", "/tmp/halvora-fuzz-config", 1);
-    halvora::setThreadCountOverride(1);
+    // One thread unless HALVORA_FUZZ_THREADS asks for more (to cover the split pixel loops).
+    const char* threads = getenv("HALVORA_FUZZ_THREADS");
+    halvora::setThreadCountOverride(threads ? std::max(1, atoi(threads)) : 1);
     memoryFile = memfd_create("fuzz_fits", 0);
     return memoryFile < 0 ? 1 : 0;
 }

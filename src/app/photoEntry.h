@@ -25,12 +25,16 @@ struct photoEntry {
     bool isRadiance = false;
     bool rawNoiseFilter = false;
     bool included = false;
+    int32_t sourceWidth = 0;  ///< size as stored in the file (before the EXIF turn)
+    int32_t sourceHeight = 0;
 
     halvora::rgb16Buffer preview;             ///< the photo reduced by the preview divisor
     std::unique_ptr<uint8_t[]> previewPlane;  ///< one byte per preview pixel (ghost weights)
     QImage thumbnail;                         ///< 8-bit RGB, a quarter of the preview each way
     double meanBrightness = 0;
     std::unique_ptr<double[]> weightTable;    ///< the work block: 32640 float64, one per sample level
+    uint16_t lowLimit = 0;                    ///< first weightTable index above 0
+    uint16_t highLimit = 32639;               ///< last weightTable index above 0
 
     // Exposure values
     double exifEV = 0;

@@ -4,11 +4,17 @@
 #include "app/processState.h"
 #include "app/programOptionsSettings.h"
 #include "app/sessionCleaner.h"
+#include "imageio/hugePageBlock.h"
+#include "app/commandLineOptions.h"
+#include "imageio/imageFormat.h"
+#include "imageio/imageLoader.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QImageReader>
 #include <algorithm>
+#include <unistd.h>
 
 using halvora::cropRect;
 
@@ -48,9 +54,15 @@ void processingProject::cleanup() {
     previewWidth = previewHeight = previewZoomLevels = pyramidLevels = 0;
     photoIdCounter = 0;
     hdrPresent = transformed = cropped = false;
+    hdrMean = 0;
+    lcCorrection = 1;
+    maskPlaneValid = lcPlanesValid = false;
     orientationMode = -1;
     orientationSet = false;
     currentInputFormat = -1;
+    evMin = evMax = evMean = lnEvMin = lnEvMax = lnEvMean = 0;
+    midId = minId = maxId = 0;
+    exifEVvalid = aebEVdistinct = responseCurveValid = false;
     for (auto& photo : photos) {
         photo->releaseAll();
         if (!photo->profilePath.isEmpty())
@@ -93,6 +105,7 @@ bool processingProject::removePhoto(int id) {
     if (!(*it)->profilePath.isEmpty() && QFile::exists((*it)->profilePath))
         QFile::remove((*it)->profilePath);
     photos.erase(it);
+    responseCurveValid = false; // the curve was recovered from the old set of photos
     return true;
 }
 
@@ -113,6 +126,23 @@ bool processingProject::writeToTempFile(photoEntry& photo, int slot, const void*
         return false;
     photo.tempFiles[size_t(slot)] = std::move(record);
     return true;
+}
+
+tempFileRecord* processingProject::attachNewTempFile(photoEntry& photo, int slot) {
+    const char* const caller = "processingProject::writeToTempFile";
+    if (slot < 0 || slot >= photoEntry::slotCount)
+        return nullptr;
+    if (photo.tempFiles[size_t(slot)]) {
+        debugLog("%s: temp file already used (sel=%d)\n", caller, slot);
+        return nullptr;
+    }
+    auto record = std::make_unique<tempFileRecord>(sessionDir);
+    if (!record->isOpen()) {
+        debugLog("%s: open() failed (%s)\n", caller, QDir::toNativeSeparators(sessionDir).toLocal8Bit().constData());
+        return nullptr;
+    }
+    photo.tempFiles[size_t(slot)] = std::move(record);
+    return photo.tempFiles[size_t(slot)].get();
 }
 
 bool processingProject::readFromTempFile(photoEntry& photo, int slot, void* buffer, size_t bytes) {
@@ -301,4 +331,193 @@ void processingProject::transformPhotos(int mode, const cropRect& rect, int oldW
         }
         halvora::addProgress(1);
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Loading photos: preparation (main thread)
+
+namespace {
+
+const char* const kPrepare = "processingProject::loadPhotoPrepare";
+
+// Bytes per pixel the full-size stores of a project take (radiance picture, display image, four
+// planes, each with its pyramid levels, which add up to about a third more), plus one decode buffer.
+constexpr double kStoreBytesPerPixel = (12.0 + 6.0 + 4 * 2.0) * 4.0 / 3.0 + 6.0;
+
+// True when the stores of a w × h project fit into the machine's memory. Linux promises memory it
+// may not have, so an absurd size must be refused before the allocations "succeed".
+bool storesFitMemory(int w, int h) {
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return true;
+    return double(w) * double(h) * kStoreBytesPerPixel < double(pages) * double(pageSize);
+}
+
+} // namespace
+
+bool processingProject::loadPhotoPrepare(photoEntry& photo, int position, bool radianceOpened) {
+    const QString fileName = photo.fileName;
+    const QByteArray fileNameLocal = QDir::toNativeSeparators(fileName).toLocal8Bit();
+    const char* const fn = fileNameLocal.constData();
+
+    photo.exif.clear();
+    photo.isRaw = photo.isRadiance = photo.rawNoiseFilter = false;
+    photo.included = true;
+    photo.bitDepthClass = 0;
+    photo.sourceWidth = photo.sourceHeight = 0;
+    photo.releaseAll();
+    lastError.clear();
+    debugLog("Getting image info: %s...\n", fn);
+
+    const imageFormat format = imageFormatOf(fileName);
+    const int p = int(photos.size()) + position;
+    if (p > kMaxPhotos - 1) {
+        lastError = tr("Too many images!");
+        return false;
+    }
+
+    int w = 0, h = 0;
+    switch (format) {
+    case formatJpeg:
+    case formatBmp:
+    case formatPng: {
+        QImageReader reader(fileName);
+        reader.setAutoTransform(false); // the EXIF orientation is applied by the load itself
+        const QSize size = reader.canRead() ? reader.size() : QSize();
+        if (!size.isValid()) {
+            debugLog("%s: Failed to get image info: '%s'.\n", kPrepare, fn);
+            lastError = tr("Failed to get image info");
+            return false;
+        }
+        w = size.width();
+        h = size.height();
+        photo.bitDepthClass = 1;
+        break;
+    }
+    case formatRaw:
+        // The external RAW converter is not wired in yet: refuse plainly instead of loading nothing.
+        debugLog("%s: Camera RAW files are not supported yet: '%s'.\n", kPrepare, fn);
+        lastError = tr("Camera RAW files are not supported yet");
+        return false;
+    case formatFits: {
+        int channels = 0, bitsPerPixel = 0;
+        qint64 dataPosition = 0;
+        if (!imageLoader::getFITSinfo(fileName, w, h, channels, bitsPerPixel, dataPosition, &photo.exif)) {
+            debugLog("%s: Failed to get FITS image info: '%s'.\n", kPrepare, fn);
+            lastError = tr("Failed to get image info");
+            return false;
+        }
+        photo.bitDepthClass = 2;
+        break;
+    }
+    case formatRadianceRgbe:
+    case formatOpenExr: {
+        // The sequence rule is checked before the options dialog: asking first and refusing after
+        // would waste the user's choice.
+        if (p >= 1) {
+            lastError = radianceOpened ? tr("You can load only one HDR image.") : tr("Cannot load the HDR image right now.");
+            return false;
+        }
+        currentInputFormat = int(format);
+        hdrLoadOptions options =
+            hdrLoadOptions::forUnattendedRun(commandLineOptions::current(), programOptionsSettings::instance());
+        if (hdrLoadOptionsHook && !hdrLoadOptionsHook(options))
+            return false; // cancelled: silent
+        options.normalize();
+        hdrOptions = options;
+        bool ok = false;
+        if (format == formatRadianceRgbe) {
+            double primaries[8] = {};
+            bool primariesPresent = false;
+            ok = getRGBEinfo(fileName, w, h, primaries, primariesPresent);
+            if (!ok)
+                debugLog("%s: Failed to get Radiance RGBE image info: '%s'.\n", kPrepare, fn);
+        } else {
+            ok = getEXRinfo(fileName, w, h);
+            if (!ok)
+                debugLog("%s: Failed to get OpenEXR image info: '%s'.\n", kPrepare, fn);
+        }
+        if (!ok) {
+            lastError = tr("Failed to get image info");
+            return false;
+        }
+        photo.bitDepthClass = 2;
+        photo.isRadiance = true;
+        break;
+    }
+    case formatTiff:
+        // The TIFF reader is not part of the program yet.
+        debugLog("%s: Unsupported image format: '%s'.\n", kPrepare, fn);
+        lastError = tr("TIFF files are not supported yet");
+        return false;
+    case formatUnsupported:
+    default:
+        debugLog("%s: Unsupported image format: '%s'.\n", kPrepare, fn);
+        lastError = tr("Unsupported image format");
+        return false;
+    }
+    if (!halvora::pictureElements(w, h, 3)) {
+        debugLog("%s: Failed to get image info: '%s'.\n", kPrepare, fn);
+        lastError = tr("Failed to get image info");
+        return false;
+    }
+
+    if (p >= 1) {
+        if (radianceOpened) {
+            lastError = tr("You can load only one HDR image.");
+            return false;
+        }
+        if (photo.isRadiance) {
+            lastError = tr("Cannot load the HDR image right now.");
+            return false;
+        }
+        // Either way round: the EXIF orientation may still turn the photo.
+        if (!((w == width && h == height) || (w == height && h == width))) {
+            lastError = tr("Wrong image dimensions. All photos must be the same size.");
+            return false;
+        }
+    } else {
+        // A new sequence: forget the orientation and start the stores afresh at this size.
+        orientationSet = false;
+        orientationMode = -1;
+        hdrPresent = false;
+        for (pyramid* store : {&hdrImage, &resultImage, &lcPlaneFine, &lcPlaneMedium, &lcPlaneCoarse, &maskPlane})
+            store->release();
+        debugLog("Allocating memory for new project. Image size: %d x %d.\n", w, h);
+        if (!storesFitMemory(w, h) || !setImageSize(w, h)) {
+            for (pyramid* store : {&hdrImage, &resultImage, &lcPlaneFine, &lcPlaneMedium, &lcPlaneCoarse, &maskPlane})
+                store->release();
+            width = height = decodeWidth = decodeHeight = hdrWidth = hdrHeight = 0;
+            lastError = tr("Not enough memory!");
+            return false;
+        }
+        for (pyramid* store : {&hdrImage, &resultImage, &lcPlaneFine, &lcPlaneMedium, &lcPlaneCoarse, &maskPlane})
+            halvora::adviseHugePages(store->data<uint8_t>(), store->levelBytes(0));
+    }
+
+    if (programOptionsSettings::instance().colorManagementEnabled) {
+        if (colorProfileHook) {
+            if (!colorProfileHook(*this, photo, p, int(format)))
+                return false;
+        } else {
+            debugLog("%s: colour management is not available, '%s' is taken as sRGB\n", kPrepare, fn);
+        }
+    }
+
+    photo.sourceWidth = w;
+    photo.sourceHeight = h;
+    photo.id = photoIdCounter++;
+    debugLog("Image info taken successfully, id=%d\n", photo.id);
+    return true;
+}
+
+bool processingProject::swapOrientedSize() {
+    std::swap(width, height);
+    std::swap(hdrWidth, hdrHeight);
+    previewDivisor = previewDivisorFor(width, height);
+    previewWidth = halvora::downscaledSide(width, previewDivisor);
+    previewHeight = halvora::downscaledSide(height, previewDivisor);
+    previewZoomLevels = previewZoomLevelsFor(previewWidth, previewHeight);
+    pyramidLevels = pyramidLevelsFor(width, height);
+    return reshapeFullSizeStores(width, height) && ensurePreviewCapacity();
 }

@@ -8,6 +8,7 @@
 
 #include "app/photoEntry.h"
 #include "app/pyramid.h"
+#include "imageio/hdrLoadOptions.h"
 #include "imageio/imageTransform.h"
 #include "imageio/rgbBuffers.h"
 #include "tonemap/toneMappingSettings.h"
@@ -16,6 +17,7 @@
 #include <QObject>
 #include <QString>
 #include <array>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -41,10 +43,33 @@ public:
     bool removePhoto(int id);
     photoEntry* photoById(int id);
 
+    // ---- loading photos
+    /// Main thread. Prepares one file before any pixels are read: format, size, sequence rules, the
+    /// project's sizing at the first photo, colour profile, id. `position` is the file's index among
+    /// the files of this action; `radianceOpened` tells whether the project (or an earlier file of
+    /// this action) already holds a radiance image. False with lastError set; an empty lastError
+    /// means a silent failure (a cancelled dialog).
+    bool loadPhotoPrepare(photoEntry& photo, int position, bool radianceOpened);
+    /// Load workers, under `mutex`: the first photo's EXIF turn by 90° swaps the current and the
+    /// radiance size pairs (the decode size stays) and refreshes the size-dependent data.
+    bool swapOrientedSize();
+    /// Colour-profile step of preparation (settles photo.profilePath; false with lastError set to
+    /// fail). Called only while colour management is enabled; installed by the colour management.
+    std::function<bool(processingProject& project, photoEntry& photo, int position, int format)> colorProfileHook;
+    /// Asks for the HDR load options when a radiance file is opened (the main window's dialog in an
+    /// interactive run); false when cancelled. Without it the unattended options are used.
+    std::function<bool(hdrLoadOptions& options)> hdrLoadOptionsHook;
+    /// Options of the radiance file being opened (colour space, noise filter), set by preparation.
+    hdrLoadOptions hdrOptions;
+
     // ---- temporary store
     /// Writes `bytes` of `buffer` as a new temporary-file record into the photo's slot; refuses an
     /// occupied slot. The photo keeps no record on failure.
     bool writeToTempFile(photoEntry& photo, int slot, const void* buffer, size_t bytes);
+    /// Attaches a new, empty temporary-file record to the photo's slot for a writer that fills it piece
+    /// by piece (tempFileRecord::append); null (logged) when the slot is occupied or the file cannot be
+    /// created. A writer that fails releases the slot again.
+    tempFileRecord* attachNewTempFile(photoEntry& photo, int slot);
     /// Reads the slot's record (exactly `bytes`) into `buffer`.
     bool readFromTempFile(photoEntry& photo, int slot, void* buffer, size_t bytes);
     /// Bytes of one photo's full-size record: width × height × 6.
@@ -68,6 +93,20 @@ public:
     float* rgbFloatBuffer() { return hdrImage.data<float>(0); }
     /// The full-resolution 16-bit result (level 0 of resultImage).
     uint16_t* resultBuffer() { return resultImage.data<uint16_t>(0); }
+    /// The preview-size anti-ghosting mask (the overlay plane; 0 = normal merge, k = photo number k).
+    uint8_t* antiGhostMask() { return overlayPlane.get(); }
+
+    // ---- exposure values (src/hdr/exposureValues.cpp); main thread
+    /// Derives exifEV, aebEV and a first ev per photo, ranks the photos by brightness and normalises.
+    void computeEV();
+    /// Makes every ev relative to the photo closest to the mean and fills the statistics.
+    void normalizeEV();
+    /// True when the EXIF-derived EV differences disagree with the AEB differences by half a stop.
+    bool checkAEBconsistency();
+    /// True when two photos have (almost) the same EV.
+    bool checkEVminDiff();
+    /// Clears responseCurveValid (logged) after any change of the EVs.
+    void invalidateResponseCurve();
 
     // ---- data
     bool createFailed = false;
@@ -92,6 +131,20 @@ public:
     toneMappingSettings_t tmSettings;       ///< edited interactively
     toneMappingSettings_t presetTmSettings; ///< used to render preset thumbnails
 
+    // Exposure values: relative to the reference photo midId; ln forms are ln 2 × each.
+    double evMin = 0, evMax = 0, evMean = 0;
+    double lnEvMin = 0, lnEvMax = 0, lnEvMean = 0;
+    int32_t midId = 0, minId = 0, maxId = 0;
+    bool exifEVvalid = false;
+    bool aebEVdistinct = false;
+    bool responseCurveValid = false;
+
+    // Response curve and merge tables (src/hdr); 32640 float64 each, empty until first needed.
+    std::vector<double> standardCurve;
+    std::array<std::vector<double>, 3> responseCurve; ///< R, G, B
+    std::vector<double> weightTable;                  ///< "Balanced" without cut, for the inconsistency measure
+    std::vector<double> closenessTableBright, closenessTableDark;
+
     // ---- tone mapping (drivers in src/tonemap/toneMapDrivers.cpp)
     double hdrMean = 0.4;      ///< from the HDR preprocess: median luminance + 0.001
     double lcCorrection = 1.0; ///< from the HDR preprocess: 0.51 … 1.0 (1.0 for LDR enhancement)
@@ -115,6 +168,8 @@ public:
     void invalidateToneMapCaches();
 
     bool hdrPresent = false;
+    bool maskPlaneValid = false;          ///< preparation passes done for the current picture
+    bool lcPlanesValid = false;
     bool transformed = false;
     bool cropped = false;
     int orientationMode = -1;

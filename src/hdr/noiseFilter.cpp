@@ -6,7 +6,6 @@
 #include "imageio/rgbBuffers.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -21,6 +20,23 @@ namespace {
 
 // Samples above this are clamped before the square root, so squaring back can never overflow.
 constexpr float kSampleCeiling = 1e30f;
+
+/// Range [begin, end) of part `part` of `parts` over `count` items: equal parts, the last takes the
+/// remainder (the thread helper's own rule).
+inline void partRange(int64_t count, int parts, int part, int64_t& begin, int64_t& end) {
+    const int64_t step = count / parts;
+    begin = part * step;
+    end = part == parts - 1 ? count : begin + step;
+}
+
+/// Runs fn on every record. The ranges are fixed in the records before the run, so a change of
+/// the core-count option while the filter runs can neither drop nor repeat a range.
+template <class Params, class Fn> void runRecords(std::vector<Params>& params, Fn fn) {
+    parallelFor(int64_t(params.size()), [&](int, int64_t begin, int64_t end) {
+        for (int64_t i = begin; i < end; ++i)
+            fn(params[size_t(i)]);
+    });
+}
 
 struct toSqrtYCbCr_threadParams_t {
     float* rgb = nullptr;
@@ -105,10 +121,49 @@ void smoothRow(const float* src, float* dst, int w, int d) {
     const int hi = std::max(lo, w - d);
     for (int x = 0; x < lo; ++x)
         dst[x] = (src[mirrorIndex(x - d, w)] + 2.0f * src[x] + src[mirrorIndex(x + d, w)]) * 0.25f;
-    for (int x = lo; x < hi; ++x)
+    int x = lo;
+#ifdef __SSE2__
+    // Same operations in the same order as the scalar loop, so the results are the same bits.
+    const __m128 two = _mm_set1_ps(2.0f), quarter = _mm_set1_ps(0.25f);
+    for (; x + 4 <= hi; x += 4) {
+        const __m128 sum =
+            _mm_add_ps(_mm_add_ps(_mm_loadu_ps(src + x - d), _mm_mul_ps(two, _mm_loadu_ps(src + x))),
+                       _mm_loadu_ps(src + x + d));
+        _mm_storeu_ps(dst + x, _mm_mul_ps(sum, quarter));
+    }
+#endif
+    for (; x < hi; ++x)
         dst[x] = (src[x - d] + 2.0f * src[x] + src[x + d]) * 0.25f;
-    for (int x = hi; x < w; ++x)
+    for (x = hi; x < w; ++x)
         dst[x] = (src[mirrorIndex(x - d, w)] + 2.0f * src[x] + src[mirrorIndex(x + d, w)]) * 0.25f;
+}
+
+/// Column smoothing and soft threshold of one row: low = (r0 + 2 r1 + r2) / 4, and detail = the
+/// soft-thresholded high − low (shrunk towards 0 by t, 0 inside ±t).
+void lowAndDetail(const float* r0, const float* r1, const float* r2, const float* high, float* low,
+                  float* detail, int w, float t) {
+    int x = 0;
+#ifdef __SSE2__
+    const __m128 two = _mm_set1_ps(2.0f), quarter = _mm_set1_ps(0.25f);
+    const __m128 upper = _mm_set1_ps(t), lower = _mm_set1_ps(-t);
+    for (; x + 4 <= w; x += 4) {
+        const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_loadu_ps(r0 + x), _mm_mul_ps(two, _mm_loadu_ps(r1 + x))),
+                                      _mm_loadu_ps(r2 + x));
+        const __m128 l = _mm_mul_ps(sum, quarter);
+        const __m128 hv = _mm_sub_ps(_mm_loadu_ps(high + x), l);
+        _mm_storeu_ps(low + x, l);
+        _mm_storeu_ps(detail + x, _mm_sub_ps(hv, _mm_min_ps(_mm_max_ps(hv, lower), upper)));
+    }
+#endif
+    for (; x < w; ++x) {
+        const float l = (r0[x] + 2.0f * r1[x] + r2[x]) * 0.25f;
+        const float hv = high[x] - l;
+        // Written as maxps and minps compute it, so both paths give the same bits.
+        const float above = hv > -t ? hv : -t;
+        const float clamped = above < t ? above : t;
+        low[x] = l;
+        detail[x] = hv - clamped;
+    }
 }
 
 enum denoisePass { passSaveHalo, passLevel };
@@ -155,7 +210,7 @@ struct waveletDenoise_params_t {
     // overwrites P: rows [haloTop, rowBegin) and [rowEnd, haloBottom).
     std::unique_ptr<float[]> halo;
     int haloTop = 0, haloBottom = 0;
-    bool failed = false; ///< out of memory, or the bands did not match
+    bool failed = false; ///< out of memory
     bool aborted = false;
 };
 
@@ -193,9 +248,11 @@ void denoiseLevel(waveletDenoise_params_t* p) {
     const int w = p->width, h = p->height, d = p->spacing, c = p->channel;
     const int ringRows = std::min(2 * d + 1, h);
     auto ring = allocateBlock<float>(size_t(ringRows) * w);
-    auto gathered = allocateBlock<float>(size_t(w));
+    auto gathered = allocateBlock<float>(size_t(w));     // one channel row of the picture
+    auto detail = allocateBlock<float>(size_t(w));       // thresholded detail of the current row
+    auto lastLow = allocateBlock<float>(size_t(w));      // the final low-pass row (last level)
     auto ringTag = allocateBlock<int>(size_t(ringRows)); // which row each slot holds
-    if (!ring || !gathered || !ringTag) {
+    if (!ring || !gathered || !detail || !lastLow || !ringTag) {
         p->failed = true;
         return;
     }
@@ -233,35 +290,24 @@ void denoiseLevel(waveletDenoise_params_t* p) {
         const float* r0 = smoothedRow(mirrorIndex(y - d, h));
         const float* r2 = smoothedRow(mirrorIndex(y + d, h));
         float* pic = p->picture + size_t(y) * w * 3 + c;
+        float* dt = detail.get();
         if (!p->source) {
-            // Level 0: P is H and becomes its own thresholded detail.
-            float* low = p->target + size_t(y) * w;
-            for (int x = 0; x < w; ++x) {
-                const float l = (r0[x] + 2.0f * r1[x] + r2[x]) * 0.25f;
-                float hv = pic[size_t(x) * 3] - l;
-                hv -= std::min(std::max(hv, -t), t);
-                pic[size_t(x) * 3] = hv;
-                low[x] = l;
-            }
+            // Level 0: P is H (this row is not written yet) and becomes its own thresholded detail.
+            gatherChannelRow(p->picture, w, c, y, gathered.get());
+            lowAndDetail(r0, r1, r2, gathered.get(), p->target + size_t(y) * w, dt, w, t);
+            for (int x = 0; x < w; ++x)
+                pic[size_t(x) * 3] = dt[x];
         } else if (!p->lastLevel) {
-            const float* high = p->source + size_t(y) * w;
-            float* low = p->target + size_t(y) * w;
-            for (int x = 0; x < w; ++x) {
-                const float l = (r0[x] + 2.0f * r1[x] + r2[x]) * 0.25f;
-                float hv = high[x] - l;
-                hv -= std::min(std::max(hv, -t), t);
-                pic[size_t(x) * 3] += hv;
-                low[x] = l;
-            }
+            lowAndDetail(r0, r1, r2, p->source + size_t(y) * w, p->target + size_t(y) * w, dt, w, t);
+            for (int x = 0; x < w; ++x)
+                pic[size_t(x) * 3] += dt[x];
         } else {
             // Last level: add the detail, then the final low-pass plane.
-            const float* high = p->source + size_t(y) * w;
+            const float* low = lastLow.get();
+            lowAndDetail(r0, r1, r2, p->source + size_t(y) * w, lastLow.get(), dt, w, t);
             for (int x = 0; x < w; ++x) {
-                const float l = (r0[x] + 2.0f * r1[x] + r2[x]) * 0.25f;
-                float hv = high[x] - l;
-                hv -= std::min(std::max(hv, -t), t);
-                float& s = pic[size_t(x) * 3];
-                s = (s + hv) + l;
+                float& v = pic[size_t(x) * 3];
+                v = (v + dt[x]) + low[x];
             }
         }
         addProgress(2); // the row pass and the thresholding pass of this row
@@ -275,27 +321,11 @@ void waveletDenoise(waveletDenoise_params_t* p) {
         denoiseLevel(p);
 }
 
-/// Runs one pass over the rows; the bands are the ones parallelFor makes for `height` rows.
+/// Runs one pass over the row bands; false when a band ran short of memory or was aborted.
 bool runPass(std::vector<waveletDenoise_params_t>& params, int pass) {
-    std::atomic<bool> mismatch{false};
-    const int height = params.front().height;
-    parallelFor(height, [&](int part, int64_t begin, int64_t end) {
-        if (part >= int(params.size())) {
-            mismatch = true; // only written when the thread count changed between passes
-            return;
-        }
-        waveletDenoise_params_t& p = params[part];
-        if (pass == passSaveHalo) {
-            p.rowBegin = int(begin);
-            p.rowEnd = int(end);
-        } else if (p.rowBegin != int(begin) || p.rowEnd != int(end)) {
-            p.failed = true;
-            return;
-        }
+    for (auto& p : params)
         p.pass = pass;
-        waveletDenoise(&p);
-    });
-    if (mismatch) return false;
+    runRecords(params, [](waveletDenoise_params_t& p) { waveletDenoise(&p); });
     for (const auto& p : params)
         if (p.failed || p.aborted) return false;
     return true;
@@ -305,6 +335,12 @@ bool denoisePlane(float* picture, int w, int h, int channel, double sigma, doubl
                   float* planeB) {
     const int parts = parallelParts(h);
     std::vector<waveletDenoise_params_t> params(parts);
+    for (int i = 0; i < parts; ++i) {
+        int64_t begin, end;
+        partRange(h, parts, i, begin, end);
+        params[i].rowBegin = int(begin);
+        params[i].rowEnd = int(end);
+    }
     float* planes[2] = {planeA, planeB};
     for (int level = 0; level < kDenoiseLevels; ++level) {
         for (auto& p : params) {
@@ -384,16 +420,17 @@ double noiseLevelThreshold(double sigma, double softness, int level) {
 
 void convertToSqrtYCbCr(float* rgb, size_t pixels, uint64_t histogram[256]) {
     if (!rgb || pixels == 0) return;
-    std::vector<toSqrtYCbCr_threadParams_t> params(parallelParts(int64_t(pixels)));
-    parallelFor(int64_t(pixels), [&](int part, int64_t begin, int64_t end) {
-        if (part >= int(params.size())) return;
-        auto& p = params[part];
-        p.rgb = rgb;
-        p.begin = size_t(begin);
-        p.end = size_t(end);
-        p.wantHistogram = histogram != nullptr;
-        toSqrtYCbCr(&p);
-    });
+    const int parts = parallelParts(int64_t(pixels));
+    std::vector<toSqrtYCbCr_threadParams_t> params(parts);
+    for (int i = 0; i < parts; ++i) {
+        int64_t begin, end;
+        partRange(int64_t(pixels), parts, i, begin, end);
+        params[i].rgb = rgb;
+        params[i].begin = size_t(begin);
+        params[i].end = size_t(end);
+        params[i].wantHistogram = histogram != nullptr;
+    }
+    runRecords(params, [](toSqrtYCbCr_threadParams_t& p) { toSqrtYCbCr(&p); });
     if (histogram) {
         std::fill(histogram, histogram + 256, uint64_t(0));
         for (const auto& p : params)
@@ -404,15 +441,16 @@ void convertToSqrtYCbCr(float* rgb, size_t pixels, uint64_t histogram[256]) {
 
 void convertFromSqrtYCbCr(float* rgb, size_t pixels) {
     if (!rgb || pixels == 0) return;
-    std::vector<fromSqrtYCbCr_threadParams_t> params(parallelParts(int64_t(pixels)));
-    parallelFor(int64_t(pixels), [&](int part, int64_t begin, int64_t end) {
-        if (part >= int(params.size())) return;
-        auto& p = params[part];
-        p.rgb = rgb;
-        p.begin = size_t(begin);
-        p.end = size_t(end);
-        fromSqrtYCbCr(&p);
-    });
+    const int parts = parallelParts(int64_t(pixels));
+    std::vector<fromSqrtYCbCr_threadParams_t> params(parts);
+    for (int i = 0; i < parts; ++i) {
+        int64_t begin, end;
+        partRange(int64_t(pixels), parts, i, begin, end);
+        params[i].rgb = rgb;
+        params[i].begin = size_t(begin);
+        params[i].end = size_t(end);
+    }
+    runRecords(params, [](fromSqrtYCbCr_threadParams_t& p) { fromSqrtYCbCr(&p); });
 }
 
 bool waveletDenoisePlane(float* picture, int width, int height, int channel, double sigma, double softness) {

@@ -451,77 +451,93 @@ bool processExifStart(const uint8_t* data, size_t length, exifInfo_t& exif) {
     return ok;
 }
 
+namespace {
+
+// Walks the JPEG sections of an open stream; true when the start-of-scan section was reached.
+bool walkJpegSections(FILE* f, exifInfo_t& exif) {
+    if (std::fgetc(f) != 0xFF || std::fgetc(f) != 0xD8) {
+        exifMessage("EXIF: not a JPEG file\n");
+        return false;
+    }
+    std::vector<uint8_t> section;
+    for (;;) {
+        int previous = 0;
+        int marker = -1;
+        for (int bytesRead = 1; bytesRead <= 10; ++bytesRead) {
+            const int c = std::fgetc(f);
+            if (c == EOF) {
+                exifMessage("EXIF: Premature end of file\n");
+                return false;
+            }
+            if (c != 0xFF && previous == 0xFF) {
+                marker = c;
+                break;
+            }
+            previous = c;
+            if (bytesRead == 10) {
+                exifMessage("EXIF: Extraneous %d padding bytes before section %02X (no EXIF header found)\n", 9, c);
+                return false;
+            }
+        }
+        const int hi = std::fgetc(f);
+        const int lo = std::fgetc(f);
+        if (hi == EOF || lo == EOF) {
+            exifMessage("EXIF: Premature end of file\n");
+            return false;
+        }
+        const int length = hi << 8 | lo;
+        if (length < 2) {
+            exifMessage("EXIF: invalid marker\n");
+            return false;
+        }
+        section.assign(size_t(length), 0);
+        section[0] = uint8_t(hi);
+        section[1] = uint8_t(lo);
+        if (std::fread(section.data() + 2, 1, size_t(length - 2), f) != size_t(length - 2)) {
+            exifMessage("EXIF: Premature end of file\n");
+            return false;
+        }
+        if (marker == 0xDA)
+            return true;
+        if (marker == 0xE1) {
+            if (length >= 8 && std::memcmp(section.data() + 2, "Exif\0\0", 6) == 0)
+                processExifStart(section.data() + 8, size_t(length - 8), exif);
+            else
+                exifMessage("EXIF: found other EXIF header (XMP?)\n");
+        }
+    }
+}
+
+struct fileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+
+} // namespace
+
 bool readJpegExif(const QString& fileName, exifInfo_t& exif) {
-    struct fileCloser {
-        void operator()(FILE* f) const { std::fclose(f); }
-    };
     const QByteArray name = QFile::encodeName(fileName);
     std::unique_ptr<FILE, fileCloser> file(std::fopen(name.constData(), "rb"));
     if (!file) {
         exifMessage("EXIF: can't open '%s'\n", name.constData());
         return false;
     }
-    FILE* f = file.get();
-
-    auto walk = [&]() -> bool {
-        if (std::fgetc(f) != 0xFF || std::fgetc(f) != 0xD8) {
-            exifMessage("EXIF: not a JPEG file\n");
-            return false;
-        }
-        std::vector<uint8_t> section;
-        for (;;) {
-            int previous = 0;
-            int marker = -1;
-            for (int bytesRead = 1; bytesRead <= 10; ++bytesRead) {
-                const int c = std::fgetc(f);
-                if (c == EOF) {
-                    exifMessage("EXIF: Premature end of file\n");
-                    return false;
-                }
-                if (c != 0xFF && previous == 0xFF) {
-                    marker = c;
-                    break;
-                }
-                previous = c;
-                if (bytesRead == 10) {
-                    exifMessage("EXIF: Extraneous %d padding bytes before section %02X (no EXIF header found)\n", 9,
-                                c);
-                    return false;
-                }
-            }
-            const int hi = std::fgetc(f);
-            const int lo = std::fgetc(f);
-            if (hi == EOF || lo == EOF) {
-                exifMessage("EXIF: Premature end of file\n");
-                return false;
-            }
-            const int length = hi << 8 | lo;
-            if (length < 2) {
-                exifMessage("EXIF: invalid marker\n");
-                return false;
-            }
-            section.assign(size_t(length), 0);
-            section[0] = uint8_t(hi);
-            section[1] = uint8_t(lo);
-            if (std::fread(section.data() + 2, 1, size_t(length - 2), f) != size_t(length - 2)) {
-                exifMessage("EXIF: Premature end of file\n");
-                return false;
-            }
-            if (marker == 0xDA)
-                return true;
-            if (marker == 0xE1) {
-                if (length >= 8 && std::memcmp(section.data() + 2, "Exif\0\0", 6) == 0)
-                    processExifStart(section.data() + 8, size_t(length - 8), exif);
-                else
-                    exifMessage("EXIF: found other EXIF header (XMP?)\n");
-            }
-        }
-    };
-
-    if (walk())
+    if (walkJpegSections(file.get(), exif))
         return true;
     exifMessage("EXIF: Exif headers not found in '%s'\n", name.constData());
     return false;
+}
+
+bool readJpegExifFromMemory(const uint8_t* data, size_t length, exifInfo_t& exif) {
+    if (!data || length == 0) {
+        exifMessage("EXIF: not a JPEG file\n");
+        return false;
+    }
+    std::unique_ptr<FILE, fileCloser> file(fmemopen(const_cast<uint8_t*>(data), length, "rb"));
+    if (!file) {
+        exifMessage("EXIF: can't open '%s'\n", "(memory)");
+        return false;
+    }
+    return walkJpegSections(file.get(), exif);
 }
 
 const char* lightSourceName(int code) {

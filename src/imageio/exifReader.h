@@ -12,6 +12,9 @@
 /// Walks the JPEG sections of `fileName` into `exif`; true when the start-of-scan section was reached.
 bool readJpegExif(const QString& fileName, exifInfo_t& exif);
 
+/// The same section walk over a JPEG held in memory (`length` bytes at `data`).
+bool readJpegExifFromMemory(const uint8_t* data, size_t length, exifInfo_t& exif);
+
 /// Checks the TIFF header at `data` (`length` bytes) and walks its directories into `exif`.
 bool processExifStart(const uint8_t* data, size_t length, exifInfo_t& exif);
 

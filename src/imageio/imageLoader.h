@@ -2,6 +2,8 @@
 // Readers that fill caller-allocated buffers of exactly the size their information call reported.
 // Every reader treats its file as hostile: sizes, offsets and counts are checked against the file
 // length before use, and a bad file gives false with a debug-log line, never a crash.
+// The calls keep no state between them: information calls run on the main thread during preparation,
+// load calls on the photo's load worker, and several files may be read at once.
 
 #include "imageio/exifInfo.h"
 
@@ -15,14 +17,16 @@ public:
     static bool loadTIFF(const QString& fileName, uint16_t* rgb16, float* rgbFloat, float& minimum, float& maximum,
                          exifInfo_t& exif);
 
-    /// Radiance RGBE picture of the size getRGBEinfo reported into `rgbFloat`.
+    /// Radiance RGBE picture of the size getRGBEinfo reported into `rgbFloat` (values byte × 2^(E − 128),
+    /// 256 times the written radiance); refuses corrupt runs and all-black pictures.
     static bool loadRadianceRGBE(const QString& fileName, int width, int height, float* rgbFloat, float& maximum,
                                  float& minimum);
 
     /// FITS information; fills camera fields of `exif` when one is given.
     static bool getFITSinfo(const QString& fileName, int& width, int& height, int& channels, int& bitsPerPixel,
                             qint64& dataPosition, exifInfo_t* exif = nullptr);
-    /// FITS picture of the size getFITSinfo reported into `rgb16` (working scale).
+    /// FITS picture of the size getFITSinfo reported into `rgb16` (working scale, tone-compressed
+    /// between the picture's minimum and maximum; a constant picture loads black).
     static bool loadFITS(const QString& fileName, int width, int height, uint16_t* rgb16);
 };
 
@@ -31,5 +35,6 @@ bool getRGBEinfo(const QString& fileName, int& width, int& height, double primar
 
 /// OpenEXR information: the size of the data window.
 bool getEXRinfo(const QString& fileName, int& width, int& height);
-/// OpenEXR picture of the size getEXRinfo reported into `rgbFloat`, with its minimum and maximum.
+/// OpenEXR picture of the size getEXRinfo reported into `rgbFloat`, with its minimum and maximum; the data
+/// window is read again here. Values are kept within 0 … 65504 (NaN and negative values become 0).
 bool loadEXR(const QString& fileName, int width, int height, float* rgbFloat, float& minimum, float& maximum);

@@ -1,8 +1,10 @@
 #pragma once
-// Writers of radiance pictures (and, later, of results). Files are written under a temporary name in
+// Writers of radiance pictures and of results. Files are written under a temporary name in
 // the target folder and renamed into place, so a failed write never leaves a half-written file.
 
 #include <QString>
+#include <cstdint>
+#include <functional>
 
 class imageSaver {
 public:
@@ -12,4 +14,22 @@ public:
     /// OpenEXR half-float RGBA scanline file (PIZ, opaque alpha) of a width × height × 3 float picture;
     /// values beyond the half range are clamped. Advances the progress counter by one per row.
     static bool saveOpenEXR(const QString& fileName, int width, int height, const float* rgbFloat);
+
+    /// Colour conversion of one row of 16-bit RGB samples (0 … 65535) in place. Called from several
+    /// pool threads at once, each with its own row, so it must not change shared state.
+    using rowTransform_t = std::function<void(uint16_t* rgb16bit, int pixels)>;
+
+    /// JPEG of a working-scale picture (8-bit = sample >> 7, so 32640 is 255) at `quality` with dpi × 39.37
+    /// dots per metre; `transform` (optional) converts each row on the way, the buffer is not changed.
+    /// Runs on the saving worker; advances the progress counter by width × height × 2 in total. On failure
+    /// `error` (optional) gets a user-readable reason and no file of that name is created or changed.
+    static bool saveResultJPEG(const QString& fileName, const uint16_t* rgb16, int width, int height, int quality,
+                               int dpi, const rowTransform_t& transform = {}, QString* error = nullptr);
+
+    /// Baseline little-endian RGB TIFF of a working-scale picture: `bitDepth` 1 = 8 bit (sample >> 7),
+    /// 2 = 16 bit (round(sample × 65535 / 32640), so 32640 is 65535); `compression` 0 none, 1 Deflate;
+    /// resolution tags of `dpi` pixels per inch. Otherwise as saveResultJPEG.
+    static bool saveResultTIFF(const QString& fileName, const uint16_t* rgb16, int width, int height, int bitDepth,
+                               int compression, int dpi, const rowTransform_t& transform = {},
+                               QString* error = nullptr);
 };

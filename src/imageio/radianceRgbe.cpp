@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -144,9 +145,16 @@ bool readRgbeHeader(rgbeByteReader& in, rgbeHeader& h, const char* caller, const
             }
         } else if (key == "PRIMARIES") {
             double p[8];
-            if (std::sscanf(value.c_str(), "%lf %lf %lf %lf %lf %lf %lf %lf", &p[0], &p[1], &p[2], &p[3], &p[4],
-                            &p[5], &p[6], &p[7]) == 8 &&
-                plausiblePrimaries(p)) {
+            const char* text = value.c_str();
+            int count = 0;
+            for (; count < 8; ++count) {
+                char* end = nullptr;
+                p[count] = std::strtod(text, &end);
+                if (end == text)
+                    break;
+                text = end;
+            }
+            if (count == 8 && plausiblePrimaries(p)) {
                 std::copy(p, p + 8, h.primaries);
                 h.primariesPresent = true;
             }
@@ -157,26 +165,41 @@ bool readRgbeHeader(rgbeByteReader& in, rgbeHeader& h, const char* caller, const
         debugLog("%s: No resolution line in %s.\n", caller, name.constData());
         return false;
     }
-    char axis1[256] = {}, axis2[256] = {};
-    int n1 = 0, n2 = 0;
-    if (line.size() > 255 || std::sscanf(line.c_str(), "%255s %d %255s %d", axis1, &n1, axis2, &n2) != 4) {
+    // Two axis tokens, each followed by its size ("-Y 512 +X 1024"); numbers are read without
+    // overflow, anything out of range is refused below.
+    std::string axis[2];
+    long long size[2] = {};
+    const char* p = line.c_str();
+    bool parsed = line.size() <= 255;
+    for (int i = 0; i < 2 && parsed; ++i) {
+        while (*p == ' ' || *p == '\t')
+            ++p;
+        const char* start = p;
+        while (*p && *p != ' ' && *p != '\t')
+            ++p;
+        axis[i].assign(start, p);
+        char* end = nullptr;
+        size[i] = std::strtoll(p, &end, 10);
+        parsed = !axis[i].empty() && end != p;
+        p = end;
+    }
+    if (!parsed) {
         debugLog("%s: Bad resolution line in %s.\n", caller, name.constData());
         return false;
     }
-    const bool yFirst = (std::strcmp(axis1, "-Y") == 0 || std::strcmp(axis1, "+Y") == 0);
-    const bool xSecond = (std::strcmp(axis2, "+X") == 0 || std::strcmp(axis2, "-X") == 0);
-    if (!yFirst || !xSecond) {
-        debugLog("%s: Unsupported pixel order '%s %s' in %s.\n", caller, axis1, axis2, name.constData());
+    if ((axis[0] != "-Y" && axis[0] != "+Y") || (axis[1] != "+X" && axis[1] != "-X")) {
+        debugLog("%s: Unsupported pixel order '%s %s' in %s.\n", caller, axis[0].c_str(), axis[1].c_str(),
+                 name.constData());
         return false;
     }
-    if (halvora::pictureElements(n2, n1, 3) == 0) {
-        debugLog("%s: Impossible image size %d x %d in %s.\n", caller, n2, n1, name.constData());
+    if (halvora::pictureElements(size[1], size[0], 3) == 0) {
+        debugLog("%s: Impossible image size %lld x %lld in %s.\n", caller, size[1], size[0], name.constData());
         return false;
     }
-    h.height = n1;
-    h.width = n2;
-    h.flipY = (axis1[0] == '+');
-    h.flipX = (axis2[0] == '-');
+    h.height = int(size[0]);
+    h.width = int(size[1]);
+    h.flipY = (axis[0][0] == '+');
+    h.flipX = (axis[1][0] == '-');
     return true;
 }
 

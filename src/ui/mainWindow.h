@@ -5,6 +5,7 @@
 
 #include "imageio/imageTransform.h"
 
+#include <QMutex>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -12,9 +13,11 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <memory>
 
 class QLabel;
+class QListWidget;
 class QMenuBar;
 class QProgressBar;
 class QPushButton;
@@ -22,6 +25,8 @@ class QTabWidget;
 class QTextEdit;
 class QThread;
 class processingProject;
+class pyramid;
+struct photoEntry;
 class styledMainWindow;
 
 class mainWindow : public QWidget {
@@ -51,6 +56,10 @@ public:
     void appendLog(logKind kind, const QString& text);
     QString logPanelHtml() const;
     QMenuBar* menuBar() const { return menuBar_; }
+    /// True while photos of an add-images action are being loaded.
+    bool loadingPhotos() const;
+    /// The filters of the "Add images" dialog, separated by ";;".
+    static QString addImagesFilters();
 
 signals:
     void loadOnStartup();
@@ -61,7 +70,15 @@ public slots:
     void updateProgress();
     void splashFinished();
     void loadOnStartupSlot();
-    void addImages(const QStringList& fileNames);
+    /// Prepares the files one after another and starts loading them; an empty list first asks for
+    /// files. False when nothing is loaded (a preparation failed, the dialog was cancelled, a load
+    /// is already running).
+    bool addImages(const QStringList& fileNames);
+    bool addImages();
+    /// Starts the next wave of load workers on the pending photos.
+    void addImagesStartThreads();
+    /// A load worker's report (queued to the main thread); handled under the load mutex.
+    void addImagesFinished(int status, QString errorMsg, int workerId);
     void rightTabChanged(int n);
     void showProgramOptions(int tab);
     void showProgramOptions();
@@ -82,6 +99,9 @@ private:
     void logWorkerSlots();
     /// Ends an unattended run that cannot go on: error line, exit code, close.
     void failUnattended(const QString& message);
+    /// After the last load worker of an action: controls, log, the next stage.
+    void addImagesDone();
+    void reportLoadError(const QString& text);
 
     styledMainWindow* frame_;
     std::unique_ptr<processingProject> project_;
@@ -93,6 +113,7 @@ private:
     QTabWidget* leftTabs_ = nullptr;
     QTabWidget* rightTabs_ = nullptr;
     QLabel* pictureView_ = nullptr;
+    QListWidget* photoList_ = nullptr;
     QTextEdit* logPanel_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     QPushButton* breakButton_ = nullptr;
@@ -100,6 +121,14 @@ private:
     QList<QAction*> transformActions_;
 
     std::array<workerSlot, 32> loadPhotoWorkers_;
+    std::array<std::unique_ptr<pyramid>, 32> loadBuffers_; ///< decode buffers of workers 2 … 31
+    std::deque<std::unique_ptr<photoEntry>> pendingPhotos_;
+    QMutex loadMutex_;
+    bool loadActive_ = false;
+    bool closing_ = false;
+    int loadRequested_ = 0;
+    int loadFailed_ = 0;
+    QStringList loadMessages_; ///< messages for the user, shown once the action ends
     workerSlot savePhotoWorker_, saveAlignedWorker_, toneMappingWorker_, presetThumbsWorker_, postProcessWorker_,
         transformWorker_;
 };

@@ -6,6 +6,7 @@
 #include "app/processState.h"
 #include "support/testSupport.h"
 
+#include <QImage>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -264,23 +265,6 @@ TEST(noiseFilterWavelet, matchesPlainReference) {
     }
 }
 
-TEST(noiseFilterWavelet, uniformPlaneAndZeroThresholdKeepThePlane) {
-    std::vector<float> pic(size_t(23) * 19 * 3, 0.37f);
-    ASSERT_TRUE(waveletDenoisePlane(pic.data(), 23, 19, 1, 0.3, 2.0));
-    for (size_t i = 0; i < pic.size(); ++i)
-        ASSERT_FLOAT_EQ(pic[i], 0.37f) << i;
-
-    // With no threshold the transform puts the plane back together (to rounding).
-    noiseSource n(7);
-    std::vector<float> noisy(size_t(40) * 30 * 3);
-    for (float& v : noisy)
-        v = float(n.uniform());
-    std::vector<float> copy = noisy;
-    ASSERT_TRUE(waveletDenoisePlane(copy.data(), 40, 30, 2, 0.0, 1.0));
-    for (size_t i = 0; i < copy.size(); ++i)
-        ASSERT_NEAR(copy[i], noisy[i], 2e-6) << i;
-}
-
 TEST(noiseFilterPicture, flatPictureStaysFlat) {
     const int w = 37, h = 23;
     std::vector<float> pic(size_t(w) * h * 3);
@@ -408,4 +392,38 @@ TEST(noiseFilterPicture, sameResultForAnyThreadCount) {
             << w << "x" << h;
         EXPECT_NE(std::memcmp(results[0].data(), input.data(), input.size() * sizeof(float)), 0);
     }
+}
+
+TEST(noiseFilterPicture, realPhotoWithAddedNoise) {
+    HALVORA_REQUIRE_DATA();
+    const QImage photo(test::dataFile("brackets/mysore_palace_fuji_xt1_7exp/AJAZ0819.jpg"));
+    ASSERT_FALSE(photo.isNull());
+    const QImage rgb = photo.convertToFormat(QImage::Format_RGB888);
+    const int w = rgb.width(), h = rgb.height();
+    std::vector<float> clean(size_t(w) * h * 3);
+    for (int y = 0; y < h; ++y) {
+        const uchar* line = rgb.constScanLine(y);
+        for (int i = 0; i < w * 3; ++i)
+            clean[size_t(y) * w * 3 + i] = float(std::pow(line[i] / 255.0, 2.2)); // roughly linear light
+    }
+
+    // At the default strength a clean photo keeps its detail.
+    std::vector<float> untouched = clean;
+    noiseFilterOptions_t defaults;
+    ASSERT_TRUE(noiseFilter(untouched.data(), w, h, defaults));
+    EXPECT_LT(rmse(untouched, clean), 0.002);
+
+    // Shot noise (grows with the square root of the signal), as a sensor makes it.
+    std::vector<float> noisy = clean;
+    noiseSource n(2024);
+    for (float& v : noisy)
+        v = float(std::max(0.0, v + 0.02 * std::sqrt(double(v)) * n.gaussian()));
+    const double before = rmse(noisy, clean);
+    noiseFilterOptions_t o;
+    o.strength = 40;
+    o.softness = 4;
+    ASSERT_TRUE(noiseFilter(noisy.data(), w, h, o));
+    const double after = rmse(noisy, clean);
+    EXPECT_LT(after, 0.8 * before) << "before " << before << " after " << after;
+    EXPECT_TRUE(allFinite(noisy));
 }

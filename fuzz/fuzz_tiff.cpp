@@ -1,0 +1,31 @@
+// libFuzzer target: the TIFF reader (quick information, then the full decode into buffers of the
+// announced size, as the loading step does).
+
+#include "app/parallelFor.h"
+#include "imageio/tiffReader.h"
+
+#include <cstdint>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool once = [] {
+        halvora::setThreadCountOverride(2);
+        return true;
+    }();
+    (void)once;
+    int width = 0, height = 0, bits = 0;
+    if (!tiffQuickInfoFromMemory(data, size, width, height, bits))
+        return 0;
+    exifInfo_t exif;
+    float minimum = 0, maximum = 0;
+    const uint64_t samples = uint64_t(width) * uint64_t(height) * 3;
+    if (samples == 0 || samples > (uint64_t(1) << 16)) {
+        // Too large to hold here: the reader must refuse without touching a buffer.
+        tiffDecodeFromMemory(data, size, nullptr, nullptr, minimum, maximum, exif);
+        return 0;
+    }
+    std::vector<uint16_t> rgb16(samples);
+    std::vector<float> rgbFloat(samples);
+    tiffDecodeFromMemory(data, size, rgb16.data(), rgbFloat.data(), minimum, maximum, exif);
+    return 0;
+}

@@ -1,0 +1,415 @@
+// JPEG and TIFF writers of the tone-mapped result (and of aligned photos). Both write through
+// QSaveFile: a temporary file in the target folder that is renamed over the final name only after
+// the last byte is written, so an interrupted or failed save leaves any existing file untouched.
+
+#include "imageio/imageSaver.h"
+
+#include "app/appIdentity.h"
+#include "app/debugLog.h"
+#include "app/parallelFor.h"
+#include "app/processState.h"
+#include "imageio/rgbBuffers.h"
+
+#include <QFileInfo>
+#include <QImage>
+#include <QImageWriter>
+#include <QSaveFile>
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+#include <zlib.h>
+
+namespace {
+
+// libjpeg refuses larger dimensions.
+constexpr int kMaxJpegSide = 65500;
+// TIFF offsets are 32-bit; keep room for the directory behind the strips.
+constexpr uint64_t kMaxTiffBytes = 0xFFFFFFFFull - (1u << 20);
+// Uncompressed bytes per strip: large enough for Deflate to do well, small enough to spread over threads.
+constexpr int kStripTargetBytes = 256 * 1024;
+
+void setError(QString* error, const QString& text) {
+    if (error)
+        *error = text;
+}
+
+inline uint16_t toFull16(uint16_t v) {
+    const uint32_t c = std::min<uint32_t>(v, halvora::kFullScale);
+    return uint16_t((c * 65535u + halvora::kFullScale / 2) / halvora::kFullScale);
+}
+
+inline uint16_t fromFull16(uint16_t v) { return uint16_t((uint32_t(v) * halvora::kFullScale + 32767u) / 65535u); }
+
+/// One row in output form: 16-bit (0 … 65535) samples after the optional colour conversion.
+void convertRow16(const uint16_t* src, uint16_t* dst, int width, const imageSaver::rowTransform_t& transform) {
+    const int n = width * 3;
+    for (int i = 0; i < n; ++i)
+        dst[i] = toFull16(src[i]);
+    if (transform)
+        transform(dst, width);
+}
+
+/// One row as 8-bit samples: working sample >> 7 (32640 → 255); with a conversion, through the
+/// working scale again so that white stays 255.
+void convertRow8(const uint16_t* src, uint8_t* dst, int width, const imageSaver::rowTransform_t& transform,
+                 uint16_t* scratch) {
+    const int n = width * 3;
+    if (!transform) {
+        for (int i = 0; i < n; ++i)
+            dst[i] = uint8_t(std::min<uint32_t>(src[i], halvora::kFullScale) >> 7);
+        return;
+    }
+    convertRow16(src, scratch, width, transform);
+    for (int i = 0; i < n; ++i)
+        dst[i] = uint8_t(fromFull16(scratch[i]) >> 7);
+}
+
+bool validResult(const char* who, const uint16_t* rgb16, int width, int height, QString* error) {
+    if (!rgb16 || halvora::pictureElements(width, height, 3) == 0) {
+        debugLog("%s: invalid picture %dx%d\n", who, width, height);
+        setError(error, QString("Invalid picture size %1 x %2.").arg(width).arg(height));
+        return false;
+    }
+    return true;
+}
+
+/// Opens the temporary file next to `fileName`; logs and explains a folder we cannot write to.
+bool openTarget(const char* who, QSaveFile& file, QString* error) {
+    if (file.open(QIODevice::WriteOnly))
+        return true;
+    const QString dir = QFileInfo(file.fileName()).absolutePath();
+    debugLog("%s: cannot create a file in '%s': %s\n", who, qPrintable(dir), qPrintable(file.errorString()));
+    setError(error, QString("Cannot write into the folder '%1': %2").arg(dir, file.errorString()));
+    return false;
+}
+
+bool commitTarget(const char* who, QSaveFile& file, QString* error) {
+    if (file.commit())
+        return true;
+    debugLog("%s: cannot write '%s': %s\n", who, qPrintable(file.fileName()), qPrintable(file.errorString()));
+    setError(error, QString("Cannot write '%1': %2").arg(file.fileName(), file.errorString()));
+    return false;
+}
+
+struct fillJpegRows_threadParams_t {
+    const uint16_t* source = nullptr;
+    uchar* bits = nullptr;
+    qsizetype bytesPerLine = 0;
+    int width = 0;
+    int64_t firstRow = 0, endRow = 0;
+    const imageSaver::rowTransform_t* transform = nullptr;
+};
+
+void fillJpegRows(const fillJpegRows_threadParams_t& p) {
+    std::vector<uint8_t> row8(size_t(p.width) * 3);
+    std::vector<uint16_t> scratch(p.transform && *p.transform ? size_t(p.width) * 3 : 0);
+    for (int64_t y = p.firstRow; y < p.endRow; ++y) {
+        if (abortRequested.load(std::memory_order_relaxed))
+            return;
+        convertRow8(p.source + size_t(y) * size_t(p.width) * 3, row8.data(), p.width, *p.transform,
+                    scratch.data());
+        auto* line = reinterpret_cast<QRgb*>(p.bits + y * p.bytesPerLine);
+        for (int x = 0; x < p.width; ++x)
+            line[x] = qRgb(row8[3 * x], row8[3 * x + 1], row8[3 * x + 2]);
+        halvora::addProgress(uint64_t(p.width));
+    }
+}
+
+struct encodeTiffStrip_threadParams_t {
+    const uint16_t* source = nullptr; // first row of the picture
+    int width = 0;
+    int firstRow = 0, rows = 0;
+    int bitDepth = 1;
+    bool deflate = false;
+    const imageSaver::rowTransform_t* transform = nullptr;
+    std::vector<uint8_t>* out = nullptr;
+    bool ok = true;
+};
+
+void encodeTiffStrip(encodeTiffStrip_threadParams_t& p) {
+    const size_t samples = size_t(p.width) * 3;
+    const size_t rowBytes = samples * (p.bitDepth == 2 ? 2 : 1);
+    std::vector<uint8_t> raw(rowBytes * size_t(p.rows));
+    std::vector<uint16_t> row16(samples);
+    for (int r = 0; r < p.rows; ++r) {
+        const uint16_t* src = p.source + size_t(p.firstRow + r) * samples;
+        uint8_t* dst = raw.data() + size_t(r) * rowBytes;
+        if (p.bitDepth == 2) {
+            convertRow16(src, row16.data(), p.width, *p.transform);
+            for (size_t i = 0; i < samples; ++i) {
+                dst[2 * i] = uint8_t(row16[i] & 0xFF);
+                dst[2 * i + 1] = uint8_t(row16[i] >> 8);
+            }
+        } else {
+            convertRow8(src, dst, p.width, *p.transform, row16.data());
+        }
+        halvora::addProgress(uint64_t(p.width) * 2);
+    }
+    if (!p.deflate) {
+        *p.out = std::move(raw);
+        return;
+    }
+    uLongf packed = compressBound(uLong(raw.size()));
+    p.out->resize(packed);
+    if (compress2(p.out->data(), &packed, raw.data(), uLong(raw.size()), Z_DEFAULT_COMPRESSION) != Z_OK) {
+        p.ok = false;
+        return;
+    }
+    p.out->resize(packed);
+}
+
+/// Little-endian TIFF directory builder: entries with values inline or in a trailing data area.
+class tiffDirectory {
+public:
+    void add(uint16_t tag, uint16_t type, uint32_t count, const std::vector<uint8_t>& value) {
+        entries_.push_back({tag, type, count, value});
+    }
+    void addShort(uint16_t tag, uint16_t v) { add(tag, 3, 1, le16(v)); }
+    void addLong(uint16_t tag, uint32_t v) { add(tag, 4, 1, le32(v)); }
+
+    /// The directory placed at `offset` (even), followed by the values that do not fit in 4 bytes.
+    std::vector<uint8_t> build(uint32_t offset) const {
+        std::vector<uint8_t> dir, data;
+        const uint32_t dataStart = offset + 2 + uint32_t(entries_.size()) * 12 + 4;
+        append(dir, le16(uint16_t(entries_.size())));
+        for (const entry& e : entries_) {
+            append(dir, le16(e.tag));
+            append(dir, le16(e.type));
+            append(dir, le32(e.count));
+            if (e.value.size() <= 4) {
+                std::vector<uint8_t> inl = e.value;
+                inl.resize(4, 0);
+                append(dir, inl);
+            } else {
+                append(dir, le32(dataStart + uint32_t(data.size())));
+                append(data, e.value);
+                if (data.size() & 1)
+                    data.push_back(0);
+            }
+        }
+        append(dir, le32(0));
+        append(dir, data);
+        return dir;
+    }
+
+    static std::vector<uint8_t> le16(uint16_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
+    static std::vector<uint8_t> le32(uint32_t v) {
+        return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+    }
+
+private:
+    struct entry {
+        uint16_t tag, type;
+        uint32_t count;
+        std::vector<uint8_t> value;
+    };
+    static void append(std::vector<uint8_t>& to, const std::vector<uint8_t>& bytes) {
+        to.insert(to.end(), bytes.begin(), bytes.end());
+    }
+    std::vector<entry> entries_; // added in ascending tag order
+};
+
+bool writeAll(QSaveFile& file, const void* data, size_t bytes) {
+    return file.write(static_cast<const char*>(data), qint64(bytes)) == qint64(bytes);
+}
+
+} // namespace
+
+bool imageSaver::saveResultJPEG(const QString& fileName, const uint16_t* rgb16, int width, int height, int quality,
+                                int dpi, const rowTransform_t& transform, QString* error) {
+    const char* who = "imageSaver::saveResultJPEG";
+    if (!validResult(who, rgb16, width, height, error))
+        return false;
+    if (width > kMaxJpegSide || height > kMaxJpegSide) {
+        debugLog("%s: %dx%d is too large for JPEG (at most %d per side)\n", who, width, height, kMaxJpegSide);
+        setError(error, QString("The picture is too large for JPEG (at most %1 pixels per side); save it as TIFF.")
+                            .arg(kMaxJpegSide));
+        return false;
+    }
+    QImage image(width, height, QImage::Format_RGB32);
+    if (image.isNull()) {
+        debugLog("%s: out of memory for a %dx%d picture\n", who, width, height);
+        setError(error, "Not enough memory to save the picture.");
+        return false;
+    }
+    uchar* bits = image.bits(); // detaches once here, so the threads below only write pixels
+    const qsizetype bpl = image.bytesPerLine();
+    halvora::parallelFor(height, [&](int, int64_t begin, int64_t end) {
+        fillJpegRows_threadParams_t p;
+        p.source = rgb16;
+        p.bits = bits;
+        p.bytesPerLine = bpl;
+        p.width = width;
+        p.firstRow = begin;
+        p.endRow = end;
+        p.transform = &transform;
+        fillJpegRows(p);
+    });
+    if (abortRequested.load()) {
+        debugLog("%s: aborted\n", who);
+        setError(error, "Saving was interrupted.");
+        return false;
+    }
+    const int dpm = int(std::clamp(dpi, 1, 99999) * 39.37);
+    image.setDotsPerMeterX(dpm);
+    image.setDotsPerMeterY(dpm);
+
+    QSaveFile file(fileName);
+    if (!openTarget(who, file, error))
+        return false;
+    QImageWriter writer(&file, "jpg");
+    writer.setQuality(std::clamp(quality, 0, 100));
+    if (!writer.write(image)) {
+        debugLog("%s: JPEG encoding of '%s' failed: %s\n", who, qPrintable(fileName),
+                 qPrintable(writer.errorString()));
+        setError(error, QString("Cannot write '%1': %2").arg(fileName, writer.errorString()));
+        file.cancelWriting();
+        return false;
+    }
+    if (!commitTarget(who, file, error))
+        return false;
+    halvora::addProgress(uint64_t(width) * uint64_t(height));
+    return true;
+}
+
+bool imageSaver::saveResultTIFF(const QString& fileName, const uint16_t* rgb16, int width, int height, int bitDepth,
+                                int compression, int dpi, const rowTransform_t& transform, QString* error) {
+    const char* who = "imageSaver::saveResultTIFF";
+    if (!validResult(who, rgb16, width, height, error))
+        return false;
+    if (bitDepth != 1 && bitDepth != 2) {
+        debugLog("%s: unsupported bit depth code %d\n", who, bitDepth);
+        setError(error, "Unsupported TIFF bit depth.");
+        return false;
+    }
+    const bool deflate = compression != 0;
+    const uint64_t rowBytes = uint64_t(width) * 3 * (bitDepth == 2 ? 2 : 1);
+    const int rowsPerStrip = int(std::clamp<uint64_t>(kStripTargetBytes / rowBytes, 1, uint64_t(height)));
+    const int stripCount = (height + rowsPerStrip - 1) / rowsPerStrip;
+    // Deflate can grow incompressible data slightly; count its worst case.
+    const uint64_t stripWorst = deflate ? compressBound(uLong(rowBytes * rowsPerStrip)) : rowBytes * rowsPerStrip;
+    if (stripWorst * uint64_t(stripCount) + 16ull * stripCount > kMaxTiffBytes) {
+        debugLog("%s: %dx%d does not fit into a TIFF file (4 GB)\n", who, width, height);
+        setError(error, "The picture is too large for a TIFF file (4 GB).");
+        return false;
+    }
+
+    QSaveFile file(fileName);
+    if (!openTarget(who, file, error))
+        return false;
+    auto writeFailed = [&]() {
+        debugLog("%s: cannot write '%s': %s\n", who, qPrintable(fileName), qPrintable(file.errorString()));
+        setError(error, QString("Cannot write '%1': %2").arg(fileName, file.errorString()));
+        file.cancelWriting();
+        return false;
+    };
+
+    const uint8_t header[8] = {'I', 'I', 42, 0, 0, 0, 0, 0}; // directory offset filled in at the end
+    if (!writeAll(file, header, sizeof header))
+        return writeFailed();
+
+    std::vector<uint32_t> offsets(stripCount), counts(stripCount);
+    uint64_t position = sizeof header;
+    // Strips are encoded a batch at a time on the pool and written in order.
+    const int batch = std::max(1, halvora::usableThreadCount()) * 2;
+    std::vector<std::vector<uint8_t>> encoded(batch);
+    for (int first = 0; first < stripCount; first += batch) {
+        const int n = std::min(batch, stripCount - first);
+        std::vector<encodeTiffStrip_threadParams_t> params(n);
+        for (int i = 0; i < n; ++i) {
+            auto& p = params[i];
+            p.source = rgb16;
+            p.width = width;
+            p.firstRow = (first + i) * rowsPerStrip;
+            p.rows = std::min(rowsPerStrip, height - p.firstRow);
+            p.bitDepth = bitDepth;
+            p.deflate = deflate;
+            p.transform = &transform;
+            p.out = &encoded[i];
+        }
+        halvora::parallelFor(n, [&](int, int64_t begin, int64_t end) {
+            for (int64_t i = begin; i < end; ++i)
+                encodeTiffStrip(params[size_t(i)]);
+        });
+        for (int i = 0; i < n; ++i) {
+            if (!params[i].ok) {
+                debugLog("%s: Deflate compression failed\n", who);
+                setError(error, "Compression failed.");
+                file.cancelWriting();
+                return false;
+            }
+            const std::vector<uint8_t>& bytes = encoded[i];
+            if (position + bytes.size() > kMaxTiffBytes) {
+                debugLog("%s: the file would exceed 4 GB\n", who);
+                setError(error, "The picture is too large for a TIFF file (4 GB).");
+                file.cancelWriting();
+                return false;
+            }
+            offsets[first + i] = uint32_t(position);
+            counts[first + i] = uint32_t(bytes.size());
+            if (!writeAll(file, bytes.data(), bytes.size()))
+                return writeFailed();
+            position += bytes.size();
+        }
+        if (abortRequested.load()) {
+            debugLog("%s: aborted\n", who);
+            setError(error, "Saving was interrupted.");
+            file.cancelWriting();
+            return false;
+        }
+    }
+    if (position & 1) {
+        const uint8_t pad = 0;
+        if (!writeAll(file, &pad, 1))
+            return writeFailed();
+        ++position;
+    }
+
+    auto longs = [](const std::vector<uint32_t>& v) {
+        std::vector<uint8_t> b;
+        for (uint32_t x : v) {
+            const auto e = tiffDirectory::le32(x);
+            b.insert(b.end(), e.begin(), e.end());
+        }
+        return b;
+    };
+    const uint16_t bits = bitDepth == 2 ? 16 : 8;
+    std::vector<uint8_t> bitsValue, resolution;
+    for (int i = 0; i < 3; ++i) {
+        const auto e = tiffDirectory::le16(bits);
+        bitsValue.insert(bitsValue.end(), e.begin(), e.end());
+    }
+    for (uint32_t v : {uint32_t(std::clamp(dpi, 1, 99999)), 1u}) {
+        const auto e = tiffDirectory::le32(v);
+        resolution.insert(resolution.end(), e.begin(), e.end());
+    }
+    QByteArray software = QByteArray(halvora::kApplicationName) + " " + halvora::kApplicationVersion;
+    std::vector<uint8_t> softwareValue(software.begin(), software.end());
+    softwareValue.push_back(0);
+
+    tiffDirectory dir;
+    dir.addLong(256, uint32_t(width));
+    dir.addLong(257, uint32_t(height));
+    dir.add(258, 3, 3, bitsValue);
+    dir.addShort(259, deflate ? 8 : 1);
+    dir.addShort(262, 2); // RGB
+    dir.add(273, 4, uint32_t(stripCount), longs(offsets));
+    dir.addShort(274, 1); // top-left
+    dir.addShort(277, 3);
+    dir.addLong(278, uint32_t(rowsPerStrip));
+    dir.add(279, 4, uint32_t(stripCount), longs(counts));
+    dir.add(282, 5, 1, resolution);
+    dir.add(283, 5, 1, resolution);
+    dir.addShort(284, 1);  // chunky
+    dir.addShort(296, 2);  // inch
+    dir.add(305, 2, uint32_t(softwareValue.size()), softwareValue);
+    const std::vector<uint8_t> directory = dir.build(uint32_t(position));
+    if (position + directory.size() > 0xFFFFFFFFull || !writeAll(file, directory.data(), directory.size()))
+        return writeFailed();
+    const auto dirOffset = tiffDirectory::le32(uint32_t(position));
+    if (!file.seek(4) || !writeAll(file, dirOffset.data(), dirOffset.size()))
+        return writeFailed();
+    return commitTarget(who, file, error);
+}
