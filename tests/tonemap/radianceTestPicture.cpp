@@ -1,6 +1,8 @@
 #include "radianceTestPicture.h"
 
 #include "imageio/imageLoader.h"
+#include "tonemap/localContrast.h"
+#include "tonemap/maskPlane.h"
 
 #include <algorithm>
 #include <cmath>
@@ -64,6 +66,24 @@ void hdrPreprocess(radiancePicture& picture) {
     }
     picture.lcCorrection = std::min(g, 1.0) + 0.01;
     picture.hdrMean = med + 0.001;
+}
+
+bool preparePlanes(const radiancePicture& picture, bool panorama, preparedPlanes& planes) {
+    const int w = picture.width, h = picture.height;
+    const size_t n = size_t(w) * h;
+    planes.fine.assign(n, 0);
+    planes.medium.assign(n, 0);
+    planes.coarse.assign(n, 0);
+    planes.mask.assign(n, 0);
+    std::vector<uint16_t> prepared(n), samples(size_t((w + 1) / 2) * ((h + 1) / 2));
+    if (!computeMaskPlane(picture.rgb.data(), w, h, planes.mask.data(), prepared.data()))
+        return false;
+    if (!runLocalContrastPrepare(picture.rgb.data(), w, h, picture.lcCorrection, prepared.data()))
+        return false;
+    const localContrastWindows_t k = localContrastWindowSizes(w, h);
+    return runLocalContrast(prepared.data(), w, h, k.medium, panorama, false, samples.data(), planes.medium.data()) &&
+           runLocalContrast(prepared.data(), w, h, k.fine, panorama, true, samples.data(), planes.fine.data()) &&
+           runLocalContrast(prepared.data(), w, h, k.coarse, panorama, false, samples.data(), planes.coarse.data());
 }
 
 radiancePicture downscale(const radiancePicture& picture, int factor) {

@@ -4,6 +4,7 @@
 // prepares a radiance file for tone mapping. Only for the tone-mapping tests and renders.
 
 #include <QString>
+#include <cstdint>
 #include <vector>
 
 namespace halvora::test {
@@ -21,6 +22,14 @@ bool readRgbe(const QString& path, radiancePicture& picture);
 
 /// Normalises to 0 … 1 (True HDR curve) and computes hdrMean and lcCorrection.
 void hdrPreprocess(radiancePicture& picture);
+
+/// The four planes of the tone-mapping preparation (local contrast fine, medium, coarse; mask).
+struct preparedPlanes {
+    std::vector<uint16_t> fine, medium, coarse, mask;
+};
+
+/// Computes the planes with the program's preparation passes.
+bool preparePlanes(const radiancePicture& picture, bool panorama, preparedPlanes& planes);
 
 /// Box-downscales by an integer factor (for quick renders).
 radiancePicture downscale(const radiancePicture& picture, int factor);
