@@ -1,6 +1,8 @@
 // The .hvsx settings file: format, reader rules, hostile content.
 
 #include "support/testSupport.h"
+#include "tonemap/toneMapDrivers.h"
+#include "tonemap/toneMappingRebuild.h"
 #include "tonemap/toneMappingSettingsFile.h"
 
 #include <QDir>
@@ -439,19 +441,47 @@ TEST(settingsFileReader, oversizedFileIsRefusedBeforeParsing) {
     EXPECT_EQ(loadSettingsFile(path, p), settingsUnreadable);
 }
 
-// Inputs that once misbehaved, kept by name: each must load (or be refused) cleanly.
+// Hostile inputs kept by name: each loads or is refused with a result code, leaves a usable record,
+// and renders a small picture through tables built from it.
 TEST(settingsFileReader, regressionFiles) {
     const QDir dir(QString(HALVORA_SOURCE_DIR) + "/tests/tonemap/regressions");
-    const QStringList names = dir.entryList(QDir::Files);
+    const QStringList names = dir.entryList({"*.hvsx"}, QDir::Files);
+    ASSERT_GE(names.size(), 5);
+    const QStringList unreadable{"empty.hvsx", "binary_garbage.hvsx", "comment_line_without_line_feed.hvsx",
+                                 "comment_line_then_nothing.hvsx"};
+    std::vector<float> picture(8 * 8 * 3);
+    for (size_t i = 0; i < picture.size(); ++i)
+        picture[i] = float(i % 11) / 10.0f;
+    const std::vector<uint16_t> plane(64, 30000);
     for (const QString& name : names) {
-        toneMappingParameters_t p;
-        const int result = loadSettingsFile(dir.filePath(name), p);
-        EXPECT_TRUE(result == settingsLoadOk || result == settingsWrongVersion || result == settingsUnreadable)
-            << name.toStdString();
-        for (double v : {p.compression, p.gamma, p.whiteLevel, p.blackLevel, p.saturation})
-            EXPECT_TRUE(std::isfinite(v)) << name.toStdString();
-        EXPECT_GT(p.whiteLevel, p.blackLevel) << name.toStdString();
-        for (const curveSettings_t& c : p.curves)
-            EXPECT_LE(int(c.kneePoints.size()), curveSettings_t::kMaxKneePoints) << name.toStdString();
+        SCOPED_TRACE(name.toStdString());
+        toneMappingSettings_t s;
+        ASSERT_TRUE(s.tables.allocate());
+        const int result = loadSettingsFile(dir.filePath(name), s);
+        if (unreadable.contains(name))
+            EXPECT_EQ(result, settingsUnreadable);
+        else
+            EXPECT_EQ(result, settingsLoadOk);
+        for (double v : {s.compression, s.gamma, s.lcStrength, s.highlights, s.shadows, s.blackness, s.range,
+                         s.micro, s.maskStrength, s.whiteLevel, s.blackLevel, s.saturation, s.temperature, s.tint,
+                         s.hue, s.whiteClip, s.blackClip})
+            EXPECT_TRUE(std::isfinite(v));
+        EXPECT_GT(s.whiteLevel, s.blackLevel);
+        for (const curveSettings_t& c : s.curves) {
+            EXPECT_LE(int(c.kneePoints.size()), curveSettings_t::kMaxKneePoints);
+            EXPECT_TRUE(c.type == 0 || c.type == 1);
+        }
+        rebuildToneMappingTables(s, toneMappingChange::everything);
+        for (const auto& lut : s.tables.outputLUT)
+            for (double v : lut)
+                ASSERT_TRUE(v >= 0 && v <= 1);
+        toneMapSource_t source;
+        source.width = source.height = 8;
+        source.hdr = picture.data();
+        source.lcPlaneFine = source.lcPlaneMedium = source.lcPlaneCoarse = source.maskPlane = plane.data();
+        std::vector<uint16_t> out(64 * 3, 0xffff);
+        ASSERT_TRUE(runToneMapping(s, source, out.data(), nullptr, false));
+        for (uint16_t v : out)
+            ASSERT_LE(v, 32639);
     }
 }
