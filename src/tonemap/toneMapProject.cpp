@@ -9,6 +9,21 @@
 
 #include <vector>
 
+namespace {
+
+// Only planes the preparation has finished for this picture are read; without them the chain runs
+// without local contrast or Mask rather than on stale data.
+void setPlanes(processingProject& p, halvora::toneMapSource_t& source, int level) {
+    const bool lc = p.lcPlanesValid && p.lcPlaneFine.allocated() && p.lcPlaneMedium.allocated() &&
+                    p.lcPlaneCoarse.allocated();
+    source.lcPlaneFine = lc ? p.lcPlaneFine.data<uint16_t>(level) : nullptr;
+    source.lcPlaneMedium = lc ? p.lcPlaneMedium.data<uint16_t>(level) : nullptr;
+    source.lcPlaneCoarse = lc ? p.lcPlaneCoarse.data<uint16_t>(level) : nullptr;
+    source.maskPlane = p.maskPlaneValid && p.maskPlane.allocated() ? p.maskPlane.data<uint16_t>(level) : nullptr;
+}
+
+} // namespace
+
 int processingProject::previewToneMapLevel() const {
     const int levels = hdrImage.levelCount();
     if (levels <= 0)
@@ -57,10 +72,7 @@ void processingProject::toneMapPreview(toneMappingSettings_t& settings, uint8_t*
     source.width = w;
     source.height = h;
     source.hdr = hdrImage.data<float>(level);
-    source.lcPlaneFine = lcPlaneFine.allocated() ? lcPlaneFine.data<uint16_t>(level) : nullptr;
-    source.lcPlaneMedium = lcPlaneMedium.allocated() ? lcPlaneMedium.data<uint16_t>(level) : nullptr;
-    source.lcPlaneCoarse = lcPlaneCoarse.allocated() ? lcPlaneCoarse.data<uint16_t>(level) : nullptr;
-    source.maskPlane = maskPlane.allocated() ? maskPlane.data<uint16_t>(level) : nullptr;
+    setPlanes(*this, source, level);
     source.detailPlane = previewDetailPlane_.data();
     source.detailScale = previewDetailScale_;
     source.hdrMean = hdrMean;
@@ -96,10 +108,7 @@ bool processingProject::toneMapFullImage() {
     source.width = width;
     source.height = height;
     source.hdr = rgbFloatBuffer();
-    source.lcPlaneFine = lcPlaneFine.allocated() ? lcPlaneFine.data<uint16_t>() : nullptr;
-    source.lcPlaneMedium = lcPlaneMedium.allocated() ? lcPlaneMedium.data<uint16_t>() : nullptr;
-    source.lcPlaneCoarse = lcPlaneCoarse.allocated() ? lcPlaneCoarse.data<uint16_t>() : nullptr;
-    source.maskPlane = maskPlane.allocated() ? maskPlane.data<uint16_t>() : nullptr;
+    setPlanes(*this, source, 0);
     source.hdrMean = hdrMean;
     source.lcCorrection = lcCorrection;
 

@@ -151,7 +151,7 @@ void toneMapping(const toneMapping_threadParams_t& p) {
     const double blackSpread2 = 2.0 * spread * spread;
     const double compression = s.compression;
     const double exponent =
-        s.localContrastEnabled ? 1.0 / (compression * (1 - lcStrength) + compression * lcStrength * 0.5)
+        lcOn ? 1.0 / (compression * (1 - lcStrength) + compression * lcStrength * 0.5)
                                : 1.0 / compression;
     const double shadowExponent = std::log(std::clamp(p.lcCorrection, 1e-4, 1.0) * 0.25) / std::log(mean);
 

@@ -475,4 +475,12 @@ TEST(toneMapProject, previewAndFullImage) {
         sum += result[i];
     }
     EXPECT_GT(sum / (size_t(w) * h * 3), 2000u);
+
+    // Planes the preparation has not finished are not read: local contrast and Mask are left out.
+    const std::vector<uint16_t> without(result, result + size_t(w) * h * 3);
+    s.localContrastEnabled = s.maskEnabled = true;
+    std::fill_n(project.lcPlaneFine.data<uint16_t>(), size_t(w) * h, uint16_t(7));
+    ASSERT_FALSE(project.lcPlanesValid);
+    ASSERT_TRUE(project.toneMapFullImage());
+    EXPECT_TRUE(std::equal(without.begin(), without.end(), project.resultBuffer()));
 }
