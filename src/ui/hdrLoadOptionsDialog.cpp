@@ -18,8 +18,7 @@ hdrLoadOptionsDialog::hdrLoadOptionsDialog(const hdrLoadOptions& initial, QWidge
     auto* group = new QGroupBox(tr("Output color space"), this);
     auto* label = new QLabel(tr("Convert to"), group);
     colorSpace_ = new QComboBox(group);
-    for (const QString& name : hdrLoadOptions::colorSpaceNames())
-        colorSpace_->addItem(tr(name.toUtf8().constData()));
+    colorSpace_->addItems(hdrLoadOptions::colorSpaceNames());
     colorSpace_->setCurrentIndex(initial_.colorSpace);
     label->setBuddy(colorSpace_);
     auto* groupLayout = new QHBoxLayout(group);
