@@ -98,8 +98,8 @@ void fullResolutionToneMapping(benchmark::State& state) {
         runToneMapping(wl.settings, wl.source, result.data(), nullptr, false);
         benchmark::DoNotOptimize(result.data());
     }
-    state.counters["MP_per_s"] = benchmark::Counter(double(state.iterations()) * wl.w * wl.h / 1e6,
-                                                    benchmark::Counter::kIsRate);
+    state.counters["MP_per_s"] =
+        benchmark::Counter(double(state.iterations()) * wl.w * wl.h / 1e6, benchmark::Counter::kIsRate);
 }
 BENCHMARK(fullResolutionToneMapping)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -112,8 +112,8 @@ void fullResolutionChainOnly(benchmark::State& state) {
         runToneMapping(wl.settings, wl.source, result.data(), nullptr, false);
         benchmark::DoNotOptimize(result.data());
     }
-    state.counters["MP_per_s"] = benchmark::Counter(double(state.iterations()) * wl.w * wl.h / 1e6,
-                                                    benchmark::Counter::kIsRate);
+    state.counters["MP_per_s"] =
+        benchmark::Counter(double(state.iterations()) * wl.w * wl.h / 1e6, benchmark::Counter::kIsRate);
 }
 BENCHMARK(fullResolutionChainOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -125,8 +125,8 @@ void fullResolutionDetailPlane(benchmark::State& state) {
                            wl.source.detailScale, 1.0);
         benchmark::DoNotOptimize(wl.detail.data());
     }
-    state.counters["MP_per_s"] = benchmark::Counter(double(state.iterations()) * wl.w * wl.h / 1e6,
-                                                    benchmark::Counter::kIsRate);
+    state.counters["MP_per_s"] =
+        benchmark::Counter(double(state.iterations()) * wl.w * wl.h / 1e6, benchmark::Counter::kIsRate);
 }
 BENCHMARK(fullResolutionDetailPlane)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -19,17 +19,16 @@ void setPlanes(processingProject& p, halvora::toneMapSource_t& source, int level
     source.lcPlaneFine = lc ? p.lcPlaneFine.data<uint16_t>(level) : nullptr;
     source.lcPlaneMedium = lc ? p.lcPlaneMedium.data<uint16_t>(level) : nullptr;
     source.lcPlaneCoarse = lc ? p.lcPlaneCoarse.data<uint16_t>(level) : nullptr;
-    source.maskPlane = p.maskPlaneValid && p.maskPlane.allocated() ? p.maskPlane.data<uint16_t>(level) : nullptr;
+    source.maskPlane =
+        p.maskPlaneValid && p.maskPlane.allocated() ? p.maskPlane.data<uint16_t>(level) : nullptr;
 }
 
 } // namespace
 
 int processingProject::previewToneMapLevel() const {
     const int levels = hdrImage.levelCount();
-    if (levels <= 0)
-        return -1;
-    if (toneMapLevel >= 0 && toneMapLevel < levels)
-        return toneMapLevel;
+    if (levels <= 0) return -1;
+    if (toneMapLevel >= 0 && toneMapLevel < levels) return toneMapLevel;
     int level = 0;
     while (level + 1 < levels && hdrImage.width(level + 1) >= previewWidth)
         ++level;
@@ -80,16 +79,14 @@ void processingProject::toneMapPreview(toneMappingSettings_t& settings, uint8_t*
 
     uint8_t* display = nullptr;
     if (!target) {
-        if (toneMappedPreview.size() != pixels * 3)
-            toneMappedPreview.assign(pixels * 3, 0);
+        if (toneMappedPreview.size() != pixels * 3) toneMappedPreview.assign(pixels * 3, 0);
         toneMappedWidth = w;
         toneMappedHeight = h;
         display = toneMappedPreview.data();
     }
     const halvora::previewOutcome_t outcome =
         halvora::toneMapPreviewPasses(settings, source, target, display, skipHistogram);
-    if (outcome.disableAutoClipping)
-        emit disableAutoClipping();
+    if (outcome.disableAutoClipping) emit disableAutoClipping();
     if (outcome.renderedDisplay) {
         previewValid = true;
         emit toneMappingFinished();

@@ -81,7 +81,9 @@ inline double clamp01(double v) {
     return a < 1.0 ? a : 1.0;
 }
 
-inline double luminance(double r, double g, double b) { return 0.3086 * r + 0.6094 * g + 0.082 * b; }
+inline double luminance(double r, double g, double b) {
+    return 0.3086 * r + 0.6094 * g + 0.082 * b;
+}
 
 inline double pow15(double v) {
     const double v2 = v * v, v4 = v2 * v2, v8 = v4 * v4;
@@ -151,8 +153,7 @@ void toneMapping(const toneMapping_threadParams_t& p) {
     const double blackSpread2 = 2.0 * spread * spread;
     const double compression = s.compression;
     const double exponent =
-        lcOn ? 1.0 / (compression * (1 - lcStrength) + compression * lcStrength * 0.5)
-                               : 1.0 / compression;
+        lcOn ? 1.0 / (compression * (1 - lcStrength) + compression * lcStrength * 0.5) : 1.0 / compression;
     const double shadowExponent = std::log(std::clamp(p.lcCorrection, 1e-4, 1.0) * 0.25) / std::log(mean);
 
     const colorMatrix_t cm = buildColorMatrix(s.saturation, (s.hue - 1.0) * 180.0);
@@ -208,8 +209,7 @@ void toneMapping(const toneMapping_threadParams_t& p) {
                 const double tr = (range - 0.5) * 2.0;
                 L = (1.0 - tr) * md + tr * co;
             }
-            if (f > L)
-                L = 0.75 * L + 0.25 * f;
+            if (f > L) L = 0.75 * L + 0.25 * f;
             double Yl = Y;
             if (blackThreshold > Yl && blackSpread2 > 0) {
                 const double d = Yl - blackThreshold;
@@ -217,8 +217,7 @@ void toneMapping(const toneMapping_threadParams_t& p) {
                 L *= g;
                 Yl *= g;
             }
-            if (Yl > 0.75)
-                L = std::min(1.0, L * (pow40(Yl) + 1.0));
+            if (Yl > 0.75) L = std::min(1.0, L * (pow40(Yl) + 1.0));
             const double q = std::pow(Yl, shadowExponent);
             const double A = ((1.0 - q) * L + q) * (1.0 - highlights) + L * highlights;
             V = (q * A * shadows + (1.0 - shadows) * A) * lcStrength + (1.0 - lcStrength) * Yl;
@@ -289,12 +288,10 @@ void toneMapping(const toneMapping_threadParams_t& p) {
                     h = 60.0 * (5.0 - (B - R) / d);
                 else
                     h = 60.0 * (1.0 - (R - G) / d);
-                if (h >= 3600.0)
-                    h = std::fmod(h, 360.0);
+                if (h >= 3600.0) h = std::fmod(h, 360.0);
                 while (h >= 360.0)
                     h -= 360.0;
-                if (h < 0)
-                    h = 0;
+                if (h < 0) h = 0;
             }
             const double k1 = hueTable[int(h / 360.0 * 32640.0)] + 1.0;
             R = R * k1 + (1.0 - k1) * l;
@@ -357,7 +354,6 @@ void toneMapping(const toneMapping_threadParams_t& p) {
             untilProgress = 100;
         }
         --untilProgress;
-        if (abortRequested.load(std::memory_order_relaxed))
-            break;
+        if (abortRequested.load(std::memory_order_relaxed)) break;
     }
 }

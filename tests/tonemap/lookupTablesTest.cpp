@@ -34,7 +34,7 @@ struct tablesFixture : ::testing::Test {
 // 0.8 + 1.0 t − 1.8 t² + 1.2 t³ (t from 0.5).
 TEST(evaluateCurve, naturalSplineMatchesHandSolution) {
     const std::vector<curvePoint_t> points{{0, 0}, {0.5, 0.8}, {1, 1}};
-    EXPECT_NEAR(curveAt(points, 0, 0.25), 1.9 * 0.25 - 1.2 * 0.25 * 0.25 * 0.25, 1e-12); // 0.45625
+    EXPECT_NEAR(curveAt(points, 0, 0.25), 1.9 * 0.25 - 1.2 * 0.25 * 0.25 * 0.25, 1e-12);      // 0.45625
     EXPECT_NEAR(curveAt(points, 0, 0.75), 0.8 + 0.25 - 1.8 * 0.0625 + 1.2 * 0.015625, 1e-12); // 0.95625
     EXPECT_NEAR(curveAt(points, 0, 0.5), 0.8, 1e-12);
     EXPECT_NEAR(curveAt(points, 0, 0.1), 1.9 * 0.1 - 1.2 * 0.001, 1e-12);

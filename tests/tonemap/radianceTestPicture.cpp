@@ -14,8 +14,7 @@ bool readRgbe(const QString& path, radiancePicture& picture) {
     int w = 0, h = 0;
     double primaries[8];
     bool primariesPresent = false;
-    if (!getRGBEinfo(path, w, h, primaries, primariesPresent))
-        return false;
+    if (!getRGBEinfo(path, w, h, primaries, primariesPresent)) return false;
     picture.width = w;
     picture.height = h;
     picture.rgb.assign(size_t(w) * h * 3, 0.0f);
@@ -54,15 +53,13 @@ void hdrPreprocess(radiancePicture& picture) {
             med = j / 16384.0;
             haveMed = true;
         }
-        if (share <= 0.9)
-            he = j / 16384.0;
+        if (share <= 0.9) he = j / 16384.0;
     }
     double g = 1.0;
     for (;;) {
         const double hs2 = std::pow(hs, g), he2 = std::pow(he, g);
         g -= 0.01;
-        if (he2 >= 0.2 || hs2 >= 0.04 || g <= 0.5)
-            break;
+        if (he2 >= 0.2 || hs2 >= 0.04 || g <= 0.5) break;
     }
     picture.lcCorrection = std::min(g, 1.0) + 0.01;
     picture.hdrMean = med + 0.001;
@@ -76,14 +73,16 @@ bool preparePlanes(const radiancePicture& picture, bool panorama, preparedPlanes
     planes.coarse.assign(n, 0);
     planes.mask.assign(n, 0);
     std::vector<uint16_t> prepared(n), samples(size_t((w + 1) / 2) * ((h + 1) / 2));
-    if (!computeMaskPlane(picture.rgb.data(), w, h, planes.mask.data(), prepared.data()))
-        return false;
+    if (!computeMaskPlane(picture.rgb.data(), w, h, planes.mask.data(), prepared.data())) return false;
     if (!runLocalContrastPrepare(picture.rgb.data(), w, h, picture.lcCorrection, prepared.data()))
         return false;
     const localContrastWindows_t k = localContrastWindowSizes(w, h);
-    return runLocalContrast(prepared.data(), w, h, k.medium, panorama, false, samples.data(), planes.medium.data()) &&
-           runLocalContrast(prepared.data(), w, h, k.fine, panorama, true, samples.data(), planes.fine.data()) &&
-           runLocalContrast(prepared.data(), w, h, k.coarse, panorama, false, samples.data(), planes.coarse.data());
+    return runLocalContrast(prepared.data(), w, h, k.medium, panorama, false, samples.data(),
+                            planes.medium.data()) &&
+           runLocalContrast(prepared.data(), w, h, k.fine, panorama, true, samples.data(),
+                            planes.fine.data()) &&
+           runLocalContrast(prepared.data(), w, h, k.coarse, panorama, false, samples.data(),
+                            planes.coarse.data());
 }
 
 radiancePicture downscale(const radiancePicture& picture, int factor) {
@@ -99,7 +98,11 @@ radiancePicture downscale(const radiancePicture& picture, int factor) {
                 double sum = 0;
                 for (int dy = 0; dy < factor; ++dy)
                     for (int dx = 0; dx < factor; ++dx)
-                        sum += picture.rgb[((size_t(y) * factor + dy) * picture.width + size_t(x) * factor + dx) * 3 + c];
+                        sum +=
+                            picture
+                                .rgb[((size_t(y) * factor + dy) * picture.width + size_t(x) * factor + dx) *
+                                         3 +
+                                     c];
                 out.rgb[(size_t(y) * out.width + x) * 3 + c] = float(sum / (factor * factor));
             }
     return out;

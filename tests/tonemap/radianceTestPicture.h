@@ -1,7 +1,7 @@
 #pragma once
-// Test helper: a radiance picture read with the program's RGBE reader and the HDR preprocess (True HDR variant) that turns a
-// radiance picture into the normalised 0 … 1 picture with hdrMean and lcCorrection, as the program
-// prepares a radiance file for tone mapping. Only for the tone-mapping tests and renders.
+// Test helper: a radiance picture read with the program's RGBE reader and the HDR preprocess (True HDR
+// variant) that turns a radiance picture into the normalised 0 … 1 picture with hdrMean and lcCorrection, as
+// the program prepares a radiance file for tone mapping. Only for the tone-mapping tests and renders.
 
 #include <QString>
 #include <cstdint>

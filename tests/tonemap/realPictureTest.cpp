@@ -26,8 +26,8 @@ std::vector<uint8_t> renderPicture(const test::radiancePicture& picture, toneMap
     EXPECT_TRUE(test::preparePlanes(picture, true, planes));
     std::vector<int16_t> detail(size_t(picture.width) * picture.height);
     double detailScale = 1;
-    computeDetailPlane(picture.width, picture.height, picture.rgb.data(), detail.data(), nullptr, picture.width,
-                       picture.height, true, detailScale, 1.0);
+    computeDetailPlane(picture.width, picture.height, picture.rgb.data(), detail.data(), nullptr,
+                       picture.width, picture.height, true, detailScale, 1.0);
     toneMapSource_t source;
     source.lcPlaneFine = planes.fine.data();
     source.lcPlaneMedium = planes.medium.data();
@@ -109,7 +109,8 @@ TEST(builtInPresets, DISABLED_renderForViewing) {
     HALVORA_REQUIRE_DATA();
     const QString outDir = qEnvironmentVariable("HALVORA_RENDER_DIR", "/tmp/halvora-render");
     QDir().mkpath(outDir);
-    const QString settingsFile = qEnvironmentVariable("HALVORA_RENDER_SETTINGS", builtInPreset("default.hvsx"));
+    const QString settingsFile =
+        qEnvironmentVariable("HALVORA_RENDER_SETTINGS", builtInPreset("default.hvsx"));
     for (const QString& file : radianceFiles()) {
         test::radiancePicture picture;
         ASSERT_TRUE(test::readRgbe(file, picture));

@@ -18,8 +18,7 @@ namespace {
 QString writeFile(const QString& name, const QByteArray& content) {
     const QString path = test::makeTempDir("hvsx") + "/" + name;
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size())
-        return QString();
+    if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size()) return QString();
     return path;
 }
 
@@ -29,8 +28,8 @@ int loadText(const QByteArray& content, toneMappingParameters_t& p, bool locked 
 
 // A file made of the root with the given children.
 QByteArray document(const QByteArray& children, const QByteArray& version = "4.0") {
-    return "<Halvorasettings SettingsFileVersion=\"" + version + "\" ProgramVersion=\"3.0.1 \">\n" + children +
-           "</Halvorasettings>\n";
+    return "<Halvorasettings SettingsFileVersion=\"" + version + "\" ProgramVersion=\"3.0.1 \">\n" +
+           children + "</Halvorasettings>\n";
 }
 
 toneMappingParameters_t unusualSettings() {
@@ -82,7 +81,8 @@ TEST(settingsFileFormat, matchesHandWrittenGoldenFile) {
         "WhitePointValue=\"0.9123\" BlackPointValue=\"0.0456\"/>\n"
         "    <Other Sharpness=\"0.91\"/>\n"
         "    <ColorAdjust Temperature=\"0.35\" Tint=\"1.6\" Hue=\"1.3\"/>\n"
-        "    <Saturation Saturation=\"1.4\" BrightnessSelectivePointCount=\"2\" HueSelectivePointCount=\"1\">\n"
+        "    <Saturation Saturation=\"1.4\" BrightnessSelectivePointCount=\"2\" "
+        "HueSelectivePointCount=\"1\">\n"
         "        <BrightnessSelectivePoint1 X=\"0.1\" Y=\"0.2\" Sigma=\"0.5\"/>\n"
         "        <BrightnessSelectivePoint2 X=\"0.9\" Y=\"0.75\" Sigma=\"1.5\"/>\n"
         "        <HueSelectivePoint1 X=\"0.333\" Y=\"0.6\" Sigma=\"1\"/>\n"
@@ -101,7 +101,8 @@ TEST(settingsFileFormat, matchesHandWrittenGoldenFile) {
         "    </Curve_G>\n"
         "    <Curve_B Type=\"0\" Count=\"0\"/>\n"
         "</Halvorasettings>\n";
-    EXPECT_EQ(std::string(settingsFileContent(unusualSettings()).constData()), std::string(golden.constData()));
+    EXPECT_EQ(std::string(settingsFileContent(unusualSettings()).constData()),
+              std::string(golden.constData()));
 
     // Under auto clipping the levels are not written.
     toneMappingParameters_t autoClip;
@@ -201,13 +202,15 @@ TEST(settingsFileReader, versionCheck) {
 TEST(settingsFileReader, leadingCommentLineIsRemoved) {
     const QByteArray comment = "<!--*[ written by hand ]*-->\n";
     toneMappingParameters_t p;
-    EXPECT_EQ(loadText(comment + document("    <GlobalOp Compression=\"2\" Gamma=\"3\"/>\n"), p), settingsLoadOk);
+    EXPECT_EQ(loadText(comment + document("    <GlobalOp Compression=\"2\" Gamma=\"3\"/>\n"), p),
+              settingsLoadOk);
     EXPECT_EQ(p.compression, 2.0);
     EXPECT_EQ(p.gamma, 3.0);
     // Every occurrence of the line's text goes, also inside the document.
     toneMappingParameters_t q;
-    EXPECT_EQ(loadText(comment + document("    " + comment + "    <GlobalOp Compression=\"2\" Gamma=\"3\"/>\n"), q),
-              settingsLoadOk);
+    EXPECT_EQ(
+        loadText(comment + document("    " + comment + "    <GlobalOp Compression=\"2\" Gamma=\"3\"/>\n"), q),
+        settingsLoadOk);
     EXPECT_EQ(q.gamma, 3.0);
     // A comment line without a line feed leaves nothing to parse.
     toneMappingParameters_t r;
@@ -241,12 +244,12 @@ TEST(settingsFileReader, curvesWithFewerThanTwoPointsAreIdentity) {
 
 TEST(settingsFileReader, saturationChildrenArePositional) {
     // The first n children are brightness points whatever their names.
-    const QByteArray children =
-        "    <Saturation Saturation=\"1.5\" BrightnessSelectivePointCount=\"1\" HueSelectivePointCount=\"2\">\n"
-        "        <HueSelectivePoint1 X=\"0.1\" Y=\"0.2\" Sigma=\"0.3\"/>\n"
-        "        <BrightnessSelectivePoint1 X=\"0.7\" Y=\"0.8\" Sigma=\"0.9\"/>\n"
-        "        <Whatever X=\"0.4\" Y=\"0.5\" Sigma=\"0.6\"/>\n"
-        "    </Saturation>\n";
+    const QByteArray children = "    <Saturation Saturation=\"1.5\" BrightnessSelectivePointCount=\"1\" "
+                                "HueSelectivePointCount=\"2\">\n"
+                                "        <HueSelectivePoint1 X=\"0.1\" Y=\"0.2\" Sigma=\"0.3\"/>\n"
+                                "        <BrightnessSelectivePoint1 X=\"0.7\" Y=\"0.8\" Sigma=\"0.9\"/>\n"
+                                "        <Whatever X=\"0.4\" Y=\"0.5\" Sigma=\"0.6\"/>\n"
+                                "    </Saturation>\n";
     toneMappingParameters_t p;
     ASSERT_EQ(loadText(document(children), p), settingsLoadOk);
     EXPECT_EQ(p.saturation, 1.5);
@@ -292,8 +295,9 @@ TEST(settingsFileReader, absentAttributesReadAsZeroAndAbsentElementsKeepValues) 
     toneMappingParameters_t p;
     p.sharpness = 0.77;
     p.hue = 1.5;
-    ASSERT_EQ(loadText(document("    <LocalContrastOp Strength=\"0.6\"/>\n    <Unknown Sharpness=\"1\"/>\n"), p),
-              settingsLoadOk);
+    ASSERT_EQ(
+        loadText(document("    <LocalContrastOp Strength=\"0.6\"/>\n    <Unknown Sharpness=\"1\"/>\n"), p),
+        settingsLoadOk);
     EXPECT_FLOAT_EQ(p.lcStrength, 0.6f);
     EXPECT_EQ(p.highlights, 0.0);
     EXPECT_FALSE(p.localContrastEnabled);
@@ -347,7 +351,8 @@ TEST(settingsFileReader, malformedContent) {
         {"empty", "", settingsUnreadable},
         {"not XML", "GlobalOp Compression=2", settingsUnreadable},
         {"binary", QByteArray("\x00\xff\xfe<\x01", 5), settingsUnreadable},
-        {"unclosed", "<Halvorasettings SettingsFileVersion=\"4.0\"><GlobalOp Compression=\"2\"/>", settingsUnreadable},
+        {"unclosed", "<Halvorasettings SettingsFileVersion=\"4.0\"><GlobalOp Compression=\"2\"/>",
+         settingsUnreadable},
         {"other XML", "<html><body/></html>", settingsWrongVersion},
     };
     for (const badCase& c : cases) {
@@ -373,9 +378,9 @@ TEST(settingsFileReader, hostileNumbersStayInRange) {
         "    <ColorAdjust Temperature=\"-1\" Tint=\"5\" Hue=\"nan\"/>\n";
     toneMappingParameters_t p;
     ASSERT_EQ(loadText(document(children), p), settingsLoadOk);
-    for (double v : {p.compression, p.gamma, p.lcStrength, p.highlights, p.shadows, p.blackness, p.range, p.micro,
-                     p.maskStrength, p.whiteClip, p.blackClip, p.whiteLevel, p.blackLevel, p.sharpness,
-                     p.temperature, p.tint, p.hue})
+    for (double v : {p.compression, p.gamma, p.lcStrength, p.highlights, p.shadows, p.blackness, p.range,
+                     p.micro, p.maskStrength, p.whiteClip, p.blackClip, p.whiteLevel, p.blackLevel,
+                     p.sharpness, p.temperature, p.tint, p.hue})
         EXPECT_TRUE(std::isfinite(v));
     EXPECT_EQ(p.compression, tmRange::kCompressionMin); // NaN reads as 0, then the control's range
     EXPECT_EQ(p.gamma, tmRange::kGammaMin);
@@ -407,11 +412,12 @@ TEST(settingsFileReader, absurdCounts) {
     // 10 000 knee points: more than the spline can take; the curve is refused (identity).
     children += "    <Curve_B Type=\"0\" Count=\"10000\">\n";
     for (int i = 0; i < 10000; ++i)
-        children += "        <KneePoint" + QByteArray::number(i + 1) + " X=\"" + QByteArray::number(i / 9999.0) +
-                    "\" Y=\"0.5\"/>\n";
+        children += "        <KneePoint" + QByteArray::number(i + 1) + " X=\"" +
+                    QByteArray::number(i / 9999.0) + "\" Y=\"0.5\"/>\n";
     children += "    </Curve_B>\n";
     // And a hue list far longer than the editor holds: kept to its first 31 points.
-    children += "    <Saturation Saturation=\"1\" BrightnessSelectivePointCount=\"0\" HueSelectivePointCount=\"500\">\n";
+    children += "    <Saturation Saturation=\"1\" BrightnessSelectivePointCount=\"0\" "
+                "HueSelectivePointCount=\"500\">\n";
     for (int i = 0; i < 500; ++i)
         children += "        <P X=\"" + QByteArray::number(i / 500.0) + "\" Y=\"0.7\" Sigma=\"1\"/>\n";
     children += "    </Saturation>\n";
@@ -463,8 +469,8 @@ TEST(settingsFileReader, regressionFiles) {
         else
             EXPECT_EQ(result, settingsLoadOk);
         for (double v : {s.compression, s.gamma, s.lcStrength, s.highlights, s.shadows, s.blackness, s.range,
-                         s.micro, s.maskStrength, s.whiteLevel, s.blackLevel, s.saturation, s.temperature, s.tint,
-                         s.hue, s.whiteClip, s.blackClip})
+                         s.micro, s.maskStrength, s.whiteLevel, s.blackLevel, s.saturation, s.temperature,
+                         s.tint, s.hue, s.whiteClip, s.blackClip})
             EXPECT_TRUE(std::isfinite(v));
         EXPECT_GT(s.whiteLevel, s.blackLevel);
         for (const curveSettings_t& c : s.curves) {
