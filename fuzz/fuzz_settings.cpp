@@ -40,13 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     toneMappingSettings_t& s = settings();
     s.parameters() = toneMappingParameters_t();
     const QByteArray content(reinterpret_cast<const char*>(data), qsizetype(size));
-    if (halvora::loadSettingsText(content, s, (size & 1) != 0) != halvora::settingsLoadOk)
-        return 0;
+    if (halvora::loadSettingsText(content, s, (size & 1) != 0) != halvora::settingsLoadOk) return 0;
     for (double v : {s.compression, s.gamma, s.lcStrength, s.whiteLevel, s.blackLevel, s.saturation, s.hue})
-        if (!std::isfinite(v))
-            std::abort();
-    if (!(s.whiteLevel > s.blackLevel))
-        std::abort();
+        if (!std::isfinite(v)) std::abort();
+    if (!(s.whiteLevel > s.blackLevel)) std::abort();
 
     // Curves and output tables (the 32 MiB local table only now and then: it is slow to build).
     for (int c = 0; c < 4; ++c)
@@ -55,8 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         halvora::generateLUT(s, c);
     for (const auto& lut : s.tables.outputLUT)
         for (size_t j = 0; j < lut.size(); j += 97)
-            if (!(lut[j] >= 0 && lut[j] <= 1))
-                std::abort();
+            if (!(lut[j] >= 0 && lut[j] <= 1)) std::abort();
 
     // A tiny picture through the chain with every step the file switched on.
     static const std::vector<float> picture = [] {

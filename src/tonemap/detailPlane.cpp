@@ -1,7 +1,6 @@
 #include "tonemap/detailPlane.h"
 
 #include "app/parallelFor.h"
-#include "tonemap/fastMath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,7 +8,9 @@
 
 namespace {
 
-inline uint32_t step(uint32_t y, uint32_t x, uint32_t c) { return (y * c + x * (65535u - c)) >> 16; }
+inline uint32_t step(uint32_t y, uint32_t x, uint32_t c) {
+    return (y * c + x * (65535u - c)) >> 16;
+}
 
 inline int wrapColumn(int64_t x, int width) {
     const int64_t m = x % width;
@@ -25,14 +26,12 @@ void smoothRows(const recursiveSmooth_threadParams_t& p) {
             uint32_t y = line[0];
             for (int x = 1; x < w; ++x) {
                 y = step(y, line[x], c);
-                if (x <= w - 2)
-                    line[x] = uint16_t(y);
+                if (x <= w - 2) line[x] = uint16_t(y);
             }
             y = line[w - 1];
             for (int x = w - 2; x >= 0; --x) {
                 y = step(y, line[x], c);
-                if (x >= 1)
-                    line[x] = uint16_t(y);
+                if (x >= 1) line[x] = uint16_t(y);
             }
         } else {
             // Both runs start outside the row and read around the seam, so the two ends join smoothly.
@@ -40,14 +39,12 @@ void smoothRows(const recursiveSmooth_threadParams_t& p) {
             uint32_t y = line[wrapColumn(-n, w)];
             for (int64_t x = -n + 1; x < w; ++x) {
                 y = step(y, line[wrapColumn(x, w)], c);
-                if (x >= 1 && x <= w - 2)
-                    line[x] = uint16_t(y);
+                if (x >= 1 && x <= w - 2) line[x] = uint16_t(y);
             }
             y = line[wrapColumn(w - 1 + n, w)];
             for (int64_t x = w - 2 + n; x >= 0; --x) {
                 y = step(y, line[wrapColumn(x, w)], c);
-                if (x >= 1 && x <= w - 2)
-                    line[x] = uint16_t(y);
+                if (x >= 1 && x <= w - 2) line[x] = uint16_t(y);
             }
         }
     }
@@ -69,8 +66,7 @@ void smoothColumns(const recursiveSmooth_threadParams_t& p) {
         const bool write = row <= h - 2;
         for (int k = 0; k < count; ++k) {
             y[size_t(k)] = step(y[size_t(k)], l[k], c);
-            if (write)
-                l[k] = uint16_t(y[size_t(k)]);
+            if (write) l[k] = uint16_t(y[size_t(k)]);
         }
     }
     const uint16_t* bottom = line(h - 1);
@@ -81,8 +77,7 @@ void smoothColumns(const recursiveSmooth_threadParams_t& p) {
         const bool write = row >= 1;
         for (int k = 0; k < count; ++k) {
             y[size_t(k)] = step(y[size_t(k)], l[k], c);
-            if (write)
-                l[k] = uint16_t(y[size_t(k)]);
+            if (write) l[k] = uint16_t(y[size_t(k)]);
         }
     }
 }
@@ -90,15 +85,14 @@ void smoothColumns(const recursiveSmooth_threadParams_t& p) {
 inline float brightness(const float* px) {
     const float v = (px[0] + px[1] + px[2]) * (1.0f / 3.0f);
     const float clamped = v > 0 ? (v < 1 ? v : 1) : 0; // NaN-safe
-    return halvora::fastPow(clamped, float(1.0 / 2.2));
+    return std::pow(clamped, float(1.0 / 2.2));
 }
 
 void detailPassA(const computeDetailPlane_threadParams_t& p) {
     for (int64_t i = p.firstPixel; i < p.endPixel; ++i) {
         const uint16_t v = uint16_t(brightness(p.hdr + i * 3) * 32640.0f);
         p.plane[i] = v;
-        if (p.scratch)
-            p.scratch[i] = v;
+        if (p.scratch) p.scratch[i] = v;
     }
 }
 
@@ -119,14 +113,11 @@ void detailPassB(const computeDetailPlane_threadParams_t& p) {
 namespace halvora {
 
 void recursiveSmooth(uint16_t* plane, int width, int height, bool panorama, double sigma) {
-    if (!plane || width < 1 || height < 1 || !(sigma > 0))
-        return;
+    if (!plane || width < 1 || height < 1 || !(sigma > 0)) return;
     const double a = std::pow(0.5, std::sqrt(2.0) / sigma);
-    if (!(a > 0 && a < 1))
-        return;
+    if (!(a > 0 && a < 1)) return;
     const int c = int(a * a * 65536.0);
-    if (c <= 0)
-        return;
+    if (c <= 0) return;
     recursiveSmooth_threadParams_t base;
     base.plane = plane;
     base.width = width;

@@ -14,7 +14,9 @@ namespace {
 constexpr int kBins = toneMappingTables_t::kHistogramSize;
 
 // A level set as lo / 4095 must find bin lo again, whatever the rounding of the division.
-int levelIndex(double level) { return std::clamp(int(level * 4095.0 + 1e-7), 0, kBins - 1); }
+int levelIndex(double level) {
+    return std::clamp(int(level * 4095.0 + 1e-7), 0, kBins - 1);
+}
 
 void resultingPercentages(toneMappingSettings_t& s) {
     const std::vector<double>& average = s.tables.cumHistogram[0];
@@ -33,8 +35,7 @@ bool runToneMapping(toneMappingSettings_t& settings, const toneMapSource_t& sour
     const int parts = parallelParts(count);
     // Each part counts into its own histograms; they are summed after the wait.
     std::vector<uint32_t> partHistograms;
-    if (histograms)
-        partHistograms.assign(size_t(parts) * 4 * kBins, 0u);
+    if (histograms) partHistograms.assign(size_t(parts) * 4 * kBins, 0u);
 
     toneMapping_threadParams_t base;
     base.pixelCount = int32_t(count);
@@ -83,8 +84,7 @@ bool runToneMapping(toneMappingSettings_t& settings, const toneMapSource_t& sour
 clipOutcome_t updateClipLevels(toneMappingSettings_t& s, int64_t pixelCount) {
     clipOutcome_t outcome;
     toneMappingTables_t& t = s.tables;
-    if (!t.allocated() || pixelCount <= 0)
-        return outcome;
+    if (!t.allocated() || pixelCount <= 0) return outcome;
     // Cumulative percentages of R, G, B and their average.
     for (int c = 1; c <= 3; ++c) {
         uint64_t running = 0;
@@ -95,7 +95,8 @@ clipOutcome_t updateClipLevels(toneMappingSettings_t& s, int64_t pixelCount) {
     }
     for (int j = 0; j < kBins; ++j)
         t.cumHistogram[0][size_t(j)] =
-            (t.cumHistogram[1][size_t(j)] + t.cumHistogram[2][size_t(j)] + t.cumHistogram[3][size_t(j)]) / 3.0;
+            (t.cumHistogram[1][size_t(j)] + t.cumHistogram[2][size_t(j)] + t.cumHistogram[3][size_t(j)]) /
+            3.0;
 
     if (s.autoClipping) {
         const std::vector<double>& average = t.cumHistogram[0];
@@ -153,8 +154,7 @@ previewOutcome_t toneMapPreviewPasses(toneMappingSettings_t& s, const toneMapSou
     previewOutcome_t outcome;
     const int64_t count = int64_t(source.width) * source.height;
     if (!skipHistogram) {
-        if (!runToneMapping(s, source, nullptr, callerTarget, true))
-            return outcome;
+        if (!runToneMapping(s, source, nullptr, callerTarget, true)) return outcome;
         const clipOutcome_t clip = updateClipLevels(s, count);
         outcome.disableAutoClipping = clip.disableBlack || clip.disableWhite;
         if (callerTarget) {

@@ -47,7 +47,7 @@ void stretchLevels(uint8_t* pixels, int64_t sampleCount, double blackLevel, doub
 
 /// Outcome of a preview tone mapping.
 struct previewOutcome_t {
-    bool renderedDisplay = false;    ///< the render pass wrote `display`
+    bool renderedDisplay = false;     ///< the render pass wrote `display`
     bool disableAutoClipping = false; ///< the caller should switch automatic clipping off
 };
 

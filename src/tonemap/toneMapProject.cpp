@@ -9,12 +9,26 @@
 
 #include <vector>
 
+namespace {
+
+// Only planes the preparation has finished for this picture are read; without them the chain runs
+// without local contrast or Mask rather than on stale data.
+void setPlanes(processingProject& p, halvora::toneMapSource_t& source, int level) {
+    const bool lc = p.lcPlanesValid && p.lcPlaneFine.allocated() && p.lcPlaneMedium.allocated() &&
+                    p.lcPlaneCoarse.allocated();
+    source.lcPlaneFine = lc ? p.lcPlaneFine.data<uint16_t>(level) : nullptr;
+    source.lcPlaneMedium = lc ? p.lcPlaneMedium.data<uint16_t>(level) : nullptr;
+    source.lcPlaneCoarse = lc ? p.lcPlaneCoarse.data<uint16_t>(level) : nullptr;
+    source.maskPlane =
+        p.maskPlaneValid && p.maskPlane.allocated() ? p.maskPlane.data<uint16_t>(level) : nullptr;
+}
+
+} // namespace
+
 int processingProject::previewToneMapLevel() const {
     const int levels = hdrImage.levelCount();
-    if (levels <= 0)
-        return -1;
-    if (toneMapLevel >= 0 && toneMapLevel < levels)
-        return toneMapLevel;
+    if (levels <= 0) return -1;
+    if (toneMapLevel >= 0 && toneMapLevel < levels) return toneMapLevel;
     int level = 0;
     while (level + 1 < levels && hdrImage.width(level + 1) >= previewWidth)
         ++level;
@@ -57,10 +71,7 @@ void processingProject::toneMapPreview(toneMappingSettings_t& settings, uint8_t*
     source.width = w;
     source.height = h;
     source.hdr = hdrImage.data<float>(level);
-    source.lcPlaneFine = lcPlaneFine.allocated() ? lcPlaneFine.data<uint16_t>(level) : nullptr;
-    source.lcPlaneMedium = lcPlaneMedium.allocated() ? lcPlaneMedium.data<uint16_t>(level) : nullptr;
-    source.lcPlaneCoarse = lcPlaneCoarse.allocated() ? lcPlaneCoarse.data<uint16_t>(level) : nullptr;
-    source.maskPlane = maskPlane.allocated() ? maskPlane.data<uint16_t>(level) : nullptr;
+    setPlanes(*this, source, level);
     source.detailPlane = previewDetailPlane_.data();
     source.detailScale = previewDetailScale_;
     source.hdrMean = hdrMean;
@@ -68,16 +79,14 @@ void processingProject::toneMapPreview(toneMappingSettings_t& settings, uint8_t*
 
     uint8_t* display = nullptr;
     if (!target) {
-        if (toneMappedPreview.size() != pixels * 3)
-            toneMappedPreview.assign(pixels * 3, 0);
+        if (toneMappedPreview.size() != pixels * 3) toneMappedPreview.assign(pixels * 3, 0);
         toneMappedWidth = w;
         toneMappedHeight = h;
         display = toneMappedPreview.data();
     }
     const halvora::previewOutcome_t outcome =
         halvora::toneMapPreviewPasses(settings, source, target, display, skipHistogram);
-    if (outcome.disableAutoClipping)
-        emit disableAutoClipping();
+    if (outcome.disableAutoClipping) emit disableAutoClipping();
     if (outcome.renderedDisplay) {
         previewValid = true;
         emit toneMappingFinished();
@@ -96,10 +105,7 @@ bool processingProject::toneMapFullImage() {
     source.width = width;
     source.height = height;
     source.hdr = rgbFloatBuffer();
-    source.lcPlaneFine = lcPlaneFine.allocated() ? lcPlaneFine.data<uint16_t>() : nullptr;
-    source.lcPlaneMedium = lcPlaneMedium.allocated() ? lcPlaneMedium.data<uint16_t>() : nullptr;
-    source.lcPlaneCoarse = lcPlaneCoarse.allocated() ? lcPlaneCoarse.data<uint16_t>() : nullptr;
-    source.maskPlane = maskPlane.allocated() ? maskPlane.data<uint16_t>() : nullptr;
+    setPlanes(*this, source, 0);
     source.hdrMean = hdrMean;
     source.lcCorrection = lcCorrection;
 

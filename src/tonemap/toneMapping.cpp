@@ -2,7 +2,6 @@
 
 #include "app/processState.h"
 #include "imageio/rgbBuffers.h"
-#include "tonemap/fastMath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -76,9 +75,15 @@ void transformPoint(const mat4 m, float x, float y, float z, float& tx, float& t
 }
 
 // NaN-safe clamp to 0 … 1: NaN becomes 0, so no table index can leave its table.
-inline double clamp01(double v) { return v > 0 ? (v < 1 ? v : 1) : 0; }
+// Written as two selections so that it compiles to maxsd/minsd rather than branches.
+inline double clamp01(double v) {
+    const double a = v > 0.0 ? v : 0.0;
+    return a < 1.0 ? a : 1.0;
+}
 
-inline double luminance(double r, double g, double b) { return 0.3086 * r + 0.6094 * g + 0.082 * b; }
+inline double luminance(double r, double g, double b) {
+    return 0.3086 * r + 0.6094 * g + 0.082 * b;
+}
 
 inline double pow15(double v) {
     const double v2 = v * v, v4 = v2 * v2, v8 = v4 * v4;
@@ -148,8 +153,7 @@ void toneMapping(const toneMapping_threadParams_t& p) {
     const double blackSpread2 = 2.0 * spread * spread;
     const double compression = s.compression;
     const double exponent =
-        s.localContrastEnabled ? 1.0 / (compression * (1 - lcStrength) + compression * lcStrength * 0.5)
-                               : 1.0 / compression;
+        lcOn ? 1.0 / (compression * (1 - lcStrength) + compression * lcStrength * 0.5) : 1.0 / compression;
     const double shadowExponent = std::log(std::clamp(p.lcCorrection, 1e-4, 1.0) * 0.25) / std::log(mean);
 
     const colorMatrix_t cm = buildColorMatrix(s.saturation, (s.hue - 1.0) * 180.0);
@@ -178,16 +182,17 @@ void toneMapping(const toneMapping_threadParams_t& p) {
         // Radiance is normalised to 0 … 1; anything else (NaN, inf, negative) is brought into range.
         const float sr = float(clamp01(src[0])), sg = float(clamp01(src[1])), sb = float(clamp01(src[2]));
 
-        // 1. XYZ and chromaticity
+        // 1. luminance and chromaticity. Only whether the chromaticity is defined matters: mapping back
+        //    through (x, y) with a new luminance Y' scales X, Y, Z alike, so step 4 scales R, G, B by Y' / Y.
         const float X = 0.4124564f * sr + 0.3575761f * sg + 0.1804375f * sb;
         const float Yf = 0.2126729f * sr + 0.7151522f * sg + 0.072175f * sb;
         const float Z = 0.0193339f * sr + 0.119192f * sg + 0.9503041f * sb;
         const float sum = X + Yf + Z;
-        double Y = 0, cx = 0, cy = 0;
+        double Y = 0;
+        bool chromatic = false;
         if (sum > 1e-5f) {
             Y = Yf;
-            cx = double(X) / double(sum);
-            cy = double(Yf) / double(sum);
+            chromatic = float(double(Yf) / double(sum)) >= 1e-5f;
         }
 
         // 2. local contrast and micro details
@@ -204,8 +209,7 @@ void toneMapping(const toneMapping_threadParams_t& p) {
                 const double tr = (range - 0.5) * 2.0;
                 L = (1.0 - tr) * md + tr * co;
             }
-            if (f > L)
-                L = 0.75 * L + 0.25 * f;
+            if (f > L) L = 0.75 * L + 0.25 * f;
             double Yl = Y;
             if (blackThreshold > Yl && blackSpread2 > 0) {
                 const double d = Yl - blackThreshold;
@@ -213,9 +217,8 @@ void toneMapping(const toneMapping_threadParams_t& p) {
                 L *= g;
                 Yl *= g;
             }
-            if (Yl > 0.75)
-                L = std::min(1.0, L * (pow40(Yl) + 1.0));
-            const double q = fastPow(Yl, shadowExponent);
+            if (Yl > 0.75) L = std::min(1.0, L * (pow40(Yl) + 1.0));
+            const double q = std::pow(Yl, shadowExponent);
             const double A = ((1.0 - q) * L + q) * (1.0 - highlights) + L * highlights;
             V = (q * A * shadows + (1.0 - shadows) * A) * lcStrength + (1.0 - lcStrength) * Yl;
             V = std::min(V, 1.0);
@@ -224,16 +227,16 @@ void toneMapping(const toneMapping_threadParams_t& p) {
         }
 
         // 3. global compression
-        const double Yc = fastPow(V, exponent);
+        const double Yc = std::pow(V, exponent);
 
-        // 4. back to RGB through the pixel's own chromaticity
+        // 4. back to RGB through the pixel's own chromaticity: X' = x·Y'/y = X·Y'/Y, Z' = Z·Y'/Y, and
+        //    the XYZ → RGB matrix undoes RGB → XYZ (to 1e-7), so each channel is scaled by Y'/Y.
         double R = 0, G = 0, B = 0;
-        if (float(cy) >= 1e-5f) {
-            const double Xc = cx * Yc / cy;
-            const double Zc = (1.0 - cx - cy) * Yc / cy;
-            R = clamp01(3.2404542 * Xc - 1.5371385 * Yc - 0.4985314 * Zc);
-            G = clamp01(-0.969266 * Xc + 1.8760108 * Yc + 0.041556 * Zc);
-            B = clamp01(0.0556434 * Xc - 0.2040259 * Yc + 1.0572252 * Zc);
+        if (chromatic) {
+            const double k = Yc / Y;
+            R = clamp01(sr * k);
+            G = clamp01(sg * k);
+            B = clamp01(sb * k);
         }
 
         // 5. curves and gamma
@@ -285,12 +288,10 @@ void toneMapping(const toneMapping_threadParams_t& p) {
                     h = 60.0 * (5.0 - (B - R) / d);
                 else
                     h = 60.0 * (1.0 - (R - G) / d);
-                if (h >= 3600.0)
-                    h = std::fmod(h, 360.0);
+                if (h >= 3600.0) h = std::fmod(h, 360.0);
                 while (h >= 360.0)
                     h -= 360.0;
-                if (h < 0)
-                    h = 0;
+                if (h < 0) h = 0;
             }
             const double k1 = hueTable[int(h / 360.0 * 32640.0)] + 1.0;
             R = R * k1 + (1.0 - k1) * l;
@@ -353,7 +354,6 @@ void toneMapping(const toneMapping_threadParams_t& p) {
             untilProgress = 100;
         }
         --untilProgress;
-        if (abortRequested.load(std::memory_order_relaxed))
-            break;
+        if (abortRequested.load(std::memory_order_relaxed)) break;
     }
 }

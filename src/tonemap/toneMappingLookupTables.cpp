@@ -9,12 +9,16 @@
 namespace halvora {
 namespace {
 
-double clamp01(double v) { return v > 0 ? (v < 1 ? v : 1) : 0; }
+double clamp01(double v) {
+    return v > 0 ? (v < 1 ? v : 1) : 0;
+}
 
 // Narrow intervals and pivots are widened to this, so coincident knee points cannot divide by zero.
 constexpr double kMinWidth = 0.01;
 
-double guarded(double v) { return std::fabs(v) < kMinWidth ? kMinWidth : v; }
+double guarded(double v) {
+    return std::fabs(v) < kMinWidth ? kMinWidth : v;
+}
 
 struct splineCoefficients {
     double b[curveSettings_t::kMaxKneePoints];
@@ -25,7 +29,7 @@ struct splineCoefficients {
 // Natural cubic spline: second derivatives 0 at both ends; c holds half the second derivative.
 void solveSpline(const curvePoint_t* p, int k, splineCoefficients& s) {
     double h[curveSettings_t::kMaxKneePoints], mu[curveSettings_t::kMaxKneePoints] = {},
-        z[curveSettings_t::kMaxKneePoints] = {};
+                                               z[curveSettings_t::kMaxKneePoints] = {};
     for (int i = 0; i + 1 < k; ++i)
         h[i] = guarded(p[i + 1].x - p[i].x);
     for (int i = 1; i + 1 < k; ++i) {
@@ -46,12 +50,10 @@ void solveSpline(const curvePoint_t* p, int k, splineCoefficients& s) {
 
 void evaluateCurve(double* out, int n, const std::vector<curvePoint_t>& points, int type) {
     const int k = std::min<int>(int(points.size()), curveSettings_t::kMaxKneePoints);
-    if (n <= 0 || k < 1 || (type != curveSettings_t::kSpline && type != curveSettings_t::kLinear))
-        return;
+    if (n <= 0 || k < 1 || (type != curveSettings_t::kSpline && type != curveSettings_t::kLinear)) return;
     const curvePoint_t* p = points.data();
     splineCoefficients s{};
-    if (type == curveSettings_t::kSpline && k >= 2)
-        solveSpline(p, k, s);
+    if (type == curveSettings_t::kSpline && k >= 2) solveSpline(p, k, s);
 
     int segment = 0;
     for (int j = 0; j < n; ++j) {
@@ -83,23 +85,20 @@ void evaluateCurve(double* out, int n, const std::vector<curvePoint_t>& points, 
 }
 
 void generateCurveTable(toneMappingSettings_t& settings, int index) {
-    if (index < 0 || index > 3 || !settings.tables.allocated())
-        return;
+    if (index < 0 || index > 3 || !settings.tables.allocated()) return;
     const curveSettings_t& curve = settings.curves[index];
     std::vector<double> values(kSampleTableSize);
     // Fill with the identity first: an unknown curve type leaves the evaluation unwritten.
     for (int j = 0; j < kSampleTableSize; ++j)
         values[size_t(j)] = double(j) / double(kSampleTableSize - 1);
-    if (!curve.identity)
-        evaluateCurve(values.data(), kSampleTableSize, curve.kneePoints, curve.type);
+    if (!curve.identity) evaluateCurve(values.data(), kSampleTableSize, curve.kneePoints, curve.type);
     uint16_t* table = settings.tables.curveTable[index].data();
     for (int j = 0; j < kSampleTableSize; ++j)
         table[j] = uint16_t(std::floor(values[size_t(j)] * 32639.0 + 0.5));
 }
 
 void generateLUT(toneMappingSettings_t& settings, int channel) {
-    if (channel < -1 || channel > 2 || !settings.tables.allocated())
-        return;
+    if (channel < -1 || channel > 2 || !settings.tables.allocated()) return;
     toneMappingTables_t& t = settings.tables;
     const double exponent = 1.0 / settings.gamma;
     const int n = kUnitTableSize;
@@ -127,8 +126,7 @@ void generateLUT(toneMappingSettings_t& settings, int channel) {
 
 void generateTMtable(toneMappingSettings_t& settings) {
     toneMappingTables_t& t = settings.tables;
-    if (!t.allocated())
-        return;
+    if (!t.allocated()) return;
     constexpr int n = toneMappingTables_t::kTmTableSide;
     const double strength = settings.maskStrength * 0.6;
     // ln(j / n) and ln(1 − j / n); ln 0 = −inf gives exp(−inf) = 0, the right end value.

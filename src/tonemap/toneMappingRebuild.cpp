@@ -13,8 +13,7 @@ void rebuildOutputTables(toneMappingSettings_t& s) {
 
 // The 32 MiB table depends on the Mask strength alone: rebuild it only when that moved.
 void rebuildTmTableIfStale(toneMappingSettings_t& s) {
-    if (s.tables.tmTableStrength != s.maskStrength)
-        generateTMtable(s);
+    if (s.tables.tmTableStrength != s.maskStrength) generateTMtable(s);
 }
 
 // White-balance gains and the selective-saturation tables of the colour adjustment.
@@ -37,8 +36,7 @@ void rebuildColorTables(toneMappingSettings_t& s, toneMappingChange change) {
 } // namespace
 
 void rebuildToneMappingTables(toneMappingSettings_t& s, toneMappingChange change) {
-    if (!s.tables.allocated())
-        return;
+    if (!s.tables.allocated()) return;
     switch (change) {
     case toneMappingChange::gamma:
         rebuildOutputTables(s);

@@ -8,11 +8,11 @@
 namespace halvora {
 
 enum class toneMappingChange {
-    gamma,               ///< all three output tables
-    maskStrength,        ///< the local tone-mapping table
+    gamma,                 ///< all three output tables
+    maskStrength,          ///< the local tone-mapping table
     localContrastStrength, ///< the local tone-mapping table (rebuilt only if its strength changed)
-    masterCurve,         ///< the master curve table and all three output tables
-    redCurve,            ///< that channel's curve table and output table
+    masterCurve,           ///< the master curve table and all three output tables
+    redCurve,              ///< that channel's curve table and output table
     greenCurve,
     blueCurve,
     allCurvesReset,      ///< all four curve tables and all three output tables

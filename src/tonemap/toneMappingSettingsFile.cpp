@@ -29,25 +29,27 @@ int64_t readInteger(const QDomElement& e, const char* name) {
     const QString text = e.attribute(name);
     bool ok = false;
     const qlonglong v = text.toLongLong(&ok);
-    if (ok)
-        return v;
+    if (ok) return v;
     const double d = text.toDouble(&ok);
-    if (!ok || !std::isfinite(d))
-        return 0;
+    if (!ok || !std::isfinite(d)) return 0;
     return int64_t(std::clamp(d, -9e15, 9e15));
 }
 
-bool readBool(const QDomElement& e, const char* name) { return readInteger(e, name) != 0; }
+bool readBool(const QDomElement& e, const char* name) {
+    return readInteger(e, name) != 0;
+}
 
-double inRange(double v, double lo, double hi) { return std::clamp(v, lo, hi); }
+double inRange(double v, double lo, double hi) {
+    return std::clamp(v, lo, hi);
+}
 
 void readCurve(const QDomElement& e, curveSettings_t& curve, const QString& name) {
     const char* const caller = "loadSettingsFile";
     curveSettings_t loaded;
     const int64_t type = readInteger(e, "Type");
     if (type != curveSettings_t::kSpline && type != curveSettings_t::kLinear) {
-        debugLog("%s: %s has an unknown curve type %lld; using the spline\n", caller, name.toUtf8().constData(),
-                 (long long)type);
+        debugLog("%s: %s has an unknown curve type %lld; using the spline\n", caller,
+                 name.toUtf8().constData(), (long long)type);
     } else {
         loaded.type = int32_t(type);
     }
@@ -131,7 +133,8 @@ void readHistogramClip(const QDomElement& e, toneMappingParameters_t& s) {
 void readElement(const QDomElement& e, toneMappingParameters_t& s) {
     const QString name = e.tagName();
     if (name == "GlobalOp") {
-        s.compression = inRange(readNumber(e, "Compression"), tmRange::kCompressionMin, tmRange::kCompressionMax);
+        s.compression =
+            inRange(readNumber(e, "Compression"), tmRange::kCompressionMin, tmRange::kCompressionMax);
         s.gamma = inRange(readNumber(e, "Gamma"), tmRange::kGammaMin, tmRange::kGammaMax);
     } else if (name == "LocalContrastOp") {
         s.localContrastEnabled = readBool(e, "Enabled");
@@ -160,7 +163,9 @@ void readElement(const QDomElement& e, toneMappingParameters_t& s) {
     }
 }
 
-QString number(double v, int digits) { return QString::number(v, 'g', digits); }
+QString number(double v, int digits) {
+    return QString::number(v, 'g', digits);
+}
 
 } // namespace
 
@@ -175,8 +180,8 @@ int loadSettingsFile(const QString& fileName, toneMappingParameters_t& target, b
     // Read one byte more than allowed so that an oversized file (or endless device) is noticed.
     const QByteArray content = file.read(kMaxSettingsFileBytes + 1);
     if (content.size() > kMaxSettingsFileBytes) {
-        debugLog("%s: %s is larger than %lld bytes; not a settings file\n", "loadSettingsFile", name.constData(),
-                 (long long)kMaxSettingsFileBytes);
+        debugLog("%s: %s is larger than %lld bytes; not a settings file\n", "loadSettingsFile",
+                 name.constData(), (long long)kMaxSettingsFileBytes);
         return settingsUnreadable;
     }
     return loadSettingsText(content, target, whiteBalanceLocked);
@@ -211,8 +216,7 @@ int loadSettingsText(const QByteArray& content, toneMappingParameters_t& target,
 
     toneMappingParameters_t loaded = target;
     for (QDomNode node = root.firstChild(); !node.isNull(); node = node.nextSibling())
-        if (node.isElement())
-            readElement(node.toElement(), loaded);
+        if (node.isElement()) readElement(node.toElement(), loaded);
 
     if (whiteBalanceLocked)
         for (auto field : kWhiteBalanceLockedFields)
@@ -304,8 +308,7 @@ QByteArray settingsFileContent(const toneMappingParameters_t& s) {
             w.writeAttribute("X", number(curve.kneePoints[i].x, 3));
             w.writeAttribute("Y", number(curve.kneePoints[i].y, 3));
         }
-        if (count != 0)
-            w.writeEndElement();
+        if (count != 0) w.writeEndElement();
     }
     w.writeEndElement();
     w.writeEndDocument();

@@ -30,10 +30,12 @@ inline constexpr double toneMappingParameters_t::*kWhiteBalanceLockedFields[] = 
 /// Reads a settings file into `target` (logs "Loading setings: %s\n"); returns a settingsLoadResult.
 /// With `whiteBalanceLocked` the fields of kWhiteBalanceLockedFields keep their values. Only the
 /// parameters change; the caller rebuilds the derived tables (toneMappingRebuild.h).
-int loadSettingsFile(const QString& fileName, toneMappingParameters_t& target, bool whiteBalanceLocked = false);
+int loadSettingsFile(const QString& fileName, toneMappingParameters_t& target,
+                     bool whiteBalanceLocked = false);
 
 /// The same reader on a file's content already in memory.
-int loadSettingsText(const QByteArray& content, toneMappingParameters_t& target, bool whiteBalanceLocked = false);
+int loadSettingsText(const QByteArray& content, toneMappingParameters_t& target,
+                     bool whiteBalanceLocked = false);
 
 /// The document saveSettingsFile writes, as bytes.
 QByteArray settingsFileContent(const toneMappingParameters_t& settings);

@@ -3,7 +3,28 @@
 #include "imageio/rgbBuffers.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
+#include <sys/mman.h>
+
+namespace {
+
+// The per-pixel loop reads the 32 MiB local table at three scattered places per pixel; with 2 MiB
+// pages those reads stop missing the TLB. Only advice: without it the table works the same.
+void adviseHugePages(void* block, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+    const uintptr_t huge = uintptr_t(2) << 20;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + huge - 1) & ~(huge - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(huge - 1);
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)bytes;
+#endif
+}
+
+} // namespace
 
 bool toneMappingTables_t::allocate() {
     try {
@@ -17,7 +38,10 @@ bool toneMappingTables_t::allocate() {
             t.assign(halvora::kUnitTableSize, 0.0);
         for (auto& t : selectiveTable)
             t.assign(halvora::kUnitTableSize, 0.0);
-        tmTable.assign(size_t(kTmTableSide) * kTmTableSide, 0.0);
+        const size_t tmEntries = size_t(kTmTableSide) * kTmTableSide;
+        tmTable.reserve(tmEntries); // reserved untouched, so the advice applies before the first write
+        adviseHugePages(tmTable.data(), tmEntries * sizeof(double));
+        tmTable.assign(tmEntries, 0.0);
         tmTableStrength = -1;
     } catch (const std::bad_alloc&) {
         release();

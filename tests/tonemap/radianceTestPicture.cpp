@@ -1,6 +1,9 @@
 #include "radianceTestPicture.h"
 
-#include <QFile>
+#include "imageio/imageLoader.h"
+#include "tonemap/localContrast.h"
+#include "tonemap/maskPlane.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -8,80 +11,15 @@
 namespace halvora::test {
 
 bool readRgbe(const QString& path, radiancePicture& picture) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray data = file.readAll();
-    qsizetype pos = 0;
-    // Header lines up to the empty line, then the resolution line.
-    for (;;) {
-        const qsizetype end = data.indexOf('\n', pos);
-        if (end < 0)
-            return false;
-        const QByteArray line = data.mid(pos, end - pos);
-        pos = end + 1;
-        if (line.isEmpty())
-            break;
-    }
-    const qsizetype end = data.indexOf('\n', pos);
-    if (end < 0)
-        return false;
-    const QList<QByteArray> parts = data.mid(pos, end - pos).split(' ');
-    pos = end + 1;
-    if (parts.size() != 4 || parts[0] != "-Y" || parts[2] != "+X")
-        return false;
-    const int h = parts[1].toInt(), w = parts[3].toInt();
-    if (w <= 0 || h <= 0 || w > 20000 || h > 20000)
-        return false;
+    int w = 0, h = 0;
+    double primaries[8];
+    bool primariesPresent = false;
+    if (!getRGBEinfo(path, w, h, primaries, primariesPresent)) return false;
     picture.width = w;
     picture.height = h;
     picture.rgb.assign(size_t(w) * h * 3, 0.0f);
-    std::vector<uint8_t> scan(size_t(w) * 4);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
-    const qsizetype size = data.size();
-    for (int y = 0; y < h; ++y) {
-        if (pos + 4 > size)
-            return false;
-        if (bytes[pos] == 2 && bytes[pos + 1] == 2 && ((bytes[pos + 2] << 8) | bytes[pos + 3]) == w) {
-            pos += 4;
-            for (int c = 0; c < 4; ++c) {
-                int x = 0;
-                while (x < w) {
-                    if (pos >= size)
-                        return false;
-                    int count = bytes[pos++];
-                    if (count > 128) {
-                        count -= 128;
-                        if (pos >= size || x + count > w)
-                            return false;
-                        const uint8_t v = bytes[pos++];
-                        for (int k = 0; k < count; ++k)
-                            scan[size_t(x++) * 4 + c] = v;
-                    } else {
-                        if (count == 0 || pos + count > size || x + count > w)
-                            return false;
-                        for (int k = 0; k < count; ++k)
-                            scan[size_t(x++) * 4 + c] = bytes[pos++];
-                    }
-                }
-            }
-        } else {
-            if (pos + qsizetype(w) * 4 > size)
-                return false;
-            std::copy(bytes + pos, bytes + pos + w * 4, scan.begin());
-            pos += w * 4;
-        }
-        for (int x = 0; x < w; ++x) {
-            const uint8_t* p = &scan[size_t(x) * 4];
-            float* out = &picture.rgb[(size_t(y) * w + x) * 3];
-            if (p[3] == 0)
-                continue;
-            const float f = std::ldexp(1.0f, int(p[3]) - 136);
-            for (int c = 0; c < 3; ++c)
-                out[c] = (p[c] + 0.5f) * f;
-        }
-    }
-    return true;
+    float maximum = 0, minimum = 0;
+    return imageLoader::loadRadianceRGBE(path, w, h, picture.rgb.data(), maximum, minimum);
 }
 
 void hdrPreprocess(radiancePicture& picture) {
@@ -115,18 +53,36 @@ void hdrPreprocess(radiancePicture& picture) {
             med = j / 16384.0;
             haveMed = true;
         }
-        if (share <= 0.9)
-            he = j / 16384.0;
+        if (share <= 0.9) he = j / 16384.0;
     }
     double g = 1.0;
     for (;;) {
         const double hs2 = std::pow(hs, g), he2 = std::pow(he, g);
         g -= 0.01;
-        if (he2 >= 0.2 || hs2 >= 0.04 || g <= 0.5)
-            break;
+        if (he2 >= 0.2 || hs2 >= 0.04 || g <= 0.5) break;
     }
     picture.lcCorrection = std::min(g, 1.0) + 0.01;
     picture.hdrMean = med + 0.001;
+}
+
+bool preparePlanes(const radiancePicture& picture, bool panorama, preparedPlanes& planes) {
+    const int w = picture.width, h = picture.height;
+    const size_t n = size_t(w) * h;
+    planes.fine.assign(n, 0);
+    planes.medium.assign(n, 0);
+    planes.coarse.assign(n, 0);
+    planes.mask.assign(n, 0);
+    std::vector<uint16_t> prepared(n), samples(size_t((w + 1) / 2) * ((h + 1) / 2));
+    if (!computeMaskPlane(picture.rgb.data(), w, h, planes.mask.data(), prepared.data())) return false;
+    if (!runLocalContrastPrepare(picture.rgb.data(), w, h, picture.lcCorrection, prepared.data()))
+        return false;
+    const localContrastWindows_t k = localContrastWindowSizes(w, h);
+    return runLocalContrast(prepared.data(), w, h, k.medium, panorama, false, samples.data(),
+                            planes.medium.data()) &&
+           runLocalContrast(prepared.data(), w, h, k.fine, panorama, true, samples.data(),
+                            planes.fine.data()) &&
+           runLocalContrast(prepared.data(), w, h, k.coarse, panorama, false, samples.data(),
+                            planes.coarse.data());
 }
 
 radiancePicture downscale(const radiancePicture& picture, int factor) {
@@ -142,7 +98,11 @@ radiancePicture downscale(const radiancePicture& picture, int factor) {
                 double sum = 0;
                 for (int dy = 0; dy < factor; ++dy)
                     for (int dx = 0; dx < factor; ++dx)
-                        sum += picture.rgb[((size_t(y) * factor + dy) * picture.width + size_t(x) * factor + dx) * 3 + c];
+                        sum +=
+                            picture
+                                .rgb[((size_t(y) * factor + dy) * picture.width + size_t(x) * factor + dx) *
+                                         3 +
+                                     c];
                 out.rgb[(size_t(y) * out.width + x) * 3 + c] = float(sum / (factor * factor));
             }
     return out;

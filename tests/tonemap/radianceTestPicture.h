@@ -1,9 +1,10 @@
 #pragma once
-// Test helper: a small Radiance RGBE decoder and the HDR preprocess (True HDR variant) that turns a
-// radiance picture into the normalised 0 … 1 picture with hdrMean and lcCorrection, as the program
-// prepares a radiance file for tone mapping. Only for the tone-mapping tests and renders.
+// Test helper: a radiance picture read with the program's RGBE reader and the HDR preprocess (True HDR
+// variant) that turns a radiance picture into the normalised 0 … 1 picture with hdrMean and lcCorrection, as
+// the program prepares a radiance file for tone mapping. Only for the tone-mapping tests and renders.
 
 #include <QString>
+#include <cstdint>
 #include <vector>
 
 namespace halvora::test {
@@ -16,11 +17,19 @@ struct radiancePicture {
     double lcCorrection = 1.0;
 };
 
-/// Reads a new-style RLE or flat RGBE file; false on anything unexpected.
+/// Reads a Radiance RGBE file with the program's reader.
 bool readRgbe(const QString& path, radiancePicture& picture);
 
 /// Normalises to 0 … 1 (True HDR curve) and computes hdrMean and lcCorrection.
 void hdrPreprocess(radiancePicture& picture);
+
+/// The four planes of the tone-mapping preparation (local contrast fine, medium, coarse; mask).
+struct preparedPlanes {
+    std::vector<uint16_t> fine, medium, coarse, mask;
+};
+
+/// Computes the planes with the program's preparation passes.
+bool preparePlanes(const radiancePicture& picture, bool panorama, preparedPlanes& planes);
 
 /// Box-downscales by an integer factor (for quick renders).
 radiancePicture downscale(const radiancePicture& picture, int factor);

@@ -2,6 +2,7 @@
 
 #include "radianceTestPicture.h"
 #include "support/testSupport.h"
+#include "tonemap/detailPlane.h"
 #include "tonemap/toneMapDrivers.h"
 #include "tonemap/toneMappingRebuild.h"
 #include "tonemap/toneMappingSettingsFile.h"
@@ -18,9 +19,22 @@ QString builtInPreset(const QString& name) {
     return QString(HALVORA_SOURCE_DIR) + "/resources/built-in presets/" + name;
 }
 
-// Preview passes (histogram, automatic clipping, render) of a picture without local planes.
+// Preview passes (histogram, automatic clipping, render) of a picture with its prepared planes and
+// detail plane, as the program renders a preview.
 std::vector<uint8_t> renderPicture(const test::radiancePicture& picture, toneMappingSettings_t& settings) {
+    test::preparedPlanes planes;
+    EXPECT_TRUE(test::preparePlanes(picture, true, planes));
+    std::vector<int16_t> detail(size_t(picture.width) * picture.height);
+    double detailScale = 1;
+    computeDetailPlane(picture.width, picture.height, picture.rgb.data(), detail.data(), nullptr,
+                       picture.width, picture.height, true, detailScale, 1.0);
     toneMapSource_t source;
+    source.lcPlaneFine = planes.fine.data();
+    source.lcPlaneMedium = planes.medium.data();
+    source.lcPlaneCoarse = planes.coarse.data();
+    source.maskPlane = planes.mask.data();
+    source.detailPlane = detail.data();
+    source.detailScale = detailScale;
     source.width = picture.width;
     source.height = picture.height;
     source.hdr = picture.rgb.data();
@@ -54,8 +68,8 @@ TEST(builtInPresets, loadWithoutCorrections) {
     }
 }
 
-// The default look of real scenes (global part; no local-contrast planes) is neither murky nor washed
-// out: mid-tones near the middle, little crushed to black or burnt to white.
+// The default look of real scenes is neither murky nor washed out: mid-tones near the middle, little
+// crushed to black or burnt to white.
 TEST(builtInPresets, defaultLookOfRealScenes) {
     HALVORA_REQUIRE_DATA();
     const QStringList files = radianceFiles();
@@ -95,7 +109,8 @@ TEST(builtInPresets, DISABLED_renderForViewing) {
     HALVORA_REQUIRE_DATA();
     const QString outDir = qEnvironmentVariable("HALVORA_RENDER_DIR", "/tmp/halvora-render");
     QDir().mkpath(outDir);
-    const QString settingsFile = qEnvironmentVariable("HALVORA_RENDER_SETTINGS", builtInPreset("default.hvsx"));
+    const QString settingsFile =
+        qEnvironmentVariable("HALVORA_RENDER_SETTINGS", builtInPreset("default.hvsx"));
     for (const QString& file : radianceFiles()) {
         test::radiancePicture picture;
         ASSERT_TRUE(test::readRgbe(file, picture));

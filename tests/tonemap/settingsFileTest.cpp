@@ -1,6 +1,8 @@
 // The .hvsx settings file: format, reader rules, hostile content.
 
 #include "support/testSupport.h"
+#include "tonemap/toneMapDrivers.h"
+#include "tonemap/toneMappingRebuild.h"
 #include "tonemap/toneMappingSettingsFile.h"
 
 #include <QDir>
@@ -16,8 +18,7 @@ namespace {
 QString writeFile(const QString& name, const QByteArray& content) {
     const QString path = test::makeTempDir("hvsx") + "/" + name;
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size())
-        return QString();
+    if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size()) return QString();
     return path;
 }
 
@@ -27,8 +28,8 @@ int loadText(const QByteArray& content, toneMappingParameters_t& p, bool locked 
 
 // A file made of the root with the given children.
 QByteArray document(const QByteArray& children, const QByteArray& version = "4.0") {
-    return "<Halvorasettings SettingsFileVersion=\"" + version + "\" ProgramVersion=\"3.0.1 \">\n" + children +
-           "</Halvorasettings>\n";
+    return "<Halvorasettings SettingsFileVersion=\"" + version + "\" ProgramVersion=\"3.0.1 \">\n" +
+           children + "</Halvorasettings>\n";
 }
 
 toneMappingParameters_t unusualSettings() {
@@ -80,7 +81,8 @@ TEST(settingsFileFormat, matchesHandWrittenGoldenFile) {
         "WhitePointValue=\"0.9123\" BlackPointValue=\"0.0456\"/>\n"
         "    <Other Sharpness=\"0.91\"/>\n"
         "    <ColorAdjust Temperature=\"0.35\" Tint=\"1.6\" Hue=\"1.3\"/>\n"
-        "    <Saturation Saturation=\"1.4\" BrightnessSelectivePointCount=\"2\" HueSelectivePointCount=\"1\">\n"
+        "    <Saturation Saturation=\"1.4\" BrightnessSelectivePointCount=\"2\" "
+        "HueSelectivePointCount=\"1\">\n"
         "        <BrightnessSelectivePoint1 X=\"0.1\" Y=\"0.2\" Sigma=\"0.5\"/>\n"
         "        <BrightnessSelectivePoint2 X=\"0.9\" Y=\"0.75\" Sigma=\"1.5\"/>\n"
         "        <HueSelectivePoint1 X=\"0.333\" Y=\"0.6\" Sigma=\"1\"/>\n"
@@ -99,7 +101,8 @@ TEST(settingsFileFormat, matchesHandWrittenGoldenFile) {
         "    </Curve_G>\n"
         "    <Curve_B Type=\"0\" Count=\"0\"/>\n"
         "</Halvorasettings>\n";
-    EXPECT_EQ(std::string(settingsFileContent(unusualSettings()).constData()), std::string(golden.constData()));
+    EXPECT_EQ(std::string(settingsFileContent(unusualSettings()).constData()),
+              std::string(golden.constData()));
 
     // Under auto clipping the levels are not written.
     toneMappingParameters_t autoClip;
@@ -199,13 +202,15 @@ TEST(settingsFileReader, versionCheck) {
 TEST(settingsFileReader, leadingCommentLineIsRemoved) {
     const QByteArray comment = "<!--*[ written by hand ]*-->\n";
     toneMappingParameters_t p;
-    EXPECT_EQ(loadText(comment + document("    <GlobalOp Compression=\"2\" Gamma=\"3\"/>\n"), p), settingsLoadOk);
+    EXPECT_EQ(loadText(comment + document("    <GlobalOp Compression=\"2\" Gamma=\"3\"/>\n"), p),
+              settingsLoadOk);
     EXPECT_EQ(p.compression, 2.0);
     EXPECT_EQ(p.gamma, 3.0);
     // Every occurrence of the line's text goes, also inside the document.
     toneMappingParameters_t q;
-    EXPECT_EQ(loadText(comment + document("    " + comment + "    <GlobalOp Compression=\"2\" Gamma=\"3\"/>\n"), q),
-              settingsLoadOk);
+    EXPECT_EQ(
+        loadText(comment + document("    " + comment + "    <GlobalOp Compression=\"2\" Gamma=\"3\"/>\n"), q),
+        settingsLoadOk);
     EXPECT_EQ(q.gamma, 3.0);
     // A comment line without a line feed leaves nothing to parse.
     toneMappingParameters_t r;
@@ -239,12 +244,12 @@ TEST(settingsFileReader, curvesWithFewerThanTwoPointsAreIdentity) {
 
 TEST(settingsFileReader, saturationChildrenArePositional) {
     // The first n children are brightness points whatever their names.
-    const QByteArray children =
-        "    <Saturation Saturation=\"1.5\" BrightnessSelectivePointCount=\"1\" HueSelectivePointCount=\"2\">\n"
-        "        <HueSelectivePoint1 X=\"0.1\" Y=\"0.2\" Sigma=\"0.3\"/>\n"
-        "        <BrightnessSelectivePoint1 X=\"0.7\" Y=\"0.8\" Sigma=\"0.9\"/>\n"
-        "        <Whatever X=\"0.4\" Y=\"0.5\" Sigma=\"0.6\"/>\n"
-        "    </Saturation>\n";
+    const QByteArray children = "    <Saturation Saturation=\"1.5\" BrightnessSelectivePointCount=\"1\" "
+                                "HueSelectivePointCount=\"2\">\n"
+                                "        <HueSelectivePoint1 X=\"0.1\" Y=\"0.2\" Sigma=\"0.3\"/>\n"
+                                "        <BrightnessSelectivePoint1 X=\"0.7\" Y=\"0.8\" Sigma=\"0.9\"/>\n"
+                                "        <Whatever X=\"0.4\" Y=\"0.5\" Sigma=\"0.6\"/>\n"
+                                "    </Saturation>\n";
     toneMappingParameters_t p;
     ASSERT_EQ(loadText(document(children), p), settingsLoadOk);
     EXPECT_EQ(p.saturation, 1.5);
@@ -290,8 +295,9 @@ TEST(settingsFileReader, absentAttributesReadAsZeroAndAbsentElementsKeepValues) 
     toneMappingParameters_t p;
     p.sharpness = 0.77;
     p.hue = 1.5;
-    ASSERT_EQ(loadText(document("    <LocalContrastOp Strength=\"0.6\"/>\n    <Unknown Sharpness=\"1\"/>\n"), p),
-              settingsLoadOk);
+    ASSERT_EQ(
+        loadText(document("    <LocalContrastOp Strength=\"0.6\"/>\n    <Unknown Sharpness=\"1\"/>\n"), p),
+        settingsLoadOk);
     EXPECT_FLOAT_EQ(p.lcStrength, 0.6f);
     EXPECT_EQ(p.highlights, 0.0);
     EXPECT_FALSE(p.localContrastEnabled);
@@ -345,7 +351,8 @@ TEST(settingsFileReader, malformedContent) {
         {"empty", "", settingsUnreadable},
         {"not XML", "GlobalOp Compression=2", settingsUnreadable},
         {"binary", QByteArray("\x00\xff\xfe<\x01", 5), settingsUnreadable},
-        {"unclosed", "<Halvorasettings SettingsFileVersion=\"4.0\"><GlobalOp Compression=\"2\"/>", settingsUnreadable},
+        {"unclosed", "<Halvorasettings SettingsFileVersion=\"4.0\"><GlobalOp Compression=\"2\"/>",
+         settingsUnreadable},
         {"other XML", "<html><body/></html>", settingsWrongVersion},
     };
     for (const badCase& c : cases) {
@@ -371,9 +378,9 @@ TEST(settingsFileReader, hostileNumbersStayInRange) {
         "    <ColorAdjust Temperature=\"-1\" Tint=\"5\" Hue=\"nan\"/>\n";
     toneMappingParameters_t p;
     ASSERT_EQ(loadText(document(children), p), settingsLoadOk);
-    for (double v : {p.compression, p.gamma, p.lcStrength, p.highlights, p.shadows, p.blackness, p.range, p.micro,
-                     p.maskStrength, p.whiteClip, p.blackClip, p.whiteLevel, p.blackLevel, p.sharpness,
-                     p.temperature, p.tint, p.hue})
+    for (double v : {p.compression, p.gamma, p.lcStrength, p.highlights, p.shadows, p.blackness, p.range,
+                     p.micro, p.maskStrength, p.whiteClip, p.blackClip, p.whiteLevel, p.blackLevel,
+                     p.sharpness, p.temperature, p.tint, p.hue})
         EXPECT_TRUE(std::isfinite(v));
     EXPECT_EQ(p.compression, tmRange::kCompressionMin); // NaN reads as 0, then the control's range
     EXPECT_EQ(p.gamma, tmRange::kGammaMin);
@@ -405,11 +412,12 @@ TEST(settingsFileReader, absurdCounts) {
     // 10 000 knee points: more than the spline can take; the curve is refused (identity).
     children += "    <Curve_B Type=\"0\" Count=\"10000\">\n";
     for (int i = 0; i < 10000; ++i)
-        children += "        <KneePoint" + QByteArray::number(i + 1) + " X=\"" + QByteArray::number(i / 9999.0) +
-                    "\" Y=\"0.5\"/>\n";
+        children += "        <KneePoint" + QByteArray::number(i + 1) + " X=\"" +
+                    QByteArray::number(i / 9999.0) + "\" Y=\"0.5\"/>\n";
     children += "    </Curve_B>\n";
     // And a hue list far longer than the editor holds: kept to its first 31 points.
-    children += "    <Saturation Saturation=\"1\" BrightnessSelectivePointCount=\"0\" HueSelectivePointCount=\"500\">\n";
+    children += "    <Saturation Saturation=\"1\" BrightnessSelectivePointCount=\"0\" "
+                "HueSelectivePointCount=\"500\">\n";
     for (int i = 0; i < 500; ++i)
         children += "        <P X=\"" + QByteArray::number(i / 500.0) + "\" Y=\"0.7\" Sigma=\"1\"/>\n";
     children += "    </Saturation>\n";
@@ -439,19 +447,47 @@ TEST(settingsFileReader, oversizedFileIsRefusedBeforeParsing) {
     EXPECT_EQ(loadSettingsFile(path, p), settingsUnreadable);
 }
 
-// Inputs that once misbehaved, kept by name: each must load (or be refused) cleanly.
+// Hostile inputs kept by name: each loads or is refused with a result code, leaves a usable record,
+// and renders a small picture through tables built from it.
 TEST(settingsFileReader, regressionFiles) {
     const QDir dir(QString(HALVORA_SOURCE_DIR) + "/tests/tonemap/regressions");
-    const QStringList names = dir.entryList(QDir::Files);
+    const QStringList names = dir.entryList({"*.hvsx"}, QDir::Files);
+    ASSERT_GE(names.size(), 5);
+    const QStringList unreadable{"empty.hvsx", "binary_garbage.hvsx", "comment_line_without_line_feed.hvsx",
+                                 "comment_line_then_nothing.hvsx"};
+    std::vector<float> picture(8 * 8 * 3);
+    for (size_t i = 0; i < picture.size(); ++i)
+        picture[i] = float(i % 11) / 10.0f;
+    const std::vector<uint16_t> plane(64, 30000);
     for (const QString& name : names) {
-        toneMappingParameters_t p;
-        const int result = loadSettingsFile(dir.filePath(name), p);
-        EXPECT_TRUE(result == settingsLoadOk || result == settingsWrongVersion || result == settingsUnreadable)
-            << name.toStdString();
-        for (double v : {p.compression, p.gamma, p.whiteLevel, p.blackLevel, p.saturation})
-            EXPECT_TRUE(std::isfinite(v)) << name.toStdString();
-        EXPECT_GT(p.whiteLevel, p.blackLevel) << name.toStdString();
-        for (const curveSettings_t& c : p.curves)
-            EXPECT_LE(int(c.kneePoints.size()), curveSettings_t::kMaxKneePoints) << name.toStdString();
+        SCOPED_TRACE(name.toStdString());
+        toneMappingSettings_t s;
+        ASSERT_TRUE(s.tables.allocate());
+        const int result = loadSettingsFile(dir.filePath(name), s);
+        if (unreadable.contains(name))
+            EXPECT_EQ(result, settingsUnreadable);
+        else
+            EXPECT_EQ(result, settingsLoadOk);
+        for (double v : {s.compression, s.gamma, s.lcStrength, s.highlights, s.shadows, s.blackness, s.range,
+                         s.micro, s.maskStrength, s.whiteLevel, s.blackLevel, s.saturation, s.temperature,
+                         s.tint, s.hue, s.whiteClip, s.blackClip})
+            EXPECT_TRUE(std::isfinite(v));
+        EXPECT_GT(s.whiteLevel, s.blackLevel);
+        for (const curveSettings_t& c : s.curves) {
+            EXPECT_LE(int(c.kneePoints.size()), curveSettings_t::kMaxKneePoints);
+            EXPECT_TRUE(c.type == 0 || c.type == 1);
+        }
+        rebuildToneMappingTables(s, toneMappingChange::everything);
+        for (const auto& lut : s.tables.outputLUT)
+            for (double v : lut)
+                ASSERT_TRUE(v >= 0 && v <= 1);
+        toneMapSource_t source;
+        source.width = source.height = 8;
+        source.hdr = picture.data();
+        source.lcPlaneFine = source.lcPlaneMedium = source.lcPlaneCoarse = source.maskPlane = plane.data();
+        std::vector<uint16_t> out(64 * 3, 0xffff);
+        ASSERT_TRUE(runToneMapping(s, source, out.data(), nullptr, false));
+        for (uint16_t v : out)
+            ASSERT_LE(v, 32639);
     }
 }

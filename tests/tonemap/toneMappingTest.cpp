@@ -1,11 +1,11 @@
 // The per-pixel chain, the colour matrix, the detail plane and the preview and full-resolution drivers.
 
+#include "tonemap/toneMapping.h"
 #include "app/parallelFor.h"
 #include "app/processingProject.h"
 #include "support/testSupport.h"
 #include "tonemap/detailPlane.h"
 #include "tonemap/toneMapDrivers.h"
-#include "tonemap/toneMapping.h"
 #include "tonemap/toneMappingRebuild.h"
 
 #include <cmath>
@@ -28,8 +28,7 @@ std::vector<float> testPicture(int w, int h, uint32_t seed = 7) {
             p[0] = std::min(1.0f, base * (1.0f + 0.8f * std::sin(0.05f * y)) + noise(gen) * base);
             p[1] = std::min(1.0f, base * (1.0f + 0.8f * std::cos(0.07f * x)));
             p[2] = std::min(1.0f, base * 0.6f + noise(gen) * 0.1f);
-            if ((x / 7 + y / 5) % 11 == 0)
-                p[0] = p[1] = p[2] = base; // grey
+            if ((x / 7 + y / 5) % 11 == 0) p[0] = p[1] = p[2] = base; // grey
         }
     return rgb;
 }
@@ -99,7 +98,7 @@ TEST_F(chainFixture, globalExponentOnlyMatchesDirectFormula) {
             // are spaced 1 / 32641, so the allowed error is what ±2.5 table steps change the output by.
             const double step = 2.5 / 32639;
             const double allowed = 1 + 32639 * (std::pow(std::min(1.0, v + step), 1 / 1.25) -
-                                                 std::pow(std::max(0.0, v - step), 1 / 1.25));
+                                                std::pow(std::max(0.0, v - step), 1 / 1.25));
             const int d = std::abs(int(out[i * 3 + c]) - expected);
             worstExcess = std::max(worstExcess, int(d - allowed));
         }
@@ -145,8 +144,8 @@ TEST_F(chainFixture, hostileSourceValuesGiveDefinedPixels) {
     source.hdrMean = 5; // nonsense statistics must not turn into NaN either
     source.lcCorrection = -3;
     const std::vector<uint16_t> out = render16();
-    EXPECT_EQ(out[0], 0);                          // NaN reads as black
-    EXPECT_EQ(out[6], 0);                          // negative as black
+    EXPECT_EQ(out[0], 0); // NaN reads as black
+    EXPECT_EQ(out[6], 0); // negative as black
     for (uint16_t v : out)
         ASSERT_LE(v, 32639);
 }
@@ -184,9 +183,9 @@ TEST_F(chainFixture, whiteBalanceFadesOutTowardsWhite) {
     s.tables.wbGain[2] = 1.0;
     std::vector<float> px(size_t(w) * h * 3, 0.0f);
     for (int k = 0; k < 3; ++k)
-        px[k] = 0.2f;  // dark grey: balanced
+        px[k] = 0.2f; // dark grey: balanced
     for (int k = 3; k < 6; ++k)
-        px[k] = 1.0f;  // white: left almost unbalanced
+        px[k] = 1.0f; // white: left almost unbalanced
     source.hdr = px.data();
     const std::vector<uint16_t> out = render16();
     EXPECT_GT(out[0], out[1] + 1000);
@@ -231,8 +230,8 @@ TEST_F(chainFixture, oneAndManyThreadsGiveIdenticalOutput) {
     auto run = [&](int threads) {
         setThreadCountOverride(threads);
         result r;
-        computeDetailPlane(w * 4, h * 4, picture.data(), detail.data(), scratch.data(), w, h, true, detailScale,
-                           0.25);
+        computeDetailPlane(w * 4, h * 4, picture.data(), detail.data(), scratch.data(), w, h, true,
+                           detailScale, 0.25);
         source.detailPlane = detail.data();
         source.detailScale = detailScale;
         r.detail = detail;
@@ -288,7 +287,8 @@ TEST(colorMatrix, saturationRowsAndLuminancePreservingHue) {
             EXPECT_NEAR(0.5 * (m.m[0][col] + m.m[1][col] + m.m[2][col]), 0.5, 1e-5);
     }
     // Hue 0 and Hue 2 are the same half turn; a full turn is no turn.
-    const colorMatrix_t minus = buildColorMatrix(1.0, (0.0 - 1) * 180), plus = buildColorMatrix(1.0, (2.0 - 1) * 180);
+    const colorMatrix_t minus = buildColorMatrix(1.0, (0.0 - 1) * 180),
+                        plus = buildColorMatrix(1.0, (2.0 - 1) * 180);
     const colorMatrix_t full = buildColorMatrix(1.0, 360.0);
     for (int r = 0; r < 4; ++r)
         for (int k = 0; k < 4; ++k) {
@@ -404,16 +404,19 @@ TEST(detailPlane, signAndScale) {
     std::vector<int16_t> detail(size_t(w) * h), withoutScratch(size_t(w) * h);
     std::vector<uint16_t> scratch(size_t(w) * h);
     double scale = 0;
-    ASSERT_TRUE(computeDetailPlane(300, 300, rgb.data(), detail.data(), scratch.data(), w, h, false, scale, 1.0));
+    ASSERT_TRUE(
+        computeDetailPlane(300, 300, rgb.data(), detail.data(), scratch.data(), w, h, false, scale, 1.0));
     EXPECT_NEAR(scale, std::sqrt(0.5), 1e-12); // σ below one pixel scales the detail instead
     const size_t row = size_t(8) * w;
-    EXPECT_GT(detail[row + w / 2], 1000);     // bright side of the edge
+    EXPECT_GT(detail[row + w / 2], 1000);      // bright side of the edge
     EXPECT_LT(detail[row + w / 2 - 1], -1000); // dark side
     // Flat areas carry almost nothing: the filter's gain of 65535 / 65536 leaves a bias of a few steps.
     EXPECT_NEAR(detail[row + 3], 0, 12);
-    ASSERT_TRUE(computeDetailPlane(300, 300, rgb.data(), withoutScratch.data(), nullptr, w, h, false, scale, 1.0));
+    ASSERT_TRUE(
+        computeDetailPlane(300, 300, rgb.data(), withoutScratch.data(), nullptr, w, h, false, scale, 1.0));
     EXPECT_EQ(withoutScratch, detail);
-    ASSERT_TRUE(computeDetailPlane(6000, 4000, rgb.data(), detail.data(), scratch.data(), w, h, false, scale, 1.0));
+    ASSERT_TRUE(
+        computeDetailPlane(6000, 4000, rgb.data(), detail.data(), scratch.data(), w, h, false, scale, 1.0));
     EXPECT_EQ(scale, 1.0);
 }
 
@@ -444,7 +447,8 @@ TEST(toneMapProject, previewAndFullImage) {
     EXPECT_EQ(disabled, 0);
     EXPECT_TRUE(project.previewValid);
     EXPECT_EQ(project.toneMappedWidth, project.hdrImage.width(level));
-    EXPECT_EQ(project.toneMappedPreview.size(), size_t(project.toneMappedWidth) * project.toneMappedHeight * 3);
+    EXPECT_EQ(project.toneMappedPreview.size(),
+              size_t(project.toneMappedWidth) * project.toneMappedHeight * 3);
     EXPECT_GT(s.whiteLevel, s.blackLevel);
     EXPECT_LT(s.whiteLevel, 1.0);
 
@@ -475,4 +479,12 @@ TEST(toneMapProject, previewAndFullImage) {
         sum += result[i];
     }
     EXPECT_GT(sum / (size_t(w) * h * 3), 2000u);
+
+    // Planes the preparation has not finished are not read: local contrast and Mask are left out.
+    const std::vector<uint16_t> without(result, result + size_t(w) * h * 3);
+    s.localContrastEnabled = s.maskEnabled = true;
+    std::fill_n(project.lcPlaneFine.data<uint16_t>(), size_t(w) * h, uint16_t(7));
+    ASSERT_FALSE(project.lcPlanesValid);
+    ASSERT_TRUE(project.toneMapFullImage());
+    EXPECT_TRUE(std::equal(without.begin(), without.end(), project.resultBuffer()));
 }
