@@ -104,7 +104,7 @@ rgb outside(float x, float y) {
     const float c = fbm(u * 5.0f, v * 9.0f, 6, 11u);
     const float cloud = smoothstep(0.50f, 0.72f, c) * (1.0f - smoothstep(0.55f, 0.78f, v));
     const float lit = 1.0f + 0.35f * (fbm(u * 5.0f, v * 9.0f - 0.15f, 4, 11u) - c) * 8.0f;
-    sky = mix(sky, rgb{1.0f, 0.98f, 0.95f} * (6.5f * std::clamp(lit, 0.6f, 1.25f)), cloud);
+    sky = mix(sky, rgb{1.0f, 0.98f, 0.95f} * (4.8f * std::clamp(lit, 0.6f, 1.25f)), cloud);
 
     // Far hills: hazy blue-green; near hills: sunlit green with tree texture.
     const float far = 0.66f + 0.06f * (fbm(u * 3.0f, 0.5f, 5, 23u) - 0.5f) * 2.0f;
@@ -286,9 +286,9 @@ rgb scenePixel(int ix, int iy) {
 
 /// Camera response: linear up to a soft highlight shoulder, then the sRGB curve, a touch of contrast.
 float cameraResponse(float linear) {
-    float v = std::max(0.0f, linear);
-    if (v > 0.72f)
-        v = 0.72f + 0.28f * (1.0f - std::exp(-(v - 0.72f) / 0.28f));
+    auto shoulder = [](float v) { return v > 0.72f ? 0.72f + 0.28f * (1.0f - std::exp(-(v - 0.72f) / 0.28f)) : v; };
+    // The sensor saturates at 1.1: everything above is 255, as in a real camera.
+    float v = std::min(1.0f, shoulder(std::max(0.0f, linear)) / shoulder(1.1f));
     v = v <= 0.0031308f ? 12.92f * v : 1.055f * std::pow(v, 1.0f / 2.4f) - 0.055f;
     v -= 0.025f * std::sin(6.2831853f * v);
     return clamp01(v);
