@@ -104,7 +104,7 @@ rgb outside(float x, float y) {
     const float c = fbm(u * 5.0f, v * 9.0f, 6, 11u);
     const float cloud = smoothstep(0.50f, 0.72f, c) * (1.0f - smoothstep(0.55f, 0.78f, v));
     const float lit = 1.0f + 0.35f * (fbm(u * 5.0f, v * 9.0f - 0.15f, 4, 11u) - c) * 8.0f;
-    sky = mix(sky, rgb{1.0f, 0.98f, 0.95f} * (6.5f * std::clamp(lit, 0.6f, 1.25f)), cloud);
+    sky = mix(sky, rgb{1.0f, 0.98f, 0.95f} * (4.8f * std::clamp(lit, 0.6f, 1.25f)), cloud);
 
     // Far hills: hazy blue-green; near hills: sunlit green with tree texture.
     const float far = 0.66f + 0.06f * (fbm(u * 3.0f, 0.5f, 5, 23u) - 0.5f) * 2.0f;
@@ -192,20 +192,20 @@ rgb bookshelf(float x, float y, float light) {
 }
 
 /// A shaded ball on the floor, lit by the window (upper left) and the room.
-bool ball(float x, float y, float cx, float cy, float r, rgb albedo, rgb& out) {
+bool ball(float x, float y, float cx, float cy, float r, rgb albedo, float lightScale, rgb& out) {
     const float dx = (x - cx) / r, dy = (y - cy) / r;
     const float d2 = dx * dx + dy * dy;
     if (d2 > 1.0f)
         return false;
     const float nz = std::sqrt(1.0f - d2);
     const float lx = -0.55f, ly = -0.45f, lz = 0.70f; // towards the window
-    const float lambert = std::max(0.0f, -(dx * lx + dy * ly) * -1.0f * 0.0f + dx * lx + dy * ly + nz * lz);
+    const float lambert = std::max(0.0f, dx * lx + dy * ly + nz * lz);
     // Highlight: mirror direction close to the window.
     const float hx = lx, hy = ly, hz = lz + 1.0f;
     const float hn = std::sqrt(hx * hx + hy * hy + hz * hz);
     const float spec = std::pow(std::max(0.0f, (dx * hx + dy * hy + nz * hz) / hn), 60.0f);
     const float edge = smoothstep(1.0f, 0.97f, d2); // anti-aliased rim
-    rgb c = albedo * (0.08f + 2.4f * lambert) + rgb{1, 1, 1} * (9.0f * spec);
+    rgb c = (albedo * (0.08f + 2.4f * lambert) + rgb{1, 1, 1} * (9.0f * spec)) * lightScale;
     out = mix(out, c, edge);
     return true;
 }
@@ -238,7 +238,7 @@ rgb scenePixel(int ix, int iy) {
 
         if (x > kShelfX0 && x < kShelfX1 && y > kShelfY0 && y < kShelfY1) {
             // The shelf stands away from the window: mostly in shadow, lit a little by the lamp at the top.
-            const float shelfLight = 0.05f + 0.35f * std::exp(-(y - kShelfY0) / (0.12f * kHeight));
+            const float shelfLight = 0.018f + 0.20f * std::exp(-(y - kShelfY0) / (0.10f * kHeight));
             c = bookshelf(x, y, shelfLight);
         }
         // Lamp: a glowing warm shade with a bright bulb core.
@@ -269,14 +269,13 @@ rgb scenePixel(int ix, int iy) {
         light *= 1.0f - 0.5f * std::exp(-(y - kFloorY) / (0.025f * kHeight)); // contact shadow at the wall
         c = wood * (light + 7.5f * sunPatch(x, y));
         // Two balls on the floor, one in the sun, one in the room's shade, with soft contact shadows.
-        const float shadowA = std::hypot((x - 0.40f * kWidth) / 95.0f, (y - 0.955f * kHeight) / 22.0f);
-        const float shadowB = std::hypot((x - 0.79f * kWidth) / 70.0f, (y - 0.915f * kHeight) / 16.0f);
+        // The sunlit ball's shadow falls away from the window, towards the lower right.
+        const float shadowA = std::hypot((x - 0.44f * kWidth) / 120.0f, (y - 0.955f * kHeight) / 24.0f);
+        const float shadowB = std::hypot((x - 0.15f * kWidth) / 70.0f, (y - 0.915f * kHeight) / 14.0f);
         c = c * (0.35f + 0.65f * smoothstep(0.6f, 1.3f, shadowA)) * (0.35f + 0.65f * smoothstep(0.6f, 1.3f, shadowB));
     }
-    ball(x, y, 0.40f * kWidth, 0.87f * kHeight, 85.0f, rgb{0.60f, 0.05f, 0.04f}, c);
-    rgb shaded = c;
-    if (ball(x, y, 0.79f * kWidth, 0.855f * kHeight, 62.0f, rgb{0.05f, 0.20f, 0.55f}, shaded))
-        c = mix(c, shaded, 0.35f) * 0.6f + shaded * 0.4f * 0.25f; // outside the sun: weaker light
+    ball(x, y, 0.40f * kWidth, 0.87f * kHeight, 85.0f, rgb{0.60f, 0.05f, 0.04f}, 1.0f, c);
+    ball(x, y, 0.15f * kWidth, 0.855f * kHeight, 62.0f, rgb{0.05f, 0.20f, 0.55f}, 0.18f, c); // in the shade
     // Lens falloff towards the corners.
     const float dx = (x / kWidth - 0.5f) * 1.5f, dy = (y / kHeight - 0.5f) * 1.0f;
     const float r2 = dx * dx + dy * dy;
@@ -287,11 +286,11 @@ rgb scenePixel(int ix, int iy) {
 
 /// Camera response: linear up to a soft highlight shoulder, then the sRGB curve, a touch of contrast.
 float cameraResponse(float linear) {
-    float v = std::max(0.0f, linear);
-    if (v > 0.72f)
-        v = 0.72f + 0.28f * (1.0f - std::exp(-(v - 0.72f) / 0.28f));
+    auto shoulder = [](float v) { return v > 0.72f ? 0.72f + 0.28f * (1.0f - std::exp(-(v - 0.72f) / 0.28f)) : v; };
+    // The sensor saturates at 1.1: everything above is 255, as in a real camera.
+    float v = std::min(1.0f, shoulder(std::max(0.0f, linear)) / shoulder(1.1f));
     v = v <= 0.0031308f ? 12.92f * v : 1.055f * std::pow(v, 1.0f / 2.4f) - 0.055f;
-    v = v + 0.06f * std::sin(6.2831853f * v) * v * (1.0f - v) * 4.0f * 0.25f;
+    v -= 0.025f * std::sin(6.2831853f * v);
     return clamp01(v);
 }
 
@@ -402,30 +401,26 @@ private:
 };
 
 QByteArray exifSegment(const shot& s) {
-    ifdWriter ifd0, exif;
-    ifd0.ascii(0x010F, "Halvora");
-    ifd0.ascii(0x0110, "Sample Scene Camera");
-    ifd0.shortValue(0x0112, 1);
-    ifd0.rational(0x011A, 300, 1);
-    ifd0.rational(0x011B, 300, 1);
-    ifd0.shortValue(0x0128, 2);
-    ifd0.ascii(0x0131, "makeDemoBracket");
-    ifd0.ascii(0x0132, s.dateTime);
+    auto makeIfd0 = [&](uint32_t exifOffset) {
+        ifdWriter ifd0;
+        ifd0.ascii(0x010F, "Halvora");
+        ifd0.ascii(0x0110, "Sample Scene Camera");
+        ifd0.shortValue(0x0112, 1); // Orientation: top-left
+        ifd0.rational(0x011A, 300, 1);
+        ifd0.rational(0x011B, 300, 1);
+        ifd0.shortValue(0x0128, 2);
+        ifd0.ascii(0x0131, "makeDemoBracket");
+        ifd0.ascii(0x0132, s.dateTime);
+        ifd0.shortValue(0x0213, 1); // YCbCrPositioning: centred
+        ifd0.longValue(0x8769, exifOffset); // pointer to the Exif IFD
+        return ifd0;
+    };
+    // IFD0's size does not depend on the pointer's value: lay it out once to place the Exif IFD behind it.
     const uint32_t ifd0Offset = 8;
-    // IFD0's size does not depend on the Exif pointer's value, so lay it out with a placeholder first.
-    ifd0.longValue(0x8769, 0);
-    const uint32_t exifOffset = ifd0Offset + uint32_t(ifd0.size());
-    ifdWriter ifd0Final = ifd0;
-    ifd0Final = ifdWriter();
-    ifd0Final.ascii(0x010F, "Halvora");
-    ifd0Final.ascii(0x0110, "Sample Scene Camera");
-    ifd0Final.shortValue(0x0112, 1);
-    ifd0Final.rational(0x011A, 300, 1);
-    ifd0Final.rational(0x011B, 300, 1);
-    ifd0Final.shortValue(0x0128, 2);
-    ifd0Final.ascii(0x0131, "makeDemoBracket");
-    ifd0Final.ascii(0x0132, s.dateTime);
-    ifd0Final.longValue(0x8769, exifOffset);
+    const uint32_t exifOffset = ifd0Offset + uint32_t(makeIfd0(0).size());
+    const ifdWriter ifd0 = makeIfd0(exifOffset);
+
+    ifdWriter exif;
 
     exif.rational(0x829A, s.timeNum, s.timeDen); // ExposureTime
     exif.rational(0x829D, 8, 1);                  // FNumber
@@ -434,9 +429,11 @@ QByteArray exifSegment(const shot& s) {
     exif.undefined(0x9000, "0230");               // ExifVersion
     exif.ascii(0x9003, s.dateTime);               // DateTimeOriginal
     exif.ascii(0x9004, s.dateTime);               // DateTimeDigitized
+    exif.undefined(0x9101, std::string("\x01\x02\x03\x00", 4)); // ComponentsConfiguration: Y Cb Cr
     exif.srational(0x9204, s.ev, 1);              // ExposureBiasValue
     exif.shortValue(0x9207, 5);                   // MeteringMode: pattern
     exif.rational(0x920A, 35, 1);                 // FocalLength
+    exif.undefined(0xA000, "0100");               // FlashpixVersion
     exif.shortValue(0xA001, 1);                   // ColorSpace: sRGB
     exif.longValue(0xA002, kWidth);
     exif.longValue(0xA003, kHeight);
@@ -445,7 +442,7 @@ QByteArray exifSegment(const shot& s) {
 
     std::vector<uint8_t> tiff = {'M', 'M', 0, 42};
     ifdWriter::append(tiff, ifdWriter::be32(ifd0Offset));
-    ifdWriter::append(tiff, ifd0Final.build(ifd0Offset));
+    ifdWriter::append(tiff, ifd0.build(ifd0Offset));
     ifdWriter::append(tiff, exif.build(exifOffset));
 
     QByteArray payload("Exif\0\0", 6);
