@@ -10,6 +10,7 @@
 #include "app/startupLog.h"
 #include "app/transformWorker.h"
 #include "hdr/exposureValues.h"
+#include "hdr/genHDR_options.h"
 #include "hdr/generateHDRworker.h"
 #include "imageio/loadPhotoWorker.h"
 #include "imageio/saveResultWorker.h"
@@ -688,17 +689,13 @@ void mainWindow::startGenerationStage(int stage) {
         appendLog(logInfo, tr("Preparing the HDR image..."));
         total = worker->noiseFilterEnabled ? (w + 2 * h) * 15 : 1;
     } else {
-        worker->noiseFilterEnabled = cl.noiseFilter;
-        worker->noiseFilterStrength = cl.noiseStrength1;
-        worker->noiseFilterSoftness = cl.noiseStrength2;
-        if (!ldrEnhancement_) {
-            worker->method = generateHDRworker::trueHDR;
-            worker->selectivity = 2; // "Balanced"
-            worker->ghostRemovalEnabled = false;
-            worker->repairOverUnder = true;
-            worker->saveHDR = !autoHdrOutput_.isEmpty();
-            worker->hdrOutputFileName = autoHdrOutput_;
-        }
+        genHDR_options options = genHDR_options::forAutomaticRun(cl, ldrEnhancement_);
+        // Alignment and ghost removal are not part of the program yet; the run said so when it started.
+        options.autoAlign = false;
+        options.ghostRemoval = false;
+        options.saveHDR = !autoHdrOutput_.isEmpty();
+        options.hdrFileName = autoHdrOutput_;
+        options.applyTo(*worker);
         const uint64_t noise = worker->noiseFilterEnabled ? (w + 2 * h) * 15 : 0;
         if (stage == 2) {
             entry = &generateHDRworker::generateHDR_prepare;
