@@ -631,6 +631,12 @@ void mainWindow::startAutomaticGeneration() {
         return;
     }
     lastSavedPath = request.fileName;
+    if (request.options.convertToSrgb) {
+        // No output colour transform exists yet: say so rather than pretend the file was converted.
+        const QString text = tr("Conversion to sRGB is not available in this version; the result is saved as it is.");
+        appendLog(logWarning, text);
+        debugLog("%s\n", text.toLocal8Bit().constData());
+    }
 
     if (project_->photos.front()->isRadiance) {
         if (!autoHdrOutput_.isEmpty()) {

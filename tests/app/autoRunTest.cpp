@@ -170,11 +170,12 @@ TEST(autoRun, tiffOutputsInBothDepthsAndOpenExrFile) {
     int code = -1;
     // A bare output name goes into --output_dir; options the program cannot honour are reported.
     QStringList args = {"--auto", "--output_fn=desk16.tif", "--output_dir=" + box.out, "--tiff16",
-                        "--save_hdr=" + box.out + "/desk.exr", "--noise_filter=2,2", "--auto_align"};
+                        "--save_hdr=" + box.out + "/desk.exr", "--noise_filter=2,2", "--auto_align", "--output_to_srgb"};
     args << deskBracket();
     ASSERT_TRUE(box.run(args, code));
     EXPECT_EQ(code, 0) << box.logText().toStdString();
     EXPECT_TRUE(box.logText().contains("alignment is not available")) << "never ignored in silence";
+    EXPECT_TRUE(box.logText().contains("Conversion to sRGB is not available"));
 
     int w = 0, h = 0, bits = 0;
     const QString t16 = box.out + "/desk16.tif";
@@ -238,6 +239,47 @@ TEST(autoRun, singlePhotoAndRadianceFileProduceResults) {
                         code));
     EXPECT_EQ(code, 0) << box.logText().toStdString();
     expectPhotographicJpeg(fromHdr, 1024, 512);
+}
+
+TEST(autoRun, settingsFileGivesTheLookAndABrokenOneFails) {
+    HALVORA_REQUIRE_DATA();
+    sandbox box;
+    // Saturation 0: whatever else the look does, the result has no colour.
+    QFile settings(box.root + "/grey.hvsx");
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("<Halvorasettings SettingsFileVersion=\"4.0\" ProgramVersion=\"3.0.1 \">\n"
+                   "<GlobalOp Compression=\"1.4\" Gamma=\"0.9\"/>\n"
+                   "<Saturation Saturation=\"0\" BrightnessSelectivePointCount=\"0\" HueSelectivePointCount=\"0\"/>\n"
+                   "</Halvorasettings>\n");
+    settings.close();
+    int code = -1;
+    const QString grey = box.out + "/grey.tif";
+    ASSERT_TRUE(box.run(QStringList{"--auto", "--tm_settings=" + box.root + "/grey.hvsx", "--output_fn=" + grey} +
+                            deskBracket(),
+                        code));
+    EXPECT_EQ(code, 0) << box.logText().toStdString();
+    int w = 0, h = 0, bits = 0;
+    ASSERT_TRUE(tiffQuickInfo(grey, w, h, bits));
+    std::vector<uint16_t> pixels(size_t(w) * h * 3);
+    float mn = 0, mx = 0;
+    exifInfo_t exif;
+    ASSERT_TRUE(imageLoader::loadTIFF(grey, pixels.data(), nullptr, mn, mx, exif));
+    int64_t coloured = 0;
+    for (size_t i = 0; i < pixels.size(); i += 3)
+        if (std::abs(int(pixels[i]) - int(pixels[i + 1])) > 3 * 128 || std::abs(int(pixels[i + 1]) - int(pixels[i + 2])) > 3 * 128)
+            ++coloured;
+    EXPECT_LT(coloured, int64_t(w) * h / 1000) << "the settings file's saturation was not applied";
+
+    // A settings file that exists but cannot be read ends the run instead of using another look.
+    QFile junk(box.root + "/junk.hvsx");
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("<not xml");
+    junk.close();
+    ASSERT_TRUE(box.run(QStringList{"--auto", "--tm_settings=" + box.root + "/junk.hvsx",
+                                    "--output_fn=" + box.out + "/junk.jpg"} + deskBracket(),
+                        code, 20000));
+    EXPECT_NE(code, 0);
+    EXPECT_FALSE(QFileInfo::exists(box.out + "/junk.jpg"));
 }
 
 TEST(autoRun, runsAreRepeatableAcrossThreadCounts) {
