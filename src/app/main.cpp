@@ -103,6 +103,8 @@ int main(int argc, char** argv) {
         std::printf("TODO: lang file not found!\n");
     QCoreApplication::installTranslator(&translator);
 
+    // The resources live in a static library: without this their registration is never linked in.
+    Q_INIT_RESOURCE(resources);
     QFile css(":/resources/style1.css");
     if (css.open(QIODevice::ReadOnly))
         app.setStyleSheet(QString::fromLatin1(css.readAll()));

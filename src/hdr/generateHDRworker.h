@@ -14,6 +14,9 @@
 #include <vector>
 
 class processingProject;
+namespace halvora {
+struct noiseFilterOptions_t;
+}
 
 /// One merge thread: one chunk of consecutive pixels.
 struct HDRgeneration_threadParams_t {
@@ -74,14 +77,27 @@ public:
     /// Single photo: converts the first included photo into the radiance picture. Worker thread.
     bool ldrPreprocess();
 
+    /// Project facts the noise filter needs (photo ISOs, RAW photos left unfiltered). Worker thread.
+    halvora::noiseFilterOptions_t noiseOptions(bool calibrated) const;
+
 public slots:
     /// Stage "prepare": prepareWeightTables(), then finished(ok).
     void generateHDR_prepare();
+    /// Stage "generate": merge, optional HDR file, HDR preprocess, noise filter, picture levels;
+    /// then finished(ok). Defined in generateHDRstages.cpp.
+    void generateHDR_function();
+    /// Single photo: LDR preprocess, noise filter, picture levels; then finished(ok).
+    void generateLDR_function();
+    /// An opened radiance file: HDR preprocess of the loaded picture, noise filter, picture levels;
+    /// then finished(ok).
+    void prepareRadiance_function();
 
 signals:
     void finished(bool ok);
 
 private:
+    /// Marks the project after a new picture: present, planes to be prepared, tone mapping stale.
+    void pictureReady();
     bool fail(const char* caller, const QString& message);
     bool buildSmartMergeMasks(const std::vector<int>& photos, std::vector<std::unique_ptr<uint16_t[]>>& masks);
     processingProject* project_;

@@ -1,5 +1,6 @@
 #include "ui/mainWindow.h"
 
+#include "app/automaticRun.h"
 #include "app/commandLineOptions.h"
 #include "app/debugLog.h"
 #include "app/pluginCallback.h"
@@ -8,7 +9,14 @@
 #include "app/programOptionsSettings.h"
 #include "app/startupLog.h"
 #include "app/transformWorker.h"
+#include "hdr/exposureValues.h"
+#include "hdr/genHDR_options.h"
+#include "hdr/generateHDRworker.h"
 #include "imageio/loadPhotoWorker.h"
+#include "imageio/saveResultWorker.h"
+#include "tonemap/toneMappingPreprocessWorker.h"
+#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/toneMappingSettingsFile.h"
 #include "ui/hdrLoadOptionsDialog.h"
 #include "ui/programOptions.h"
 #include "ui/styledMainWindow.h"
@@ -51,6 +59,13 @@ mainWindow::mainWindow(styledMainWindow* frame) : QWidget(nullptr), frame_(frame
     if (project_->createFailed) {
         debugLog("Failed to create project!\n");
         startupError_ = true;
+    }
+    if (!startupError_) {
+        // The built-in default look; a missing or broken one leaves the record's own defaults.
+        if (halvora::loadSettingsFile(QStringLiteral(":/resources/built-in presets/default.hvsx"),
+                                      project_->tmSettings) != halvora::settingsLoadOk)
+            debugLog("%s: Failed to load default tone mapping settings\n", "mainWindow::mainWindow");
+        halvora::rebuildToneMappingTables(project_->tmSettings, halvora::toneMappingChange::everything);
     }
     project_->hdrLoadOptionsHook = [this](hdrLoadOptions& options) {
         // Unattended runs keep the options preparation started from.
@@ -195,6 +210,22 @@ void mainWindow::splashFinished() {
 
 void mainWindow::loadOnStartupSlot() {
     disconnect(this, &mainWindow::loadOnStartup, this, &mainWindow::loadOnStartupSlot);
+    const QString settingsFile = commandLineOptions::current().settings;
+    if (project_ && !settingsFile.isEmpty() && QFileInfo(settingsFile).isFile()) {
+        const int r = halvora::loadSettingsFile(settingsFile, project_->tmSettings);
+        if (r == halvora::settingsLoadOk) {
+            halvora::rebuildToneMappingTables(project_->tmSettings, halvora::toneMappingChange::everything);
+            appendLog(logInfo, tr("Tone mapping settings loaded: %1").arg(QDir::toNativeSeparators(settingsFile)));
+        } else {
+            // A file that exists but cannot be used must not pass silently for the chosen look.
+            const QString text = tr("Cannot load the tone mapping settings file %1.").arg(QDir::toNativeSeparators(settingsFile));
+            if (commandLineOptions::current().autoProcess) {
+                failUnattended(text);
+                return;
+            }
+            appendLog(logWarning, text);
+        }
+    }
     if (!addImages(commandLineOptions::current().inputPhotos) && commandLineOptions::current().autoProcess &&
         !closing_)
         failUnattended(tr("No photos could be loaded."));
@@ -415,11 +446,10 @@ void mainWindow::addImagesDone() {
         appendLog(loadFailed_ ? logWarning : logSuccess, tr("Loaded %1 of %2 photos.").arg(loaded).arg(loadRequested_));
 
     if (commandLineOptions::current().autoProcess) {
-        // The HDR generation that would follow is not part of the program yet: end the run plainly.
-        if (loadFailed_ > 0)
+        if (loadFailed_ > 0 || !havePhotos)
             failUnattended(tr("Failed to load %1 of %2 photos.").arg(loadFailed_).arg(loadRequested_));
         else
-            failUnattended(tr("Photos loaded; automatic HDR generation is not available yet."));
+            startAutomaticGeneration();
         return;
     }
     if (!loadMessages_.isEmpty() && !styledMessageBox::unattended()) {
@@ -563,7 +593,7 @@ void mainWindow::closeEvent(QCloseEvent* event) {
         waitForWorker(slot, 20);
     for (workerSlot* slot : {&savePhotoWorker_, &saveAlignedWorker_, &toneMappingWorker_, &presetThumbsWorker_})
         waitForWorker(*slot, 50);
-    for (workerSlot* slot : {&postProcessWorker_, &transformWorker_})
+    for (workerSlot* slot : {&postProcessWorker_, &transformWorker_, &generateHDRworker_})
         waitForWorker(*slot, 100);
     debugLog("Threads should be terminated now\n");
     logWorkerSlots();
@@ -578,4 +608,282 @@ void mainWindow::closeEvent(QCloseEvent* event) {
     const commandLineOptions& options = commandLineOptions::current();
     if (options.plugin && !lastSavedPath.isEmpty() && QFileInfo::exists(lastSavedPath))
         halvora::writePluginCallback(options.pluginSrcDir, lastSavedPath);
+}
+
+// ---- automatic run: generation, tone-mapping preparation, tone mapping, save
+
+void mainWindow::startAutomaticGeneration() {
+    const commandLineOptions& cl = commandLineOptions::current();
+    QStringList inputs;
+    for (const auto& photo : project_->photos)
+        inputs << photo->fileName;
+
+    // The targets are checked before the long work: a run that cannot save must not merge first.
+    QString error;
+    const saveResultRequest request = halvora::automaticSaveRequest(
+        cl, saveResultOptions_t::fromSettings(programOptionsSettings::instance()), inputs, error);
+    if (request.fileName.isEmpty()) {
+        failUnattended(error);
+        return;
+    }
+    autoHdrOutput_ = halvora::automaticHdrOutputPath(cl, error);
+    if (!error.isEmpty()) {
+        failUnattended(error);
+        return;
+    }
+    lastSavedPath = request.fileName;
+    if (request.options.convertToSrgb) {
+        // No output colour transform exists yet: say so rather than pretend the file was converted.
+        const QString text = tr("Conversion to sRGB is not available in this version; the result is saved as it is.");
+        appendLog(logWarning, text);
+        debugLog("%s\n", text.toLocal8Bit().constData());
+    }
+
+    if (project_->photos.front()->isRadiance) {
+        if (!autoHdrOutput_.isEmpty()) {
+            appendLog(logWarning, tr("The input is a radiance picture already: --save_hdr writes nothing."));
+            autoHdrOutput_.clear();
+        }
+        startGenerationStage(4);
+        return;
+    }
+    const halvora::evChoice choice = halvora::chooseEVsAfterLoading(*project_);
+    if (!choice.warning.isEmpty()) {
+        appendLog(logWarning, choice.warning);
+        debugLog("%s\n", choice.warning.toLocal8Bit().constData());
+    }
+    ldrEnhancement_ = project_->photos.size() == 1;
+    if (!ldrEnhancement_) {
+        bool switchedToAEB = false;
+        for (const QString& w : halvora::evChecksBeforeGeneration(*project_, choice.chosen == halvora::evChoice::fromExif,
+                                                                  switchedToAEB)) {
+            appendLog(logWarning, w);
+            debugLog("%s\n", w.toLocal8Bit().constData());
+        }
+        for (const auto& photo : project_->photos)
+            debugLog("EV: %s = %g\n", QFileInfo(photo->fileName).fileName().toLocal8Bit().constData(), photo->ev);
+    }
+    // Never ignored in silence: the user asked for these and gets a plain note that they did not happen.
+    if (cl.autoAlign) {
+        const QString text = tr("Automatic alignment is not available in this version; the photos are merged as they are.");
+        appendLog(logWarning, text);
+        debugLog("%s\n", text.toLocal8Bit().constData());
+    }
+    if (cl.autoDeghost) {
+        const QString text = tr("Automatic ghost removal is not available in this version; merging without it.");
+        appendLog(logWarning, text);
+        debugLog("%s\n", text.toLocal8Bit().constData());
+    }
+    if (ldrEnhancement_ && !autoHdrOutput_.isEmpty()) {
+        appendLog(logWarning, tr("One photo is enhanced, not merged: --save_hdr writes nothing."));
+        autoHdrOutput_.clear();
+    }
+    startGenerationStage(ldrEnhancement_ ? 3 : 2);
+}
+
+void mainWindow::startGenerationStage(int stage) {
+    const commandLineOptions& cl = commandLineOptions::current();
+    generationStage_ = stage;
+    auto* worker = new generateHDRworker(project_.get());
+    const uint64_t w = uint64_t(project_->width), h = uint64_t(project_->height);
+    uint64_t total = 1;
+    void (generateHDRworker::*entry)() = nullptr;
+    if (stage == 4) {
+        worker->noiseFilterEnabled = project_->hdrOptions.noiseFilter;
+        worker->noiseFilterStrength = project_->hdrOptions.noiseFilterStrength;
+        worker->noiseFilterSoftness = project_->hdrOptions.noiseFilterSoftness;
+        entry = &generateHDRworker::prepareRadiance_function;
+        appendLog(logInfo, tr("Preparing the HDR image..."));
+        total = worker->noiseFilterEnabled ? (w + 2 * h) * 15 : 1;
+    } else {
+        genHDR_options options = genHDR_options::forAutomaticRun(cl, ldrEnhancement_);
+        // Alignment and ghost removal are not part of the program yet; the run said so when it started.
+        options.autoAlign = false;
+        options.ghostRemoval = false;
+        options.saveHDR = !autoHdrOutput_.isEmpty();
+        options.hdrFileName = autoHdrOutput_;
+        options.applyTo(*worker);
+        const uint64_t noise = worker->noiseFilterEnabled ? (w + 2 * h) * 15 : 0;
+        if (stage == 2) {
+            entry = &generateHDRworker::generateHDR_prepare;
+            debugLog("Preparing to HDR generation (stage 2)\n");
+        } else if (ldrEnhancement_) {
+            entry = &generateHDRworker::generateLDR_function;
+            appendLog(logInfo, tr("LDR enhancement..."));
+            total = noise + 1;
+        } else {
+            entry = &generateHDRworker::generateHDR_function;
+            appendLog(logInfo, tr("HDR generation..."));
+            total = 10 * h + noise + (worker->saveHDR ? h : 0);
+        }
+    }
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    setControlsEnabled(false);
+    auto* thread = new QThread(this);
+    worker->moveToThread(thread);
+    connect(thread, &QThread::started, worker, entry);
+    connect(worker, &generateHDRworker::finished, this, &mainWindow::generateHDRfinished, Qt::QueuedConnection);
+    generateHDRworker_ = {thread, worker};
+    startProgress(total);
+    thread->start();
+}
+
+void mainWindow::generateHDRfinished(bool ok) {
+    auto* worker = static_cast<generateHDRworker*>(generateHDRworker_.worker);
+    if (!worker)
+        return;
+    const QString error = worker->lastError;
+    const bool savedHdr = worker->saveHDR && ok;
+    const QString hdrName = worker->hdrOutputFileName;
+    releaseWorker(generateHDRworker_);
+    finishProgress();
+    QApplication::restoreOverrideCursor();
+    setControlsEnabled(true);
+    if (closing_)
+        return;
+    const int stage = generationStage_;
+    if (!ok) {
+        const QString what = stage == 2   ? tr("Preparing the HDR generation failed.")
+                             : stage == 4 ? tr("Preparing the HDR image failed.")
+                             : ldrEnhancement_ ? tr("LDR enhancement failed.")
+                                               : tr("HDR generation failed.");
+        failUnattended(error.isEmpty() ? what : what + " " + error);
+        return;
+    }
+    if (stage == 2) {
+        startGenerationStage(3);
+        return;
+    }
+    if (savedHdr) {
+        const QString text = tr("Saved as") + " " + QDir::toNativeSeparators(hdrName);
+        appendLog(logSuccess, text);
+        debugLog("%s\n", text.toLocal8Bit().constData());
+    }
+    toneMappingPrepare();
+}
+
+void mainWindow::toneMappingPrepare() {
+    if (!project_ || toneMappingWorker_.occupied())
+        return;
+    const commandLineOptions& cl = commandLineOptions::current();
+    if (cl.autoProcess)
+        appendLog(logInfo, tr("Tone mapping..."));
+    rightTabs_->setCurrentIndex(1);
+    toneMappingPrepareOptions_t options;
+    options.panoramaMode = programOptionsSettings::instance().panoramaMode || (cl.autoProcess && cl.panoramaMode);
+    auto* worker = new toneMappingPreprocessWorker(project_.get(), options);
+    const uint64_t total = toneMappingPreprocessWorker::progressTotal(*project_);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    setControlsEnabled(false);
+    auto* thread = new QThread(this);
+    worker->moveToThread(thread);
+    connect(thread, &QThread::started, worker, &toneMappingPreprocessWorker::doIt);
+    connect(worker, &toneMappingPreprocessWorker::finished, this, &mainWindow::toneMappingPrepareFinished,
+            Qt::QueuedConnection);
+    toneMappingWorker_ = {thread, worker};
+    startProgress(total);
+    thread->start();
+}
+
+void mainWindow::toneMappingPrepareFinished() {
+    auto* worker = static_cast<toneMappingPreprocessWorker*>(toneMappingWorker_.worker);
+    if (!worker)
+        return;
+    const bool ok = worker->succeeded();
+    releaseWorker(toneMappingWorker_);
+    finishProgress();
+    QApplication::restoreOverrideCursor();
+    setControlsEnabled(true);
+    if (closing_)
+        return;
+    const bool automatic = commandLineOptions::current().autoProcess;
+    if (!ok) {
+        if (automatic)
+            failUnattended(tr("Preparing the picture for tone mapping failed."));
+        else
+            appendLog(logError, tr("Preparing the picture for tone mapping failed."));
+        return;
+    }
+    doToneMapping(true);
+    if (!automatic)
+        return;
+    QString error;
+    QStringList inputs;
+    for (const auto& photo : project_->photos)
+        inputs << photo->fileName;
+    saveResultRequest request = halvora::automaticSaveRequest(
+        commandLineOptions::current(), saveResultOptions_t::fromSettings(programOptionsSettings::instance()), inputs,
+        error);
+    if (request.fileName.isEmpty()) {
+        failUnattended(error);
+        return;
+    }
+    // The name checked at the start stays the target even if a file of that name appeared meanwhile.
+    if (!lastSavedPath.isEmpty())
+        request.fileName = lastSavedPath;
+    lastSavedPath = request.fileName;
+    saveResultSlot(request);
+}
+
+void mainWindow::doToneMapping(bool preset) {
+    Q_UNUSED(preset);
+    if (!project_ || !project_->hdrPresent || !project_->lcPlanesValid)
+        return;
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    project_->toneMapPreview(project_->tmSettings, nullptr, false);
+    if (project_->previewValid && !project_->toneMappedPreview.empty()) {
+        QImage shown(project_->toneMappedPreview.data(), project_->toneMappedWidth, project_->toneMappedHeight,
+                     project_->toneMappedWidth * 3, QImage::Format_RGB888);
+        pictureView_->setPixmap(QPixmap::fromImage(shown.copy()));
+    }
+    QApplication::restoreOverrideCursor();
+}
+
+void mainWindow::saveResultSlot(const saveResultRequest& request) {
+    if (!project_ || savePhotoWorker_.occupied())
+        return;
+    appendLog(logInfo, tr("Saving result..."));
+    auto* worker = new saveResultWorker(request, project_->resultBuffer(), project_->width, project_->height);
+    processingProject* pr = project_.get();
+    worker->toneMapEntirePhoto = [pr] { return pr->toneMapFullImage(); };
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    setControlsEnabled(false);
+    auto* thread = new QThread(this);
+    worker->moveToThread(thread);
+    connect(thread, &QThread::started, worker, &saveResultWorker::doSaveResult);
+    connect(worker, &saveResultWorker::finished, this, &mainWindow::saveResultFinished, Qt::QueuedConnection);
+    savePhotoWorker_ = {thread, worker};
+    startProgress(uint64_t(project_->width) * uint64_t(project_->height) * 3);
+    thread->start();
+}
+
+void mainWindow::saveResultFinished() {
+    auto* worker = static_cast<saveResultWorker*>(savePhotoWorker_.worker);
+    if (!worker)
+        return;
+    const saveResultRequest request = worker->request;
+    releaseWorker(savePhotoWorker_);
+    finishProgress();
+    QApplication::restoreOverrideCursor();
+    setControlsEnabled(true);
+    const bool automatic = commandLineOptions::current().autoProcess;
+    for (const saveResultMessage_t& m : saveResultFinishedMessages(&request, automatic, metadataTransfer_t::notRequested))
+        appendLog(m.color == "#60a060"   ? logSuccess
+                  : m.color == "#b06060" ? logError
+                  : m.color == "#b0b060" ? logWarning
+                                         : logInfo,
+                  m.text);
+    if (closing_)
+        return;
+    if (!request.success) {
+        if (automatic)
+            failUnattended(tr("Saving the result failed: %1").arg(request.error));
+        return;
+    }
+    resultSaved = true;
+    lastSavedPath = request.fileName;
+    if (automatic) {
+        debugLog("Automatic run finished: '%s'\n", QDir::toNativeSeparators(lastSavedPath).toLocal8Bit().constData());
+        QTimer::singleShot(0, this, [this] { close(); });
+    }
 }

@@ -4,6 +4,7 @@
 // every long operation on a worker object in a thread of its own. Only the main thread touches it.
 
 #include "imageio/imageTransform.h"
+#include "imageio/saveResultOptions.h"
 
 #include <QMutex>
 #include <QPointer>
@@ -84,6 +85,16 @@ public slots:
     void showProgramOptions();
     void transformImageSlot();
     void transformImageFinished();
+    /// A generateHDRworker stage has ended (queued from its thread); runs the next stage.
+    void generateHDRfinished(bool ok);
+    /// Prepares the picture's planes for tone mapping on toneMappingPreprocessWorker.
+    void toneMappingPrepare();
+    void toneMappingPrepareFinished();
+    /// Tone-maps the preview with the current settings (also sets the automatic clip levels).
+    void doToneMapping(bool preset);
+    /// Saves the result to `forceFn` with `request`'s options on saveResultWorker (full-size tone mapping first).
+    void saveResultSlot(const saveResultRequest& request);
+    void saveResultFinished();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -102,6 +113,10 @@ private:
     /// After the last load worker of an action: controls, log, the next stage.
     void addImagesDone();
     void reportLoadError(const QString& text);
+    /// Automatic run after loading: EVs, then the generation stages (or the radiance preparation).
+    void startAutomaticGeneration();
+    /// Runs generation stage `stage` (2 prepare, 3 generate / LDR enhancement, 4 opened radiance).
+    void startGenerationStage(int stage);
 
     styledMainWindow* frame_;
     std::unique_ptr<processingProject> project_;
@@ -129,6 +144,10 @@ private:
     int loadRequested_ = 0;
     int loadFailed_ = 0;
     QStringList loadMessages_; ///< messages for the user, shown once the action ends
+    workerSlot generateHDRworker_; ///< the HDR generation stage running now
+    int generationStage_ = 0;
+    bool ldrEnhancement_ = false;
+    QString autoHdrOutput_; ///< --save_hdr target of this run (empty: none)
     workerSlot savePhotoWorker_, saveAlignedWorker_, toneMappingWorker_, presetThumbsWorker_, postProcessWorker_,
         transformWorker_;
 };

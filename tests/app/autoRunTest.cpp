@@ -1,0 +1,370 @@
+// The unattended run end to end, as a host program or a script would start it: real photos in, a
+// saved picture out, and a plain non-zero exit for every way it can fail.
+
+#include "imageio/imageLoader.h"
+#include "imageio/tiffReader.h"
+#include "support/testSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <algorithm>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+struct sandbox {
+    QString root = halvora::test::makeTempDir("autorun");
+    QString config = root + "/config", home = root + "/home", tmp = root + "/tmp", out = root + "/out";
+
+    explicit sandbox(const QString& extraSettings = QString()) {
+        for (const QString& d : {config, home, tmp, out})
+            QDir().mkpath(d);
+        QDir().mkpath(config + "/Vantrelle");
+        QFile ini(config + "/Vantrelle/Halvora 3.conf");
+        EXPECT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write(("[General]\nLogToFile=2\n" + extraSettings).toUtf8());
+    }
+    QString logText() const {
+        QFile f(home + "/Halvora 3/Halvora3_debug_log.txt");
+        return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
+    }
+    /// Runs the program without a display; false when it did not end within `ms`.
+    bool run(const QStringList& arguments, int& exitCode, int ms = 30000) const {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", config);
+        env.insert("HOME", home);
+        env.insert("TMPDIR", tmp);
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(halvora::test::halvoraBinary(), arguments);
+        if (!p.waitForFinished(ms)) {
+            p.kill();
+            p.waitForFinished(5000);
+            return false;
+        }
+        exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -999;
+        return true;
+    }
+    QStringList sessions() const { return QDir(tmp).entryList({"~halvoratmp*"}, QDir::Dirs | QDir::NoDotAndDotDot); }
+};
+
+// Three frames of the desk bracket two stops apart (4 s, 1 s, 1/4 s).
+QStringList deskBracket() {
+    const QString d = halvora::test::dataFile("brackets/desk_canon_s45_13exp/");
+    return {d + "img03.jpg", d + "img05.jpg", d + "img08.jpg"};
+}
+
+struct spread {
+    double mean = 0, stddev = 0;
+    int p1 = 0, p99 = 0; ///< 1st and 99th percentile of the 8-bit luminance
+};
+
+spread lumaSpread(const QImage& image) {
+    std::vector<int> hist(256, 0);
+    double sum = 0, sum2 = 0;
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    const int64_t n = int64_t(rgb.width()) * rgb.height();
+    for (int y = 0; y < rgb.height(); ++y) {
+        const uchar* row = rgb.constScanLine(y);
+        for (int x = 0; x < rgb.width(); ++x) {
+            const int l = (299 * row[3 * x] + 587 * row[3 * x + 1] + 114 * row[3 * x + 2]) / 1000;
+            ++hist[size_t(l)];
+            sum += l;
+            sum2 += double(l) * l;
+        }
+    }
+    spread s;
+    s.mean = sum / double(n);
+    s.stddev = std::sqrt(std::max(0.0, sum2 / double(n) - s.mean * s.mean));
+    int64_t acc = 0;
+    bool low = false;
+    for (int v = 0; v < 256; ++v) {
+        acc += hist[size_t(v)];
+        if (!low && acc * 100 >= n) {
+            s.p1 = v;
+            low = true;
+        }
+        if (acc * 100 >= n * 99) {
+            s.p99 = v;
+            break;
+        }
+    }
+    return s;
+}
+
+// A tone-mapped photograph uses most of the value range; a flat, black or white picture does not.
+void expectPhotographicJpeg(const QString& fileName, int width, int height) {
+    ASSERT_TRUE(QFileInfo::exists(fileName)) << fileName.toStdString();
+    QFile f(fileName);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray head = f.read(3);
+    EXPECT_EQ(head, QByteArray("\xFF\xD8\xFF", 3)) << "not a JPEG stream";
+    QImage image;
+    ASSERT_TRUE(image.load(fileName, "JPEG"));
+    EXPECT_EQ(image.width(), width);
+    EXPECT_EQ(image.height(), height);
+    const spread s = lumaSpread(image);
+    EXPECT_GT(s.stddev, 20.0);
+    EXPECT_GT(s.p99 - s.p1, 120);
+    EXPECT_GT(s.mean, 15.0);
+    EXPECT_LT(s.mean, 240.0);
+}
+
+// Luminance ratio between the brightest and darkest half percent of a radiance picture.
+double radianceRange(const std::vector<float>& rgb) {
+    std::vector<float> l;
+    l.reserve(rgb.size() / 3);
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3)
+        l.push_back(0.2126f * rgb[i] + 0.7152f * rgb[i + 1] + 0.0722f * rgb[i + 2]);
+    std::sort(l.begin(), l.end());
+    const float lo = l[l.size() / 200], hi = l[l.size() - 1 - l.size() / 200];
+    return lo > 0 ? double(hi) / lo : 1e9;
+}
+
+// Where the middle frame (1 s) is blown out, only the shorter frame can tell the pixels apart: a
+// real merge is brighter there than where the middle frame reads 180 … 200, and not flat.
+void expectMergedDetailInHighlights(const std::vector<float>& rgb, int width, int height) {
+    QImage middle;
+    ASSERT_TRUE(middle.load(deskBracket()[1]));
+    ASSERT_EQ(middle.width(), width);
+    ASSERT_EQ(middle.height(), height);
+    middle = middle.convertToFormat(QImage::Format_RGB888);
+    std::vector<double> blown, bright;
+    for (int y = 0; y < height; ++y) {
+        const uchar* row = middle.constScanLine(y);
+        for (int x = 0; x < width; ++x) {
+            const uchar* p = row + 3 * x;
+            const size_t i = (size_t(y) * width + x) * 3;
+            const double l = 0.2126 * rgb[i] + 0.7152 * rgb[i + 1] + 0.0722 * rgb[i + 2];
+            if (p[0] >= 254 && p[1] >= 254 && p[2] >= 254)
+                blown.push_back(l);
+            else if (p[1] >= 180 && p[1] <= 200 && p[0] >= 150 && p[2] >= 150)
+                bright.push_back(l);
+        }
+    }
+    ASSERT_GT(blown.size(), 500u) << "the test frame should have blown-out areas";
+    ASSERT_GT(bright.size(), 500u);
+    auto median = [](std::vector<double> v) {
+        std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+        return v[v.size() / 2];
+    };
+    EXPECT_GT(median(blown), 1.5 * median(bright));
+    std::sort(blown.begin(), blown.end());
+    const double p10 = blown[blown.size() / 10], p90 = blown[blown.size() * 9 / 10];
+    EXPECT_GT(p90, 1.5 * p10) << "blown-out areas of the middle frame stay flat: the short frame was not merged";
+}
+
+TEST(autoRun, bracketToJpegWithPluginCallbackAndRadianceFile) {
+    HALVORA_REQUIRE_DATA();
+    sandbox box;
+    const QString jpg = box.out + "/desk.jpg", hdr = box.out + "/desk.hdr";
+    int code = -1;
+    QStringList args = {"--auto", "--plugin", "--output_fn=" + jpg, "--save_hdr=" + hdr};
+    args << deskBracket();
+    ASSERT_TRUE(box.run(args, code)) << "must not hang";
+    EXPECT_EQ(code, 0) << box.logText().toStdString();
+    expectPhotographicJpeg(jpg, 1024, 768);
+
+    // The host learns the saved file from the callback next to it.
+    QFile callback(box.out + "/Halvora3_pluginCallback");
+    ASSERT_TRUE(callback.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromLocal8Bit(callback.readAll()), "\"" + QDir::toNativeSeparators(jpg) + "\"");
+
+    // The merged picture holds more range than any one 8-bit frame could (255 : 1 at best).
+    int w = 0, h = 0;
+    double primaries[8];
+    bool havePrimaries = false;
+    ASSERT_TRUE(getRGBEinfo(hdr, w, h, primaries, havePrimaries));
+    ASSERT_EQ(w, 1024);
+    ASSERT_EQ(h, 768);
+    std::vector<float> rgb(size_t(w) * h * 3);
+    float maximum = 0, minimum = 0;
+    ASSERT_TRUE(imageLoader::loadRadianceRGBE(hdr, w, h, rgb.data(), maximum, minimum));
+    EXPECT_GT(radianceRange(rgb), 300.0);
+    expectMergedDetailInHighlights(rgb, w, h);
+
+    const QString log = box.logText();
+    EXPECT_TRUE(log.contains("Loading setings: ")) << "the default look is loaded at start";
+    EXPECT_FALSE(log.contains("Failed to load default tone mapping settings"));
+    EXPECT_TRUE(box.sessions().isEmpty()) << "the temporary store is removed at the end";
+}
+
+TEST(autoRun, tiffOutputsInBothDepthsAndOpenExrFile) {
+    HALVORA_REQUIRE_DATA();
+    sandbox box;
+    int code = -1;
+    // A bare output name goes into --output_dir; options the program cannot honour are reported.
+    QStringList args = {"--auto", "--output_fn=desk16.tif", "--output_dir=" + box.out, "--tiff16",
+                        "--save_hdr=" + box.out + "/desk.exr", "--noise_filter=2,2", "--auto_align", "--output_to_srgb"};
+    args << deskBracket();
+    ASSERT_TRUE(box.run(args, code));
+    EXPECT_EQ(code, 0) << box.logText().toStdString();
+    EXPECT_TRUE(box.logText().contains("alignment is not available")) << "never ignored in silence";
+    EXPECT_TRUE(box.logText().contains("Conversion to sRGB is not available"));
+
+    int w = 0, h = 0, bits = 0;
+    const QString t16 = box.out + "/desk16.tif";
+    ASSERT_TRUE(tiffQuickInfo(t16, w, h, bits));
+    EXPECT_EQ(w, 1024);
+    EXPECT_EQ(h, 768);
+    EXPECT_EQ(bits, 16);
+    std::vector<uint16_t> pixels(size_t(w) * h * 3);
+    float mn = 0, mx = 0;
+    exifInfo_t exif;
+    ASSERT_TRUE(imageLoader::loadTIFF(t16, pixels.data(), nullptr, mn, mx, exif));
+    const auto [lo, hi] = std::minmax_element(pixels.begin(), pixels.end());
+    EXPECT_LT(*lo, 3000);
+    EXPECT_GT(*hi, 25000);
+    // 16 bits carry more than 256 distinct levels.
+    std::vector<uint16_t> distinct(pixels.begin(), pixels.end());
+    std::sort(distinct.begin(), distinct.end());
+    EXPECT_GT(std::unique(distinct.begin(), distinct.end()) - distinct.begin(), 1000);
+
+    int ew = 0, eh = 0;
+    ASSERT_TRUE(getEXRinfo(box.out + "/desk.exr", ew, eh));
+    EXPECT_EQ(ew, 1024);
+    EXPECT_EQ(eh, 768);
+    std::vector<float> rgb(size_t(ew) * eh * 3);
+    ASSERT_TRUE(loadEXR(box.out + "/desk.exr", ew, eh, rgb.data(), mn, mx));
+    EXPECT_GT(radianceRange(rgb), 300.0);
+    expectMergedDetailInHighlights(rgb, ew, eh);
+
+    // 8 bits, default depth; same look as the 16-bit file up to the depth reduction.
+    ASSERT_TRUE(box.run(QStringList{"--auto", "--output_fn=" + box.out + "/desk8.tif", "--tiff8",
+                                    "--noise_filter=2,2"} + deskBracket(),
+                        code));
+    EXPECT_EQ(code, 0);
+    ASSERT_TRUE(tiffQuickInfo(box.out + "/desk8.tif", w, h, bits));
+    EXPECT_EQ(bits, 8);
+    std::vector<uint16_t> pixels8(pixels.size());
+    ASSERT_TRUE(imageLoader::loadTIFF(box.out + "/desk8.tif", pixels8.data(), nullptr, mn, mx, exif));
+    // The reader keeps the top 15 bits of a 16-bit sample (v >> 1) and 8-bit samples as v × 128; back in
+    // the working scale (32640 = white) the 8-bit file must be the 16-bit file cut to 8 bits.
+    int worst = 0;
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        const double working = double(pixels[i]) * 2 * 32640 / 65535;
+        const int expected8 = int(working) >> 7;
+        worst = std::max(worst, std::abs(expected8 - int(pixels8[i] / 128)));
+    }
+    EXPECT_LE(worst, 1) << "the 8-bit file is not the 16-bit result cut to 8 bits";
+}
+
+TEST(autoRun, singlePhotoAndRadianceFileProduceResults) {
+    HALVORA_REQUIRE_DATA();
+    sandbox box;
+    int code = -1;
+    const QString one = box.out + "/one.jpg";
+    ASSERT_TRUE(box.run({"--auto", "--output_fn=" + one, deskBracket()[1]}, code));
+    EXPECT_EQ(code, 0) << box.logText().toStdString();
+    expectPhotographicJpeg(one, 1024, 768);
+    EXPECT_TRUE(box.logText().contains("LDR preprocess"));
+
+    const QString fromHdr = box.out + "/forest.jpg";
+    ASSERT_TRUE(box.run({"--auto", "--output_fn=" + fromHdr,
+                         halvora::test::dataFile("radiance/polyhaven_hdri_1k/forest_slope_1k.hdr")},
+                        code));
+    EXPECT_EQ(code, 0) << box.logText().toStdString();
+    expectPhotographicJpeg(fromHdr, 1024, 512);
+}
+
+TEST(autoRun, settingsFileGivesTheLookAndABrokenOneFails) {
+    HALVORA_REQUIRE_DATA();
+    sandbox box;
+    // Saturation 0: whatever else the look does, the result has no colour.
+    QFile settings(box.root + "/grey.hvsx");
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("<Halvorasettings SettingsFileVersion=\"4.0\" ProgramVersion=\"3.0.1 \">\n"
+                   "<GlobalOp Compression=\"1.4\" Gamma=\"0.9\"/>\n"
+                   "<Saturation Saturation=\"0\" BrightnessSelectivePointCount=\"0\" HueSelectivePointCount=\"0\"/>\n"
+                   "</Halvorasettings>\n");
+    settings.close();
+    int code = -1;
+    const QString grey = box.out + "/grey.tif";
+    ASSERT_TRUE(box.run(QStringList{"--auto", "--tm_settings=" + box.root + "/grey.hvsx", "--output_fn=" + grey} +
+                            deskBracket(),
+                        code));
+    EXPECT_EQ(code, 0) << box.logText().toStdString();
+    int w = 0, h = 0, bits = 0;
+    ASSERT_TRUE(tiffQuickInfo(grey, w, h, bits));
+    std::vector<uint16_t> pixels(size_t(w) * h * 3);
+    float mn = 0, mx = 0;
+    exifInfo_t exif;
+    ASSERT_TRUE(imageLoader::loadTIFF(grey, pixels.data(), nullptr, mn, mx, exif));
+    int64_t coloured = 0;
+    for (size_t i = 0; i < pixels.size(); i += 3)
+        if (std::abs(int(pixels[i]) - int(pixels[i + 1])) > 3 * 128 || std::abs(int(pixels[i + 1]) - int(pixels[i + 2])) > 3 * 128)
+            ++coloured;
+    EXPECT_LT(coloured, int64_t(w) * h / 1000) << "the settings file's saturation was not applied";
+
+    // A settings file that exists but cannot be read ends the run instead of using another look.
+    QFile junk(box.root + "/junk.hvsx");
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("<not xml");
+    junk.close();
+    ASSERT_TRUE(box.run(QStringList{"--auto", "--tm_settings=" + box.root + "/junk.hvsx",
+                                    "--output_fn=" + box.out + "/junk.jpg"} + deskBracket(),
+                        code, 20000));
+    EXPECT_NE(code, 0);
+    EXPECT_FALSE(QFileInfo::exists(box.out + "/junk.jpg"));
+}
+
+TEST(autoRun, runsAreRepeatableAcrossThreadCounts) {
+    HALVORA_REQUIRE_DATA();
+    sandbox one("[Performance]\nCoreCount=1\n"), many;
+    int code = -1;
+    ASSERT_TRUE(one.run(QStringList{"--auto", "--output_fn=" + one.out + "/a.tif"} + deskBracket(), code));
+    ASSERT_EQ(code, 0);
+    ASSERT_TRUE(many.run(QStringList{"--auto", "--output_fn=" + many.out + "/a.tif"} + deskBracket(), code));
+    ASSERT_EQ(code, 0);
+    QFile a(one.out + "/a.tif"), b(many.out + "/a.tif");
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(b.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(a.readAll() == b.readAll()) << "the result depends on the thread count";
+}
+
+TEST(autoRun, failuresEndNonZeroWithAReason) {
+    HALVORA_REQUIRE_DATA();
+    sandbox box;
+    int code = 0;
+    // A photo that is not there.
+    ASSERT_TRUE(box.run({"--auto", "--output_fn=" + box.out + "/x.jpg", deskBracket()[0], box.root + "/missing.jpg"},
+                        code, 20000));
+    EXPECT_NE(code, 0);
+    EXPECT_FALSE(QFileInfo::exists(box.out + "/x.jpg"));
+
+    // A photo that is not a picture.
+    QFile junk(box.root + "/junk.jpg");
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("this is not a JPEG file at all");
+    junk.close();
+    ASSERT_TRUE(box.run({"--auto", "--output_fn=" + box.out + "/y.jpg", box.root + "/junk.jpg"}, code, 20000));
+    EXPECT_NE(code, 0);
+    EXPECT_FALSE(QFileInfo::exists(box.out + "/y.jpg"));
+
+    // An output folder that cannot exist (its parent is a file): refused before any merging.
+    ASSERT_TRUE(box.run(QStringList{"--auto", "--output_fn=" + box.root + "/junk.jpg/out.jpg"} + deskBracket(), code,
+                        20000));
+    EXPECT_NE(code, 0);
+    const QString log = box.logText();
+    EXPECT_TRUE(log.contains("output folder does not exist or cannot be written")) << log.toStdString();
+    EXPECT_FALSE(log.contains("Generate HDR...")) << "the run must fail before the merge";
+
+    // A --save_hdr folder that does not exist.
+    ASSERT_TRUE(box.run(QStringList{"--auto", "--output_fn=" + box.out + "/z.jpg",
+                                    "--save_hdr=" + box.root + "/nowhere/m.hdr"} + deskBracket(),
+                        code, 20000));
+    EXPECT_NE(code, 0);
+    EXPECT_TRUE(box.logText().contains("Directory does not exist. HDR save disabled."));
+    EXPECT_TRUE(box.sessions().isEmpty());
+}
+
+} // namespace
