@@ -203,7 +203,7 @@ void exifWalker::walkDirectory(uint64_t dirOffset, int level) {
 
     const uint8_t* dir = start_ + dirOffset;
     const int entries = get16(dir);
-    exifMessage("NumDirEntries = %d\n", entries);
+    debugLog("NumDirEntries = %d\n", entries); // diagnostic only, not a problem worth standard output
     const uint64_t end = length_;
     const uint64_t dirEnd = dirOffset + 2 + 12ull * uint64_t(entries);
     if (dirEnd + 4 > end && !(dirEnd + 2 == end || dirEnd == end)) {
