@@ -203,9 +203,9 @@ bool ball(float x, float y, float cx, float cy, float r, rgb albedo, float light
     // Highlight: mirror direction close to the window.
     const float hx = lx, hy = ly, hz = lz + 1.0f;
     const float hn = std::sqrt(hx * hx + hy * hy + hz * hz);
-    const float spec = std::pow(std::max(0.0f, (dx * hx + dy * hy + nz * hz) / hn), 60.0f);
+    const float highlight = std::pow(std::max(0.0f, (dx * hx + dy * hy + nz * hz) / hn), 60.0f);
     const float edge = smoothstep(1.0f, 0.97f, d2); // anti-aliased rim
-    rgb c = (albedo * (0.08f + 2.4f * lambert) + rgb{1, 1, 1} * (9.0f * spec)) * lightScale;
+    rgb c = (albedo * (0.08f + 2.4f * lambert) + rgb{1, 1, 1} * (9.0f * highlight)) * lightScale;
     out = mix(out, c, edge);
     return true;
 }
