@@ -127,6 +127,9 @@ void mainWindow::buildUi() {
     rightTabs_->setObjectName("rightTabs");
     for (const char* name : kStageNames)
         rightTabs_->addTab(new QWidget(rightTabs_), tr(name));
+    // The filters of the post-processing stage are not part of this version.
+    rightTabs_->setTabEnabled(2, false);
+    rightTabs_->setTabToolTip(2, tr("Post-processing filters are not available in this version."));
     connect(rightTabs_, &QTabWidget::currentChanged, this, &mainWindow::rightTabChanged);
     rightTabChanged(0);
     split->setStretchFactor(1, 1);
