@@ -9,6 +9,8 @@
 #include "app/startupLog.h"
 #include "app/transformWorker.h"
 #include "hdr/generateHDRworker.h"
+#include "hdr/generationRun.h"
+#include "ui/generateHDR.h"
 #include "imageio/loadPhotoWorker.h"
 #include "tonemap/toneMappingRebuild.h"
 #include "tonemap/toneMappingSettingsFile.h"
@@ -84,6 +86,7 @@ mainWindow::~mainWindow() {
     pendingPhotos_.clear();
     for (workerSlot& slot : loadPhotoWorkers_)
         releaseWorker(slot);
+    endGenerationRun();
 }
 
 void mainWindow::buildUi() {
@@ -117,6 +120,7 @@ void mainWindow::buildUi() {
         rightTabs_->addTab(new QWidget(rightTabs_), tr(name));
     connect(rightTabs_, &QTabWidget::currentChanged, this, &mainWindow::rightTabChanged);
     rightTabChanged(0);
+    buildGeneratePage(rightTabs_->widget(0));
     split->setStretchFactor(1, 1);
     outer->addWidget(split, 1);
 
@@ -140,6 +144,7 @@ void mainWindow::buildMenus() {
     QAction* addAction = file->addAction(tr("Add"));
     addAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
     connect(addAction, &QAction::triggered, this, qOverload<>(&mainWindow::addImages));
+    addGenerateHDRaction(file);
     QAction* exitAction = file->addAction(tr("Exit"));
     exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(exitAction, &QAction::triggered, this, [this] { close(); });
@@ -228,6 +233,7 @@ void mainWindow::setControlsEnabled(bool enabled) {
     menuBar_->setEnabled(enabled);
     rightTabs_->setEnabled(enabled);
     leftTabs_->setEnabled(enabled);
+    updateGenerateHDRenabled();
 }
 
 void mainWindow::transformImageSlot() {
@@ -329,6 +335,7 @@ void mainWindow::closeEvent(QCloseEvent* event) {
     disconnect(&progressTimer_, &QTimer::timeout, nullptr, nullptr);
 
     logWorkerSlots();
+    endGenerationRun();
     debugLog("Waiting for threads to terminate...\n");
     for (workerSlot& slot : loadPhotoWorkers_)
         waitForWorker(slot, 20);
