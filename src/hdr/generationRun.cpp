@@ -131,6 +131,8 @@ void generationRun::startStage(int stage) {
     thread_ = std::make_unique<QThread>();
     worker_->moveToThread(thread_.get());
     connect(thread_.get(), &QThread::started, worker_.get(), entry);
+    // The thread's loop ends with the stage (direct: quit() is thread-safe), so a bounded wait sees it end.
+    connect(worker_.get(), &generateHDRworker::finished, thread_.get(), &QThread::quit, Qt::DirectConnection);
     connect(worker_.get(), &generateHDRworker::finished, this, &generationRun::generateHDRfinished,
             Qt::QueuedConnection);
     emit startProgress(total);

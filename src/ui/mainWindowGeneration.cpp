@@ -98,8 +98,10 @@ void mainWindow::startGenerationRun(const genHDR_options& options, bool radiance
     connect(run, &generationRun::logLine, this, &mainWindow::generationLogLine);
     connect(run, &generationRun::message, this, [this](int kind, const QString& text) {
         appendLog(logKind(std::clamp(kind, 0, 3)), text);
-        styledMessageBox::show(this, kind == generationRun::warning ? styledMessageBox::warning
-                                                                    : styledMessageBox::information,
+        styledMessageBox::show(this,
+                               kind == generationRun::error     ? styledMessageBox::error
+                               : kind == generationRun::warning ? styledMessageBox::warning
+                                                                : styledMessageBox::information,
                                text);
     });
     // Queued: the run is released in the handler, never inside its own signal.
