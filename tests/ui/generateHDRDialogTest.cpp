@@ -18,6 +18,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
@@ -243,6 +244,15 @@ TEST_F(generateHDRDialog, breakStopsTheRunAndTheDialogCanRunAgain) {
     HALVORA_REQUIRE_DATA();
     recordedBoxes boxes;
     load(bracketFiles());
+    processingProject* p = window->project();
+    // A first picture, prepared and shown.
+    action()->trigger();
+    ASSERT_NE(dialog(), nullptr);
+    dialog()->noiseGroup()->setChecked(false);
+    dialog()->runButton()->click();
+    ASSERT_TRUE(waitForPicture());
+    ASSERT_TRUE(p->previewValid);
+
     action()->trigger();
     generateHDR* d = dialog();
     ASSERT_NE(d, nullptr);
@@ -265,8 +275,20 @@ TEST_F(generateHDRDialog, breakStopsTheRunAndTheDialogCanRunAgain) {
     EXPECT_TRUE(d->isVisible()) << "a failed run leaves the dialog open";
     EXPECT_TRUE(d->isEnabled());
     EXPECT_FALSE(breakButton->isEnabled());
-    processingProject* p = window->project();
     EXPECT_FALSE(p->hdrPresent);
+    EXPECT_FALSE(p->lcPlanesValid) << "the old preparation belongs to a picture that is gone";
+    EXPECT_FALSE(p->previewValid);
+    // The view shows the first photo again, not the old tone-mapped preview.
+    auto* view = window->findChild<QLabel*>("pictureView");
+    const QImage shown = view->pixmap().toImage().convertToFormat(QImage::Format_RGB888);
+    photoEntry& first = *p->photos.front();
+    ASSERT_EQ(shown.width(), first.preview.width);
+    ASSERT_EQ(shown.height(), first.preview.height);
+    int same = 0, checked = 0;
+    for (int y = 0; y < shown.height(); y += 17)
+        for (int x = 0; x < shown.width(); x += 13, ++checked)
+            same += qRed(shown.pixel(x, y)) == first.preview.pixels()[(size_t(y) * first.preview.width + x) * 3] / 128;
+    EXPECT_EQ(same, checked);
     EXPECT_EQ(p->photos.size(), 3u);
     ASSERT_EQ(boxes.kinds.size(), 1);
     EXPECT_EQ(boxes.kinds[0], styledMessageBox::error);
