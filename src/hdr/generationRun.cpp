@@ -10,33 +10,30 @@
 #include <QDir>
 #include <QThread>
 
-generationRun::generationRun(processingProject* project, const genHDR_options& options, bool radiance, bool hidden,
-                             QObject* parent)
+generationRun::generationRun(processingProject* project, const genHDR_options& options, bool radiance,
+                             bool hidden, QObject* parent)
     : QObject(parent), project_(project), options_(options), radiance_(radiance), hidden_(hidden) {
     options_.normalize();
 }
 
-generationRun::~generationRun() { stopNow(10000); }
+generationRun::~generationRun() {
+    stopNow(10000);
+}
 
 uint64_t generationRun::generationProgressTotal(int width, int height, int photos, const genHDR_options& o) {
     const uint64_t w = uint64_t(std::max(width, 0)), h = uint64_t(std::max(height, 0));
     const uint64_t n = uint64_t(std::max(photos, 0));
     const uint64_t noise = o.noiseFilter ? (w + 2 * h) * 15 : 0;
-    if (o.ldrEnhancement)
-        return noise + 1;
+    if (o.ldrEnhancement) return noise + 1;
     uint64_t total = 10 * h + noise;
-    if (o.method == 1)
-        total += n * (h + w);
-    if (o.ghostRemoval)
-        total += n * h * 3;
-    if (o.saveHDR && !o.hdrFileName.isEmpty())
-        total += h;
+    if (o.method == 1) total += n * (h + w);
+    if (o.ghostRemoval) total += n * h * 3;
+    if (o.saveHDR && !o.hdrFileName.isEmpty()) total += h;
     return total;
 }
 
 void generationRun::start() {
-    if (running_ || !project_)
-        return;
+    if (running_ || !project_) return;
     abortRequested = false;
     running_ = true;
     stage_ = 0;
@@ -61,10 +58,8 @@ void generationRun::invalidatePicture() {
 }
 
 void generationRun::generateHDRslot() {
-    if (!running_)
-        return;
-    if (stage_ == 0)
-        stage_ = radiance_ ? 4 : options_.ldrEnhancement ? 3 : 1;
+    if (!running_) return;
+    if (stage_ == 0) stage_ = radiance_ ? 4 : options_.ldrEnhancement ? 3 : 1;
     if (stage_ > 1 && abortRequested.load()) {
         fail(QStringLiteral("Aborted."));
         return;
@@ -73,11 +68,10 @@ void generationRun::generateHDRslot() {
         // Automatic alignment is not part of the program yet: the run goes on unaligned, and an
         // unattended run that asked for it says so.
         if (options_.autoAlign) {
-            const QString text =
-                tr("Automatic alignment is not available in this version; the photos are merged as they are.");
+            const QString text = tr(
+                "Automatic alignment is not available in this version; the photos are merged as they are.");
             debugLog("%s\n", text.toLocal8Bit().constData());
-            if (hidden_)
-                emit logLine(warning, text);
+            if (hidden_) emit logLine(warning, text);
         }
         stage_ = 2;
     }
@@ -96,9 +90,10 @@ void generationRun::startStage(int stage) {
         worker_->noiseFilterStrength = project_->hdrOptions.noiseFilterStrength;
         worker_->noiseFilterSoftness = project_->hdrOptions.noiseFilterSoftness;
         entry = &generateHDRworker::prepareRadiance_function;
-        if (hidden_)
-            emit logLine(info, tr("Preparing the HDR image..."));
-        total = worker_->noiseFilterEnabled ? (uint64_t(project_->width) + 2 * uint64_t(project_->height)) * 15 : 1;
+        if (hidden_) emit logLine(info, tr("Preparing the HDR image..."));
+        total = worker_->noiseFilterEnabled
+                    ? (uint64_t(project_->width) + 2 * uint64_t(project_->height)) * 15
+                    : 1;
         invalidatePicture();
     } else {
         run.applyTo(*worker_);
@@ -109,8 +104,7 @@ void generationRun::startStage(int stage) {
             if (options_.ldrEnhancement) {
                 entry = &generateHDRworker::generateLDR_function;
                 debugLog("LDR enhancement...\n");
-                if (hidden_)
-                    emit logLine(info, tr("LDR enhancement..."));
+                if (hidden_) emit logLine(info, tr("LDR enhancement..."));
             } else {
                 entry = &generateHDRworker::generateHDR_function;
                 debugLog("HDR generation...\n");
@@ -150,8 +144,8 @@ void generationRun::releaseStage() {
 
 void generationRun::fail(const QString& error) {
     const int stage = stage_;
-    const QString what = stage == 2   ? tr("Preparing the HDR generation failed.")
-                         : stage == 4 ? tr("Preparing the HDR image failed.")
+    const QString what = stage == 2                ? tr("Preparing the HDR generation failed.")
+                         : stage == 4              ? tr("Preparing the HDR image failed.")
                          : options_.ldrEnhancement ? tr("LDR enhancement failed.")
                                                    : tr("HDR generation failed.");
     const QString text = error.isEmpty() ? what : what + " " + error;
@@ -162,8 +156,7 @@ void generationRun::fail(const QString& error) {
 }
 
 void generationRun::generateHDRfinished(bool ok) {
-    if (!worker_ || !running_)
-        return;
+    if (!worker_ || !running_) return;
     const QString error = worker_->lastError;
     const bool savedHdr = ok && worker_->saveHDR && !worker_->hdrOutputFileName.isEmpty();
     const QString hdrName = worker_->hdrOutputFileName;

@@ -47,8 +47,7 @@ generateHDR::generateHDR(processingProject* project, bool hidden, QWidget* paren
 generateHDR::~generateHDR() {
     blockSignals(true); // whoever listens may be going away too
     stopRun(10000);
-    if (cursorSet_)
-        QApplication::restoreOverrideCursor();
+    if (cursorSet_) QApplication::restoreOverrideCursor();
 }
 
 void generateHDR::buildUi() {
@@ -170,8 +169,8 @@ void generateHDR::buildUi() {
 
     if (ldr_) {
         // One photo is not merged: only the noise filter applies.
-        for (QWidget* w : std::initializer_list<QWidget*>{method_, trueHdrSelectivity_, smartMergeOptions_, saveHdr_,
-                                                           hdrPath_, browse_})
+        for (QWidget* w : std::initializer_list<QWidget*>{method_, trueHdrSelectivity_, smartMergeOptions_,
+                                                          saveHdr_, hdrPath_, browse_})
             w->setEnabled(false);
     }
 
@@ -182,7 +181,8 @@ void generateHDR::buildUi() {
     connect(ghostRemoval_, &QCheckBox::toggled, this, &generateHDR::deghostToggled);
     connect(saveHdr_, &QCheckBox::toggled, this, &generateHDR::saveHDRtoggled);
     connect(browse_, &QToolButton::clicked, this, &generateHDR::browseHdrPath);
-    connect(runButton_, &QPushButton::clicked, this, ldr_ ? &generateHDR::enhanceLDRslot : &generateHDR::generateHDRslot);
+    connect(runButton_, &QPushButton::clicked, this,
+            ldr_ ? &generateHDR::enhanceLDRslot : &generateHDR::generateHDRslot);
     connect(cancel_, &QPushButton::clicked, this, &generateHDR::reject);
 }
 
@@ -238,8 +238,7 @@ void generateHDR::selectivityChanged() {
 
 void generateHDR::deghostToggled() {
     // Ghost removal cannot be chosen yet; a box checked by other means is taken back.
-    if (ghostRemoval_->isChecked())
-        ghostRemoval_->setChecked(false);
+    if (ghostRemoval_->isChecked()) ghostRemoval_->setChecked(false);
 }
 
 void generateHDR::saveHDRtoggled() {
@@ -249,17 +248,16 @@ void generateHDR::saveHDRtoggled() {
 }
 
 void generateHDR::browseHdrPath() {
-    const QString fn = QFileDialog::getSaveFileName(this, tr("Save output HDR to file"), hdrPath_->text(),
-                                                    tr("Radiance RGBE (*.hdr)") + ";;" + tr("OpenEXR (*.exr)"));
-    if (!fn.isEmpty())
-        hdrPath_->setText(QDir::toNativeSeparators(fn));
+    const QString fn =
+        QFileDialog::getSaveFileName(this, tr("Save output HDR to file"), hdrPath_->text(),
+                                     tr("Radiance RGBE (*.hdr)") + ";;" + tr("OpenEXR (*.exr)"));
+    if (!fn.isEmpty()) hdrPath_->setText(QDir::toNativeSeparators(fn));
 }
 
 void generateHDR::report(int kind, const QString& text) {
     debugLog("%s\n", text.toLocal8Bit().constData());
     emit logLine(kind, text);
-    if (hidden_)
-        return;
+    if (hidden_) return;
     const styledMessageBox::kind box = kind == generationRun::error     ? styledMessageBox::error
                                        : kind == generationRun::warning ? styledMessageBox::warning
                                                                         : styledMessageBox::information;
@@ -267,11 +265,9 @@ void generateHDR::report(int kind, const QString& text) {
 }
 
 bool generateHDR::checkHdrPath() {
-    if (ldr_ || !saveHdr_->isChecked())
-        return true;
+    if (ldr_ || !saveHdr_->isChecked()) return true;
     const QString path = hdrPath_->text().trimmed();
-    if (!path.isEmpty() && QFileInfo(QFileInfo(path).absolutePath()).isDir())
-        return true;
+    if (!path.isEmpty() && QFileInfo(QFileInfo(path).absolutePath()).isDir()) return true;
     saveHdr_->setChecked(false);
     report(generationRun::warning, tr("Directory does not exist. HDR save disabled."));
     return false;
@@ -283,8 +279,7 @@ void generateHDR::generateHDRslot() {
         return;
     }
     // An interactive user sees the unchecked box and decides; an unattended run goes on without the file.
-    if (!checkHdrPath() && !hidden_)
-        return;
+    if (!checkHdrPath() && !hidden_) return;
     startRun();
 }
 
@@ -297,16 +292,17 @@ void generateHDR::enhanceLDRslot() {
 }
 
 void generateHDR::startRun() {
-    if (run_ || !project_ || project_->photos.empty())
-        return;
+    if (run_ || !project_ || project_->photos.empty()) return;
     genHDR_options o = options();
     run_ = std::make_unique<generationRun>(project_, o, false, hidden_);
     connect(run_.get(), &generationRun::startProgress, this, &generateHDR::startProgress);
     connect(run_.get(), &generationRun::finishProgress, this, &generateHDR::finishProgress);
     connect(run_.get(), &generationRun::logLine, this, &generateHDR::logLine);
-    connect(run_.get(), &generationRun::message, this, [this](int kind, const QString& text) { report(kind, text); });
+    connect(run_.get(), &generationRun::message, this,
+            [this](int kind, const QString& text) { report(kind, text); });
     // Queued: the run is released here, never inside its own signal.
-    connect(run_.get(), &generationRun::finished, this, &generateHDR::generateHDRfinished, Qt::QueuedConnection);
+    connect(run_.get(), &generationRun::finished, this, &generateHDR::generateHDRfinished,
+            Qt::QueuedConnection);
     setEnabled(false);
     if (!cursorSet_) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -317,8 +313,7 @@ void generateHDR::startRun() {
 }
 
 void generateHDR::generateHDRfinished(bool ok, const QString& error) {
-    if (!run_)
-        return;
+    if (!run_) return;
     run_.reset();
     setEnabled(true);
     if (cursorSet_) {
@@ -331,14 +326,12 @@ void generateHDR::generateHDRfinished(bool ok, const QString& error) {
         return;
     }
     const genHDR_options o = options();
-    if (o.storeTo(programOptionsSettings::instance(), hidden_))
-        debugLog("generateHDR: options stored\n");
+    if (o.storeTo(programOptionsSettings::instance(), hidden_)) debugLog("generateHDR: options stored\n");
     accept();
 }
 
 void generateHDR::stopRun(int waitMs) {
-    if (!run_)
-        return;
+    if (!run_) return;
     run_->stopNow(waitMs);
     run_.reset();
     setEnabled(true);
@@ -350,7 +343,6 @@ void generateHDR::stopRun(int waitMs) {
 }
 
 void generateHDR::reject() {
-    if (run_)
-        return; // a running generation is stopped with "Break", not by closing its dialog
+    if (run_) return; // a running generation is stopped with "Break", not by closing its dialog
     QDialog::reject();
 }

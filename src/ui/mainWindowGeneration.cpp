@@ -48,7 +48,8 @@ void mainWindow::startAutomaticGeneration() {
     lastSavedPath = request.fileName;
     if (request.options.convertToSrgb) {
         // No output colour transform exists yet: say so rather than pretend the file was converted.
-        const QString text = tr("Conversion to sRGB is not available in this version; the result is saved as it is.");
+        const QString text =
+            tr("Conversion to sRGB is not available in this version; the result is saved as it is.");
         appendLog(logWarning, text);
         debugLog("%s\n", text.toLocal8Bit().constData());
     }
@@ -69,13 +70,14 @@ void mainWindow::startAutomaticGeneration() {
     const bool ldrEnhancement = project_->photos.size() == 1;
     if (!ldrEnhancement) {
         bool switchedToAEB = false;
-        for (const QString& w : halvora::evChecksBeforeGeneration(*project_, choice.chosen == halvora::evChoice::fromExif,
-                                                                  switchedToAEB)) {
+        for (const QString& w : halvora::evChecksBeforeGeneration(
+                 *project_, choice.chosen == halvora::evChoice::fromExif, switchedToAEB)) {
             appendLog(logWarning, w);
             debugLog("%s\n", w.toLocal8Bit().constData());
         }
         for (const auto& photo : project_->photos)
-            debugLog("EV: %s = %g\n", QFileInfo(photo->fileName).fileName().toLocal8Bit().constData(), photo->ev);
+            debugLog("EV: %s = %g\n", QFileInfo(photo->fileName).fileName().toLocal8Bit().constData(),
+                     photo->ev);
     }
     if (ldrEnhancement && !autoHdrOutput_.isEmpty()) {
         appendLog(logWarning, tr("One photo is enhanced, not merged: --save_hdr writes nothing."));
@@ -88,8 +90,7 @@ void mainWindow::startAutomaticGeneration() {
 }
 
 void mainWindow::startGenerationRun(const genHDR_options& options, bool radiance) {
-    if (!project_ || generationRun_ || generateHDRworker_.occupied())
-        return;
+    if (!project_ || generationRun_ || generateHDRworker_.occupied()) return;
     const bool hidden = commandLineOptions::current().autoProcess || styledMessageBox::unattended();
     generationRun_ = std::make_unique<generationRun>(project_.get(), options, radiance, hidden);
     generationRun* run = generationRun_.get();
@@ -113,14 +114,12 @@ void mainWindow::startGenerationRun(const genHDR_options& options, bool radiance
 }
 
 void mainWindow::generationRunFinished(bool ok, QString error) {
-    if (!generationRun_)
-        return;
+    if (!generationRun_) return;
     generationRun_.reset();
     generateHDRworker_ = workerSlot{};
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
-    if (closing_)
-        return;
+    if (closing_) return;
     if (!ok) {
         if (commandLineOptions::current().autoProcess) {
             failUnattended(error);
@@ -141,8 +140,7 @@ void mainWindow::generationLogLine(int kind, const QString& text) {
 
 void mainWindow::showGenerateHDR() {
     updateGenerateHDRenabled();
-    if (!generateHdrAction_ || !generateHdrAction_->isEnabled())
-        return;
+    if (!generateHdrAction_ || !generateHdrAction_->isEnabled()) return;
     if (project_->photos.front()->isRadiance) {
         // An opened radiance picture is not merged: it is prepared with its load options and tone-mapped.
         startGenerationRun(genHDR_options::fromSettings(programOptionsSettings::instance(), false), true);
@@ -152,8 +150,7 @@ void mainWindow::showGenerateHDR() {
     auto warn = [this, hidden](const QString& text) {
         appendLog(logWarning, text);
         debugLog("%s\n", text.toLocal8Bit().constData());
-        if (!hidden)
-            styledMessageBox::show(this, styledMessageBox::warning, text);
+        if (!hidden) styledMessageBox::show(this, styledMessageBox::warning, text);
     };
     processingProject& pr = *project_;
     if (pr.photos.size() > 1) {
@@ -163,8 +160,7 @@ void mainWindow::showGenerateHDR() {
             unassigned = unassigned && photo->ev == 0.0 && photo->exifEV == 0.0 && photo->aebEV == 0.0;
         if (unassigned) {
             const halvora::evChoice choice = halvora::chooseEVsAfterLoading(pr);
-            if (!choice.warning.isEmpty())
-                warn(choice.warning);
+            if (!choice.warning.isEmpty()) warn(choice.warning);
         }
         // "EXIF" is the EV source in effect when every EV is the photo's EXIF value.
         bool exifChecked = pr.exifEVvalid;
@@ -189,11 +185,9 @@ void mainWindow::showGenerateHDR() {
     });
     connect(dialog, &QDialog::finished, this, [this](int result) {
         hdrDialog_ = nullptr;
-        if (closing_)
-            return;
+        if (closing_) return;
         setControlsEnabled(true);
-        if (result == QDialog::Accepted)
-            toneMappingPrepare();
+        if (result == QDialog::Accepted) toneMappingPrepare();
     });
     // Modeless, with the window's controls off: the window's "Break" stays reachable during a run.
     setControlsEnabled(false);
@@ -212,9 +206,10 @@ void mainWindow::addGenerateHDRaction(QMenu* file) {
 
 void mainWindow::buildGeneratePage(QWidget* page) {
     auto* layout = new QVBoxLayout(page);
-    auto* text = new QLabel(tr("Merge the loaded photos into one HDR image: choose the method, noise filtering and "
-                               "whether to save the HDR file, then generate. One photo is enhanced instead."),
-                            page);
+    auto* text =
+        new QLabel(tr("Merge the loaded photos into one HDR image: choose the method, noise filtering and "
+                      "whether to save the HDR file, then generate. One photo is enhanced instead."),
+                   page);
     text->setWordWrap(true);
     generateHdrButton_ = new QPushButton(tr("Generate HDR"), page);
     generateHdrButton_->setObjectName("generateHdrButton");
@@ -225,8 +220,10 @@ void mainWindow::buildGeneratePage(QWidget* page) {
     layout->addStretch(1);
     // Photos come and go through the list: its changes decide whether there is something to merge.
     if (photoList_) {
-        connect(photoList_->model(), &QAbstractItemModel::rowsInserted, this, &mainWindow::updateGenerateHDRenabled);
-        connect(photoList_->model(), &QAbstractItemModel::rowsRemoved, this, &mainWindow::updateGenerateHDRenabled);
+        connect(photoList_->model(), &QAbstractItemModel::rowsInserted, this,
+                &mainWindow::updateGenerateHDRenabled);
+        connect(photoList_->model(), &QAbstractItemModel::rowsRemoved, this,
+                &mainWindow::updateGenerateHDRenabled);
     }
 }
 
@@ -234,10 +231,8 @@ void mainWindow::updateGenerateHDRenabled() {
     const bool enabled = !closing_ && project_ && !project_->photos.empty() && !loadingPhotos() &&
                          !generateHDRworker_.occupied() && !hdrDialog_ && !toneMappingWorker_.occupied() &&
                          menuBar_ && menuBar_->isEnabled();
-    if (generateHdrAction_)
-        generateHdrAction_->setEnabled(enabled);
-    if (generateHdrButton_)
-        generateHdrButton_->setEnabled(enabled);
+    if (generateHdrAction_) generateHdrAction_->setEnabled(enabled);
+    if (generateHdrButton_) generateHdrButton_->setEnabled(enabled);
 }
 
 void mainWindow::endGenerationRun() {
@@ -246,8 +241,7 @@ void mainWindow::endGenerationRun() {
         hdrDialog_->stopRun(10000);
         delete hdrDialog_.data();
     }
-    if (generationRun_)
-        generationRun_->stopNow(10000);
+    if (generationRun_) generationRun_->stopNow(10000);
     generationRun_.reset();
     generateHDRworker_ = workerSlot{};
 }

@@ -1,10 +1,10 @@
 // The generation stage machine: stage order, progress totals, log lines of hidden runs, the HDR file
 // format chosen by the suffix, "Break" during a run and the shutdown stop.
 
+#include "hdr/generationRun.h"
 #include "app/processState.h"
 #include "app/processingProject.h"
 #include "hdr/exposureValues.h"
-#include "hdr/generationRun.h"
 #include "hdrTestSupport.h"
 #include "imageio/imageLoader.h"
 #include "support/testSupport.h"
@@ -39,7 +39,8 @@ std::unique_ptr<processingProject> bracketProject(int photos = 3) {
     auto project = hdrtest::makeProject();
     EXPECT_TRUE(hdrtest::addPhotos(
         *project, W, H,
-        hdrtest::exposeBracket(scene, hdrtest::syntheticCamera(halvora::standardResponsePolynomial()), 1.0, evs)));
+        hdrtest::exposeBracket(scene, hdrtest::syntheticCamera(halvora::standardResponsePolynomial()), 1.0,
+                               evs)));
     halvora::chooseEVsAfterLoading(*project);
     return project;
 }
@@ -53,7 +54,8 @@ struct recorder {
             logKinds << kind;
             logs << text;
         });
-        QObject::connect(&run, &generationRun::message, [this](int, const QString& text) { messages << text; });
+        QObject::connect(&run, &generationRun::message,
+                         [this](int, const QString& text) { messages << text; });
         QObject::connect(&run, &generationRun::finished, [this](bool ok, const QString& e) {
             ++ends;
             result = ok;
@@ -218,8 +220,7 @@ TEST_F(generationRunTest, breakEndsTheRunWithFailureAndTheNextRunWorks) {
         recorder rec(run);
         // "Break" as the user presses it: right after the stage has started.
         QObject::connect(&run, &generationRun::startProgress, [&] {
-            if (run.stage() == breakAtStage)
-                abortRequested = true;
+            if (run.stage() == breakAtStage) abortRequested = true;
         });
         run.start();
         ASSERT_TRUE(waitForRun(run));

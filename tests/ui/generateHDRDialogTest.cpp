@@ -20,6 +20,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
+#include <QDir>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSlider>
@@ -39,8 +41,7 @@ QStringList bracketFiles() {
     return {dir + "/AJAZ0816.jpg", dir + "/AJAZ0818.jpg", dir + "/AJAZ0821.jpg"};
 }
 
-template <class Done>
-bool waitUntil(Done done) {
+template <class Done> bool waitUntil(Done done) {
     QElapsedTimer guard;
     guard.start();
     while (!done() && guard.elapsed() < 60000) {
@@ -83,8 +84,7 @@ struct generateHDRDialog : ::testing::Test {
         window->resultSaved = true;
     }
     void TearDown() override {
-        if (window && !window->shutdownDone())
-            window->close();
+        if (window && !window->shutdownDone()) window->close();
         window.reset();
         abortRequested = false;
     }
@@ -236,7 +236,8 @@ TEST_F(generateHDRDialog, onePhotoOffersLdrEnhancementWithNoiseOptionsOnly) {
     d->runButton()->click();
     ASSERT_TRUE(waitForPicture());
     EXPECT_EQ(programOptionsSettings::instance().enhanceLdrNoiseFilterSoftness, 9);
-    EXPECT_EQ(programOptionsSettings::instance().generateHdrNoiseFilterSoftness, 2) << "HDR options untouched";
+    EXPECT_EQ(programOptionsSettings::instance().generateHdrNoiseFilterSoftness, 2)
+        << "HDR options untouched";
     EXPECT_TRUE(boxes.texts.isEmpty());
 }
 
@@ -261,8 +262,7 @@ TEST_F(generateHDRDialog, breakStopsTheRunAndTheDialogCanRunAgain) {
     // The user presses "Break" as soon as the generation stage shows its progress.
     bool pressed = false, enabledWhileRunning = true;
     auto c = QObject::connect(d, &generateHDR::startProgress, window.get(), [&](uint64_t total) {
-        if (total <= 1 || pressed)
-            return;
+        if (total <= 1 || pressed) return;
         enabledWhileRunning = d->isEnabled();
         EXPECT_TRUE(breakButton->isEnabled());
         breakButton->click();
@@ -287,7 +287,8 @@ TEST_F(generateHDRDialog, breakStopsTheRunAndTheDialogCanRunAgain) {
     int same = 0, checked = 0;
     for (int y = 0; y < shown.height(); y += 17)
         for (int x = 0; x < shown.width(); x += 13, ++checked)
-            same += qRed(shown.pixel(x, y)) == first.preview.pixels()[(size_t(y) * first.preview.width + x) * 3] / 128;
+            same += qRed(shown.pixel(x, y)) ==
+                    first.preview.pixels()[(size_t(y) * first.preview.width + x) * 3] / 128;
     EXPECT_EQ(same, checked);
     EXPECT_EQ(p->photos.size(), 3u);
     ASSERT_EQ(boxes.kinds.size(), 1);
@@ -329,3 +330,24 @@ TEST_F(generateHDRDialog, hiddenDialogReportsInTheLogAndRemembersNothing) {
 }
 
 } // namespace
+
+TEST_F(generateHDRDialog, closingTheWindowDuringARunStopsItCleanly) {
+    HALVORA_REQUIRE_DATA();
+    recordedBoxes boxes;
+    load(bracketFiles());
+    action()->trigger();
+    QPointer<generateHDR> d = dialog();
+    ASSERT_NE(d, nullptr);
+    d->runButton()->click();
+    ASSERT_NE(d->activeRun(), nullptr);
+    const QString session = window->project()->sessionDir;
+    halvora::test::logCapture log;
+    window->close();
+    EXPECT_TRUE(window->shutdownDone());
+    EXPECT_EQ(window->project(), nullptr);
+    EXPECT_TRUE(d.isNull()) << "the dialog goes with its run";
+    EXPECT_FALSE(QDir(session).exists());
+    EXPECT_FALSE(log.contains("terminating its thread")) << "the stage stopped on its own";
+    QCoreApplication::processEvents(); // late stage reports find nobody
+    EXPECT_TRUE(boxes.texts.isEmpty()) << "no report of a run stopped by the shutdown";
+}
