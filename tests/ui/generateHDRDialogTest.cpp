@@ -351,3 +351,18 @@ TEST_F(generateHDRDialog, closingTheWindowDuringARunStopsItCleanly) {
     QCoreApplication::processEvents(); // late stage reports find nobody
     EXPECT_TRUE(boxes.texts.isEmpty()) << "no report of a run stopped by the shutdown";
 }
+
+TEST_F(generateHDRDialog, anOpenedRadiancePictureIsPreparedWithoutTheDialog) {
+    HALVORA_REQUIRE_DATA();
+    recordedBoxes boxes;
+    styledMessageBox::setUnattended(true); // keeps the HDR load options dialog away
+    load({dataFile("radiance/polyhaven_hdri_1k/adams_place_bridge_1k.hdr")});
+    ASSERT_TRUE(action()->isEnabled());
+    action()->trigger();
+    EXPECT_EQ(dialog(), nullptr) << "nothing to merge: no options to ask for";
+    const bool prepared = waitForPicture();
+    styledMessageBox::setUnattended(false);
+    ASSERT_TRUE(prepared);
+    EXPECT_EQ(window->project()->hdrImage.width(), 1024);
+    EXPECT_TRUE(boxes.texts.isEmpty());
+}
