@@ -24,7 +24,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cmath>
 
 void mainWindow::startAutomaticGeneration() {
     const commandLineOptions& cl = commandLineOptions::current();
@@ -152,22 +151,13 @@ void mainWindow::showGenerateHDR() {
         debugLog("%s\n", text.toLocal8Bit().constData());
         if (!hidden) styledMessageBox::show(this, styledMessageBox::warning, text);
     };
-    processingProject& pr = *project_;
-    if (pr.photos.size() > 1) {
-        // Photos whose EVs were never assigned (every value still zero) get the choice made after loading.
-        bool unassigned = true;
-        for (const auto& photo : pr.photos)
-            unassigned = unassigned && photo->ev == 0.0 && photo->exifEV == 0.0 && photo->aebEV == 0.0;
-        if (unassigned) {
-            const halvora::evChoice choice = halvora::chooseEVsAfterLoading(pr);
-            if (!choice.warning.isEmpty()) warn(choice.warning);
-        }
-        // "EXIF" is the EV source in effect when every EV is the photo's EXIF value.
-        bool exifChecked = pr.exifEVvalid;
-        for (const auto& photo : pr.photos)
-            exifChecked = exifChecked && std::fabs(photo->ev - photo->exifEV) < 1e-9;
+    if (project_->photos.size() > 1) {
         bool switchedToAEB = false;
-        for (const QString& w : halvora::evChecksBeforeGeneration(pr, exifChecked, switchedToAEB))
+        const QStringList warnings =
+            halvora::evChecksBeforeGeneration(*project_, exifButton_ && exifButton_->isChecked(), switchedToAEB);
+        if (switchedToAEB)
+            EVsetFromExifAEBslot(); // the photo list and the EV buttons follow
+        for (const QString& w : warnings)
             warn(w);
     }
 
