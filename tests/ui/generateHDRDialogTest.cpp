@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -365,4 +366,23 @@ TEST_F(generateHDRDialog, anOpenedRadiancePictureIsPreparedWithoutTheDialog) {
     ASSERT_TRUE(prepared);
     EXPECT_EQ(window->project()->hdrImage.width(), 1024);
     EXPECT_TRUE(boxes.texts.isEmpty());
+}
+
+TEST_F(generateHDRDialog, equalEVsWarnWhenTheDialogOpensAndDoNotStopIt) {
+    HALVORA_REQUIRE_DATA();
+    recordedBoxes boxes;
+    const QString dir = makeTempDir("same");
+    ASSERT_TRUE(QFile::copy(bracketFiles()[1], dir + "/a.jpg"));
+    ASSERT_TRUE(QFile::copy(bracketFiles()[1], dir + "/b.jpg"));
+    load({dir + "/a.jpg", dir + "/b.jpg"});
+    boxes.texts.clear();
+    boxes.kinds.clear();
+    action()->trigger();
+    ASSERT_EQ(boxes.texts.size(), 1);
+    EXPECT_EQ(boxes.kinds[0], styledMessageBox::warning);
+    EXPECT_EQ(boxes.texts[0],
+              "Warning! There are photos that have the same EV value. It is all right as far as it was intended.");
+    EXPECT_TRUE(window->logPanelHtml().contains("same EV value"));
+    ASSERT_NE(dialog(), nullptr) << "the warning does not stop the generation";
+    EXPECT_TRUE(dialog()->runButton()->isEnabled());
 }
