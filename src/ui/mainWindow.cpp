@@ -9,6 +9,8 @@
 #include "app/startupLog.h"
 #include "app/transformWorker.h"
 #include "hdr/generateHDRworker.h"
+#include "hdr/generationRun.h"
+#include "ui/generateHDR.h"
 #include "imageio/loadPhotoWorker.h"
 #include "tonemap/toneMappingRebuild.h"
 #include "tonemap/toneMappingSettingsFile.h"
@@ -99,6 +101,7 @@ mainWindow::~mainWindow() {
     pendingPhotos_.clear();
     for (workerSlot& slot : loadPhotoWorkers_)
         releaseWorker(slot);
+    endGenerationRun();
 }
 
 void mainWindow::buildUi() {
@@ -132,6 +135,7 @@ void mainWindow::buildUi() {
     rightTabs_->setTabToolTip(2, tr("Post-processing filters are not available in this version."));
     connect(rightTabs_, &QTabWidget::currentChanged, this, &mainWindow::rightTabChanged);
     rightTabChanged(0);
+    buildGeneratePage(rightTabs_->widget(0));
     split->setStretchFactor(1, 1);
     outer->addWidget(split, 1);
 
@@ -161,6 +165,7 @@ void mainWindow::buildMenus() {
     removeAction_ = file->addAction(tr("Remove"));
     removeAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     connect(removeAction_, &QAction::triggered, this, &mainWindow::removeImages);
+    addGenerateHDRaction(file);
     file->addSeparator();
     saveAction_ = file->addAction(tr("Save"));
     saveAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
@@ -262,6 +267,7 @@ void mainWindow::setControlsEnabled(bool enabled) {
     const bool result = enabled && resultAvailable();
     saveAction_->setEnabled(result);
     saveAsAction_->setEnabled(result);
+    updateGenerateHDRenabled();
 }
 
 void mainWindow::transformImageSlot() {
@@ -363,6 +369,7 @@ void mainWindow::closeEvent(QCloseEvent* event) {
     disconnect(&progressTimer_, &QTimer::timeout, nullptr, nullptr);
 
     logWorkerSlots();
+    endGenerationRun();
     debugLog("Waiting for threads to terminate...\n");
     for (workerSlot& slot : loadPhotoWorkers_)
         waitForWorker(slot, 20);
