@@ -139,6 +139,8 @@ private:
     bool createProject();
     /// A prepared picture exists and nothing runs: the result can be saved.
     bool resultAvailable() const;
+    /// True when an external editor is configured; otherwise offers the options page to set one up.
+    bool externalEditorReady();
     /// File names of the photos that made the result.
     QStringList includedPhotoNames() const;
     bool anyWorkerRunning() const;

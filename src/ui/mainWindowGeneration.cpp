@@ -177,7 +177,10 @@ void mainWindow::showGenerateHDR() {
         hdrDialog_ = nullptr;
         if (closing_) return;
         setControlsEnabled(true);
-        if (result == QDialog::Accepted) toneMappingPrepare();
+        if (result == QDialog::Accepted) {
+            appendLog(logSuccess, project_->photos.size() == 1 ? tr("LDR enhancement done.") : tr("HDR image generated."));
+            toneMappingPrepare();
+        }
     });
     // Modeless, with the window's controls off: the window's "Break" stays reachable during a run.
     setControlsEnabled(false);

@@ -6,6 +6,7 @@
 #include "app/processingProject.h"
 #include "app/programOptionsSettings.h"
 #include "imageio/saveResultWorker.h"
+#include "ui/programOptions.h"
 #include "ui/saveResult.h"
 #include "ui/styledMessageBox.h"
 
@@ -77,7 +78,19 @@ void mainWindow::saveResultAsSlot() {
                                               .arg(QFileInfo(fixed).fileName().toHtmlEscaped())))
         return;
     request.fileName = fixed;
+    if (request.openInExternalEditor && !externalEditorReady()) {
+        appendLog(logWarning, tr("No external editor is set up; the result is saved without opening it."));
+        request.openInExternalEditor = false;
+    }
     saveResultSlot(request);
+}
+
+bool mainWindow::externalEditorReady() {
+    const programOptionsSettings& options = programOptionsSettings::instance();
+    auto ready = [&] { return options.externalEditorEnabled && QFileInfo(options.externalEditorPath).isExecutable(); };
+    if (!ready())
+        showProgramOptions(programOptions::pageExternalEditor); // the place to set one up
+    return ready();
 }
 
 void mainWindow::saveResultSlot(const saveResultRequest& request) {
@@ -109,7 +122,10 @@ void mainWindow::saveResultFinished() {
     setControlsEnabled(true);
     const bool automatic = commandLineOptions::current().autoProcess;
     const bool boxes = !automatic && !closing_ && !styledMessageBox::unattended();
-    for (const saveResultMessage_t& m : saveResultFinishedMessages(&request, automatic, metadataTransfer_t::notRequested)) {
+    // Copying EXIF into the result needs the metadata tool, which this version does not have.
+    const metadataTransfer_t transfer =
+        request.success && request.options.transferExif ? metadataTransfer_t::unavailable : metadataTransfer_t::notRequested;
+    for (const saveResultMessage_t& m : saveResultFinishedMessages(&request, automatic, transfer)) {
         const logKind kind = m.color == "#60a060"   ? logSuccess
                              : m.color == "#b06060" ? logError
                              : m.color == "#b0b060" ? logWarning
@@ -133,6 +149,8 @@ void mainWindow::saveResultFinished() {
     resultSaved = true;
     lastSavedPath = request.fileName;
     lastSaveRequest_ = request;
+    if (request.openInExternalEditor && !automatic)
+        startExternalEditor(programOptionsSettings::instance().externalEditorPath, request.fileName);
     if (automatic) {
         debugLog("Automatic run finished: '%s'\n", QDir::toNativeSeparators(lastSavedPath).toLocal8Bit().constData());
         QTimer::singleShot(0, this, [this] { close(); });
