@@ -60,6 +60,7 @@ mainWindow::mainWindow(styledMainWindow* frame) : QWidget(nullptr), frame_(frame
             debugLog("%s: Failed to load default tone mapping settings\n", "mainWindow::mainWindow");
         halvora::rebuildToneMappingTables(project_->tmSettings, halvora::toneMappingChange::everything);
     }
+    attachToneMappingControls();
     project_->hdrLoadOptionsHook = [this](hdrLoadOptions& options) {
         // Unattended runs keep the options preparation started from.
         if (commandLineOptions::current().autoProcess || styledMessageBox::unattended())
@@ -101,10 +102,7 @@ void mainWindow::buildUi() {
     leftTabs_->addTab(photoList_, tr("Photos"));
 
     auto* centre = new QSplitter(Qt::Vertical, split);
-    pictureView_ = new QLabel(centre);
-    pictureView_->setObjectName("pictureView");
-    pictureView_->setAlignment(Qt::AlignCenter);
-    pictureView_->setMinimumSize(320, 240);
+    pictureView_ = new mainImageArea(centre);
     logPanel_ = new QTextEdit(centre);
     logPanel_->setObjectName("logPanel");
     logPanel_->setReadOnly(true);
@@ -115,6 +113,7 @@ void mainWindow::buildUi() {
     rightTabs_->setObjectName("rightTabs");
     for (const char* name : kStageNames)
         rightTabs_->addTab(new QWidget(rightTabs_), tr(name));
+    buildToneMappingTab();
     connect(rightTabs_, &QTabWidget::currentChanged, this, &mainWindow::rightTabChanged);
     rightTabChanged(0);
     split->setStretchFactor(1, 1);
@@ -143,6 +142,7 @@ void mainWindow::buildMenus() {
     QAction* exitAction = file->addAction(tr("Exit"));
     exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(exitAction, &QAction::triggered, this, [this] { close(); });
+    buildToneMappingMenus(file, exitAction);
 
     QMenu* transform = menuBar_->addMenu(tr("Transform"));
     const std::pair<const char*, int> modes[] = {{"Rotate 90 (counter-clockwise)", halvora::turnCounterClockwise},
@@ -228,6 +228,7 @@ void mainWindow::setControlsEnabled(bool enabled) {
     menuBar_->setEnabled(enabled);
     rightTabs_->setEnabled(enabled);
     leftTabs_->setEnabled(enabled);
+    setToneMappingControlsEnabled();
 }
 
 void mainWindow::transformImageSlot() {
