@@ -13,11 +13,9 @@ namespace {
 
 QStringList localFiles(const QMimeData* mime) {
     QStringList files;
-    if (!mime || !mime->hasUrls())
-        return files;
+    if (!mime || !mime->hasUrls()) return files;
     for (const QUrl& url : mime->urls())
-        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
-            files << url.toLocalFile();
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty()) files << url.toLocalFile();
     return files;
 }
 
@@ -36,14 +34,14 @@ void mainImageArea::setImage(const QImage& image) {
     update();
 }
 
-void mainImageArea::setPixmap(const QPixmap& pixmap) { setImage(pixmap.toImage()); }
+void mainImageArea::setPixmap(const QPixmap& pixmap) {
+    setImage(pixmap.toImage());
+}
 
 QRect mainImageArea::imageRect() const {
-    if (image_.isNull() || width() <= 0 || height() <= 0)
-        return QRect();
+    if (image_.isNull() || width() <= 0 || height() <= 0) return QRect();
     const QSize fitted = image_.size().scaled(size(), Qt::KeepAspectRatio);
-    if (fitted.isEmpty())
-        return QRect();
+    if (fitted.isEmpty()) return QRect();
     return QRect(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
 }
 
@@ -51,8 +49,7 @@ void mainImageArea::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), backgroundColor());
     const QRect target = imageRect();
-    if (target.isEmpty())
-        return;
+    if (target.isEmpty()) return;
     if (scaled_.size() != target.size())
         scaled_ = image_.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     painter.drawImage(target.topLeft(), scaled_);

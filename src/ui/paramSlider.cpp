@@ -10,10 +10,13 @@
 #include <cmath>
 
 namespace {
-int toSteps(double v) { return int(std::lround(v * 100.0)); }
+int toSteps(double v) {
+    return int(std::lround(v * 100.0));
+}
 } // namespace
 
-paramSlider::paramSlider(const QString& label, double minimum, double maximum, double initial, QWidget* parent)
+paramSlider::paramSlider(const QString& label, double minimum, double maximum, double initial,
+                         QWidget* parent)
     : QWidget(parent), minimum_(minimum), maximum_(maximum) {
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -53,11 +56,12 @@ paramSlider::paramSlider(const QString& label, double minimum, double maximum, d
     });
 }
 
-double paramSlider::value() const { return spinBox_->value(); }
+double paramSlider::value() const {
+    return spinBox_->value();
+}
 
 void paramSlider::setValueQuietly(double v) {
-    if (!std::isfinite(v))
-        v = minimum_;
+    if (!std::isfinite(v)) v = minimum_;
     v = std::clamp(v, minimum_, maximum_);
     const QSignalBlocker blockSlider(slider_);
     const QSignalBlocker blockSpin(spinBox_);

@@ -11,7 +11,8 @@ class QSlider;
 class paramSlider : public QWidget {
     Q_OBJECT
 public:
-    paramSlider(const QString& label, double minimum, double maximum, double initial, QWidget* parent = nullptr);
+    paramSlider(const QString& label, double minimum, double maximum, double initial,
+                QWidget* parent = nullptr);
 
     double value() const;
     double minimum() const { return minimum_; }

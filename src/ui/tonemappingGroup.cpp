@@ -29,10 +29,8 @@ namespace {
 using P = toneMappingParameters_t;
 namespace r = halvora::tmRange;
 
-} // namespace
-
 // Labels, ranges and initial values of the controls, in the order they are shown.
-static const tonemappingGroup::binding* bindings(size_t& count) {
+const tonemappingGroup::binding* bindings(size_t& count) {
     using b = tonemappingGroup::binding;
     static const b table[] = {
         {"compression", QT_TRANSLATE_NOOP("tonemappingGroup", "Compression"), r::kCompressionMin,
@@ -69,6 +67,8 @@ static const tonemappingGroup::binding* bindings(size_t& count) {
     return table;
 }
 
+} // namespace
+
 tonemappingGroup::tonemappingGroup(QWidget* parent) : QWidget(parent) {
     setObjectName("tonemappingGroup");
     auto* layout = new QVBoxLayout(this);
@@ -82,24 +82,21 @@ tonemappingGroup::tonemappingGroup(QWidget* parent) : QWidget(parent) {
             localContrastBox_->setObjectName("localContrastEnabled");
             layout->addWidget(localContrastBox_);
             connect(localContrastBox_, &QCheckBox::toggled, this, [this](bool on) {
-                if (settings_)
-                    settings_->localContrastEnabled = on;
+                if (settings_) settings_->localContrastEnabled = on;
                 updateDependentControls();
-                if (settings_)
-                    emit paramsChanged();
+                if (settings_) emit paramsChanged();
             });
         }
         if (b.dependsOn == binding::mask && !maskBox_) {
             maskBox_ = new QCheckBox(tr("Mask"), this);
             maskBox_->setObjectName("maskEnabled");
-            maskBox_->setToolTip(tr("Local tone mapping: darkens bright surroundings and brightens dark ones."));
+            maskBox_->setToolTip(
+                tr("Local tone mapping: darkens bright surroundings and brightens dark ones."));
             layout->addWidget(maskBox_);
             connect(maskBox_, &QCheckBox::toggled, this, [this](bool on) {
-                if (settings_)
-                    settings_->maskEnabled = on;
+                if (settings_) settings_->maskEnabled = on;
                 updateDependentControls();
-                if (settings_)
-                    emit paramsChanged();
+                if (settings_) emit paramsChanged();
             });
         }
         if (b.startsColourSection) {
@@ -117,8 +114,7 @@ tonemappingGroup::tonemappingGroup(QWidget* parent) : QWidget(parent) {
 void tonemappingGroup::addControl(const binding& b) {
     auto* control = new paramSlider(tr(b.label), b.minimum, b.maximum, b.initial, this);
     control->setObjectName(QString::fromLatin1(b.name));
-    if (b.dependsOn != binding::none)
-        control->setContentsMargins(12, 0, 0, 0);
+    if (b.dependsOn != binding::none) control->setContentsMargins(12, 0, 0, 0);
     layout()->addWidget(control);
     controls_.emplace_back(control, &b);
     connect(control, &paramSlider::valueEdited, this,
@@ -127,11 +123,9 @@ void tonemappingGroup::addControl(const binding& b) {
 }
 
 void tonemappingGroup::valueEdited(const binding& b, double value, bool dragging) {
-    if (!settings_)
-        return;
+    if (!settings_) return;
     settings_->*b.field = value;
-    if (b.rebuild)
-        halvora::rebuildToneMappingTables(*settings_, *b.rebuild);
+    if (b.rebuild) halvora::rebuildToneMappingTables(*settings_, *b.rebuild);
     // Without live tone mapping a drag shows its numbers only; the picture follows on release.
     if (dragging && !programOptionsSettings::instance().liveToneMapping) {
         changedWhileDragging_ = true;
@@ -141,11 +135,9 @@ void tonemappingGroup::valueEdited(const binding& b, double value, bool dragging
 }
 
 void tonemappingGroup::sliderReleased() {
-    if (!changedWhileDragging_)
-        return;
+    if (!changedWhileDragging_) return;
     changedWhileDragging_ = false;
-    if (settings_)
-        emit paramsChanged();
+    if (settings_) emit paramsChanged();
 }
 
 void tonemappingGroup::setSettings(toneMappingSettings_t* settings) {
@@ -154,8 +146,7 @@ void tonemappingGroup::setSettings(toneMappingSettings_t* settings) {
 }
 
 void tonemappingGroup::setControlsFromSettings() {
-    if (!settings_)
-        return;
+    if (!settings_) return;
     {
         const QSignalBlocker blockLc(localContrastBox_);
         const QSignalBlocker blockMask(maskBox_);
@@ -170,8 +161,7 @@ void tonemappingGroup::setControlsFromSettings() {
 
 paramSlider* tonemappingGroup::control(const QString& name) const {
     for (const auto& [control, b] : controls_)
-        if (control->objectName() == name)
-            return control;
+        if (control->objectName() == name) return control;
     return nullptr;
 }
 

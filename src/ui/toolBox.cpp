@@ -23,8 +23,7 @@ toolBox::toolBox(const QString& title, QWidget* parent) : QWidget(parent) {
 }
 
 void toolBox::setContent(QWidget* content) {
-    if (content_ == content)
-        return;
+    if (content_ == content) return;
     delete content_;
     content_ = content;
     if (content_) {
@@ -34,14 +33,19 @@ void toolBox::setContent(QWidget* content) {
     }
 }
 
-bool toolBox::isOpen() const { return titleButton_->isChecked(); }
+bool toolBox::isOpen() const {
+    return titleButton_->isChecked();
+}
 
-void toolBox::setOpen(bool open) { titleButton_->setChecked(open); }
+void toolBox::setOpen(bool open) {
+    titleButton_->setChecked(open);
+}
 
-QString toolBox::title() const { return titleButton_->text(); }
+QString toolBox::title() const {
+    return titleButton_->text();
+}
 
 void toolBox::applyState(bool open) {
     titleButton_->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
-    if (content_)
-        content_->setVisible(open);
+    if (content_) content_->setVisible(open);
 }

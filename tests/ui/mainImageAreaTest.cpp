@@ -1,11 +1,19 @@
 // The picture view: fitting with the aspect ratio kept, drawing on the dark background, and file drops.
 
-#include "support/testSupport.h"
 #include "ui/mainImageArea.h"
+#include "app/processState.h"
+#include "app/processingProject.h"
+#include "support/testSupport.h"
+#include "ui/mainWindow.h"
+#include "ui/styledMainWindow.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDropEvent>
+#include <QElapsedTimer>
+#include <QMenuBar>
 #include <QMimeData>
+#include <QThread>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -94,6 +102,48 @@ TEST(mainImageArea, dropsHandOnLocalFilesOnly) {
     const dropResult none = drop(area, {});
     EXPECT_FALSE(none.accepted);
     EXPECT_TRUE(none.emitted.isEmpty());
+}
+
+// A drop on the window's view loads the photos; "Photo before processing" then shows the first one.
+TEST(mainImageArea, windowLoadsDroppedPhotosAndShowsTheFirstBeforeProcessing) {
+    abortRequested = false;
+    styledMainWindow frame;
+    auto* w = new mainWindow(&frame);
+    frame.setMainWindow(w);
+    auto* view = w->findChild<mainImageArea*>("pictureView");
+    ASSERT_NE(view, nullptr);
+
+    QImage photo(120, 80, QImage::Format_RGB32);
+    for (int y = 0; y < 80; ++y)
+        for (int x = 0; x < 120; ++x)
+            photo.setPixel(x, y, qRgb(x * 2, y * 3, 200 - x));
+    const QString file = halvora::test::makeTempDir("dropped") + "/one.png";
+    ASSERT_TRUE(photo.save(file, "PNG")); // lossless: the shown samples are known exactly
+    ASSERT_TRUE(drop(*view, {QUrl::fromLocalFile(file)}).accepted);
+
+    QElapsedTimer guard;
+    guard.start();
+    while ((w->loadingPhotos() || w->project()->photos.empty()) && guard.elapsed() < 20000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    ASSERT_EQ(w->project()->photos.size(), 1u);
+    ASSERT_FALSE(w->loadingPhotos());
+
+    QAction* before = nullptr;
+    for (QAction* a : w->menuBar()->findChildren<QAction*>())
+        if (a->text() == "Photo before processing") before = a;
+    ASSERT_NE(before, nullptr);
+    EXPECT_TRUE(before->isEnabled());
+    view->setImage(QImage());
+    before->trigger();
+    const QImage shown = view->image().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(shown.size(), photo.size());
+    for (const QPoint p : {QPoint(0, 0), QPoint(57, 33), QPoint(119, 79)})
+        EXPECT_EQ(shown.pixel(p), photo.pixel(p)) << p.x() << "," << p.y();
+
+    w->resultSaved = true;
+    frame.close();
 }
 
 } // namespace

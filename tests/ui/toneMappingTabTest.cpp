@@ -13,8 +13,8 @@
 #include "ui/paramSlider.h"
 #include "ui/styledMainWindow.h"
 #include "ui/styledMessageBox.h"
-#include "ui/toolBox.h"
 #include "ui/tonemappingGroup.h"
+#include "ui/toolBox.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -22,6 +22,7 @@
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QMenuBar>
 #include <QSlider>
 #include <QThread>
@@ -35,7 +36,9 @@
 using namespace halvora::test;
 
 // The built-in looks are compiled into the program's resources; a static library needs them registered.
-static void registerResources() { Q_INIT_RESOURCE(resources); }
+static void registerResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace {
 
@@ -91,8 +94,7 @@ const char* const kPlainLook = R"(<Halvorasettings SettingsFileVersion="4.0" Pro
 QString writeFile(const QString& name, const QByteArray& content) {
     const QString path = makeTempDir("looks") + "/" + name;
     QFile f(path);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(content);
+    if (f.open(QIODevice::WriteOnly)) f.write(content);
     return path;
 }
 
@@ -109,8 +111,7 @@ struct recordedBoxes {
 
 QAction* findAction(mainWindow& w, const QString& text) {
     for (QAction* a : w.menuBar()->findChildren<QAction*>())
-        if (a->text() == text)
-            return a;
+        if (a->text() == text) return a;
     return nullptr;
 }
 
@@ -203,6 +204,12 @@ TEST(toneMappingTab, controlsFollowTheStage) {
     f.w->doToneMapping(false);
     f.w->doToneMapping();
     EXPECT_EQ(f.renders, 0);
+    // Nor may dropped photos change the project under it.
+    const QString photo = makeTempDir("drop") + "/p.jpg";
+    ASSERT_TRUE(QImage(64, 48, QImage::Format_RGB32).save(photo, "JPEG"));
+    f.w->addDroppedImages({photo});
+    EXPECT_TRUE(f.project().photos.empty());
+    EXPECT_TRUE(f.w->logPanelHtml().contains("Please wait until the current operation has finished"));
     ASSERT_TRUE(waitFor([&] { return f.renders > 0; }));
     settle();
     EXPECT_EQ(f.renders, 1) << "the finished preparation renders once";
@@ -254,8 +261,7 @@ TEST(toneMappingTab, gammaSliderSetsTheValueAndBrightensAsThePowerLawSays) {
     // so at gamma 1.5 it must lie in 255 · ([a, a + 1) / 255)^(1 / 1.5) (±2 for the white-balance
     // gains of Temperature 1, which are not exactly 1).
     const int bad = countViolations(plain, brighter, [](int a, int b) {
-        if (a < 24 || a > 250)
-            return true; // steep or clipped ends of the curve
+        if (a < 24 || a > 250) return true; // steep or clipped ends of the curve
         const double lo = std::floor(255.0 * std::pow(a / 255.0, 1 / 1.5));
         const double hi = std::floor(255.0 * std::pow((a + 1) / 255.0, 1 / 1.5));
         return b >= lo - 2 && b <= hi + 2;
@@ -299,6 +305,44 @@ TEST(toneMappingTab, compressionAndBlacknessMoveThePictureTheRightWay) {
     const QImage rightBase = base.copy(base.width() * 9 / 10, 0, base.width() / 10, base.height());
     const QImage rightDeeper = deeper.copy(base.width() * 9 / 10, 0, base.width() / 10, base.height());
     EXPECT_EQ(rightBase, rightDeeper) << "bright areas are above the blackness threshold";
+}
+
+// Mean of one channel (0 R, 1 G, 2 B) of an RGB888 picture.
+double channelMean(const QImage& img, int c) {
+    double sum = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            sum += img.constScanLine(y)[3 * x + c];
+    return sum / (double(img.width()) * img.height());
+}
+
+TEST(toneMappingTab, temperatureWarmsAndSaturationDesaturates) {
+    preparedWindow f;
+    const QImage plain = f.loadPlainLook();
+    // A higher colour temperature is balanced by raising red against blue.
+    f.control("temperature")->slider()->setValue(160);
+    EXPECT_DOUBLE_EQ(f.project().tmSettings.temperature, 1.6);
+    settle();
+    const QImage warm = f.view->image();
+    const double warmth = channelMean(warm, 0) - channelMean(warm, 2);
+    EXPECT_GT(warmth, channelMean(plain, 0) - channelMean(plain, 2) + 3);
+    f.control("temperature")->spinBox()->setValue(1.0);
+    settle();
+    EXPECT_EQ(f.view->image(), plain);
+
+    // Saturation 0 leaves grey: the three channels of each pixel meet (within rounding).
+    f.control("saturation")->slider()->setValue(0);
+    EXPECT_EQ(f.project().tmSettings.saturation, 0.0);
+    settle();
+    const QImage grey = f.view->image();
+    int spread = 0;
+    for (int y = 0; y < grey.height(); ++y)
+        for (int x = 0; x < grey.width(); ++x) {
+            const uchar* p = grey.constScanLine(y) + 3 * x;
+            spread = std::max(spread, std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]}));
+        }
+    EXPECT_LE(spread, 1);
+    EXPECT_GT(channelMean(plain, 0) - channelMean(plain, 2), 5) << "the test picture is coloured";
 }
 
 TEST(toneMappingTab, burstsRenderOnceWithTheLatestSettings) {
