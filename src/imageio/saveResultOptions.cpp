@@ -220,3 +220,18 @@ QString sourcePhotoList(const QStringList& fileNames) {
         entries << QString("[%1] ").arg(i + 1) + fileNames[i];
     return entries.join(", ");
 }
+
+QString outputNameForFormat(const QString& fileName, int format) {
+    const bool tiff = format == saveResultOptions_t::formatTiff;
+    const QFileInfo info(fileName);
+    const QString suffix = info.suffix().toLower();
+    const bool isJpeg = suffix == "jpg" || suffix == "jpeg";
+    const bool isTiff = suffix == "tif" || suffix == "tiff";
+    if ((tiff && isTiff) || (!tiff && isJpeg))
+        return fileName;
+    const QString wanted = tiff ? QStringLiteral(".tif") : QStringLiteral(".jpg");
+    if (isJpeg || isTiff)
+        return fileName.left(fileName.size() - suffix.size() - 1) + wanted;
+    // "photo.v2" keeps its dot part: only a known picture suffix is replaced.
+    return fileName + wanted;
+}

@@ -63,6 +63,10 @@ bool startExternalEditor(const QString& editor, const QString& fileName);
 /// counter from 1 is inserted before the extension. Used by unattended saving and aligned photos.
 QString uniqueOutputName(const QString& dir, const QString& baseName, const QString& extension, bool overwrite);
 
+/// `fileName` with a suffix that matches `format`: kept when it is already one of that format's
+/// (".jpg"/".jpeg", ".tif"/".tiff", any case), replaced when it is the other format's, appended otherwise.
+QString outputNameForFormat(const QString& fileName, int format);
+
 /// Base name (no folder, no extension) for a result made from `inputs`: their common prefix and the
 /// remainders, cut at 64 characters with "_and_more", then "_" + the interactive or batch suffix.
 QString defaultOutputName(const QStringList& inputs, bool batch);

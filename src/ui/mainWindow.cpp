@@ -48,25 +48,9 @@ mainWindow::mainWindow(styledMainWindow* frame) : QWidget(nullptr), frame_(frame
     halvora::logStartupInfo();
     buildUi();
 
-    project_ = std::make_unique<processingProject>(this);
-    if (project_->createFailed) {
-        debugLog("Failed to create project!\n");
+    if (!createProject())
         startupError_ = true;
-    }
-    if (!startupError_) {
-        // The built-in default look; a missing or broken one leaves the record's own defaults.
-        if (halvora::loadSettingsFile(QStringLiteral(":/resources/built-in presets/default.hvsx"),
-                                      project_->tmSettings) != halvora::settingsLoadOk)
-            debugLog("%s: Failed to load default tone mapping settings\n", "mainWindow::mainWindow");
-        halvora::rebuildToneMappingTables(project_->tmSettings, halvora::toneMappingChange::everything);
-    }
     attachToneMappingControls();
-    project_->hdrLoadOptionsHook = [this](hdrLoadOptions& options) {
-        // Unattended runs keep the options preparation started from.
-        if (commandLineOptions::current().autoProcess || styledMessageBox::unattended())
-            return true;
-        return hdrLoadOptionsDialog::ask(this, programOptionsSettings::instance(), options);
-    };
 
     progressTimer_.setInterval(250);
     connect(&progressTimer_, &QTimer::timeout, this, &mainWindow::updateProgress);
@@ -77,6 +61,37 @@ mainWindow::mainWindow(styledMainWindow* frame) : QWidget(nullptr), frame_(frame
         emit loadOnStartup();
     else if (options.autoProcess && !startupError_)
         failUnattended(tr("No photos to process: an automatic run needs at least one input file."));
+}
+
+bool mainWindow::createProject() {
+    project_ = std::make_unique<processingProject>(this);
+    if (project_->createFailed) {
+        debugLog("Failed to create project!\n");
+        return false;
+    }
+    // The built-in default look; a missing or broken one leaves the record's own defaults.
+    if (halvora::loadSettingsFile(QStringLiteral(":/resources/built-in presets/default.hvsx"), project_->tmSettings) !=
+        halvora::settingsLoadOk)
+        debugLog("%s: Failed to load default tone mapping settings\n", "mainWindow::createProject");
+    halvora::rebuildToneMappingTables(project_->tmSettings, halvora::toneMappingChange::everything);
+    project_->hdrLoadOptionsHook = [this](hdrLoadOptions& options) {
+        // Unattended runs keep the options preparation started from.
+        if (commandLineOptions::current().autoProcess || styledMessageBox::unattended())
+            return true;
+        return hdrLoadOptionsDialog::ask(this, programOptionsSettings::instance(), options);
+    };
+    return true;
+}
+
+bool mainWindow::anyWorkerRunning() const {
+    for (const workerSlot& slot : loadPhotoWorkers_)
+        if (slot.occupied())
+            return true;
+    for (const workerSlot* slot : {&generateHDRworker_, &savePhotoWorker_, &saveAlignedWorker_, &toneMappingWorker_,
+                                   &presetThumbsWorker_, &postProcessWorker_, &transformWorker_})
+        if (slot->occupied())
+            return true;
+    return false;
 }
 
 mainWindow::~mainWindow() {
@@ -96,10 +111,7 @@ void mainWindow::buildUi() {
 
     auto* split = new QSplitter(Qt::Horizontal, this);
     leftTabs_ = new QTabWidget(split);
-    photoList_ = new QListWidget(leftTabs_);
-    photoList_->setObjectName("photoList");
-    photoList_->setIconSize(QSize(96, 96));
-    leftTabs_->addTab(photoList_, tr("Photos"));
+    leftTabs_->addTab(buildPhotoPanel(leftTabs_), tr("Photos"));
 
     auto* centre = new QSplitter(Qt::Vertical, split);
     pictureView_ = new mainImageArea(centre);
@@ -136,9 +148,25 @@ void mainWindow::buildUi() {
 
 void mainWindow::buildMenus() {
     QMenu* file = menuBar_->addMenu(tr("File"));
+    QAction* newAction = file->addAction(tr("New"));
+    newAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    connect(newAction, &QAction::triggered, this, qOverload<>(&mainWindow::newProject));
     QAction* addAction = file->addAction(tr("Add"));
     addAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
     connect(addAction, &QAction::triggered, this, qOverload<>(&mainWindow::addImages));
+    removeAction_ = file->addAction(tr("Remove"));
+    removeAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    connect(removeAction_, &QAction::triggered, this, &mainWindow::removeImages);
+    file->addSeparator();
+    saveAction_ = file->addAction(tr("Save"));
+    saveAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    connect(saveAction_, &QAction::triggered, this, qOverload<>(&mainWindow::saveResultSlot));
+    saveAsAction_ = file->addAction(tr("Save as"));
+    saveAsAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    connect(saveAsAction_, &QAction::triggered, this, &mainWindow::saveResultAsSlot);
+    saveAction_->setEnabled(false); // a result exists once the picture is prepared for tone mapping
+    saveAsAction_->setEnabled(false);
+    file->addSeparator();
     QAction* exitAction = file->addAction(tr("Exit"));
     exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(exitAction, &QAction::triggered, this, [this] { close(); });
@@ -228,6 +256,9 @@ void mainWindow::setControlsEnabled(bool enabled) {
     menuBar_->setEnabled(enabled);
     rightTabs_->setEnabled(enabled);
     leftTabs_->setEnabled(enabled);
+    const bool result = enabled && resultAvailable();
+    saveAction_->setEnabled(result);
+    saveAsAction_->setEnabled(result);
     setToneMappingControlsEnabled();
 }
 

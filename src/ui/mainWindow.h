@@ -18,6 +18,7 @@
 #include <deque>
 #include <memory>
 
+class QComboBox;
 class QLabel;
 class QListWidget;
 class QMenuBar;
@@ -30,6 +31,7 @@ class processingProject;
 class pyramid;
 struct photoEntry;
 class styledMainWindow;
+class imageItem;
 class QMenu;
 class toolBox;
 class tonemappingGroup;
@@ -65,9 +67,16 @@ public:
     bool loadingPhotos() const;
     /// The filters of the "Add images" dialog, separated by ";;".
     static QString addImagesFilters();
+    /// Number of photos whose include box is checked (after the last imageItemChanged).
+    int includedPhotos() const { return includedPhotos_; }
+    /// The item widget of the photo in list row `row` (null outside the list).
+    imageItem* photoItemAt(int row) const;
+    imageItem* photoItem(int id) const;
 
 signals:
     void loadOnStartup();
+    /// A new, empty project took the place of the old one (views and controls let go of it).
+    void projectReplaced();
 
 public slots:
     void startProgress(uint64_t total);
@@ -84,6 +93,24 @@ public slots:
     void addImagesStartThreads();
     /// A load worker's report (queued to the main thread); handled under the load mutex.
     void addImagesFinished(int status, QString errorMsg, int workerId);
+    /// Starts a new project: asks when photos are loaded (unless `justClose`) and replaces the project.
+    void newProject(bool justClose);
+    void newProject();
+    /// Removes the selected photo from the sequence after asking.
+    void removeImages();
+    /// A photo's include check box changed: every photo's `included` follows its item.
+    void imageItemChanged(int id);
+    void imageItemStateChanged(int id, int state);
+    /// A photo's EV spin box changed: every photo's ev follows its item.
+    void evChanged();
+    /// EV-step combo: even steps between the photos by brightness.
+    void EVmanualSelectSlot(int idx);
+    void EVsetFromExifSlot();
+    void EVsetFromExifAEBslot();
+    /// "Save": to the file of the last save of this result with its options, else as "Save as".
+    void saveResultSlot();
+    /// "Save as": file dialog, then the result options dialog, then the save worker.
+    void saveResultAsSlot();
     void rightTabChanged(int n);
     void showProgramOptions(int tab);
     void showProgramOptions();
@@ -127,6 +154,22 @@ protected:
 
 private:
     void buildUi();
+    QWidget* buildPhotoPanel(QWidget* parent);
+    bool createProject();
+    /// A prepared picture exists and nothing runs: the result can be saved.
+    bool resultAvailable() const;
+    /// File names of the photos that made the result.
+    QStringList includedPhotoNames() const;
+    bool anyWorkerRunning() const;
+    void insertPhotoItem(int row, const photoEntry& photo);
+    bool evControlsUsable() const;
+    /// Enables the photo list's controls for the photos loaded now.
+    void updatePhotoControls();
+    /// Shows every photo's EV; `renormalise` first re-bases the EVs and drops the response curve.
+    void refreshPhotoList(bool renormalise);
+    void setEVbuttons(bool exif, bool aeb, int comboIndex);
+    /// After a load: EVs from EXIF, else AEB, else even steps (with the warning of missing EXIF data).
+    void assignEVsAfterLoading();
     void buildMenus();
     void startTransform(int mode, const halvora::cropRect& rect);
     void setControlsEnabled(bool enabled);
@@ -162,6 +205,16 @@ private:
     mainImageArea* pictureView_ = nullptr;
     QListWidget* photoList_ = nullptr;
     QTextEdit* logPanel_ = nullptr;
+    QLabel* ldrLabel_ = nullptr;
+    QPushButton* exifButton_ = nullptr;
+    QPushButton* aebButton_ = nullptr;
+    QComboBox* evStepCombo_ = nullptr;
+    QPushButton* removeButton_ = nullptr;
+    QAction* removeAction_ = nullptr;
+    QAction* saveAction_ = nullptr;
+    QAction* saveAsAction_ = nullptr;
+    int includedPhotos_ = 0;
+    saveResultRequest lastSaveRequest_; ///< the last successful save of this result ("Save" repeats it)
     QProgressBar* progressBar_ = nullptr;
     QPushButton* breakButton_ = nullptr;
     QTimer progressTimer_;

@@ -4,12 +4,81 @@
 #include "app/commandLineOptions.h"
 #include "app/debugLog.h"
 #include "app/processingProject.h"
+#include "app/programOptionsSettings.h"
 #include "imageio/saveResultWorker.h"
+#include "ui/saveResult.h"
+#include "ui/styledMessageBox.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QThread>
 #include <QTimer>
+
+bool mainWindow::resultAvailable() const {
+    return project_ && project_->hdrPresent && project_->lcPlanesValid && !anyWorkerRunning();
+}
+
+QStringList mainWindow::includedPhotoNames() const {
+    QStringList names;
+    if (project_)
+        for (const auto& photo : project_->photos)
+            if (photo->included || project_->photos.size() == 1)
+                names << photo->fileName;
+    return names;
+}
+
+void mainWindow::saveResultSlot() {
+    if (!resultAvailable())
+        return;
+    // "Save" repeats the last save of this result; the first one needs a name and options.
+    if (lastSaveRequest_.fileName.isEmpty()) {
+        saveResultAsSlot();
+        return;
+    }
+    saveResultRequest request = lastSaveRequest_;
+    request.success = false;
+    request.error.clear();
+    request.openInExternalEditor = false;
+    saveResultSlot(request);
+}
+
+void mainWindow::saveResultAsSlot() {
+    if (!resultAvailable())
+        return;
+    programOptionsSettings& options = programOptionsSettings::instance();
+    const QStringList inputs = includedPhotoNames();
+    const saveResultOptions_t stored = saveResultOptions_t::fromSettings(options);
+    QString dir = options.savePhotoLastDir;
+    if (options.saveToSourceDirByDefault || dir.isEmpty() || !QFileInfo(dir).isDir())
+        dir = inputs.isEmpty() ? QDir::homePath() : QFileInfo(inputs.front()).absolutePath();
+    const QString start = lastSaveRequest_.fileName.isEmpty()
+                              ? dir + "/" + defaultOutputName(inputs, false) + stored.extension()
+                              : lastSaveRequest_.fileName;
+    const QString jpegFilter = QStringLiteral("JPEG (*.jpg *.jpeg)");
+    const QString tiffFilter = QStringLiteral("TIFF 8/16-bit (*.tif *.tiff)");
+    QString selected = stored.format == saveResultOptions_t::formatTiff ? tiffFilter : jpegFilter;
+    const QString chosen =
+        QFileDialog::getSaveFileName(this, tr("Save as"), start, jpegFilter + ";;" + tiffFilter, &selected);
+    if (chosen.isEmpty())
+        return;
+    options.savePhotoLastDir = QFileInfo(chosen).absolutePath();
+
+    saveResultRequest request;
+    request.fileName = chosen;
+    if (!saveResult::ask(this, options, request))
+        return;
+    // The options dialog decides the format; the name follows it.
+    const QString fixed = outputNameForFormat(chosen, request.options.format);
+    if (fixed != chosen && QFileInfo::exists(fixed) &&
+        !styledMessageBox::question(this, tr("%1 already exists.<br>Do you want to replace it?")
+                                              .arg(QFileInfo(fixed).fileName().toHtmlEscaped())))
+        return;
+    request.fileName = fixed;
+    saveResultSlot(request);
+}
 
 void mainWindow::saveResultSlot(const saveResultRequest& request) {
     if (!project_ || savePhotoWorker_.occupied())
@@ -39,12 +108,21 @@ void mainWindow::saveResultFinished() {
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
     const bool automatic = commandLineOptions::current().autoProcess;
-    for (const saveResultMessage_t& m : saveResultFinishedMessages(&request, automatic, metadataTransfer_t::notRequested))
-        appendLog(m.color == "#60a060"   ? logSuccess
-                  : m.color == "#b06060" ? logError
-                  : m.color == "#b0b060" ? logWarning
-                                         : logInfo,
-                  m.text);
+    const bool boxes = !automatic && !closing_ && !styledMessageBox::unattended();
+    for (const saveResultMessage_t& m : saveResultFinishedMessages(&request, automatic, metadataTransfer_t::notRequested)) {
+        const logKind kind = m.color == "#60a060"   ? logSuccess
+                             : m.color == "#b06060" ? logError
+                             : m.color == "#b0b060" ? logWarning
+                                                    : logInfo;
+        QString text = m.text;
+        if (m.kind == saveResultMessage_t::errorBox && !request.error.isEmpty())
+            text += " " + request.error; // the reason belongs next to the failure
+        appendLog(kind, text);
+        if (boxes && m.kind == saveResultMessage_t::errorBox)
+            styledMessageBox::show(this, styledMessageBox::error, text);
+        else if (boxes && m.kind == saveResultMessage_t::warningBox)
+            styledMessageBox::show(this, styledMessageBox::warning, text);
+    }
     if (closing_)
         return;
     if (!request.success) {
@@ -54,6 +132,7 @@ void mainWindow::saveResultFinished() {
     }
     resultSaved = true;
     lastSavedPath = request.fileName;
+    lastSaveRequest_ = request;
     if (automatic) {
         debugLog("Automatic run finished: '%s'\n", QDir::toNativeSeparators(lastSavedPath).toLocal8Bit().constData());
         QTimer::singleShot(0, this, [this] { close(); });

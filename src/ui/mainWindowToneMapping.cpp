@@ -170,6 +170,7 @@ void mainWindow::buildToneMappingTab() {
     connect(tmGroup_, &tonemappingGroup::paramsChanged, this, qOverload<>(&mainWindow::doToneMapping));
     connect(tmToolBox_, &toolBox::toggled, this, qOverload<>(&mainWindow::doToneMapping));
     connect(pictureView_, &mainImageArea::imagesDropped, this, &mainWindow::addDroppedImages);
+    connect(this, &mainWindow::projectReplaced, this, &mainWindow::attachToneMappingControls);
     tmGroup_->setEnabled(false);
 }
 
@@ -201,6 +202,9 @@ void mainWindow::attachToneMappingControls() {
         return;
     tmGroup_->setSettings(project_ ? &project_->tmSettings : nullptr);
     tmGroup_->setControlsFromSettings();
+    // A new project has nothing to show yet; the old picture must not stay on screen.
+    if (!project_ || (project_->photos.empty() && !project_->hdrPresent))
+        pictureView_->setImage(QImage());
     setToneMappingControlsEnabled();
 }
 

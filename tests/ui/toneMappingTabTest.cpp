@@ -427,6 +427,27 @@ TEST(toneMappingTab, loadedSettingsShowInTheControlsWithOneChange) {
     EXPECT_NEAR(back.shadows, 0.4, 1e-6);
 }
 
+// A new project replaces the record the controls edit; its look carries over, its picture does not.
+TEST(toneMappingTab, newProjectMovesTheControlsToTheNewRecord) {
+    preparedWindow f;
+    f.loadPlainLook();
+    f.control("gamma")->slider()->setValue(130);
+    settle();
+    ASSERT_FALSE(f.view->image().isNull());
+    f.w->newProject(true);
+    processingProject& fresh = f.project();
+    EXPECT_FALSE(fresh.hdrPresent);
+    EXPECT_EQ(f.group->settings(), &fresh.tmSettings);
+    EXPECT_TRUE(f.view->image().isNull());
+    EXPECT_FALSE(f.group->isEnabled());
+    EXPECT_DOUBLE_EQ(f.control("gamma")->spinBox()->value(), fresh.tmSettings.gamma);
+    // Loading a look now writes into the new project's record.
+    const QString file = writeFile("plain.hvsx", kPlainLook);
+    ASSERT_TRUE(f.w->loadSettingsSlot(file));
+    EXPECT_EQ(fresh.tmSettings.gamma, 1.0);
+    EXPECT_DOUBLE_EQ(f.control("gamma")->spinBox()->value(), 1.0);
+}
+
 TEST(toneMappingTab, refusedSettingsFilesLeaveTheLookAlone) {
     preparedWindow f;
     f.loadPlainLook();
