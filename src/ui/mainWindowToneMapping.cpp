@@ -289,6 +289,8 @@ bool mainWindow::loadSettingsSlot(const QString& fileName) {
     }
     project_->tmSettings.parameters() = loaded;
     halvora::rebuildToneMappingTables(project_->tmSettings, halvora::toneMappingChange::everything);
+    if (fileName != QLatin1String(kDefaultSettings))
+        appendLog(logInfo, tr("Tone mapping settings loaded: %1").arg(QDir::toNativeSeparators(fileName)));
     tmGroup_->setControlsFromSettings(); // one paramsChanged: one preview
     return true;
 }
