@@ -1,6 +1,7 @@
 #include "imageio/exifSummary.h"
 
 #include "imageio/exifInfo.h"
+#include "imageio/exifReader.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -37,32 +38,6 @@ QString exposureTimeText(const exifInfo_t& exif) {
     return QStringLiteral("%1 s").arg(number(t));
 }
 
-QString lightSourceName(int code) {
-    switch (code) {
-    case 1: return tr("Daylight");
-    case 2: return tr("Fluorescent");
-    case 3: return tr("Tungsten");
-    case 4: return tr("Flash");
-    case 9: return tr("Fine weather");
-    case 10: return tr("Cloudy");
-    case 11: return tr("Shade");
-    case 12: return tr("Daylight fluorescent");
-    case 13: return tr("Day white fluorescent");
-    case 14: return tr("Cool white fluorescent");
-    case 15: return tr("White fluorescent");
-    case 17: return tr("Standard light A");
-    case 18: return tr("Standard light B");
-    case 19: return tr("Standard light C");
-    case 20: return QStringLiteral("D55");
-    case 21: return QStringLiteral("D65");
-    case 22: return QStringLiteral("D75");
-    case 23: return QStringLiteral("D50");
-    case 24: return tr("ISO studio tungsten");
-    case 255: return tr("Other");
-    default: return {};
-    }
-}
-
 QString exifSummary(const exifInfo_t& exif, bool hasAeb) {
     QStringList lines;
     auto add = [&](const char* label, const QString& value) {
@@ -85,16 +60,21 @@ QString exifSummary(const exifInfo_t& exif, bool hasAeb) {
         add("AEB EV", number(exif.exposureBias));
     add("Timestamp", fixedText(exif.dateTime, sizeof exif.dateTime));
     if (exif.focalLength > 0 && std::isfinite(exif.focalLength)) {
-        const double eq = exif.focalLength35mm > 0 && std::isfinite(exif.focalLength35mm) ? exif.focalLength35mm
-                                                                                          : exif.focalLength;
-        add("Focal length", tr("%1 mm (35mm equivalent: %2 mm)").arg(number(exif.focalLength), number(eq)));
+        // Without the sensor size there is no honest equivalent to show.
+        if (exif.focalLength35mm > 0 && std::isfinite(exif.focalLength35mm))
+            add("Focal length", tr("%1 mm (35mm equivalent: %2 mm)")
+                                    .arg(number(exif.focalLength), number(exif.focalLength35mm)));
+        else
+            add("Focal length", tr("%1 mm").arg(number(exif.focalLength)));
     }
     if (exif.whiteBalance == 0 || exif.whiteBalance == 1) {
         // Only photos that carry EXIF at all say anything about white balance.
         if (!lines.isEmpty())
             add("White balance", exif.whiteBalance == 0 ? tr("Auto") : tr("Manual"));
     }
-    add("Light source", lightSourceName(exif.lightSource));
+    // 0 means the camera did not say.
+    if (exif.lightSource != 0)
+        add("Light source", tr(lightSourceName(exif.lightSource)));
     return lines.join('\n');
 }
 

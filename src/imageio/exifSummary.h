@@ -15,7 +15,4 @@ QString exifSummary(const exifInfo_t& exif, bool hasAeb);
 /// "1/125 s" for short exposures written as a fraction, "2.5 s" for long ones; empty when unknown.
 QString exposureTimeText(const exifInfo_t& exif);
 
-/// EXIF light source code → its name ("Daylight", "Tungsten", …); empty for 0 (unknown).
-QString lightSourceName(int code);
-
 } // namespace halvora

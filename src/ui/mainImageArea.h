@@ -17,6 +17,8 @@ public:
     void setImage(const QImage& image);
     /// The same for a pixmap (the photo loading hands one over).
     void setPixmap(const QPixmap& pixmap);
+    /// Shows nothing but the background.
+    void clear() { setImage(QImage()); }
     const QImage& image() const { return image_; }
     /// Where the picture is drawn inside the widget: fitted, aspect ratio kept, centred.
     QRect imageRect() const;

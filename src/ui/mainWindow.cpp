@@ -9,6 +9,8 @@
 #include "app/startupLog.h"
 #include "app/transformWorker.h"
 #include "hdr/generateHDRworker.h"
+#include "hdr/generationRun.h"
+#include "ui/generateHDR.h"
 #include "imageio/loadPhotoWorker.h"
 #include "tonemap/toneMappingRebuild.h"
 #include "tonemap/toneMappingSettingsFile.h"
@@ -100,6 +102,7 @@ mainWindow::~mainWindow() {
     pendingPhotos_.clear();
     for (workerSlot& slot : loadPhotoWorkers_)
         releaseWorker(slot);
+    endGenerationRun();
 }
 
 void mainWindow::buildUi() {
@@ -125,9 +128,13 @@ void mainWindow::buildUi() {
     rightTabs_->setObjectName("rightTabs");
     for (const char* name : kStageNames)
         rightTabs_->addTab(new QWidget(rightTabs_), tr(name));
+    // The filters of the post-processing stage are not part of this version.
+    rightTabs_->setTabEnabled(2, false);
+    rightTabs_->setTabToolTip(2, tr("Post-processing filters are not available in this version."));
     buildToneMappingTab();
     connect(rightTabs_, &QTabWidget::currentChanged, this, &mainWindow::rightTabChanged);
     rightTabChanged(0);
+    buildGeneratePage(rightTabs_->widget(0));
     split->setStretchFactor(1, 1);
     outer->addWidget(split, 1);
 
@@ -157,6 +164,7 @@ void mainWindow::buildMenus() {
     removeAction_ = file->addAction(tr("Remove"));
     removeAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     connect(removeAction_, &QAction::triggered, this, &mainWindow::removeImages);
+    addGenerateHDRaction(file);
     file->addSeparator();
     saveAction_ = file->addAction(tr("Save"));
     saveAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
@@ -259,6 +267,7 @@ void mainWindow::setControlsEnabled(bool enabled) {
     const bool result = enabled && resultAvailable();
     saveAction_->setEnabled(result);
     saveAsAction_->setEnabled(result);
+    updateGenerateHDRenabled();
     setToneMappingControlsEnabled();
 }
 
@@ -361,6 +370,7 @@ void mainWindow::closeEvent(QCloseEvent* event) {
     disconnect(&progressTimer_, &QTimer::timeout, nullptr, nullptr);
 
     logWorkerSlots();
+    endGenerationRun();
     debugLog("Waiting for threads to terminate...\n");
     for (workerSlot& slot : loadPhotoWorkers_)
         waitForWorker(slot, 20);

@@ -21,6 +21,7 @@
 class QComboBox;
 class QLabel;
 class QListWidget;
+class QMenu;
 class QMenuBar;
 class QProgressBar;
 class QPushButton;
@@ -29,6 +30,9 @@ class QTextEdit;
 class QThread;
 class processingProject;
 class pyramid;
+class generateHDR;
+class generationRun;
+struct genHDR_options;
 struct photoEntry;
 class styledMainWindow;
 class imageItem;
@@ -116,8 +120,10 @@ public slots:
     void showProgramOptions();
     void transformImageSlot();
     void transformImageFinished();
-    /// A generateHDRworker stage has ended (queued from its thread); runs the next stage.
-    void generateHDRfinished(bool ok);
+    /// Opens the HDR dialog (photos loaded, nothing running); an opened radiance picture is prepared at once.
+    void showGenerateHDR();
+    /// A generation run of the window (automatic road, opened radiance picture) has ended.
+    void generationRunFinished(bool ok, QString error);
     /// Prepares the picture's planes for tone mapping on toneMappingPreprocessWorker.
     void toneMappingPrepare();
     void toneMappingPrepareFinished();
@@ -183,8 +189,19 @@ private:
     void reportLoadError(const QString& text);
     /// Automatic run after loading: EVs, then the generation stages (or the radiance preparation).
     void startAutomaticGeneration();
-    /// Runs generation stage `stage` (2 prepare, 3 generate / LDR enhancement, 4 opened radiance).
-    void startGenerationStage(int stage);
+    /// Runs the generation stages with `options` (radiance: prepares the opened radiance picture).
+    void startGenerationRun(const genHDR_options& options, bool radiance);
+    /// Builds the "Generate HDR" page of the right tabs.
+    void buildGeneratePage(QWidget* page);
+    /// Adds "Generate HDR" (Ctrl+G) to the File menu.
+    void addGenerateHDRaction(QMenu* file);
+    /// Enables "Generate HDR" when photos are loaded and nothing runs.
+    void updateGenerateHDRenabled();
+    /// Shutdown: stops a generation still running after the bounded wait, and closes the HDR dialog.
+    void endGenerationRun();
+    /// Shows the first photo in the picture view (after a failed generation left no picture).
+    void showFirstPhoto();
+    void generationLogLine(int kind, const QString& text);
     void buildToneMappingTab();
     /// Adds the settings actions to "File" (before `before`) and the "View" menu.
     void buildToneMappingMenus(QMenu* file, QAction* before);
@@ -229,9 +246,11 @@ private:
     int loadRequested_ = 0;
     int loadFailed_ = 0;
     QStringList loadMessages_; ///< messages for the user, shown once the action ends
-    workerSlot generateHDRworker_; ///< the HDR generation stage running now
-    int generationStage_ = 0;
-    bool ldrEnhancement_ = false;
+    workerSlot generateHDRworker_; ///< the generation run now (worker: its generationRun; no thread of its own)
+    std::unique_ptr<generationRun> generationRun_; ///< a run the window started (automatic road, radiance)
+    QPointer<generateHDR> hdrDialog_;
+    QAction* generateHdrAction_ = nullptr;
+    QPushButton* generateHdrButton_ = nullptr;
     QString autoHdrOutput_; ///< --save_hdr target of this run (empty: none)
     workerSlot savePhotoWorker_, saveAlignedWorker_, toneMappingWorker_, presetThumbsWorker_, postProcessWorker_,
         transformWorker_;

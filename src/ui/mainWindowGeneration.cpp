@@ -1,4 +1,5 @@
-// HDR generation stages started from the main window, and the automatic run's road into them.
+// HDR generation from the main window: the HDR dialog, the automatic run's road into the generation
+// stages, and the preparation of an opened radiance picture.
 #include "ui/mainWindow.h"
 
 #include "app/automaticRun.h"
@@ -8,12 +9,21 @@
 #include "app/programOptionsSettings.h"
 #include "hdr/exposureValues.h"
 #include "hdr/genHDR_options.h"
-#include "hdr/generateHDRworker.h"
+#include "hdr/generationRun.h"
+#include "ui/generateHDR.h"
+#include "ui/styledMessageBox.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QThread>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <algorithm>
 
 void mainWindow::startAutomaticGeneration() {
     const commandLineOptions& cl = commandLineOptions::current();
@@ -37,7 +47,8 @@ void mainWindow::startAutomaticGeneration() {
     lastSavedPath = request.fileName;
     if (request.options.convertToSrgb) {
         // No output colour transform exists yet: say so rather than pretend the file was converted.
-        const QString text = tr("Conversion to sRGB is not available in this version; the result is saved as it is.");
+        const QString text =
+            tr("Conversion to sRGB is not available in this version; the result is saved as it is.");
         appendLog(logWarning, text);
         debugLog("%s\n", text.toLocal8Bit().constData());
     }
@@ -47,7 +58,7 @@ void mainWindow::startAutomaticGeneration() {
             appendLog(logWarning, tr("The input is a radiance picture already: --save_hdr writes nothing."));
             autoHdrOutput_.clear();
         }
-        startGenerationStage(4);
+        startGenerationRun(genHDR_options::forAutomaticRun(cl, false), true);
         return;
     }
     const halvora::evChoice choice = halvora::chooseEVsAfterLoading(*project_);
@@ -55,112 +66,192 @@ void mainWindow::startAutomaticGeneration() {
         appendLog(logWarning, choice.warning);
         debugLog("%s\n", choice.warning.toLocal8Bit().constData());
     }
-    ldrEnhancement_ = project_->photos.size() == 1;
-    if (!ldrEnhancement_) {
+    const bool ldrEnhancement = project_->photos.size() == 1;
+    if (!ldrEnhancement) {
         bool switchedToAEB = false;
-        for (const QString& w : halvora::evChecksBeforeGeneration(*project_, choice.chosen == halvora::evChoice::fromExif,
-                                                                  switchedToAEB)) {
+        for (const QString& w : halvora::evChecksBeforeGeneration(
+                 *project_, choice.chosen == halvora::evChoice::fromExif, switchedToAEB)) {
             appendLog(logWarning, w);
             debugLog("%s\n", w.toLocal8Bit().constData());
         }
         for (const auto& photo : project_->photos)
-            debugLog("EV: %s = %g\n", QFileInfo(photo->fileName).fileName().toLocal8Bit().constData(), photo->ev);
+            debugLog("EV: %s = %g\n", QFileInfo(photo->fileName).fileName().toLocal8Bit().constData(),
+                     photo->ev);
     }
-    // Never ignored in silence: the user asked for these and gets a plain note that they did not happen.
-    if (cl.autoAlign) {
-        const QString text = tr("Automatic alignment is not available in this version; the photos are merged as they are.");
-        appendLog(logWarning, text);
-        debugLog("%s\n", text.toLocal8Bit().constData());
-    }
-    if (cl.autoDeghost) {
-        const QString text = tr("Automatic ghost removal is not available in this version; merging without it.");
-        appendLog(logWarning, text);
-        debugLog("%s\n", text.toLocal8Bit().constData());
-    }
-    if (ldrEnhancement_ && !autoHdrOutput_.isEmpty()) {
+    if (ldrEnhancement && !autoHdrOutput_.isEmpty()) {
         appendLog(logWarning, tr("One photo is enhanced, not merged: --save_hdr writes nothing."));
         autoHdrOutput_.clear();
     }
-    startGenerationStage(ldrEnhancement_ ? 3 : 2);
+    genHDR_options options = genHDR_options::forAutomaticRun(cl, ldrEnhancement);
+    options.saveHDR = !autoHdrOutput_.isEmpty();
+    options.hdrFileName = autoHdrOutput_;
+    startGenerationRun(options, false);
 }
 
-void mainWindow::startGenerationStage(int stage) {
-    const commandLineOptions& cl = commandLineOptions::current();
-    generationStage_ = stage;
-    auto* worker = new generateHDRworker(project_.get());
-    const uint64_t w = uint64_t(project_->width), h = uint64_t(project_->height);
-    uint64_t total = 1;
-    void (generateHDRworker::*entry)() = nullptr;
-    if (stage == 4) {
-        worker->noiseFilterEnabled = project_->hdrOptions.noiseFilter;
-        worker->noiseFilterStrength = project_->hdrOptions.noiseFilterStrength;
-        worker->noiseFilterSoftness = project_->hdrOptions.noiseFilterSoftness;
-        entry = &generateHDRworker::prepareRadiance_function;
-        appendLog(logInfo, tr("Preparing the HDR image..."));
-        total = worker->noiseFilterEnabled ? (w + 2 * h) * 15 : 1;
-    } else {
-        genHDR_options options = genHDR_options::forAutomaticRun(cl, ldrEnhancement_);
-        // Alignment and ghost removal are not part of the program yet; the run said so when it started.
-        options.autoAlign = false;
-        options.ghostRemoval = false;
-        options.saveHDR = !autoHdrOutput_.isEmpty();
-        options.hdrFileName = autoHdrOutput_;
-        options.applyTo(*worker);
-        const uint64_t noise = worker->noiseFilterEnabled ? (w + 2 * h) * 15 : 0;
-        if (stage == 2) {
-            entry = &generateHDRworker::generateHDR_prepare;
-            debugLog("Preparing to HDR generation (stage 2)\n");
-        } else if (ldrEnhancement_) {
-            entry = &generateHDRworker::generateLDR_function;
-            appendLog(logInfo, tr("LDR enhancement..."));
-            total = noise + 1;
-        } else {
-            entry = &generateHDRworker::generateHDR_function;
-            appendLog(logInfo, tr("HDR generation..."));
-            total = 10 * h + noise + (worker->saveHDR ? h : 0);
-        }
-    }
+void mainWindow::startGenerationRun(const genHDR_options& options, bool radiance) {
+    if (!project_ || generationRun_ || generateHDRworker_.occupied()) return;
+    const bool hidden = commandLineOptions::current().autoProcess || styledMessageBox::unattended();
+    generationRun_ = std::make_unique<generationRun>(project_.get(), options, radiance, hidden);
+    generationRun* run = generationRun_.get();
+    connect(run, &generationRun::startProgress, this, &mainWindow::startProgress);
+    connect(run, &generationRun::finishProgress, this, &mainWindow::finishProgress);
+    connect(run, &generationRun::logLine, this, &mainWindow::generationLogLine);
+    connect(run, &generationRun::message, this, [this](int kind, const QString& text) {
+        appendLog(logKind(std::clamp(kind, 0, 3)), text);
+        styledMessageBox::show(this,
+                               kind == generationRun::error     ? styledMessageBox::error
+                               : kind == generationRun::warning ? styledMessageBox::warning
+                                                                : styledMessageBox::information,
+                               text);
+    });
+    // Queued: the run is released in the handler, never inside its own signal.
+    connect(run, &generationRun::finished, this, &mainWindow::generationRunFinished, Qt::QueuedConnection);
+    generateHDRworker_ = {nullptr, run};
     QApplication::setOverrideCursor(Qt::BusyCursor);
     setControlsEnabled(false);
-    auto* thread = new QThread(this);
-    worker->moveToThread(thread);
-    connect(thread, &QThread::started, worker, entry);
-    connect(worker, &generateHDRworker::finished, this, &mainWindow::generateHDRfinished, Qt::QueuedConnection);
-    generateHDRworker_ = {thread, worker};
-    startProgress(total);
-    thread->start();
+    run->start();
 }
 
-void mainWindow::generateHDRfinished(bool ok) {
-    auto* worker = static_cast<generateHDRworker*>(generateHDRworker_.worker);
-    if (!worker)
-        return;
-    const QString error = worker->lastError;
-    const bool savedHdr = worker->saveHDR && ok;
-    const QString hdrName = worker->hdrOutputFileName;
-    releaseWorker(generateHDRworker_);
-    finishProgress();
+void mainWindow::generationRunFinished(bool ok, QString error) {
+    if (!generationRun_) return;
+    generationRun_.reset();
+    generateHDRworker_ = workerSlot{};
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
-    if (closing_)
-        return;
-    const int stage = generationStage_;
+    if (closing_) return;
     if (!ok) {
-        const QString what = stage == 2   ? tr("Preparing the HDR generation failed.")
-                             : stage == 4 ? tr("Preparing the HDR image failed.")
-                             : ldrEnhancement_ ? tr("LDR enhancement failed.")
-                                               : tr("HDR generation failed.");
-        failUnattended(error.isEmpty() ? what : what + " " + error);
+        if (commandLineOptions::current().autoProcess) {
+            failUnattended(error);
+            return;
+        }
+        appendLog(logError, error);
+        debugLog("%s\n", error.toLocal8Bit().constData());
+        showFirstPhoto();
+        styledMessageBox::show(this, styledMessageBox::error, error);
         return;
-    }
-    if (stage == 2) {
-        startGenerationStage(3);
-        return;
-    }
-    if (savedHdr) {
-        const QString text = tr("Saved as") + " " + QDir::toNativeSeparators(hdrName);
-        appendLog(logSuccess, text);
-        debugLog("%s\n", text.toLocal8Bit().constData());
     }
     toneMappingPrepare();
+}
+
+void mainWindow::generationLogLine(int kind, const QString& text) {
+    appendLog(logKind(std::clamp(kind, 0, 3)), text);
+}
+
+void mainWindow::showGenerateHDR() {
+    updateGenerateHDRenabled();
+    if (!generateHdrAction_ || !generateHdrAction_->isEnabled()) return;
+    if (project_->photos.front()->isRadiance) {
+        // An opened radiance picture is not merged: it is prepared with its load options and tone-mapped.
+        startGenerationRun(genHDR_options::fromSettings(programOptionsSettings::instance(), false), true);
+        return;
+    }
+    const bool hidden = commandLineOptions::current().autoProcess || styledMessageBox::unattended();
+    auto warn = [this, hidden](const QString& text) {
+        appendLog(logWarning, text);
+        debugLog("%s\n", text.toLocal8Bit().constData());
+        if (!hidden) styledMessageBox::show(this, styledMessageBox::warning, text);
+    };
+    if (project_->photos.size() > 1) {
+        bool switchedToAEB = false;
+        const QStringList warnings =
+            halvora::evChecksBeforeGeneration(*project_, exifButton_ && exifButton_->isChecked(), switchedToAEB);
+        if (switchedToAEB)
+            EVsetFromExifAEBslot(); // the photo list and the EV buttons follow
+        for (const QString& w : warnings)
+            warn(w);
+    }
+
+    auto* dialog = new generateHDR(project_.get(), hidden, this);
+    dialog->setWindowFlag(Qt::Dialog);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    hdrDialog_ = dialog;
+    connect(dialog, &generateHDR::startProgress, this, &mainWindow::startProgress);
+    connect(dialog, &generateHDR::finishProgress, this, &mainWindow::finishProgress);
+    connect(dialog, &generateHDR::logLine, this, &mainWindow::generationLogLine);
+    connect(dialog, &generateHDR::runActive, this, [this, dialog](bool active) {
+        generateHDRworker_ = active ? workerSlot{nullptr, dialog->activeRun()} : workerSlot{};
+        if (!active && project_ && !project_->hdrPresent)
+            showFirstPhoto(); // the old picture is gone; never leave its preview on show
+    });
+    connect(dialog, &QDialog::finished, this, [this](int result) {
+        hdrDialog_ = nullptr;
+        if (closing_) return;
+        setControlsEnabled(true);
+        if (result == QDialog::Accepted) toneMappingPrepare();
+    });
+    // Modeless, with the window's controls off: the window's "Break" stays reachable during a run.
+    setControlsEnabled(false);
+    dialog->checkHdrPath();
+    dialog->show();
+}
+
+void mainWindow::addGenerateHDRaction(QMenu* file) {
+    generateHdrAction_ = file->addAction(tr("Generate HDR"));
+    generateHdrAction_->setObjectName("generateHdrAction");
+    generateHdrAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    generateHdrAction_->setEnabled(false);
+    connect(generateHdrAction_, &QAction::triggered, this, &mainWindow::showGenerateHDR);
+    connect(file, &QMenu::aboutToShow, this, &mainWindow::updateGenerateHDRenabled);
+}
+
+void mainWindow::buildGeneratePage(QWidget* page) {
+    auto* layout = new QVBoxLayout(page);
+    auto* text =
+        new QLabel(tr("Merge the loaded photos into one HDR image: choose the method, noise filtering and "
+                      "whether to save the HDR file, then generate. One photo is enhanced instead."),
+                   page);
+    text->setWordWrap(true);
+    generateHdrButton_ = new QPushButton(tr("Generate HDR"), page);
+    generateHdrButton_->setObjectName("generateHdrButton");
+    generateHdrButton_->setEnabled(false);
+    connect(generateHdrButton_, &QPushButton::clicked, this, &mainWindow::showGenerateHDR);
+    layout->addWidget(text);
+    layout->addWidget(generateHdrButton_);
+    layout->addStretch(1);
+    // Photos come and go through the list: its changes decide whether there is something to merge.
+    if (photoList_) {
+        connect(photoList_->model(), &QAbstractItemModel::rowsInserted, this,
+                &mainWindow::updateGenerateHDRenabled);
+        connect(photoList_->model(), &QAbstractItemModel::rowsRemoved, this,
+                &mainWindow::updateGenerateHDRenabled);
+    }
+}
+
+void mainWindow::updateGenerateHDRenabled() {
+    const bool enabled = !closing_ && project_ && !project_->photos.empty() && !loadingPhotos() &&
+                         !generateHDRworker_.occupied() && !hdrDialog_ && !toneMappingWorker_.occupied() &&
+                         menuBar_ && menuBar_->isEnabled();
+    if (generateHdrAction_) generateHdrAction_->setEnabled(enabled);
+    if (generateHdrButton_) generateHdrButton_->setEnabled(enabled);
+}
+
+void mainWindow::endGenerationRun() {
+    if (hdrDialog_) {
+        hdrDialog_->blockSignals(true);
+        hdrDialog_->stopRun(10000);
+        delete hdrDialog_.data();
+    }
+    if (generationRun_) generationRun_->stopNow(10000);
+    generationRun_.reset();
+    generateHDRworker_ = workerSlot{};
+}
+
+void mainWindow::showFirstPhoto() {
+    if (!project_ || project_->photos.empty()) {
+        pictureView_->clear();
+        return;
+    }
+    const photoEntry& first = *project_->photos.front();
+    if (!first.preview.data) {
+        pictureView_->clear();
+        return;
+    }
+    QImage shown(first.preview.width, first.preview.height, QImage::Format_RGB888);
+    for (int y = 0; y < shown.height(); ++y) {
+        const uint16_t* in = first.preview.pixels() + size_t(y) * first.preview.width * 3;
+        uchar* out = shown.scanLine(y);
+        for (int i = 0; i < first.preview.width * 3; ++i)
+            out[i] = uchar(std::min<int>(in[i] >> 7, 255));
+    }
+    pictureView_->setPixmap(QPixmap::fromImage(shown));
 }

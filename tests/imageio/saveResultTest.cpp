@@ -242,3 +242,15 @@ TEST(saveResultWorker, WritesTheRequestedFormatAndReports) {
     EXPECT_FALSE(failing.request.error.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(bad.fileName));
 }
+
+TEST(outputNameForFormat, TheSuffixFollowsTheChosenFormat) {
+    const int jpeg = saveResultOptions_t::formatJpeg, tiff = saveResultOptions_t::formatTiff;
+    EXPECT_EQ(outputNameForFormat("/p/a.jpg", jpeg), "/p/a.jpg");
+    EXPECT_EQ(outputNameForFormat("/p/a.JPEG", jpeg), "/p/a.JPEG");
+    EXPECT_EQ(outputNameForFormat("/p/a.TIFF", tiff), "/p/a.TIFF");
+    EXPECT_EQ(outputNameForFormat("/p/a.jpg", tiff), "/p/a.tif");
+    EXPECT_EQ(outputNameForFormat("/p/a.Tiff", jpeg), "/p/a.jpg");
+    EXPECT_EQ(outputNameForFormat("/p/a", jpeg), "/p/a.jpg");
+    EXPECT_EQ(outputNameForFormat("/p/shot.v2", tiff), "/p/shot.v2.tif") << "an unknown suffix is part of the name";
+    EXPECT_EQ(outputNameForFormat("/p.jpg/a", tiff), "/p.jpg/a.tif") << "a dot in the folder is not a suffix";
+}

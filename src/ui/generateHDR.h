@@ -1,0 +1,115 @@
+#pragma once
+// The HDR dialog: the generation options of one run (method, selectivity, Smart Merge strength,
+// noise filtering, saving the HDR file) and the button that runs the generation stages
+// (generationRun) on the current project. One photo is enhanced instead ("LDR enhancement"), with
+// the noise options only. Chromatic aberration correction, alignment and ghost removal are shown but
+// not available yet. On success the options are remembered (interactive runs) and the dialog
+// accepts; a failed or broken run leaves it open for another try. Main thread only.
+
+#include "hdr/genHDR_options.h"
+
+#include <QDialog>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class QToolButton;
+class generationRun;
+class processingProject;
+
+class generateHDR : public QDialog {
+    Q_OBJECT
+public:
+    /// A dialog for `project` (which must outlive it), its controls set from the stored options.
+    /// `hidden`: an unattended run — reports become log lines and the options are not remembered.
+    generateHDR(processingProject* project, bool hidden, QWidget* parent = nullptr);
+    ~generateHDR() override;
+
+    /// True for one photo: the run is an LDR enhancement.
+    bool ldrEnhancement() const { return ldr_; }
+    /// Sets every control from `options` (normalised; the LDR flag stays the dialog's own).
+    void setOptions(const genHDR_options& options);
+    /// The options the controls show now.
+    genHDR_options options() const;
+    /// The run in progress, or null.
+    generationRun* activeRun() const { return run_.get(); }
+    /// Shutdown: stops a run still in progress (bounded wait) without reporting it.
+    void stopRun(int waitMs);
+    /// The HDR file check made when the dialog opens and before each run: with "Save output HDR to
+    /// file" checked and a path whose folder does not exist, the box is unchecked and a warning
+    /// reported. False when the box had to be unchecked.
+    bool checkHdrPath();
+
+    QPushButton* runButton() const { return runButton_; }
+    QPushButton* cancelButton() const { return cancel_; }
+    QComboBox* methodBox() const { return method_; }
+    QComboBox* selectivityBox() const { return selectivity_; }
+    QSlider* smartMergeSlider() const { return smartMergeStrength_; }
+    QGroupBox* noiseGroup() const { return denoise_; }
+    QSpinBox* noiseStrengthBox() const { return noiseStrength_; }
+    QSpinBox* noiseSoftnessBox() const { return noiseSoftness_; }
+    QCheckBox* ghostRemovalBox() const { return ghostRemoval_; }
+    QCheckBox* saveHdrBox() const { return saveHdr_; }
+    QLineEdit* hdrPathEdit() const { return hdrPath_; }
+    QCheckBox* autoAlignBox() const { return autoAlign_; }
+
+signals:
+    void startProgress(uint64_t total);
+    void finishProgress();
+    /// A line for the main window's log panel (kind as generationRun::reportKind).
+    void logLine(int kind, QString text);
+    /// A run has started (true) or ended (false).
+    void runActive(bool active);
+
+public slots:
+    /// Starts the generation stages with the options shown.
+    void generateHDRslot();
+    /// The same for one photo.
+    void enhanceLDRslot();
+    /// The run has ended: on success remember the options and accept, otherwise report and stay.
+    void generateHDRfinished(bool ok, const QString& error);
+    void methodChanged(int method);
+    void selectivityChanged();
+    void deghostToggled();
+    void saveHDRtoggled();
+
+protected:
+    void reject() override;
+
+private:
+    void buildUi();
+    void startRun();
+    void report(int kind, const QString& text);
+    void browseHdrPath();
+
+    processingProject* project_;
+    bool hidden_;
+    bool ldr_;
+    genHDR_options shown_; ///< fields the controls do not edit (ghost mode, repair, alignment choice)
+    std::unique_ptr<generationRun> run_;
+    bool cursorSet_ = false;
+
+    QCheckBox* autoAlign_ = nullptr;
+    QComboBox* method_ = nullptr;
+    QWidget* trueHdrSelectivity_ = nullptr;
+    QComboBox* selectivity_ = nullptr;
+    QLabel* selectivityHint_ = nullptr;
+    QGroupBox* smartMergeOptions_ = nullptr;
+    QSlider* smartMergeStrength_ = nullptr;
+    QLabel* smartMergeValue_ = nullptr;
+    QGroupBox* denoise_ = nullptr;
+    QSpinBox* noiseStrength_ = nullptr;
+    QSpinBox* noiseSoftness_ = nullptr;
+    QCheckBox* ghostRemoval_ = nullptr;
+    QCheckBox* saveHdr_ = nullptr;
+    QLineEdit* hdrPath_ = nullptr;
+    QToolButton* browse_ = nullptr;
+    QPushButton* runButton_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+};
