@@ -130,10 +130,11 @@ void mainWindow::doToneMapping() {
 void mainWindow::doToneMapping(bool preset) {
     Q_UNUSED(preset);
     toneMappingTimer_.stop(); // this render already uses the latest settings
-    if (!project_ || !project_->hdrPresent || !project_->lcPlanesValid)
-        return;
-    // A worker may be reading or rebuilding the planes; its finished slot renders afterwards.
+    // A worker may be reading or rebuilding the planes (and writing their flags); its finished slot
+    // renders afterwards.
     if (toneMappingBlocked())
+        return;
+    if (!project_ || !project_->hdrPresent || !project_->lcPlanesValid)
         return;
     QApplication::setOverrideCursor(Qt::BusyCursor);
     project_->toneMapPreview(project_->tmSettings, nullptr, false);
@@ -210,11 +211,12 @@ void mainWindow::attachToneMappingControls() {
 
 void mainWindow::setToneMappingControlsEnabled() {
     const bool busy = toneMappingBlocked();
-    const bool prepared = project_ && project_->hdrPresent && project_->lcPlanesValid;
+    // The flags are read only while no worker may be writing them.
+    const bool prepared = !busy && project_ && project_->hdrPresent && project_->lcPlanesValid;
     if (tmGroup_) {
         tmGroup_->setEnabled(prepared && !busy && tmGroup_->settings());
-        tmGroup_->setToolTip(prepared ? QString()
-                                      : tr("Available once an HDR image has been generated and prepared."));
+        tmGroup_->setToolTip(prepared || busy ? QString()
+                                              : tr("Available once an HDR image has been generated and prepared."));
     }
     const bool havePhoto = project_ && !project_->photos.empty() && project_->photos.front()->preview.data;
     if (showBeforeAction_)
