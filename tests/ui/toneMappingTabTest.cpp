@@ -496,3 +496,40 @@ TEST(toneMappingTab, refusedSettingsFilesLeaveTheLookAlone) {
 }
 
 } // namespace
+
+namespace {
+
+// A real radiance file through the window's own road: opened, prepared, tone-mapped, then edited.
+TEST(toneMappingTab, realRadianceFileFromOpeningToEditedPreview) {
+    HALVORA_REQUIRE_DATA();
+    registerResources();
+    abortRequested = false;
+    styledMessageBox::setUnattended(true); // the radiance load options are taken as they are
+    styledMainWindow frame;
+    auto* w = new mainWindow(&frame);
+    frame.setMainWindow(w);
+    auto* group = w->findChild<tonemappingGroup*>();
+    auto* view = w->findChild<mainImageArea*>("pictureView");
+    ASSERT_TRUE(w->addImages({dataFile("radiance/polyhaven_hdri_1k/venice_sunset_1k.hdr")}));
+    ASSERT_TRUE(waitFor([&] { return !w->loadingPhotos(); }));
+    ASSERT_EQ(w->project()->photos.size(), 1u);
+    EXPECT_FALSE(group->isEnabled());
+
+    w->showGenerateHDR();
+    ASSERT_TRUE(waitFor([&] { return group->isEnabled() && w->project()->previewValid; }, 60000));
+    const QImage first = view->image();
+    ASSERT_EQ(first.size(), QSize(w->project()->toneMappedWidth, w->project()->toneMappedHeight));
+    EXPECT_GT(meanOf(first), 20.0) << "a real picture, not a black frame";
+
+    paramSlider* gamma = group->control("gamma");
+    gamma->spinBox()->setValue(gamma->value() + 0.6);
+    settle();
+    EXPECT_GT(meanOf(view->image()), meanOf(first) + 5);
+    EXPECT_DOUBLE_EQ(w->project()->tmSettings.gamma, gamma->value());
+
+    styledMessageBox::setUnattended(false);
+    w->resultSaved = true;
+    frame.close();
+}
+
+} // namespace
