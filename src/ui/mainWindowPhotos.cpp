@@ -7,6 +7,7 @@
 #include "app/processingProject.h"
 #include "app/programOptionsSettings.h"
 #include "hdr/exposureValues.h"
+#include "hdr/genHDR_options.h"
 #include "imageio/loadPhotoWorker.h"
 #include "tonemap/toneMappingRebuild.h"
 #include "tonemap/toneMappingSettingsFile.h"
@@ -246,19 +247,8 @@ void mainWindow::addImagesDone() {
     const bool havePhotos = project_ && !project_->photos.empty();
     for (QAction* action : std::as_const(transformActions_))
         action->setEnabled(havePhotos);
-    if (havePhotos) {
-        const photoEntry& first = *project_->photos.front();
-        if (first.preview.data) {
-            QImage shown(first.preview.width, first.preview.height, QImage::Format_RGB888);
-            for (int y = 0; y < shown.height(); ++y) {
-                const uint16_t* in = first.preview.pixels() + size_t(y) * first.preview.width * 3;
-                uchar* out = shown.scanLine(y);
-                for (int i = 0; i < first.preview.width * 3; ++i)
-                    out[i] = uchar(std::min<int>(in[i] >> 7, 255));
-            }
-            pictureView_->setPixmap(QPixmap::fromImage(shown));
-        }
-    }
+    if (havePhotos && !project_->hdrPresent)
+        showFirstPhoto();
     const int loaded = loadRequested_ - loadFailed_;
     if (loaded > 0)
         appendLog(loadFailed_ ? logWarning : logSuccess, tr("Loaded %1 of %2 photos.").arg(loaded).arg(loadRequested_));
@@ -278,6 +268,13 @@ void mainWindow::addImagesDone() {
     }
     if (loaded > 0)
         assignEVsAfterLoading();
+    // One photo and the option to enhance it at once: the HDR dialog is skipped.
+    if (loaded > 0 && project_->photos.size() == 1 && !project_->photos.front()->isRadiance &&
+        programOptionsSettings::instance().newProjectAutoLDR)
+        QTimer::singleShot(0, this, [this] {
+            if (project_ && project_->photos.size() == 1 && !closing_)
+                startGenerationRun(genHDR_options::fromSettings(programOptionsSettings::instance(), true), false);
+        });
 }
 
 // ---- the photo list and its EV controls

@@ -164,11 +164,31 @@ TEST_F(photoListWindow, RemovingAndStartingANewProject) {
 
     // A different size is welcome in the new project; a single photo is an LDR enhancement.
     ASSERT_TRUE(load({"img05.jpg"}));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window->project()->hdrPresent) << "without the option one photo waits for the user";
     EXPECT_TRUE(child<QLabel>("ldrEnhancementLabel")->isVisibleTo(window.get()));
     EXPECT_FALSE(child<QComboBox>("evStepCombo")->isEnabled());
     list->setCurrentRow(0);
     window->removeImages();
     EXPECT_TRUE(window->project()->photos.empty()) << "removing the last photo empties the project";
+}
+
+TEST_F(photoListWindow, OnePhotoIsEnhancedAtOnceWhenTheOptionSaysSo) {
+    HALVORA_REQUIRE_DATA();
+    boxAnswers boxes(true);
+    programOptionsSettings::instance().newProjectAutoLDR = true;
+    const bool loaded = load({"img05.jpg"});
+    programOptionsSettings::instance().newProjectAutoLDR = false;
+    ASSERT_TRUE(loaded);
+    QElapsedTimer guard;
+    guard.start();
+    while (!(window->project()->hdrPresent && window->project()->lcPlanesValid) && guard.elapsed() < 60000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(5);
+    }
+    EXPECT_TRUE(window->project()->hdrPresent);
+    EXPECT_TRUE(window->project()->lcPlanesValid) << "the enhanced photo is prepared for tone mapping";
+    EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(" | ").toStdString();
 }
 
 } // namespace
