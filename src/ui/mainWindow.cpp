@@ -52,6 +52,7 @@ mainWindow::mainWindow(styledMainWindow* frame) : QWidget(nullptr), frame_(frame
 
     if (!createProject())
         startupError_ = true;
+    attachToneMappingControls();
 
     progressTimer_.setInterval(250);
     connect(&progressTimer_, &QTimer::timeout, this, &mainWindow::updateProgress);
@@ -116,10 +117,7 @@ void mainWindow::buildUi() {
     leftTabs_->addTab(buildPhotoPanel(leftTabs_), tr("Photos"));
 
     auto* centre = new QSplitter(Qt::Vertical, split);
-    pictureView_ = new QLabel(centre);
-    pictureView_->setObjectName("pictureView");
-    pictureView_->setAlignment(Qt::AlignCenter);
-    pictureView_->setMinimumSize(320, 240);
+    pictureView_ = new mainImageArea(centre);
     logPanel_ = new QTextEdit(centre);
     logPanel_->setObjectName("logPanel");
     logPanel_->setReadOnly(true);
@@ -133,6 +131,7 @@ void mainWindow::buildUi() {
     // The filters of the post-processing stage are not part of this version.
     rightTabs_->setTabEnabled(2, false);
     rightTabs_->setTabToolTip(2, tr("Post-processing filters are not available in this version."));
+    buildToneMappingTab();
     connect(rightTabs_, &QTabWidget::currentChanged, this, &mainWindow::rightTabChanged);
     rightTabChanged(0);
     buildGeneratePage(rightTabs_->widget(0));
@@ -179,6 +178,7 @@ void mainWindow::buildMenus() {
     QAction* exitAction = file->addAction(tr("Exit"));
     exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(exitAction, &QAction::triggered, this, [this] { close(); });
+    buildToneMappingMenus(file, exitAction);
 
     QMenu* transform = menuBar_->addMenu(tr("Transform"));
     const std::pair<const char*, int> modes[] = {{"Rotate 90 (counter-clockwise)", halvora::turnCounterClockwise},
@@ -268,6 +268,7 @@ void mainWindow::setControlsEnabled(bool enabled) {
     saveAction_->setEnabled(result);
     saveAsAction_->setEnabled(result);
     updateGenerateHDRenabled();
+    setToneMappingControlsEnabled();
 }
 
 void mainWindow::transformImageSlot() {

@@ -5,6 +5,7 @@
 
 #include "imageio/imageTransform.h"
 #include "imageio/saveResultOptions.h"
+#include "ui/mainImageArea.h"
 
 #include <QMutex>
 #include <QPointer>
@@ -35,6 +36,9 @@ struct genHDR_options;
 struct photoEntry;
 class styledMainWindow;
 class imageItem;
+class QMenu;
+class toolBox;
+class tonemappingGroup;
 
 class mainWindow : public QWidget {
     Q_OBJECT
@@ -125,6 +129,27 @@ public slots:
     void toneMappingPrepareFinished();
     /// Tone-maps the preview with the current settings (also sets the automatic clip levels).
     void doToneMapping(bool preset);
+    /// Asks for a preview tone mapping; a burst of requests is rendered once, with the latest settings.
+    void doToneMapping();
+    /// Enables the tone-mapping controls and the view actions for the project's stage.
+    void setToneMappingControlsEnabled();
+    /// "Photo before processing": the first photo's preview.
+    void showBeforeSlot();
+    /// "Result": the tone-mapped preview.
+    void showResultSlot();
+    /// Files dropped on the picture view are added like chosen ones.
+    void addDroppedImages(const QStringList& files);
+    /// Asks for a settings file and loads it into the interactive record.
+    void loadSettingsSlot();
+    /// Loads `fileName` into the interactive record and the controls; on failure (error box) the
+    /// settings stay as they were. False then.
+    bool loadSettingsSlot(const QString& fileName);
+    /// Asks for a file name and saves the interactive settings.
+    void saveSettingsSlot();
+    /// Saves the interactive settings as `fileName` (".hvsx" appended when missing); false (error box).
+    bool saveSettingsSlot(const QString& fileName);
+    /// Loads the built-in default look.
+    void defaultSettingsSlot();
     /// Saves the result to `forceFn` with `request`'s options on saveResultWorker (full-size tone mapping first).
     void saveResultSlot(const saveResultRequest& request);
     void saveResultFinished();
@@ -179,6 +204,13 @@ private:
     /// Shows the first photo in the picture view (after a failed generation left no picture).
     void showFirstPhoto();
     void generationLogLine(int kind, const QString& text);
+    void buildToneMappingTab();
+    /// Adds the settings actions to "File" (before `before`) and the "View" menu.
+    void buildToneMappingMenus(QMenu* file, QAction* before);
+    /// Points the tone-mapping controls at the current project's record and shows its values.
+    void attachToneMappingControls();
+    /// True while a worker reads or changes the project's picture or settings.
+    bool toneMappingBlocked() const;
 
     styledMainWindow* frame_;
     std::unique_ptr<processingProject> project_;
@@ -189,7 +221,7 @@ private:
     QMenuBar* menuBar_ = nullptr;
     QTabWidget* leftTabs_ = nullptr;
     QTabWidget* rightTabs_ = nullptr;
-    QLabel* pictureView_ = nullptr;
+    mainImageArea* pictureView_ = nullptr;
     QListWidget* photoList_ = nullptr;
     QTextEdit* logPanel_ = nullptr;
     QLabel* ldrLabel_ = nullptr;
@@ -224,4 +256,9 @@ private:
     QString autoHdrOutput_; ///< --save_hdr target of this run (empty: none)
     workerSlot savePhotoWorker_, saveAlignedWorker_, toneMappingWorker_, presetThumbsWorker_, postProcessWorker_,
         transformWorker_;
+    tonemappingGroup* tmGroup_ = nullptr;
+    toolBox* tmToolBox_ = nullptr;
+    QTimer toneMappingTimer_; ///< collects preview requests into one render
+    QAction* showBeforeAction_ = nullptr;
+    QAction* showResultAction_ = nullptr;
 };

@@ -1,17 +1,54 @@
-// Tone mapping in the main window: preparation of the picture's planes and the preview.
+// Tone mapping in the main window: preparation of the picture's planes, the preview, the
+// tone-mapping tab with its controls, the settings files, and the picture view's "before"/"result".
 #include "ui/mainWindow.h"
 
 #include "app/automaticRun.h"
 #include "app/commandLineOptions.h"
+#include "app/debugLog.h"
 #include "app/processingProject.h"
 #include "app/programOptionsSettings.h"
 #include "tonemap/toneMappingPreprocessWorker.h"
+#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/toneMappingSettingsFile.h"
+#include "ui/styledMessageBox.h"
+#include "ui/toolBox.h"
+#include "ui/tonemappingGroup.h"
 
+#include <QAction>
 #include <QApplication>
-#include <QLabel>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QThread>
 #include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+const char* const kDefaultSettings = ":/resources/built-in presets/default.hvsx";
+
+QString settingsFilter() { return mainWindow::tr("Halvora settings") + " (*.hvsx)"; }
+
+// The first photo's preview as an 8-bit picture (the working scale shifted right by 7).
+QImage photoPreviewImage(const photoEntry& photo) {
+    const halvora::rgb16Buffer& preview = photo.preview;
+    if (!preview.data || preview.width <= 0 || preview.height <= 0)
+        return QImage();
+    QImage shown(preview.width, preview.height, QImage::Format_RGB888);
+    for (int y = 0; y < shown.height(); ++y) {
+        const uint16_t* in = preview.pixels() + size_t(y) * preview.width * 3;
+        uchar* out = shown.scanLine(y);
+        for (int i = 0; i < preview.width * 3; ++i)
+            out[i] = uchar(std::min<int>(in[i] >> 7, 255));
+    }
+    return shown;
+}
+
+} // namespace
 
 void mainWindow::toneMappingPrepare() {
     if (!project_ || toneMappingWorker_.occupied())
@@ -76,16 +113,215 @@ void mainWindow::toneMappingPrepareFinished() {
     saveResultSlot(request);
 }
 
+bool mainWindow::toneMappingBlocked() const {
+    for (const workerSlot* slot :
+         {&toneMappingWorker_, &generateHDRworker_, &transformWorker_, &savePhotoWorker_, &postProcessWorker_})
+        if (slot->occupied())
+            return true;
+    return false;
+}
+
+void mainWindow::doToneMapping() {
+    // One timer: requests that arrive while a render runs or before the timer fires are one render.
+    if (!toneMappingTimer_.isActive())
+        toneMappingTimer_.start();
+}
+
 void mainWindow::doToneMapping(bool preset) {
     Q_UNUSED(preset);
+    toneMappingTimer_.stop(); // this render already uses the latest settings
+    // A worker may be reading or rebuilding the planes (and writing their flags); its finished slot
+    // renders afterwards.
+    if (toneMappingBlocked())
+        return;
     if (!project_ || !project_->hdrPresent || !project_->lcPlanesValid)
         return;
     QApplication::setOverrideCursor(Qt::BusyCursor);
     project_->toneMapPreview(project_->tmSettings, nullptr, false);
-    if (project_->previewValid && !project_->toneMappedPreview.empty()) {
-        QImage shown(project_->toneMappedPreview.data(), project_->toneMappedWidth, project_->toneMappedHeight,
-                     project_->toneMappedWidth * 3, QImage::Format_RGB888);
-        pictureView_->setPixmap(QPixmap::fromImage(shown.copy()));
-    }
     QApplication::restoreOverrideCursor();
+    if (project_->previewValid)
+        showResultSlot();
+    if (showResultAction_)
+        showResultAction_->setEnabled(project_->previewValid);
 }
+
+void mainWindow::buildToneMappingTab() {
+    QWidget* page = rightTabs_->widget(1);
+    auto* pageLayout = new QVBoxLayout(page);
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea(page);
+    scroll->setObjectName("toneMappingScroll");
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* column = new QWidget(scroll);
+    auto* columnLayout = new QVBoxLayout(column);
+    columnLayout->setContentsMargins(2, 2, 2, 2);
+    tmToolBox_ = new toolBox(tr("Tone mapping"), column);
+    tmToolBox_->setObjectName("toneMappingToolBox");
+    tmGroup_ = new tonemappingGroup(tmToolBox_);
+    tmToolBox_->setContent(tmGroup_);
+    columnLayout->addWidget(tmToolBox_);
+    columnLayout->addStretch(1);
+    scroll->setWidget(column);
+    pageLayout->addWidget(scroll);
+
+    toneMappingTimer_.setSingleShot(true);
+    toneMappingTimer_.setInterval(0);
+    connect(&toneMappingTimer_, &QTimer::timeout, this, [this] { doToneMapping(false); });
+    connect(tmGroup_, &tonemappingGroup::paramsChanged, this, qOverload<>(&mainWindow::doToneMapping));
+    connect(tmToolBox_, &toolBox::toggled, this, qOverload<>(&mainWindow::doToneMapping));
+    connect(pictureView_, &mainImageArea::imagesDropped, this, &mainWindow::addDroppedImages);
+    connect(this, &mainWindow::projectReplaced, this, &mainWindow::attachToneMappingControls);
+    tmGroup_->setEnabled(false);
+}
+
+void mainWindow::buildToneMappingMenus(QMenu* file, QAction* before) {
+    file->insertSeparator(before);
+    QAction* load = new QAction(tr("Load tone mapping settings"), file);
+    connect(load, &QAction::triggered, this, qOverload<>(&mainWindow::loadSettingsSlot));
+    QAction* save = new QAction(tr("Save tone mapping settings"), file);
+    connect(save, &QAction::triggered, this, qOverload<>(&mainWindow::saveSettingsSlot));
+    QAction* defaults = new QAction(tr("Default settings"), file);
+    defaults->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    connect(defaults, &QAction::triggered, this, &mainWindow::defaultSettingsSlot);
+    file->insertActions(before, {load, save, defaults});
+    file->insertSeparator(before);
+
+    QMenu* view = menuBar_->addMenu(tr("View"));
+    showBeforeAction_ = view->addAction(tr("Photo before processing"));
+    showBeforeAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Left));
+    showBeforeAction_->setEnabled(false);
+    connect(showBeforeAction_, &QAction::triggered, this, &mainWindow::showBeforeSlot);
+    showResultAction_ = view->addAction(tr("Result"));
+    showResultAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Right));
+    showResultAction_->setEnabled(false);
+    connect(showResultAction_, &QAction::triggered, this, &mainWindow::showResultSlot);
+}
+
+void mainWindow::attachToneMappingControls() {
+    if (!tmGroup_)
+        return;
+    tmGroup_->setSettings(project_ ? &project_->tmSettings : nullptr);
+    tmGroup_->setControlsFromSettings();
+    // A new project has nothing to show yet; the old picture must not stay on screen.
+    if (!project_ || (project_->photos.empty() && !project_->hdrPresent))
+        pictureView_->setImage(QImage());
+    setToneMappingControlsEnabled();
+}
+
+void mainWindow::setToneMappingControlsEnabled() {
+    const bool busy = toneMappingBlocked();
+    // The flags are read only while no worker may be writing them.
+    const bool prepared = !busy && project_ && project_->hdrPresent && project_->lcPlanesValid;
+    if (tmGroup_) {
+        tmGroup_->setEnabled(prepared && !busy && tmGroup_->settings());
+        tmGroup_->setToolTip(prepared || busy ? QString()
+                                              : tr("Available once an HDR image has been generated and prepared."));
+    }
+    const bool havePhoto = project_ && !project_->photos.empty() && project_->photos.front()->preview.data;
+    if (showBeforeAction_)
+        showBeforeAction_->setEnabled(havePhoto);
+    if (showResultAction_)
+        showResultAction_->setEnabled(prepared && project_->previewValid);
+}
+
+void mainWindow::showBeforeSlot() {
+    if (!project_ || project_->photos.empty())
+        return;
+    const QImage shown = photoPreviewImage(*project_->photos.front());
+    if (!shown.isNull())
+        pictureView_->setImage(shown);
+}
+
+void mainWindow::showResultSlot() {
+    if (!project_ || !project_->previewValid || project_->toneMappedWidth <= 0 || project_->toneMappedHeight <= 0)
+        return;
+    const size_t bytes = size_t(project_->toneMappedWidth) * size_t(project_->toneMappedHeight) * 3;
+    if (project_->toneMappedPreview.size() < bytes)
+        return;
+    const QImage shown(project_->toneMappedPreview.data(), project_->toneMappedWidth, project_->toneMappedHeight,
+                       project_->toneMappedWidth * 3, QImage::Format_RGB888);
+    pictureView_->setImage(shown.copy());
+}
+
+void mainWindow::addDroppedImages(const QStringList& files) {
+    if (files.isEmpty())
+        return;
+    // The photos must not change under a running worker; the drop is refused with a word why.
+    if (toneMappingBlocked() || loadingPhotos()) {
+        appendLog(logWarning, tr("Please wait until the current operation has finished, then drop the files again."));
+        return;
+    }
+    addImages(files);
+}
+
+void mainWindow::loadSettingsSlot() {
+    programOptionsSettings& options = programOptionsSettings::instance();
+    const QString fileName =
+        QFileDialog::getOpenFileName(this, tr("Load tone mapping settings"), options.openSaveSettingsLastDir,
+                                     settingsFilter());
+    if (fileName.isEmpty())
+        return;
+    options.openSaveSettingsLastDir = QFileInfo(fileName).absolutePath();
+    loadSettingsSlot(fileName);
+}
+
+bool mainWindow::loadSettingsSlot(const QString& fileName) {
+    if (!project_)
+        return false;
+    if (toneMappingBlocked()) {
+        appendLog(logWarning, tr("Please wait until the current operation has finished."));
+        return false;
+    }
+    // Read into a copy: only a file that was read completely replaces the current look.
+    toneMappingParameters_t loaded = project_->tmSettings.parameters();
+    const int result = halvora::loadSettingsFile(fileName, loaded);
+    if (result != halvora::settingsLoadOk) {
+        const QString shownName = QDir::toNativeSeparators(fileName);
+        if (result == halvora::settingsWrongVersion) {
+            appendLog(logError, tr("Error! Wrong version of the settings file.") + " " + shownName);
+            styledMessageBox::show(this, styledMessageBox::error, tr("Error! Wrong version of the settings file."));
+        } else {
+            appendLog(logError, tr("Error while loading the settings file.") + " " + shownName);
+            styledMessageBox::show(this, styledMessageBox::error,
+                                   tr("Error while loading the settings file.") + "<br><br>" +
+                                       shownName.toHtmlEscaped());
+        }
+        return false;
+    }
+    project_->tmSettings.parameters() = loaded;
+    halvora::rebuildToneMappingTables(project_->tmSettings, halvora::toneMappingChange::everything);
+    if (fileName != QLatin1String(kDefaultSettings))
+        appendLog(logInfo, tr("Tone mapping settings loaded: %1").arg(QDir::toNativeSeparators(fileName)));
+    tmGroup_->setControlsFromSettings(); // one paramsChanged: one preview
+    return true;
+}
+
+void mainWindow::saveSettingsSlot() {
+    programOptionsSettings& options = programOptionsSettings::instance();
+    const QString fileName =
+        QFileDialog::getSaveFileName(this, tr("Save tone mapping settings"), options.openSaveSettingsLastDir,
+                                     settingsFilter());
+    if (fileName.isEmpty())
+        return;
+    options.openSaveSettingsLastDir = QFileInfo(fileName).absolutePath();
+    saveSettingsSlot(fileName);
+}
+
+bool mainWindow::saveSettingsSlot(const QString& fileName) {
+    if (!project_ || fileName.isEmpty())
+        return false;
+    QString target = fileName;
+    if (QFileInfo(target).suffix().toLower() != "hvsx")
+        target += ".hvsx";
+    if (!halvora::saveSettingsFile(target, project_->tmSettings.parameters())) {
+        const QString text = tr("Failed to save settings as: %1.").arg(QDir::toNativeSeparators(target));
+        appendLog(logError, text);
+        styledMessageBox::show(this, styledMessageBox::error, text.toHtmlEscaped());
+        return false;
+    }
+    appendLog(logSuccess, tr("Tone mapping settings saved: %1").arg(QDir::toNativeSeparators(target)));
+    return true;
+}
+
+void mainWindow::defaultSettingsSlot() { loadSettingsSlot(QString::fromLatin1(kDefaultSettings)); }

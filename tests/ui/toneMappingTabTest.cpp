@@ -1,0 +1,535 @@
+// The tone-mapping tab of the main window on a prepared picture: controls write the settings and
+// re-render the preview (checked against the tone-mapping formulas), bursts of changes render once,
+// settings files update the controls or are refused without touching the look, and the controls
+// follow the project's stage.
+
+#include "app/processState.h"
+#include "app/processingProject.h"
+#include "app/programOptionsSettings.h"
+#include "support/testSupport.h"
+#include "tonemap/toneMappingSettingsFile.h"
+#include "ui/mainImageArea.h"
+#include "ui/mainWindow.h"
+#include "ui/paramSlider.h"
+#include "ui/styledMainWindow.h"
+#include "ui/styledMessageBox.h"
+#include "ui/tonemappingGroup.h"
+#include "ui/toolBox.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDoubleSpinBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QMenuBar>
+#include <QSlider>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <vector>
+
+using namespace halvora::test;
+
+// The built-in looks are compiled into the program's resources; a static library needs them registered.
+static void registerResources() {
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace {
+
+bool waitFor(const std::function<bool()>& done, int ms = 20000) {
+    QElapsedTimer guard;
+    guard.start();
+    while (!done() && guard.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return done();
+}
+
+// Lets the queued preview request run (zero timer) and anything it posts.
+void settle() {
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+}
+
+// A normalised radiance picture: luminance rising over three decades from left to right, a bright
+// patch and a dark patch for the local operators, mildly coloured.
+void fillRadiance(processingProject& p) {
+    float* hdr = p.rgbFloatBuffer();
+    std::vector<double> lum(size_t(p.width) * p.height);
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x) {
+            double l = std::pow(10.0, -3.0 + 3.0 * x / (p.width - 1));
+            if (y > p.height / 3 && y < p.height / 2 && x > p.width / 5 && x < p.width / 3)
+                l = 0.9; // bright patch in the dark half
+            l *= 0.85 + 0.15 * std::cos(y * 0.21);
+            lum[size_t(y) * p.width + x] = l;
+            const float rgb[3] = {float(l), float(l * 0.9), float(l * 0.8)};
+            for (int c = 0; c < 3; ++c)
+                hdr[3 * (size_t(y) * p.width + x) + c] = rgb[c];
+        }
+    std::nth_element(lum.begin(), lum.begin() + lum.size() / 2, lum.end());
+    p.hdrMean = lum[lum.size() / 2] + 0.001;
+    p.lcCorrection = 0.8;
+}
+
+// A look that keeps the output formula-friendly: no automatic clipping, no Mask, no sharpening.
+const char* const kPlainLook = R"(<Halvorasettings SettingsFileVersion="4.0" ProgramVersion="3.0.1 ">
+    <GlobalOp Compression="1.5" Gamma="1"/>
+    <LocalContrastOp Enabled="1" Strength="0.4" Highlights="0.2" Shadows="0.6" Blackness="0.3" Range="0.7" Micro="0.1"/>
+    <MaskOp Enabled="0" Strength="0.45"/>
+    <HistogramClip AutoClipping="0" WhitePoint="0" BlackPoint="0" WhitePointValue="1" BlackPointValue="0"/>
+    <Other Sharpness="0"/>
+    <ColorAdjust Temperature="1" Tint="1" Hue="1"/>
+    <Saturation Saturation="1" BrightnessSelectivePointCount="0" HueSelectivePointCount="0"/>
+</Halvorasettings>
+)";
+
+QString writeFile(const QString& name, const QByteArray& content) {
+    const QString path = makeTempDir("looks") + "/" + name;
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly)) f.write(content);
+    return path;
+}
+
+struct recordedBoxes {
+    QStringList texts;
+    recordedBoxes() {
+        styledMessageBox::setRecorder([this](styledMessageBox::kind, const QString& text) {
+            texts << text;
+            return true;
+        });
+    }
+    ~recordedBoxes() { styledMessageBox::setRecorder(nullptr); }
+};
+
+QAction* findAction(mainWindow& w, const QString& text) {
+    for (QAction* a : w.menuBar()->findChildren<QAction*>())
+        if (a->text() == text) return a;
+    return nullptr;
+}
+
+// A window whose project holds a small synthetic radiance picture, prepared for tone mapping.
+struct preparedWindow {
+    styledMainWindow frame;
+    mainWindow* w;
+    tonemappingGroup* group;
+    mainImageArea* view;
+    int renders = 0;
+
+    explicit preparedWindow(bool prepare = true) {
+        registerResources();
+        abortRequested = false; // an earlier window's close cancels every loop of the process
+        w = new mainWindow(&frame);
+        frame.setMainWindow(w);
+        group = w->findChild<tonemappingGroup*>();
+        view = w->findChild<mainImageArea*>("pictureView");
+        QObject::connect(w->project(), &processingProject::toneMappingFinished, [this] { ++renders; });
+        processingProject& p = *w->project();
+        EXPECT_TRUE(p.setImageSize(360, 240));
+        fillRadiance(p);
+        p.hdrImage.buildLevels();
+        p.hdrPresent = true;
+        if (prepare) {
+            w->toneMappingPrepare();
+            EXPECT_TRUE(waitFor([this] { return renders > 0; })) << "the preparation ends with a render";
+        }
+    }
+    ~preparedWindow() {
+        w->resultSaved = true;
+        frame.close();
+    }
+    processingProject& project() { return *w->project(); }
+    paramSlider* control(const char* name) { return group->control(name); }
+    // Loads the plain look and returns the preview it renders.
+    QImage loadPlainLook() {
+        const QString file = writeFile("plain.hvsx", kPlainLook);
+        EXPECT_TRUE(w->loadSettingsSlot(file));
+        settle();
+        return view->image();
+    }
+};
+
+double meanOf(const QImage& img) {
+    double sum = 0;
+    for (int y = 0; y < img.height(); ++y) {
+        const uchar* row = img.constScanLine(y);
+        for (int i = 0; i < img.width() * 3; ++i)
+            sum += row[i];
+    }
+    return sum / (double(img.width()) * img.height() * 3);
+}
+
+// Every sample of `after` relates to the same sample of `before` as `check` demands; returns the count
+// of samples that do not.
+int countViolations(const QImage& before, const QImage& after, const std::function<bool(int, int)>& check) {
+    int bad = 0;
+    for (int y = 0; y < before.height(); ++y) {
+        const uchar* a = before.constScanLine(y);
+        const uchar* b = after.constScanLine(y);
+        for (int i = 0; i < before.width() * 3; ++i)
+            bad += !check(a[i], b[i]);
+    }
+    return bad;
+}
+
+TEST(toneMappingTab, controlsFollowTheStage) {
+    preparedWindow f(false);
+    ASSERT_NE(f.group, nullptr);
+    ASSERT_NE(f.view, nullptr);
+    QAction* result = findAction(*f.w, "Result");
+    QAction* before = findAction(*f.w, "Photo before processing");
+    ASSERT_NE(result, nullptr);
+    ASSERT_NE(before, nullptr);
+    EXPECT_EQ(result->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Right));
+    EXPECT_EQ(before->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Left));
+    EXPECT_EQ(findAction(*f.w, "Default settings")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_D));
+
+    // A picture that is not prepared yet: nothing to tone-map, nothing to edit.
+    EXPECT_FALSE(f.group->isEnabled());
+    EXPECT_FALSE(result->isEnabled());
+    EXPECT_FALSE(before->isEnabled()) << "no photo loaded";
+    f.w->doToneMapping(false);
+    EXPECT_EQ(f.renders, 0);
+
+    // While the preparation worker runs no render may read its planes.
+    f.w->toneMappingPrepare();
+    EXPECT_FALSE(f.group->isEnabled());
+    f.w->doToneMapping(false);
+    f.w->doToneMapping();
+    EXPECT_EQ(f.renders, 0);
+    // Nor may dropped photos change the project under it.
+    const QString photo = makeTempDir("drop") + "/p.jpg";
+    ASSERT_TRUE(QImage(64, 48, QImage::Format_RGB32).save(photo, "JPEG"));
+    f.w->addDroppedImages({photo});
+    EXPECT_TRUE(f.project().photos.empty());
+    EXPECT_TRUE(f.w->logPanelHtml().contains("Please wait until the current operation has finished"));
+    ASSERT_TRUE(waitFor([&] { return f.renders > 0; }));
+    settle();
+    EXPECT_EQ(f.renders, 1) << "the finished preparation renders once";
+    EXPECT_TRUE(f.group->isEnabled());
+    EXPECT_TRUE(result->isEnabled());
+    EXPECT_EQ(f.view->image().size(), QSize(f.project().toneMappedWidth, f.project().toneMappedHeight));
+
+    // The constructor's default look is what the controls show (values of default.hvsx).
+    EXPECT_DOUBLE_EQ(f.control("compression")->spinBox()->value(), 1.5);
+    EXPECT_DOUBLE_EQ(f.control("gamma")->spinBox()->value(), 1.0);
+    EXPECT_DOUBLE_EQ(f.control("lcStrength")->spinBox()->value(), 0.4);
+    EXPECT_DOUBLE_EQ(f.control("shadows")->spinBox()->value(), 0.4);
+    EXPECT_TRUE(f.group->localContrastBox()->isChecked());
+    EXPECT_TRUE(f.group->maskBox()->isChecked());
+
+    // Switching an operator off disables its sliders (they would do nothing) and re-renders.
+    f.group->localContrastBox()->setChecked(false);
+    EXPECT_FALSE(f.project().tmSettings.localContrastEnabled);
+    EXPECT_FALSE(f.control("highlights")->isEnabled());
+    EXPECT_FALSE(f.control("micro")->isEnabled());
+    EXPECT_TRUE(f.control("compression")->isEnabled());
+    settle();
+    EXPECT_EQ(f.renders, 2);
+
+    // Closing and opening the tool box re-renders too.
+    auto* box = f.w->findChild<toolBox*>("toneMappingToolBox");
+    ASSERT_NE(box, nullptr);
+    box->setOpen(false);
+    EXPECT_FALSE(box->content()->isVisibleTo(box));
+    settle();
+    EXPECT_EQ(f.renders, 3);
+}
+
+TEST(toneMappingTab, gammaSliderSetsTheValueAndBrightensAsThePowerLawSays) {
+    preparedWindow f;
+    const QImage plain = f.loadPlainLook();
+    ASSERT_EQ(f.project().tmSettings.gamma, 1.0);
+    const int rendersBefore = f.renders;
+
+    f.control("gamma")->slider()->setValue(150);
+    EXPECT_DOUBLE_EQ(f.project().tmSettings.gamma, 1.5);
+    EXPECT_DOUBLE_EQ(f.control("gamma")->spinBox()->value(), 1.5);
+    settle();
+    EXPECT_EQ(f.renders, rendersBefore + 1);
+    const QImage brighter = f.view->image();
+    ASSERT_EQ(brighter.size(), plain.size());
+
+    // Gamma is the last tone step here: a sample a rendered at gamma 1 came from c in [a, a + 1) / 255,
+    // so at gamma 1.5 it must lie in 255 · ([a, a + 1) / 255)^(1 / 1.5) (±2 for the white-balance
+    // gains of Temperature 1, which are not exactly 1).
+    const int bad = countViolations(plain, brighter, [](int a, int b) {
+        if (a < 24 || a > 250) return true; // steep or clipped ends of the curve
+        const double lo = std::floor(255.0 * std::pow(a / 255.0, 1 / 1.5));
+        const double hi = std::floor(255.0 * std::pow((a + 1) / 255.0, 1 / 1.5));
+        return b >= lo - 2 && b <= hi + 2;
+    });
+    EXPECT_EQ(bad, 0);
+    EXPECT_GT(meanOf(brighter), meanOf(plain) + 10);
+
+    // The spin box drives the same value.
+    f.control("gamma")->spinBox()->setValue(0.8);
+    EXPECT_DOUBLE_EQ(f.project().tmSettings.gamma, 0.8);
+    EXPECT_EQ(f.control("gamma")->slider()->value(), 80);
+    settle();
+    EXPECT_LT(meanOf(f.view->image()), meanOf(plain));
+}
+
+TEST(toneMappingTab, compressionAndBlacknessMoveThePictureTheRightWay) {
+    preparedWindow f;
+    const QImage plain = f.loadPlainLook();
+
+    // A higher Compression lowers the luminance exponent: every sample gets brighter or stays.
+    f.control("compression")->slider()->setValue(300);
+    EXPECT_DOUBLE_EQ(f.project().tmSettings.compression, 3.0);
+    settle();
+    const QImage compressed = f.view->image();
+    EXPECT_EQ(countViolations(plain, compressed, [](int a, int b) { return b >= a - 1; }), 0);
+    EXPECT_GT(meanOf(compressed), meanOf(plain) + 10);
+
+    // Blackness deepens the shadows only: no sample gets brighter, the darkest tenth gets darker.
+    f.control("compression")->slider()->setValue(150);
+    settle();
+    const QImage base = f.view->image();
+    EXPECT_EQ(base, plain) << "back at the same value, the same picture";
+    f.control("blackness")->slider()->setValue(100);
+    EXPECT_DOUBLE_EQ(f.project().tmSettings.blackness, 1.0);
+    settle();
+    const QImage deeper = f.view->image();
+    EXPECT_EQ(countViolations(base, deeper, [](int a, int b) { return b <= a + 1; }), 0);
+    const QImage leftBase = base.copy(0, 0, base.width() / 10, base.height());
+    const QImage leftDeeper = deeper.copy(0, 0, base.width() / 10, base.height());
+    EXPECT_LT(meanOf(leftDeeper), meanOf(leftBase) - 2);
+    const QImage rightBase = base.copy(base.width() * 9 / 10, 0, base.width() / 10, base.height());
+    const QImage rightDeeper = deeper.copy(base.width() * 9 / 10, 0, base.width() / 10, base.height());
+    EXPECT_EQ(rightBase, rightDeeper) << "bright areas are above the blackness threshold";
+}
+
+// Mean of one channel (0 R, 1 G, 2 B) of an RGB888 picture.
+double channelMean(const QImage& img, int c) {
+    double sum = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            sum += img.constScanLine(y)[3 * x + c];
+    return sum / (double(img.width()) * img.height());
+}
+
+TEST(toneMappingTab, temperatureWarmsAndSaturationDesaturates) {
+    preparedWindow f;
+    const QImage plain = f.loadPlainLook();
+    // A higher colour temperature is balanced by raising red against blue.
+    f.control("temperature")->slider()->setValue(160);
+    EXPECT_DOUBLE_EQ(f.project().tmSettings.temperature, 1.6);
+    settle();
+    const QImage warm = f.view->image();
+    const double warmth = channelMean(warm, 0) - channelMean(warm, 2);
+    EXPECT_GT(warmth, channelMean(plain, 0) - channelMean(plain, 2) + 3);
+    f.control("temperature")->spinBox()->setValue(1.0);
+    settle();
+    EXPECT_EQ(f.view->image(), plain);
+
+    // Saturation 0 leaves grey: the three channels of each pixel meet (within rounding).
+    f.control("saturation")->slider()->setValue(0);
+    EXPECT_EQ(f.project().tmSettings.saturation, 0.0);
+    settle();
+    const QImage grey = f.view->image();
+    int spread = 0;
+    for (int y = 0; y < grey.height(); ++y)
+        for (int x = 0; x < grey.width(); ++x) {
+            const uchar* p = grey.constScanLine(y) + 3 * x;
+            spread = std::max(spread, std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]}));
+        }
+    EXPECT_LE(spread, 1);
+    EXPECT_GT(channelMean(plain, 0) - channelMean(plain, 2), 5) << "the test picture is coloured";
+}
+
+TEST(toneMappingTab, burstsRenderOnceWithTheLatestSettings) {
+    preparedWindow f;
+    f.loadPlainLook();
+    const int start = f.renders;
+    QSlider* slider = f.control("compression")->slider();
+    for (int v = 100; v <= 250; v += 5)
+        slider->setValue(v);
+    EXPECT_EQ(f.renders, start) << "nothing renders inside the burst";
+    settle();
+    EXPECT_EQ(f.renders, start + 1);
+    EXPECT_DOUBLE_EQ(f.project().tmSettings.compression, 2.5);
+    const QImage shown = f.view->image();
+    f.w->doToneMapping(false);
+    EXPECT_EQ(f.view->image(), shown) << "the burst's render used the last value";
+
+    // Without live tone mapping a drag shows numbers only; letting go renders once.
+    programOptionsSettings::instance().liveToneMapping = false;
+    slider->setSliderDown(true);
+    slider->setValue(200);
+    slider->setValue(180);
+    settle();
+    EXPECT_DOUBLE_EQ(f.project().tmSettings.compression, 1.8);
+    EXPECT_EQ(f.renders, start + 2);
+    slider->setSliderDown(false);
+    settle();
+    EXPECT_EQ(f.renders, start + 3);
+    // With it, the drag itself renders, still once per burst.
+    programOptionsSettings::instance().liveToneMapping = true;
+    slider->setSliderDown(true);
+    slider->setValue(170);
+    slider->setValue(160);
+    settle();
+    EXPECT_EQ(f.renders, start + 4);
+    slider->setSliderDown(false);
+    settle();
+    EXPECT_EQ(f.renders, start + 4);
+    programOptionsSettings::instance().liveToneMapping = false;
+}
+
+TEST(toneMappingTab, loadedSettingsShowInTheControlsWithOneChange) {
+    preparedWindow f;
+    int changes = 0;
+    QObject::connect(f.group, &tonemappingGroup::paramsChanged, [&] { ++changes; });
+    const int start = f.renders;
+    const QString file = writeFile("plain.hvsx", kPlainLook);
+    ASSERT_TRUE(f.w->loadSettingsSlot(file));
+    EXPECT_EQ(changes, 1);
+    settle();
+    EXPECT_EQ(f.renders, start + 1);
+    const struct {
+        const char* name;
+        double value;
+    } expected[] = {{"compression", 1.5}, {"gamma", 1.0},   {"lcStrength", 0.4}, {"highlights", 0.2},
+                    {"shadows", 0.6},     {"range", 0.7},   {"micro", 0.1},      {"maskStrength", 0.45},
+                    {"sharpness", 0.0},   {"saturation", 1}};
+    for (const auto& e : expected) {
+        EXPECT_NEAR(f.control(e.name)->spinBox()->value(), e.value, 1e-6) << e.name;
+        EXPECT_EQ(f.control(e.name)->slider()->value(), int(std::lround(e.value * 100))) << e.name;
+    }
+    EXPECT_TRUE(f.group->localContrastBox()->isChecked());
+    EXPECT_FALSE(f.group->maskBox()->isChecked());
+    EXPECT_FALSE(f.control("maskStrength")->isEnabled());
+    EXPECT_FALSE(f.project().tmSettings.autoClipping);
+
+    // The default look comes back with Ctrl+D's slot.
+    changes = 0;
+    f.w->defaultSettingsSlot();
+    EXPECT_EQ(changes, 1);
+    EXPECT_DOUBLE_EQ(f.control("shadows")->spinBox()->value(), 0.4);
+    EXPECT_TRUE(f.group->maskBox()->isChecked());
+    EXPECT_TRUE(f.project().tmSettings.autoClipping);
+
+    // Saved and read back: the file holds what the controls set.
+    f.control("highlights")->slider()->setValue(77);
+    const QString dir = makeTempDir("saved");
+    ASSERT_TRUE(f.w->saveSettingsSlot(dir + "/mine"));
+    toneMappingParameters_t back;
+    ASSERT_EQ(halvora::loadSettingsFile(dir + "/mine.hvsx", back), halvora::settingsLoadOk);
+    EXPECT_NEAR(back.highlights, 0.77, 1e-6);
+    EXPECT_NEAR(back.shadows, 0.4, 1e-6);
+}
+
+// A new project replaces the record the controls edit; its look carries over, its picture does not.
+TEST(toneMappingTab, newProjectMovesTheControlsToTheNewRecord) {
+    preparedWindow f;
+    f.loadPlainLook();
+    f.control("gamma")->slider()->setValue(130);
+    settle();
+    ASSERT_FALSE(f.view->image().isNull());
+    f.w->newProject(true);
+    processingProject& fresh = f.project();
+    EXPECT_FALSE(fresh.hdrPresent);
+    EXPECT_EQ(f.group->settings(), &fresh.tmSettings);
+    EXPECT_TRUE(f.view->image().isNull());
+    EXPECT_FALSE(f.group->isEnabled());
+    EXPECT_DOUBLE_EQ(f.control("gamma")->spinBox()->value(), fresh.tmSettings.gamma);
+    // Loading a look now writes into the new project's record.
+    const QString file = writeFile("plain.hvsx", kPlainLook);
+    ASSERT_TRUE(f.w->loadSettingsSlot(file));
+    EXPECT_EQ(fresh.tmSettings.gamma, 1.0);
+    EXPECT_DOUBLE_EQ(f.control("gamma")->spinBox()->value(), 1.0);
+}
+
+TEST(toneMappingTab, refusedSettingsFilesLeaveTheLookAlone) {
+    preparedWindow f;
+    f.loadPlainLook();
+    f.control("gamma")->slider()->setValue(123);
+    settle();
+    const toneMappingParameters_t kept = f.project().tmSettings.parameters();
+    const QImage shown = f.view->image();
+    int changes = 0;
+    QObject::connect(f.group, &tonemappingGroup::paramsChanged, [&] { ++changes; });
+
+    QByteArray oldVersion = kPlainLook;
+    oldVersion.replace("SettingsFileVersion=\"4.0\"", "SettingsFileVersion=\"3.9\"");
+    oldVersion.replace("Gamma=\"1\"", "Gamma=\"3\"");
+    QByteArray truncated = QByteArray(kPlainLook).left(200);
+    const QString dir = makeTempDir("bad");
+    const struct {
+        QString file;
+        QString box;
+    } cases[] = {
+        {writeFile("old.hvsx", oldVersion), "Error! Wrong version of the settings file."},
+        {writeFile("cut.hvsx", truncated), "Error while loading the settings file.<br><br>"},
+        {dir + "/missing.hvsx", "Error while loading the settings file.<br><br>"},
+    };
+    for (const auto& c : cases) {
+        recordedBoxes boxes;
+        EXPECT_FALSE(f.w->loadSettingsSlot(c.file)) << c.file.toStdString();
+        ASSERT_EQ(boxes.texts.size(), 1);
+        EXPECT_TRUE(boxes.texts[0].startsWith(c.box)) << boxes.texts[0].toStdString();
+        const toneMappingParameters_t& now = f.project().tmSettings;
+        EXPECT_EQ(now.gamma, kept.gamma);
+        EXPECT_EQ(now.compression, kept.compression);
+        EXPECT_EQ(now.shadows, kept.shadows);
+        EXPECT_EQ(now.autoClipping, kept.autoClipping);
+        EXPECT_EQ(now.localContrastEnabled, kept.localContrastEnabled);
+    }
+    settle();
+    EXPECT_EQ(changes, 0);
+    EXPECT_DOUBLE_EQ(f.control("gamma")->spinBox()->value(), 1.23);
+    EXPECT_EQ(f.view->image(), shown);
+
+    // A save that cannot be written says so.
+    recordedBoxes boxes;
+    EXPECT_FALSE(f.w->saveSettingsSlot(dir + "/no/such/folder/look.hvsx"));
+    ASSERT_EQ(boxes.texts.size(), 1);
+    EXPECT_TRUE(boxes.texts[0].startsWith("Failed to save settings as: ")) << boxes.texts[0].toStdString();
+}
+
+} // namespace
+
+namespace {
+
+// A real radiance file through the window's own road: opened, prepared, tone-mapped, then edited.
+TEST(toneMappingTab, realRadianceFileFromOpeningToEditedPreview) {
+    HALVORA_REQUIRE_DATA();
+    registerResources();
+    abortRequested = false;
+    styledMessageBox::setUnattended(true); // the radiance load options are taken as they are
+    styledMainWindow frame;
+    auto* w = new mainWindow(&frame);
+    frame.setMainWindow(w);
+    auto* group = w->findChild<tonemappingGroup*>();
+    auto* view = w->findChild<mainImageArea*>("pictureView");
+    ASSERT_TRUE(w->addImages({dataFile("radiance/polyhaven_hdri_1k/venice_sunset_1k.hdr")}));
+    ASSERT_TRUE(waitFor([&] { return !w->loadingPhotos(); }));
+    ASSERT_EQ(w->project()->photos.size(), 1u);
+    EXPECT_FALSE(group->isEnabled());
+
+    w->showGenerateHDR();
+    ASSERT_TRUE(waitFor([&] { return group->isEnabled() && w->project()->previewValid; }, 60000));
+    const QImage first = view->image();
+    ASSERT_EQ(first.size(), QSize(w->project()->toneMappedWidth, w->project()->toneMappedHeight));
+    EXPECT_GT(meanOf(first), 20.0) << "a real picture, not a black frame";
+
+    paramSlider* gamma = group->control("gamma");
+    gamma->spinBox()->setValue(gamma->value() + 0.6);
+    settle();
+    EXPECT_GT(meanOf(view->image()), meanOf(first) + 5);
+    EXPECT_DOUBLE_EQ(w->project()->tmSettings.gamma, gamma->value());
+
+    styledMessageBox::setUnattended(false);
+    w->resultSaved = true;
+    frame.close();
+}
+
+} // namespace
