@@ -34,10 +34,6 @@ void mainImageArea::setImage(const QImage& image) {
     update();
 }
 
-void mainImageArea::setPixmap(const QPixmap& pixmap) {
-    setImage(pixmap.toImage());
-}
-
 QRect mainImageArea::imageRect() const {
     if (image_.isNull() || width() <= 0 || height() <= 0) return QRect();
     const QSize fitted = image_.size().scaled(size(), Qt::KeepAspectRatio);

@@ -15,8 +15,6 @@ public:
 
     /// Shows `image` (a null image clears the view).
     void setImage(const QImage& image);
-    /// The same for a pixmap (the photo loading hands one over).
-    void setPixmap(const QPixmap& pixmap);
     /// Shows nothing but the background.
     void clear() { setImage(QImage()); }
     const QImage& image() const { return image_; }

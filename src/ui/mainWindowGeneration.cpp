@@ -238,23 +238,3 @@ void mainWindow::endGenerationRun() {
     generationRun_.reset();
     generateHDRworker_ = workerSlot{};
 }
-
-void mainWindow::showFirstPhoto() {
-    if (!project_ || project_->photos.empty()) {
-        pictureView_->clear();
-        return;
-    }
-    const photoEntry& first = *project_->photos.front();
-    if (!first.preview.data) {
-        pictureView_->clear();
-        return;
-    }
-    QImage shown(first.preview.width, first.preview.height, QImage::Format_RGB888);
-    for (int y = 0; y < shown.height(); ++y) {
-        const uint16_t* in = first.preview.pixels() + size_t(y) * first.preview.width * 3;
-        uchar* out = shown.scanLine(y);
-        for (int i = 0; i < first.preview.width * 3; ++i)
-            out[i] = uchar(std::min<int>(in[i] >> 7, 255));
-    }
-    pictureView_->setPixmap(QPixmap::fromImage(shown));
-}

@@ -37,6 +37,7 @@ void mainWindow::loadOnStartupSlot() {
         const int r = halvora::loadSettingsFile(settingsFile, project_->tmSettings);
         if (r == halvora::settingsLoadOk) {
             halvora::rebuildToneMappingTables(project_->tmSettings, halvora::toneMappingChange::everything);
+            attachToneMappingControls();
             appendLog(logInfo, tr("Tone mapping settings loaded: %1").arg(QDir::toNativeSeparators(settingsFile)));
         } else {
             // A file that exists but cannot be used must not pass silently for the chosen look.

@@ -22,6 +22,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollArea>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QTabWidget>
 #include <QThread>
 #include <QTimer>
@@ -196,6 +198,14 @@ void mainWindow::buildToneMappingMenus(QMenu* file, QAction* before) {
     showResultAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Right));
     showResultAction_->setEnabled(false);
     connect(showResultAction_, &QAction::triggered, this, &mainWindow::showResultSlot);
+    view->addSeparator();
+    QAction* copy = view->addAction(tr("Copy"));
+    copy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+    connect(copy, &QAction::triggered, this, [this] {
+        // The picture as shown (the photo or the tone-mapped preview), at its own size.
+        if (!pictureView_->image().isNull())
+            QGuiApplication::clipboard()->setImage(pictureView_->image());
+    });
 }
 
 void mainWindow::attachToneMappingControls() {
@@ -226,10 +236,15 @@ void mainWindow::setToneMappingControlsEnabled() {
 }
 
 void mainWindow::showBeforeSlot() {
-    if (!project_ || project_->photos.empty())
-        return;
-    const QImage shown = photoPreviewImage(*project_->photos.front());
-    if (!shown.isNull())
+    if (project_ && !project_->photos.empty())
+        showFirstPhoto();
+}
+
+void mainWindow::showFirstPhoto() {
+    const QImage shown = project_ && !project_->photos.empty() ? photoPreviewImage(*project_->photos.front()) : QImage();
+    if (shown.isNull())
+        pictureView_->clear();
+    else
         pictureView_->setImage(shown);
 }
 
