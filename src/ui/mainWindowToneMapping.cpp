@@ -141,6 +141,7 @@ void mainWindow::doToneMapping(bool preset) {
     QApplication::setOverrideCursor(Qt::BusyCursor);
     project_->toneMapPreview(project_->tmSettings, nullptr, false);
     QApplication::restoreOverrideCursor();
+    resultSaved = false; // the result on show is not the one on disk any more
     if (project_->previewValid)
         showResultSlot();
     if (showResultAction_)

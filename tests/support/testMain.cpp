@@ -1,6 +1,8 @@
 // Test main: every test program runs with its settings, home and temporary folders inside one fresh
 // scratch directory, so no test reads or writes the real user configuration.
 
+#include "support/testSupport.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
@@ -21,6 +23,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
+    halvora::test::restoreBoxGuard();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

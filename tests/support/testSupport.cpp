@@ -1,6 +1,9 @@
 #include "support/testSupport.h"
 
 #include "app/debugLog.h"
+#include "ui/styledMessageBox.h"
+
+#include <cstdio>
 
 #include <QDir>
 #include <QFileInfo>
@@ -50,3 +53,10 @@ std::string logCapture::text() const {
 }
 
 } // namespace halvora::test
+
+void halvora::test::restoreBoxGuard() {
+    styledMessageBox::setRecorder([](styledMessageBox::kind, const QString& text) {
+        fprintf(stderr, "unexpected message box (answered Yes): %s\n", text.toLocal8Bit().constData());
+        return true;
+    });
+}

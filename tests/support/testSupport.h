@@ -19,6 +19,11 @@ QString dataFile(const QString& relative);
 /// Path of the built program.
 QString halvoraBinary();
 
+/// Puts back the guard that answers any message box a test did not expect (a box must never wait for
+/// a user in a test run): it prints the box to stderr and answers Yes. The test main installs it;
+/// recorders call this when they end.
+void restoreBoxGuard();
+
 /// Collects every debugLog line while alive.
 class logCapture {
 public:

@@ -62,7 +62,7 @@ struct recordedBoxes {
             return true;
         });
     }
-    ~recordedBoxes() { styledMessageBox::setRecorder(nullptr); }
+    ~recordedBoxes() { halvora::test::restoreBoxGuard(); }
     QList<styledMessageBox::kind> kinds;
     QStringList texts;
 };
@@ -86,6 +86,7 @@ struct generateHDRDialog : ::testing::Test {
         window->resultSaved = true;
     }
     void TearDown() override {
+        if (window) window->resultSaved = true; // closing asks nothing
         if (window && !window->shutdownDone()) window->close();
         window.reset();
         abortRequested = false;

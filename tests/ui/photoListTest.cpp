@@ -33,7 +33,7 @@ struct boxAnswers {
         });
     }
     bool answer;
-    ~boxAnswers() { styledMessageBox::setRecorder(nullptr); }
+    ~boxAnswers() { halvora::test::restoreBoxGuard(); }
     QList<styledMessageBox::kind> kinds;
     QStringList texts;
 };
@@ -47,6 +47,7 @@ struct photoListWindow : ::testing::Test {
         window->resultSaved = true;
     }
     void TearDown() override {
+        if (window) window->resultSaved = true; // closing asks nothing
         if (window && !window->shutdownDone()) window->close();
         window.reset();
     }

@@ -63,7 +63,7 @@ struct recordedBoxes {
             return true;
         });
     }
-    ~recordedBoxes() { styledMessageBox::setRecorder(nullptr); }
+    ~recordedBoxes() { halvora::test::restoreBoxGuard(); }
     QList<styledMessageBox::kind> kinds;
     QStringList texts;
 };

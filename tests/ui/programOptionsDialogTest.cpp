@@ -25,7 +25,7 @@ protected:
         });
     }
     void TearDown() override {
-        styledMessageBox::setRecorder(nullptr);
+        halvora::test::restoreBoxGuard();
         halvora::openSettings()->clear();
         programOptionsSettings::instance().read(true);
     }

@@ -106,7 +106,7 @@ struct recordedBoxes {
             return true;
         });
     }
-    ~recordedBoxes() { styledMessageBox::setRecorder(nullptr); }
+    ~recordedBoxes() { halvora::test::restoreBoxGuard(); }
 };
 
 QAction* findAction(mainWindow& w, const QString& text) {
