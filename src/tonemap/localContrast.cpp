@@ -25,8 +25,16 @@ constexpr int kSegShift = 6;                  // the fine bins are grouped in se
 constexpr int kSegSize = 1 << kSegShift;
 constexpr int kSegments = (kBins + kSegSize - 1) >> kSegShift; // 33; the last holds only 2048
 constexpr int kPaddedBins = kSegments * kSegSize;
-// Block columns swept together from one start window (see localContrast).
+// The window's fine bins are brought up to date in halves of a segment: a query below t reads the
+// half between t and the nearer segment boundary.
+constexpr int kHalf = kSegSize / 2;
+constexpr int kHalves = 2 * kSegments;
+// Block columns swept together from one start window (see localContrast). Wider strips slide the
+// start window less often per block but keep more column histograms; wide windows gain from wider
+// strips (measured on 12 megapixels: 64 for the fine window, 128 for the medium and coarse ones).
 constexpr int kStripBlocks = 64;
+constexpr int kStripBlocksLarge = 128;
+constexpr int kLargeWindow = 128;
 
 int growWindow(int v) {
     for (int i = 0; i < 14; ++i)
@@ -93,19 +101,20 @@ template <class B, class C, class S> struct segmentedHistogram {
     }
 };
 
-// Adds the column histogram `in` and subtracts `out` in one segment of the window's fine bins.
+// Adds the column histogram `in` and subtracts `out` in one half segment of the window's fine bins.
 // Unsigned wrap-around is harmless: the true bin values are never negative.
 template <class W, class B>
-inline void moveSegment(W* __restrict win, const B* __restrict in, const B* __restrict out) {
-    for (int q = 0; q < kSegSize; ++q)
+inline void moveHalf(W* __restrict win, const B* __restrict in, const B* __restrict out) {
+    for (int q = 0; q < kHalf; ++q)
         win[q] = W(win[q] + W(in[q]) - W(out[q]));
 }
 
-// ⌊num × 32640 / den⌋ (num ≤ den), stored as 32640 from 32639 on. The quotient is estimated in
-// floating point and corrected by exact integer products, which is cheaper than a 64-bit division.
-inline uint16_t scaledShare(uint64_t num, uint64_t den) {
+// ⌊num × 32640 / den⌋ (num ≤ den), stored as 32640 from 32639 on. `estimate` is the quotient in
+// floating point (from reciprocals, so far from exact but within one of it); exact integer
+// products correct it, which is much cheaper than a 64-bit division.
+inline uint16_t scaledShare(uint64_t num, uint64_t den, double estimate) {
     const uint64_t a = num * uint64_t(kFullScale);
-    uint64_t q = uint64_t(double(a) / double(den));
+    uint64_t q = uint64_t(estimate);
     if (q * den > a)
         --q;
     else if ((q + 1) * den <= a)
@@ -113,11 +122,29 @@ inline uint16_t scaledShare(uint64_t num, uint64_t den) {
     return q >= uint64_t(kFullScale - 1) ? uint16_t(kFullScale) : uint16_t(q);
 }
 
+// Ramp limits of every value: lo, hi and 32640 / (hi − lo).
+struct rampLimits_t {
+    int lo[kBins];
+    int hi[kBins];
+    double scale[kBins];
+};
+
+void rampLimits(bool constantWidth, rampLimits_t& r) {
+    int widths[kBins];
+    localContrastRampTable(constantWidth, widths);
+    for (int v = 0; v < kBins; ++v) {
+        r.lo[v] = std::max(v - widths[v], 0);
+        r.hi[v] = std::min(v + widths[v] / 2, kLocalHistogramTop);
+        r.scale[v] = double(kFullScale) / double(r.hi[v] - r.lo[v]);
+    }
+}
+
 // Column histograms of type B (one per moving slot of a strip), window bins of type W.
 template <class B, class W> struct stripFilter {
     const localContrast_threadParams_t& p;
     const int K;
-    const int* widths;
+    const int strip; // block columns per strip
+    rampLimits_t ramps;
     const int gw, gh;
     const bool panorama;
 
@@ -131,18 +158,20 @@ template <class B, class W> struct stripFilter {
     // The sweeping window: per-segment summary kept current, fine bins brought up to date lazily.
     std::vector<W> winBins;
     uint64_t winCount[kSegments], winSum[kSegments];
-    int segAt[kSegments];
-    // Per-segment prefix tables of the window's fine bins and the block they were built for.
-    std::vector<W> prefixCount, prefixWeighted;
-    int prefixAt[kSegments];
+    int halfAt[kHalves];
+    // Per half segment: the tables of bringHalf and the block they were built for.
+    std::vector<W> tableCount, tableWeighted;
+    int tableAt[kHalves];
     uint64_t countBefore[kSegments + 1], sumBefore[kSegments + 1];
 
-    stripFilter(const localContrast_threadParams_t& params, int k, const int* w)
-        : p(params), K(k), widths(w), gw((params.width + 1) / 2), gh((params.height + 1) / 2),
+    stripFilter(const localContrast_threadParams_t& params, int k, int stripBlocks)
+        : p(params), K(k), strip(stripBlocks), gw((params.width + 1) / 2), gh((params.height + 1) / 2),
           panorama(params.panorama != 0), startBins(kPaddedBins), startCount(kSegments), startSum(kSegments),
-          colBins(size_t(2 * kStripBlocks) * kPaddedBins), colCount(size_t(2 * kStripBlocks) * kSegments),
-          colSum(size_t(2 * kStripBlocks) * kSegments), winBins(kPaddedBins),
-          prefixCount(size_t(kSegments) * (kSegSize + 1)), prefixWeighted(size_t(kSegments) * (kSegSize + 1)) {}
+          colBins(size_t(2 * stripBlocks) * kPaddedBins), colCount(size_t(2 * stripBlocks) * kSegments),
+          colSum(size_t(2 * stripBlocks) * kSegments), winBins(kPaddedBins),
+          tableCount(size_t(kHalves) * (kHalf + 1)), tableWeighted(size_t(kHalves) * (kHalf + 1)) {
+        rampLimits(params.constantWidth != 0, ramps);
+    }
 
     segmentedHistogram<W, uint64_t, uint64_t> start() {
         return {startBins.data(), startCount.data(), startSum.data()};
@@ -152,68 +181,88 @@ template <class B, class W> struct stripFilter {
                 colSum.data() + size_t(slot) * kSegments};
     }
 
-    // Brings segment `seg` of the sweeping window to block j of the strip and rebuilds its prefix
-    // tables: count of the bins below each offset, and Σ count × offset over them.
-    void bringSegment(int seg, int j) {
-        W* win = winBins.data() + size_t(seg) * kSegSize;
-        int at = segAt[seg];
+    // Brings half segment u of the sweeping window to block j and rebuilds its table: for a lower
+    // half the count of the bins below each offset and Σ count × offset over them (offsets within
+    // the segment), for an upper half the same over the bins at and above each offset.
+    void bringHalf(int u, int j) {
+        W* win = winBins.data() + size_t(u) * kHalf;
+        int at = halfAt[u];
         if (at < 0) {
-            std::memcpy(win, startBins.data() + size_t(seg) * kSegSize, sizeof(W) * kSegSize);
+            std::memcpy(win, startBins.data() + size_t(u) * kHalf, sizeof(W) * kHalf);
             at = 0;
         }
         for (; at < j; ++at)
-            moveSegment(win, colBins.data() + size_t(2 * at + 1) * kPaddedBins + size_t(seg) * kSegSize,
-                        colBins.data() + size_t(2 * at) * kPaddedBins + size_t(seg) * kSegSize);
-        segAt[seg] = j;
-        W* pc = prefixCount.data() + size_t(seg) * (kSegSize + 1);
-        W* pw = prefixWeighted.data() + size_t(seg) * (kSegSize + 1);
+            moveHalf(win, colBins.data() + size_t(2 * at + 1) * kPaddedBins + size_t(u) * kHalf,
+                     colBins.data() + size_t(2 * at) * kPaddedBins + size_t(u) * kHalf);
+        halfAt[u] = j;
+        W* tc = tableCount.data() + size_t(u) * (kHalf + 1);
+        W* tw = tableWeighted.data() + size_t(u) * (kHalf + 1);
         W c = 0, wsum = 0;
-        for (int q = 0; q < kSegSize; ++q) {
-            pc[q] = c;
-            pw[q] = wsum;
-            c += win[q];
-            wsum += win[q] * W(q);
+        if ((u & 1) == 0) {
+            for (int q = 0; q < kHalf; ++q) {
+                tc[q] = c;
+                tw[q] = wsum;
+                c += win[q];
+                wsum += win[q] * W(q);
+            }
+            tc[kHalf] = c;
+            tw[kHalf] = wsum;
+        } else {
+            tc[kHalf] = tw[kHalf] = 0;
+            for (int q = kHalf - 1; q >= 0; --q) {
+                c += win[q];
+                wsum += win[q] * W(kHalf + q);
+                tc[q] = c;
+                tw[q] = wsum;
+            }
         }
-        pc[kSegSize] = c;
-        pw[kSegSize] = wsum;
-        prefixAt[seg] = j;
+        tableAt[u] = j;
     }
 
     // Count and value sum of the window's samples below t (0 ≤ t ≤ 2048) at block j.
     void below(int t, int j, uint64_t& count, uint64_t& sum) {
         const int seg = t >> kSegShift, off = t & (kSegSize - 1);
-        count = countBefore[seg];
-        sum = sumBefore[seg];
-        if (off == 0) return;
-        if (prefixAt[seg] != j) bringSegment(seg, j);
-        const size_t i = size_t(seg) * (kSegSize + 1) + size_t(off);
-        const uint64_t c = prefixCount[i];
-        count += c;
-        sum += c * uint64_t(seg << kSegShift) + uint64_t(prefixWeighted[i]);
+        if (off == 0) {
+            count = countBefore[seg];
+            sum = sumBefore[seg];
+            return;
+        }
+        const int u = t / kHalf;
+        if (tableAt[u] != j) bringHalf(u, j);
+        const size_t i = size_t(u) * (kHalf + 1) + size_t(t % kHalf);
+        const uint64_t c = tableCount[i], weighted = tableWeighted[i];
+        const uint64_t base = uint64_t(seg << kSegShift);
+        if (off < kHalf) {
+            count = countBefore[seg] + c;
+            sum = sumBefore[seg] + c * base + weighted;
+        } else {
+            count = countBefore[seg + 1] - c;
+            sum = sumBefore[seg + 1] - (c * base + weighted);
+        }
     }
 
     // ⌊(below + ramp) / n × 32640⌋ with ramp = Σ count(j) × (hi − j) / (hi − lo) over lo ≤ j < hi, in
     // exact integer arithmetic so the result does not depend on how the window is split or summed;
     // 32639 and above are stored as 32640.
-    uint16_t rank(int v, int j, uint64_t n) {
+    uint16_t rank(int v, int j, uint64_t n, double inverseN) {
         v = std::min(v, kLocalHistogramTop);
-        const int w = widths[v];
-        const int lo = std::max(v - w, 0), hi = std::min(v + w / 2, kLocalHistogramTop);
+        const int lo = ramps.lo[v], hi = ramps.hi[v];
         uint64_t countLo, sumLo, countHi, sumHi;
         below(lo, j, countLo, sumLo);
         below(hi, j, countHi, sumHi);
         const uint64_t d = uint64_t(hi - lo);
         const uint64_t ramp = uint64_t(hi) * (countHi - countLo) - (sumHi - sumLo);
         const uint64_t num = countLo * d + ramp;
-        return scaledShare(num, n * d);
+        return scaledShare(num, n * d, double(num) * ramps.scale[v] * inverseN);
     }
 
     bool run() {
         const int w = p.width, h = p.height;
         std::vector<columnRun> startRuns;
-        int moveColumn[2 * kStripBlocks];
-        for (int Xs = p.firstColumn / 2; 2 * Xs < p.endColumn; Xs += kStripBlocks) {
-            const int m = std::min(kStripBlocks, (p.endColumn - 2 * Xs + 1) / 2);
+        std::vector<int> moveColumn(size_t(2 * strip));
+        std::vector<int64_t> columnsAt(static_cast<size_t>(strip));
+        for (int Xs = p.firstColumn / 2; 2 * Xs < p.endColumn; Xs += strip) {
+            const int m = std::min(strip, (p.endColumn - 2 * Xs + 1) / 2);
             const int slots = 2 * (m - 1);
             startRuns.clear();
             int64_t startColumns = 0;
@@ -223,7 +272,6 @@ template <class B, class W> struct stripFilter {
                 startColumns += c >= 0 ? 1 : 0;
             }
             // Move i takes the window from block i to block i + 1: slot Xs + i − K leaves, Xs + i + 1 + K enters.
-            int64_t columnsAt[kStripBlocks];
             columnsAt[0] = startColumns;
             for (int i = 0; i + 1 < m; ++i) {
                 moveColumn[2 * i] = slotColumn(int64_t(Xs) + i - K, w, gw, panorama);
@@ -266,8 +314,10 @@ template <class B, class W> struct stripFilter {
                 for (int s = 0; s < kSegments; ++s) {
                     winCount[s] = startCount[size_t(s)];
                     winSum[s] = startSum[size_t(s)];
-                    segAt[s] = -1;
-                    prefixAt[s] = -1;
+                }
+                for (int u = 0; u < kHalves; ++u) {
+                    halfAt[u] = -1;
+                    tableAt[u] = -1;
                 }
                 for (int j = 0; j < m; ++j) {
                     if (j > 0) {
@@ -286,15 +336,16 @@ template <class B, class W> struct stripFilter {
                         sumBefore[s + 1] = sumBefore[s] + winSum[s];
                     }
                     const uint64_t n = rows * uint64_t(columnsAt[j]);
+                    const double inverseN = 1.0 / double(n);
                     const int x = 2 * (Xs + j);
                     const bool right = x + 1 < w;
                     const size_t i0 = size_t(y) * size_t(w) + size_t(x);
-                    p.target[i0] = rank(p.source[i0], j, n);
-                    if (right) p.target[i0 + 1] = rank(p.source[i0 + 1], j, n);
+                    p.target[i0] = rank(p.source[i0], j, n, inverseN);
+                    if (right) p.target[i0 + 1] = rank(p.source[i0 + 1], j, n, inverseN);
                     if (lower) {
                         const size_t i1 = i0 + size_t(w);
-                        p.target[i1] = rank(p.source[i1], j, n);
-                        if (right) p.target[i1 + 1] = rank(p.source[i1 + 1], j, n);
+                        p.target[i1] = rank(p.source[i1], j, n, inverseN);
+                        if (right) p.target[i1 + 1] = rank(p.source[i1 + 1], j, n, inverseN);
                     }
                 }
             }
@@ -373,17 +424,16 @@ bool localContrast(const localContrast_threadParams_t& p) {
     // Half-size in grid units. Real windows are a fraction of the picture; the cap keeps sample counts
     // and the rank arithmetic inside 64 bits for any caller.
     const int K = std::min(std::max(0, p.k) / 2, 1 << 18);
-    int widths[kBins];
-    localContrastRampTable(p.constantWidth != 0, widths);
+    const int strip = K >= kLargeWindow ? kStripBlocksLarge : kStripBlocks;
     // Counts per bin: a column bin holds at most the window's rows, a window bin at most all samples;
     // a window's prefix tables hold up to 63 × its sample count.
     const uint64_t rowsMax = uint64_t(std::min(2 * K + 1, gh));
     const uint64_t columnsMax = p.panorama ? uint64_t(2 * K + 1) : uint64_t(std::min(2 * K + 1, gw));
     if (rowsMax <= 0xFFFF && rowsMax * columnsMax * kSegSize <= 0xFFFFFFFFu) {
-        auto f = std::make_unique<stripFilter<uint16_t, uint32_t>>(p, K, widths);
+        auto f = std::make_unique<stripFilter<uint16_t, uint32_t>>(p, K, strip);
         return f->run();
     }
-    auto f = std::make_unique<stripFilter<uint32_t, uint64_t>>(p, K, widths);
+    auto f = std::make_unique<stripFilter<uint32_t, uint64_t>>(p, K, strip);
     return f->run();
 }
 
