@@ -7,25 +7,34 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
+
+// The filter's inner loops (segment moves, partial sums) are short fixed-length loops that only the
+// full vectoriser handles.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("O3")
+#endif
 
 namespace halvora {
 
 namespace {
 
 constexpr int kBins = kLocalHistogramTop + 1; // values 0 … 2048
-constexpr int kCoarseShift = 6;               // coarse summary: bins of 64 values
-constexpr int kCoarseBins = (kBins + 63) >> kCoarseShift;
-// Window slots outside the picture (no panorama) carry this value: its bin and coarse bin lie above
-// everything a rank reads, so they need no branch in the update loops.
-constexpr uint16_t kNoSample = uint16_t(kCoarseBins << kCoarseShift);
-constexpr int kStoredBins = kNoSample + 1;
-constexpr int kStoredCoarse = kCoarseBins + 1;
-// Block columns filtered together: they share one histogram of their common columns. Wide windows
-// gain from wider strips (measured: 16 for the fine and medium windows, 32 for the coarse one).
-constexpr int kStripWidthSmall = 16;
-constexpr int kStripWidthLarge = 32;
-constexpr int kLargeWindow = 256;
+constexpr int kSegShift = 6;                  // the fine bins are grouped in segments of 64 values
+constexpr int kSegSize = 1 << kSegShift;
+constexpr int kSegments = (kBins + kSegSize - 1) >> kSegShift; // 33; the last holds only 2048
+constexpr int kPaddedBins = kSegments * kSegSize;
+// The window's fine bins are brought up to date in halves of a segment: a query below t reads the
+// half between t and the nearer segment boundary.
+constexpr int kHalf = kSegSize / 2;
+constexpr int kHalves = 2 * kSegments;
+// Block columns swept together from one start window (see localContrast). Wider strips slide the
+// start window less often per block but keep more column histograms; wide windows gain from wider
+// strips (measured on 12 megapixels: 64 for the fine window, 128 for the medium and coarse ones).
+constexpr int kStripBlocks = 64;
+constexpr int kStripBlocksLarge = 128;
+constexpr int kLargeWindow = 128;
 
 int growWindow(int v) {
     for (int i = 0; i < 14; ++i)
@@ -57,171 +66,295 @@ void appendColumn(std::vector<columnRun>& runs, int column) {
         runs.push_back({column, 1});
 }
 
-// Histogram of a set of samples with a coarse summary (count and value sum per 64 values).
-struct localHistogram {
-    uint32_t bins[kStoredBins];
-    uint32_t coarseCount[kStoredCoarse];
-    uint64_t coarseSum[kStoredCoarse];
+// Fine bins with a per-segment summary (count and value sum of each 64 values). Bin type B holds the
+// largest count a bin can reach, sum type S the largest segment sum.
+template <class B, class C, class S> struct segmentedHistogram {
+    B* bins;  // kPaddedBins
+    C* count; // kSegments
+    S* sum;   // kSegments
 
-    void clear() {
-        std::memset(bins, 0, sizeof(bins));
-        std::memset(coarseCount, 0, sizeof(coarseCount));
-        std::memset(coarseSum, 0, sizeof(coarseSum));
-    }
-    void add(const uint16_t* s, int count) {
-        for (int i = 0; i < count; ++i) {
+    void add(const uint16_t* s, int n) const {
+        for (int i = 0; i < n; ++i) {
             const unsigned v = s[i];
             ++bins[v];
-            ++coarseCount[v >> kCoarseShift];
-            coarseSum[v >> kCoarseShift] += v;
+            ++count[v >> kSegShift];
+            sum[v >> kSegShift] += v;
         }
     }
-    void remove(const uint16_t* s, int count) {
-        for (int i = 0; i < count; ++i) {
+    void remove(const uint16_t* s, int n) const {
+        for (int i = 0; i < n; ++i) {
             const unsigned v = s[i];
             --bins[v];
-            --coarseCount[v >> kCoarseShift];
-            coarseSum[v >> kCoarseShift] -= v;
+            --count[v >> kSegShift];
+            sum[v >> kSegShift] -= v;
         }
     }
-    // Removes `out` and adds `in` (same length). Neighbouring samples often share a bin; working on
-    // four independent streams keeps those read-modify-write chains from serialising the loop.
-    void replace(const uint16_t* out, const uint16_t* in, int count) {
-        const int half = count / 2;
-        const uint16_t *out2 = out + half, *in2 = in + half;
-        for (int i = 0; i < half; ++i) {
-            const unsigned a = out[i], b = out2[i], c = in[i], d = in2[i];
-            --bins[a];
-            --bins[b];
-            ++bins[c];
-            ++bins[d];
-            --coarseCount[a >> kCoarseShift];
-            --coarseCount[b >> kCoarseShift];
-            ++coarseCount[c >> kCoarseShift];
-            ++coarseCount[d >> kCoarseShift];
-            coarseSum[a >> kCoarseShift] -= a;
-            coarseSum[b >> kCoarseShift] -= b;
-            coarseSum[c >> kCoarseShift] += c;
-            coarseSum[d >> kCoarseShift] += d;
-        }
-        if (count & 1) {
-            remove(out + count - 1, 1);
-            add(in + count - 1, 1);
-        }
+    void add1(unsigned v) const {
+        ++bins[v];
+        ++count[v >> kSegShift];
+        sum[v >> kSegShift] += v;
     }
-    void slide(const uint16_t* out, const uint16_t* in, int count) {
-        if (out && in)
-            replace(out, in, count);
-        else if (out)
-            remove(out, count);
-        else if (in)
-            add(in, count);
+    void remove1(unsigned v) const {
+        --bins[v];
+        --count[v >> kSegShift];
+        sum[v >> kSegShift] -= v;
     }
 };
 
-// A histogram queried through its coarse summary: count and value sum below a threshold cost at
-// most 32 fine steps after the coarse prefix sums are built (prepareQueries, once per position).
-struct summaryHistogram : localHistogram {
-    uint64_t countBefore[kCoarseBins + 1];
-    uint64_t sumBefore[kCoarseBins + 1];
-
-    void prepareQueries() {
-        countBefore[0] = sumBefore[0] = 0;
-        for (int s = 0; s < kCoarseBins; ++s) {
-            countBefore[s + 1] = countBefore[s] + coarseCount[s];
-            sumBefore[s + 1] = sumBefore[s] + coarseSum[s];
-        }
-    }
-    // Count and value sum of the samples below t (0 ≤ t ≤ 2048), from the nearer end of t's coarse bin.
-    void below(int t, uint64_t& count, uint64_t& sum) const {
-        const int seg = t >> kCoarseShift, base = seg << kCoarseShift;
-        uint64_t c, s;
-        if (t - base <= 32 || seg == kCoarseBins - 1) {
-            c = countBefore[seg];
-            s = sumBefore[seg];
-            for (int j = base; j < t; ++j) {
-                c += bins[j];
-                s += uint64_t(bins[j]) * uint64_t(j);
-            }
-        } else {
-            c = countBefore[seg + 1];
-            s = sumBefore[seg + 1];
-            for (int j = t; j < base + 64; ++j) {
-                c -= bins[j];
-                s -= uint64_t(bins[j]) * uint64_t(j);
-            }
-        }
-        count = c;
-        sum = s;
-    }
-};
-
-// A histogram queried through prefix tables, for the many queries of one window position: the
-// coarse prefix sums are built per position, the fine prefix sums of a 64-value bin only when a
-// query first needs them there (stamped with the position).
-struct prefixHistogram : localHistogram {
-    uint64_t coarseCountBefore[kCoarseBins + 1];
-    uint64_t coarseSumBefore[kCoarseBins + 1];
-    uint64_t countBefore[kBins + 1];
-    uint64_t sumBefore[kBins + 1];
-    uint32_t builtAt[kCoarseBins] = {};
-    uint32_t position = 0;
-
-    void prepareQueries() {
-        if (++position == 0) { // wrapped: forget every stamp
-            std::memset(builtAt, 0, sizeof(builtAt));
-            position = 1;
-        }
-        coarseCountBefore[0] = coarseSumBefore[0] = 0;
-        for (int s = 0; s < kCoarseBins; ++s) {
-            coarseCountBefore[s + 1] = coarseCountBefore[s] + coarseCount[s];
-            coarseSumBefore[s + 1] = coarseSumBefore[s] + coarseSum[s];
-        }
-    }
-    // Count and value sum of the samples below t (0 ≤ t ≤ 2048).
-    void below(int t, uint64_t& count, uint64_t& sum) {
-        const int seg = t >> kCoarseShift;
-        if (builtAt[seg] != position) {
-            builtAt[seg] = position;
-            uint64_t c = coarseCountBefore[seg], s = coarseSumBefore[seg];
-            const int end = std::min((seg + 1) << kCoarseShift, kBins);
-            for (int j = seg << kCoarseShift; j < end; ++j) {
-                countBefore[j] = c;
-                sumBefore[j] = s;
-                c += bins[j];
-                s += uint64_t(bins[j]) * uint64_t(j);
-            }
-        }
-        count = countBefore[t];
-        sum = sumBefore[t];
-    }
-};
-
-// Local rank of value v over the union of the two histograms (n samples):
-// ⌊(below + ramp) / n × 32640⌋ with ramp = Σ count(j) × (hi − j) / (hi − lo) over lo ≤ j < hi, in
-// exact integer arithmetic so the result does not depend on how the window is split or summed;
-// 32639 and above are stored as 32640.
-inline uint16_t rankOf(prefixHistogram& core, const summaryHistogram& rest, int v, const int* widths,
-                       uint64_t n) {
-    v = std::min(v, kLocalHistogramTop);
-    const int w = widths[v];
-    const int lo = std::max(v - w, 0), hi = std::min(v + w / 2, kLocalHistogramTop);
-    uint64_t countLo, sumLo, countHi, sumHi;
-    uint64_t coreCountLo, coreSumLo, coreCountHi, coreSumHi;
-    rest.below(lo, countLo, sumLo);
-    rest.below(hi, countHi, sumHi);
-    core.below(lo, coreCountLo, coreSumLo);
-    core.below(hi, coreCountHi, coreSumHi);
-    countLo += coreCountLo;
-    sumLo += coreSumLo;
-    countHi += coreCountHi;
-    sumHi += coreSumHi;
-    const uint64_t d = uint64_t(hi - lo);
-    const uint64_t ramp = uint64_t(hi) * (countHi - countLo) - (sumHi - sumLo);
-    const uint64_t num = countLo * d + ramp;
-    const uint64_t r = num * uint64_t(kFullScale) / (n * d);
-    return r >= uint64_t(kFullScale - 1) ? uint16_t(kFullScale) : uint16_t(r);
+// Adds the column histogram `in` and subtracts `out` in one half segment of the window's fine bins.
+// Unsigned wrap-around is harmless: the true bin values are never negative.
+template <class W, class B>
+inline void moveHalf(W* __restrict win, const B* __restrict in, const B* __restrict out) {
+    for (int q = 0; q < kHalf; ++q)
+        win[q] = W(win[q] + W(in[q]) - W(out[q]));
 }
+
+// ⌊num × 32640 / den⌋ (num ≤ den), stored as 32640 from 32639 on. `estimate` is the quotient in
+// floating point (from reciprocals, so far from exact but within one of it); exact integer
+// products correct it, which is much cheaper than a 64-bit division.
+inline uint16_t scaledShare(uint64_t num, uint64_t den, double estimate) {
+    const uint64_t a = num * uint64_t(kFullScale);
+    uint64_t q = uint64_t(estimate);
+    if (q * den > a)
+        --q;
+    else if ((q + 1) * den <= a)
+        ++q;
+    return q >= uint64_t(kFullScale - 1) ? uint16_t(kFullScale) : uint16_t(q);
+}
+
+// Ramp limits of every value: lo, hi and 32640 / (hi − lo).
+struct rampLimits_t {
+    int lo[kBins];
+    int hi[kBins];
+    double scale[kBins];
+};
+
+void rampLimits(bool constantWidth, rampLimits_t& r) {
+    int widths[kBins];
+    localContrastRampTable(constantWidth, widths);
+    for (int v = 0; v < kBins; ++v) {
+        r.lo[v] = std::max(v - widths[v], 0);
+        r.hi[v] = std::min(v + widths[v] / 2, kLocalHistogramTop);
+        r.scale[v] = double(kFullScale) / double(r.hi[v] - r.lo[v]);
+    }
+}
+
+// Column histograms of type B (one per moving slot of a strip), window bins of type W.
+template <class B, class W> struct stripFilter {
+    const localContrast_threadParams_t& p;
+    const int K;
+    const int strip; // block columns per strip
+    rampLimits_t ramps;
+    const int gw, gh;
+    const bool panorama;
+
+    // Start window (the strip's first block column) and the column histograms of the moving slots:
+    // slot 2i is the column leaving at move i, slot 2i + 1 the column entering.
+    std::vector<W> startBins;
+    std::vector<uint64_t> startCount, startSum;
+    std::vector<B> colBins;
+    std::vector<uint32_t> colCount;
+    std::vector<uint64_t> colSum;
+    // The sweeping window: per-segment summary kept current, fine bins brought up to date lazily.
+    std::vector<W> winBins;
+    uint64_t winCount[kSegments], winSum[kSegments];
+    int halfAt[kHalves];
+    // Per half segment: the tables of bringHalf and the block they were built for.
+    std::vector<W> tableCount, tableWeighted;
+    int tableAt[kHalves];
+    uint64_t countBefore[kSegments + 1], sumBefore[kSegments + 1];
+
+    stripFilter(const localContrast_threadParams_t& params, int k, int stripBlocks)
+        : p(params), K(k), strip(stripBlocks), gw((params.width + 1) / 2), gh((params.height + 1) / 2),
+          panorama(params.panorama != 0), startBins(kPaddedBins), startCount(kSegments), startSum(kSegments),
+          colBins(size_t(2 * stripBlocks) * kPaddedBins), colCount(size_t(2 * stripBlocks) * kSegments),
+          colSum(size_t(2 * stripBlocks) * kSegments), winBins(kPaddedBins),
+          tableCount(size_t(kHalves) * (kHalf + 1)), tableWeighted(size_t(kHalves) * (kHalf + 1)) {
+        rampLimits(params.constantWidth != 0, ramps);
+    }
+
+    segmentedHistogram<W, uint64_t, uint64_t> start() {
+        return {startBins.data(), startCount.data(), startSum.data()};
+    }
+    segmentedHistogram<B, uint32_t, uint64_t> column(int slot) {
+        return {colBins.data() + size_t(slot) * kPaddedBins, colCount.data() + size_t(slot) * kSegments,
+                colSum.data() + size_t(slot) * kSegments};
+    }
+
+    // Brings half segment u of the sweeping window to block j and rebuilds its table: for a lower
+    // half the count of the bins below each offset and Σ count × offset over them (offsets within
+    // the segment), for an upper half the same over the bins at and above each offset.
+    void bringHalf(int u, int j) {
+        W* win = winBins.data() + size_t(u) * kHalf;
+        int at = halfAt[u];
+        if (at < 0) {
+            std::memcpy(win, startBins.data() + size_t(u) * kHalf, sizeof(W) * kHalf);
+            at = 0;
+        }
+        for (; at < j; ++at)
+            moveHalf(win, colBins.data() + size_t(2 * at + 1) * kPaddedBins + size_t(u) * kHalf,
+                     colBins.data() + size_t(2 * at) * kPaddedBins + size_t(u) * kHalf);
+        halfAt[u] = j;
+        W* tc = tableCount.data() + size_t(u) * (kHalf + 1);
+        W* tw = tableWeighted.data() + size_t(u) * (kHalf + 1);
+        W c = 0, wsum = 0;
+        if ((u & 1) == 0) {
+            for (int q = 0; q < kHalf; ++q) {
+                tc[q] = c;
+                tw[q] = wsum;
+                c += win[q];
+                wsum += win[q] * W(q);
+            }
+            tc[kHalf] = c;
+            tw[kHalf] = wsum;
+        } else {
+            tc[kHalf] = tw[kHalf] = 0;
+            for (int q = kHalf - 1; q >= 0; --q) {
+                c += win[q];
+                wsum += win[q] * W(kHalf + q);
+                tc[q] = c;
+                tw[q] = wsum;
+            }
+        }
+        tableAt[u] = j;
+    }
+
+    // Count and value sum of the window's samples below t (0 ≤ t ≤ 2048) at block j.
+    void below(int t, int j, uint64_t& count, uint64_t& sum) {
+        const int seg = t >> kSegShift, off = t & (kSegSize - 1);
+        if (off == 0) {
+            count = countBefore[seg];
+            sum = sumBefore[seg];
+            return;
+        }
+        const int u = t / kHalf;
+        if (tableAt[u] != j) bringHalf(u, j);
+        const size_t i = size_t(u) * (kHalf + 1) + size_t(t % kHalf);
+        const uint64_t c = tableCount[i], weighted = tableWeighted[i];
+        const uint64_t base = uint64_t(seg << kSegShift);
+        if (off < kHalf) {
+            count = countBefore[seg] + c;
+            sum = sumBefore[seg] + c * base + weighted;
+        } else {
+            count = countBefore[seg + 1] - c;
+            sum = sumBefore[seg + 1] - (c * base + weighted);
+        }
+    }
+
+    // ⌊(below + ramp) / n × 32640⌋ with ramp = Σ count(j) × (hi − j) / (hi − lo) over lo ≤ j < hi, in
+    // exact integer arithmetic so the result does not depend on how the window is split or summed;
+    // 32639 and above are stored as 32640.
+    uint16_t rank(int v, int j, uint64_t n, double inverseN) {
+        v = std::min(v, kLocalHistogramTop);
+        const int lo = ramps.lo[v], hi = ramps.hi[v];
+        uint64_t countLo, sumLo, countHi, sumHi;
+        below(lo, j, countLo, sumLo);
+        below(hi, j, countHi, sumHi);
+        const uint64_t d = uint64_t(hi - lo);
+        const uint64_t ramp = uint64_t(hi) * (countHi - countLo) - (sumHi - sumLo);
+        const uint64_t num = countLo * d + ramp;
+        return scaledShare(num, n * d, double(num) * ramps.scale[v] * inverseN);
+    }
+
+    bool run() {
+        const int w = p.width, h = p.height;
+        std::vector<columnRun> startRuns;
+        std::vector<int> moveColumn(size_t(2 * strip));
+        std::vector<int64_t> columnsAt(static_cast<size_t>(strip));
+        for (int Xs = p.firstColumn / 2; 2 * Xs < p.endColumn; Xs += strip) {
+            const int m = std::min(strip, (p.endColumn - 2 * Xs + 1) / 2);
+            const int slots = 2 * (m - 1);
+            startRuns.clear();
+            int64_t startColumns = 0;
+            for (int64_t s = int64_t(Xs) - K; s <= int64_t(Xs) + K; ++s) {
+                const int c = slotColumn(s, w, gw, panorama);
+                appendColumn(startRuns, c);
+                startColumns += c >= 0 ? 1 : 0;
+            }
+            // Move i takes the window from block i to block i + 1: slot Xs + i − K leaves, Xs + i + 1 + K enters.
+            columnsAt[0] = startColumns;
+            for (int i = 0; i + 1 < m; ++i) {
+                moveColumn[2 * i] = slotColumn(int64_t(Xs) + i - K, w, gw, panorama);
+                moveColumn[2 * i + 1] = slotColumn(int64_t(Xs) + i + 1 + K, w, gw, panorama);
+                columnsAt[i + 1] = columnsAt[i] - (moveColumn[2 * i] >= 0) + (moveColumn[2 * i + 1] >= 0);
+            }
+            std::fill(startBins.begin(), startBins.end(), W(0));
+            std::fill(startCount.begin(), startCount.end(), 0);
+            std::fill(startSum.begin(), startSum.end(), 0);
+            std::fill(colBins.begin(), colBins.begin() + ptrdiff_t(slots) * kPaddedBins, B(0));
+            std::fill(colCount.begin(), colCount.begin() + ptrdiff_t(slots) * kSegments, 0u);
+            std::fill(colSum.begin(), colSum.begin() + ptrdiff_t(slots) * kSegments, 0u);
+
+            auto addRow = [&](const uint16_t* row) {
+                for (const columnRun& run : startRuns)
+                    start().add(row + run.start, run.count);
+                for (int s = 0; s < slots; ++s)
+                    if (moveColumn[s] >= 0) column(s).add1(row[moveColumn[s]]);
+            };
+            auto removeRow = [&](const uint16_t* row) {
+                for (const columnRun& run : startRuns)
+                    start().remove(row + run.start, run.count);
+                for (int s = 0; s < slots; ++s)
+                    if (moveColumn[s] >= 0) column(s).remove1(row[moveColumn[s]]);
+            };
+
+            for (int Y = 0; Y < gh; ++Y) {
+                if (Y == 0) {
+                    for (int r = 0; r <= std::min(K, gh - 1); ++r)
+                        addRow(p.samples + size_t(r) * size_t(gw));
+                } else {
+                    if (Y - K - 1 >= 0) removeRow(p.samples + size_t(Y - K - 1) * size_t(gw));
+                    if (Y + K < gh) addRow(p.samples + size_t(Y + K) * size_t(gw));
+                }
+                if ((Y & 15) == 15 && abortRequested.load(std::memory_order_relaxed)) return false;
+
+                const uint64_t rows = uint64_t(std::min(Y + K, gh - 1) - std::max(Y - K, 0) + 1);
+                const int y = 2 * Y;
+                const bool lower = y + 1 < h;
+                for (int s = 0; s < kSegments; ++s) {
+                    winCount[s] = startCount[size_t(s)];
+                    winSum[s] = startSum[size_t(s)];
+                }
+                for (int u = 0; u < kHalves; ++u) {
+                    halfAt[u] = -1;
+                    tableAt[u] = -1;
+                }
+                for (int j = 0; j < m; ++j) {
+                    if (j > 0) {
+                        const uint32_t* inC = colCount.data() + size_t(2 * j - 1) * kSegments;
+                        const uint32_t* outC = colCount.data() + size_t(2 * j - 2) * kSegments;
+                        const uint64_t* inS = colSum.data() + size_t(2 * j - 1) * kSegments;
+                        const uint64_t* outS = colSum.data() + size_t(2 * j - 2) * kSegments;
+                        for (int s = 0; s < kSegments; ++s) {
+                            winCount[s] = winCount[s] + inC[s] - outC[s];
+                            winSum[s] = winSum[s] + inS[s] - outS[s];
+                        }
+                    }
+                    countBefore[0] = sumBefore[0] = 0;
+                    for (int s = 0; s < kSegments; ++s) {
+                        countBefore[s + 1] = countBefore[s] + winCount[s];
+                        sumBefore[s + 1] = sumBefore[s] + winSum[s];
+                    }
+                    const uint64_t n = rows * uint64_t(columnsAt[j]);
+                    const double inverseN = 1.0 / double(n);
+                    const int x = 2 * (Xs + j);
+                    const bool right = x + 1 < w;
+                    const size_t i0 = size_t(y) * size_t(w) + size_t(x);
+                    p.target[i0] = rank(p.source[i0], j, n, inverseN);
+                    if (right) p.target[i0 + 1] = rank(p.source[i0 + 1], j, n, inverseN);
+                    if (lower) {
+                        const size_t i1 = i0 + size_t(w);
+                        p.target[i1] = rank(p.source[i1], j, n, inverseN);
+                        if (right) p.target[i1 + 1] = rank(p.source[i1 + 1], j, n, inverseN);
+                    }
+                }
+            }
+            addProgress(uint64_t(2 * m));
+            if (abortRequested.load(std::memory_order_relaxed)) return false;
+        }
+        return true;
+    }
+};
 
 } // namespace
 
@@ -275,12 +408,12 @@ void localContrastSampleGrid(const uint16_t* plane, int width, int height, uint1
     });
 }
 
-// The window of block column X covers the slots X − K … X + K. A strip of m neighbouring block
-// columns Xs … Xs + m − 1 shares the slots Xs + m − 1 − K … Xs + K (the core, one histogram with
-// prefix tables); what each block has beyond the core lies in the "extra" slots: the m − 1 slots left
-// of the core followed by the m − 1 slots right of it. Block j's extras are exactly extra[j … j+m−2],
-// so each block keeps a small histogram of those columns. Per row step the core moves once for all m
-// blocks instead of once per block.
+// The window of block column X covers the slots X − K … X + K (grid columns, wrapped or clipped) and
+// the grid rows Y − K … Y + K. Block columns are taken in strips: the window of a strip's first block
+// slides down the picture as one histogram, and a histogram per column that enters or leaves the
+// window within the strip slides down with it. Along a row the window then moves right one column at
+// a time: its 64-value segment summaries are kept current, its fine bins are brought up to date
+// lazily, only for the segments a query needs. A move costs a few dozen operations whatever K is.
 bool localContrast(const localContrast_threadParams_t& p) {
     const int w = p.width, h = p.height;
     // Blocks start at even columns; an odd start would write into the neighbouring range.
@@ -291,102 +424,17 @@ bool localContrast(const localContrast_threadParams_t& p) {
     // Half-size in grid units. Real windows are a fraction of the picture; the cap keeps sample counts
     // and the rank arithmetic inside 64 bits for any caller.
     const int K = std::min(std::max(0, p.k) / 2, 1 << 18);
-    const bool panorama = p.panorama != 0;
-    const int stripWidth = std::min(K >= kLargeWindow ? kStripWidthLarge : kStripWidthSmall, 2 * K + 1);
-    int widths[kBins];
-    localContrastRampTable(p.constantWidth != 0, widths);
-
-    auto core = std::make_unique<prefixHistogram>();
-    std::vector<std::unique_ptr<summaryHistogram>> blocks;
-    for (int j = 0; j < stripWidth; ++j)
-        blocks.push_back(std::make_unique<summaryHistogram>());
-    std::vector<columnRun> coreRuns;
-    std::vector<int> extraColumns;
-    std::vector<uint16_t> extraOut, extraIn;
-    std::vector<uint64_t> blockColumns(size_t(stripWidth), 0);
-
-    for (int Xs = p.firstColumn / 2; 2 * Xs < p.endColumn; Xs += stripWidth) {
-        const int m = std::min(stripWidth, (p.endColumn - 2 * Xs + 1) / 2);
-        const int extras = 2 * (m - 1);
-        const int64_t firstSlot = int64_t(Xs) - K;
-
-        coreRuns.clear();
-        uint64_t coreColumns = 0;
-        for (int64_t q = m - 1; q <= 2 * K; ++q) {
-            const int c = slotColumn(firstSlot + q, w, gw, panorama);
-            appendColumn(coreRuns, c);
-            coreColumns += c >= 0 ? 1 : 0;
-        }
-        extraColumns.resize(size_t(extras));
-        for (int q = 0; q < m - 1; ++q) {
-            extraColumns[size_t(q)] = slotColumn(firstSlot + q, w, gw, panorama);
-            extraColumns[size_t(m - 1 + q)] = slotColumn(firstSlot + 2 * K + 1 + q, w, gw, panorama);
-        }
-        for (int j = 0; j < m; ++j) {
-            uint64_t n = coreColumns;
-            for (int q = j; q < j + m - 1; ++q)
-                n += extraColumns[size_t(q)] >= 0 ? 1 : 0;
-            blockColumns[size_t(j)] = n;
-        }
-        extraOut.assign(size_t(extras), kNoSample);
-        extraIn.assign(size_t(extras), kNoSample);
-        auto gatherExtras = [&](const uint16_t* row, std::vector<uint16_t>& into) {
-            for (int q = 0; q < extras; ++q) {
-                const int c = extraColumns[size_t(q)];
-                into[size_t(q)] = c >= 0 ? row[c] : kNoSample;
-            }
-        };
-
-        core->clear();
-        for (int j = 0; j < m; ++j)
-            blocks[size_t(j)]->clear();
-        for (int Y = 0; Y < gh; ++Y) {
-            const uint16_t* out = Y - K - 1 >= 0 ? p.samples + size_t(Y - K - 1) * size_t(gw) : nullptr;
-            const uint16_t* in = Y + K < gh ? p.samples + size_t(Y + K) * size_t(gw) : nullptr;
-            if (Y == 0) {
-                for (int r = 0; r <= std::min(K, gh - 1); ++r) {
-                    const uint16_t* row = p.samples + size_t(r) * size_t(gw);
-                    for (const columnRun& run : coreRuns)
-                        core->add(row + run.start, run.count);
-                    gatherExtras(row, extraIn);
-                    for (int j = 0; j < m; ++j)
-                        blocks[size_t(j)]->add(extraIn.data() + j, m - 1);
-                }
-            } else {
-                for (const columnRun& run : coreRuns)
-                    core->slide(out ? out + run.start : nullptr, in ? in + run.start : nullptr, run.count);
-                if (out) gatherExtras(out, extraOut);
-                if (in) gatherExtras(in, extraIn);
-                for (int j = 0; j < m; ++j)
-                    blocks[size_t(j)]->slide(out ? extraOut.data() + j : nullptr,
-                                             in ? extraIn.data() + j : nullptr, m - 1);
-            }
-            core->prepareQueries();
-            if ((Y & 15) == 15 && abortRequested.load(std::memory_order_relaxed)) return false;
-
-            const uint64_t rows = uint64_t(std::min(Y + K, gh - 1) - std::max(Y - K, 0) + 1);
-            const int y = 2 * Y;
-            const bool lower = y + 1 < h;
-            for (int j = 0; j < m; ++j) {
-                summaryHistogram& rest = *blocks[size_t(j)];
-                rest.prepareQueries();
-                const uint64_t n = rows * blockColumns[size_t(j)];
-                const int x = 2 * (Xs + j);
-                const bool right = x + 1 < w;
-                const size_t i0 = size_t(y) * size_t(w) + size_t(x);
-                p.target[i0] = rankOf(*core, rest, p.source[i0], widths, n);
-                if (right) p.target[i0 + 1] = rankOf(*core, rest, p.source[i0 + 1], widths, n);
-                if (lower) {
-                    const size_t i1 = i0 + size_t(w);
-                    p.target[i1] = rankOf(*core, rest, p.source[i1], widths, n);
-                    if (right) p.target[i1 + 1] = rankOf(*core, rest, p.source[i1 + 1], widths, n);
-                }
-            }
-        }
-        addProgress(uint64_t(2 * m));
-        if (abortRequested.load(std::memory_order_relaxed)) return false;
+    const int strip = K >= kLargeWindow ? kStripBlocksLarge : kStripBlocks;
+    // Counts per bin: a column bin holds at most the window's rows, a window bin at most all samples;
+    // a window's prefix tables hold up to 63 × its sample count.
+    const uint64_t rowsMax = uint64_t(std::min(2 * K + 1, gh));
+    const uint64_t columnsMax = p.panorama ? uint64_t(2 * K + 1) : uint64_t(std::min(2 * K + 1, gw));
+    if (rowsMax <= 0xFFFF && rowsMax * columnsMax * kSegSize <= 0xFFFFFFFFu) {
+        auto f = std::make_unique<stripFilter<uint16_t, uint32_t>>(p, K, strip);
+        return f->run();
     }
-    return true;
+    auto f = std::make_unique<stripFilter<uint32_t, uint64_t>>(p, K, strip);
+    return f->run();
 }
 
 bool runLocalContrastPrepare(const float* hdr, int width, int height, double lcCorrection,

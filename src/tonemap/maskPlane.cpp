@@ -23,7 +23,10 @@ namespace halvora {
 namespace {
 
 constexpr int kSpatialEntries = 64;
-constexpr int kColumnChunk = 64; // columns filtered together by the column pass
+// Pixels filtered together: their running sums (2 × 8 bytes each) and the rows of samples they read
+// stay in the first-level cache while all taps are added.
+constexpr int kColumnChunk = 256; // columns of the column pass
+constexpr int kRowChunk = 512;    // pixels of one row in the row pass
 
 inline int clampSample(int v) {
     return std::min(v, kFullScale);
@@ -66,9 +69,9 @@ uint16_t filterPixel(const bilateralPass_threadParams_t& p, const uint16_t* cent
 void rowPass(const bilateralPass_threadParams_t& p) {
     const int w = p.width, r = p.radius;
     // Pixels whose taps all lie inside the row are filtered offset by offset, the rest one by one.
-    const int inFirst = std::min(r, w), inEnd = std::max(inFirst, w - r), inCount = inEnd - inFirst;
-    std::vector<int> centre(size_t(std::max(inCount, 1)));
-    std::vector<double> sumW(centre.size()), sumWD(centre.size());
+    const int inFirst = std::min(r, w), inEnd = std::max(inFirst, w - r);
+    int centre[kRowChunk];
+    double sumW[kRowChunk], sumWD[kRowChunk];
     for (int y = p.first; y < p.end; ++y) {
         const uint16_t* src = p.source + size_t(y) * size_t(w);
         uint16_t* dst = p.target + size_t(y) * size_t(w);
@@ -76,16 +79,17 @@ void rowPass(const bilateralPass_threadParams_t& p) {
             dst[x] = filterPixel(p, src + x, 1, std::max(-r, -x), std::min(r, w - 1 - x));
         for (int x = inEnd; x < w; ++x)
             dst[x] = filterPixel(p, src + x, 1, std::max(-r, -x), std::min(r, w - 1 - x));
-        if (inCount > 0) {
-            for (int i = 0; i < inCount; ++i) {
-                centre[size_t(i)] = clampSample(src[inFirst + i]);
-                sumW[size_t(i)] = sumWD[size_t(i)] = 0.0;
+        for (int x0 = inFirst; x0 < inEnd; x0 += kRowChunk) {
+            const int n = std::min(kRowChunk, inEnd - x0);
+            for (int i = 0; i < n; ++i) {
+                centre[i] = clampSample(src[x0 + i]);
+                sumW[i] = sumWD[i] = 0.0;
             }
             for (int o = -r; o <= r; ++o)
-                accumulateTaps(src + inFirst + o, centre.data(), inCount, p.spatial[o < 0 ? -o : o],
-                               p.rangeByDifference, sumW.data(), sumWD.data());
-            for (int i = 0; i < inCount; ++i)
-                dst[inFirst + i] = blendResult(centre[size_t(i)], sumW[size_t(i)], sumWD[size_t(i)], p.blend);
+                accumulateTaps(src + x0 + o, centre, n, p.spatial[o < 0 ? -o : o], p.rangeByDifference, sumW,
+                               sumWD);
+            for (int i = 0; i < n; ++i)
+                dst[x0 + i] = blendResult(centre[i], sumW[i], sumWD[i], p.blend);
         }
         addProgress(1);
         if (abortRequested.load(std::memory_order_relaxed)) return;

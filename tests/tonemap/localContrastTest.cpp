@@ -365,3 +365,47 @@ TEST(localContrastFilter, threadFunctionRefusesBadRanges) {
     EXPECT_TRUE(localContrast(p));
     EXPECT_EQ(out, runFilter(plane, w, h, 8, false, false));
 }
+
+TEST(localContrastFilter, stripsAndThreadRangesJoinSeamlessly) {
+    // The filter sweeps 64 block columns at a time (128 for windows of k ≥ 256); threads split the
+    // picture elsewhere. Pixels next to every such boundary must see exactly their own window.
+    threadOverride t(3);
+    const int w = 301, h = 20; // 151 block columns: two full strips of 64 and a short one
+    const std::vector<uint16_t> plane = texturedPlane(w, h, 11);
+    for (bool panorama : {false, true})
+        expectMatchesReference(plane, w, h, 16, panorama, true);
+
+    const int wideW = 601, wideH = 14; // 301 block columns: strips of 128, 128 and 45
+    const std::vector<uint16_t> wide = texturedPlane(wideW, wideH, 12);
+    for (bool panorama : {false, true}) {
+        const std::vector<uint16_t> out = runFilter(wide, wideW, wideH, 260, panorama, false);
+        for (int x = 0; x < wideW; ++x) {
+            const int block = x / 2;
+            const bool nearSeam = block % 64 <= 1 || block % 64 >= 62 || x < 4 || x >= wideW - 4 ||
+                                  block == 100 || block == 101 || block == 150 || block == 151;
+            if (!nearSeam) continue;
+            for (int y = 0; y < wideH; ++y)
+                ASSERT_EQ(out[size_t(y) * wideW + x], referenceRank(wide, wideW, wideH, x, y, 260, panorama, false))
+                    << "at " << x << "," << y << " panorama=" << panorama;
+        }
+    }
+}
+
+TEST(localContrastFilter, hugeWindowCountsStayExact) {
+    // A panorama window of 2 × 2^18 + 1 sampled columns on a picture 3 sampled columns wide holds
+    // every column 174763 times, and all 270 sampled rows: 141 million samples, beyond what the
+    // filter's 32-bit tables hold, so it counts in 64 bits. Every count scales alike, so the ranks are
+    // those of the whole picture taken once.
+    const int w = 6, h = 540;
+    // Textured, and one where two thirds of the samples share the value 1023 (the top of its 64-value
+    // bin, where Σ count × value offset within the bin is largest) and the rest, 930, rank against them.
+    std::vector<uint16_t> crowded(size_t(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            crowded[size_t(y) * w + x] = (x + y) % 3 == 0 ? 930 : 1023;
+    for (const std::vector<uint16_t>& plane : {texturedPlane(w, h, 13), crowded}) {
+        const std::vector<uint16_t> huge = runFilter(plane, w, h, 1 << 19, true, false);
+        expectMatchesReference(plane, w, h, 600, false, false);
+        EXPECT_EQ(huge, runFilter(plane, w, h, 600, false, false));
+    }
+}
