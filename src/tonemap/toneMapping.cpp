@@ -2,6 +2,7 @@
 
 #include "app/processState.h"
 #include "imageio/rgbBuffers.h"
+#include "tonemap/fastPow.h"
 
 #include <algorithm>
 #include <cmath>
@@ -167,7 +168,10 @@ void toneMapping(const toneMapping_threadParams_t& p) {
                              (t.brightnessSelectiveActive && anyOffset(t.selectiveTable[1]));
     const double* hueTable = t.selectiveTable[0].data();
     const double* brightnessTable = t.selectiveTable[1].data();
+    // Without channel curves the three output tables are equal: reading one keeps it in cache.
     const double* lut[3] = {t.outputLUT[0].data(), t.outputLUT[1].data(), t.outputLUT[2].data()};
+    for (int c = 1; c < 3; ++c)
+        if (t.outputLUT[c] == t.outputLUT[0]) lut[c] = lut[0];
     const double* tmTable = t.tmTable.data();
     const double sharpen = p.detailPlane ? s.sharpness * p.detailScale * kInvFullScale : 0.0;
     const bool histogramPass = p.histogram[0] != nullptr;
@@ -213,12 +217,12 @@ void toneMapping(const toneMapping_threadParams_t& p) {
             double Yl = Y;
             if (blackThreshold > Yl && blackSpread2 > 0) {
                 const double d = Yl - blackThreshold;
-                const double g = std::min(1.0, std::exp(-d * d / blackSpread2));
+                const double g = std::min(1.0, fastPow::exp(-d * d / blackSpread2));
                 L *= g;
                 Yl *= g;
             }
             if (Yl > 0.75) L = std::min(1.0, L * (pow40(Yl) + 1.0));
-            const double q = std::pow(Yl, shadowExponent);
+            const double q = fastPow::pow(Yl, shadowExponent);
             const double A = ((1.0 - q) * L + q) * (1.0 - highlights) + L * highlights;
             V = (q * A * shadows + (1.0 - shadows) * A) * lcStrength + (1.0 - lcStrength) * Yl;
             V = std::min(V, 1.0);
@@ -227,7 +231,7 @@ void toneMapping(const toneMapping_threadParams_t& p) {
         }
 
         // 3. global compression
-        const double Yc = std::pow(V, exponent);
+        const double Yc = fastPow::pow(V, exponent);
 
         // 4. back to RGB through the pixel's own chromaticity: X' = x·Y'/y = X·Y'/Y, Z' = Z·Y'/Y, and
         //    the XYZ → RGB matrix undoes RGB → XYZ (to 1e-7), so each channel is scaled by Y'/Y.
@@ -316,6 +320,13 @@ void toneMapping(const toneMapping_threadParams_t& p) {
             b2 += a;
         }
 
+        if (p.keptColor) {
+            double* kept = p.keptColor + size_t(i) * 3;
+            kept[0] = r2;
+            kept[1] = g2;
+            kept[2] = b2;
+        }
+
         // 11. black and white levels (the histogram pass measures the unstretched picture)
         if (!histogramPass) {
             r2 = (r2 - black) * levelScale;
@@ -349,6 +360,45 @@ void toneMapping(const toneMapping_threadParams_t& p) {
         }
 
         // 15. progress and cancel
+        if (untilProgress == 0) {
+            addProgress(100);
+            untilProgress = 100;
+        }
+        --untilProgress;
+        if (abortRequested.load(std::memory_order_relaxed)) break;
+    }
+}
+
+void toneMappingFinish(const toneMapping_threadParams_t& p) {
+    using namespace halvora;
+    const toneMappingSettings_t& s = *p.settings;
+    // The same expressions, in the same order, as steps 10 to 15 of toneMapping.
+    const double sharpen = p.detailPlane ? s.sharpness * p.detailScale * kInvFullScale : 0.0;
+    const double black = s.blackLevel;
+    const double levelScale = 1.0 / std::max(s.whiteLevel - s.blackLevel, 1.0 / 4095.0);
+    int32_t untilProgress = (100 - p.firstPixel % 100) % 100;
+    for (int32_t i = p.firstPixel; i < p.endPixel; ++i) {
+        const double* kept = p.keptColor + size_t(i) * 3;
+        double r2 = kept[0], g2 = kept[1], b2 = kept[2];
+        if (p.detailPlane) {
+            const double a = sharpen * p.detailPlane[i];
+            r2 += a;
+            g2 += a;
+            b2 += a;
+        }
+        r2 = clamp01((r2 - black) * levelScale);
+        g2 = clamp01((g2 - black) * levelScale);
+        b2 = clamp01((b2 - black) * levelScale);
+        const size_t o = size_t(i) * 3;
+        if (p.out16) {
+            p.out16[o] = uint16_t(r2 * 32639.0);
+            p.out16[o + 1] = uint16_t(g2 * 32639.0);
+            p.out16[o + 2] = uint16_t(b2 * 32639.0);
+        } else if (p.out8) {
+            p.out8[o] = uint8_t(r2 * 255.0);
+            p.out8[o + 1] = uint8_t(g2 * 255.0);
+            p.out8[o + 2] = uint8_t(b2 * 255.0);
+        }
         if (untilProgress == 0) {
             addProgress(100);
             untilProgress = 100;
