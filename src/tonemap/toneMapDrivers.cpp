@@ -15,8 +15,8 @@ namespace halvora {
 namespace {
 
 constexpr int kBins = toneMappingTables_t::kHistogramSize;
-// Previews up to this size keep the histogram pass's colours for the render pass (at most 192 MiB).
-constexpr int64_t kMaxKeptPixels = int64_t(1) << 23;
+// Previews up to this size keep the histogram pass's colours for the render pass (at most 96 MiB).
+constexpr int64_t kMaxKeptPixels = int64_t(1) << 22;
 
 // A level set as lo / 4095 must find bin lo again, whatever the rounding of the division.
 int levelIndex(double level) {
