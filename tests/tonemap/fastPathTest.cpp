@@ -46,9 +46,11 @@ TEST(fastPow, powMatchesLibraryOverTheWholeInputRange) {
             const double exact = std::pow(x, y), fast = fastPow::pow(x, y);
             // y × log2(x) carries the log's absolute error, which the power turns into a relative one.
             if (exact > 1e-300)
-                worstExcess = std::max(worstExcess, std::fabs(fast - exact) / exact /
-                                                        (1e-15 * (1 + y * std::max(1.0, std::fabs(std::log2(x))))));
-            else ASSERT_LE(fast, 1e-300) << x << " ^ " << y;
+                worstExcess =
+                    std::max(worstExcess, std::fabs(fast - exact) / exact /
+                                              (1e-15 * (1 + y * std::max(1.0, std::fabs(std::log2(x))))));
+            else
+                ASSERT_LE(fast, 1e-300) << x << " ^ " << y;
             const int d = std::abs(code(fast) - code(exact));
             ASSERT_LE(d, 1) << x << " ^ " << y;
             codeFlips += d;
@@ -119,7 +121,8 @@ std::vector<uint16_t> referenceChain(const toneMappingSettings_t& s, const toneM
         double V = Y;
         if (lc) {
             const double f = src.lcPlaneFine[i] * 3.0637254902e-5;
-            const double md = src.lcPlaneMedium[i] * 3.0637254902e-5, co = src.lcPlaneCoarse[i] * 3.0637254902e-5;
+            const double md = src.lcPlaneMedium[i] * 3.0637254902e-5,
+                         co = src.lcPlaneCoarse[i] * 3.0637254902e-5;
             const double rho = s.range;
             double L = rho < 0.5 ? (0.5 - rho) * 2 * f + (1 - (0.5 - rho) * 2) * md
                                  : (1 - (rho - 0.5) * 2) * md + (rho - 0.5) * 2 * co;
@@ -132,7 +135,8 @@ std::vector<uint16_t> referenceChain(const toneMappingSettings_t& s, const toneM
             if (Y > 0.75) L = std::min(1.0, L * (std::pow(Y, 40) + 1));
             const double q = std::pow(Y, p);
             const double A = ((1 - q) * L + q) * (1 - s.highlights) + L * s.highlights;
-            V = std::min(1.0, (q * A * s.shadows + (1 - s.shadows) * A) * s.lcStrength + (1 - s.lcStrength) * Y);
+            V = std::min(1.0,
+                         (q * A * s.shadows + (1 - s.shadows) * A) * s.lcStrength + (1 - s.lcStrength) * Y);
             V = ((1 - (1 - f) * (1 - V)) * V + f * V * (1 - V)) * m + (1 - m) * V;
             V = std::clamp(V, 0.0, 1.0);
         }
@@ -158,8 +162,8 @@ std::vector<uint16_t> referenceChain(const toneMappingSettings_t& s, const toneM
             c[k] = std::clamp(l1 > 0.0001 ? c[k] * (l0 / l1) : c[k], 0.0, 1.0);
         const colorMatrix_t cm = buildColorMatrix(s.saturation, (s.hue - 1) * 180);
         for (int k = 0; k < 3; ++k)
-            out[i * 3 + k] = uint16_t(
-                code(c[0] * cm.m[0][k] + c[1] * cm.m[1][k] + c[2] * cm.m[2][k] + cm.m[3][k]));
+            out[i * 3 + k] =
+                uint16_t(code(c[0] * cm.m[0][k] + c[1] * cm.m[1][k] + c[2] * cm.m[2][k] + cm.m[3][k]));
     }
     return out;
 }
@@ -233,7 +237,6 @@ TEST(fastPath, chainMatchesExactFormulasForEvery16BitInput) {
             const int d = std::abs(int(out[i]) - int(exact[i]));
             worst = std::max(worst, d);
             differing += d != 0;
-
         }
         RecordProperty("differing", int(differing));
         EXPECT_LE(worst, 1) << "compression " << c.compression << " gamma " << c.gamma;
