@@ -185,6 +185,8 @@ void toneMapping(const toneMapping_threadParams_t& p) {
     // more of their pixels' long chains of dependent arithmetic than one long loop does.
     constexpr int32_t kBlock = 256;
     double stage[kBlock][3];
+    double stageV[kBlock], stageY[kBlock];
+    float stageSource[kBlock][3];
     for (int32_t blockStart = p.firstPixel; blockStart < p.endPixel;) {
         const int32_t blockEnd = int32_t(std::min<int64_t>(p.endPixel, int64_t(blockStart) + kBlock));
         for (int32_t i = blockStart; i < blockEnd; ++i) {
@@ -237,17 +239,27 @@ void toneMapping(const toneMapping_threadParams_t& p) {
                 V = clamp01(V);
             }
 
+            // Y = 0 marks a pixel without chromaticity (a chromatic one has Y > 0).
+            stageV[i - blockStart] = V;
+            stageY[i - blockStart] = chromatic ? Y : 0.0;
+            stageSource[i - blockStart][0] = sr;
+            stageSource[i - blockStart][1] = sg;
+            stageSource[i - blockStart][2] = sb;
+        }
+
+        for (int32_t i = blockStart; i < blockEnd; ++i) {
             // 3. global compression
-            const double Yc = fastPow::pow(V, exponent);
+            const double Yc = fastPow::pow(stageV[i - blockStart], exponent);
 
             // 4. back to RGB through the pixel's own chromaticity: X' = x·Y'/y = X·Y'/Y, Z' = Z·Y'/Y, and
             //    the XYZ → RGB matrix undoes RGB → XYZ (to 1e-7), so each channel is scaled by Y'/Y.
             double R = 0, G = 0, B = 0;
-            if (chromatic) {
+            const double Y = stageY[i - blockStart];
+            if (Y != 0.0) {
                 const double k = Yc / Y;
-                R = clamp01(sr * k);
-                G = clamp01(sg * k);
-                B = clamp01(sb * k);
+                R = clamp01(stageSource[i - blockStart][0] * k);
+                G = clamp01(stageSource[i - blockStart][1] * k);
+                B = clamp01(stageSource[i - blockStart][2] * k);
             }
             stage[i - blockStart][0] = R;
             stage[i - blockStart][1] = G;
