@@ -181,8 +181,8 @@ void toneMapping(const toneMapping_threadParams_t& p) {
 
     // Pixels until the next multiple of 100, where 100 is added to the progress counter.
     int32_t untilProgress = (100 - p.firstPixel % 100) % 100;
-    // Blocks of pixels go through steps 1 to 4 and then through the rest: two short loops overlap
-    // more of their pixels' long chains of dependent arithmetic than one long loop does.
+    // Blocks of pixels go through steps 1 and 2, then 3 and 4, then 5 to 7, then the rest: short loops
+    // overlap more of their pixels' long chains of dependent arithmetic than one long loop does.
     constexpr int32_t kBlock = 256;
     double stage[kBlock][3];
     double stageV[kBlock], stageY[kBlock];
@@ -303,6 +303,13 @@ void toneMapping(const toneMapping_threadParams_t& p) {
                 G = clamp01(G);
                 B = clamp01(B);
             }
+            stage[i - blockStart][0] = R;
+            stage[i - blockStart][1] = G;
+            stage[i - blockStart][2] = B;
+        }
+
+        for (int32_t i = blockStart; i < blockEnd; ++i) {
+            double R = stage[i - blockStart][0], G = stage[i - blockStart][1], B = stage[i - blockStart][2];
 
             // 8. hue- and brightness-selective saturation
             if (selectiveOn) {
