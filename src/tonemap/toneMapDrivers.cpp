@@ -2,16 +2,21 @@
 
 #include "app/debugLog.h"
 #include "app/parallelFor.h"
+#include "app/processState.h"
+#include "imageio/rgbBuffers.h"
 #include "tonemap/toneMapping.h"
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <vector>
 
 namespace halvora {
 namespace {
 
 constexpr int kBins = toneMappingTables_t::kHistogramSize;
+// Previews up to this size keep the histogram pass's colours for the render pass (at most 96 MiB).
+constexpr int64_t kMaxKeptPixels = int64_t(1) << 22;
 
 // A level set as lo / 4095 must find bin lo again, whatever the rounding of the division.
 int levelIndex(double level) {
@@ -27,7 +32,7 @@ void resultingPercentages(toneMappingSettings_t& s) {
 } // namespace
 
 bool runToneMapping(toneMappingSettings_t& settings, const toneMapSource_t& source, uint16_t* out16,
-                    uint8_t* out8, bool histograms) {
+                    uint8_t* out8, bool histograms, double* keptColor) {
     const int64_t count = int64_t(source.width) * source.height;
     if (!source.hdr || source.width <= 0 || source.height <= 0 || count > INT32_MAX ||
         !settings.tables.allocated())
@@ -53,6 +58,7 @@ bool runToneMapping(toneMappingSettings_t& settings, const toneMapSource_t& sour
     base.detailPlane = histograms ? nullptr : source.detailPlane;
     base.settings = &settings;
     base.detailScale = histograms ? 1.0 : source.detailScale;
+    base.keptColor = histograms ? keptColor : nullptr;
 
     parallelFor(
         count,
@@ -78,6 +84,30 @@ bool runToneMapping(toneMappingSettings_t& settings, const toneMapSource_t& sour
                     dst[j] += src[j];
             }
     }
+    return true;
+}
+
+bool finishToneMapping(const toneMappingSettings_t& settings, const toneMapSource_t& source,
+                       const double* keptColor, uint16_t* out16, uint8_t* out8) {
+    const int64_t count = int64_t(source.width) * source.height;
+    if (!keptColor || source.width <= 0 || source.height <= 0 || count > INT32_MAX) return false;
+    toneMapping_threadParams_t base;
+    base.pixelCount = int32_t(count);
+    base.width = source.width;
+    base.height = source.height;
+    base.out16 = out16;
+    base.out8 = out16 ? nullptr : out8;
+    base.detailPlane = source.detailPlane;
+    base.settings = &settings;
+    base.detailScale = source.detailScale;
+    // Only read by toneMappingFinish.
+    base.keptColor = const_cast<double*>(keptColor);
+    parallelFor(count, [&](int, int64_t begin, int64_t end) {
+        toneMapping_threadParams_t p = base;
+        p.firstPixel = int32_t(begin);
+        p.endPixel = int32_t(end);
+        toneMappingFinish(p);
+    });
     return true;
 }
 
@@ -153,8 +183,14 @@ previewOutcome_t toneMapPreviewPasses(toneMappingSettings_t& s, const toneMapSou
                                       uint8_t* callerTarget, uint8_t* display, bool skipHistogram) {
     previewOutcome_t outcome;
     const int64_t count = int64_t(source.width) * source.height;
+    // The render pass differs from the histogram pass only from the sharpening on: the histogram
+    // pass keeps its colours there, and the render pass finishes them instead of running the whole
+    // chain again. Without the memory (24 bytes a pixel) both passes run in full.
+    std::unique_ptr<double[]> kept;
+    if (!skipHistogram && !callerTarget && display && count > 0 && count <= kMaxKeptPixels)
+        kept = allocateBlock<double>(size_t(count) * 3);
     if (!skipHistogram) {
-        if (!runToneMapping(s, source, nullptr, callerTarget, true)) return outcome;
+        if (!runToneMapping(s, source, nullptr, callerTarget, true, kept.get())) return outcome;
         const clipOutcome_t clip = updateClipLevels(s, count);
         outcome.disableAutoClipping = clip.disableBlack || clip.disableWhite;
         if (callerTarget) {
@@ -165,8 +201,11 @@ previewOutcome_t toneMapPreviewPasses(toneMappingSettings_t& s, const toneMapSou
         resultingPercentages(s);
     }
     uint8_t* target = callerTarget ? callerTarget : display;
-    if (target && runToneMapping(s, source, nullptr, target, false))
-        outcome.renderedDisplay = target == display;
+    // A cancelled histogram pass left the kept colours incomplete.
+    if (kept && abortRequested.load()) return outcome;
+    const bool rendered = kept ? finishToneMapping(s, source, kept.get(), nullptr, target)
+                               : target && runToneMapping(s, source, nullptr, target, false);
+    if (rendered) outcome.renderedDisplay = target == display;
     return outcome;
 }
 

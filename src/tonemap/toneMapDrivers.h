@@ -28,8 +28,15 @@ struct toneMapSource_t {
 /// Runs toneMapping over every pixel of `source` into `out16` or `out8` (either may be null). With
 /// `histograms` the four histograms of the settings are cleared and filled (levels not applied) and
 /// the detail plane is left out. Returns false (nothing done) when the inputs are missing.
+/// A histogram pass may also keep every pixel's colour before sharpening and levels in `keptColor`
+/// (3 doubles per pixel), for finishToneMapping.
 bool runToneMapping(toneMappingSettings_t& settings, const toneMapSource_t& source, uint16_t* out16,
-                    uint8_t* out8, bool histograms);
+                    uint8_t* out8, bool histograms, double* keptColor = nullptr);
+
+/// The render pass from the colours a histogram pass kept: the same output as runToneMapping without
+/// histograms, at a fraction of its cost. False (nothing done) when the inputs are missing.
+bool finishToneMapping(const toneMappingSettings_t& settings, const toneMapSource_t& source,
+                       const double* keptColor, uint16_t* out16, uint8_t* out8);
 
 /// What the clip step asks of its caller.
 struct clipOutcome_t {

@@ -2,6 +2,7 @@
 
 #include "app/processState.h"
 #include "imageio/rgbBuffers.h"
+#include "tonemap/fastPow.h"
 
 #include <algorithm>
 #include <cmath>
@@ -167,7 +168,10 @@ void toneMapping(const toneMapping_threadParams_t& p) {
                              (t.brightnessSelectiveActive && anyOffset(t.selectiveTable[1]));
     const double* hueTable = t.selectiveTable[0].data();
     const double* brightnessTable = t.selectiveTable[1].data();
+    // Without channel curves the three output tables are equal: reading one keeps it in cache.
     const double* lut[3] = {t.outputLUT[0].data(), t.outputLUT[1].data(), t.outputLUT[2].data()};
+    for (int c = 1; c < 3; ++c)
+        if (t.outputLUT[c] == t.outputLUT[0]) lut[c] = lut[0];
     const double* tmTable = t.tmTable.data();
     const double sharpen = p.detailPlane ? s.sharpness * p.detailScale * kInvFullScale : 0.0;
     const bool histogramPass = p.histogram[0] != nullptr;
@@ -177,166 +181,249 @@ void toneMapping(const toneMapping_threadParams_t& p) {
 
     // Pixels until the next multiple of 100, where 100 is added to the progress counter.
     int32_t untilProgress = (100 - p.firstPixel % 100) % 100;
+    // Blocks of pixels go through steps 1 and 2, then 3 and 4, then 5 to 7, then the rest: short loops
+    // overlap more of their pixels' long chains of dependent arithmetic than one long loop does.
+    constexpr int32_t kBlock = 256;
+    double stage[kBlock][3];
+    double stageV[kBlock], stageY[kBlock];
+    float stageSource[kBlock][3];
+    for (int32_t blockStart = p.firstPixel; blockStart < p.endPixel;) {
+        const int32_t blockEnd = int32_t(std::min<int64_t>(p.endPixel, int64_t(blockStart) + kBlock));
+        for (int32_t i = blockStart; i < blockEnd; ++i) {
+            const float* src = p.hdr + size_t(i) * 3;
+            // Radiance is normalised to 0 … 1; anything else (NaN, inf, negative) is brought into range.
+            const float sr = float(clamp01(src[0])), sg = float(clamp01(src[1])), sb = float(clamp01(src[2]));
+
+            // 1. luminance and chromaticity. Only whether the chromaticity is defined matters: mapping back
+            //    through (x, y) with a new luminance Y' scales X, Y, Z alike, so step 4 scales R, G, B by Y'
+            //    / Y.
+            const float X = 0.4124564f * sr + 0.3575761f * sg + 0.1804375f * sb;
+            const float Yf = 0.2126729f * sr + 0.7151522f * sg + 0.072175f * sb;
+            const float Z = 0.0193339f * sr + 0.119192f * sg + 0.9503041f * sb;
+            const float sum = X + Yf + Z;
+            double Y = 0;
+            bool chromatic = false;
+            if (sum > 1e-5f) {
+                Y = Yf;
+                chromatic = float(double(Yf) / double(sum)) >= 1e-5f;
+            }
+
+            // 2. local contrast and micro details
+            double V = Y;
+            if (lcOn) {
+                const double f = p.lcPlaneFine[i] * kInvFullScale;
+                const double md = p.lcPlaneMedium[i] * kInvFullScale;
+                const double co = p.lcPlaneCoarse[i] * kInvFullScale;
+                double L;
+                if (range < 0.5) {
+                    const double tr = (0.5 - range) * 2.0;
+                    L = tr * f + (1.0 - tr) * md;
+                } else {
+                    const double tr = (range - 0.5) * 2.0;
+                    L = (1.0 - tr) * md + tr * co;
+                }
+                if (f > L) L = 0.75 * L + 0.25 * f;
+                double Yl = Y;
+                if (blackThreshold > Yl && blackSpread2 > 0) {
+                    const double d = Yl - blackThreshold;
+                    const double g = std::min(1.0, fastPow::exp(-d * d / blackSpread2));
+                    L *= g;
+                    Yl *= g;
+                }
+                if (Yl > 0.75) L = std::min(1.0, L * (pow40(Yl) + 1.0));
+                const double q = fastPow::pow(Yl, shadowExponent);
+                const double A = ((1.0 - q) * L + q) * (1.0 - highlights) + L * highlights;
+                V = (q * A * shadows + (1.0 - shadows) * A) * lcStrength + (1.0 - lcStrength) * Yl;
+                V = std::min(V, 1.0);
+                V = ((1.0 - (1.0 - f) * (1.0 - V)) * V + f * V * (1.0 - V)) * micro + (1.0 - micro) * V;
+                V = clamp01(V);
+            }
+
+            // Y = 0 marks a pixel without chromaticity (a chromatic one has Y > 0).
+            stageV[i - blockStart] = V;
+            stageY[i - blockStart] = chromatic ? Y : 0.0;
+            stageSource[i - blockStart][0] = sr;
+            stageSource[i - blockStart][1] = sg;
+            stageSource[i - blockStart][2] = sb;
+        }
+
+        for (int32_t i = blockStart; i < blockEnd; ++i) {
+            // 3. global compression
+            const double Yc = fastPow::pow(stageV[i - blockStart], exponent);
+
+            // 4. back to RGB through the pixel's own chromaticity: X' = x·Y'/y = X·Y'/Y, Z' = Z·Y'/Y, and
+            //    the XYZ → RGB matrix undoes RGB → XYZ (to 1e-7), so each channel is scaled by Y'/Y.
+            double R = 0, G = 0, B = 0;
+            const double Y = stageY[i - blockStart];
+            if (Y != 0.0) {
+                const double k = Yc / Y;
+                R = clamp01(stageSource[i - blockStart][0] * k);
+                G = clamp01(stageSource[i - blockStart][1] * k);
+                B = clamp01(stageSource[i - blockStart][2] * k);
+            }
+            stage[i - blockStart][0] = R;
+            stage[i - blockStart][1] = G;
+            stage[i - blockStart][2] = B;
+        }
+
+        for (int32_t i = blockStart; i < blockEnd; ++i) {
+            double R = stage[i - blockStart][0], G = stage[i - blockStart][1], B = stage[i - blockStart][2];
+
+            // 5. curves and gamma
+            R = lut[0][int(R * 32639.0)];
+            G = lut[1][int(G * 32639.0)];
+            B = lut[2][int(B * 32639.0)];
+
+            // 6. local tone mapping
+            if (maskOn) {
+                const int row = p.maskPlane[i] >> 4;
+                if (row < 2047) {
+                    const double* tmRow = tmTable + size_t(row) * 2048;
+                    R = tmRow[int(clamp01(R) * 2047.0)];
+                    G = tmRow[int(clamp01(G) * 2047.0)];
+                    B = tmRow[int(clamp01(B) * 2047.0)];
+                }
+            }
+
+            // 7. white balance, fading out towards white
+            {
+                const double l0 = luminance(R, G, B);
+                const double w = pow15(l0);
+                R = R * gain[0] * (1.0 - w) + R * w;
+                G = G * gain[1] * (1.0 - w) + G * w;
+                B = B * gain[2] * (1.0 - w) + B * w;
+                const double l1 = luminance(R, G, B);
+                if (l1 > 0.0001) {
+                    const double k = l0 / l1;
+                    R *= k;
+                    G *= k;
+                    B *= k;
+                }
+                R = clamp01(R);
+                G = clamp01(G);
+                B = clamp01(B);
+            }
+            stage[i - blockStart][0] = R;
+            stage[i - blockStart][1] = G;
+            stage[i - blockStart][2] = B;
+        }
+
+        for (int32_t i = blockStart; i < blockEnd; ++i) {
+            double R = stage[i - blockStart][0], G = stage[i - blockStart][1], B = stage[i - blockStart][2];
+
+            // 8. hue- and brightness-selective saturation
+            if (selectiveOn) {
+                const double l = luminance(R, G, B);
+                const double mx = std::max(R, std::max(G, B));
+                const double mn = std::min(R, std::min(G, B));
+                const double d = mx - mn;
+                double h = 0;
+                if (!(std::fabs(d) < 1e-5 || mx == 0)) {
+                    if (R == mn)
+                        h = 60.0 * (3.0 - (G - B) / d);
+                    else if (G == mn)
+                        h = 60.0 * (5.0 - (B - R) / d);
+                    else
+                        h = 60.0 * (1.0 - (R - G) / d);
+                    if (h >= 3600.0) h = std::fmod(h, 360.0);
+                    while (h >= 360.0)
+                        h -= 360.0;
+                    if (h < 0) h = 0;
+                }
+                const double k1 = hueTable[int(h / 360.0 * 32640.0)] + 1.0;
+                R = R * k1 + (1.0 - k1) * l;
+                G = G * k1 + (1.0 - k1) * l;
+                B = B * k1 + (1.0 - k1) * l;
+                const double k2 = brightnessTable[int(mx * 32640.0)] + 1.0;
+                R = R * k2 + (1.0 - k2) * l;
+                G = G * k2 + (1.0 - k2) * l;
+                B = B * k2 + (1.0 - k2) * l;
+            }
+
+            // 9. saturation and hue
+            double r2 = R * M[0][0] + G * M[1][0] + B * M[2][0] + M[3][0];
+            double g2 = R * M[0][1] + G * M[1][1] + B * M[2][1] + M[3][1];
+            double b2 = R * M[0][2] + G * M[1][2] + B * M[2][2] + M[3][2];
+
+            // 10. sharpening
+            if (p.detailPlane) {
+                const double a = sharpen * p.detailPlane[i];
+                r2 += a;
+                g2 += a;
+                b2 += a;
+            }
+
+            if (p.keptColor) {
+                double* kept = p.keptColor + size_t(i) * 3;
+                kept[0] = r2;
+                kept[1] = g2;
+                kept[2] = b2;
+            }
+
+            // 11. black and white levels (the histogram pass measures the unstretched picture)
+            if (!histogramPass) {
+                r2 = (r2 - black) * levelScale;
+                g2 = (g2 - black) * levelScale;
+                b2 = (b2 - black) * levelScale;
+            }
+
+            // 12. clamp
+            r2 = clamp01(r2);
+            g2 = clamp01(g2);
+            b2 = clamp01(b2);
+
+            // 13. histograms
+            if (histogramPass) {
+                ++p.histogram[0][std::min(int(luminance(r2, g2, b2) * 4095.0), 4095)];
+                ++p.histogram[1][int(r2 * 4095.0)];
+                ++p.histogram[2][int(g2 * 4095.0)];
+                ++p.histogram[3][int(b2 * 4095.0)];
+            }
+
+            // 14. output
+            const size_t o = size_t(i) * 3;
+            if (p.out16) {
+                p.out16[o] = uint16_t(r2 * 32639.0);
+                p.out16[o + 1] = uint16_t(g2 * 32639.0);
+                p.out16[o + 2] = uint16_t(b2 * 32639.0);
+            } else if (p.out8) {
+                p.out8[o] = uint8_t(r2 * 255.0);
+                p.out8[o + 1] = uint8_t(g2 * 255.0);
+                p.out8[o + 2] = uint8_t(b2 * 255.0);
+            }
+
+            // 15. progress and cancel
+            if (untilProgress == 0) {
+                addProgress(100);
+                untilProgress = 100;
+            }
+            --untilProgress;
+            if (abortRequested.load(std::memory_order_relaxed)) return;
+        }
+        blockStart = blockEnd;
+    }
+}
+
+void toneMappingFinish(const toneMapping_threadParams_t& p) {
+    using namespace halvora;
+    const toneMappingSettings_t& s = *p.settings;
+    // The same expressions, in the same order, as steps 10 to 15 of toneMapping.
+    const double sharpen = p.detailPlane ? s.sharpness * p.detailScale * kInvFullScale : 0.0;
+    const double black = s.blackLevel;
+    const double levelScale = 1.0 / std::max(s.whiteLevel - s.blackLevel, 1.0 / 4095.0);
+    int32_t untilProgress = (100 - p.firstPixel % 100) % 100;
     for (int32_t i = p.firstPixel; i < p.endPixel; ++i) {
-        const float* src = p.hdr + size_t(i) * 3;
-        // Radiance is normalised to 0 … 1; anything else (NaN, inf, negative) is brought into range.
-        const float sr = float(clamp01(src[0])), sg = float(clamp01(src[1])), sb = float(clamp01(src[2]));
-
-        // 1. luminance and chromaticity. Only whether the chromaticity is defined matters: mapping back
-        //    through (x, y) with a new luminance Y' scales X, Y, Z alike, so step 4 scales R, G, B by Y' / Y.
-        const float X = 0.4124564f * sr + 0.3575761f * sg + 0.1804375f * sb;
-        const float Yf = 0.2126729f * sr + 0.7151522f * sg + 0.072175f * sb;
-        const float Z = 0.0193339f * sr + 0.119192f * sg + 0.9503041f * sb;
-        const float sum = X + Yf + Z;
-        double Y = 0;
-        bool chromatic = false;
-        if (sum > 1e-5f) {
-            Y = Yf;
-            chromatic = float(double(Yf) / double(sum)) >= 1e-5f;
-        }
-
-        // 2. local contrast and micro details
-        double V = Y;
-        if (lcOn) {
-            const double f = p.lcPlaneFine[i] * kInvFullScale;
-            const double md = p.lcPlaneMedium[i] * kInvFullScale;
-            const double co = p.lcPlaneCoarse[i] * kInvFullScale;
-            double L;
-            if (range < 0.5) {
-                const double tr = (0.5 - range) * 2.0;
-                L = tr * f + (1.0 - tr) * md;
-            } else {
-                const double tr = (range - 0.5) * 2.0;
-                L = (1.0 - tr) * md + tr * co;
-            }
-            if (f > L) L = 0.75 * L + 0.25 * f;
-            double Yl = Y;
-            if (blackThreshold > Yl && blackSpread2 > 0) {
-                const double d = Yl - blackThreshold;
-                const double g = std::min(1.0, std::exp(-d * d / blackSpread2));
-                L *= g;
-                Yl *= g;
-            }
-            if (Yl > 0.75) L = std::min(1.0, L * (pow40(Yl) + 1.0));
-            const double q = std::pow(Yl, shadowExponent);
-            const double A = ((1.0 - q) * L + q) * (1.0 - highlights) + L * highlights;
-            V = (q * A * shadows + (1.0 - shadows) * A) * lcStrength + (1.0 - lcStrength) * Yl;
-            V = std::min(V, 1.0);
-            V = ((1.0 - (1.0 - f) * (1.0 - V)) * V + f * V * (1.0 - V)) * micro + (1.0 - micro) * V;
-            V = clamp01(V);
-        }
-
-        // 3. global compression
-        const double Yc = std::pow(V, exponent);
-
-        // 4. back to RGB through the pixel's own chromaticity: X' = x·Y'/y = X·Y'/Y, Z' = Z·Y'/Y, and
-        //    the XYZ → RGB matrix undoes RGB → XYZ (to 1e-7), so each channel is scaled by Y'/Y.
-        double R = 0, G = 0, B = 0;
-        if (chromatic) {
-            const double k = Yc / Y;
-            R = clamp01(sr * k);
-            G = clamp01(sg * k);
-            B = clamp01(sb * k);
-        }
-
-        // 5. curves and gamma
-        R = lut[0][int(R * 32639.0)];
-        G = lut[1][int(G * 32639.0)];
-        B = lut[2][int(B * 32639.0)];
-
-        // 6. local tone mapping
-        if (maskOn) {
-            const int row = p.maskPlane[i] >> 4;
-            if (row < 2047) {
-                const double* tmRow = tmTable + size_t(row) * 2048;
-                R = tmRow[int(clamp01(R) * 2047.0)];
-                G = tmRow[int(clamp01(G) * 2047.0)];
-                B = tmRow[int(clamp01(B) * 2047.0)];
-            }
-        }
-
-        // 7. white balance, fading out towards white
-        {
-            const double l0 = luminance(R, G, B);
-            const double w = pow15(l0);
-            R = R * gain[0] * (1.0 - w) + R * w;
-            G = G * gain[1] * (1.0 - w) + G * w;
-            B = B * gain[2] * (1.0 - w) + B * w;
-            const double l1 = luminance(R, G, B);
-            if (l1 > 0.0001) {
-                const double k = l0 / l1;
-                R *= k;
-                G *= k;
-                B *= k;
-            }
-            R = clamp01(R);
-            G = clamp01(G);
-            B = clamp01(B);
-        }
-
-        // 8. hue- and brightness-selective saturation
-        if (selectiveOn) {
-            const double l = luminance(R, G, B);
-            const double mx = std::max(R, std::max(G, B));
-            const double mn = std::min(R, std::min(G, B));
-            const double d = mx - mn;
-            double h = 0;
-            if (!(std::fabs(d) < 1e-5 || mx == 0)) {
-                if (R == mn)
-                    h = 60.0 * (3.0 - (G - B) / d);
-                else if (G == mn)
-                    h = 60.0 * (5.0 - (B - R) / d);
-                else
-                    h = 60.0 * (1.0 - (R - G) / d);
-                if (h >= 3600.0) h = std::fmod(h, 360.0);
-                while (h >= 360.0)
-                    h -= 360.0;
-                if (h < 0) h = 0;
-            }
-            const double k1 = hueTable[int(h / 360.0 * 32640.0)] + 1.0;
-            R = R * k1 + (1.0 - k1) * l;
-            G = G * k1 + (1.0 - k1) * l;
-            B = B * k1 + (1.0 - k1) * l;
-            const double k2 = brightnessTable[int(mx * 32640.0)] + 1.0;
-            R = R * k2 + (1.0 - k2) * l;
-            G = G * k2 + (1.0 - k2) * l;
-            B = B * k2 + (1.0 - k2) * l;
-        }
-
-        // 9. saturation and hue
-        double r2 = R * M[0][0] + G * M[1][0] + B * M[2][0] + M[3][0];
-        double g2 = R * M[0][1] + G * M[1][1] + B * M[2][1] + M[3][1];
-        double b2 = R * M[0][2] + G * M[1][2] + B * M[2][2] + M[3][2];
-
-        // 10. sharpening
+        const double* kept = p.keptColor + size_t(i) * 3;
+        double r2 = kept[0], g2 = kept[1], b2 = kept[2];
         if (p.detailPlane) {
             const double a = sharpen * p.detailPlane[i];
             r2 += a;
             g2 += a;
             b2 += a;
         }
-
-        // 11. black and white levels (the histogram pass measures the unstretched picture)
-        if (!histogramPass) {
-            r2 = (r2 - black) * levelScale;
-            g2 = (g2 - black) * levelScale;
-            b2 = (b2 - black) * levelScale;
-        }
-
-        // 12. clamp
-        r2 = clamp01(r2);
-        g2 = clamp01(g2);
-        b2 = clamp01(b2);
-
-        // 13. histograms
-        if (histogramPass) {
-            ++p.histogram[0][std::min(int(luminance(r2, g2, b2) * 4095.0), 4095)];
-            ++p.histogram[1][int(r2 * 4095.0)];
-            ++p.histogram[2][int(g2 * 4095.0)];
-            ++p.histogram[3][int(b2 * 4095.0)];
-        }
-
-        // 14. output
+        r2 = clamp01((r2 - black) * levelScale);
+        g2 = clamp01((g2 - black) * levelScale);
+        b2 = clamp01((b2 - black) * levelScale);
         const size_t o = size_t(i) * 3;
         if (p.out16) {
             p.out16[o] = uint16_t(r2 * 32639.0);
@@ -347,8 +434,6 @@ void toneMapping(const toneMapping_threadParams_t& p) {
             p.out8[o + 1] = uint8_t(g2 * 255.0);
             p.out8[o + 2] = uint8_t(b2 * 255.0);
         }
-
-        // 15. progress and cancel
         if (untilProgress == 0) {
             addProgress(100);
             untilProgress = 100;

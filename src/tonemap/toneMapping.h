@@ -43,8 +43,17 @@ struct toneMapping_threadParams_t {
     /// summed by the driver after the wait, so the pixel loop takes no lock.
     uint32_t* histogram[4] = {nullptr, nullptr, nullptr, nullptr};
     double detailScale = 1.0;
+    /// Histogram pass only, or null: receives every pixel's colour as it stands before sharpening,
+    /// levels and clamping (3 doubles per pixel), so that toneMappingFinish can render the picture
+    /// without running the chain a second time.
+    double* keptColor = nullptr;
 };
 
 /// Tone-maps the thread's pixel range. Planes that the settings do not use may be null. Runs on a
 /// pool thread; reads only the settings and the inputs, writes only its own pixels and histograms.
 void toneMapping(const toneMapping_threadParams_t& p);
+
+/// The render pass from the colours a histogram pass kept (p.keptColor, read here): sharpening by
+/// p.detailPlane, black and white levels, clamping and the 8-bit or 16-bit output of the thread's
+/// pixel range; gives exactly what toneMapping would. Runs on a pool thread.
+void toneMappingFinish(const toneMapping_threadParams_t& p);
