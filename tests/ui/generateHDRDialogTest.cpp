@@ -11,6 +11,7 @@
 #include "ui/generateHDR.h"
 #include "ui/mainImageArea.h"
 #include "ui/mainWindow.h"
+#include "uiTestSupport.h"
 #include "ui/styledMessageBox.h"
 
 #include <QAction>
@@ -43,29 +44,7 @@ QStringList bracketFiles() {
     return {dir + "/AJAZ0816.jpg", dir + "/AJAZ0818.jpg", dir + "/AJAZ0821.jpg"};
 }
 
-template <class Done> bool waitUntil(Done done) {
-    QElapsedTimer guard;
-    guard.start();
-    while (!done() && guard.elapsed() < 60000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    QCoreApplication::processEvents();
-    return done();
-}
-
-struct recordedBoxes {
-    recordedBoxes() {
-        styledMessageBox::setRecorder([this](styledMessageBox::kind k, const QString& text) {
-            kinds << k;
-            texts << text;
-            return true;
-        });
-    }
-    ~recordedBoxes() { halvora::test::restoreBoxGuard(); }
-    QList<styledMessageBox::kind> kinds;
-    QStringList texts;
-};
+using recordedBoxes = halvora::test::boxRecorder;
 
 struct generateHDRDialog : ::testing::Test {
     void SetUp() override {

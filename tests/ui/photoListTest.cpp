@@ -5,6 +5,7 @@
 #include "support/testSupport.h"
 #include "ui/imageItem.h"
 #include "ui/mainWindow.h"
+#include "uiTestSupport.h"
 #include "ui/styledMessageBox.h"
 
 #include <QComboBox>
@@ -24,19 +25,7 @@ namespace {
 
 using halvora::test::dataDir;
 
-struct boxAnswers {
-    explicit boxAnswers(bool yes) : answer(yes) {
-        styledMessageBox::setRecorder([this](styledMessageBox::kind k, const QString& text) {
-            kinds << k;
-            texts << text;
-            return answer;
-        });
-    }
-    bool answer;
-    ~boxAnswers() { halvora::test::restoreBoxGuard(); }
-    QList<styledMessageBox::kind> kinds;
-    QStringList texts;
-};
+using boxAnswers = halvora::test::boxRecorder;
 
 struct photoListWindow : ::testing::Test {
     void SetUp() override {
@@ -57,14 +46,7 @@ struct photoListWindow : ::testing::Test {
             files << dataDir() + "/brackets/desk_canon_s45_13exp/" + n;
         if (!window->addImages(files))
             return false;
-        QElapsedTimer guard;
-        guard.start();
-        while (window->loadingPhotos() && guard.elapsed() < 60000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-            QThread::msleep(5);
-        }
-        QCoreApplication::processEvents();
-        return !window->loadingPhotos();
+        return halvora::test::waitUntil([&] { return !window->loadingPhotos(); });
     }
     template <class T> T* child(const char* name) const { return window->findChild<T*>(name); }
     double ev(int i) const { return window->project()->photos[size_t(i)]->ev; }
@@ -181,12 +163,7 @@ TEST_F(photoListWindow, OnePhotoIsEnhancedAtOnceWhenTheOptionSaysSo) {
     const bool loaded = load({"img05.jpg"});
     programOptionsSettings::instance().newProjectAutoLDR = false;
     ASSERT_TRUE(loaded);
-    QElapsedTimer guard;
-    guard.start();
-    while (!(window->project()->hdrPresent && window->project()->lcPlanesValid) && guard.elapsed() < 60000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(5);
-    }
+    halvora::test::waitUntil([&] { return window->project()->hdrPresent && window->project()->lcPlanesValid; });
     EXPECT_TRUE(window->project()->hdrPresent);
     EXPECT_TRUE(window->project()->lcPlanesValid) << "the enhanced photo is prepared for tone mapping";
     EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(" | ").toStdString();

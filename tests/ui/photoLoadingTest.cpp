@@ -8,6 +8,7 @@
 #include "support/testSupport.h"
 #include "ui/imageItem.h"
 #include "ui/mainWindow.h"
+#include "uiTestSupport.h"
 #include "ui/styledMessageBox.h"
 
 #include <QAction>
@@ -45,28 +46,10 @@ QStringList makePhotos(const QString& dir, int count, QSize size = QSize(200, 15
 // Lets queued worker reports arrive until the load ends; the bound only keeps a broken load from
 // hanging the test program.
 bool waitForLoad(mainWindow& window) {
-    QElapsedTimer guard;
-    guard.start();
-    while (window.loadingPhotos() && guard.elapsed() < 120000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(5);
-    }
-    QCoreApplication::processEvents(); // deferred message boxes
-    return !window.loadingPhotos();
+    return halvora::test::waitUntil([&] { return !window.loadingPhotos(); }, 120000);
 }
 
-struct recordedBoxes {
-    recordedBoxes() {
-        styledMessageBox::setRecorder([this](styledMessageBox::kind k, const QString& text) {
-            kinds << k;
-            texts << text;
-            return true;
-        });
-    }
-    ~recordedBoxes() { halvora::test::restoreBoxGuard(); }
-    QList<styledMessageBox::kind> kinds;
-    QStringList texts;
-};
+using recordedBoxes = halvora::test::boxRecorder;
 
 struct photoLoadingWindow : ::testing::Test {
     void SetUp() override {

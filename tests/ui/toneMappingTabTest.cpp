@@ -10,6 +10,7 @@
 #include "tonemap/toneMappingSettingsFile.h"
 #include "ui/mainImageArea.h"
 #include "ui/mainWindow.h"
+#include "uiTestSupport.h"
 #include "ui/paramSlider.h"
 #include "ui/styledMainWindow.h"
 #include "ui/styledMessageBox.h"
@@ -98,16 +99,7 @@ QString writeFile(const QString& name, const QByteArray& content) {
     return path;
 }
 
-struct recordedBoxes {
-    QStringList texts;
-    recordedBoxes() {
-        styledMessageBox::setRecorder([this](styledMessageBox::kind, const QString& text) {
-            texts << text;
-            return true;
-        });
-    }
-    ~recordedBoxes() { halvora::test::restoreBoxGuard(); }
-};
+using recordedBoxes = halvora::test::boxRecorder;
 
 QAction* findAction(mainWindow& w, const QString& text) {
     for (QAction* a : w.menuBar()->findChildren<QAction*>())
