@@ -86,6 +86,29 @@ inline double luminance(double r, double g, double b) {
     return 0.3086 * r + 0.6094 * g + 0.082 * b;
 }
 
+// Step 14: the pixel's samples into the 16-bit result or the 8-bit preview.
+inline void storeOutput(const toneMapping_threadParams_t& p, int32_t i, double r, double g, double b) {
+    const size_t o = size_t(i) * 3;
+    if (p.out16) {
+        p.out16[o] = uint16_t(r * 32639.0);
+        p.out16[o + 1] = uint16_t(g * 32639.0);
+        p.out16[o + 2] = uint16_t(b * 32639.0);
+    } else if (p.out8) {
+        p.out8[o] = uint8_t(r * 255.0);
+        p.out8[o + 1] = uint8_t(g * 255.0);
+        p.out8[o + 2] = uint8_t(b * 255.0);
+    }
+}
+
+// Step 15: one progress unit per 100 pixels.
+inline void countProgress(int32_t& untilProgress) {
+    if (untilProgress == 0) {
+        halvora::addProgress(100);
+        untilProgress = 100;
+    }
+    --untilProgress;
+}
+
 inline double pow15(double v) {
     const double v2 = v * v, v4 = v2 * v2, v8 = v4 * v4;
     return v8 * v4 * v2 * v;
@@ -381,23 +404,10 @@ void toneMapping(const toneMapping_threadParams_t& p) {
             }
 
             // 14. output
-            const size_t o = size_t(i) * 3;
-            if (p.out16) {
-                p.out16[o] = uint16_t(r2 * 32639.0);
-                p.out16[o + 1] = uint16_t(g2 * 32639.0);
-                p.out16[o + 2] = uint16_t(b2 * 32639.0);
-            } else if (p.out8) {
-                p.out8[o] = uint8_t(r2 * 255.0);
-                p.out8[o + 1] = uint8_t(g2 * 255.0);
-                p.out8[o + 2] = uint8_t(b2 * 255.0);
-            }
+            storeOutput(p, i, r2, g2, b2);
 
             // 15. progress and cancel
-            if (untilProgress == 0) {
-                addProgress(100);
-                untilProgress = 100;
-            }
-            --untilProgress;
+            countProgress(untilProgress);
             if (abortRequested.load(std::memory_order_relaxed)) return;
         }
         blockStart = blockEnd;
@@ -424,21 +434,8 @@ void toneMappingFinish(const toneMapping_threadParams_t& p) {
         r2 = clamp01((r2 - black) * levelScale);
         g2 = clamp01((g2 - black) * levelScale);
         b2 = clamp01((b2 - black) * levelScale);
-        const size_t o = size_t(i) * 3;
-        if (p.out16) {
-            p.out16[o] = uint16_t(r2 * 32639.0);
-            p.out16[o + 1] = uint16_t(g2 * 32639.0);
-            p.out16[o + 2] = uint16_t(b2 * 32639.0);
-        } else if (p.out8) {
-            p.out8[o] = uint8_t(r2 * 255.0);
-            p.out8[o + 1] = uint8_t(g2 * 255.0);
-            p.out8[o + 2] = uint8_t(b2 * 255.0);
-        }
-        if (untilProgress == 0) {
-            addProgress(100);
-            untilProgress = 100;
-        }
-        --untilProgress;
+        storeOutput(p, i, r2, g2, b2);
+        countProgress(untilProgress);
         if (abortRequested.load(std::memory_order_relaxed)) break;
     }
 }
