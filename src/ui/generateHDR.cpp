@@ -27,6 +27,16 @@ namespace {
 
 const char* const kNotYet = QT_TRANSLATE_NOOP("generateHDR", "Not available in this version yet.");
 
+// "Manual" and "Undo" of a tool that this version does not have: shown, but disabled.
+void addUnavailableButtons(QBoxLayout* layout, QWidget* parent, const QString& why) {
+    for (const QString& label : {generateHDR::tr("Manual"), generateHDR::tr("Undo")}) {
+        auto* b = new QPushButton(label, parent);
+        b->setEnabled(false);
+        b->setToolTip(why);
+        layout->addWidget(b);
+    }
+}
+
 const char* const kSelectivityHints[] = {
     QT_TRANSLATE_NOOP("generateHDR", "Every exposure counts with the same weight."),
     QT_TRANSLATE_NOOP("generateHDR", "Over- and underexposed samples are left out of the merge."),
@@ -56,12 +66,7 @@ void generateHDR::buildUi() {
 
     auto* cac = new QGroupBox(tr("Chromatic aberration correction"), this);
     auto* cacLayout = new QHBoxLayout(cac);
-    for (const QString& label : {tr("Manual"), tr("Undo")}) {
-        auto* b = new QPushButton(label, cac);
-        b->setEnabled(false);
-        b->setToolTip(notYet);
-        cacLayout->addWidget(b);
-    }
+    addUnavailableButtons(cacLayout, cac, notYet);
     cac->setToolTip(notYet);
 
     auto* align = new QGroupBox(tr("Alignment"), this);
@@ -71,12 +76,7 @@ void generateHDR::buildUi() {
     autoAlign_->setEnabled(false);
     autoAlign_->setToolTip(notYet);
     alignLayout->addWidget(autoAlign_);
-    for (const QString& label : {tr("Manual"), tr("Undo")}) {
-        auto* b = new QPushButton(label, align);
-        b->setEnabled(false);
-        b->setToolTip(notYet);
-        alignLayout->addWidget(b);
-    }
+    addUnavailableButtons(alignLayout, align, notYet);
     align->setToolTip(notYet);
 
     auto* opts = new QGroupBox(tr("HDR image generation options"), this);

@@ -22,18 +22,7 @@ namespace {
 constexpr int W = 320, H = 24;
 
 std::unique_ptr<processingProject> bracketProject(int photos = 3) {
-    hdrtest::radianceImage scene;
-    scene.width = W;
-    scene.height = H;
-    scene.rgb.resize(size_t(W) * H * 3);
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x) {
-            const double e = std::exp2(-7.0 + 11.0 * x / (W - 1)) * (1.0 + 0.3 * std::sin(y * 0.7));
-            float* p = &scene.rgb[(size_t(y) * W + x) * 3];
-            p[0] = float(e * 1.2);
-            p[1] = float(e);
-            p[2] = float(e * 0.7);
-        }
+    const hdrtest::radianceImage scene = hdrtest::rampScene(W, H);
     std::vector<double> evs = {-2.0, 0.0, 2.0};
     evs.resize(size_t(photos));
     auto project = hdrtest::makeProject();

@@ -179,4 +179,20 @@ bool allFinite(const float* values, size_t count) {
     return true;
 }
 
+radianceImage rampScene(int width, int height) {
+    radianceImage scene;
+    scene.width = width;
+    scene.height = height;
+    scene.rgb.resize(size_t(width) * height * 3);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const double e = std::exp2(-7.0 + 11.0 * x / (width - 1)) * (1.0 + 0.3 * std::sin(y * 0.7));
+            float* p = &scene.rgb[(size_t(y) * width + x) * 3];
+            p[0] = float(e * 1.2);
+            p[1] = float(e);
+            p[2] = float(e * 0.7);
+        }
+    return scene;
+}
+
 } // namespace hdrtest

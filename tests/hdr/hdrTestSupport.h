@@ -19,6 +19,8 @@ struct radianceImage {
 
 /// Decodes a Radiance RGBE file (flat or new-style run-length scanlines, "-Y h +X w" only).
 bool readRgbe(const QString& path, radianceImage& out);
+/// A horizontal ramp over 11 stops (2^-7 … 2^4) with a slight row ripple and a warm tint.
+radianceImage rampScene(int width, int height);
 
 /// A camera: the sample of irradiance q is g⁻¹(q) × 32640 for the monotone response g, 0 below
 /// g(0) and 32640 (clipped) above g(1); rounded to the working scale.
