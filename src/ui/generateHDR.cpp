@@ -314,13 +314,7 @@ void generateHDR::startRun() {
 
 void generateHDR::generateHDRfinished(bool ok, const QString& error) {
     if (!run_) return;
-    run_.reset();
-    setEnabled(true);
-    if (cursorSet_) {
-        QApplication::restoreOverrideCursor();
-        cursorSet_ = false;
-    }
-    emit runActive(false);
+    endRun();
     if (!ok) {
         report(generationRun::error, error.isEmpty() ? tr("HDR generation failed.") : error);
         return;
@@ -333,6 +327,10 @@ void generateHDR::generateHDRfinished(bool ok, const QString& error) {
 void generateHDR::stopRun(int waitMs) {
     if (!run_) return;
     run_->stopNow(waitMs);
+    endRun();
+}
+
+void generateHDR::endRun() {
     run_.reset();
     setEnabled(true);
     if (cursorSet_) {

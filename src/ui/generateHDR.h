@@ -83,6 +83,8 @@ protected:
     void reject() override;
 
 private:
+    /// Releases the finished or stopped run and gives the dialog back to the user.
+    void endRun();
     void buildUi();
     void startRun();
     void report(int kind, const QString& text);
