@@ -96,6 +96,8 @@ bool mainWindow::anyWorkerRunning() const {
     return false;
 }
 
+bool mainWindow::projectBusy() const { return anyWorkerRunning() || loadActive_ || !hdrDialog_.isNull(); }
+
 mainWindow::~mainWindow() {
     // A window destroyed without its close (tests, a failed start) still lets its loads end first.
     closing_ = true;
@@ -264,6 +266,8 @@ void mainWindow::setControlsEnabled(bool enabled) {
     menuBar_->setEnabled(enabled);
     rightTabs_->setEnabled(enabled);
     leftTabs_->setEnabled(enabled);
+    if (enabled)
+        updatePhotoControls();
     const bool result = enabled && resultAvailable();
     saveAction_->setEnabled(result);
     saveAsAction_->setEnabled(result);
@@ -279,7 +283,7 @@ void mainWindow::transformImageSlot() {
 }
 
 void mainWindow::startTransform(int mode, const halvora::cropRect& rect) {
-    if (transformWorker_.occupied() || !project_ || project_->photos.empty())
+    if (projectBusy() || !project_ || project_->photos.empty())
         return;
     appendLog(logInfo, tr("Transforming image..."));
     QApplication::setOverrideCursor(Qt::BusyCursor);

@@ -169,6 +169,8 @@ private:
     /// File names of the photos that made the result.
     QStringList includedPhotoNames() const;
     bool anyWorkerRunning() const;
+    /// Photos, EVs and the picture must not change now: a worker runs, photos load, or the HDR dialog is open.
+    bool projectBusy() const;
     void insertPhotoItem(int row, const photoEntry& photo);
     bool evControlsUsable() const;
     /// Enables the photo list's controls for the photos loaded now.

@@ -93,7 +93,7 @@ bool mainWindow::loadingPhotos() const { return loadActive_; }
 bool mainWindow::addImages() { return addImages(QStringList()); }
 
 bool mainWindow::addImages(const QStringList& fileNames) {
-    if (!project_ || loadActive_ || closing_)
+    if (!project_ || projectBusy() || closing_)
         return false;
     QStringList files = fileNames;
     programOptionsSettings& options = programOptionsSettings::instance();
@@ -367,7 +367,8 @@ void mainWindow::insertPhotoItem(int row, const photoEntry& photo) {
 }
 
 bool mainWindow::evControlsUsable() const {
-    return project_ && !project_->photos.empty() && !project_->photos.front()->isRadiance;
+    // A running generation reads the EVs: they stay as they are until it ends.
+    return project_ && !project_->photos.empty() && !project_->photos.front()->isRadiance && !projectBusy();
 }
 
 void mainWindow::updatePhotoControls() {
@@ -478,6 +479,13 @@ void mainWindow::imageItemChanged(int id) {
     Q_UNUSED(id);
     if (!project_)
         return;
+    if (projectBusy()) {
+        // Undo the click: the photos taking part cannot change under a running generation.
+        for (const auto& photo : project_->photos)
+            if (imageItem* item = photoItem(photo->id))
+                item->setChecked(photo->included);
+        return;
+    }
     int included = 0;
     for (const auto& photo : project_->photos) {
         const imageItem* item = photoItem(photo->id);
@@ -491,7 +499,7 @@ void mainWindow::imageItemChanged(int id) {
 }
 
 void mainWindow::removeImages() {
-    if (!project_ || loadActive_)
+    if (!project_ || projectBusy())
         return;
     const int row = photoList_->currentRow();
     const imageItem* item = row >= 0 ? photoItemAt(row) : nullptr;
@@ -530,7 +538,7 @@ void mainWindow::removeImages() {
 void mainWindow::newProject() { newProject(false); }
 
 void mainWindow::newProject(bool justClose) {
-    if (!project_ || loadActive_ || closing_ || anyWorkerRunning())
+    if (!project_ || closing_ || projectBusy())
         return;
     if (!justClose && !project_->photos.empty() &&
         !styledMessageBox::question(this, tr("Are you sure you want to start a new project?")))

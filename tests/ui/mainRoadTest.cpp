@@ -4,6 +4,7 @@
 #include "app/programOptionsSettings.h"
 #include "support/testSupport.h"
 #include "ui/generateHDR.h"
+#include "ui/imageItem.h"
 #include "ui/mainImageArea.h"
 #include "ui/mainWindow.h"
 #include "ui/paramSlider.h"
@@ -11,6 +12,7 @@
 #include "uiTestSupport.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -60,6 +62,18 @@ TEST(mainRoad, photosToHdrToSliderToSavedResult) {
     ASSERT_NE(dialog, nullptr);
     dialog->runButton()->click();
     processingProject* project = window->project();
+    // While the stages run, nothing may change the photos or their EVs under the worker.
+    const double ev0 = project->photos[0]->ev;
+    EXPECT_FALSE(window->addImages({dir + "img05.jpg"}));
+    window->removeImages();
+    window->EVmanualSelectSlot(8);
+    window->photoItemAt(1)->includeBox()->setChecked(false);
+    window->newProject(true);
+    EXPECT_EQ(project, window->project());
+    EXPECT_EQ(project->photos.size(), 3u);
+    EXPECT_EQ(project->photos[0]->ev, ev0);
+    EXPECT_TRUE(project->photos[1]->included);
+    EXPECT_TRUE(window->photoItemAt(1)->includeBox()->isChecked()) << "the click is undone";
     ASSERT_TRUE(waitUntil([&] {
         return !window->findChild<generateHDR*>() && project->hdrPresent && project->lcPlanesValid &&
                project->previewValid;
