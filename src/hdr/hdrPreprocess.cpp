@@ -106,7 +106,7 @@ void radianceRange(const float* rgb, size_t pixels, double& lo, double& hi) {
                 p.lo = std::min(p.lo, rgb[i]);
                 p.hi = std::max(p.hi, rgb[i]);
             }
-    });
+    }, parts);
     float l = std::numeric_limits<float>::infinity(), h = -std::numeric_limits<float>::infinity();
     for (const auto& p : params) {
         l = std::min(l, p.lo);
@@ -178,7 +178,7 @@ hdrStatistics applyGammaHDR(float* rgb, size_t pixels, int method, double hdrMin
         p.table = table;
     }
     parallelFor(int64_t(pixels),
-                [&](int part, int64_t first, int64_t last) { applyGammaHDRpart(params[size_t(part)], first, last); });
+                [&](int part, int64_t first, int64_t last) { applyGammaHDRpart(params[size_t(part)], first, last); }, parts);
     std::vector<uint64_t> histogram(kHistogramBins, 0);
     for (const auto& p : params)
         for (size_t k = 0; k < p.histogram.size(); ++k)

@@ -283,7 +283,7 @@ responsePolynomial searchResponsePolynomial(const curveSampleSet& samples, const
                                                    curveSearch_threadParams_t{&samples, &start, &used,
                                                                               invSqrtB.data(), w1.data(), w2.data(),
                                                                               0.0, -1});
-    parallelFor(kCandidates, [&](int part, int64_t first, int64_t last) { curveSearch(params[size_t(part)], first, last); });
+    parallelFor(kCandidates, [&](int part, int64_t first, int64_t last) { curveSearch(params[size_t(part)], first, last); }, parts);
 
     // Parts cover the grid in order; a later part wins only with a strictly smaller error.
     double bestError = std::numeric_limits<double>::infinity();
@@ -351,7 +351,7 @@ double exposureFactor(const photoEntry& photo, const std::array<double, 256>& g2
     std::vector<exposureHistogram_threadParams_t> params(static_cast<size_t>(parts));
     for (auto& p : params)
         p = {photo.preview.pixels(), bins.data(), {}, {}};
-    parallelFor(pixels, [&](int part, int64_t first, int64_t last) { exposureHistogram(params[size_t(part)], first, last); });
+    parallelFor(pixels, [&](int part, int64_t first, int64_t last) { exposureHistogram(params[size_t(part)], first, last); }, parts);
     std::array<uint64_t, 256> histogram{}, levels{};
     for (const auto& p : params)
         for (int k = 0; k < 256; ++k) {

@@ -335,7 +335,7 @@ bool imageLoader::loadFITS(const QString& fileName, int width, int height, uint1
         p.beginRow = begin;
         p.endRow = end;
         fitsConvert(p);
-    });
+    }, int(convert.size()));
     data.reset();
     float lo = std::numeric_limits<float>::max(), hi = std::numeric_limits<float>::lowest();
     for (const fitsConvert_threadParams_t& p : convert) {
@@ -358,6 +358,6 @@ bool imageLoader::loadFITS(const QString& fileName, int width, int height, uint1
         p.begin = begin;
         p.end = end;
         fitsMap(p);
-    });
+    }, int(map.size()));
     return true;
 }

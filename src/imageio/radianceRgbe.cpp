@@ -416,7 +416,7 @@ bool imageLoader::loadRadianceRGBE(const QString& fileName, int width, int heigh
             p.begin = begin;
             p.end = end;
             rgbeToFloat(p);
-        });
+        }, int(params.size()));
         for (const rgbeToFloat_threadParams_t& p : params) {
             lo = std::min(lo, p.minimum);
             hi = std::max(hi, p.maximum);

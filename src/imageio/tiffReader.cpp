@@ -505,7 +505,7 @@ bool tiffDecodeFromMemory(const uint8_t* data, size_t length, uint16_t* rgb16, f
                 p.scratch = scratchOf(part);
                 p.lzw = decoderOf(part);
                 decodeStrips(p);
-            });
+            }, stripParts);
         for (const auto& p : params) {
             if (p.aborted) {
                 debugLog("%s: aborted\n", kLoad);
@@ -527,7 +527,7 @@ bool tiffDecodeFromMemory(const uint8_t* data, size_t length, uint16_t* rgb16, f
             p.end = int(end);
             p.scratch = scratchOf(part);
             convertRows(p);
-        });
+        }, rowParts);
         for (const auto& p : params) {
             lo = std::min(lo, p.minimum);
             hi = std::max(hi, p.maximum);
