@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <sys/mman.h>
 
 #ifdef __SSE2__
 #include <immintrin.h>
@@ -168,28 +167,9 @@ void lowAndDetail(const float* r0, const float* r1, const float* r2, const float
 
 enum denoisePass { passSaveHalo, passLevel };
 
-/// The working planes are large and touched for the first time by the filter: backing them with
-/// transparent huge pages saves tens of thousands of page faults per picture, which on a virtual
-/// machine cost about as much as the filtering itself.
-void adviseHugePages(void* block, size_t bytes) {
-#ifdef MADV_HUGEPAGE
-    constexpr uintptr_t kHuge = uintptr_t(2) << 20;
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(kHuge - 1);
-    if (end > begin)
-        madvise(reinterpret_cast<void*>(begin), end - begin,
-                MADV_HUGEPAGE); // only advice: failure is harmless
-#else
-    (void)block;
-    (void)bytes;
-#endif
-}
-
 /// A working plane of w × h floats, or null when memory is short.
 std::unique_ptr<float[]> allocatePlane(size_t samples) {
-    std::unique_ptr<float[]> plane = allocateBlock<float>(samples);
-    if (plane) adviseHugePages(plane.get(), samples * sizeof(float));
-    return plane;
+    return allocateBlock<float>(samples); // huge-page backed, see allocateBlock
 }
 
 /// One thread of one pass of the wavelet denoise: a band of rows [rowBegin, rowEnd) of one level.

@@ -1,30 +1,11 @@
 #include "tonemap/toneMappingTables.h"
 
+#include "imageio/hugePageBlock.h"
 #include "imageio/rgbBuffers.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <new>
-#include <sys/mman.h>
-
-namespace {
-
-// The per-pixel loop reads the 32 MiB local table at three scattered places per pixel; with 2 MiB
-// pages those reads stop missing the TLB. Only advice: without it the table works the same.
-void adviseHugePages(void* block, size_t bytes) {
-#ifdef MADV_HUGEPAGE
-    const uintptr_t huge = uintptr_t(2) << 20;
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + huge - 1) & ~(huge - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(huge - 1);
-    if (end > begin)
-        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-    (void)block;
-    (void)bytes;
-#endif
-}
-
-} // namespace
 
 bool toneMappingTables_t::allocate() {
     try {
@@ -40,7 +21,8 @@ bool toneMappingTables_t::allocate() {
             t.assign(halvora::kUnitTableSize, 0.0);
         const size_t tmEntries = size_t(kTmTableSide) * kTmTableSide;
         tmTable.reserve(tmEntries); // reserved untouched, so the advice applies before the first write
-        adviseHugePages(tmTable.data(), tmEntries * sizeof(double));
+        // The per-pixel loop reads this 32 MiB table at scattered places: 2 MiB pages spare the TLB.
+        halvora::adviseHugePages(tmTable.data(), tmEntries * sizeof(double));
         tmTable.assign(tmEntries, 0.0);
         tmTableStrength = -1;
     } catch (const std::bad_alloc&) {
