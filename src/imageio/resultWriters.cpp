@@ -235,6 +235,7 @@ bool imageSaver::saveResultJPEG(const QString& fileName, const uint16_t* rgb16, 
         return false;
     }
     uchar* bits = image.bits(); // detaches once here, so the threads below only write pixels
+    halvora::adviseHugePages(bits, size_t(image.sizeInBytes())); // 48 MB for 12 MP: spare the page faults
     const qsizetype bpl = image.bytesPerLine();
     halvora::parallelFor(height, [&](int, int64_t begin, int64_t end) {
         fillJpegRows_threadParams_t p;
