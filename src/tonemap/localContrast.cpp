@@ -31,10 +31,10 @@ constexpr int kPaddedBins = kSegments * kSegSize;
 constexpr int kHalf = kSegSize / 2;
 constexpr int kHalves = 2 * kSegments;
 // Block columns swept together from one start window (see localContrast). Wider strips slide the
-// start window less often per block but keep more column histograms; wide windows gain from wider
-// strips (measured on 12 megapixels: 64 for the fine window, 128 for the medium and coarse ones).
+// start window less often per block but keep more move histograms; wide windows gain from wider
+// strips (measured on 12 megapixels: 64 for the fine window, 256 for the medium and coarse ones).
 constexpr int kStripBlocks = 64;
-constexpr int kStripBlocksLarge = 128;
+constexpr int kStripBlocksLarge = 256;
 constexpr int kLargeWindow = 128;
 
 int growWindow(int v) {
