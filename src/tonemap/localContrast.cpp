@@ -97,10 +97,15 @@ template <class B, class C> struct segmentedHistogram {
 
 // Adds a move's difference histogram to one half segment of the window's fine bins. A difference bin
 // is read as signed (it may be negative) and widened; the window's true bin values are never negative.
-template <class W, class B> inline void moveHalf(W* __restrict win, const B* __restrict diff) {
+// Returns whether any bin changed.
+template <class W, class B> inline bool moveHalf(W* __restrict win, const B* __restrict diff) {
     using signedB = std::make_signed_t<B>;
-    for (int q = 0; q < kHalf; ++q)
+    B any = 0;
+    for (int q = 0; q < kHalf; ++q) {
+        any |= diff[q];
         win[q] = W(win[q] + W(signedB(diff[q])));
+    }
+    return any != 0;
 }
 
 // ⌊num × 32640 / den⌋ (num ≤ den), stored as 32640 from 32639 on. `estimate` is the quotient in
@@ -183,9 +188,15 @@ template <class B, class W, class C> struct stripFilter {
             std::memcpy(win, startBins.data() + size_t(u) * kHalf, sizeof(W) * kHalf);
             at = 0;
         }
+        bool changed = false;
         for (; at < j; ++at)
-            moveHalf(win, moveBins.data() + size_t(at) * kPaddedBins + size_t(u) * kHalf);
+            changed |= moveHalf(win, moveBins.data() + size_t(at) * kPaddedBins + size_t(u) * kHalf);
         halfAt[u] = j;
+        // Columns that entered and left with the same values here leave the table as it was.
+        if (!changed && tableAt[u] >= 0) {
+            tableAt[u] = j;
+            return;
+        }
         W* tc = tableCount.data() + size_t(u) * (kHalf + 1);
         W* tw = tableWeighted.data() + size_t(u) * (kHalf + 1);
         W c = 0, wsum = 0;
