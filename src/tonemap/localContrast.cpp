@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 // The filter's inner loops (segment moves, partial sums) are short fixed-length loops that only the
@@ -30,10 +31,10 @@ constexpr int kPaddedBins = kSegments * kSegSize;
 constexpr int kHalf = kSegSize / 2;
 constexpr int kHalves = 2 * kSegments;
 // Block columns swept together from one start window (see localContrast). Wider strips slide the
-// start window less often per block but keep more column histograms; wide windows gain from wider
-// strips (measured on 12 megapixels: 64 for the fine window, 128 for the medium and coarse ones).
+// start window less often per block but keep more move histograms; wide windows gain from wider
+// strips (measured on 12 megapixels: 64 for the fine window, 256 for the medium and coarse ones).
 constexpr int kStripBlocks = 64;
-constexpr int kStripBlocksLarge = 128;
+constexpr int kStripBlocksLarge = 256;
 constexpr int kLargeWindow = 128;
 
 int growWindow(int v) {
@@ -66,47 +67,45 @@ void appendColumn(std::vector<columnRun>& runs, int column) {
         runs.push_back({column, 1});
 }
 
-// Fine bins with a per-segment summary (count and value sum of each 64 values). Bin type B holds the
-// largest count a bin can reach, sum type S the largest segment sum.
-template <class B, class C, class S> struct segmentedHistogram {
-    B* bins;  // kPaddedBins
-    C* count; // kSegments
-    S* sum;   // kSegments
+// Fine bins with a per-segment summary: the count and the sum of value offsets within the segment
+// (v mod 64) of each 64 values. Everything counts modulo the width of its unsigned type: a move
+// histogram holds the difference of two columns, which may be negative, but whatever it is added to
+// holds true counts that fit. Bin type B holds the largest count (or difference) of a bin, C the
+// largest segment count or offset sum of a window.
+template <class B, class C> struct segmentedHistogram {
+    B* bins;   // kPaddedBins
+    C* count;  // kSegments
+    C* offset; // kSegments
 
     void add(const uint16_t* s, int n) const {
-        for (int i = 0; i < n; ++i) {
-            const unsigned v = s[i];
-            ++bins[v];
-            ++count[v >> kSegShift];
-            sum[v >> kSegShift] += v;
-        }
+        for (int i = 0; i < n; ++i) add1(s[i]);
     }
     void remove(const uint16_t* s, int n) const {
-        for (int i = 0; i < n; ++i) {
-            const unsigned v = s[i];
-            --bins[v];
-            --count[v >> kSegShift];
-            sum[v >> kSegShift] -= v;
-        }
+        for (int i = 0; i < n; ++i) remove1(s[i]);
     }
     void add1(unsigned v) const {
-        ++bins[v];
-        ++count[v >> kSegShift];
-        sum[v >> kSegShift] += v;
+        bins[v] = B(bins[v] + 1u);
+        count[v >> kSegShift] += 1u;
+        offset[v >> kSegShift] += C(v & (kSegSize - 1));
     }
     void remove1(unsigned v) const {
-        --bins[v];
-        --count[v >> kSegShift];
-        sum[v >> kSegShift] -= v;
+        bins[v] = B(bins[v] - 1u);
+        count[v >> kSegShift] -= 1u;
+        offset[v >> kSegShift] -= C(v & (kSegSize - 1));
     }
 };
 
-// Adds the column histogram `in` and subtracts `out` in one half segment of the window's fine bins.
-// Unsigned wrap-around is harmless: the true bin values are never negative.
-template <class W, class B>
-inline void moveHalf(W* __restrict win, const B* __restrict in, const B* __restrict out) {
-    for (int q = 0; q < kHalf; ++q)
-        win[q] = W(win[q] + W(in[q]) - W(out[q]));
+// Adds a move's difference histogram to one half segment of the window's fine bins. A difference bin
+// is read as signed (it may be negative) and widened; the window's true bin values are never negative.
+// Returns whether any bin changed.
+template <class W, class B> inline bool moveHalf(W* __restrict win, const B* __restrict diff) {
+    using signedB = std::make_signed_t<B>;
+    B any = 0;
+    for (int q = 0; q < kHalf; ++q) {
+        any |= diff[q];
+        win[q] = W(win[q] + W(signedB(diff[q])));
+    }
+    return any != 0;
 }
 
 // ⌊num × 32640 / den⌋ (num ≤ den), stored as 32640 from 32639 on. `estimate` is the quotient in
@@ -139,8 +138,9 @@ void rampLimits(bool constantWidth, rampLimits_t& r) {
     }
 }
 
-// Column histograms of type B (one per moving slot of a strip), window bins of type W.
-template <class B, class W> struct stripFilter {
+// Move histograms of type B (the column entering minus the column leaving, one per move of a strip),
+// window bins of type W, window segment counts and offset sums of type C.
+template <class B, class W, class C> struct stripFilter {
     const localContrast_threadParams_t& p;
     const int K;
     const int strip; // block columns per strip
@@ -148,16 +148,15 @@ template <class B, class W> struct stripFilter {
     const int gw, gh;
     const bool panorama;
 
-    // Start window (the strip's first block column) and the column histograms of the moving slots:
-    // slot 2i is the column leaving at move i, slot 2i + 1 the column entering.
+    // Start window (the strip's first block column) and the move histograms: move i takes the window
+    // from block i to block i + 1.
     std::vector<W> startBins;
-    std::vector<uint64_t> startCount, startSum;
-    std::vector<B> colBins;
-    std::vector<uint32_t> colCount;
-    std::vector<uint64_t> colSum;
+    std::vector<C> startCount, startOffset;
+    std::vector<B> moveBins;
+    std::vector<C> moveCount, moveOffset;
     // The sweeping window: per-segment summary kept current, fine bins brought up to date lazily.
     std::vector<W> winBins;
-    uint64_t winCount[kSegments], winSum[kSegments];
+    C winCount[kSegments], winOffset[kSegments];
     int halfAt[kHalves];
     // Per half segment: the tables of bringHalf and the block they were built for.
     std::vector<W> tableCount, tableWeighted;
@@ -166,19 +165,17 @@ template <class B, class W> struct stripFilter {
 
     stripFilter(const localContrast_threadParams_t& params, int k, int stripBlocks)
         : p(params), K(k), strip(stripBlocks), gw((params.width + 1) / 2), gh((params.height + 1) / 2),
-          panorama(params.panorama != 0), startBins(kPaddedBins), startCount(kSegments), startSum(kSegments),
-          colBins(size_t(2 * stripBlocks) * kPaddedBins), colCount(size_t(2 * stripBlocks) * kSegments),
-          colSum(size_t(2 * stripBlocks) * kSegments), winBins(kPaddedBins),
+          panorama(params.panorama != 0), startBins(kPaddedBins), startCount(kSegments), startOffset(kSegments),
+          moveBins(size_t(stripBlocks) * kPaddedBins), moveCount(size_t(stripBlocks) * kSegments),
+          moveOffset(size_t(stripBlocks) * kSegments), winBins(kPaddedBins),
           tableCount(size_t(kHalves) * (kHalf + 1)), tableWeighted(size_t(kHalves) * (kHalf + 1)) {
         rampLimits(params.constantWidth != 0, ramps);
     }
 
-    segmentedHistogram<W, uint64_t, uint64_t> start() {
-        return {startBins.data(), startCount.data(), startSum.data()};
-    }
-    segmentedHistogram<B, uint32_t, uint64_t> column(int slot) {
-        return {colBins.data() + size_t(slot) * kPaddedBins, colCount.data() + size_t(slot) * kSegments,
-                colSum.data() + size_t(slot) * kSegments};
+    segmentedHistogram<W, C> start() { return {startBins.data(), startCount.data(), startOffset.data()}; }
+    segmentedHistogram<B, C> move(int i) {
+        return {moveBins.data() + size_t(i) * kPaddedBins, moveCount.data() + size_t(i) * kSegments,
+                moveOffset.data() + size_t(i) * kSegments};
     }
 
     // Brings half segment u of the sweeping window to block j and rebuilds its table: for a lower
@@ -191,10 +188,15 @@ template <class B, class W> struct stripFilter {
             std::memcpy(win, startBins.data() + size_t(u) * kHalf, sizeof(W) * kHalf);
             at = 0;
         }
+        bool changed = false;
         for (; at < j; ++at)
-            moveHalf(win, colBins.data() + size_t(2 * at + 1) * kPaddedBins + size_t(u) * kHalf,
-                     colBins.data() + size_t(2 * at) * kPaddedBins + size_t(u) * kHalf);
+            changed |= moveHalf(win, moveBins.data() + size_t(at) * kPaddedBins + size_t(u) * kHalf);
         halfAt[u] = j;
+        // Columns that entered and left with the same values here leave the table as it was.
+        if (!changed && tableAt[u] >= 0) {
+            tableAt[u] = j;
+            return;
+        }
         W* tc = tableCount.data() + size_t(u) * (kHalf + 1);
         W* tw = tableWeighted.data() + size_t(u) * (kHalf + 1);
         W c = 0, wsum = 0;
@@ -245,7 +247,6 @@ template <class B, class W> struct stripFilter {
     // exact integer arithmetic so the result does not depend on how the window is split or summed;
     // 32639 and above are stored as 32640.
     uint16_t rank(int v, int j, uint64_t n, double inverseN) {
-        v = std::min(v, kLocalHistogramTop);
         const int lo = ramps.lo[v], hi = ramps.hi[v];
         uint64_t countLo, sumLo, countHi, sumHi;
         below(lo, j, countLo, sumLo);
@@ -259,11 +260,11 @@ template <class B, class W> struct stripFilter {
     bool run() {
         const int w = p.width, h = p.height;
         std::vector<columnRun> startRuns;
-        std::vector<int> moveColumn(size_t(2 * strip));
+        std::vector<int> leaving(static_cast<size_t>(strip)), entering(static_cast<size_t>(strip));
         std::vector<int64_t> columnsAt(static_cast<size_t>(strip));
         for (int Xs = p.firstColumn / 2; 2 * Xs < p.endColumn; Xs += strip) {
             const int m = std::min(strip, (p.endColumn - 2 * Xs + 1) / 2);
-            const int slots = 2 * (m - 1);
+            const int moves = m - 1;
             startRuns.clear();
             int64_t startColumns = 0;
             for (int64_t s = int64_t(Xs) - K; s <= int64_t(Xs) + K; ++s) {
@@ -271,31 +272,36 @@ template <class B, class W> struct stripFilter {
                 appendColumn(startRuns, c);
                 startColumns += c >= 0 ? 1 : 0;
             }
-            // Move i takes the window from block i to block i + 1: slot Xs + i − K leaves, Xs + i + 1 + K enters.
+            // Move i: slot Xs + i − K leaves, Xs + i + 1 + K enters.
             columnsAt[0] = startColumns;
-            for (int i = 0; i + 1 < m; ++i) {
-                moveColumn[2 * i] = slotColumn(int64_t(Xs) + i - K, w, gw, panorama);
-                moveColumn[2 * i + 1] = slotColumn(int64_t(Xs) + i + 1 + K, w, gw, panorama);
-                columnsAt[i + 1] = columnsAt[i] - (moveColumn[2 * i] >= 0) + (moveColumn[2 * i + 1] >= 0);
+            for (int i = 0; i < moves; ++i) {
+                leaving[size_t(i)] = slotColumn(int64_t(Xs) + i - K, w, gw, panorama);
+                entering[size_t(i)] = slotColumn(int64_t(Xs) + i + 1 + K, w, gw, panorama);
+                columnsAt[size_t(i) + 1] =
+                    columnsAt[size_t(i)] - (leaving[size_t(i)] >= 0) + (entering[size_t(i)] >= 0);
             }
             std::fill(startBins.begin(), startBins.end(), W(0));
-            std::fill(startCount.begin(), startCount.end(), 0);
-            std::fill(startSum.begin(), startSum.end(), 0);
-            std::fill(colBins.begin(), colBins.begin() + ptrdiff_t(slots) * kPaddedBins, B(0));
-            std::fill(colCount.begin(), colCount.begin() + ptrdiff_t(slots) * kSegments, 0u);
-            std::fill(colSum.begin(), colSum.begin() + ptrdiff_t(slots) * kSegments, 0u);
+            std::fill(startCount.begin(), startCount.end(), C(0));
+            std::fill(startOffset.begin(), startOffset.end(), C(0));
+            std::fill(moveBins.begin(), moveBins.begin() + ptrdiff_t(moves) * kPaddedBins, B(0));
+            std::fill(moveCount.begin(), moveCount.begin() + ptrdiff_t(moves) * kSegments, C(0));
+            std::fill(moveOffset.begin(), moveOffset.begin() + ptrdiff_t(moves) * kSegments, C(0));
 
             auto addRow = [&](const uint16_t* row) {
                 for (const columnRun& run : startRuns)
                     start().add(row + run.start, run.count);
-                for (int s = 0; s < slots; ++s)
-                    if (moveColumn[s] >= 0) column(s).add1(row[moveColumn[s]]);
+                for (int i = 0; i < moves; ++i) {
+                    if (entering[size_t(i)] >= 0) move(i).add1(row[entering[size_t(i)]]);
+                    if (leaving[size_t(i)] >= 0) move(i).remove1(row[leaving[size_t(i)]]);
+                }
             };
             auto removeRow = [&](const uint16_t* row) {
                 for (const columnRun& run : startRuns)
                     start().remove(row + run.start, run.count);
-                for (int s = 0; s < slots; ++s)
-                    if (moveColumn[s] >= 0) column(s).remove1(row[moveColumn[s]]);
+                for (int i = 0; i < moves; ++i) {
+                    if (entering[size_t(i)] >= 0) move(i).remove1(row[entering[size_t(i)]]);
+                    if (leaving[size_t(i)] >= 0) move(i).add1(row[leaving[size_t(i)]]);
+                }
             };
 
             for (int Y = 0; Y < gh; ++Y) {
@@ -313,39 +319,49 @@ template <class B, class W> struct stripFilter {
                 const bool lower = y + 1 < h;
                 for (int s = 0; s < kSegments; ++s) {
                     winCount[s] = startCount[size_t(s)];
-                    winSum[s] = startSum[size_t(s)];
+                    winOffset[s] = startOffset[size_t(s)];
                 }
                 for (int u = 0; u < kHalves; ++u) {
                     halfAt[u] = -1;
                     tableAt[u] = -1;
                 }
+                countBefore[0] = sumBefore[0] = 0;
                 for (int j = 0; j < m; ++j) {
                     if (j > 0) {
-                        const uint32_t* inC = colCount.data() + size_t(2 * j - 1) * kSegments;
-                        const uint32_t* outC = colCount.data() + size_t(2 * j - 2) * kSegments;
-                        const uint64_t* inS = colSum.data() + size_t(2 * j - 1) * kSegments;
-                        const uint64_t* outS = colSum.data() + size_t(2 * j - 2) * kSegments;
+                        const C* dc = moveCount.data() + size_t(j - 1) * kSegments;
+                        const C* dOff = moveOffset.data() + size_t(j - 1) * kSegments;
                         for (int s = 0; s < kSegments; ++s) {
-                            winCount[s] = winCount[s] + inC[s] - outC[s];
-                            winSum[s] = winSum[s] + inS[s] - outS[s];
+                            winCount[s] = C(winCount[s] + dc[s]);
+                            winOffset[s] = C(winOffset[s] + dOff[s]);
                         }
                     }
-                    countBefore[0] = sumBefore[0] = 0;
-                    for (int s = 0; s < kSegments; ++s) {
-                        countBefore[s + 1] = countBefore[s] + winCount[s];
-                        sumBefore[s + 1] = sumBefore[s] + winSum[s];
-                    }
-                    const uint64_t n = rows * uint64_t(columnsAt[j]);
-                    const double inverseN = 1.0 / double(n);
                     const int x = 2 * (Xs + j);
                     const bool right = x + 1 < w;
                     const size_t i0 = size_t(y) * size_t(w) + size_t(x);
-                    p.target[i0] = rank(p.source[i0], j, n, inverseN);
-                    if (right) p.target[i0 + 1] = rank(p.source[i0 + 1], j, n, inverseN);
+                    const size_t i1 = i0 + size_t(w);
+                    // The block's values (the top bin holds everything above it); the segment totals
+                    // below are only summed as far as the highest ramp end needs.
+                    const int v00 = std::min<int>(p.source[i0], kLocalHistogramTop);
+                    const int v01 = right ? std::min<int>(p.source[i0 + 1], kLocalHistogramTop) : v00;
+                    const int v10 = lower ? std::min<int>(p.source[i1], kLocalHistogramTop) : v00;
+                    const int v11 = lower && right ? std::min<int>(p.source[i1 + 1], kLocalHistogramTop) : v00;
+                    const int top = std::max(std::max(ramps.hi[v00], ramps.hi[v01]),
+                                             std::max(ramps.hi[v10], ramps.hi[v11]));
+                    const int limit = std::min(kSegments, (top >> kSegShift) + 1);
+                    uint64_t cb = 0, sb = 0;
+                    for (int s = 0; s < limit; ++s) {
+                        cb += winCount[s];
+                        sb += uint64_t(winOffset[s]) + uint64_t(winCount[s]) * uint64_t(s << kSegShift);
+                        countBefore[s + 1] = cb;
+                        sumBefore[s + 1] = sb;
+                    }
+                    const uint64_t n = rows * uint64_t(columnsAt[size_t(j)]);
+                    const double inverseN = 1.0 / double(n);
+                    p.target[i0] = rank(v00, j, n, inverseN);
+                    if (right) p.target[i0 + 1] = rank(v01, j, n, inverseN);
                     if (lower) {
-                        const size_t i1 = i0 + size_t(w);
-                        p.target[i1] = rank(p.source[i1], j, n, inverseN);
-                        if (right) p.target[i1 + 1] = rank(p.source[i1 + 1], j, n, inverseN);
+                        p.target[i1] = rank(v10, j, n, inverseN);
+                        if (right) p.target[i1 + 1] = rank(v11, j, n, inverseN);
                     }
                 }
             }
@@ -410,10 +426,10 @@ void localContrastSampleGrid(const uint16_t* plane, int width, int height, uint1
 
 // The window of block column X covers the slots X − K … X + K (grid columns, wrapped or clipped) and
 // the grid rows Y − K … Y + K. Block columns are taken in strips: the window of a strip's first block
-// slides down the picture as one histogram, and a histogram per column that enters or leaves the
-// window within the strip slides down with it. Along a row the window then moves right one column at
+// slides down the picture as one histogram, and for each move within the strip the difference of the
+// column entering and the column leaving slides down with it. Along a row the window then moves right one column at
 // a time: its 64-value segment summaries are kept current, its fine bins are brought up to date
-// lazily, only for the segments a query needs. A move costs a few dozen operations whatever K is.
+// lazily, only for the half segments a query needs. A move costs a few dozen operations whatever K is.
 bool localContrast(const localContrast_threadParams_t& p) {
     const int w = p.width, h = p.height;
     // Blocks start at even columns; an odd start would write into the neighbouring range.
@@ -425,15 +441,16 @@ bool localContrast(const localContrast_threadParams_t& p) {
     // and the rank arithmetic inside 64 bits for any caller.
     const int K = std::min(std::max(0, p.k) / 2, 1 << 18);
     const int strip = K >= kLargeWindow ? kStripBlocksLarge : kStripBlocks;
-    // Counts per bin: a column bin holds at most the window's rows, a window bin at most all samples;
-    // a window's prefix tables hold up to 63 × its sample count.
+    // Counts per bin: a move's difference bin lies within ± the window's rows (read as signed), a
+    // window bin holds at most all samples; a segment's offset sum and a half segment's weighted sum
+    // reach 63 × the sample count.
     const uint64_t rowsMax = uint64_t(std::min(2 * K + 1, gh));
     const uint64_t columnsMax = p.panorama ? uint64_t(2 * K + 1) : uint64_t(std::min(2 * K + 1, gw));
-    if (rowsMax <= 0xFFFF && rowsMax * columnsMax * kSegSize <= 0xFFFFFFFFu) {
-        auto f = std::make_unique<stripFilter<uint16_t, uint32_t>>(p, K, strip);
+    if (rowsMax <= 0x7FFF && rowsMax * columnsMax * kSegSize <= 0xFFFFFFFFu) {
+        auto f = std::make_unique<stripFilter<uint16_t, uint32_t, uint32_t>>(p, K, strip);
         return f->run();
     }
-    auto f = std::make_unique<stripFilter<uint32_t, uint64_t>>(p, K, strip);
+    auto f = std::make_unique<stripFilter<uint32_t, uint64_t, uint64_t>>(p, K, strip);
     return f->run();
 }
 
