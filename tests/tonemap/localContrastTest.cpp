@@ -367,7 +367,7 @@ TEST(localContrastFilter, threadFunctionRefusesBadRanges) {
 }
 
 TEST(localContrastFilter, stripsAndThreadRangesJoinSeamlessly) {
-    // The filter sweeps 64 block columns at a time (128 for windows of k ≥ 256); threads split the
+    // The filter sweeps 64 block columns at a time (256 for windows of k ≥ 256); threads split the
     // picture elsewhere. Pixels next to every such boundary must see exactly their own window.
     threadOverride t(3);
     const int w = 301, h = 20; // 151 block columns: two full strips of 64 and a short one
