@@ -531,3 +531,10 @@ bool processingProject::swapOrientedSize() {
     pyramidLevels = pyramidLevelsFor(width, height);
     return reshapeFullSizeStores(width, height) && ensurePreviewCapacity();
 }
+
+void processingProject::discardPicture() {
+    hdrPresent = false;
+    lcPlanesValid = false;
+    maskPlaneValid = false;
+    previewValid = false;
+}

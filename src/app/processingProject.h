@@ -166,6 +166,9 @@ public:
     bool toneMapFullImage();
     /// Forgets the preview's detail plane; call when a new radiance picture is in place.
     void invalidateToneMapCaches();
+    /// The radiance picture's buffers are about to be overwritten (a new generation, or photo loads
+    /// that decode into them): the picture, its planes and its preview no longer exist. Main thread.
+    void discardPicture();
 
     bool hdrPresent = false;
     bool maskPlaneValid = false;          ///< preparation passes done for the current picture

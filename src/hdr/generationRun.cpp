@@ -48,15 +48,6 @@ void generationRun::report(int kind, const QString& text) {
         emit message(kind, text);
 }
 
-void generationRun::invalidatePicture() {
-    // The worker overwrites the radiance picture in place; until it marks the project again, the
-    // old planes and preview no longer belong to what the buffer holds.
-    project_->hdrPresent = false;
-    project_->lcPlanesValid = false;
-    project_->maskPlaneValid = false;
-    project_->previewValid = false;
-}
-
 void generationRun::generateHDRslot() {
     if (!running_) return;
     if (stage_ == 0) stage_ = radiance_ ? 4 : options_.ldrEnhancement ? 3 : 1;
@@ -94,7 +85,7 @@ void generationRun::startStage(int stage) {
         total = worker_->noiseFilterEnabled
                     ? (uint64_t(project_->width) + 2 * uint64_t(project_->height)) * 15
                     : 1;
-        invalidatePicture();
+        project_->discardPicture(); // the worker overwrites the picture in place
     } else {
         run.applyTo(*worker_);
         if (stage == 2) {
@@ -119,7 +110,7 @@ void generationRun::startStage(int stage) {
             for (const auto& photo : project_->photos)
                 photos += photo->included ? 1 : 0;
             total = generationProgressTotal(project_->width, project_->height, photos, run);
-            invalidatePicture();
+            project_->discardPicture(); // the worker overwrites the picture in place
         }
     }
     thread_ = std::make_unique<QThread>();

@@ -72,8 +72,6 @@ private:
     void releaseStage();
     void fail(const QString& error);
     void report(int kind, const QString& text);
-    /// The picture is about to be replaced: nothing may show or tone-map the old one meanwhile.
-    void invalidatePicture();
 
     processingProject* project_;
     genHDR_options options_;

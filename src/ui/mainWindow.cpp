@@ -169,6 +169,7 @@ void mainWindow::buildMenus() {
     addGenerateHDRaction(file);
     file->addSeparator();
     saveAction_ = file->addAction(tr("Save"));
+    saveAction_->setObjectName("saveAction");
     saveAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     connect(saveAction_, &QAction::triggered, this, qOverload<>(&mainWindow::saveResultSlot));
     saveAsAction_ = file->addAction(tr("Save as"));

@@ -129,6 +129,11 @@ bool mainWindow::addImages(const QStringList& fileNames) {
         prepared.push_back(std::move(photo));
     }
 
+    if (project_->hdrPresent) {
+        // The first two load buffers are the picture's own stores: the HDR image is gone.
+        project_->discardPicture();
+        appendLog(logWarning, tr("The photos changed: the HDR image has to be generated again."));
+    }
     QApplication::setOverrideCursor(Qt::BusyCursor);
     leftTabs_->setCurrentIndex(0);
     rightTabs_->setCurrentIndex(0);

@@ -125,6 +125,19 @@ TEST(mainRoad, photosToHdrToSliderToSavedResult) {
     ASSERT_TRUE(waitUntil([&] { return window->resultSaved; }));
     EXPECT_TRUE(QFileInfo::exists(out));
     EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(" | ").toStdString();
+
+    // Another photo is decoded into the picture's own stores: the old HDR image must not be saved
+    // or tone-mapped any more.
+    ASSERT_TRUE(window->addImages({dir + "img05.jpg"}));
+    ASSERT_TRUE(waitUntil([&] { return !window->loadingPhotos(); }));
+    EXPECT_EQ(project->photos.size(), 4u);
+    EXPECT_FALSE(project->hdrPresent);
+    EXPECT_FALSE(project->lcPlanesValid);
+    EXPECT_FALSE(compression->isEnabled());
+    auto* save = window->findChild<QAction*>("saveAction");
+    ASSERT_NE(save, nullptr);
+    EXPECT_FALSE(save->isEnabled()) << "nothing to save until the HDR image is generated again";
+    window->resultSaved = true;
     window->close();
 }
 
