@@ -211,8 +211,6 @@ private:
     void buildToneMappingMenus(QMenu* file, QAction* before);
     /// Points the tone-mapping controls at the current project's record and shows its values.
     void attachToneMappingControls();
-    /// True while a worker reads or changes the project's picture or settings.
-    bool toneMappingBlocked() const;
 
     styledMainWindow* frame_;
     std::unique_ptr<processingProject> project_;

@@ -115,14 +115,6 @@ void mainWindow::toneMappingPrepareFinished() {
     saveResultSlot(request);
 }
 
-bool mainWindow::toneMappingBlocked() const {
-    for (const workerSlot* slot :
-         {&toneMappingWorker_, &generateHDRworker_, &transformWorker_, &savePhotoWorker_, &postProcessWorker_})
-        if (slot->occupied())
-            return true;
-    return false;
-}
-
 void mainWindow::doToneMapping() {
     // One timer: requests that arrive while a render runs or before the timer fires are one render.
     if (!toneMappingTimer_.isActive())
@@ -134,7 +126,7 @@ void mainWindow::doToneMapping(bool preset) {
     toneMappingTimer_.stop(); // this render already uses the latest settings
     // A worker may be reading or rebuilding the planes (and writing their flags); its finished slot
     // renders afterwards.
-    if (toneMappingBlocked())
+    if (anyWorkerRunning())
         return;
     if (!project_ || !project_->hdrPresent || !project_->lcPlanesValid)
         return;
@@ -221,7 +213,7 @@ void mainWindow::attachToneMappingControls() {
 }
 
 void mainWindow::setToneMappingControlsEnabled() {
-    const bool busy = toneMappingBlocked();
+    const bool busy = anyWorkerRunning();
     // The flags are read only while no worker may be writing them.
     const bool prepared = !busy && project_ && project_->hdrPresent && project_->lcPlanesValid;
     if (tmGroup_) {
@@ -264,7 +256,7 @@ void mainWindow::addDroppedImages(const QStringList& files) {
     if (files.isEmpty())
         return;
     // The photos must not change under a running worker; the drop is refused with a word why.
-    if (toneMappingBlocked() || loadingPhotos()) {
+    if (projectBusy()) {
         appendLog(logWarning, tr("Please wait until the current operation has finished, then drop the files again."));
         return;
     }
@@ -285,7 +277,7 @@ void mainWindow::loadSettingsSlot() {
 bool mainWindow::loadSettingsSlot(const QString& fileName) {
     if (!project_)
         return false;
-    if (toneMappingBlocked()) {
+    if (anyWorkerRunning()) {
         appendLog(logWarning, tr("Please wait until the current operation has finished."));
         return false;
     }
