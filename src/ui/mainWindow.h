@@ -254,6 +254,7 @@ private:
     QAction* generateHdrAction_ = nullptr;
     QPushButton* generateHdrButton_ = nullptr;
     QString autoHdrOutput_; ///< --save_hdr target of this run (empty: none)
+    saveResultRequest autoSaveRequest_; ///< where and how the automatic run saves, fixed when it starts
     workerSlot savePhotoWorker_, saveAlignedWorker_, toneMappingWorker_, presetThumbsWorker_, postProcessWorker_,
         transformWorker_;
     tonemappingGroup* tmGroup_ = nullptr;

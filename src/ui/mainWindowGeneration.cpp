@@ -45,6 +45,7 @@ void mainWindow::startAutomaticGeneration() {
         return;
     }
     lastSavedPath = request.fileName;
+    autoSaveRequest_ = request;
     if (request.options.convertToSrgb) {
         // No output colour transform exists yet: say so rather than pretend the file was converted.
         const QString text =

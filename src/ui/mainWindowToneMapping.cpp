@@ -2,7 +2,6 @@
 // tone-mapping tab with its controls, the settings files, and the picture view's "before"/"result".
 #include "ui/mainWindow.h"
 
-#include "app/automaticRun.h"
 #include "app/commandLineOptions.h"
 #include "app/debugLog.h"
 #include "app/processingProject.h"
@@ -97,22 +96,9 @@ void mainWindow::toneMappingPrepareFinished() {
     doToneMapping(true);
     if (!automatic)
         return;
-    QString error;
-    QStringList inputs;
-    for (const auto& photo : project_->photos)
-        inputs << photo->fileName;
-    saveResultRequest request = halvora::automaticSaveRequest(
-        commandLineOptions::current(), saveResultOptions_t::fromSettings(programOptionsSettings::instance()), inputs,
-        error);
-    if (request.fileName.isEmpty()) {
-        failUnattended(error);
-        return;
-    }
-    // The name checked at the start stays the target even if a file of that name appeared meanwhile.
-    if (!lastSavedPath.isEmpty())
-        request.fileName = lastSavedPath;
-    lastSavedPath = request.fileName;
-    saveResultSlot(request);
+    // The request was made and its folder checked when the run started; the name stays the target
+    // even if a file of that name appeared meanwhile.
+    saveResultSlot(autoSaveRequest_);
 }
 
 void mainWindow::doToneMapping() {
