@@ -2,10 +2,11 @@
 // 12-megapixel 3-shot bracket IMG_3869/3872/3875 of iphone_xr_night_9exp.
 // Usage: hdr_core [data folder]   (default: the build's ../shared/data, or $HALVORA_DATA_DIR)
 
-#include "app/processingProject.h"
-#include "hdr/exposureValues.h"
-#include "hdr/generateHDRworker.h"
+#include "project/processingProject.h"
+#include "project/exposureValues.h"
+#include "project/generateHDRworker.h"
 #include "hdr/responseCurve.h"
+#include "project/responseRecovery.h"
 #include "imageio/imageTransform.h"
 
 #include <QCoreApplication>

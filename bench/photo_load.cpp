@@ -5,9 +5,9 @@
 //
 //   photo_load [runs]
 
-#include "app/processingProject.h"
-#include "imageio/hugePageBlock.h"
-#include "imageio/loadPhotoWorker.h"
+#include "project/processingProject.h"
+#include "base/hugePageBlock.h"
+#include "project/loadPhotoWorker.h"
 
 #include <QCoreApplication>
 #include <QDir>

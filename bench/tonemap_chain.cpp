@@ -2,7 +2,7 @@
 // local contrast, Mask and sharpening on, and the full-resolution pass of a 4032 × 3024 picture
 // into the 16-bit result (detail plane included). Planes are synthetic (smooth, picture-like).
 
-#include "app/parallelFor.h"
+#include "base/parallelFor.h"
 #include "tonemap/detailPlane.h"
 #include "tonemap/toneMapDrivers.h"
 #include "tonemap/toneMappingRebuild.h"

@@ -3,12 +3,12 @@
 //
 //   tonemap_prepare [threads] [repeats] [--panorama]
 
-#include "app/parallelFor.h"
-#include "app/processState.h"
-#include "app/processingProject.h"
+#include "base/parallelFor.h"
+#include "base/runContext.h"
+#include "project/processingProject.h"
 #include "tonemap/localContrast.h"
 #include "tonemap/maskPlane.h"
-#include "tonemap/toneMappingPreprocessWorker.h"
+#include "project/toneMappingPreprocessWorker.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,7 +2,7 @@
 // copy of the same bytes in the same run. Bytes processed = bytes of the source picture.
 
 #include "imageio/imageTransform.h"
-#include "imageio/rgbBuffers.h"
+#include "base/rgbBuffers.h"
 
 #include <benchmark/benchmark.h>
 #include <cstring>

@@ -1,7 +1,7 @@
 // libFuzzer target of the FITS reader: the input becomes an in-memory file that goes through the
 // information call (with a camera record) and, when that accepts it, the load call.
 
-#include "app/parallelFor.h"
+#include "base/parallelFor.h"
 #include "imageio/exifInfo.h"
 #include "imageio/imageLoader.h"
 

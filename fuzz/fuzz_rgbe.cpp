@@ -1,7 +1,7 @@
 // libFuzzer target of the Radiance RGBE reader: the input becomes an in-memory file that goes
 // through the information call and, when that accepts it, the load call.
 
-#include "app/parallelFor.h"
+#include "base/parallelFor.h"
 #include "imageio/imageLoader.h"
 
 #include <QByteArray>

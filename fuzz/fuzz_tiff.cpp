@@ -1,7 +1,7 @@
 // libFuzzer target: the TIFF reader (quick information, then the full decode into buffers of the
 // announced size, as the loading step does).
 
-#include "app/parallelFor.h"
+#include "base/parallelFor.h"
 #include "imageio/tiffReader.h"
 
 #include <cstdint>

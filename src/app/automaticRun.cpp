@@ -1,7 +1,8 @@
 #include "app/automaticRun.h"
 
+#include "app/storedOptions.h"
 #include "app/commandLineOptions.h"
-#include "app/debugLog.h"
+#include "base/debugLog.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -44,7 +45,7 @@ saveResultRequest automaticSaveRequest(const commandLineOptions& cl, const saveR
         if (dir.isEmpty() && !inputs.isEmpty())
             dir = QFileInfo(inputs.front()).absolutePath();
         dir = QFileInfo(dir).absoluteFilePath();
-        fileName = uniqueOutputName(dir, defaultOutputName(inputs, false), request.options.extension(), false);
+        fileName = uniqueOutputName(dir, halvora::defaultOutputName(inputs, false), request.options.extension(), false);
     }
     request.options.normalize();
 

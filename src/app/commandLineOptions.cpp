@@ -1,7 +1,7 @@
 #include "app/commandLineOptions.h"
 
-#include "app/appIdentity.h"
-#include "app/debugLog.h"
+#include "base/appIdentity.h"
+#include "base/debugLog.h"
 
 #include <QDir>
 

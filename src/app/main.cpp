@@ -1,8 +1,8 @@
 // Entry of every run: interactive, automatic ("--auto"), plug-in and batch.
 
-#include "app/appIdentity.h"
+#include "app/settingsStore.h"
 #include "app/commandLineOptions.h"
-#include "app/debugLog.h"
+#include "base/debugLog.h"
 #include "app/programOptionsSettings.h"
 #include "app/terminationWatcher.h"
 #include "ui/framePlacement.h"

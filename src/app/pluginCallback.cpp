@@ -1,6 +1,6 @@
 #include "app/pluginCallback.h"
 
-#include "app/debugLog.h"
+#include "base/debugLog.h"
 
 #include <QDir>
 #include <QFile>

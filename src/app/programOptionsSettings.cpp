@@ -1,6 +1,6 @@
 #include "app/programOptionsSettings.h"
 
-#include "app/appIdentity.h"
+#include "app/settingsStore.h"
 
 #include <QDir>
 #include <QFileInfo>

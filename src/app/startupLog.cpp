@@ -1,7 +1,7 @@
 #include "app/startupLog.h"
 
-#include "app/appIdentity.h"
-#include "app/debugLog.h"
+#include "base/appIdentity.h"
+#include "base/debugLog.h"
 #include "app/programOptionsSettings.h"
 
 #include <QDateTime>

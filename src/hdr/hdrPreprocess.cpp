@@ -1,7 +1,7 @@
 #include "hdr/hdrPreprocess.h"
 
-#include "app/debugLog.h"
-#include "app/parallelFor.h"
+#include "base/debugLog.h"
+#include "base/parallelFor.h"
 
 #include <algorithm>
 #include <array>

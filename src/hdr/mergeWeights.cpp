@@ -1,7 +1,6 @@
 #include "hdr/mergeWeights.h"
 
-#include "app/processingProject.h"
-#include "imageio/rgbBuffers.h"
+#include "base/rgbBuffers.h"
 
 #include <algorithm>
 #include <cmath>
@@ -83,24 +82,12 @@ void weightLimits(const double* table, uint16_t& lowLimit, uint16_t& highLimit) 
     }
 }
 
-void ensureClosenessTables(processingProject& project) {
-    if (project.closenessTableBright.size() == size_t(kSampleTableSize) &&
-        project.closenessTableDark.size() == size_t(kSampleTableSize))
-        return;
-    project.closenessTableBright.resize(kSampleTableSize);
-    project.closenessTableDark.resize(kSampleTableSize);
+void buildClosenessTables(double* bright, double* dark) {
     for (int x = 0; x < kSampleTableSize; ++x) {
         const double t = x / 32640.0;
-        project.closenessTableBright[size_t(x)] = t > 0.99 ? 1.0 : std::exp(-std::pow((1.0 - t) - 0.01, 2) / 0.003);
-        project.closenessTableDark[size_t(x)] = t < 0.01 ? 1.0 : std::exp(-std::pow(t - 0.01, 2) / 0.003);
+        bright[x] = t > 0.99 ? 1.0 : std::exp(-std::pow((1.0 - t) - 0.01, 2) / 0.003);
+        dark[x] = t < 0.01 ? 1.0 : std::exp(-std::pow(t - 0.01, 2) / 0.003);
     }
-}
-
-void ensureProjectWeightTable(processingProject& project) {
-    if (project.weightTable.size() == size_t(kSampleTableSize))
-        return;
-    project.weightTable.resize(kSampleTableSize);
-    buildSelectivityTable(selectivityBalanced, 0.0, 0.0, project.weightTable.data());
 }
 
 } // namespace halvora

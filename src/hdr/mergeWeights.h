@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <vector>
 
-class processingProject;
-
 namespace halvora {
 
 enum selectivityShape : int {
@@ -29,9 +27,8 @@ int smartMergeCentre(double ev, double evLow, double evHigh);
 /// First and last index with weight above 0 (0 and 32639 when none).
 void weightLimits(const double* table, uint16_t& lowLimit, uint16_t& highLimit);
 
-/// Fills the project's closeness tables (bright end b, dark end k) when still empty.
-void ensureClosenessTables(processingProject& project);
-/// Fills the project's weight table ("Balanced", no cut) when still empty.
-void ensureProjectWeightTable(processingProject& project);
+/// Fills the closeness-to-clipping tables: `bright` rises towards white (1 above 0.99), `dark`
+/// towards black (1 below 0.01), 32640 entries each.
+void buildClosenessTables(double* bright, double* dark);
 
 } // namespace halvora

@@ -1,9 +1,9 @@
 #include "hdr/noiseFilter.h"
 
-#include "app/debugLog.h"
-#include "app/parallelFor.h"
-#include "app/processState.h"
-#include "imageio/rgbBuffers.h"
+#include "base/debugLog.h"
+#include "base/parallelFor.h"
+#include "base/runContext.h"
+#include "base/rgbBuffers.h"
 
 #include <algorithm>
 #include <cmath>
@@ -262,7 +262,7 @@ void denoiseLevel(waveletDenoise_params_t* p) {
 
     const float t = p->threshold;
     for (int y = p->rowBegin; y < p->rowEnd; ++y) {
-        if (abortRequested.load(std::memory_order_relaxed)) {
+        if (halvora::cancelRequested()) {
             p->aborted = true;
             return;
         }
@@ -479,7 +479,7 @@ bool noiseFilter(float* rgb, int width, int height, const noiseFilterOptions_t& 
 
     for (int channel = 0; channel < 3; ++channel) {
         if (!denoisePlane(rgb, width, height, channel, sigma, softness, planeA.get(), planeB.get())) {
-            if (abortRequested.load())
+            if (halvora::cancelRequested())
                 debugLog("%s: aborted\n", "halvora::noiseFilter");
             else
                 debugLog("%s: wavelet denoise of plane %d failed\n", "halvora::noiseFilter", channel);

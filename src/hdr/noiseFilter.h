@@ -57,7 +57,7 @@ void convertFromSqrtYCbCr(float* rgb, size_t pixels);
 bool waveletDenoisePlane(float* picture, int width, int height, int channel, double sigma, double softness);
 
 /// Filters the radiance picture in place (logs "Noise filtering..."). False when aborted through
-/// abortRequested or short of memory — the picture is then not usable and should be discarded.
+/// a cancelled run or short of memory — the picture is then not usable and should be discarded.
 /// Adds (w + 2 × h) × 15 progress units when it runs to the end.
 bool noiseFilter(float* rgb, int width, int height, const noiseFilterOptions_t& options);
 

@@ -1,10 +1,9 @@
 #include "hdr/responseCurve.h"
 
-#include "app/debugLog.h"
-#include "app/parallelFor.h"
-#include "app/processingProject.h"
+#include "base/debugLog.h"
+#include "base/parallelFor.h"
 #include "hdr/mergeWeights.h"
-#include "imageio/rgbBuffers.h"
+#include "base/rgbBuffers.h"
 
 #include <algorithm>
 #include <array>
@@ -20,6 +19,14 @@ double responsePolynomial::value(double t) const {
     return v;
 }
 
+std::vector<double> standardCurveTable() {
+    const responsePolynomial p = standardResponsePolynomial();
+    std::vector<double> table(kSampleTableSize);
+    for (int x = 0; x < kSampleTableSize; ++x)
+        table[size_t(x)] = p.value(x / 32640.0);
+    return table;
+}
+
 responsePolynomial standardResponsePolynomial() {
     responsePolynomial p;
     p.n = 6;
@@ -30,15 +37,6 @@ responsePolynomial standardResponsePolynomial() {
     p.c[4] = -0.19796856978236432;
     p.c[5] = 1.084440338878309;
     return p;
-}
-
-void ensureStandardCurve(processingProject& project) {
-    if (project.standardCurve.size() == size_t(kSampleTableSize))
-        return;
-    const responsePolynomial p = standardResponsePolynomial();
-    project.standardCurve.resize(kSampleTableSize);
-    for (int x = 0; x < kSampleTableSize; ++x)
-        project.standardCurve[size_t(x)] = p.value(x / 32640.0);
 }
 
 sampleRandom::sampleRandom(uint64_t seed) {
@@ -83,38 +81,34 @@ double pixelInconsistency(const inconsistencyPhoto* photos, int count, const dou
     return result;
 }
 
-bool selectCurveSamples(processingProject& project, const std::vector<int>& photos,
-                        const std::vector<double>& exposures, sampleRandom& random, curveSampleSet& out) {
+bool selectCurveSamples(const std::vector<curvePhoto>& photos, const std::vector<double>& exposures,
+                        const curveSampleTables& tables, sampleRandom& random, curveSampleSet& out) {
     const char* const caller = "selectCurveSamples";
     out = curveSampleSet{};
     const int count = int(photos.size());
-    if (count < 1 || count > processingProject::kMaxPhotos || exposures.size() != photos.size())
+    if (count < 1 || count > kMaxCurvePhotos || exposures.size() != photos.size() || !tables.standardCurve ||
+        !tables.weightTable || !photos[0].preview)
         return false;
-    const int W = project.photos[size_t(photos[0])]->preview.width;
-    const int H = project.photos[size_t(photos[0])]->preview.height;
+    const int W = photos[0].preview->width;
+    const int H = photos[0].preview->height;
     std::vector<const uint16_t*> pix(size_t(count), nullptr);
     std::vector<double> lnExposures(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
-        const photoEntry& photo = *project.photos[size_t(photos[size_t(i)])];
+        const curvePhoto& photo = photos[size_t(i)];
         lnExposures[size_t(i)] = photo.lnExposure;
-        if (photo.preview.empty() || photo.preview.width != W || photo.preview.height != H) {
-            debugLog("%s: photo %d has no preview of %d x %d\n", caller, photos[size_t(i)], W, H);
+        if (!photo.preview || photo.preview->empty() || photo.preview->width != W || photo.preview->height != H) {
+            debugLog("%s: photo %d has no preview of %d x %d\n", caller, photo.index, W, H);
             return false;
         }
-        pix[size_t(i)] = photo.preview.pixels();
+        pix[size_t(i)] = photo.preview->pixels();
     }
     if (W < 1 || H < 1)
         return false;
 
-    ensureStandardCurve(project);
-    ensureProjectWeightTable(project);
-    const double* curves[3] = {project.standardCurve.data(), project.standardCurve.data(),
-                               project.standardCurve.data()};
-    const uint8_t* ghostMask = project.antiGhostMask();
+    const double* curves[3] = {tables.standardCurve, tables.standardCurve, tables.standardCurve};
+    // The mask applies only while it has the previews' size.
+    const uint8_t* ghostMask = tables.ghostMaskWidth == W && tables.ghostMaskHeight == H ? tables.ghostMask : nullptr;
     const size_t area = size_t(W) * size_t(H);
-    // The mask is at preview size only while the previews have the project's preview size.
-    if (W != project.previewWidth || H != project.previewHeight)
-        ghostMask = nullptr;
 
     std::vector<uint8_t> taken(area, 0);
     std::array<int, 256> binCount{};
@@ -146,7 +140,7 @@ bool selectCurveSamples(processingProject& project, const std::vector<int>& phot
             const double dx = x - W / 2, dy = y - H / 2;
             take = binCount[size_t(bin)] < 4 && !taken[idx] && std::sqrt(dx * dx + dy * dy) < maxDistance &&
                    x > 5 && x < W - 5 && y > 5 && y < H - 5 && (!ghostMask || ghostMask[idx] == 0) &&
-                   !(pixelInconsistency(probe.data(), count, curves, project.weightTable.data()) / 0.23 > 0.4);
+                   !(pixelInconsistency(probe.data(), count, curves, tables.weightTable) / 0.23 > 0.4);
         }
         if (take) {
             out.luminance.insert(out.luminance.end(), lum.begin(), lum.begin() + count);
@@ -335,10 +329,12 @@ std::array<int, 3> aroundMedian(const std::array<uint64_t, 256>& histogram, doub
     return found;
 }
 
+} // namespace
+
 // Per photo: f = (mean of the bins around the median of √(relative radiance)) / 128. `reliable` is
 // false when the pixels around the median are clipped (white or black): their level says nothing
 // about the exposure, and a mostly clipped photo would otherwise be shifted by up to a stop.
-double exposureFactor(const photoEntry& photo, const std::array<double, 256>& g256, double relative,
+double exposureFactor(const rgb16Buffer& preview, const std::array<double, 256>& g256, double relative,
                       bool& reliable) {
     std::array<double, 256> bins;
     const double top = g256[255];
@@ -346,11 +342,11 @@ double exposureFactor(const photoEntry& photo, const std::array<double, 256>& g2
         const double v = std::floor(256.0 * std::sqrt(g256[size_t(s)] / top / relative));
         bins[size_t(s)] = std::isfinite(v) ? std::clamp(v, 0.0, 255.0) : 0.0;
     }
-    const int64_t pixels = int64_t(photo.preview.pixelCount());
+    const int64_t pixels = int64_t(preview.pixelCount());
     const int parts = std::max(1, parallelParts(pixels));
     std::vector<exposureHistogram_threadParams_t> params(static_cast<size_t>(parts));
     for (auto& p : params)
-        p = {photo.preview.pixels(), bins.data(), {}, {}};
+        p = {preview.pixels(), bins.data(), {}, {}};
     parallelFor(pixels, [&](int part, int64_t first, int64_t last) { exposureHistogram(params[size_t(part)], first, last); }, parts);
     std::array<uint64_t, 256> histogram{}, levels{};
     for (const auto& p : params)
@@ -365,119 +361,6 @@ double exposureFactor(const photoEntry& photo, const std::array<double, 256>& g2
     const std::array<int, 3> found = aroundMedian(histogram, half);
     const int v = std::max((found[0] + found[1] + found[2]) / 3, 48);
     return v / 128.0;
-}
-
-} // namespace
-
-bool recoverResponseCurve(processingProject& project) {
-    if (project.responseCurveValid)
-        return true;
-    debugLog("Recover response curve...\n");
-    ensureStandardCurve(project);
-    ensureProjectWeightTable(project);
-    const auto useStandard = [&project]() {
-        for (auto& table : project.responseCurve)
-            table = project.standardCurve;
-    };
-
-    // Included photos take part; an excluded photo must not shape the curve.
-    std::vector<int> sampled;
-    for (size_t i = 0; i < project.photos.size(); ++i) {
-        project.photos[i]->exposureCorrection = 0;
-        if (project.photos[i]->included)
-            sampled.push_back(int(i));
-    }
-
-    int ref = -1;
-    double bestDistance = 1000000;
-    const double lnMean = std::log(2.0) * project.evMean;
-    for (int i : sampled) {
-        const double d = std::fabs(project.photos[size_t(i)]->lnExposure - lnMean);
-        if (d < bestDistance) {
-            bestDistance = d;
-            ref = i;
-        }
-    }
-
-    if (ref < 0) {
-        debugLog("  Too few photos can be used for curve recovery. Using standard curve.\n");
-        useStandard();
-        return true;
-    }
-    std::vector<bool> used(sampled.size(), false);
-    std::vector<double> b(sampled.size()), exposures(sampled.size());
-    int usedCount = 0;
-    for (size_t k = 0; k < sampled.size(); ++k) {
-        const photoEntry& photo = *project.photos[size_t(sampled[k])];
-        b[k] = std::exp(photo.lnExposure);
-        exposures[k] = std::exp(photo.lnExposure - std::log(2.0) * project.evMin + photo.exposureCorrection);
-        const photoEntry& reference = *project.photos[size_t(ref)];
-        if (sampled[k] == ref || std::fabs(photo.lnExposure - reference.lnExposure) >= 0.5 * std::log(2.0)) {
-            used[k] = true;
-            ++usedCount;
-        } else {
-            debugLog("  %d: too small EV difference, skipping this photo\n", sampled[k]);
-        }
-    }
-    if (usedCount < 2) {
-        debugLog("  Too few photos can be used for curve recovery. Using standard curve.\n");
-        useStandard();
-        return true;
-    }
-
-    sampleRandom random;
-    curveSampleSet samples;
-    if (!selectCurveSamples(project, sampled, exposures, random, samples)) {
-        debugLog("%s: no usable previews. Using standard curve.\n", "recoverResponseCurve");
-        useStandard();
-        return false;
-    }
-
-    int offsets[4];
-    const responsePolynomial poly = searchResponsePolynomial(samples, standardResponsePolynomial(), used, b, offsets);
-    for (int j = 0; j < 4; ++j)
-        debugLog("--- %d: %d\n", j + 1, offsets[j]);
-
-    // Exposure correction from the content of each used photo, relative to the reference.
-    std::array<double, 256> g256;
-    for (int k = 0; k < 256; ++k)
-        g256[size_t(k)] = poly.value(k / 256.0);
-    if (g256[255] > 0) {
-        std::vector<double> factor(sampled.size(), 1.0);
-        std::vector<bool> reliable(sampled.size(), false);
-        size_t refK = 0;
-        for (size_t k = 0; k < sampled.size(); ++k) {
-            const photoEntry& photo = *project.photos[size_t(sampled[k])];
-            if (sampled[k] == ref)
-                refK = k;
-            if (used[k]) {
-                bool ok = false;
-                factor[k] = exposureFactor(photo, g256,
-                                           std::exp(photo.lnExposure - project.photos[size_t(ref)]->lnExposure), ok);
-                reliable[k] = ok;
-            }
-        }
-        for (size_t k = 0; k < sampled.size(); ++k) {
-            if (!used[k])
-                continue;
-            if (reliable[k] && reliable[refK])
-                project.photos[size_t(sampled[k])]->exposureCorrection = std::log(factor[k] / factor[refK]);
-            else
-                debugLog("  %d: median clipped, no exposure correction\n", sampled[k]);
-        }
-    }
-
-    for (auto& table : project.responseCurve)
-        table.resize(kSampleTableSize);
-    for (int x = 0; x < kSampleTableSize; ++x) {
-        double v = poly.value(x / 32640.0);
-        if (!(v > 0))
-            v = 0.001;
-        for (auto& table : project.responseCurve)
-            table[size_t(x)] = v;
-    }
-    project.responseCurveValid = true;
-    return true;
 }
 
 } // namespace halvora

@@ -4,13 +4,14 @@
 // of 10 000 perturbations of four of its coefficients for the one under which the same scene points,
 // seen in differently exposed photos, agree best; then derives a per-photo exposure correction.
 //
-// recoverResponseCurve() runs on the HDR worker's thread; the steps split their loops with
-// halvora::parallelFor and give the same result for any thread count.
+// The steps run on the HDR worker's thread, split their loops with halvora::parallelFor and give the
+// same result for any thread count. The project's recovery (project/responseRecovery.h) drives them.
 
+#include "base/rgbBuffers.h"
+
+#include <array>
 #include <cstdint>
 #include <vector>
-
-class processingProject;
 
 namespace halvora {
 
@@ -25,8 +26,8 @@ struct responsePolynomial {
 /// The built-in starting polynomial (six coefficients).
 responsePolynomial standardResponsePolynomial();
 
-/// Fills project.standardCurve (32640 entries, standard polynomial at x / 32640) when still empty.
-void ensureStandardCurve(processingProject& project);
+/// The standard polynomial at x / 32640 for every working sample x (32640 entries).
+std::vector<double> standardCurveTable();
 
 /// Small deterministic generator (PCG32) for the sample positions: the same seed gives the same
 /// positions, so the same photos give the same curve run after run.
@@ -60,10 +61,29 @@ struct curveSampleSet {
     int forcedFrom = kPositions; ///< index of the first position taken in forced mode
 };
 
-/// Chooses the positions on the previews of `photos` (project indices) with exposures `exposures`.
-/// False when the previews are missing or of different sizes.
-bool selectCurveSamples(processingProject& project, const std::vector<int>& photos,
-                        const std::vector<double>& exposures, sampleRandom& random, curveSampleSet& out);
+/// At most this many photos take part in one recovery.
+inline constexpr int kMaxCurvePhotos = 32;
+
+/// One photo of the recovery: its preview and its exposure.
+struct curvePhoto {
+    const rgb16Buffer* preview = nullptr;
+    double lnExposure = 0;
+    int index = 0; ///< the photo's number, for log lines
+};
+
+/// Tables the sample choice reads: the standard curve, the "Balanced" weight table (32640 entries
+/// each) and the preview-size anti-ghosting mask (null, or used only when its size is the previews').
+struct curveSampleTables {
+    const double* standardCurve = nullptr;
+    const double* weightTable = nullptr;
+    const uint8_t* ghostMask = nullptr;
+    int ghostMaskWidth = 0, ghostMaskHeight = 0;
+};
+
+/// Chooses the positions on the previews of `photos` (all of one size) with exposures `exposures`.
+/// False when a preview is missing or of another size.
+bool selectCurveSamples(const std::vector<curvePhoto>& photos, const std::vector<double>& exposures,
+                        const curveSampleTables& tables, sampleRandom& random, curveSampleSet& out);
 
 /// The grid search. `used` and `b` (exp(lnExposure)) are per sampled photo. Returns the best
 /// candidate, or `start` when no candidate is non-negative and non-decreasing with a finite error.
@@ -75,10 +95,11 @@ responsePolynomial searchResponsePolynomial(const curveSampleSet& samples, const
 /// True when the polynomial, evaluated at k / 256 for k = 0…255, is non-negative and non-decreasing.
 bool monotoneOnGrid(const responsePolynomial& poly);
 
-/// Worker operation: recovers project.responseCurve and every photo's exposureCorrection and sets
-/// responseCurveValid; does nothing while the curve is valid. Falls back to the standard curve
-/// (valid flag left clear) when fewer than two photos can be used. False only when the project
-/// cannot take part at all (no tables, previews missing); the standard curve is then in place.
-bool recoverResponseCurve(processingProject& project);
+/// Exposure factor of one photo relative to the reference from its preview: the mean of the bins
+/// around the median of √(relative radiance) ÷ 128, with `g256` the curve at k / 256 and `relative`
+/// the photo's exposure ratio to the reference. `reliable` is false when the pixels around the median
+/// are clipped, so their level says nothing about the exposure.
+double exposureFactor(const rgb16Buffer& preview, const std::array<double, 256>& g256, double relative,
+                      bool& reliable);
 
 } // namespace halvora

@@ -1,8 +1,8 @@
 #include "hdr/smartMergeMask.h"
 
-#include "app/debugLog.h"
-#include "app/parallelFor.h"
-#include "app/processState.h"
+#include "base/debugLog.h"
+#include "base/parallelFor.h"
+#include "base/runContext.h"
 
 #include <algorithm>
 #include <cmath>
@@ -73,7 +73,7 @@ void filterRows(const smartMergeFilter_threadParams_t& p, int64_t y0, int64_t y1
     const smartMergeKernel& k = *p.kernel;
     const int w = p.width, size = k.size;
     std::vector<float> sw(static_cast<size_t>(w)), sv(static_cast<size_t>(w));
-    for (int64_t y = y0; y < y1 && !abortRequested.load(std::memory_order_relaxed); ++y) {
+    for (int64_t y = y0; y < y1 && !halvora::cancelRequested(); ++y) {
         const uint16_t* src = p.src + y * w;
         uint16_t* dst = p.dst + y * w;
         // Borders one pixel at a time (fewer neighbours), the middle as one run.
@@ -94,7 +94,7 @@ void filterColumns(const smartMergeFilter_threadParams_t& p, int64_t x0, int64_t
     const int w = p.width, h = p.height, size = k.size;
     const int count = int(x1 - x0);
     std::vector<float> sw(static_cast<size_t>(count)), sv(static_cast<size_t>(count));
-    for (int y = 0; y < h && !abortRequested.load(std::memory_order_relaxed); ++y)
+    for (int y = 0; y < h && !halvora::cancelRequested(); ++y)
         accumulateLine(p.src + size_t(y) * w + x0, p.dst + size_t(y) * w + x0, count, w, std::min(size, y),
                        std::min(size, h - 1 - y), k, sw.data(), sv.data());
 }

@@ -1,6 +1,6 @@
 #include "imageio/exifReader.h"
 
-#include "app/debugLog.h"
+#include "base/debugLog.h"
 
 #include <QFile>
 #include <algorithm>

@@ -4,9 +4,9 @@
 
 #include "imageio/imageLoader.h"
 
-#include "app/debugLog.h"
-#include "app/parallelFor.h"
-#include "imageio/rgbBuffers.h"
+#include "base/debugLog.h"
+#include "base/parallelFor.h"
+#include "base/rgbBuffers.h"
 
 #include <QFile>
 #include <algorithm>

@@ -2,14 +2,11 @@
 // The choices applied when a radiance file (Radiance RGBE, OpenEXR) is opened directly: the output
 // colour space chosen in the HDR load options dialog and the noise filtering run after loading.
 // Interactive runs show the dialog (src/ui/hdrLoadOptionsDialog.h) and store its choice as the
-// LoadHDR/* options; unattended runs build the record with forUnattendedRun. Plain value type,
+// LoadHDR/* options; unattended runs take it from the command line and the stored options. Plain value type,
 // built and read on the main thread, then copied to the workers that need it.
 
 #include <QString>
 #include <QStringList>
-
-class programOptionsSettings;
-struct commandLineOptions;
 
 struct hdrLoadOptions {
     /// Index of the output colour space, in the order of the dialog's list.
@@ -32,14 +29,4 @@ struct hdrLoadOptions {
     /// (clamped), so a hand-edited setting or a command-line value never reaches a table out of range.
     void normalize();
 
-    /// The stored LoadHDR/* options and Processing/PanoramaMode, normalised.
-    static hdrLoadOptions fromSettings(const programOptionsSettings& settings);
-    /// Stores colour space and noise filtering as the LoadHDR/* options (the dialog's accepted choice).
-    void storeTo(programOptionsSettings& settings) const;
-    /// An automatic run (--auto): noise filtering and panorama mode from the command line, the colour
-    /// space (which the command line cannot name) from the stored options.
-    static hdrLoadOptions fromCommandLine(const commandLineOptions& commandLine, const programOptionsSettings& settings);
-    /// The record of a preparation that shows no dialog: fromCommandLine with --auto, else fromSettings.
-    static hdrLoadOptions forUnattendedRun(const commandLineOptions& commandLine,
-                                           const programOptionsSettings& settings);
 };

@@ -1,6 +1,6 @@
 #include "imageio/lzwDecoder.h"
 
-#include "app/debugLog.h"
+#include "base/debugLog.h"
 
 #include <algorithm>
 #include <new>

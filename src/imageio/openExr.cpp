@@ -4,9 +4,9 @@
 
 #include "imageio/imageLoader.h"
 
-#include "app/debugLog.h"
-#include "app/processState.h"
-#include "imageio/rgbBuffers.h"
+#include "base/debugLog.h"
+#include "base/runContext.h"
+#include "base/rgbBuffers.h"
 
 #include <QFile>
 #include <algorithm>
@@ -95,7 +95,7 @@ bool loadEXR(const QString& fileName, int width, int height, float* rgbFloat, fl
     float lo = std::numeric_limits<float>::max();
     float hi = 0.0f;
     for (int r = 0; r < height; ++r) {
-        if (abortRequested.load(std::memory_order_relaxed)) {
+        if (halvora::cancelRequested()) {
             debugLog("%s: Aborted.\n", caller);
             return false;
         }

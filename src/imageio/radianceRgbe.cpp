@@ -4,10 +4,10 @@
 
 #include "imageio/imageLoader.h"
 
-#include "app/debugLog.h"
-#include "app/parallelFor.h"
-#include "app/processState.h"
-#include "imageio/rgbBuffers.h"
+#include "base/debugLog.h"
+#include "base/parallelFor.h"
+#include "base/runContext.h"
+#include "base/rgbBuffers.h"
 
 #include <QFile>
 #include <algorithm>
@@ -391,7 +391,7 @@ bool imageLoader::loadRadianceRGBE(const QString& fileName, int width, int heigh
     float lo = std::numeric_limits<float>::max();
     float hi = 0.0f;
     for (int first = 0; first < height; first += bandRows) {
-        if (abortRequested.load(std::memory_order_relaxed)) {
+        if (halvora::cancelRequested()) {
             debugLog("%s: Aborted.\n", caller);
             return false;
         }

@@ -4,11 +4,11 @@
 
 #include "imageio/imageSaver.h"
 
-#include "app/appIdentity.h"
-#include "app/debugLog.h"
-#include "app/parallelFor.h"
-#include "app/processState.h"
-#include "imageio/rgbBuffers.h"
+#include "base/appIdentity.h"
+#include "base/debugLog.h"
+#include "base/parallelFor.h"
+#include "base/runContext.h"
+#include "base/rgbBuffers.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -121,7 +121,7 @@ bool imageSaver::saveRadianceRGBE(const QString& fileName, int width, int height
     const int bandRows = std::max(1, std::min(height, (256 * 1024) / width));
     std::vector<uint8_t> band(size_t(bandRows) * size_t(width) * 4);
     for (int first = 0; ok && first < height; first += bandRows) {
-        if (abortRequested.load(std::memory_order_relaxed)) {
+        if (halvora::cancelRequested()) {
             ok = false;
             break;
         }
@@ -177,7 +177,7 @@ bool imageSaver::saveOpenEXR(const QString& fileName, int width, int height, con
     constexpr float kHalfMax = 65504.0f;
     bool ok = true;
     for (int r = 0; r < height && ok; ++r) {
-        if (abortRequested.load(std::memory_order_relaxed)) {
+        if (halvora::cancelRequested()) {
             ok = false;
             break;
         }

@@ -4,11 +4,11 @@
 
 #include "imageio/imageSaver.h"
 
-#include "app/appIdentity.h"
-#include "app/debugLog.h"
-#include "app/parallelFor.h"
-#include "app/processState.h"
-#include "imageio/rgbBuffers.h"
+#include "base/appIdentity.h"
+#include "base/debugLog.h"
+#include "base/parallelFor.h"
+#include "base/runContext.h"
+#include "base/rgbBuffers.h"
 
 #include <QFileInfo>
 #include <QImage>
@@ -106,7 +106,7 @@ void fillJpegRows(const fillJpegRows_threadParams_t& p) {
     std::vector<uint8_t> row8(size_t(p.width) * 3);
     std::vector<uint16_t> scratch(p.transform && *p.transform ? size_t(p.width) * 3 : 0);
     for (int64_t y = p.firstRow; y < p.endRow; ++y) {
-        if (abortRequested.load(std::memory_order_relaxed))
+        if (halvora::cancelRequested())
             return;
         convertRow8(p.source + size_t(y) * size_t(p.width) * 3, row8.data(), p.width, *p.transform,
                     scratch.data());
@@ -248,7 +248,7 @@ bool imageSaver::saveResultJPEG(const QString& fileName, const uint16_t* rgb16, 
         p.transform = &transform;
         fillJpegRows(p);
     });
-    if (abortRequested.load()) {
+    if (halvora::cancelRequested()) {
         debugLog("%s: aborted\n", who);
         setError(error, "Saving was interrupted.");
         return false;
@@ -354,7 +354,7 @@ bool imageSaver::saveResultTIFF(const QString& fileName, const uint16_t* rgb16, 
                 return writeFailed();
             position += bytes.size();
         }
-        if (abortRequested.load()) {
+        if (halvora::cancelRequested()) {
             debugLog("%s: aborted\n", who);
             setError(error, "Saving was interrupted.");
             file.cancelWriting();

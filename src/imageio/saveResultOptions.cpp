@@ -2,8 +2,7 @@
 
 #include "imageio/saveResultOptions.h"
 
-#include "app/debugLog.h"
-#include "app/programOptionsSettings.h"
+#include "base/debugLog.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -31,31 +30,6 @@ inline bool prefixCharacter(QChar c) { return c.unicode() >= 0x41 || c == QLatin
 
 } // namespace
 
-saveResultOptions_t saveResultOptions_t::fromSettings(const programOptionsSettings& settings) {
-    saveResultOptions_t o;
-    o.format = settings.saveFormat;
-    o.jpegQuality = settings.jpegQuality;
-    o.tiffCompression = settings.tiffCompression;
-    o.tiffBitDepth = settings.tiffBitDepth;
-    o.convertToSrgb = settings.convertToSrgb;
-    o.transferExif = settings.transferExif;
-    o.dpi = settings.dpi;
-    o.normalize();
-    return o;
-}
-
-void saveResultOptions_t::storeTo(programOptionsSettings& settings) const {
-    saveResultOptions_t o = *this;
-    o.normalize();
-    settings.saveFormat = o.format;
-    settings.jpegQuality = o.jpegQuality;
-    settings.tiffCompression = o.tiffCompression;
-    settings.tiffBitDepth = o.tiffBitDepth;
-    settings.convertToSrgb = o.convertToSrgb;
-    settings.transferExif = o.transferExif;
-    settings.dpi = o.dpi;
-}
-
 void saveResultOptions_t::normalize() {
     if (format != formatJpeg && format != formatTiff)
         format = formatJpeg;
@@ -81,11 +55,6 @@ QString uniqueOutputName(const QString& dir, const QString& baseName, const QStr
     for (int counter = 1; QFileInfo::exists(name) && counter < 1000000; ++counter)
         name = stem + QString("_%1").arg(counter) + extension;
     return name;
-}
-
-QString defaultOutputName(const QStringList& inputs, bool batch) {
-    const programOptionsSettings& s = programOptionsSettings::instance();
-    return defaultOutputNameWithSuffix(inputs, batch ? s.savingSuffixBatch : s.savingSuffix);
 }
 
 QString defaultOutputNameWithSuffix(const QStringList& inputs, const QString& suffix) {
@@ -141,21 +110,6 @@ saveResultRequest unattendedSaveRequest(const QString& dir, const QString& baseN
     r.options = options;
     r.options.normalize();
     r.fileName = uniqueOutputName(dir, baseName, r.options.extension(), overwrite);
-    return r;
-}
-
-saveResultRequest externalEditorRequest(const QString& tempDir, const programOptionsSettings& settings) {
-    saveResultRequest r;
-    r.fileName = QDir::cleanPath(tempDir + "/Halvora_export.tif");
-    r.options.format = saveResultOptions_t::formatTiff;
-    r.options.jpegQuality = 100;
-    r.options.tiffCompression = settings.externalEditorCompression;
-    r.options.tiffBitDepth = settings.externalEditorBitDepth;
-    r.options.transferExif = settings.externalEditorTransferExif;
-    r.options.convertToSrgb = settings.externalEditorConvertToSrgb;
-    r.options.dpi = settings.externalEditorDpi;
-    r.options.normalize();
-    r.openInExternalEditor = true;
     return r;
 }
 

@@ -7,8 +7,6 @@
 #include <QStringList>
 #include <vector>
 
-class programOptionsSettings;
-
 /// Choices of the "save result" options dialog, remembered in the SavingResult/* options.
 struct saveResultOptions_t {
     static constexpr int formatJpeg = 0;
@@ -28,10 +26,6 @@ struct saveResultOptions_t {
     bool transferExif = true;
     int dpi = 300; ///< 10 … 9999
 
-    /// The stored SavingResult/* options, normalised.
-    static saveResultOptions_t fromSettings(const programOptionsSettings& settings);
-    /// Remembers the choices in the SavingResult/* options (the caller writes the store).
-    void storeTo(programOptionsSettings& settings) const;
     /// Brings every field into its valid range (out-of-range values take the defaults, dpi is clamped).
     void normalize();
     /// Suffix of the chosen format: ".jpg" or ".tif".
@@ -52,9 +46,6 @@ struct saveResultRequest {
 saveResultRequest unattendedSaveRequest(const QString& dir, const QString& baseName,
                                         const saveResultOptions_t& options, bool overwrite);
 
-/// Request of "Save and open in external editor": `tempDir` + "/Halvora_export.tif", a TIFF with the
-/// ExternalEditor/* options and JPEG quality 100, opening the editor afterwards.
-saveResultRequest externalEditorRequest(const QString& tempDir, const programOptionsSettings& settings);
 
 /// Starts `editor` detached with `fileName` as its only argument; logs "Export to external editor: '%s'".
 bool startExternalEditor(const QString& editor, const QString& fileName);
@@ -68,9 +59,7 @@ QString uniqueOutputName(const QString& dir, const QString& baseName, const QStr
 QString outputNameForFormat(const QString& fileName, int format);
 
 /// Base name (no folder, no extension) for a result made from `inputs`: their common prefix and the
-/// remainders, cut at 64 characters with "_and_more", then "_" + the interactive or batch suffix.
-QString defaultOutputName(const QStringList& inputs, bool batch);
-/// The same with an explicit name suffix (empty: no "_" is appended).
+/// remainders, cut at 64 characters with "_and_more", then "_" + `suffix` (empty: no "_" is appended).
 QString defaultOutputNameWithSuffix(const QStringList& inputs, const QString& suffix);
 
 /// One entry of a result report: a log-panel line or a message box, with its colour.

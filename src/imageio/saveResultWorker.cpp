@@ -2,7 +2,7 @@
 
 #include "imageio/saveResultWorker.h"
 
-#include "app/debugLog.h"
+#include "base/debugLog.h"
 
 saveResultWorker::saveResultWorker(const saveResultRequest& r, const uint16_t* result, int width, int height,
                                    QObject* parent)

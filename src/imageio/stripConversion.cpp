@@ -1,6 +1,6 @@
 #include "imageio/stripConversion.h"
 
-#include "app/parallelFor.h"
+#include "base/parallelFor.h"
 #include "imageio/imageTransform.h"
 
 #include <algorithm>

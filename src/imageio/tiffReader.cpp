@@ -1,13 +1,13 @@
 #include "imageio/tiffReader.h"
 
-#include "app/debugLog.h"
-#include "app/parallelFor.h"
-#include "app/processState.h"
+#include "base/debugLog.h"
+#include "base/parallelFor.h"
+#include "base/runContext.h"
 #include "imageio/exifReader.h"
 #include "imageio/imageLoader.h"
 #include "imageio/lzwDecoder.h"
 #include "imageio/packBitsDecoder.h"
-#include "imageio/rgbBuffers.h"
+#include "base/rgbBuffers.h"
 
 #include <QFile>
 #include <algorithm>
@@ -300,7 +300,7 @@ struct decodeStrips_threadParams_t {
 void decodeStrips(decodeStrips_threadParams_t& p) {
     const tiffLayout& L = *p.layout;
     for (int k = p.firstStrip; k < p.endStrip; ++k) {
-        if (abortRequested.load(std::memory_order_relaxed)) {
+        if (halvora::cancelRequested()) {
             p.aborted = true;
             return;
         }

@@ -1,7 +1,7 @@
 #include "tonemap/colorAdjustment.h"
 
-#include "app/debugLog.h"
-#include "imageio/rgbBuffers.h"
+#include "base/debugLog.h"
+#include "base/rgbBuffers.h"
 
 #include <algorithm>
 #include <cmath>

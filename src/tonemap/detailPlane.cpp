@@ -1,6 +1,6 @@
 #include "tonemap/detailPlane.h"
 
-#include "app/parallelFor.h"
+#include "base/parallelFor.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
 #include "tonemap/localContrast.h"
 
-#include "app/parallelFor.h"
-#include "app/processState.h"
-#include "imageio/rgbBuffers.h"
+#include "base/parallelFor.h"
+#include "base/runContext.h"
+#include "base/rgbBuffers.h"
 
 #include <algorithm>
 #include <cmath>
@@ -312,7 +312,7 @@ template <class B, class W, class C> struct stripFilter {
                     if (Y - K - 1 >= 0) removeRow(p.samples + size_t(Y - K - 1) * size_t(gw));
                     if (Y + K < gh) addRow(p.samples + size_t(Y + K) * size_t(gw));
                 }
-                if ((Y & 15) == 15 && abortRequested.load(std::memory_order_relaxed)) return false;
+                if ((Y & 15) == 15 && halvora::cancelRequested()) return false;
 
                 const uint64_t rows = uint64_t(std::min(Y + K, gh - 1) - std::max(Y - K, 0) + 1);
                 const int y = 2 * Y;
@@ -366,7 +366,7 @@ template <class B, class W, class C> struct stripFilter {
                 }
             }
             addProgress(uint64_t(2 * m));
-            if (abortRequested.load(std::memory_order_relaxed)) return false;
+            if (halvora::cancelRequested()) return false;
         }
         return true;
     }
@@ -466,7 +466,7 @@ bool runLocalContrastPrepare(const float* hdr, int width, int height, double lcC
         p.lcCorrection = lcCorrection;
         localContrastPrepare(p);
     });
-    return !abortRequested.load();
+    return !halvora::cancelRequested();
 }
 
 bool runLocalContrast(const uint16_t* prepared, int width, int height, int k, bool panorama,
@@ -489,7 +489,7 @@ bool runLocalContrast(const uint16_t* prepared, int width, int height, int k, bo
         p.samples = samples;
         localContrast(p);
     });
-    return !abortRequested.load();
+    return !halvora::cancelRequested();
 }
 
 } // namespace halvora

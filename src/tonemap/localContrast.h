@@ -51,7 +51,7 @@ struct localContrast_threadParams_t {
     const uint16_t* samples = nullptr;
 };
 /// The local-rank filter over the column range [firstColumn, endColumn), all rows. Adds 2 to the
-/// progress counter per column pair; returns false when abortRequested stopped it early.
+/// progress counter per column pair; returns false when the run was cancelled.
 bool localContrast(const localContrast_threadParams_t& p);
 
 /// Samples of the filter window: the even-row, even-column values of `plane`, clamped to 2048.

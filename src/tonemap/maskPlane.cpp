@@ -1,9 +1,9 @@
 #include "tonemap/maskPlane.h"
 
-#include "app/debugLog.h"
-#include "app/parallelFor.h"
-#include "app/processState.h"
-#include "imageio/rgbBuffers.h"
+#include "base/debugLog.h"
+#include "base/parallelFor.h"
+#include "base/runContext.h"
+#include "base/rgbBuffers.h"
 
 #include <algorithm>
 #include <cmath>
@@ -92,7 +92,7 @@ void rowPass(const bilateralPass_threadParams_t& p) {
                 dst[x0 + i] = blendResult(centre[i], sumW[i], sumWD[i], p.blend);
         }
         addProgress(1);
-        if (abortRequested.load(std::memory_order_relaxed)) return;
+        if (halvora::cancelRequested()) return;
     }
 }
 
@@ -119,7 +119,7 @@ void columnPass(const bilateralPass_threadParams_t& p) {
                 dst[i] = blendResult(centre[i], sumW[i], sumWD[i], p.blend);
         }
         addProgress(uint64_t(n));
-        if (abortRequested.load(std::memory_order_relaxed)) return;
+        if (halvora::cancelRequested()) return;
     }
 }
 
@@ -166,7 +166,7 @@ bool bilateralPass(const bilateralPass_threadParams_t& p) {
         rowPass(p);
     else
         columnPass(p);
-    return !abortRequested.load(std::memory_order_relaxed);
+    return !halvora::cancelRequested();
 }
 
 bool computeMaskPlane(const float* hdr, int width, int height, uint16_t* mask, uint16_t* scratch) {
@@ -202,9 +202,9 @@ bool computeMaskPlane(const float* hdr, int width, int height, uint16_t* mask, u
             p.rangeByDifference = tables.rangeByDifference.data();
             bilateralPass(p);
         });
-        return !abortRequested.load();
+        return !halvora::cancelRequested();
     };
-    return !abortRequested.load() && pass(0, mask, scratch) && pass(1, scratch, mask);
+    return !halvora::cancelRequested() && pass(0, mask, scratch) && pass(1, scratch, mask);
 }
 
 } // namespace halvora

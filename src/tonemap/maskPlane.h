@@ -48,7 +48,7 @@ struct bilateralPass_threadParams_t {
     const double* rangeByDifference = nullptr; ///< same weights indexed by |d|
 };
 /// One bilateral pass over its rows or columns (source and target must differ). Adds 1 to the
-/// progress counter per finished row or column; false when abortRequested stopped it.
+/// progress counter per finished row or column; false when the run was cancelled.
 bool bilateralPass(const bilateralPass_threadParams_t& p);
 
 /// Whole mask plane: powHdrLum into `mask`, rows into `scratch`, columns back into `mask`.

@@ -1,9 +1,9 @@
 #include "tonemap/toneMapDrivers.h"
 
-#include "app/debugLog.h"
-#include "app/parallelFor.h"
-#include "app/processState.h"
-#include "imageio/rgbBuffers.h"
+#include "base/debugLog.h"
+#include "base/parallelFor.h"
+#include "base/runContext.h"
+#include "base/rgbBuffers.h"
 #include "tonemap/toneMapping.h"
 
 #include <algorithm>
@@ -202,7 +202,7 @@ previewOutcome_t toneMapPreviewPasses(toneMappingSettings_t& s, const toneMapSou
     }
     uint8_t* target = callerTarget ? callerTarget : display;
     // A cancelled histogram pass left the kept colours incomplete.
-    if (kept && abortRequested.load()) return outcome;
+    if (kept && halvora::cancelRequested()) return outcome;
     const bool rendered = kept ? finishToneMapping(s, source, kept.get(), nullptr, target)
                                : target && runToneMapping(s, source, nullptr, target, false);
     if (rendered) outcome.renderedDisplay = target == display;

@@ -1,7 +1,7 @@
 #include "tonemap/toneMapping.h"
 
-#include "app/processState.h"
-#include "imageio/rgbBuffers.h"
+#include "base/runContext.h"
+#include "base/rgbBuffers.h"
 #include "tonemap/fastPow.h"
 
 #include <algorithm>
@@ -408,7 +408,7 @@ void toneMapping(const toneMapping_threadParams_t& p) {
 
             // 15. progress and cancel
             countProgress(untilProgress);
-            if (abortRequested.load(std::memory_order_relaxed)) return;
+            if (halvora::cancelRequested()) return;
         }
         blockStart = blockEnd;
     }
@@ -436,6 +436,6 @@ void toneMappingFinish(const toneMapping_threadParams_t& p) {
         b2 = clamp01((b2 - black) * levelScale);
         storeOutput(p, i, r2, g2, b2);
         countProgress(untilProgress);
-        if (abortRequested.load(std::memory_order_relaxed)) break;
+        if (halvora::cancelRequested()) break;
     }
 }

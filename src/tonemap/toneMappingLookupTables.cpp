@@ -1,7 +1,7 @@
 #include "tonemap/toneMappingLookupTables.h"
 
-#include "app/parallelFor.h"
-#include "imageio/rgbBuffers.h"
+#include "base/parallelFor.h"
+#include "base/rgbBuffers.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "tonemap/toneMappingSettingsFile.h"
 
-#include "app/debugLog.h"
+#include "base/debugLog.h"
 
 #include <QDomDocument>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "tonemap/toneMappingTables.h"
 
-#include "imageio/hugePageBlock.h"
-#include "imageio/rgbBuffers.h"
+#include "base/hugePageBlock.h"
+#include "base/rgbBuffers.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,9 +1,10 @@
 #include "ui/generateHDR.h"
 
-#include "app/debugLog.h"
-#include "app/processingProject.h"
+#include "app/storedOptions.h"
+#include "base/debugLog.h"
+#include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
-#include "hdr/generationRun.h"
+#include "project/generationRun.h"
 #include "ui/styledMessageBox.h"
 
 #include <QApplication>
@@ -49,7 +50,7 @@ generateHDR::generateHDR(processingProject* project, bool hidden, QWidget* paren
     : QDialog(parent), project_(project), hidden_(hidden) {
     setObjectName("generateHDR");
     ldr_ = project_ && project_->photos.size() == 1;
-    shown_ = genHDR_options::fromSettings(programOptionsSettings::instance(), ldr_);
+    shown_ = halvora::genHDRoptionsFromSettings(programOptionsSettings::instance(), ldr_);
     buildUi();
     setOptions(shown_);
 }
@@ -320,7 +321,7 @@ void generateHDR::generateHDRfinished(bool ok, const QString& error) {
         return;
     }
     const genHDR_options o = options();
-    if (o.storeTo(programOptionsSettings::instance(), hidden_)) debugLog("generateHDR: options stored\n");
+    if (halvora::storeGenHDRoptions(o, programOptionsSettings::instance(), hidden_)) debugLog("generateHDR: options stored\n");
     accept();
 }
 

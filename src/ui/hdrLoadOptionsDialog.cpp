@@ -1,5 +1,6 @@
 #include "ui/hdrLoadOptionsDialog.h"
 
+#include "app/storedOptions.h"
 #include "app/programOptionsSettings.h"
 
 #include <QComboBox>
@@ -49,10 +50,10 @@ hdrLoadOptions hdrLoadOptionsDialog::options() const {
 }
 
 bool hdrLoadOptionsDialog::ask(QWidget* parent, programOptionsSettings& settings, hdrLoadOptions& options) {
-    hdrLoadOptionsDialog dialog(hdrLoadOptions::fromSettings(settings), parent);
+    hdrLoadOptionsDialog dialog(halvora::hdrLoadOptionsFromSettings(settings), parent);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     options = dialog.options();
-    options.storeTo(settings);
+    halvora::storeHdrLoadOptions(options, settings);
     return true;
 }

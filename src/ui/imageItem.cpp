@@ -1,6 +1,6 @@
 #include "ui/imageItem.h"
 
-#include "app/photoEntry.h"
+#include "project/photoEntry.h"
 #include "imageio/exifSummary.h"
 
 #include <QCheckBox>

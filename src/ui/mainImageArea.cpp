@@ -1,6 +1,6 @@
 #include "ui/mainImageArea.h"
 
-#include "app/debugLog.h"
+#include "base/debugLog.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>

@@ -1,15 +1,16 @@
 // HDR generation from the main window: the HDR dialog, the automatic run's road into the generation
 // stages, and the preparation of an opened radiance picture.
+#include "app/storedOptions.h"
 #include "ui/mainWindow.h"
 
 #include "app/automaticRun.h"
 #include "app/commandLineOptions.h"
-#include "app/debugLog.h"
-#include "app/processingProject.h"
+#include "base/debugLog.h"
+#include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
-#include "hdr/exposureValues.h"
+#include "project/exposureValues.h"
 #include "hdr/genHDR_options.h"
-#include "hdr/generationRun.h"
+#include "project/generationRun.h"
 #include "ui/generateHDR.h"
 #include "ui/styledMessageBox.h"
 
@@ -34,7 +35,7 @@ void mainWindow::startAutomaticGeneration() {
     // The targets are checked before the long work: a run that cannot save must not merge first.
     QString error;
     const saveResultRequest request = halvora::automaticSaveRequest(
-        cl, saveResultOptions_t::fromSettings(programOptionsSettings::instance()), inputs, error);
+        cl, halvora::saveResultOptionsFromSettings(programOptionsSettings::instance()), inputs, error);
     if (request.fileName.isEmpty()) {
         failUnattended(error);
         return;
@@ -59,7 +60,7 @@ void mainWindow::startAutomaticGeneration() {
             appendLog(logWarning, tr("The input is a radiance picture already: --save_hdr writes nothing."));
             autoHdrOutput_.clear();
         }
-        startGenerationRun(genHDR_options::forAutomaticRun(cl, false), true);
+        startGenerationRun(halvora::genHDRoptionsForAutomaticRun(cl, false), true);
         return;
     }
     const halvora::evChoice choice = halvora::chooseEVsAfterLoading(*project_);
@@ -83,7 +84,7 @@ void mainWindow::startAutomaticGeneration() {
         appendLog(logWarning, tr("One photo is enhanced, not merged: --save_hdr writes nothing."));
         autoHdrOutput_.clear();
     }
-    genHDR_options options = genHDR_options::forAutomaticRun(cl, ldrEnhancement);
+    genHDR_options options = halvora::genHDRoptionsForAutomaticRun(cl, ldrEnhancement);
     options.saveHDR = !autoHdrOutput_.isEmpty();
     options.hdrFileName = autoHdrOutput_;
     startGenerationRun(options, false);
@@ -143,7 +144,7 @@ void mainWindow::showGenerateHDR() {
     if (!generateHdrAction_ || !generateHdrAction_->isEnabled()) return;
     if (project_->photos.front()->isRadiance) {
         // An opened radiance picture is not merged: it is prepared with its load options and tone-mapped.
-        startGenerationRun(genHDR_options::fromSettings(programOptionsSettings::instance(), false), true);
+        startGenerationRun(halvora::genHDRoptionsFromSettings(programOptionsSettings::instance(), false), true);
         return;
     }
     const bool hidden = commandLineOptions::current().autoProcess || styledMessageBox::unattended();

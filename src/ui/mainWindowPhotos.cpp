@@ -1,14 +1,15 @@
 // Photo input of the main window: the "Add images" flow and its load workers.
+#include "app/storedOptions.h"
 #include "ui/mainWindow.h"
 
 #include "app/commandLineOptions.h"
-#include "app/debugLog.h"
-#include "app/processState.h"
-#include "app/processingProject.h"
+#include "base/debugLog.h"
+#include "base/runContext.h"
+#include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
-#include "hdr/exposureValues.h"
+#include "project/exposureValues.h"
 #include "hdr/genHDR_options.h"
-#include "imageio/loadPhotoWorker.h"
+#include "project/loadPhotoWorker.h"
 #include "tonemap/toneMappingRebuild.h"
 #include "tonemap/toneMappingSettingsFile.h"
 #include "ui/imageItem.h"
@@ -279,7 +280,7 @@ void mainWindow::addImagesDone() {
         programOptionsSettings::instance().newProjectAutoLDR)
         QTimer::singleShot(0, this, [this] {
             if (project_ && project_->photos.size() == 1 && !closing_)
-                startGenerationRun(genHDR_options::fromSettings(programOptionsSettings::instance(), true), false);
+                startGenerationRun(halvora::genHDRoptionsFromSettings(programOptionsSettings::instance(), true), false);
         });
 }
 

@@ -1,9 +1,10 @@
 // Saving the result from the main window.
+#include "app/storedOptions.h"
 #include "ui/mainWindow.h"
 
 #include "app/commandLineOptions.h"
-#include "app/debugLog.h"
-#include "app/processingProject.h"
+#include "base/debugLog.h"
+#include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
 #include "imageio/saveResultWorker.h"
 #include "ui/programOptions.h"
@@ -51,12 +52,12 @@ void mainWindow::saveResultAsSlot() {
         return;
     programOptionsSettings& options = programOptionsSettings::instance();
     const QStringList inputs = includedPhotoNames();
-    const saveResultOptions_t stored = saveResultOptions_t::fromSettings(options);
+    const saveResultOptions_t stored = halvora::saveResultOptionsFromSettings(options);
     QString dir = options.savePhotoLastDir;
     if (options.saveToSourceDirByDefault || dir.isEmpty() || !QFileInfo(dir).isDir())
         dir = inputs.isEmpty() ? QDir::homePath() : QFileInfo(inputs.front()).absolutePath();
     const QString start = lastSaveRequest_.fileName.isEmpty()
-                              ? dir + "/" + defaultOutputName(inputs, false) + stored.extension()
+                              ? dir + "/" + halvora::defaultOutputName(inputs, false) + stored.extension()
                               : lastSaveRequest_.fileName;
     const QString jpegFilter = QStringLiteral("JPEG (*.jpg *.jpeg)");
     const QString tiffFilter = QStringLiteral("TIFF 8/16-bit (*.tif *.tiff)");

@@ -3,10 +3,10 @@
 #include "ui/mainWindow.h"
 
 #include "app/commandLineOptions.h"
-#include "app/debugLog.h"
-#include "app/processingProject.h"
+#include "base/debugLog.h"
+#include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
-#include "tonemap/toneMappingPreprocessWorker.h"
+#include "project/toneMappingPreprocessWorker.h"
 #include "tonemap/toneMappingRebuild.h"
 #include "tonemap/toneMappingSettingsFile.h"
 #include "ui/styledMessageBox.h"

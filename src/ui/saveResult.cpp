@@ -1,5 +1,6 @@
 // The result options dialog: two option pages over the core save-options record.
 
+#include "app/storedOptions.h"
 #include "ui/saveResult.h"
 
 #include "app/programOptionsSettings.h"
@@ -137,11 +138,11 @@ saveResultOptions_t saveResult::options() const {
 }
 
 bool saveResult::ask(QWidget* parent, programOptionsSettings& settings, saveResultRequest& request) {
-    saveResult dialog(saveResultOptions_t::fromSettings(settings), parent);
+    saveResult dialog(halvora::saveResultOptionsFromSettings(settings), parent);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     request.options = dialog.options();
     request.openInExternalEditor = dialog.openInExternalEditor();
-    request.options.storeTo(settings);
+    halvora::storeSaveResultOptions(request.options, settings);
     return true;
 }

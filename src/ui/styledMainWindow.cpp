@@ -1,6 +1,6 @@
 #include "ui/styledMainWindow.h"
 
-#include "app/appIdentity.h"
+#include "base/appIdentity.h"
 #include "ui/mainWindow.h"
 
 #include <QCloseEvent>

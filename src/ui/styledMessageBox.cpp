@@ -1,6 +1,6 @@
 #include "ui/styledMessageBox.h"
 
-#include "app/debugLog.h"
+#include "base/debugLog.h"
 
 #include <QMessageBox>
 

@@ -1,5 +1,6 @@
-#include "app/appIdentity.h"
-#include "app/debugLog.h"
+#include "app/settingsStore.h"
+#include "app/debugLogSettings.h"
+#include "base/debugLog.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,13 +14,14 @@ namespace {
 class debugLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        halvora::installDebugLogSettings();
         QDir().mkpath(QFileInfo(halvora::debugLogPath()).absolutePath());
         QFile::remove(halvora::debugLogPath());
     }
     void TearDown() override {
         halvora::openSettings()->remove("LogToFile");
         halvora::setDebugLogQuestion(nullptr);
-        halvora::resetDebugLogForTests();
+        halvora::setDebugLogTarget(nullptr);
         QFile::remove(halvora::debugLogPath());
     }
     static QByteArray logText() {

@@ -1,7 +1,7 @@
 // Runs the built program as a user or a host program would, with its settings, home and temporary
 // folders inside a scratch folder.
 
-#include "app/sessionCleaner.h"
+#include "project/sessionCleaner.h"
 #include "support/testSupport.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "app/appIdentity.h"
+#include "app/settingsStore.h"
 #include "app/programOptionsSettings.h"
 #include "support/testSupport.h"
 

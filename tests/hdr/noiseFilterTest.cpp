@@ -2,8 +2,8 @@
 // double-precision reference, behaviour on real-looking and hostile pictures, threads.
 
 #include "hdr/noiseFilter.h"
-#include "app/parallelFor.h"
-#include "app/processState.h"
+#include "base/parallelFor.h"
+#include "base/runContext.h"
 #include "support/testSupport.h"
 
 #include <QImage>
@@ -354,7 +354,9 @@ TEST(noiseFilterPicture, logProgressAndAbort) {
     noiseFilterOptions_t o;
     o.photoIso = {800, 800, 800};
     o.rawNotDenoised = true;
-    setProgressTotal(1000000);
+    runContext run;
+    runContext::scope bind(run);
+    run.startProgress(1000000);
     {
         test::logCapture log;
         ASSERT_TRUE(noiseFilter(pic.data(), w, h, o));
@@ -362,11 +364,10 @@ TEST(noiseFilterPicture, logProgressAndAbort) {
         EXPECT_TRUE(log.contains(", softness=3.000000, meanISO=800.000000, rawNotDenoised=1\n"));
         EXPECT_TRUE(log.contains("* strength=0.0"));
     }
-    EXPECT_EQ(progress().done.load(), uint64_t(w + 2 * h) * 15);
+    EXPECT_EQ(run.progressDone(), uint64_t(w + 2 * h) * 15);
 
-    abortRequested = true;
+    run.cancel();
     const bool ok = noiseFilter(pic.data(), w, h, o);
-    abortRequested = false;
     EXPECT_FALSE(ok);
 }
 

@@ -1,7 +1,7 @@
 // FITS reader: header cards, data position, the tone-compression curve with hand-computed values,
 // plane and row order, camera fields, real astronomical files and hostile headers.
 
-#include "app/parallelFor.h"
+#include "base/parallelFor.h"
 #include "imageio/exifInfo.h"
 #include "imageio/imageLoader.h"
 #include "imageio/radianceTestFiles.h"

@@ -1,6 +1,6 @@
-#include "app/parallelFor.h"
+#include "base/parallelFor.h"
 #include "imageio/imageTransform.h"
-#include "imageio/rgbBuffers.h"
+#include "base/rgbBuffers.h"
 
 #include <gtest/gtest.h>
 #include <vector>

@@ -1,7 +1,7 @@
 // Radiance RGBE reader: pixel decoding against hand-computed values, the three scanline encodings,
 // real files, and hostile files.
 
-#include "app/parallelFor.h"
+#include "base/parallelFor.h"
 #include "imageio/imageLoader.h"
 #include "imageio/radianceTestFiles.h"
 #include "support/testSupport.h"

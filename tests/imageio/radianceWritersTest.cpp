@@ -1,8 +1,8 @@
 // Radiance RGBE and OpenEXR writers: exact RGBE bytes, round trips through the readers, the
 // OpenEXR header, and the guarantee that a failed write leaves an existing file alone.
 
-#include "app/parallelFor.h"
-#include "app/processState.h"
+#include "base/parallelFor.h"
+#include "base/runContext.h"
 #include "imageio/imageLoader.h"
 #include "imageio/imageSaver.h"
 #include "imageio/radianceTestFiles.h"
@@ -187,15 +187,17 @@ TEST(radianceWriters, progressAndThreadCountIndependence) {
     const int w = 700, h = 40; // several bands
     const std::vector<float> picture = widePicture(w, h);
     const QString dir = makeTempDir("writers");
-    halvora::setProgressTotal(2 * h);
+    halvora::runContext run;
+    halvora::runContext::scope bind(run);
+    run.startProgress(2 * h);
     halvora::setThreadCountOverride(1);
     ASSERT_TRUE(imageSaver::saveRadianceRGBE(dir + "/one.hdr", w, h, picture.data()));
     halvora::setThreadCountOverride(3);
     ASSERT_TRUE(imageSaver::saveRadianceRGBE(dir + "/three.hdr", w, h, picture.data()));
     halvora::setThreadCountOverride(0);
     EXPECT_EQ(readBytes(dir + "/one.hdr"), readBytes(dir + "/three.hdr"));
-    EXPECT_EQ(halvora::progress().done.load(), uint64_t(2 * h));
-    halvora::setProgressTotal(h);
+    EXPECT_EQ(run.progressDone(), uint64_t(2 * h));
+    run.startProgress(h);
     ASSERT_TRUE(imageSaver::saveOpenEXR(dir + "/p.exr", w, h, picture.data()));
-    EXPECT_EQ(halvora::progress().done.load(), uint64_t(h));
+    EXPECT_EQ(run.progressDone(), uint64_t(h));
 }

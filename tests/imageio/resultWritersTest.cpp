@@ -2,10 +2,10 @@
 // decoder here, libtiff's tiffinfo/tiffcmp when installed), the replace-only-on-success rule and
 // refused sizes.
 
-#include "app/parallelFor.h"
-#include "app/processState.h"
+#include "base/parallelFor.h"
+#include "base/runContext.h"
 #include "imageio/imageSaver.h"
-#include "imageio/rgbBuffers.h"
+#include "base/rgbBuffers.h"
 #include "support/testSupport.h"
 
 #include <QDir>
@@ -184,9 +184,11 @@ TEST_F(resultWriters, JpegRoundTripKeepsSizeValuesAndResolution) {
         }
     const QString dir = halvora::test::makeTempDir("jpeg");
     const QString file = dir + "/out.jpg";
-    halvora::setProgressTotal(uint64_t(w) * h * 2);
+    halvora::runContext run;
+    halvora::runContext::scope bind(run);
+    run.startProgress(uint64_t(w) * h * 2);
     ASSERT_TRUE(imageSaver::saveResultJPEG(file, px.data(), w, h, 100, 300));
-    EXPECT_EQ(halvora::progressPercent(), 100);
+    EXPECT_EQ(run.progressPercent(), 100);
 
     QImage back(file);
     ASSERT_FALSE(back.isNull());

@@ -1,6 +1,5 @@
 // Save options record, output names, the save worker and the messages shown after a save.
 
-#include "app/programOptionsSettings.h"
 #include "imageio/saveResultOptions.h"
 #include "imageio/saveResultWorker.h"
 #include "support/testSupport.h"
@@ -53,49 +52,7 @@ TEST(defaultOutputName, LongListsAreCutAtSixtyFourCharacters) {
     EXPECT_EQ(defaultOutputNameWithSuffix({longName + ".jpg"}, "S"), longName + "_S");
 }
 
-TEST(defaultOutputName, SuffixComesFromTheSettings) {
-    programOptionsSettings& s = programOptionsSettings::instance();
-    const QString oldSuffix = s.savingSuffix, oldBatch = s.savingSuffixBatch;
-    s.savingSuffix = "Inter";
-    s.savingSuffixBatch = "Unatt";
-    EXPECT_EQ(defaultOutputName(QStringList{"a.jpg", "b.jpg"}, false), "a_b_Inter");
-    EXPECT_EQ(defaultOutputName(QStringList{"a.jpg", "b.jpg"}, true), "a_b_Unatt");
-    s.savingSuffix = oldSuffix;
-    s.savingSuffixBatch = oldBatch;
-}
 
-TEST(saveResultOptions, SettingsAreNormalisedAndStoredBack) {
-    programOptionsSettings settings;
-    settings.saveFormat = 7;
-    settings.jpegQuality = 69;
-    settings.tiffCompression = 2;
-    settings.tiffBitDepth = 0;
-    settings.dpi = 5;
-    settings.transferExif = false;
-    settings.convertToSrgb = true;
-    saveResultOptions_t o = saveResultOptions_t::fromSettings(settings);
-    EXPECT_EQ(o.format, 0);
-    EXPECT_EQ(o.jpegQuality, 100);
-    EXPECT_EQ(o.tiffCompression, 1);
-    EXPECT_EQ(o.tiffBitDepth, 1);
-    EXPECT_EQ(o.dpi, 10);
-    EXPECT_FALSE(o.transferExif);
-    EXPECT_TRUE(o.convertToSrgb);
-    EXPECT_EQ(o.extension(), ".jpg");
-
-    o.format = saveResultOptions_t::formatTiff;
-    o.jpegQuality = 70;
-    o.tiffBitDepth = 2;
-    o.tiffCompression = 0;
-    o.dpi = 20000;
-    o.storeTo(settings);
-    EXPECT_EQ(settings.saveFormat, 1);
-    EXPECT_EQ(settings.jpegQuality, 70);
-    EXPECT_EQ(settings.tiffBitDepth, 2);
-    EXPECT_EQ(settings.tiffCompression, 0);
-    EXPECT_EQ(settings.dpi, 9999);
-    EXPECT_EQ(saveResultOptions_t::fromSettings(settings).extension(), ".tif");
-}
 
 TEST(saveResultOptions, UnattendedNamesNeverOverwriteUnlessAllowed) {
     const QString dir = halvora::test::makeTempDir("names");
@@ -111,23 +68,6 @@ TEST(saveResultOptions, UnattendedNamesNeverOverwriteUnlessAllowed) {
     EXPECT_EQ(unattendedSaveRequest(dir + "/", "name", tiff, false).fileName, dir + "/name.tif");
 }
 
-TEST(saveResultOptions, ExternalEditorExportUsesItsOwnOptions) {
-    programOptionsSettings settings;
-    settings.externalEditorBitDepth = 2;
-    settings.externalEditorCompression = 1;
-    settings.externalEditorDpi = 600;
-    settings.externalEditorTransferExif = true;
-    settings.externalEditorConvertToSrgb = true;
-    const saveResultRequest r = externalEditorRequest("/tmp/session/", settings);
-    EXPECT_EQ(r.fileName, "/tmp/session/Halvora_export.tif");
-    EXPECT_EQ(r.options.format, saveResultOptions_t::formatTiff);
-    EXPECT_EQ(r.options.tiffBitDepth, 2);
-    EXPECT_EQ(r.options.tiffCompression, 1);
-    EXPECT_EQ(r.options.dpi, 600);
-    EXPECT_EQ(r.options.jpegQuality, 100);
-    EXPECT_TRUE(r.options.convertToSrgb);
-    EXPECT_TRUE(r.openInExternalEditor);
-}
 
 TEST(saveResultMessages, FailureAndSuccessTexts) {
     using msg = saveResultMessage_t;

@@ -1,7 +1,7 @@
 // TIFF reader: sample mapping, every codec and predictor against test-side encoders and against
 // libtiff's tiffcp, real files against an independent decode, hostile files, thread independence.
 
-#include "app/parallelFor.h"
+#include "base/parallelFor.h"
 #include "imageio/imageLoader.h"
 #include "imageio/lzwDecoder.h"
 #include "imageio/packBitsDecoder.h"

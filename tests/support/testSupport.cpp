@@ -1,17 +1,35 @@
 #include "support/testSupport.h"
 
-#include "app/debugLog.h"
-#include "ui/styledMessageBox.h"
+#include "base/debugLog.h"
 
 #include <cstdio>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QUuid>
 #include <memory>
 #include <mutex>
 
 namespace halvora::test {
+
+std::unique_ptr<QTemporaryDir> prepareTestEnvironment() {
+    auto root = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/halvora-test-XXXXXX");
+    if (!root->isValid())
+        return nullptr;
+    const QString base = root->path();
+    for (const char* sub : {"config", "home", "tmp", "runtime"})
+        QDir().mkpath(base + "/" + sub);
+    QFile::setPermissions(base + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("HALVORA_TEST_ROOT", base.toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (base + "/config").toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", (base + "/runtime").toLocal8Bit());
+    qputenv("HOME", (base + "/home").toLocal8Bit());
+    qputenv("TMPDIR", (base + "/tmp").toLocal8Bit());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    return root;
+}
 
 QString scratchRoot() { return qEnvironmentVariable("HALVORA_TEST_ROOT"); }
 
@@ -53,10 +71,3 @@ std::string logCapture::text() const {
 }
 
 } // namespace halvora::test
-
-void halvora::test::restoreBoxGuard() {
-    styledMessageBox::setRecorder([](styledMessageBox::kind, const QString& text) {
-        fprintf(stderr, "unexpected message box (answered Yes): %s\n", text.toLocal8Bit().constData());
-        return true;
-    });
-}

@@ -3,10 +3,16 @@
 
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace halvora::test {
+
+/// Points settings, home, runtime and temporary folders into a fresh scratch directory, which lives as
+/// long as the returned object; the first call of every test main, before the application object.
+std::unique_ptr<QTemporaryDir> prepareTestEnvironment();
 
 /// The per-run scratch folder the test main created (settings, home and TMPDIR live inside it).
 QString scratchRoot();
@@ -18,11 +24,6 @@ QString dataDir();
 QString dataFile(const QString& relative);
 /// Path of the built program.
 QString halvoraBinary();
-
-/// Puts back the guard that answers any message box a test did not expect (a box must never wait for
-/// a user in a test run): it prints the box to stderr and answers Yes. The test main installs it;
-/// recorders call this when they end.
-void restoreBoxGuard();
 
 /// Collects every debugLog line while alive.
 class logCapture {

@@ -2,7 +2,7 @@
 // the chain over every 16-bit input under extreme settings, and the preview's render pass from the
 // colours its histogram pass kept.
 
-#include "app/parallelFor.h"
+#include "base/parallelFor.h"
 #include "tonemap/detailPlane.h"
 #include "tonemap/fastPow.h"
 #include "tonemap/toneMapDrivers.h"

@@ -2,9 +2,9 @@
 // reference over the same window, panorama wrap-around, tiny pictures and thread independence.
 
 #include "tonemap/localContrast.h"
-#include "app/parallelFor.h"
-#include "app/processState.h"
-#include "imageio/rgbBuffers.h"
+#include "base/parallelFor.h"
+#include "base/runContext.h"
+#include "base/rgbBuffers.h"
 
 #include <gtest/gtest.h>
 
@@ -328,13 +328,13 @@ TEST(localContrastFilter, cancelStopsEarly) {
     const int w = 400, h = 300;
     const std::vector<uint16_t> plane = texturedPlane(w, h, 1);
     std::vector<uint16_t> out(plane.size()), samples(size_t(w / 2) * (h / 2));
-    setProgressTotal(1);
-    abortRequested = true;
+    runContext run;
+    runContext::scope bind(run);
+    run.cancel();
     const bool finished = runLocalContrast(plane.data(), w, h, 100, false, false, samples.data(), out.data());
-    abortRequested = false;
     EXPECT_FALSE(finished);
     // No thread finishes a strip of columns once the flag is up.
-    EXPECT_EQ(progress().done.load(), 0u);
+    EXPECT_EQ(run.progressDone(), 0u);
 }
 
 TEST(localContrastFilter, threadFunctionRefusesBadRanges) {

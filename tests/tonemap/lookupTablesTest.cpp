@@ -1,6 +1,6 @@
 // Tone curves, output tables, the local tone-mapping table and their rebuild triggers.
 
-#include "app/parallelFor.h"
+#include "base/parallelFor.h"
 #include "tonemap/colorAdjustment.h"
 #include "tonemap/toneMappingLookupTables.h"
 #include "tonemap/toneMappingRebuild.h"

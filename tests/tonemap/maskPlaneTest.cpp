@@ -1,8 +1,8 @@
 // Mask plane: the luminance power, the bilateral weights and both passes against a slow reference.
 
 #include "tonemap/maskPlane.h"
-#include "app/parallelFor.h"
-#include "app/processState.h"
+#include "base/parallelFor.h"
+#include "base/runContext.h"
 
 #include <gtest/gtest.h>
 
@@ -177,9 +177,11 @@ TEST(maskPlane, progressCountsRowsAndColumns) {
     const int w = 50, h = 30;
     const std::vector<float> hdr = radianceScene(w, h);
     std::vector<uint16_t> mask(size_t(w) * h), scratch(mask.size());
-    setProgressTotal(w + h);
+    runContext run;
+    runContext::scope bind(run);
+    run.startProgress(w + h);
     ASSERT_TRUE(computeMaskPlane(hdr.data(), w, h, mask.data(), scratch.data()));
-    EXPECT_EQ(progress().done.load(), uint64_t(w + h));
+    EXPECT_EQ(run.progressDone(), uint64_t(w + h));
 }
 
 TEST(maskPlane, refusesMissingBuffers) {

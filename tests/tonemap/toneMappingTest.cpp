@@ -1,8 +1,7 @@
 // The per-pixel chain, the colour matrix, the detail plane and the preview and full-resolution drivers.
 
 #include "tonemap/toneMapping.h"
-#include "app/parallelFor.h"
-#include "app/processingProject.h"
+#include "base/parallelFor.h"
 #include "support/testSupport.h"
 #include "tonemap/detailPlane.h"
 #include "tonemap/toneMapDrivers.h"
@@ -420,71 +419,3 @@ TEST(detailPlane, signAndScale) {
     EXPECT_EQ(scale, 1.0);
 }
 
-// The project's drivers: preview level, signals, the full-resolution pass and its log line.
-TEST(toneMapProject, previewAndFullImage) {
-    processingProject project(nullptr, test::makeTempDir("project"));
-    ASSERT_FALSE(project.createFailed);
-    const int w = 700, h = 500;
-    ASSERT_TRUE(project.setImageSize(w, h));
-    const std::vector<float> rgb = testPicture(w, h, 11);
-    std::copy(rgb.begin(), rgb.end(), project.rgbFloatBuffer());
-    project.hdrImage.buildLevels();
-    project.hdrMean = 0.1;
-    project.lcCorrection = 0.9;
-    toneMappingSettings_t& s = project.tmSettings;
-    s.autoClipping = true;
-    s.blackClip = 0.1;
-    s.whiteClip = 0.2;
-    rebuildToneMappingTables(s, toneMappingChange::everything);
-
-    int finished = 0, disabled = 0;
-    QObject::connect(&project, &processingProject::toneMappingFinished, [&] { ++finished; });
-    QObject::connect(&project, &processingProject::disableAutoClipping, [&] { ++disabled; });
-    const int level = project.previewToneMapLevel();
-    ASSERT_GE(level, 0);
-    project.toneMapPreview(s, nullptr, false);
-    EXPECT_EQ(finished, 1);
-    EXPECT_EQ(disabled, 0);
-    EXPECT_TRUE(project.previewValid);
-    EXPECT_EQ(project.toneMappedWidth, project.hdrImage.width(level));
-    EXPECT_EQ(project.toneMappedPreview.size(),
-              size_t(project.toneMappedWidth) * project.toneMappedHeight * 3);
-    EXPECT_GT(s.whiteLevel, s.blackLevel);
-    EXPECT_LT(s.whiteLevel, 1.0);
-
-    // A caller's target is stretched in place, without the signal (compared without sharpening,
-    // which only the render pass applies).
-    s.sharpness = 0;
-    project.toneMapPreview(s, nullptr, false);
-    ASSERT_EQ(finished, 2);
-    std::vector<uint8_t> thumb(project.toneMappedPreview.size());
-    project.toneMapPreview(s, thumb.data(), false);
-    EXPECT_EQ(finished, 2);
-    int diff = 0;
-    for (size_t i = 0; i < thumb.size(); ++i)
-        diff = std::max(diff, std::abs(int(thumb[i]) - int(project.toneMappedPreview[i])));
-    EXPECT_LE(diff, 3); // stretching bytes versus levels applied before quantisation (and no sharpening)
-
-    s.blackClip = 0;
-    project.toneMapPreview(s, nullptr, false);
-    EXPECT_EQ(disabled, 1);
-
-    test::logCapture log;
-    ASSERT_TRUE(project.toneMapFullImage());
-    EXPECT_TRUE(log.contains("Tone mapping entire photo...\n"));
-    const uint16_t* result = project.resultBuffer();
-    uint64_t sum = 0;
-    for (size_t i = 0; i < size_t(w) * h * 3; ++i) {
-        ASSERT_LE(result[i], 32639);
-        sum += result[i];
-    }
-    EXPECT_GT(sum / (size_t(w) * h * 3), 2000u);
-
-    // Planes the preparation has not finished are not read: local contrast and Mask are left out.
-    const std::vector<uint16_t> without(result, result + size_t(w) * h * 3);
-    s.localContrastEnabled = s.maskEnabled = true;
-    std::fill_n(project.lcPlaneFine.data<uint16_t>(), size_t(w) * h, uint16_t(7));
-    ASSERT_FALSE(project.lcPlanesValid);
-    ASSERT_TRUE(project.toneMapFullImage());
-    EXPECT_TRUE(std::equal(without.begin(), without.end(), project.resultBuffer()));
-}

@@ -1,11 +1,11 @@
 // The HDR dialog on a real bracket: Generate HDR from the window, stored options, the HDR file
 // check, one photo, "Break" during a run, and hidden runs without message boxes.
 
-#include "app/processState.h"
-#include "app/processingProject.h"
+#include "base/runContext.h"
+#include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
-#include "hdr/exposureValues.h"
-#include "hdr/generationRun.h"
+#include "project/exposureValues.h"
+#include "project/generationRun.h"
 #include "imageio/imageLoader.h"
 #include "support/testSupport.h"
 #include "ui/generateHDR.h"

@@ -1,8 +1,8 @@
 // The picture view: fitting with the aspect ratio kept, drawing on the dark background, and file drops.
 
 #include "ui/mainImageArea.h"
-#include "app/processState.h"
-#include "app/processingProject.h"
+#include "base/runContext.h"
+#include "project/processingProject.h"
 #include "support/testSupport.h"
 #include "ui/mainWindow.h"
 #include "ui/styledMainWindow.h"

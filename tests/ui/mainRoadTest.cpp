@@ -1,6 +1,6 @@
 // The interactive main road as a user walks it: add photos, generate the HDR picture from the
 // dialog, move a tone-mapping slider and see the preview change, save, save again.
-#include "app/processingProject.h"
+#include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
 #include "support/testSupport.h"
 #include "ui/generateHDR.h"

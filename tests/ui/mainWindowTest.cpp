@@ -1,5 +1,5 @@
-#include "app/processState.h"
-#include "app/processingProject.h"
+#include "base/runContext.h"
+#include "project/processingProject.h"
 #include "support/testSupport.h"
 #include "ui/mainWindow.h"
 #include "ui/styledMainWindow.h"

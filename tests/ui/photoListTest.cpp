@@ -1,6 +1,6 @@
 // The photo list of the main window on a real bracket: EV sources, typed EVs, include boxes,
 // removing photos and starting a new project.
-#include "app/processingProject.h"
+#include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
 #include "support/testSupport.h"
 #include "ui/imageItem.h"

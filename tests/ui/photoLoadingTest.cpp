@@ -2,9 +2,9 @@
 // the photo list, the progress total and the end of unattended runs.
 
 #include "app/commandLineOptions.h"
-#include "app/parallelFor.h"
-#include "app/processState.h"
-#include "app/processingProject.h"
+#include "base/parallelFor.h"
+#include "base/runContext.h"
+#include "project/processingProject.h"
 #include "support/testSupport.h"
 #include "ui/imageItem.h"
 #include "ui/mainWindow.h"

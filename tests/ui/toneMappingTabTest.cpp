@@ -3,8 +3,8 @@
 // settings files update the controls or are refused without touching the look, and the controls
 // follow the project's stage.
 
-#include "app/processState.h"
-#include "app/processingProject.h"
+#include "base/runContext.h"
+#include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
 #include "support/testSupport.h"
 #include "tonemap/toneMappingSettingsFile.h"

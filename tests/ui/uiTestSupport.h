@@ -23,6 +23,11 @@ template <class Done> bool waitUntil(Done done, int limitMs = 60000) {
     return done();
 }
 
+/// Puts back the guard that answers any message box a test did not expect (a box must never wait for
+/// a user in a test run): it prints the box to stderr and answers Yes. The test main installs it;
+/// recorders call this when they end.
+void restoreBoxGuard();
+
 /// Records every message box instead of showing it and answers questions with `answer`.
 struct boxRecorder {
     explicit boxRecorder(bool yes = true) : answer(yes) {

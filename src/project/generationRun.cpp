@@ -1,0 +1,190 @@
+#include "project/generationRun.h"
+
+#include "base/debugLog.h"
+#include "base/runContext.h"
+#include "project/processingProject.h"
+#include "project/generateHDRworker.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QThread>
+
+generationRun::generationRun(processingProject* project, const genHDR_options& options, bool radiance,
+                             bool hidden, QObject* parent)
+    : QObject(parent), project_(project), options_(options), radiance_(radiance), hidden_(hidden) {
+    options_.normalize();
+}
+
+generationRun::~generationRun() {
+    stopNow(10000);
+}
+
+uint64_t generationRun::generationProgressTotal(int width, int height, int photos, const genHDR_options& o) {
+    const uint64_t w = uint64_t(std::max(width, 0)), h = uint64_t(std::max(height, 0));
+    const uint64_t n = uint64_t(std::max(photos, 0));
+    const uint64_t noise = o.noiseFilter ? (w + 2 * h) * 15 : 0;
+    if (o.ldrEnhancement) return noise + 1;
+    uint64_t total = 10 * h + noise;
+    if (o.method == 1) total += n * (h + w);
+    if (o.ghostRemoval) total += n * h * 3;
+    if (o.saveHDR && !o.hdrFileName.isEmpty()) total += h;
+    return total;
+}
+
+void generationRun::start() {
+    if (running_ || !project_) return;
+    abortRequested = false;
+    running_ = true;
+    stage_ = 0;
+    generateHDRslot();
+}
+
+void generationRun::report(int kind, const QString& text) {
+    debugLog("%s\n", text.toLocal8Bit().constData());
+    if (hidden_)
+        emit logLine(kind, text);
+    else
+        emit message(kind, text);
+}
+
+void generationRun::generateHDRslot() {
+    if (!running_) return;
+    if (stage_ == 0) stage_ = radiance_ ? 4 : options_.ldrEnhancement ? 3 : 1;
+    if (stage_ > 1 && halvora::cancelRequested()) {
+        fail(QStringLiteral("Aborted."));
+        return;
+    }
+    if (stage_ == 1) {
+        // Automatic alignment is not part of the program yet: the run goes on unaligned, and an
+        // unattended run that asked for it says so.
+        if (options_.autoAlign) {
+            const QString text = tr(
+                "Automatic alignment is not available in this version; the photos are merged as they are.");
+            debugLog("%s\n", text.toLocal8Bit().constData());
+            if (hidden_) emit logLine(warning, text);
+        }
+        stage_ = 2;
+    }
+    startStage(stage_);
+}
+
+void generationRun::startStage(int stage) {
+    worker_ = std::make_unique<generateHDRworker>(project_);
+    genHDR_options run = options_;
+    run.autoAlign = false;
+    run.ghostRemoval = false; // ghost removal is not built yet
+    uint64_t total = 1;
+    void (generateHDRworker::*entry)() = nullptr;
+    if (stage == 4) {
+        worker_->noiseFilterEnabled = project_->hdrOptions.noiseFilter;
+        worker_->noiseFilterStrength = project_->hdrOptions.noiseFilterStrength;
+        worker_->noiseFilterSoftness = project_->hdrOptions.noiseFilterSoftness;
+        entry = &generateHDRworker::prepareRadiance_function;
+        if (hidden_) emit logLine(info, tr("Preparing the HDR image..."));
+        total = worker_->noiseFilterEnabled
+                    ? (uint64_t(project_->width) + 2 * uint64_t(project_->height)) * 15
+                    : 1;
+        project_->discardPicture(); // the worker overwrites the picture in place
+    } else {
+        worker_->setOptions(run);
+        if (stage == 2) {
+            entry = &generateHDRworker::generateHDR_prepare;
+            debugLog("Preparing to HDR generation (stage 2)\n");
+        } else {
+            if (options_.ldrEnhancement) {
+                entry = &generateHDRworker::generateLDR_function;
+                debugLog("LDR enhancement...\n");
+                if (hidden_) emit logLine(info, tr("LDR enhancement..."));
+            } else {
+                entry = &generateHDRworker::generateHDR_function;
+                debugLog("HDR generation...\n");
+                if (hidden_) {
+                    if (options_.ghostRemoval)
+                        emit logLine(warning, tr("Automatic ghost removal is not available in this version; "
+                                                 "merging without it."));
+                    emit logLine(info, tr("HDR generation..."));
+                }
+            }
+            int photos = 0;
+            for (const auto& photo : project_->photos)
+                photos += photo->included ? 1 : 0;
+            total = generationProgressTotal(project_->width, project_->height, photos, run);
+            project_->discardPicture(); // the worker overwrites the picture in place
+        }
+    }
+    thread_ = std::make_unique<QThread>();
+    worker_->moveToThread(thread_.get());
+    connect(thread_.get(), &QThread::started, worker_.get(), entry);
+    // The thread's loop ends with the stage (direct: quit() is thread-safe), so a bounded wait sees it end.
+    connect(worker_.get(), &generateHDRworker::finished, thread_.get(), &QThread::quit, Qt::DirectConnection);
+    connect(worker_.get(), &generateHDRworker::finished, this, &generationRun::generateHDRfinished,
+            Qt::QueuedConnection);
+    emit startProgress(total);
+    thread_->start();
+}
+
+void generationRun::releaseStage() {
+    if (thread_) {
+        thread_->quit();
+        thread_->wait();
+    }
+    worker_.reset();
+    thread_.reset();
+}
+
+void generationRun::fail(const QString& error) {
+    const int stage = stage_;
+    const QString what = stage == 2                ? tr("Preparing the HDR generation failed.")
+                         : stage == 4              ? tr("Preparing the HDR image failed.")
+                         : options_.ldrEnhancement ? tr("LDR enhancement failed.")
+                                                   : tr("HDR generation failed.");
+    const QString text = error.isEmpty() ? what : what + " " + error;
+    debugLog("generationRun: %s\n", text.toLocal8Bit().constData());
+    running_ = false;
+    emit finishProgress();
+    emit finished(false, text);
+}
+
+void generationRun::generateHDRfinished(bool ok) {
+    if (!worker_ || !running_) return;
+    const QString error = worker_->lastError;
+    const bool savedHdr = ok && worker_->saveHDR && !worker_->hdrOutputFileName.isEmpty();
+    const QString hdrName = worker_->hdrOutputFileName;
+    releaseStage();
+    if (ok && halvora::cancelRequested() && stage_ != 3 && stage_ != 4)
+        ok = false; // a "Break" during preparation ends the run before the long stage
+    if (!ok) {
+        fail(error.isEmpty() && halvora::cancelRequested() ? QStringLiteral("Aborted.") : error);
+        return;
+    }
+    if (stage_ == 2) {
+        emit finishProgress();
+        stage_ = 3;
+        generateHDRslot();
+        return;
+    }
+    if (savedHdr) {
+        const QString text = tr("Saved as") + " " + QDir::toNativeSeparators(hdrName);
+        debugLog("%s\n", text.toLocal8Bit().constData());
+        emit logLine(success, text);
+    }
+    running_ = false;
+    emit finishProgress();
+    emit finished(true, QString());
+}
+
+void generationRun::stopNow(int waitMs) {
+    if (!thread_) {
+        running_ = false;
+        return;
+    }
+    abortRequested = true;
+    running_ = false;
+    if (!thread_->wait(QDeadlineTimer(std::max(waitMs, 0)))) {
+        debugLog("generationRun::stopNow: stage %d did not stop, terminating its thread\n", stage_);
+        thread_->terminate();
+        thread_->wait();
+    }
+    releaseStage();
+}

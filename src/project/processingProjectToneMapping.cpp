@@ -1,0 +1,127 @@
+// The processing project's tone-mapping drivers: they pick the picture level and the project's
+// buffers and run the passes of toneMapDrivers.
+
+#include "base/debugLog.h"
+#include "project/processingProject.h"
+#include "base/runContext.h"
+#include "tonemap/detailPlane.h"
+#include "tonemap/toneMapDrivers.h"
+
+#include <vector>
+
+namespace {
+
+// Only planes the preparation has finished for this picture are read; without them the chain runs
+// without local contrast or Mask rather than on stale data.
+void setPlanes(processingProject& p, halvora::toneMapSource_t& source, int level) {
+    const bool lc = p.lcPlanesValid && p.lcPlaneFine.allocated() && p.lcPlaneMedium.allocated() &&
+                    p.lcPlaneCoarse.allocated();
+    source.lcPlaneFine = lc ? p.lcPlaneFine.data<uint16_t>(level) : nullptr;
+    source.lcPlaneMedium = lc ? p.lcPlaneMedium.data<uint16_t>(level) : nullptr;
+    source.lcPlaneCoarse = lc ? p.lcPlaneCoarse.data<uint16_t>(level) : nullptr;
+    source.maskPlane =
+        p.maskPlaneValid && p.maskPlane.allocated() ? p.maskPlane.data<uint16_t>(level) : nullptr;
+}
+
+} // namespace
+
+int processingProject::previewToneMapLevel() const {
+    const int levels = hdrImage.levelCount();
+    if (levels <= 0) return -1;
+    if (toneMapLevel >= 0 && toneMapLevel < levels) return toneMapLevel;
+    int level = 0;
+    while (level + 1 < levels && hdrImage.width(level + 1) >= previewWidth)
+        ++level;
+    return level;
+}
+
+void processingProject::invalidateToneMapCaches() {
+    std::vector<int16_t>().swap(previewDetailPlane_);
+    previewDetailLevel_ = -1;
+    previewValid = false;
+}
+
+void processingProject::toneMapPreview(toneMappingSettings_t& settings, uint8_t* target, bool skipHistogram) {
+    const char* const caller = "processingProject::toneMapPreview";
+    const int level = previewToneMapLevel();
+    if (level < 0 || !hdrImage.allocated()) {
+        debugLog("%s: no picture to tone map\n", caller);
+        return;
+    }
+    const int w = hdrImage.width(level), h = hdrImage.height(level);
+    const size_t pixels = size_t(w) * size_t(h);
+    const bool panorama = halvora::runContext::current().panoramaMode();
+
+    if (previewDetailLevel_ != level || previewDetailPlane_.size() != pixels) {
+        std::vector<uint16_t> scratch;
+        try {
+            previewDetailPlane_.assign(pixels, 0);
+            scratch.assign(pixels, 0);
+        } catch (const std::bad_alloc&) {
+            debugLog("%s: Not enough memory!\n", caller);
+            invalidateToneMapCaches();
+            return;
+        }
+        halvora::computeDetailPlane(width, height, hdrImage.data<float>(level), previewDetailPlane_.data(),
+                                    scratch.data(), w, h, panorama, previewDetailScale_, double(w) / width);
+        previewDetailLevel_ = level;
+    }
+
+    halvora::toneMapSource_t source;
+    source.width = w;
+    source.height = h;
+    source.hdr = hdrImage.data<float>(level);
+    setPlanes(*this, source, level);
+    source.detailPlane = previewDetailPlane_.data();
+    source.detailScale = previewDetailScale_;
+    source.hdrMean = hdrMean;
+    source.lcCorrection = lcCorrection;
+
+    uint8_t* display = nullptr;
+    if (!target) {
+        if (toneMappedPreview.size() != pixels * 3) toneMappedPreview.assign(pixels * 3, 0);
+        toneMappedWidth = w;
+        toneMappedHeight = h;
+        display = toneMappedPreview.data();
+    }
+    const halvora::previewOutcome_t outcome =
+        halvora::toneMapPreviewPasses(settings, source, target, display, skipHistogram);
+    if (outcome.disableAutoClipping) emit disableAutoClipping();
+    if (outcome.renderedDisplay) {
+        previewValid = true;
+        emit toneMappingFinished();
+    }
+}
+
+bool processingProject::toneMapFullImage() {
+    const char* const caller = "processingProject::toneMapFullImage";
+    debugLog("Tone mapping entire photo...\n");
+    if (!hdrImage.allocated() || !resultImage.allocated() || width <= 0 || height <= 0) {
+        debugLog("%s: no picture to tone map\n", caller);
+        return false;
+    }
+    const size_t pixels = size_t(width) * size_t(height);
+    halvora::toneMapSource_t source;
+    source.width = width;
+    source.height = height;
+    source.hdr = rgbFloatBuffer();
+    setPlanes(*this, source, 0);
+    source.hdrMean = hdrMean;
+    source.lcCorrection = lcCorrection;
+
+    // Without sharpening the detail plane adds nothing; otherwise it is made with the result
+    // buffer as its scratch plane (the result overwrites it afterwards).
+    std::unique_ptr<int16_t[]> detail;
+    if (tmSettings.sharpness > 0) {
+        detail = halvora::allocateBlock<int16_t>(pixels);
+        if (!detail) {
+            debugLog("%s: Not enough memory!\n", caller);
+            return false;
+        }
+        halvora::computeDetailPlane(width, height, source.hdr, detail.get(), resultBuffer(), width, height,
+                                    halvora::runContext::current().panoramaMode(), source.detailScale,
+                                    1.0);
+        source.detailPlane = detail.get();
+    }
+    return halvora::runToneMapping(tmSettings, source, resultBuffer(), nullptr, false);
+}

@@ -1,0 +1,104 @@
+#include "project/toneMappingPreprocessWorker.h"
+
+#include "base/debugLog.h"
+#include "base/runContext.h"
+#include "project/processingProject.h"
+#include "tonemap/localContrast.h"
+#include "tonemap/maskPlane.h"
+
+#include <algorithm>
+#include <cmath>
+
+using namespace halvora;
+
+toneMappingPreprocessWorker::toneMappingPreprocessWorker(processingProject* project,
+                                                         const toneMappingPrepareOptions_t& options,
+                                                         QObject* parent)
+    : QObject(parent), project_(project), options_(options) {}
+
+uint64_t toneMappingPreprocessWorker::progressTotal(const processingProject& project) {
+    const uint64_t w = uint64_t(std::max(0, project.width)), h = uint64_t(std::max(0, project.height));
+    uint64_t total = 0;
+    if (!project.maskPlaneValid) total += w + h;
+    if (!project.lcPlanesValid) total += 3 * w;
+    return total;
+}
+
+void toneMappingPreprocessWorker::doIt() {
+    ok_ = run();
+    emit finished();
+}
+
+bool toneMappingPreprocessWorker::run() {
+    const char* const caller = "toneMappingPreprocessWorker::doIt";
+    processingProject* p = project_;
+    if (!p || p->width <= 0 || p->height <= 0 || !p->rgbFloatBuffer() || !p->resultBuffer()) {
+        debugLog("%s: no picture to prepare\n", caller);
+        return false;
+    }
+    // Every plane (and the result buffer used as scratch) must hold exactly the picture.
+    for (const pyramid* plane : {&p->hdrImage, &p->resultImage, &p->lcPlaneFine, &p->lcPlaneMedium,
+                                 &p->lcPlaneCoarse, &p->maskPlane}) {
+        if (!plane->allocated() || plane->width() != p->width || plane->height() != p->height) {
+            debugLog("%s: planes do not match the picture size %dx%d\n", caller, p->width, p->height);
+            return false;
+        }
+    }
+    if (!p->maskPlaneValid) {
+        if (!prepareMaskPlane()) return false;
+        p->maskPlaneValid = true;
+    }
+    if (!p->lcPlanesValid) {
+        if (!prepareLocalContrast()) return false;
+        p->lcPlanesValid = true;
+    }
+    return true;
+}
+
+bool toneMappingPreprocessWorker::prepareMaskPlane() {
+    processingProject* p = project_;
+    debugLog("Mask...\n");
+    // The result buffer is free until the full-resolution tone mapping: it serves as scratch.
+    if (!computeMaskPlane(p->rgbFloatBuffer(), p->width, p->height, p->maskPlane.data<uint16_t>(),
+                          p->resultBuffer()))
+        return false;
+    p->maskPlane.buildLevels();
+    return !halvora::cancelRequested();
+}
+
+bool toneMappingPreprocessWorker::prepareLocalContrast() {
+    processingProject* p = project_;
+    const int w = p->width, h = p->height;
+    const bool panorama = options_.panoramaMode;
+    debugLog("Local Contrast (panorama mode = %d)...\n", int(panorama));
+
+    double e = p->lcCorrection;
+    if (!std::isfinite(e) || e <= 0.0) {
+        debugLog("%s: lcCorrection %g is out of range, using 1\n", "toneMappingPreprocessWorker::doIt", e);
+        e = 1.0;
+    }
+    // The prepared plane is the first third of the 3-channel result buffer; the window samples
+    // (a quarter of the picture) go into the second third.
+    uint16_t* prepared = p->resultBuffer();
+    uint16_t* samples = prepared + size_t(w) * size_t(h);
+
+    debugLog("* preparing...\n");
+    if (!runLocalContrastPrepare(p->rgbFloatBuffer(), w, h, e, prepared)) return false;
+
+    const localContrastWindows_t k = localContrastWindowSizes(w, h);
+    debugLog("* step 1 (k=%d)...\n", k.medium);
+    if (!runLocalContrast(prepared, w, h, k.medium, panorama, false, samples,
+                          p->lcPlaneMedium.data<uint16_t>()))
+        return false;
+    debugLog("* step 2 (k=%d)...\n", k.fine);
+    if (!runLocalContrast(prepared, w, h, k.fine, panorama, true, samples, p->lcPlaneFine.data<uint16_t>()))
+        return false;
+    debugLog("* step 3 (k=%d)...\n", k.coarse);
+    if (!runLocalContrast(prepared, w, h, k.coarse, panorama, false, samples,
+                          p->lcPlaneCoarse.data<uint16_t>()))
+        return false;
+
+    for (pyramid* plane : {&p->lcPlaneMedium, &p->lcPlaneFine, &p->lcPlaneCoarse})
+        plane->buildLevels();
+    return !halvora::cancelRequested();
+}

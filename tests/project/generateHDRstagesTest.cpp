@@ -1,0 +1,180 @@
+// The generation stages that end a run: merge → optional HDR file → preprocess → noise filter →
+// picture levels; the LDR enhancement; the preparation of an opened radiance picture.
+
+#include "base/parallelFor.h"
+#include "project/processingProject.h"
+#include "project/exposureValues.h"
+#include "project/generateHDRworker.h"
+#include "hdrTestSupport.h"
+#include "support/testSupport.h"
+
+#include <QDir>
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr int W = 640, H = 40; // wide enough for a second picture level
+
+std::vector<hdrtest::photoData> bracket() {
+    const hdrtest::radianceImage scene = hdrtest::rampScene(W, H);
+    return hdrtest::exposeBracket(scene, hdrtest::syntheticCamera(halvora::standardResponsePolynomial()), 1.0,
+                                  {-2.0, 0.0, 2.0});
+}
+
+std::unique_ptr<processingProject> bracketProject() {
+    auto project = hdrtest::makeProject();
+    EXPECT_TRUE(hdrtest::addPhotos(*project, W, H, bracket()));
+    halvora::chooseEVsAfterLoading(*project);
+    return project;
+}
+
+// Runs one stage slot the way the window's thread would, and reports what it signalled.
+bool runStage(generateHDRworker& worker, void (generateHDRworker::*slot)()) {
+    bool signalled = false, result = false;
+    QObject::connect(&worker, &generateHDRworker::finished, [&](bool ok) {
+        signalled = true;
+        result = ok;
+    });
+    (worker.*slot)();
+    EXPECT_TRUE(signalled) << "every stage ends with finished()";
+    return result;
+}
+
+std::vector<float> picture(processingProject& p, int level = 0) {
+    const float* data = p.hdrImage.data<float>(level);
+    return std::vector<float>(data, data + size_t(p.hdrImage.width(level)) * p.hdrImage.height(level) * 3);
+}
+
+TEST(generateHDRstages, generationWritesTheMergeBeforeThePreprocess) {
+    auto project = bracketProject();
+    const QString dir = halvora::test::makeTempDir("stages");
+
+    // The merge alone, for reference.
+    generateHDRworker reference(project.get());
+    ASSERT_TRUE(runStage(reference, &generateHDRworker::generateHDR_prepare));
+    ASSERT_TRUE(reference.generateHDR_core());
+    const std::vector<float> merged = picture(*project);
+
+    generateHDRworker worker(project.get());
+    worker.saveHDR = true;
+    worker.hdrOutputFileName = dir + "/m.hdr";
+    ASSERT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+    ASSERT_TRUE(runStage(worker, &generateHDRworker::generateHDR_function)) << worker.lastError.toStdString();
+    EXPECT_TRUE(project->hdrPresent);
+    EXPECT_FALSE(project->lcPlanesValid) << "the planes belong to the previous picture";
+
+    // The file holds the merge (RGBE keeps about 1 % precision), the project the 0…1 picture.
+    hdrtest::radianceImage file;
+    ASSERT_TRUE(hdrtest::readRgbe(dir + "/m.hdr", file));
+    ASSERT_EQ(file.width, W);
+    ASSERT_EQ(file.height, H);
+    const std::vector<float> fromFile = file.rgb;
+    double worst = 0;
+    for (size_t i = 0; i < merged.size(); ++i)
+        if (merged[i] > 1e-3f * *std::max_element(merged.begin(), merged.end()))
+            worst = std::max(worst, std::fabs(fromFile[i] / merged[i] - 1.0));
+    EXPECT_LT(worst, 0.02);
+    const std::vector<float> normalised = picture(*project);
+    const auto [lo, hi] = std::minmax_element(normalised.begin(), normalised.end());
+    EXPECT_GE(*lo, 0.0f);
+    EXPECT_LE(*hi, 1.0f);
+    EXPECT_GT(*hi, 0.9f);
+
+    // Level 1 is made from level 0 (the tone-mapping preview reads it).
+    ASSERT_GT(project->hdrImage.levelCount(), 1);
+    const std::vector<float> level1 = picture(*project, 1);
+    const int w1 = project->hdrImage.width(1);
+    const size_t at = (size_t(10) * w1 + 20) * 3 + 1;
+    const float* l0 = normalised.data();
+    const double expected = (l0[(size_t(19) * W + 39) * 3 + 1] + l0[(size_t(19) * W + 40) * 3 + 1] +
+                             l0[(size_t(20) * W + 39) * 3 + 1] + l0[(size_t(20) * W + 40) * 3 + 1]) /
+                            4.0;
+    EXPECT_NEAR(level1[at], expected, 1e-5);
+}
+
+TEST(generateHDRstages, anUnwritableHdrFileFailsTheStage) {
+    auto project = bracketProject();
+    generateHDRworker worker(project.get());
+    worker.saveHDR = true;
+    worker.hdrOutputFileName = halvora::test::makeTempDir("stages") + "/missing/m.exr";
+    ASSERT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+    EXPECT_FALSE(runStage(worker, &generateHDRworker::generateHDR_function));
+    EXPECT_FALSE(worker.lastError.isEmpty());
+    EXPECT_FALSE(project->hdrPresent) << "a failed stage hands no picture on";
+}
+
+TEST(generateHDRstages, noiseFilteredGenerationDoesNotDependOnThreads) {
+    std::vector<float> results[2];
+    const int threads[2] = {1, 3};
+    for (int k = 0; k < 2; ++k) {
+        halvora::setThreadCountOverride(threads[k]);
+        auto project = bracketProject();
+        generateHDRworker worker(project.get());
+        worker.noiseFilterEnabled = true;
+        worker.noiseFilterStrength = 5;
+        ASSERT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
+        ASSERT_TRUE(runStage(worker, &generateHDRworker::generateHDR_function));
+        results[k] = picture(*project);
+    }
+    halvora::setThreadCountOverride(0);
+    EXPECT_TRUE(results[0] == results[1]);
+}
+
+TEST(generateHDRstages, ldrEnhancementAndOpenedRadiance) {
+    auto project = hdrtest::makeProject();
+    std::vector<hdrtest::photoData> one = {bracket()[1]};
+    ASSERT_TRUE(hdrtest::addPhotos(*project, W, H, one));
+    generateHDRworker ldr(project.get());
+    ASSERT_TRUE(runStage(ldr, &generateHDRworker::generateLDR_function));
+    EXPECT_TRUE(project->hdrPresent);
+    const std::vector<float> enhanced = picture(*project);
+    // No merge: the photo's own samples on the 0…1 scale.
+    EXPECT_NEAR(enhanced[(size_t(30) * W + 40) * 3 + 1], one[0].pixels[(size_t(30) * W + 40) * 3 + 1] / 32640.0, 1e-4);
+
+    // An opened radiance picture (here: a ramp from 0.5 to 4000) is normalised to 0…1.
+    project->hdrPresent = false;
+    float* rgb = project->rgbFloatBuffer();
+    for (int i = 0; i < W * H; ++i)
+        for (int c = 0; c < 3; ++c)
+            rgb[i * 3 + c] = float(0.5 * std::pow(8000.0, double(i) / (W * H - 1)));
+    rgb[5] = std::nanf(""); // a broken sample must not spoil the rest
+    generateHDRworker opened(project.get());
+    ASSERT_TRUE(runStage(opened, &generateHDRworker::prepareRadiance_function));
+    EXPECT_TRUE(project->hdrPresent);
+    const std::vector<float> prepared = picture(*project);
+    for (float v : prepared)
+        ASSERT_TRUE(std::isfinite(v) && v >= 0.0f && v <= 1.0f);
+    EXPECT_NEAR(prepared.back(), 1.0f, 1e-4);
+    EXPECT_LT(prepared[3], 0.05f);
+    EXPECT_LT(prepared[size_t(W) * H * 3 / 2], prepared.back()) << "order of brightness kept";
+}
+
+} // namespace
+
+namespace {
+
+// A run's options reach the worker; one photo takes the noise options only, and the HDR file is
+// written only when it has a name.
+TEST(generateHDRworker, takesTheRunsOptions) {
+    genHDR_options o;
+    o.ldrEnhancement = true;
+    o.noiseStrength = 8;
+    o.method = generateHDRworker::smartMerge;
+    generateHDRworker ldr(nullptr);
+    ldr.method = generateHDRworker::stack;
+    ldr.setOptions(o);
+    EXPECT_EQ(ldr.noiseFilterStrength, 8);
+    EXPECT_EQ(ldr.method, int(generateHDRworker::stack));
+
+    genHDR_options withFile;
+    withFile.saveHDR = true;
+    generateHDRworker worker(nullptr);
+    worker.setOptions(withFile);
+    EXPECT_FALSE(worker.saveHDR);
+    withFile.hdrFileName = "/x/m.hdr";
+    worker.setOptions(withFile);
+    EXPECT_TRUE(worker.saveHDR);
+}
+
+} // namespace

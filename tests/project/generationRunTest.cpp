@@ -1,0 +1,253 @@
+// The generation stage machine: stage order, progress totals, log lines of hidden runs, the HDR file
+// format chosen by the suffix, "Break" during a run and the shutdown stop.
+
+#include "project/generationRun.h"
+#include "base/runContext.h"
+#include "project/processingProject.h"
+#include "project/exposureValues.h"
+#include "hdrTestSupport.h"
+#include "imageio/imageLoader.h"
+#include "support/testSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr int W = 320, H = 24;
+
+std::unique_ptr<processingProject> bracketProject(int photos = 3) {
+    const hdrtest::radianceImage scene = hdrtest::rampScene(W, H);
+    std::vector<double> evs = {-2.0, 0.0, 2.0};
+    evs.resize(size_t(photos));
+    auto project = hdrtest::makeProject();
+    EXPECT_TRUE(hdrtest::addPhotos(
+        *project, W, H,
+        hdrtest::exposeBracket(scene, hdrtest::syntheticCamera(halvora::standardResponsePolynomial()), 1.0,
+                               evs)));
+    halvora::chooseEVsAfterLoading(*project);
+    return project;
+}
+
+// Everything a run signals, in order.
+struct recorder {
+    explicit recorder(generationRun& run) {
+        QObject::connect(&run, &generationRun::startProgress, [this](uint64_t t) { totals.push_back(t); });
+        QObject::connect(&run, &generationRun::finishProgress, [this] { ++finishes; });
+        QObject::connect(&run, &generationRun::logLine, [this](int kind, const QString& text) {
+            logKinds << kind;
+            logs << text;
+        });
+        QObject::connect(&run, &generationRun::message,
+                         [this](int, const QString& text) { messages << text; });
+        QObject::connect(&run, &generationRun::finished, [this](bool ok, const QString& e) {
+            ++ends;
+            result = ok;
+            error = e;
+        });
+    }
+    std::vector<uint64_t> totals;
+    int finishes = 0;
+    QList<int> logKinds;
+    QStringList logs, messages;
+    int ends = 0;
+    bool result = false;
+    QString error;
+};
+
+// The stage results arrive queued; the bound only keeps a broken run from hanging the program.
+bool waitForRun(generationRun& run) {
+    QElapsedTimer guard;
+    guard.start();
+    while (run.running() && guard.elapsed() < 60000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    QCoreApplication::processEvents();
+    return !run.running();
+}
+
+genHDR_options plainOptions() {
+    genHDR_options o;
+    o.autoAlign = false;
+    o.ghostRemoval = false;
+    o.noiseFilter = false;
+    return o;
+}
+
+struct generationRunTest : ::testing::Test {
+    void SetUp() override { abortRequested = false; }
+    void TearDown() override { abortRequested = false; }
+};
+
+TEST_F(generationRunTest, progressTotalsFollowTheOptions) {
+    genHDR_options o = plainOptions();
+    // 10 × height alone.
+    EXPECT_EQ(generationRun::generationProgressTotal(100, 50, 3, o), 500u);
+    o.method = 1; // Smart Merge: + photos × (height + width)
+    EXPECT_EQ(generationRun::generationProgressTotal(100, 50, 3, o), 500u + 3u * 150u);
+    o.method = 2;
+    o.ghostRemoval = true; // + photos × height × 3
+    EXPECT_EQ(generationRun::generationProgressTotal(100, 50, 3, o), 500u + 450u);
+    o.ghostRemoval = false;
+    o.noiseFilter = true; // + (width + 2 × height) × 15
+    EXPECT_EQ(generationRun::generationProgressTotal(100, 50, 3, o), 500u + 3000u);
+    o.saveHDR = true; // + height, but only with a file name
+    EXPECT_EQ(generationRun::generationProgressTotal(100, 50, 3, o), 3500u);
+    o.hdrFileName = "x.exr";
+    EXPECT_EQ(generationRun::generationProgressTotal(100, 50, 3, o), 3550u);
+    o.ldrEnhancement = true; // the noise term + 1, nothing of the merge
+    EXPECT_EQ(generationRun::generationProgressTotal(100, 50, 1, o), 3001u);
+    // 32 photos of 60000 × 60000 stay far inside 64 bits.
+    o = plainOptions();
+    o.method = 1;
+    EXPECT_EQ(generationRun::generationProgressTotal(60000, 60000, 32, o), 600000u + 32u * 120000u);
+}
+
+TEST_F(generationRunTest, hiddenRunSkipsAlignmentAndLogsItsStages) {
+    auto project = bracketProject();
+    const QString dir = halvora::test::makeTempDir("run");
+    genHDR_options o = plainOptions();
+    o.autoAlign = true;
+    o.ghostRemoval = true;
+    o.saveHDR = true;
+    o.hdrFileName = dir + "/out.hdr";
+    generationRun run(project.get(), o, false, true);
+    recorder rec(run);
+    run.start();
+    ASSERT_TRUE(waitForRun(run));
+    ASSERT_EQ(rec.ends, 1);
+    ASSERT_TRUE(rec.result) << rec.error.toStdString();
+    EXPECT_TRUE(project->hdrPresent);
+    EXPECT_EQ(run.stage(), 3);
+
+    // Stage 1 moved on at once; stage 2 then stage 3 each started the bar.
+    ASSERT_EQ(rec.totals.size(), 2u);
+    EXPECT_EQ(rec.totals[0], 1u);
+    EXPECT_EQ(rec.totals[1], uint64_t(10 * H + H)) << "ghost removal is not run, so it is not counted";
+    EXPECT_EQ(rec.finishes, 2);
+
+    EXPECT_TRUE(rec.messages.isEmpty()) << "a hidden run sends nothing meant for a box";
+    ASSERT_GE(rec.logs.size(), 4);
+    EXPECT_TRUE(rec.logs[0].contains("alignment is not available"));
+    EXPECT_EQ(rec.logKinds[0], int(generationRun::warning));
+    EXPECT_TRUE(rec.logs.contains("HDR generation..."));
+    EXPECT_TRUE(rec.logs.filter("ghost removal is not available").size() == 1);
+    EXPECT_EQ(rec.logs.back(), "Saved as " + QDir::toNativeSeparators(dir + "/out.hdr"));
+    EXPECT_EQ(rec.logKinds.back(), int(generationRun::success));
+
+    // The ".hdr" file is Radiance RGBE, readable by the program's own reader at the picture's size.
+    int w = 0, h = 0;
+    double primaries[8];
+    bool present = false;
+    ASSERT_TRUE(getRGBEinfo(dir + "/out.hdr", w, h, primaries, present));
+    EXPECT_EQ(w, W);
+    EXPECT_EQ(h, H);
+    std::vector<float> back(size_t(w) * h * 3);
+    float maximum = 0, minimum = 0;
+    ASSERT_TRUE(imageLoader::loadRadianceRGBE(dir + "/out.hdr", w, h, back.data(), maximum, minimum));
+    EXPECT_GT(maximum, 0.0f);
+}
+
+TEST_F(generationRunTest, interactiveRunIsQuietAndOtherSuffixesGiveOpenExr) {
+    auto project = bracketProject();
+    const QString dir = halvora::test::makeTempDir("run");
+    genHDR_options o = plainOptions();
+    o.autoAlign = true; // asked, but not built: no line, no box
+    o.method = 1;
+    o.smartMergeStrength = 3;
+    o.saveHDR = true;
+    o.hdrFileName = dir + "/out.pic";
+    generationRun run(project.get(), o, false, false);
+    recorder rec(run);
+    run.start();
+    ASSERT_TRUE(waitForRun(run));
+    ASSERT_TRUE(rec.result) << rec.error.toStdString();
+    ASSERT_EQ(rec.totals.size(), 2u);
+    EXPECT_EQ(rec.totals[1], uint64_t(10 * H + 3 * (H + W) + H));
+    EXPECT_TRUE(rec.messages.isEmpty());
+    EXPECT_TRUE(rec.logs.filter("not available").isEmpty());
+    EXPECT_FALSE(rec.logs.contains("HDR generation...")) << "progress lines are for hidden runs";
+
+    QFile f(dir + "/out.pic");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray magic = f.read(4);
+    EXPECT_EQ(magic, QByteArray("\x76\x2f\x31\x01", 4)) << "anything but .hdr is OpenEXR";
+    int w = 0, h = 0;
+    ASSERT_TRUE(getEXRinfo(dir + "/out.pic", w, h));
+    EXPECT_EQ(w, W);
+    EXPECT_EQ(h, H);
+}
+
+TEST_F(generationRunTest, onePhotoIsEnhancedWithoutPreparation) {
+    auto project = bracketProject(1);
+    genHDR_options o = plainOptions();
+    o.ldrEnhancement = true;
+    o.noiseFilter = true;
+    generationRun run(project.get(), o, false, true);
+    recorder rec(run);
+    run.start();
+    ASSERT_TRUE(waitForRun(run));
+    ASSERT_TRUE(rec.result) << rec.error.toStdString();
+    ASSERT_EQ(rec.totals.size(), 1u) << "no preparation stage for one photo";
+    EXPECT_EQ(rec.totals[0], uint64_t((W + 2 * H) * 15 + 1));
+    EXPECT_EQ(rec.logs, QStringList{"LDR enhancement..."});
+    EXPECT_TRUE(project->hdrPresent);
+}
+
+TEST_F(generationRunTest, breakEndsTheRunWithFailureAndTheNextRunWorks) {
+    auto project = bracketProject();
+    for (int breakAtStage : {2, 3}) {
+        // A new picture replaces a prepared one: the old planes may not be used meanwhile.
+        project->hdrPresent = project->lcPlanesValid = project->maskPlaneValid = true;
+        generationRun run(project.get(), plainOptions(), false, false);
+        recorder rec(run);
+        // "Break" as the user presses it: right after the stage has started.
+        QObject::connect(&run, &generationRun::startProgress, [&] {
+            if (run.stage() == breakAtStage) abortRequested = true;
+        });
+        run.start();
+        ASSERT_TRUE(waitForRun(run));
+        EXPECT_EQ(rec.ends, 1);
+        EXPECT_FALSE(rec.result);
+        EXPECT_TRUE(rec.error.contains("Aborted.")) << rec.error.toStdString();
+        EXPECT_EQ(rec.finishes, breakAtStage == 2 ? 1 : 2) << "the bar is always stopped";
+        if (breakAtStage == 3) {
+            EXPECT_FALSE(project->hdrPresent);
+            EXPECT_FALSE(project->lcPlanesValid) << "planes of the old picture are not reused";
+        }
+        EXPECT_EQ(project->photos.size(), 3u);
+    }
+    // The next run starts with "Break" cleared.
+    generationRun again(project.get(), plainOptions(), false, false);
+    recorder rec(again);
+    again.start();
+    ASSERT_TRUE(waitForRun(again));
+    EXPECT_TRUE(rec.result) << rec.error.toStdString();
+    EXPECT_TRUE(project->hdrPresent);
+}
+
+TEST_F(generationRunTest, stopNowWaitsForTheStageAndSignalsNothingMore) {
+    auto project = bracketProject();
+    auto run = std::make_unique<generationRun>(project.get(), plainOptions(), false, false);
+    recorder rec(*run);
+    halvora::test::logCapture log;
+    run->start();
+    EXPECT_TRUE(run->running());
+    run->stopNow(10000);
+    EXPECT_FALSE(run->running());
+    EXPECT_FALSE(log.contains("terminating its thread")) << "the stage's thread ends with the stage";
+    QCoreApplication::processEvents();
+    QThread::msleep(20);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rec.ends, 0) << "a stopped run reports nothing";
+    run.reset(); // nothing left to wait for
+    EXPECT_EQ(rec.ends, 0);
+}
+
+} // namespace

@@ -1,0 +1,848 @@
+// Photo preparation and loading: sequence rules, decoding to the working scale, orientation,
+// strips, preview, thumbnail, temporary store, malformed files, wave and progress rules.
+
+#include "base/parallelFor.h"
+#include "imageio/imageFormat.h"
+#include "imageio/imageLoader.h"
+#include "imageio/stripConversion.h"
+#include "loadPhotoTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QThread>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+using namespace halvora::test;
+
+namespace {
+
+struct loadPhotoTest : ::testing::Test {
+    void SetUp() override {
+        dir = makeTempDir("load");
+        project = std::make_unique<processingProject>(nullptr, makeTempDir("scratch"));
+        ASSERT_FALSE(project->createFailed);
+    }
+    void TearDown() override { halvora::setThreadCountOverride(0); }
+    QString dir;
+    std::unique_ptr<processingProject> project;
+};
+
+void appendChunk(QByteArray& data, const QByteArray& type, const QByteArray& body) {
+    const QByteArray chunk = type + body;
+    for (int s = 24; s >= 0; s -= 8)
+        data.append(char((uint32_t(body.size()) >> s) & 255));
+    data.append(chunk);
+    const uint32_t crc =
+        uint32_t(crc32(0, reinterpret_cast<const Bytef*>(chunk.constData()), uInt(chunk.size())));
+    for (int s = 24; s >= 0; s -= 8)
+        data.append(char((crc >> s) & 255));
+}
+
+// A PNG whose header claims w × h pixels, followed by an empty data chunk: enough for the size query.
+QString pngHeaderOnly(const QString& path, uint32_t w, uint32_t h) {
+    QByteArray data("\x89PNG\r\n\x1a\n", 8);
+    QByteArray ihdr;
+    for (uint32_t v : {w, h})
+        for (int s = 24; s >= 0; s -= 8)
+            ihdr.append(char((v >> s) & 255));
+    ihdr.append(QByteArray("\x08\x02\x00\x00\x00", 5));
+    appendChunk(data, "IHDR", ihdr);
+    appendChunk(data, "IDAT", QByteArray());
+    appendChunk(data, "IEND", QByteArray());
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(data);
+    return path;
+}
+
+} // namespace
+
+// ---- preparation: the rules of a sequence
+
+TEST_F(loadPhotoTest, PreparationEnforcesTheSequenceRules) {
+    const QString first = savedImage(patternImage(60, 40), dir, "a.png");
+    const QString portrait = savedImage(patternImage(40, 60), dir, "b.png");
+    const QString other = savedImage(patternImage(50, 40), dir, "c.png");
+
+    logCapture log;
+    auto p0 = preparePhoto(*project, first, 0);
+    ASSERT_TRUE(p0);
+    EXPECT_EQ(p0->id, 0);
+    EXPECT_EQ(p0->bitDepthClass, 1);
+    EXPECT_TRUE(p0->included);
+    EXPECT_EQ(project->width, 60);
+    EXPECT_EQ(project->height, 40);
+    EXPECT_TRUE(log.contains("Allocating memory for new project. Image size: 60 x 40.\n"));
+    EXPECT_TRUE(log.contains("Image info taken successfully, id=0\n"));
+
+    // Either way round passes (the orientation may still turn it); another size does not.
+    auto p1 = preparePhoto(*project, portrait, 1);
+    ASSERT_TRUE(p1);
+    EXPECT_EQ(p1->id, 1);
+    EXPECT_FALSE(preparePhoto(*project, other, 2));
+    EXPECT_EQ(project->lastError.toStdString(), "Wrong image dimensions. All photos must be the same size.");
+
+    // Position 31 is the 32nd photo; 32 is one too many.
+    EXPECT_TRUE(preparePhoto(*project, first, 31));
+    EXPECT_FALSE(preparePhoto(*project, first, 32));
+    EXPECT_EQ(project->lastError.toStdString(), "Too many images!");
+    // Photos already in the project count as well.
+    project->photos.push_back(std::make_unique<photoEntry>());
+    EXPECT_FALSE(preparePhoto(*project, first, 31));
+    EXPECT_EQ(project->lastError.toStdString(), "Too many images!");
+
+    // A radiance image opened before refuses every further photo.
+    EXPECT_FALSE(preparePhoto(*project, first, 1, true));
+    EXPECT_EQ(project->lastError.toStdString(), "You can load only one HDR image.");
+    // Failed preparations consume no id.
+    auto next = preparePhoto(*project, first, 2);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->id, 3);
+}
+
+TEST_F(loadPhotoTest, FormatIsTakenFromTheSuffixOnly) {
+    const QImage img = patternImage(32, 24);
+    const QString upper = savedImage(img, dir, "IMG.JPG");
+    // Written as JPEG first, then renamed: the suffix alone must decide.
+    const QString jpe = dir + "/photo.jpe";
+    QFile::copy(upper, jpe);
+    const QString raw = dir + "/photo.CR2";
+    QFile::copy(upper, raw);
+
+    EXPECT_TRUE(preparePhoto(*project, upper, 0));
+
+    logCapture log;
+    EXPECT_FALSE(preparePhoto(*project, jpe, 1));
+    EXPECT_EQ(project->lastError.toStdString(), "Unsupported image format");
+    EXPECT_TRUE(log.contains("processingProject::loadPhotoPrepare: Unsupported image format: '" +
+                             QDir::toNativeSeparators(jpe).toStdString() + "'.\n"));
+
+    EXPECT_FALSE(preparePhoto(*project, raw, 1));
+    EXPECT_TRUE(project->lastError.contains("RAW"));
+    EXPECT_TRUE(project->lastError.contains("not supported"));
+}
+
+TEST_F(loadPhotoTest, UnreadableAndImpossibleFilesAreRefusedBeforeAnyMemoryIsReserved) {
+    logCapture log;
+    EXPECT_FALSE(preparePhoto(*project, dir + "/missing.jpg", 0));
+    EXPECT_TRUE(log.contains("processingProject::loadPhotoPrepare: Failed to get image info: '"));
+    EXPECT_FALSE(project->lastError.isEmpty());
+
+    QDir(dir).mkdir("folder.png");
+    EXPECT_FALSE(preparePhoto(*project, dir + "/folder.png", 0));
+
+    const QString garbage = dir + "/garbage.bmp";
+    QFile f(garbage);
+    f.open(QIODevice::WriteOnly);
+    f.write(QByteArray(500, 'x'));
+    f.close();
+    EXPECT_FALSE(preparePhoto(*project, garbage, 0));
+
+    // A header claiming a million pixels each way: refused, nothing allocated, the project stays empty.
+    const QString huge = pngHeaderOnly(dir + "/huge.png", 1000000, 1000000);
+    EXPECT_FALSE(preparePhoto(*project, huge, 0));
+    EXPECT_EQ(project->lastError.toStdString(), "Not enough memory!");
+    EXPECT_EQ(project->width, 0);
+    EXPECT_FALSE(project->hdrImage.allocated());
+}
+
+TEST_F(loadPhotoTest, ColourProfileStepRunsOnlyWithColourManagement) {
+    const QString file = savedImage(patternImage(40, 30), dir, "p.jpg");
+    int calls = 0, position = -1;
+    project->colorProfileHook = [&](processingProject&, photoEntry&, int p, int) {
+        ++calls;
+        position = p;
+        return true;
+    };
+
+    project->colorManagementEnabled = false;
+    auto photo = preparePhoto(*project, file, 0);
+    ASSERT_TRUE(photo);
+    EXPECT_EQ(calls, 0);
+    EXPECT_TRUE(photo->profilePath.isEmpty());
+    EXPECT_TRUE(QDir(project->sessionDir).entryList({"~profile*"}, QDir::Files).isEmpty());
+
+    project->colorManagementEnabled = true;
+    EXPECT_TRUE(preparePhoto(*project, file, 1));
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(position, 1);
+    // A failing profile step fails the preparation with its message.
+    project->colorProfileHook = [](processingProject& pr, photoEntry&, int, int) {
+        pr.lastError = "Color profiles of all photos in the sequence must be the same.";
+        return false;
+    };
+    EXPECT_FALSE(preparePhoto(*project, file, 2));
+    EXPECT_EQ(project->lastError.toStdString(),
+              "Color profiles of all photos in the sequence must be the same.");
+}
+
+// ---- decoding to the working scale
+
+TEST_F(loadPhotoTest, GreyJpegGivesEqualChannelsAndWhiteIsFullScale) {
+    QImage grey(48, 32, QImage::Format_Grayscale8);
+    for (int y = 0; y < grey.height(); ++y)
+        for (int x = 0; x < grey.width(); ++x)
+            grey.scanLine(y)[x] = uchar(x < 16 ? 255 : (x * 5 + y * 3) & 255);
+    const QString file = savedImage(grey, dir, "grey.jpg", 100);
+    const QImage decoded(file);
+    ASSERT_EQ(decoded.format(), QImage::Format_Grayscale8); // the 8-bit grey path is what is tested
+
+    std::vector<uint16_t> buffer;
+    const auto outcome = loadSequence(*project, {file}, &buffer);
+    ASSERT_EQ(outcome.size(), 1u);
+    ASSERT_EQ(outcome[0].code, 0);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 48; ++x) {
+            const uint16_t* px = &buffer[(size_t(y) * 48 + x) * 3];
+            const int g = decoded.constScanLine(y)[x] * 128;
+            ASSERT_EQ(px[0], g) << x << "," << y;
+            ASSERT_EQ(px[1], g);
+            ASSERT_EQ(px[2], g);
+        }
+    // A flat white block decodes exactly: full scale in every channel.
+    EXPECT_EQ(buffer[0], 32640);
+    EXPECT_EQ(buffer[1], 32640);
+    EXPECT_EQ(buffer[2], 32640);
+}
+
+TEST_F(loadPhotoTest, ColourPaletteAndTruecolourPicturesKeepTheirColours) {
+    QImage indexed(20, 10, QImage::Format_Indexed8);
+    indexed.setColorTable({qRgb(255, 0, 0), qRgb(0, 200, 10), qRgb(1, 2, 3)});
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 20; ++x)
+            indexed.scanLine(y)[x] = uchar((x + y) % 3);
+    const QString bmp = savedImage(indexed, dir, "palette.bmp");
+    const QImage decoded(bmp);
+    ASSERT_EQ(decoded.format(), QImage::Format_Indexed8);
+    std::vector<uint16_t> buffer;
+    ASSERT_EQ(loadSequence(*project, {bmp}, &buffer)[0].code, 0);
+    EXPECT_EQ(buffer, expectedSamples(decoded, -1));
+    EXPECT_EQ(buffer[0], 255 * 128); // index 0 is red, not grey 0
+    EXPECT_EQ(buffer[1], 0);
+
+    // A PNG with transparency (32-bit with alpha) and a 16-bit PNG take the generic paths.
+    auto other = std::make_unique<processingProject>(nullptr, makeTempDir("scratch"));
+    QImage alpha = patternImage(30, 20).convertToFormat(QImage::Format_ARGB32);
+    alpha.setPixel(3, 4, qRgba(10, 20, 30, 0));
+    const QString png = savedImage(alpha, dir, "alpha.png");
+    ASSERT_EQ(loadSequence(*other, {png}, &buffer)[0].code, 0);
+    EXPECT_EQ(buffer, expectedSamples(QImage(png), -1));
+
+    auto deep = std::make_unique<processingProject>(nullptr, makeTempDir("scratch"));
+    const QString png16 =
+        savedImage(patternImage(30, 20).convertToFormat(QImage::Format_RGBX64), dir, "deep.png");
+    ASSERT_EQ(loadSequence(*deep, {png16}, &buffer)[0].code, 0);
+    EXPECT_EQ(buffer, expectedSamples(QImage(png16), -1));
+}
+
+// ---- strips
+
+TEST(loadPhotoStrips, StripCountAndRowsCoverThePictureOnce) {
+    EXPECT_EQ(loadPhotoWorker::stripCount(4032, 3024), 1);
+    EXPECT_EQ(loadPhotoWorker::stripCount(5000, 5000), 2); // 25 megapixels
+    EXPECT_EQ(loadPhotoWorker::stripCount(4000, 4999), 1); // 19,996,000 pixels
+    EXPECT_EQ(loadPhotoWorker::stripCount(5000, 4000), 2); // exactly 20,000,000
+    EXPECT_EQ(loadPhotoWorker::stripCount(10000, 6001), 4);
+    for (int height : {5001, 5000, 7, 6001}) {
+        const int count = loadPhotoWorker::stripCount(5000, height);
+        int next = 0;
+        for (int i = 0; i < count; ++i) {
+            int first = -1, rows = -1;
+            loadPhotoWorker::stripRows(height, count, i, first, rows);
+            EXPECT_EQ(first, next);
+            EXPECT_GT(rows, 0);
+            next = first + rows;
+        }
+        EXPECT_EQ(next, height) << "the last strip must reach the bottom row";
+    }
+    int first = 0, rows = 0;
+    loadPhotoWorker::stripRows(5001, 2, 1, first, rows);
+    EXPECT_EQ(first, 2500);
+    EXPECT_EQ(rows, 2501);
+}
+
+TEST_F(loadPhotoTest, LargePictureIsDecodedInTwoStripsDownToTheBottomRow) {
+    // 5000 × 4001 = 20,005,000 pixels: two strips of 2000 and 2001 rows.
+    const int w = 5000, h = 4001;
+    QImage img(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y) {
+        QRgb* line = reinterpret_cast<QRgb*>(img.scanLine(y));
+        for (int x = 0; x < w; ++x)
+            line[x] = qRgb(y & 255, (y >> 8) & 255, (x >> 5) & 255);
+    }
+    const QString file = dir + "/large.png";
+    ASSERT_TRUE(img.save(file, "PNG", 90));
+    ASSERT_EQ(loadPhotoWorker::stripCount(w, h), 2);
+
+    logCapture log;
+    std::vector<uint16_t> buffer;
+    const auto outcome = loadSequence(*project, {file}, &buffer);
+    ASSERT_EQ(outcome.size(), 1u);
+    ASSERT_EQ(outcome[0].code, 0);
+    // Every row, the last one included, holds its own row number.
+    for (int y : {0, 1, 1999, 2000, 2001, 4000})
+        for (int x : {0, 2500, 4999}) {
+            const uint16_t* px = &buffer[(size_t(y) * w + x) * 3];
+            EXPECT_EQ(px[0], (y & 255) * 128) << y;
+            EXPECT_EQ(px[1], ((y >> 8) & 255) * 128) << y;
+            EXPECT_EQ(px[2], ((x >> 5) & 255) * 128) << x;
+        }
+}
+
+// ---- orientation
+
+TEST_F(loadPhotoTest, OrientationTurnsThePhotoAndTheProjectOnce) {
+    const QImage img = patternImage(90, 50, 3);
+    const QString a = savedImage(img, dir, "a.png");
+    const QString b = savedImage(img, dir, "b.png");
+    auto pa = preparePhoto(*project, a, 0);
+    auto pb = preparePhoto(*project, b, 1);
+    ASSERT_TRUE(pa && pb);
+    pa->exif.orientation = 6; // as the EXIF reader would report it
+    pb->exif.orientation = 6;
+
+    logCapture log;
+    std::vector<uint16_t> buffer;
+    ASSERT_EQ(loadPrepared(*project, std::move(pa), buffer).code, 0);
+    EXPECT_EQ(project->width, 50);
+    EXPECT_EQ(project->height, 90);
+    EXPECT_EQ(project->decodeWidth, 90);
+    EXPECT_EQ(project->decodeHeight, 50);
+    EXPECT_EQ(project->orientationMode, int(halvora::turnClockwise));
+    EXPECT_EQ(buffer, expectedSamples(QImage(a), halvora::turnClockwise));
+    EXPECT_EQ(project->previewWidth, 50);
+    EXPECT_EQ(project->previewHeight, 90);
+    EXPECT_TRUE(log.contains("Orientation = 6, mode = 2\n- first\n"));
+
+    // The second photo of the same orientation does not swap the size back.
+    ASSERT_EQ(loadPrepared(*project, std::move(pb), buffer).code, 0);
+    EXPECT_EQ(project->width, 50);
+    EXPECT_EQ(project->height, 90);
+    EXPECT_TRUE(log.contains("- next\n"));
+    EXPECT_EQ(project->photos[1]->preview.width, 50);
+}
+
+TEST_F(loadPhotoTest, EveryTurnMatchesQtsOwnRotation) {
+    const QImage img = patternImage(131, 70, 9); // not a multiple of the tile size
+    const QString file = savedImage(img, dir, "t.bmp");
+    for (int orientation : {1, 3, 6, 8, 2, 5}) {
+        processingProject pr(nullptr, makeTempDir("scratch"));
+        auto photo = preparePhoto(pr, file, 0);
+        ASSERT_TRUE(photo);
+        photo->exif.orientation = orientation;
+        std::vector<uint16_t> buffer;
+        ASSERT_EQ(loadPrepared(pr, std::move(photo), buffer).code, 0);
+        const int mode = loadPhotoWorker::orientationToMode(orientation);
+        EXPECT_EQ(buffer, expectedSamples(img, mode)) << "orientation " << orientation;
+        const bool turned = orientation == 6 || orientation == 8;
+        EXPECT_EQ(pr.width, turned ? 70 : 131);
+    }
+}
+
+TEST_F(loadPhotoTest, PhotosOfAnotherOrientationOrShapeAreRefused) {
+    const QImage img = patternImage(80, 60);
+    const QString a = savedImage(img, dir, "a.png");
+    const QString b = savedImage(img, dir, "b.png");
+    auto pa = preparePhoto(*project, a, 0);
+    auto pb = preparePhoto(*project, b, 1);
+    ASSERT_TRUE(pa && pb);
+    pa->exif.orientation = 6;
+    pb->exif.orientation = 1;
+    logCapture log;
+    std::vector<uint16_t> buffer;
+    ASSERT_EQ(loadPrepared(*project, std::move(pa), buffer).code, 0);
+    const auto second = loadPrepared(*project, std::move(pb), buffer);
+    EXPECT_EQ(second.code, 1);
+    EXPECT_EQ(second.message.toStdString(), "All photos must have the same orientation.");
+    EXPECT_TRUE(log.contains("Not all photos have the same orientation!\n"));
+    EXPECT_EQ(project->width, 60); // swapped once only
+    EXPECT_EQ(project->height, 80);
+
+    // A portrait photo passes the either-way size check but, left unturned, does not fit a landscape
+    // sequence: refused instead of being loaded with the wrong shape.
+    processingProject other(nullptr, makeTempDir("scratch"));
+    const QString portrait = savedImage(patternImage(60, 80), dir, "portrait.png");
+    auto first = preparePhoto(other, a, 0);
+    auto turned = preparePhoto(other, portrait, 1);
+    ASSERT_TRUE(first && turned);
+    ASSERT_EQ(loadPrepared(other, std::move(first), buffer).code, 0);
+    const auto wrong = loadPrepared(other, std::move(turned), buffer);
+    EXPECT_EQ(wrong.code, 1);
+    EXPECT_EQ(wrong.message.toStdString(), "Wrong image dimensions. All photos must be the same size.");
+}
+
+TEST_F(loadPhotoTest, OutputDoesNotDependOnTheThreadCount) {
+    const QImage img = patternImage(300, 170, 5);
+    const QString file = savedImage(img, dir, "threads.jpg", 90);
+    std::vector<std::vector<uint16_t>> results;
+    std::vector<double> brightness;
+    for (int threads : {1, 2, 3}) {
+        halvora::setThreadCountOverride(threads);
+        for (int orientation : {1, 8}) {
+            processingProject pr(nullptr, makeTempDir("scratch"));
+            auto photo = preparePhoto(pr, file, 0);
+            photo->exif.orientation = orientation;
+            std::vector<uint16_t> buffer;
+            ASSERT_EQ(loadPrepared(pr, std::move(photo), buffer).code, 0);
+            results.push_back(buffer);
+            results.push_back(
+                std::vector<uint16_t>(pr.photos[0]->preview.pixels(),
+                                      pr.photos[0]->preview.pixels() + pr.photos[0]->preview.sampleCount()));
+            brightness.push_back(pr.photos[0]->meanBrightness);
+        }
+    }
+    for (size_t i = 4; i < results.size(); ++i)
+        EXPECT_EQ(results[i], results[i % 4]) << i;
+    for (size_t i = 2; i < brightness.size(); ++i)
+        EXPECT_EQ(brightness[i], brightness[i % 2]);
+}
+
+// ---- preview, thumbnail, temporary store, work block
+
+TEST_F(loadPhotoTest, PreviewThumbnailBrightnessAndTemporaryFileAgreeWithAnIndependentComputation) {
+    const int w = 2100, h = 1100; // divisor 3: a 700 × 367 preview, a 175 × 91 thumbnail
+    const QImage img = patternImage(w, h, 11);
+    const QString file = savedImage(img, dir, "big.png");
+    std::vector<uint16_t> buffer;
+    ASSERT_EQ(loadSequence(*project, {file}, &buffer)[0].code, 0);
+    const photoEntry& photo = *project->photos[0];
+    ASSERT_EQ(project->previewDivisor, 3);
+    ASSERT_EQ(photo.preview.width, 700);
+    ASSERT_EQ(photo.preview.height, 367);
+
+    // Preview: truncated means over the 3 × 3 blocks that lie inside the picture.
+    std::vector<uint16_t> preview(size_t(700) * 367 * 3);
+    for (int py = 0; py < 367; ++py)
+        for (int px = 0; px < 700; ++px)
+            for (int c = 0; c < 3; ++c) {
+                uint64_t sum = 0, n = 0;
+                for (int y = py * 3; y < std::min(h, py * 3 + 3); ++y)
+                    for (int x = px * 3; x < px * 3 + 3; ++x, ++n) {
+                        const QRgb v = img.pixel(x, y);
+                        sum += uint64_t(c == 0 ? qRed(v) : c == 1 ? qGreen(v) : qBlue(v)) * 128;
+                    }
+                preview[(size_t(py) * 700 + px) * 3 + c] = uint16_t(sum / n);
+            }
+    ASSERT_EQ(std::vector<uint16_t>(photo.preview.pixels(), photo.preview.pixels() + preview.size()),
+              preview);
+
+    // Thumbnail: 4 × 4 means of the preview, shown shifted right by 7; mean brightness of the means.
+    ASSERT_EQ(photo.thumbnail.size(), QSize(175, 91));
+    double brightness = 0;
+    for (int ty = 0; ty < 91; ++ty)
+        for (int tx = 0; tx < 175; ++tx) {
+            int mean[3];
+            for (int c = 0; c < 3; ++c) {
+                int sum = 0;
+                for (int y = 0; y < 4; ++y)
+                    for (int x = 0; x < 4; ++x)
+                        sum += preview[(size_t(ty * 4 + y) * 700 + tx * 4 + x) * 3 + c];
+                mean[c] = sum / 16;
+            }
+            const QRgb t = photo.thumbnail.pixel(tx, ty);
+            ASSERT_EQ(qRed(t), mean[0] >> 7);
+            ASSERT_EQ(qGreen(t), mean[1] >> 7);
+            ASSERT_EQ(qBlue(t), mean[2] >> 7);
+            brightness += (mean[0] + mean[1] + mean[2]) / 3.0;
+        }
+    EXPECT_NEAR(photo.meanBrightness, brightness / 175 / 91, 1e-9);
+
+    // The temporary file holds exactly the full-size samples; the work block is there.
+    ASSERT_TRUE(photo.tempFiles[0]);
+    EXPECT_EQ(QFileInfo(photo.tempFiles[0]->fileName()).size(), qint64(w) * h * 6);
+    std::vector<uint16_t> back(size_t(w) * h * 3);
+    ASSERT_TRUE(project->readFromTempFile(*project->photos[0], 0, back.data(), back.size() * 2));
+    EXPECT_EQ(back, expectedSamples(img, -1));
+    EXPECT_TRUE(photo.weightTable);
+    EXPECT_TRUE(photo.previewPlane);
+    for (int slot = 1; slot < 4; ++slot)
+        EXPECT_FALSE(photo.tempFiles[size_t(slot)]);
+}
+
+// ---- malformed files
+
+TEST_F(loadPhotoTest, TruncatedCorruptOrVanishedFilesFailToDecodeCleanly) {
+    const QString good = savedImage(patternImage(64, 48), dir, "good.jpg", 90);
+    QFile in(good);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray bytes = in.readAll();
+    in.close();
+    EXPECT_TRUE(loadPhotoWorker::jpegIsComplete(good));
+
+    const QString truncated = dir + "/truncated.jpg";
+    {
+        QFile f(truncated);
+        f.open(QIODevice::WriteOnly);
+        f.write(bytes.left(bytes.size() * 2 / 3));
+    }
+    EXPECT_FALSE(loadPhotoWorker::jpegIsComplete(truncated));
+    const QString corrupt = dir + "/corrupt.jpg"; // a valid header, then noise instead of the scan
+    {
+        QByteArray damaged = bytes;
+        const int sos = damaged.indexOf("\xff\xda");
+        ASSERT_GT(sos, 0);
+        for (int i = sos + 20; i < damaged.size(); ++i)
+            damaged[i] = char((i * 37) & 0xFE);
+        QFile f(corrupt);
+        f.open(QIODevice::WriteOnly);
+        f.write(damaged);
+    }
+
+    for (const QString& file : {truncated, corrupt}) {
+        processingProject pr(nullptr, makeTempDir("scratch"));
+        auto photo = preparePhoto(pr, file, 0);
+        ASSERT_TRUE(photo) << file.toStdString(); // the header is intact: the damage shows only when loading
+        logCapture log;
+        std::vector<uint16_t> buffer;
+        const auto outcome = loadPrepared(pr, std::move(photo), buffer);
+        EXPECT_EQ(outcome.code, 2);
+        EXPECT_TRUE(outcome.message.isEmpty());
+        EXPECT_TRUE(log.contains("loadPhotoWorker::loadPhoto: ")) << log.text();
+        EXPECT_TRUE(QDir(pr.sessionDir).entryList(QDir::Files).isEmpty()); // no temporary file left behind
+    }
+
+    // A file that disappears between preparation and loading.
+    const QString vanishing = savedImage(patternImage(64, 48), dir, "gone.png");
+    processingProject pr(nullptr, makeTempDir("scratch"));
+    auto photo = preparePhoto(pr, vanishing, 0);
+    ASSERT_TRUE(photo);
+    QFile::remove(vanishing);
+    logCapture log;
+    std::vector<uint16_t> buffer;
+    EXPECT_EQ(loadPrepared(pr, std::move(photo), buffer).code, 2);
+    EXPECT_TRUE(log.contains("loadPhotoWorker::loadPhoto: Failed to load image: '"));
+    EXPECT_TRUE(log.contains("', div=1.\n"));
+}
+
+TEST_F(loadPhotoTest, JpegCompletenessAcceptsProgressiveScansAndTrailingData) {
+    // Progressive JPEGs have several scans; trailing bytes after the end marker are allowed.
+    const QString file = dir + "/progressive.jpg";
+    QImageWriter writer(file, "jpeg");
+    writer.setProgressiveScanWrite(true);
+    ASSERT_TRUE(writer.write(patternImage(100, 80)));
+    EXPECT_TRUE(loadPhotoWorker::jpegIsComplete(file));
+    QFile f(file);
+    f.open(QIODevice::Append);
+    f.write("trailing data");
+    f.close();
+    EXPECT_TRUE(loadPhotoWorker::jpegIsComplete(file));
+}
+
+// ---- waves and progress
+
+TEST_F(loadPhotoTest, WaveSizeFollowsMegapixelsThreadsAndFileSizes) {
+    QStringList small;
+    for (int i = 0; i < 8; ++i)
+        small << savedImage(patternImage(8, 8), dir, QString("s%1.png").arg(i));
+    halvora::setThreadCountOverride(16);
+    EXPECT_EQ(loadPhotoWorker::waveSize(4000, 2500, small), 5); // 10 MP
+    EXPECT_EQ(loadPhotoWorker::waveSize(3500, 3142, small), 5); // 10.997 MP truncates to 10
+    EXPECT_EQ(loadPhotoWorker::waveSize(4000, 2750, small), 3); // 11 MP
+    EXPECT_EQ(loadPhotoWorker::waveSize(5000, 4000, small), 3); // 20 MP
+    EXPECT_EQ(loadPhotoWorker::waveSize(7000, 3000, small), 2); // 21 MP
+    EXPECT_EQ(loadPhotoWorker::waveSize(100, 100, small.mid(0, 2)), 2);
+    halvora::setThreadCountOverride(2);
+    EXPECT_EQ(loadPhotoWorker::waveSize(100, 100, small), 2);
+    halvora::setThreadCountOverride(1);
+    EXPECT_EQ(loadPhotoWorker::waveSize(100, 100, small), 1);
+
+    // A file above 30 MiB among the first n brings the wave down to two; beyond them it does not count.
+    halvora::setThreadCountOverride(16);
+    const QString big = dir + "/big.png";
+    {
+        QFile f(big);
+        f.open(QIODevice::WriteOnly);
+        f.resize(31457281);
+    }
+    QStringList withBig = small;
+    withBig.insert(4, big);
+    EXPECT_EQ(loadPhotoWorker::waveSize(100, 100, withBig), 2);
+    withBig = small;
+    withBig.insert(5, big);
+    EXPECT_EQ(loadPhotoWorker::waveSize(100, 100, withBig), 5);
+    {
+        QFile f(big);
+        f.resize(31457280); // exactly 30 MiB is not larger
+    }
+    withBig = small;
+    withBig.insert(0, big);
+    EXPECT_EQ(loadPhotoWorker::waveSize(100, 100, withBig), 5);
+}
+
+TEST(loadPhotoProgress, TotalCountsBothStepsOfEveryWorker) {
+    EXPECT_EQ(loadPhotoWorker::progressTotal(4032, 3024, 3, false), uint64_t(4032 + 3024) * 3 * 4);
+    EXPECT_EQ(loadPhotoWorker::progressTotal(1024, 512, 1, true),
+              uint64_t(1536) * 4 + uint64_t(1024 + 1024) * 15);
+    EXPECT_EQ(loadPhotoWorker::progressTotal(0, 0, 0, false), 1u);
+}
+
+// ---- real photographs
+
+TEST_F(loadPhotoTest, EveryRealBracketLoads) {
+    HALVORA_REQUIRE_DATA();
+    const std::pair<const char*, QSize> sets[] = {
+        {"brackets/desk_canon_s45_13exp", QSize(1024, 768)},
+        {"brackets/mysore_palace_fuji_xt1_7exp", QSize(640, 427)},
+        {"brackets/xperia_library_handheld_7exp", QSize(4032, 2268)},
+        {"brackets/ghost_horse_3exp", QSize(1024, 690)},
+        {"brackets/iphone_xr_night_9exp", QSize(4032, 3024)}};
+    for (const auto& [folder, size] : sets) {
+        QDir d(dataFile(folder));
+        QStringList files;
+        for (const QString& name : d.entryList({"*.jpg", "*.jpeg", "*.png"}, QDir::Files, QDir::Name))
+            files << d.filePath(name);
+        ASSERT_FALSE(files.isEmpty()) << folder;
+        processingProject pr(nullptr, makeTempDir("scratch"));
+        const auto outcomes = loadSequence(pr, files);
+        ASSERT_EQ(outcomes.size(), size_t(files.size())) << folder << ": " << pr.lastError.toStdString();
+        for (const auto& o : outcomes)
+            EXPECT_EQ(o.code, 0) << folder << " " << o.message.toStdString();
+        EXPECT_EQ(QSize(pr.width, pr.height), size) << folder;
+        for (const auto& photo : pr.photos) {
+            ASSERT_TRUE(photo->tempFiles[0]);
+            EXPECT_EQ(QFileInfo(photo->tempFiles[0]->fileName()).size(), qint64(pr.width) * pr.height * 6);
+            EXPECT_GT(photo->meanBrightness, 0.0);
+        }
+    }
+}
+
+TEST_F(loadPhotoTest, IphoneBracketIsTurnedByItsExifOrientation) {
+    HALVORA_REQUIRE_DATA();
+    const QString dirName = dataFile("brackets/iphone_xr_night_9exp");
+    const QStringList files = {dirName + "/IMG_3869.jpeg", dirName + "/IMG_3872.jpeg",
+                               dirName + "/IMG_3875.jpeg"};
+    std::vector<uint16_t> last;
+    const auto outcomes = loadSequence(*project, files, &last);
+    ASSERT_EQ(outcomes.size(), 3u) << project->lastError.toStdString();
+    for (const auto& o : outcomes)
+        ASSERT_EQ(o.code, 0) << o.message.toStdString();
+    // Stored 3024 × 4032 with orientation 8: the project stands the right way, 4032 × 3024.
+    EXPECT_EQ(project->width, 4032);
+    EXPECT_EQ(project->height, 3024);
+    EXPECT_EQ(project->decodeWidth, 3024);
+    EXPECT_EQ(project->orientationMode, int(halvora::turnCounterClockwise));
+    EXPECT_EQ(project->photos[0]->exif.orientation, 8);
+    for (const auto& photo : project->photos)
+        EXPECT_EQ(QFileInfo(photo->tempFiles[0]->fileName()).size(), qint64(4032) * 3024 * 6);
+
+    // Orientation 8 means the stored picture must be turned 90° counter-clockwise to stand upright.
+    QImageReader reader(files[2]);
+    reader.setAutoTransform(false);
+    const QImage stored = reader.read();
+    const QImage upright = stored.transformed(QTransform().rotate(-90));
+    ASSERT_EQ(upright.size(), QSize(4032, 3024));
+    for (const QPoint at :
+         {QPoint(0, 0), QPoint(4031, 0), QPoint(0, 3023), QPoint(1234, 2345), QPoint(4031, 3023)}) {
+        const QRgb c = upright.pixel(at);
+        const uint16_t* px = &last[(size_t(at.y()) * 4032 + at.x()) * 3];
+        EXPECT_EQ(px[0], qRed(c) * 128) << at.x() << "," << at.y();
+        EXPECT_EQ(px[1], qGreen(c) * 128);
+        EXPECT_EQ(px[2], qBlue(c) * 128);
+    }
+    // The top-left of the upright picture is the stored picture's top-right corner.
+    EXPECT_EQ(last[0], qRed(stored.pixel(3023, 0)) * 128);
+}
+
+TEST_F(loadPhotoTest, ExifOrientationSamplesAreTurnedOnlyForTurningModes) {
+    HALVORA_REQUIRE_DATA();
+    for (const char* shape : {"landscape", "portrait"})
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            const QString file =
+                dataFile(QString("formats/exif/orientation/%1_%2.jpg").arg(shape).arg(orientation));
+            processingProject pr(nullptr, makeTempDir("scratch"));
+            std::vector<uint16_t> samples;
+            const auto outcomes = loadSequence(pr, {file}, &samples);
+            ASSERT_EQ(outcomes.size(), 1u);
+            ASSERT_EQ(outcomes[0].code, 0) << file.toStdString();
+            EXPECT_EQ(pr.photos[0]->exif.orientation, orientation) << file.toStdString();
+            QImageReader reader(file);
+            reader.setAutoTransform(false);
+            const QImage stored = reader.read();
+            // 3 → 180°, 6 → clockwise, 8 → counter-clockwise; the mirrored ones are left as stored.
+            const int mode = orientation == 3 ? 1 : orientation == 6 ? 2 : orientation == 8 ? 0 : -1;
+            EXPECT_EQ(samples, expectedSamples(stored, mode)) << file.toStdString();
+        }
+}
+
+TEST_F(loadPhotoTest, RadianceFileBecomesTheProjectsRadiancePicture) {
+    HALVORA_REQUIRE_DATA();
+    const QString file = dataFile("radiance/polyhaven_hdri_1k/venice_sunset_1k.hdr");
+    auto photo = preparePhoto(*project, file, 0);
+    ASSERT_TRUE(photo) << project->lastError.toStdString();
+    EXPECT_TRUE(photo->isRadiance);
+    EXPECT_EQ(project->currentInputFormat, int(formatRadianceRgbe));
+    std::vector<uint16_t> unused;
+    ASSERT_EQ(loadPrepared(*project, std::move(photo), unused).code, 0);
+    const photoEntry& loaded = *project->photos[0];
+    const int w = project->width, h = project->height;
+    ASSERT_EQ(w, 1024);
+    ASSERT_EQ(h, 512);
+
+    // The picture equals what the reader gives on its own.
+    std::vector<float> direct(size_t(w) * h * 3);
+    float maximum = 0, minimum = 0;
+    ASSERT_TRUE(imageLoader::loadRadianceRGBE(file, w, h, direct.data(), maximum, minimum));
+    EXPECT_EQ(0, std::memcmp(direct.data(), project->rgbFloatBuffer(), direct.size() * sizeof(float)));
+    // Preview: exposure factor 1, mean of the 2 × 2 blocks (divisor 2), × 32640, truncated, clamped.
+    ASSERT_EQ(project->previewDivisor, 2);
+    for (const QPoint at : {QPoint(0, 0), QPoint(300, 100), QPoint(511, 255)})
+        for (int c = 0; c < 3; ++c) {
+            double sum = 0;
+            for (int y = 0; y < 2; ++y)
+                for (int x = 0; x < 2; ++x)
+                    sum += direct[(size_t(at.y() * 2 + y) * w + at.x() * 2 + x) * 3 + c];
+            const double v = sum / 4 * 32640;
+            const int expected = v >= 32640 ? 32640 : (v > 0 ? int(v) : 0);
+            EXPECT_EQ(loaded.preview.pixels()[(size_t(at.y()) * 512 + at.x()) * 3 + c], expected);
+        }
+    EXPECT_EQ(loaded.thumbnail.size(), QSize(128, 64));
+    EXPECT_FALSE(loaded.tempFiles[0]) << "a radiance picture stays in the project, not in the store";
+    EXPECT_TRUE(loaded.weightTable);
+
+    // Nothing may join it, and it may not join photos.
+    const QString jpeg = savedImage(patternImage(1024, 512), dir, "after.jpg");
+    EXPECT_FALSE(preparePhoto(*project, jpeg, 0, true));
+    EXPECT_EQ(project->lastError.toStdString(), "You can load only one HDR image.");
+    processingProject photos(nullptr, makeTempDir("scratch"));
+    ASSERT_TRUE(preparePhoto(photos, jpeg, 0));
+    EXPECT_FALSE(preparePhoto(photos, file, 1));
+    EXPECT_EQ(photos.lastError.toStdString(), "Cannot load the HDR image right now.");
+    const QString exr = dataFile("radiance/openexr_images/ScanLines/Desk.exr");
+    EXPECT_FALSE(preparePhoto(photos, exr, 1));
+    EXPECT_EQ(photos.lastError.toStdString(), "Cannot load the HDR image right now.");
+}
+
+TEST_F(loadPhotoTest, OpenExrAndDamagedRadianceFiles) {
+    HALVORA_REQUIRE_DATA();
+    const QString exr = dataFile("radiance/openexr_images/ScanLines/Desk.exr");
+    std::vector<uint16_t> unused;
+    const auto outcomes = loadSequence(*project, {exr}, &unused);
+    ASSERT_EQ(outcomes.size(), 1u) << project->lastError.toStdString();
+    ASSERT_EQ(outcomes[0].code, 0);
+    EXPECT_TRUE(project->photos[0]->isRadiance);
+    EXPECT_EQ(project->currentInputFormat, int(formatOpenExr));
+    EXPECT_GT(project->photos[0]->meanBrightness, 0.0);
+
+    // A damaged file whose header reads fine fails to decode cleanly (code 2) with its log line.
+    processingProject pr(nullptr, makeTempDir("scratch"));
+    auto photo = preparePhoto(pr, dataFile("formats/rgbe/memorial_DAMAGED_crlf.hdr"), 0);
+    if (photo) {
+        logCapture log;
+        EXPECT_EQ(loadPrepared(pr, std::move(photo), unused).code, 2);
+        EXPECT_TRUE(log.contains("loadPhotoWorker::loadPhoto: Failed to load Radiance RGBE image: '"));
+    }
+    // A header without pixels: its size reads, its pixels do not.
+    processingProject stub(nullptr, makeTempDir("scratch"));
+    auto stubPhoto = preparePhoto(stub, dataFile("formats/rgbe/exiftool_Radiance_stub.hdr"), 0);
+    ASSERT_TRUE(stubPhoto);
+    EXPECT_EQ(loadPrepared(stub, std::move(stubPhoto), unused).code, 2);
+    // No header at all.
+    const QString garbage = dir + "/garbage.hdr";
+    {
+        QFile f(garbage);
+        f.open(QIODevice::WriteOnly);
+        f.write(QByteArray(300, '\x01'));
+    }
+    processingProject none(nullptr, makeTempDir("scratch"));
+    logCapture log;
+    EXPECT_FALSE(preparePhoto(none, garbage, 0));
+    EXPECT_TRUE(
+        log.contains("processingProject::loadPhotoPrepare: Failed to get Radiance RGBE image info: '"));
+}
+
+TEST_F(loadPhotoTest, FitsPictureLoadsAsSixteenBitPhoto) {
+    HALVORA_REQUIRE_DATA();
+    const QString file = dataFile("formats/fits/HorseHead.fits");
+    std::vector<uint16_t> samples;
+    const auto outcomes = loadSequence(*project, {file}, &samples);
+    ASSERT_EQ(outcomes.size(), 1u) << project->lastError.toStdString();
+    ASSERT_EQ(outcomes[0].code, 0);
+    EXPECT_EQ(project->photos[0]->bitDepthClass, 2);
+    // The stored samples are what the FITS reader delivers.
+    std::vector<uint16_t> direct(size_t(project->width) * project->height * 3);
+    ASSERT_TRUE(imageLoader::loadFITS(file, project->width, project->height, direct.data()));
+    EXPECT_EQ(samples, direct);
+}
+
+TEST_F(loadPhotoTest, SixteenBitAndFloatTiffs) {
+    HALVORA_REQUIRE_DATA();
+    const QString deep = dataFile("formats/float_tiff_pfm_gainmap/imagers_rgb-3c-16b.tiff");
+    std::vector<uint16_t> samples;
+    const auto outcomes = loadSequence(*project, {deep}, &samples);
+    ASSERT_EQ(outcomes.size(), 1u) << project->lastError.toStdString();
+    ASSERT_EQ(outcomes[0].code, 0);
+    EXPECT_EQ(project->photos[0]->bitDepthClass, 2);
+    EXPECT_FALSE(project->photos[0]->isRadiance);
+    std::vector<uint16_t> direct(size_t(project->width) * project->height * 3);
+    float lo = 0, hi = 0;
+    exifInfo_t exif;
+    ASSERT_TRUE(imageLoader::loadTIFF(deep, direct.data(), nullptr, lo, hi, exif));
+    EXPECT_EQ(samples, direct);
+
+    // 32-bit float: the project's radiance picture, not a temporary file.
+    const QString flt = dataFile("formats/float_tiff_pfm_gainmap/imagers_rgb32f_color.tiff");
+    processingProject pr(nullptr, makeTempDir("scratch"));
+    auto photo = preparePhoto(pr, flt, 0);
+    ASSERT_TRUE(photo) << pr.lastError.toStdString();
+    EXPECT_TRUE(photo->isRadiance);
+    std::vector<uint16_t> unused;
+    ASSERT_EQ(loadPrepared(pr, std::move(photo), unused).code, 0);
+    std::vector<float> floats(size_t(32) * 32 * 3);
+    ASSERT_TRUE(imageLoader::loadTIFF(flt, nullptr, floats.data(), lo, hi, exif));
+    EXPECT_EQ(0, std::memcmp(floats.data(), pr.rgbFloatBuffer(), floats.size() * sizeof(float)));
+    EXPECT_FALSE(pr.photos[0]->tempFiles[0]);
+    EXPECT_EQ(pr.photos[0]->thumbnail.size(), QSize(8, 8));
+
+    // A float TIFF cannot join photos.
+    processingProject mixed(nullptr, makeTempDir("scratch"));
+    ASSERT_TRUE(preparePhoto(mixed, savedImage(patternImage(32, 32), dir, "small.png"), 0));
+    EXPECT_FALSE(preparePhoto(mixed, flt, 1));
+    EXPECT_EQ(mixed.lastError.toStdString(), "Cannot load the HDR image right now.");
+}
+
+TEST(loadPhotoTempRecord, PiecewiseWritesReadBackExactlyWithOrWithoutDirectTransfers) {
+    // Odd piece sizes cross the 8 MiB staging block and the 4 KiB alignment of direct writes.
+    std::vector<uint8_t> data(size_t(19) * 1024 * 1024 + 1234);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = uint8_t((i * 131) ^ (i >> 11));
+    QStringList dirs = {makeTempDir("record") + "/"};
+    if (QFileInfo(QStringLiteral("/dev/shm")).isWritable()) // tmpfs refuses direct transfers
+        dirs << QDir(QStringLiteral("/dev/shm")).filePath(QFileInfo(makeTempDir("shm")).fileName()) + "/";
+    for (const QString& dir : dirs) {
+        QDir().mkpath(dir);
+        tempFileRecord record(dir);
+        ASSERT_TRUE(record.isOpen()) << dir.toStdString();
+        size_t at = 0;
+        for (size_t piece : {size_t(1), size_t(4095), size_t(3u << 20), size_t(9u << 20) + 7})
+            if (at < data.size()) {
+                const size_t n = std::min(piece, data.size() - at);
+                ASSERT_TRUE(record.append(data.data() + at, n, "test"));
+                at += n;
+            }
+        ASSERT_TRUE(record.append(data.data() + at, data.size() - at, "test"));
+        ASSERT_TRUE(record.finish(data.size(), "test"));
+        EXPECT_EQ(record.size(), qint64(data.size()));
+        std::vector<uint8_t> back(data.size());
+        ASSERT_TRUE(record.read(back.data(), back.size(), "test"));
+        EXPECT_TRUE(back == data) << dir.toStdString();
+        // A wrong total is reported, not taken as success.
+        tempFileRecord shortRecord(dir);
+        ASSERT_TRUE(shortRecord.append(data.data(), 100, "test"));
+        logCapture log;
+        EXPECT_FALSE(shortRecord.finish(200, "test"));
+        EXPECT_TRUE(log.contains("test: write() failed (size=100/200)\n"));
+        if (dir.startsWith("/dev/shm")) QDir(dir).removeRecursively();
+    }
+
+    // A whole-buffer write takes the direct path for its aligned front and reads back the same.
+    tempFileRecord whole(makeTempDir("whole") + "/");
+    ASSERT_TRUE(whole.write(data.data(), data.size(), "test"));
+    std::vector<uint8_t> back(data.size());
+    ASSERT_TRUE(whole.read(back.data(), back.size(), "test"));
+    EXPECT_TRUE(back == data);
+}

@@ -1,0 +1,97 @@
+#include "project/sessionCleaner.h"
+#include "support/testSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+namespace {
+
+void touch(const QString& path) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("x");
+}
+
+QString makeSession(const QString& base, const QDateTime& start) {
+    const QString dir = base + "/" + halvora::sessionNameFor(start);
+    QDir().mkpath(dir);
+    touch(dir + "/aaaaaa");
+    touch(dir + "/.hidden");
+    return dir;
+}
+
+TEST(sessionCleaner, nameFormat) {
+    const QDateTime t(QDate(2026, 3, 4), QTime(5, 6, 7, 89));
+    EXPECT_EQ(halvora::sessionNameFor(t), "~halvoratmp20260304050607_089");
+}
+
+TEST(sessionCleaner, oldSessionsRemovedYoungOnesAndDecoysKept) {
+    const QString base = halvora::test::makeTempDir("sessions");
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString old = makeSession(base, now.addSecs(-73 * 3600));
+    const QString young = makeSession(base, now.addSecs(-71 * 3600));
+    const QString unparsable = base + "/~halvoratmpGARBAGE";
+    QDir().mkpath(unparsable);
+    touch(unparsable + "/keep");
+    // Decoys: a look-alike name without the prefix, a loose file, a directory with files and a subdirectory.
+    const QString decoy = base + "/halvoratmp20000101000000_000";
+    QDir().mkpath(decoy);
+    touch(decoy + "/keep");
+    touch(base + "/~halvoratmp20000101000000_000.txt");
+    QDir().mkpath(old + "/nested");
+    touch(old + "/nested/keep");
+
+    halvora::test::logCapture log;
+    halvora::cleanOldSessions(base, 72.0, now);
+
+    EXPECT_FALSE(QFile::exists(old + "/aaaaaa"));
+    EXPECT_FALSE(QFile::exists(old + "/.hidden"));
+    EXPECT_TRUE(QFile::exists(old + "/nested/keep")) << "only files directly inside are deleted";
+    EXPECT_TRUE(QFile::exists(young + "/aaaaaa"));
+    EXPECT_TRUE(QFile::exists(unparsable + "/keep")) << "an unparsable time stamp counts as age 0";
+    EXPECT_TRUE(QFile::exists(decoy + "/keep"));
+    EXPECT_TRUE(QFile::exists(base + "/~halvoratmp20000101000000_000.txt"));
+    EXPECT_TRUE(log.contains("Cleaning up session: " + QDir::toNativeSeparators(old).toStdString() + " (delDir=1)\n"));
+    EXPECT_TRUE(log.contains("Found session: " + QDir::toNativeSeparators(young).toStdString() + " (no cleaning)\n"));
+}
+
+TEST(sessionCleaner, emptySessionDirectoryIsRemoved) {
+    const QString base = halvora::test::makeTempDir("sessions");
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString old = makeSession(base, now.addSecs(-100 * 3600));
+    halvora::cleanOldSessions(base, 72.0, now);
+    EXPECT_FALSE(QDir(old).exists());
+}
+
+TEST(sessionCleaner, ageLimitZeroCleansWithoutRemovingWhenAsked) {
+    const QString base = halvora::test::makeTempDir("sessions");
+    const QString dir = makeSession(base, QDateTime::currentDateTime());
+    halvora::cleanSession(dir, 0, false);
+    EXPECT_TRUE(QDir(dir).exists());
+    EXPECT_TRUE(QDir(dir).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+}
+
+TEST(sessionCleaner, symbolicLinksAreNeverFollowed) {
+    const QString base = halvora::test::makeTempDir("sessions");
+    const QString precious = halvora::test::makeTempDir("precious");
+    touch(precious + "/photo.jpg");
+    const QDateTime now = QDateTime::currentDateTime();
+    // A link that looks like an old session, and a link to a file inside a real old session.
+    ASSERT_TRUE(QFile::link(precious, base + "/" + halvora::sessionNameFor(now.addSecs(-200 * 3600))));
+    const QString old = makeSession(base, now.addSecs(-90 * 3600));
+    ASSERT_TRUE(QFile::link(precious + "/photo.jpg", old + "/link"));
+    halvora::cleanOldSessions(base, 72.0, now);
+    EXPECT_TRUE(QFile::exists(precious + "/photo.jpg"));
+    EXPECT_FALSE(QFileInfo(old + "/link").isSymLink()) << "the link itself goes";
+}
+
+TEST(sessionCleaner, refusesDirectoriesThatAreNotSessions) {
+    const QString dir = halvora::test::makeTempDir("notASession");
+    touch(dir + "/keep");
+    halvora::cleanSession(dir, 0, true);
+    EXPECT_TRUE(QFile::exists(dir + "/keep"));
+    halvora::cleanSession("", 0, true); // nothing for an empty name
+}
+
+} // namespace
