@@ -2,7 +2,9 @@
 
 #include "app/settingsStore.h"
 #include "app/commandLineOptions.h"
+#include "app/debugLogSettings.h"
 #include "base/debugLog.h"
+#include "base/runContext.h"
 #include "app/programOptionsSettings.h"
 #include "app/terminationWatcher.h"
 #include "ui/framePlacement.h"
@@ -12,7 +14,9 @@
 #include "ui/styledMessageBox.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QScreen>
 #include <QThread>
 #include <QThreadPool>
@@ -21,6 +25,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -72,6 +78,14 @@ int main(int argc, char** argv) {
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
+    // Without a runtime directory Qt warns on every run and falls back to one under /tmp: give it the
+    // private one it would make, quietly.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const QByteArray runtime = QDir::tempPath().toLocal8Bit() + "/runtime-" + QByteArray::number(getuid());
+        if (::mkdir(runtime.constData(), 0700) == 0 || (QFileInfo(runtime).isDir() && QFileInfo(runtime).isWritable()))
+            qputenv("XDG_RUNTIME_DIR", runtime);
+    }
+
     // Qt would take "--plugin" (and the argument after it) as its own option: it gets the program name only.
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
@@ -95,7 +109,9 @@ int main(int argc, char** argv) {
             savedGeometry = QRect(0, 0, 800, 600);
     }
 
+    halvora::installDebugLogSettings();
     programOptionsSettings& options = programOptionsSettings::instance();
+    halvora::setDefaultThreadCount(options.coreCount);
 
     QTranslator translator;
     if (options.language != "en" &&
@@ -124,6 +140,7 @@ int main(int argc, char** argv) {
     styledMainWindow frame;
     auto* main = new mainWindow(&frame);
     QObject::connect(&termination, &terminationWatcher::terminationRequested, &frame, [&frame, main] {
+        abortRequested = true; // the process shuts down: every loop of every run ends
         main->resultSaved = true; // a termination request does not ask "Do you really want to exit?"
         frame.close();
     });

@@ -72,6 +72,9 @@ bool runToneMapping(toneMappingSettings_t& settings, const toneMapSource_t& sour
             toneMapping(p);
         },
         parts);
+    // A cancelled pass left pixels and histograms unfinished: it is a failure, never a result.
+    if (halvora::cancelRequested())
+        return false;
 
     if (histograms) {
         toneMappingTables_t& tables = settings.tables;
@@ -108,7 +111,7 @@ bool finishToneMapping(const toneMappingSettings_t& settings, const toneMapSourc
         p.endPixel = int32_t(end);
         toneMappingFinish(p);
     });
-    return true;
+    return !halvora::cancelRequested();
 }
 
 clipOutcome_t updateClipLevels(toneMappingSettings_t& s, int64_t pixelCount) {

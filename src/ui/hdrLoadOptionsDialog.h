@@ -8,6 +8,7 @@
 #include <QDialog>
 
 class QComboBox;
+class programOptionsSettings;
 class QPushButton;
 
 class hdrLoadOptionsDialog : public QDialog {

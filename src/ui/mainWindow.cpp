@@ -1,19 +1,21 @@
 #include "ui/mainWindow.h"
 
+#include "app/automaticRun.h"
 #include "app/commandLineOptions.h"
-#include "base/debugLog.h"
 #include "app/pluginCallback.h"
-#include "base/runContext.h"
-#include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
 #include "app/startupLog.h"
-#include "project/transformWorker.h"
-#include "project/generateHDRworker.h"
+#include "app/storedOptions.h"
+#include "base/debugLog.h"
 #include "project/generationRun.h"
-#include "ui/generateHDR.h"
-#include "project/loadPhotoWorker.h"
+#include "project/loadRun.h"
+#include "project/processingProject.h"
+#include "project/saveRun.h"
+#include "project/toneMappingPrepareRun.h"
+#include "project/transformRun.h"
 #include "tonemap/toneMappingRebuild.h"
 #include "tonemap/toneMappingSettingsFile.h"
+#include "ui/generateHDR.h"
 #include "ui/hdrLoadOptionsDialog.h"
 #include "ui/programOptions.h"
 #include "ui/styledMainWindow.h"
@@ -59,14 +61,25 @@ mainWindow::mainWindow(styledMainWindow* frame) : QWidget(nullptr), frame_(frame
 
     connect(this, &mainWindow::loadOnStartup, this, &mainWindow::loadOnStartupSlot, Qt::QueuedConnection);
     const commandLineOptions& options = commandLineOptions::current();
-    if (!options.inputPhotos.isEmpty())
+    // An automatic run always starts: without photos it ends with its reason.
+    if (!options.inputPhotos.isEmpty() || (options.autoProcess && !startupError_))
         emit loadOnStartup();
-    else if (options.autoProcess && !startupError_)
-        failUnattended(tr("No photos to process: an automatic run needs at least one input file."));
+}
+
+runSettings mainWindow::currentRunSettings() const {
+    const programOptionsSettings& options = programOptionsSettings::instance();
+    const commandLineOptions& cl = commandLineOptions::current();
+    runSettings settings;
+    settings.threads = options.coreCount;
+    settings.panoramaMode = options.panoramaMode || (cl.autoProcess && cl.panoramaMode);
+    return settings;
 }
 
 bool mainWindow::createProject() {
-    project_ = std::make_unique<processingProject>(this);
+    const programOptionsSettings& options = programOptionsSettings::instance();
+    project_ = std::make_unique<processingProject>(this, options.tempDirInEffect);
+    project_->unattendedHdrOptions = halvora::hdrLoadOptionsForUnattendedRun(commandLineOptions::current(), options);
+    project_->colorManagementEnabled = options.colorManagementEnabled;
     if (project_->createFailed) {
         debugLog("Failed to create project!\n");
         return false;
@@ -86,25 +99,45 @@ bool mainWindow::createProject() {
 }
 
 bool mainWindow::anyWorkerRunning() const {
-    for (const workerSlot& slot : loadPhotoWorkers_)
-        if (slot.occupied())
+    for (const projectRun* run : std::initializer_list<const projectRun*>{
+             loadRun_.get(), generationRun_.get(), prepareRun_.get(), saveRun_.get(), transformRun_.get()})
+        if (run && run->running())
             return true;
-    for (const workerSlot* slot : {&generateHDRworker_, &savePhotoWorker_, &saveAlignedWorker_, &toneMappingWorker_,
-                                   &presetThumbsWorker_, &postProcessWorker_, &transformWorker_})
-        if (slot->occupied())
-            return true;
-    return false;
+    return (automaticRun_ && automaticRun_->running()) || (hdrDialog_ && hdrDialog_->activeRun());
 }
 
-bool mainWindow::projectBusy() const { return anyWorkerRunning() || loadActive_ || !hdrDialog_.isNull(); }
+bool mainWindow::projectBusy() const { return anyWorkerRunning() || !hdrDialog_.isNull(); }
+
+void mainWindow::stopRuns() {
+    endGenerationRun();
+    if (automaticRun_)
+        automaticRun_->stopNow();
+    for (projectRun* run : std::initializer_list<projectRun*>{loadRun_.get(), prepareRun_.get(), saveRun_.get(),
+                                                              transformRun_.get()})
+        if (run)
+            run->stopNow();
+}
+
+void mainWindow::logRuns() {
+    if (loadRun_)
+        loadRun_->logWorkers();
+    else
+        for (int i = 0; i < loadRun::kMaxWorkers; ++i)
+            debugLog("loadPhoto.worker[%d]=%p\n", i, nullptr);
+    auto pointer = [](const auto& run) { return static_cast<void*>(run && run->running() ? run.get() : nullptr); };
+    debugLog("savePhoto.worker=%p\n", pointer(saveRun_));
+    debugLog("saveAligned.worker=%p\n", nullptr);
+    debugLog("toneMapping.worker=%p\n", pointer(prepareRun_));
+    debugLog("presetThumbs.worker=%p\n", nullptr);
+    debugLog("postProcess.worker=%p\n", nullptr);
+    debugLog("transformWorker.worker=%p\n", pointer(transformRun_));
+    debugLog("generateHDR.run=%p\n", pointer(generationRun_));
+}
 
 mainWindow::~mainWindow() {
-    // A window destroyed without its close (tests, a failed start) still lets its loads end first.
+    // A window destroyed without its close (tests, a failed start) still lets its runs end first.
     closing_ = true;
-    pendingPhotos_.clear();
-    for (workerSlot& slot : loadPhotoWorkers_)
-        releaseWorker(slot);
-    endGenerationRun();
+    stopRuns();
 }
 
 void mainWindow::buildUi() {
@@ -149,7 +182,11 @@ void mainWindow::buildUi() {
     breakButton_ = new QPushButton(tr("Break"), this);
     breakButton_->setObjectName("breakButton");
     breakButton_->setEnabled(false);
-    connect(breakButton_, &QPushButton::clicked, this, [] { abortRequested = true; });
+    // "Break" stops the run on show, and no other.
+    connect(breakButton_, &QPushButton::clicked, this, [this] {
+        if (progressRun_)
+            progressRun_->cancel();
+    });
     status->addWidget(progressBar_, 1);
     status->addWidget(breakButton_);
     outer->addLayout(status);
@@ -208,8 +245,25 @@ void mainWindow::appendLog(logKind kind, const QString& text) {
 
 QString mainWindow::logPanelHtml() const { return logPanel_->toHtml(); }
 
+void mainWindow::observeRun(projectRun* run, bool logLines) {
+    if (!run)
+        return;
+    progressRun_ = run;
+    connect(run, &projectRun::startProgress, this, [this, run](uint64_t total) {
+        progressRun_ = run;
+        startProgress(total);
+    });
+    connect(run, &projectRun::finishProgress, this, &mainWindow::finishProgress);
+    if (logLines)
+        connect(run, &projectRun::logLine, this, [this](int kind, const QString& text) {
+            appendLog(logKind(std::clamp(kind, 0, 3)), text);
+        });
+    if (run->running())
+        startProgress(run->context().progressTotal());
+}
+
 void mainWindow::startProgress(uint64_t total) {
-    halvora::setProgressTotal(total);
+    Q_UNUSED(total); // the bar reads the observed run's counters
     progressBar_->setValue(0);
     progressBar_->setTextVisible(true);
     breakButton_->setEnabled(true);
@@ -220,11 +274,10 @@ void mainWindow::finishProgress() {
     progressTimer_.stop();
     progressBar_->setValue(0);
     progressBar_->setTextVisible(false);
-    halvora::progress().done.store(0);
     breakButton_->setEnabled(false);
 }
 
-void mainWindow::updateProgress() { progressBar_->setValue(halvora::progressPercent()); }
+void mainWindow::updateProgress() { progressBar_->setValue(progressRun_ ? progressRun_->context().progressPercent() : 0); }
 
 void mainWindow::splashFinished() {
     const programOptionsSettings& options = programOptionsSettings::instance();
@@ -238,14 +291,6 @@ void mainWindow::splashFinished() {
                                    .arg(used)
                                    .arg(ideal));
     }
-}
-
-void mainWindow::failUnattended(const QString& message) {
-    appendLog(logError, message);
-    debugLog("%s\n", message.toLocal8Bit().constData());
-    failureExitCode_ = 1;
-    resultSaved = true; // nothing to ask about
-    QTimer::singleShot(0, this, [this] { close(); });
 }
 
 void mainWindow::rightTabChanged(int n) {
@@ -289,34 +334,20 @@ void mainWindow::startTransform(int mode, const halvora::cropRect& rect) {
     appendLog(logInfo, tr("Transforming image..."));
     QApplication::setOverrideCursor(Qt::BusyCursor);
     setControlsEnabled(false);
-    auto* thread = new QThread(this);
-    auto* worker = new transformWorker(project_.get(), mode, rect);
-    worker->moveToThread(thread);
-    connect(thread, &QThread::started, worker, &transformWorker::transformImage);
-    connect(worker, &transformWorker::finished, this, &mainWindow::transformImageFinished);
-    transformWorker_ = {thread, worker};
-    startProgress(uint64_t(project_->photos.size()) + 3);
-    thread->start();
+    transformRun_ = std::make_unique<transformRun>(*project_, currentRunSettings());
+    connect(transformRun_.get(), &projectRun::finished, this, &mainWindow::transformImageFinished,
+            Qt::QueuedConnection);
+    observeRun(transformRun_.get());
+    transformRun_->start(mode, rect);
 }
 
-void mainWindow::transformImageFinished() {
-    auto* worker = static_cast<transformWorker*>(transformWorker_.worker);
-    const bool ok = worker && worker->succeeded();
-    releaseWorker(transformWorker_);
-    finishProgress();
+void mainWindow::transformImageFinished(bool ok, QString error) {
+    if (!transformRun_)
+        return;
+    transformRun_.reset();
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
-    appendLog(ok ? logSuccess : logError, ok ? tr("Image transformed.") : tr("Transforming the image failed."));
-}
-
-void mainWindow::releaseWorker(workerSlot& slot) {
-    if (slot.thread) {
-        slot.thread->quit();
-        slot.thread->wait();
-    }
-    delete slot.worker;
-    delete slot.thread;
-    slot = workerSlot{};
+    appendLog(ok ? logSuccess : logError, ok ? tr("Image transformed.") : error);
 }
 
 void mainWindow::showEvent(QShowEvent* event) {
@@ -326,32 +357,6 @@ void mainWindow::showEvent(QShowEvent* event) {
             if (!shutdownDone_) // a close that came first must not bring the frame back
                 frame_->showMinimized();
         });
-}
-
-void mainWindow::logWorkerSlots() {
-    for (size_t i = 0; i < loadPhotoWorkers_.size(); ++i)
-        debugLog("loadPhoto.worker[%d]=%p\n", int(i), static_cast<void*>(loadPhotoWorkers_[i].worker));
-    debugLog("savePhoto.worker=%p\n", static_cast<void*>(savePhotoWorker_.worker));
-    debugLog("saveAligned.worker=%p\n", static_cast<void*>(saveAlignedWorker_.worker));
-    debugLog("toneMapping.worker=%p\n", static_cast<void*>(toneMappingWorker_.worker));
-    debugLog("presetThumbs.worker=%p\n", static_cast<void*>(presetThumbsWorker_.worker));
-    debugLog("postProcess.worker=%p\n", static_cast<void*>(postProcessWorker_.worker));
-    debugLog("transformWorker.worker=%p\n", static_cast<void*>(transformWorker_.worker));
-}
-
-void mainWindow::waitForWorker(workerSlot& slot, int polls) {
-    // Finished signals queued to this thread are delivered between the polls and empty the slot.
-    for (int i = 0; slot.occupied() && i < polls; ++i) {
-        QThread::msleep(100);
-        QCoreApplication::processEvents();
-    }
-    if (slot.occupied() && slot.thread) {
-        slot.thread->terminate();
-        slot.thread->wait();
-        delete slot.worker;
-        delete slot.thread;
-        slot = workerSlot{};
-    }
 }
 
 void mainWindow::closeEvent(QCloseEvent* event) {
@@ -366,25 +371,17 @@ void mainWindow::closeEvent(QCloseEvent* event) {
     }
     setControlsEnabled(false);
     closing_ = true;
-    pendingPhotos_.clear();
-    abortRequested = true;
-    if (toneMappingWorker_.occupied())
-        QThread::msleep(500);
     debugLog("\nClosing...\n");
     progressTimer_.stop();
     disconnect(&progressTimer_, &QTimer::timeout, nullptr, nullptr);
 
-    logWorkerSlots();
-    endGenerationRun();
+    // Every run is cancelled and waited for: each loop polls its run's cancel flag, so this ends
+    // promptly, and no thread is ever terminated under a lock or a half-written file.
+    logRuns();
     debugLog("Waiting for threads to terminate...\n");
-    for (workerSlot& slot : loadPhotoWorkers_)
-        waitForWorker(slot, 20);
-    for (workerSlot* slot : {&savePhotoWorker_, &saveAlignedWorker_, &toneMappingWorker_, &presetThumbsWorker_})
-        waitForWorker(*slot, 50);
-    for (workerSlot* slot : {&postProcessWorker_, &transformWorker_, &generateHDRworker_})
-        waitForWorker(*slot, 100);
+    stopRuns();
     debugLog("Threads should be terminated now\n");
-    logWorkerSlots();
+    logRuns();
 
     shutdownDone_ = true;
     event->accept();

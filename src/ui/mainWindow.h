@@ -1,21 +1,20 @@
 #pragma once
-// The one top-level window of an interactive run. Owns the current processingProject, shows the
-// photos, the picture and the processing stages, appends coloured lines to its log panel, and starts
-// every long operation on a worker object in a thread of its own. Only the main thread touches it.
+// The one top-level window of a run. Owns the current processingProject, shows the photos, the
+// picture and the processing stages, appends coloured lines to its log panel, and starts and observes
+// the project's runs (loading, generation, preparation, saving, transforms) — or, in an automatic run,
+// observes the automatic run that starts them. Only the main thread touches it.
 
 #include "imageio/imageTransform.h"
 #include "imageio/saveResultOptions.h"
+#include "project/projectRun.h"
 #include "ui/mainImageArea.h"
 
-#include <QMutex>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
-#include <array>
 #include <cstdint>
-#include <deque>
 #include <memory>
 
 class QComboBox;
@@ -27,30 +26,26 @@ class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class QTextEdit;
-class QThread;
 class processingProject;
-class pyramid;
 class generateHDR;
 class generationRun;
+class loadRun;
+class saveRun;
+class toneMappingPrepareRun;
+class transformRun;
+class automaticRun;
 struct genHDR_options;
 struct photoEntry;
 class styledMainWindow;
 class imageItem;
-class QMenu;
 class toolBox;
 class tonemappingGroup;
 
 class mainWindow : public QWidget {
     Q_OBJECT
 public:
+    /// Log colours, in the order of projectRun::reportKind.
     enum logKind { logInfo, logWarning, logError, logSuccess };
-
-    /// One kind of long operation: its thread and worker while it runs, empty otherwise.
-    struct workerSlot {
-        QThread* thread = nullptr;
-        QObject* worker = nullptr;
-        bool occupied() const { return worker != nullptr; }
-    };
 
     explicit mainWindow(styledMainWindow* frame);
     ~mainWindow() override;
@@ -69,6 +64,12 @@ public:
     QMenuBar* menuBar() const { return menuBar_; }
     /// True while photos of an add-images action are being loaded.
     bool loadingPhotos() const;
+    /// The run whose progress the bar shows and which "Break" cancels, or null.
+    projectRun* progressRun() const { return progressRun_; }
+    /// Shows `run`'s progress (and, with `logLines`, its log lines) while it runs; "Break" cancels it.
+    void observeRun(projectRun* run, bool logLines = true);
+    /// What the next run takes from the program options: thread count, panorama mode.
+    runSettings currentRunSettings() const;
     /// The filters of the "Add images" dialog, separated by ";;".
     static QString addImagesFilters();
     /// Number of photos whose include box is checked (after the last imageItemChanged).
@@ -83,6 +84,7 @@ signals:
     void projectReplaced();
 
 public slots:
+    /// The observed run has started a measured step (progress bar on, "Break" usable).
     void startProgress(uint64_t total);
     void finishProgress();
     void updateProgress();
@@ -93,10 +95,8 @@ public slots:
     /// is already running).
     bool addImages(const QStringList& fileNames);
     bool addImages();
-    /// Starts the next wave of load workers on the pending photos.
-    void addImagesStartThreads();
-    /// A load worker's report (queued to the main thread); handled under the load mutex.
-    void addImagesFinished(int status, QString errorMsg, int workerId);
+    /// The load run has ended: controls, log, the messages, the EVs.
+    void addImagesFinished(bool ok, QString error);
     /// Starts a new project: asks when photos are loaded (unless `justClose`) and replaces the project.
     void newProject(bool justClose);
     void newProject();
@@ -119,14 +119,14 @@ public slots:
     void showProgramOptions(int tab);
     void showProgramOptions();
     void transformImageSlot();
-    void transformImageFinished();
+    void transformImageFinished(bool ok, QString error);
     /// Opens the HDR dialog (photos loaded, nothing running); an opened radiance picture is prepared at once.
     void showGenerateHDR();
-    /// A generation run of the window (automatic road, opened radiance picture) has ended.
+    /// A generation run of the window (one photo enhanced at once, opened radiance picture) has ended.
     void generationRunFinished(bool ok, QString error);
-    /// Prepares the picture's planes for tone mapping on toneMappingPreprocessWorker.
+    /// Prepares the picture's planes for tone mapping (toneMappingPrepareRun).
     void toneMappingPrepare();
-    void toneMappingPrepareFinished();
+    void toneMappingPrepareFinished(bool ok, QString error);
     /// Tone-maps the preview with the current settings (also sets the automatic clip levels).
     void doToneMapping(bool preset);
     /// Asks for a preview tone mapping; a burst of requests is rendered once, with the latest settings.
@@ -150,9 +150,9 @@ public slots:
     bool saveSettingsSlot(const QString& fileName);
     /// Loads the built-in default look.
     void defaultSettingsSlot();
-    /// Saves the result to `forceFn` with `request`'s options on saveResultWorker (full-size tone mapping first).
+    /// Saves the result with `request` on a save run (full-size tone mapping first).
     void saveResultSlot(const saveResultRequest& request);
-    void saveResultFinished();
+    void saveResultFinished(bool ok, QString error);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -168,6 +168,7 @@ private:
     bool externalEditorReady();
     /// File names of the photos that made the result.
     QStringList includedPhotoNames() const;
+    /// True while any run of this window (or of its HDR dialog, or the automatic run) works.
     bool anyWorkerRunning() const;
     /// Photos, EVs and the picture must not change now: a worker runs, photos load, or the HDR dialog is open.
     bool projectBusy() const;
@@ -183,25 +184,25 @@ private:
     void buildMenus();
     void startTransform(int mode, const halvora::cropRect& rect);
     void setControlsEnabled(bool enabled);
-    void releaseWorker(workerSlot& slot);
-    void waitForWorker(workerSlot& slot, int polls);
-    void logWorkerSlots();
-    /// Ends an unattended run that cannot go on: error line, exit code, close.
-    void failUnattended(const QString& message);
-    /// After the last load worker of an action: controls, log, the next stage.
-    void addImagesDone();
-    void reportLoadError(const QString& text);
-    /// Automatic run after loading: EVs, then the generation stages (or the radiance preparation).
-    void startAutomaticGeneration();
+    /// Stops every run of the window and waits for it (shutdown).
+    void stopRuns();
+    /// The shutdown's record of the long operations still present, one line each.
+    void logRuns();
+    /// Starts the automatic run (--auto) on the project and observes it.
+    void startAutomaticRun();
+    /// The automatic run has ended: its exit code, then the window closes.
+    void automaticRunFinished(int exitCode, QString error);
     /// Runs the generation stages with `options` (radiance: prepares the opened radiance picture).
     void startGenerationRun(const genHDR_options& options, bool radiance);
+    /// The photo now at `row` of the project has been loaded: its item joins the list.
+    void photoLoaded(int row);
     /// Builds the "Generate HDR" page of the right tabs.
     void buildGeneratePage(QWidget* page);
     /// Adds "Generate HDR" (Ctrl+G) to the File menu.
     void addGenerateHDRaction(QMenu* file);
     /// Enables "Generate HDR" when photos are loaded and nothing runs.
     void updateGenerateHDRenabled();
-    /// Shutdown: stops a generation still running after the bounded wait, and closes the HDR dialog.
+    /// Shutdown: stops a generation still running and closes the HDR dialog.
     void endGenerationRun();
     /// Shows the first photo in the picture view (after a failed generation left no picture).
     void showFirstPhoto();
@@ -239,24 +240,17 @@ private:
     QTimer progressTimer_;
     QList<QAction*> transformActions_;
 
-    std::array<workerSlot, 32> loadPhotoWorkers_;
-    std::array<std::unique_ptr<pyramid>, 32> loadBuffers_; ///< decode buffers of workers 2 … 31
-    std::deque<std::unique_ptr<photoEntry>> pendingPhotos_;
-    QMutex loadMutex_;
-    bool loadActive_ = false;
     bool closing_ = false;
-    int loadRequested_ = 0;
-    int loadFailed_ = 0;
-    QStringList loadMessages_; ///< messages for the user, shown once the action ends
-    workerSlot generateHDRworker_; ///< the generation run now (worker: its generationRun; no thread of its own)
-    std::unique_ptr<generationRun> generationRun_; ///< a run the window started (automatic road, radiance)
+    std::unique_ptr<loadRun> loadRun_;
+    std::unique_ptr<generationRun> generationRun_; ///< a run the window started (one photo, radiance)
+    std::unique_ptr<toneMappingPrepareRun> prepareRun_;
+    std::unique_ptr<saveRun> saveRun_;
+    std::unique_ptr<transformRun> transformRun_;
+    std::unique_ptr<automaticRun> automaticRun_;
+    QPointer<projectRun> progressRun_; ///< the run the bar shows and "Break" cancels
     QPointer<generateHDR> hdrDialog_;
     QAction* generateHdrAction_ = nullptr;
     QPushButton* generateHdrButton_ = nullptr;
-    QString autoHdrOutput_; ///< --save_hdr target of this run (empty: none)
-    saveResultRequest autoSaveRequest_; ///< where and how the automatic run saves, fixed when it starts
-    workerSlot savePhotoWorker_, saveAlignedWorker_, toneMappingWorker_, presetThumbsWorker_, postProcessWorker_,
-        transformWorker_;
     tonemappingGroup* tmGroup_ = nullptr;
     toolBox* tmToolBox_ = nullptr;
     QTimer toneMappingTimer_; ///< collects preview requests into one render

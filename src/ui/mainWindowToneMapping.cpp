@@ -6,7 +6,7 @@
 #include "base/debugLog.h"
 #include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
-#include "project/toneMappingPreprocessWorker.h"
+#include "project/toneMappingPrepareRun.h"
 #include "tonemap/toneMappingRebuild.h"
 #include "tonemap/toneMappingSettingsFile.h"
 #include "ui/styledMessageBox.h"
@@ -24,7 +24,6 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QTabWidget>
-#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -52,53 +51,31 @@ QImage photoPreviewImage(const photoEntry& photo) {
 } // namespace
 
 void mainWindow::toneMappingPrepare() {
-    if (!project_ || toneMappingWorker_.occupied())
+    if (!project_ || anyWorkerRunning())
         return;
-    const commandLineOptions& cl = commandLineOptions::current();
-    if (cl.autoProcess)
-        appendLog(logInfo, tr("Tone mapping..."));
     rightTabs_->setCurrentIndex(1);
-    toneMappingPrepareOptions_t options;
-    options.panoramaMode = programOptionsSettings::instance().panoramaMode || (cl.autoProcess && cl.panoramaMode);
-    auto* worker = new toneMappingPreprocessWorker(project_.get(), options);
-    const uint64_t total = toneMappingPreprocessWorker::progressTotal(*project_);
+    prepareRun_ = std::make_unique<toneMappingPrepareRun>(*project_, currentRunSettings());
+    connect(prepareRun_.get(), &projectRun::finished, this, &mainWindow::toneMappingPrepareFinished,
+            Qt::QueuedConnection);
     QApplication::setOverrideCursor(Qt::BusyCursor);
     setControlsEnabled(false);
-    auto* thread = new QThread(this);
-    worker->moveToThread(thread);
-    connect(thread, &QThread::started, worker, &toneMappingPreprocessWorker::doIt);
-    connect(worker, &toneMappingPreprocessWorker::finished, this, &mainWindow::toneMappingPrepareFinished,
-            Qt::QueuedConnection);
-    toneMappingWorker_ = {thread, worker};
-    startProgress(total);
-    thread->start();
+    observeRun(prepareRun_.get());
+    prepareRun_->start();
 }
 
-void mainWindow::toneMappingPrepareFinished() {
-    auto* worker = static_cast<toneMappingPreprocessWorker*>(toneMappingWorker_.worker);
-    if (!worker)
+void mainWindow::toneMappingPrepareFinished(bool ok, QString error) {
+    if (!prepareRun_)
         return;
-    const bool ok = worker->succeeded();
-    releaseWorker(toneMappingWorker_);
-    finishProgress();
+    prepareRun_.reset();
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
     if (closing_)
         return;
-    const bool automatic = commandLineOptions::current().autoProcess;
     if (!ok) {
-        if (automatic)
-            failUnattended(tr("Preparing the picture for tone mapping failed."));
-        else
-            appendLog(logError, tr("Preparing the picture for tone mapping failed."));
+        appendLog(logError, error);
         return;
     }
     doToneMapping(true);
-    if (!automatic)
-        return;
-    // The request was made and its folder checked when the run started; the name stays the target
-    // even if a file of that name appeared meanwhile.
-    saveResultSlot(autoSaveRequest_);
 }
 
 void mainWindow::doToneMapping() {
@@ -117,7 +94,13 @@ void mainWindow::doToneMapping(bool preset) {
     if (!project_ || !project_->hdrPresent || !project_->lcPlanesValid)
         return;
     QApplication::setOverrideCursor(Qt::BusyCursor);
-    project_->toneMapPreview(project_->tmSettings, nullptr, false);
+    {
+        // The preview renders on this thread with the options of now (threads, panorama).
+        const runSettings settings = currentRunSettings();
+        halvora::runContext preview(settings.threads, settings.panoramaMode);
+        halvora::runContext::scope bind(preview);
+        project_->toneMapPreview(project_->tmSettings, nullptr, false);
+    }
     QApplication::restoreOverrideCursor();
     resultSaved = false; // the result on show is not the one on disk any more
     if (project_->previewValid)

@@ -1,6 +1,7 @@
 #include "ui/programOptions.h"
 
 #include "app/programOptionsSettings.h"
+#include "base/runContext.h"
 #include "ui/styledMessageBox.h"
 
 #include <QCheckBox>
@@ -250,5 +251,7 @@ void programOptions::accept() {
     o.newProjectResetColorAdjustment = resetColorAdjustment_->isChecked();
     o.newProjectAutoLDR = autoLdr_->isChecked();
     o.write();
+    // Runs started from now on use the new core count; runs already going keep theirs.
+    halvora::setDefaultThreadCount(o.coreCount);
     QDialog::accept();
 }

@@ -8,6 +8,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class programOptionsSettings;
 class QComboBox;
 class QPushButton;
 class QRadioButton;

@@ -292,7 +292,7 @@ TEST_F(generateHDRDialog, hiddenDialogReportsInTheLogAndRemembersNothing) {
     load(bracketFiles());
     processingProject* p = window->project();
     halvora::chooseEVsAfterLoading(*p);
-    generateHDR d(p, true, nullptr);
+    generateHDR d(p, true);
     QStringList lines;
     QObject::connect(&d, &generateHDR::logLine, [&](int, const QString& text) { lines << text; });
     d.methodBox()->setCurrentIndex(2);

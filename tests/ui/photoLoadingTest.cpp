@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QImage>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QMenuBar>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -79,7 +80,8 @@ TEST_F(photoLoadingWindow, PhotosLoadInWavesIntoTheListInTheirOrder) {
     logCapture log;
     ASSERT_TRUE(window->addImages(files));
     // Each worker adds 2 × (w + h) twice: the total is (w + h) × files × 4.
-    EXPECT_EQ(halvora::progress().total.load(), uint64_t(200 + 150) * 7 * 4);
+    ASSERT_NE(window->progressRun(), nullptr);
+    EXPECT_EQ(window->progressRun()->context().progressTotal(), uint64_t(200 + 150) * 7 * 4);
     EXPECT_FALSE(window->menuBar()->isEnabled()) << "no second action while loading";
     EXPECT_FALSE(window->addImages(files)) << "a second add while loading is refused";
     ASSERT_TRUE(waitForLoad(*window));
@@ -113,7 +115,7 @@ TEST_F(photoLoadingWindow, PhotosLoadInWavesIntoTheListInTheirOrder) {
     EXPECT_TRUE(boxes.texts[0].startsWith("No complete EXIF data found in input photos."));
     EXPECT_TRUE(window->menuBar()->isEnabled());
     EXPECT_TRUE(window->logPanelHtml().contains("Loaded 7 of 7 photos."));
-    EXPECT_EQ(halvora::progress().done.load(), 0u) << "the bar is reset when the load ends";
+    EXPECT_EQ(window->findChild<QProgressBar*>("progressBar")->value(), 0) << "the bar is reset when the load ends";
 
     // A later action adds to the sequence; positions continue after the loaded photos.
     const QStringList more = makePhotos(makeTempDir("more"), 2);
