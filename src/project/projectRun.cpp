@@ -39,7 +39,8 @@ bool projectRun::markStarted() {
 void projectRun::workDone() {
     if (!running_)
         return;
-    const bool ok = workOk_ && !context_.cancelled();
+    // Work that finished before a late "Break" has done its job: its result stands.
+    const bool ok = workOk_;
     QString error = workError_;
     if (!ok && error.isEmpty())
         error = context_.cancelled() ? QStringLiteral("Aborted.") : QStringLiteral("The operation failed.");

@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QSlider>
 #include <QTabWidget>
@@ -117,8 +118,28 @@ TEST(mainRoad, photosToHdrToSliderToSavedResult) {
     EXPECT_EQ(saved.size(), QSize(1024, 768));
     EXPECT_TRUE(window->logPanelHtml().contains("Saved: " + out));
 
+    // "Break" during a save stops that save, and only it: no file, the reason shown, and the next
+    // preview and the next save work as before.
+    const QString broken = makeTempDir("road") + "/broken.jpg";
+    saveResultRequest interrupted = request;
+    interrupted.fileName = broken;
+    window->saveResultSlot(interrupted);
+    ASSERT_NE(window->progressRun(), nullptr);
+    auto* breakButton = window->findChild<QPushButton*>("breakButton");
+    ASSERT_TRUE(breakButton->isEnabled());
+    breakButton->click();
+    ASSERT_TRUE(waitUntil([&] { return window->menuBar()->isEnabled(); }));
+    EXPECT_FALSE(QFileInfo::exists(broken)) << "a broken save leaves no file";
+    ASSERT_EQ(boxes.texts.size(), 1);
+    EXPECT_TRUE(boxes.texts[0].contains("Tone mapping the entire photo failed.")) << boxes.texts[0].toStdString();
+    boxes.texts.clear();
+    boxes.kinds.clear();
+    const QImage beforeBreak = view->image();
+
     // "Save" repeats the last save to the same file; a moved slider made the result unsaved.
     compression->setValue(compression->value() - 50);
+    ASSERT_TRUE(waitUntil([&] { return differingSamples(view->image(), beforeBreak) > 0; }, 10000))
+        << "the preview after a Break renders";
     ASSERT_TRUE(waitUntil([&] { return !window->resultSaved; }, 10000)) << "a new look is not saved yet";
     QFile::remove(out);
     window->saveResultSlot();
