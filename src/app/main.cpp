@@ -24,6 +24,7 @@
 #include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,6 +36,16 @@ QStringList rawArguments(int argc, char** argv) {
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     return args;
+}
+
+// Arguments whose bytes do not survive the conversion to text: a file of that name could not be
+// opened or written under exactly the name given.
+QStringList undecodableArguments(int argc, char** argv) {
+    QStringList bad;
+    for (int i = 1; i < argc; ++i)
+        if (QFile::encodeName(QFile::decodeName(argv[i])) != QByteArray(argv[i]))
+            bad << QString::fromLocal8Bit(argv[i]);
+    return bad;
 }
 
 QScreen* savedScreen(int index) {
@@ -129,6 +140,7 @@ int main(int argc, char** argv) {
 
     commandLineOptions& cmd = commandLineOptions::current();
     cmd = commandLineOptions::parse(arguments);
+    cmd.undecodableArguments = undecodableArguments(argc, argv);
     // Automatic and hidden runs have nobody to answer a box: boxes become log lines.
     const bool unattended = cmd.autoProcess || cmd.hideWindow;
     styledMessageBox::setUnattended(unattended);
@@ -172,6 +184,11 @@ int main(int argc, char** argv) {
         settings->setValue("Screen", int(QGuiApplication::screens().indexOf(frame.screen())));
         if (main->failureExitCode() != 0)
             ret = main->failureExitCode();
+    }
+    // A run ended by a signal did not finish its work: a script must not take it for success.
+    if (const int signal = terminationWatcher::receivedSignal()) {
+        std::fprintf(stderr, "halvora: interrupted (%s)\n", strsignal(signal));
+        ret = terminationWatcher::exitStatusFor(signal);
     }
     debugLog("\nTerminated (ret=%d)\n", ret);
     return ret;
