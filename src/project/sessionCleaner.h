@@ -20,7 +20,7 @@ void cleanSession(const QString& sessionDir, double ageLimitHours, bool removeDi
                   const QDateTime& now = QDateTime::currentDateTime());
 
 /// Name of the file in a session directory that names the process owning it ("<pid> <start time>").
-inline const char* const kSessionOwnerFile = "~owner";
+inline const char* const kSessionOwnerFile = ".owner";
 
 /// Creates a new session directory in `tempDir` for the running process, exclusively: when a
 /// directory of that name exists (another run started in the same millisecond) the next millisecond's
