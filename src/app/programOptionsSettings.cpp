@@ -120,6 +120,7 @@ template <class Visitor> void programOptionsSettings::visitKeys(Visitor&& v, boo
     v("OpenSaveDialogs/OpenSaveSettings_LastDir", openSaveSettingsLastDir, userFolder + "/presets");
     v("Misc/Language", language, languageForInstallerId(installerLanguage));
     v("Misc/AutoCheckUpdates", autoCheckUpdates, true);
+    v("Misc/UpdateCheckUrl", updateCheckUrl, QString());
     v("Misc/BackgroundColor", backgroundColor, 2);
     v("GenerateHDR/AutoAlign", generateHdrAutoAlign, true);
     v("GenerateHDR/Method", generateHdrMethod, 0);

@@ -99,6 +99,7 @@ public:
     // Misc
     QString language;
     bool autoCheckUpdates = false;
+    QString updateCheckUrl; ///< the version service's address (empty: no update check)
     int backgroundColor = 0;
     // GenerateHDR
     bool generateHdrAutoAlign = false;

@@ -47,7 +47,7 @@ const char* const kSelectivityHints[] = {
 } // namespace
 
 generateHDR::generateHDR(processingProject* project, bool hidden, const runSettings& settings, QWidget* parent)
-    : QDialog(parent), project_(project), hidden_(hidden), settings_(settings) {
+    : styledDialog(parent), project_(project), hidden_(hidden), settings_(settings) {
     setObjectName("generateHDR");
     ldr_ = project_ && project_->photos.size() == 1;
     shown_ = halvora::genHDRoptionsFromSettings(programOptionsSettings::instance(), ldr_);
@@ -162,7 +162,7 @@ void generateHDR::buildUi() {
     buttons->addWidget(runButton_);
     buttons->addWidget(cancel_);
 
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(contentArea());
     layout->addWidget(cac);
     layout->addWidget(align);
     layout->addWidget(opts);
