@@ -249,9 +249,15 @@ void generateHDR::saveHDRtoggled() {
 }
 
 void generateHDR::browseHdrPath() {
-    const QString fn =
-        QFileDialog::getSaveFileName(this, tr("Save output HDR to file"), hdrPath_->text(),
-                                     tr("Radiance RGBE (*.hdr)") + ";;" + tr("OpenEXR (*.exr)"));
+    // Start where the file would go, or in the nearest folder that exists (the photos' by default).
+    const QString typed = QDir::fromNativeSeparators(hdrPath_->text());
+    const QString near = !typed.isEmpty() ? typed
+                         : project_ && !project_->photos.empty() ? project_->photos.front()->fileName
+                                                                 : QString();
+    const QString folder = programOptionsSettings::existingFolder(QFileInfo(near).absolutePath());
+    const QString start = typed.isEmpty() ? folder : folder + "/" + QFileInfo(typed).fileName();
+    const QString fn = QFileDialog::getSaveFileName(this, tr("Save output HDR to file"), start,
+                                                    tr("Radiance RGBE (*.hdr)") + ";;" + tr("OpenEXR (*.exr)"));
     if (!fn.isEmpty()) hdrPath_->setText(QDir::toNativeSeparators(fn));
 }
 

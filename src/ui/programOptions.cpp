@@ -62,7 +62,8 @@ void programOptions::buildScratchPadPage() {
     scratchPath_ = named(new QLineEdit(page), "scratchPathEdit");
     auto* browse = new QPushButton(tr("Browse..."), page);
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString dir = QFileDialog::getExistingDirectory(this, tr("User defined directory"), scratchPath_->text());
+        const QString dir = QFileDialog::getExistingDirectory(this, tr("User defined directory"),
+                                                            programOptionsSettings::existingFolder(scratchPath_->text()));
         if (!dir.isEmpty()) {
             scratchPath_->setText(QDir::toNativeSeparators(dir));
             userDir_->setChecked(true);
