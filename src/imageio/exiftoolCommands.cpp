@@ -55,7 +55,8 @@ QStringList exiftoolEmbedIccArguments(const QString& target, const QString& prof
 }
 
 QStringList exiftoolTransferExifArguments(const QString& source, const QString& target,
-                                          const QString& usedPhotos, exifResultKind kind, int dpi) {
+                                          const QString& usedPhotos, exifResultKind kind, int dpi,
+                                          const QString& profile) {
     const QString software = exiftoolSoftwareTag();
     QStringList args{"-v0",
                      "-overwrite_original",
@@ -75,6 +76,7 @@ QStringList exiftoolTransferExifArguments(const QString& source, const QString& 
     comment += usedPhotos.isEmpty() ? QString(".") : ": " + usedPhotos;
     args << "-comment=" + comment << "-thumbnailimage=";
     if (dpi > 0) args << QString("-XResolution=%1").arg(dpi) << QString("-YResolution=%1").arg(dpi);
+    if (!profile.isEmpty()) args << "-icc_profile<=" + absolute(profile);
     args << absolute(target);
     return args;
 }

@@ -25,6 +25,8 @@ QStringList exiftoolEmbedIccArguments(const QString& target, const QString& prof
 /// Copies the EXIF of `source` into `target` with this program's Software tags, normal orientation, the
 /// comment naming `kind` (and, when `usedPhotos` is not empty, that list, and the exposure tags
 /// removed as they describe no single exposure of a merge), the thumbnail removed, and the resolution
-/// when `dpi` > 0.
+/// when `dpi` > 0. With a `profile` file, the same write also embeds it (one rewrite of the result
+/// instead of two).
 QStringList exiftoolTransferExifArguments(const QString& source, const QString& target,
-                                          const QString& usedPhotos, exifResultKind kind, int dpi);
+                                          const QString& usedPhotos, exifResultKind kind, int dpi,
+                                          const QString& profile = QString());

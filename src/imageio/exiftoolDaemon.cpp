@@ -323,10 +323,13 @@ bool exiftoolDaemon::embedIcc(const QString& target, const QString& profile, QSt
 }
 
 bool exiftoolDaemon::transferExif(const QString& source, const QString& target, const QString& usedPhotos,
-                                  exifResultKind kind, int dpi, QString* error) {
+                                  exifResultKind kind, int dpi, const QString& profile, QString* error) {
     constexpr const char* kCaller = "exiftoolDaemon::transferExif";
+    if (!profile.isEmpty() && !QFileInfo(profile).isFile())
+        return halvora::fail(error, kCaller, profile, "the colour profile file does not exist");
     QStringList lines;
-    if (!execDefault(exiftoolTransferExifArguments(source, target, usedPhotos, kind, dpi), &lines, error))
+    if (!execDefault(exiftoolTransferExifArguments(source, target, usedPhotos, kind, dpi, profile), &lines,
+                     error))
         return false;
     QString reason;
     if (toolFailed(lines, reason)) return halvora::fail(error, kCaller, target, reason);

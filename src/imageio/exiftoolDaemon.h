@@ -69,9 +69,11 @@ public:
     bool extractIcc(const QString& source, const QString& profile, QString* error = nullptr);
     /// Embeds the profile file `profile` into `target`.
     bool embedIcc(const QString& target, const QString& profile, QString* error = nullptr);
-    /// Copies the EXIF of `source` into the saved result `target` (see exiftoolTransferExifArguments).
+    /// Copies the EXIF of `source` into the saved result `target` (see exiftoolTransferExifArguments),
+    /// embedding `profile` in the same write when one is given.
     bool transferExif(const QString& source, const QString& target, const QString& usedPhotos,
-                      exifResultKind kind, int dpi, QString* error = nullptr);
+                      exifResultKind kind, int dpi, const QString& profile = QString(),
+                      QString* error = nullptr);
 
     /// Ends the tool; later commands fail. Called once at shutdown (also by the destructor).
     void terminate();

@@ -123,8 +123,16 @@ TEST(exiftoolDaemon, realToolQueriesAndWritesResults) {
     // So that their removal means something.
     ASSERT_TRUE(original.count("ThumbnailImage"));
     ASSERT_TRUE(original.count("ExposureTime"));
+    // The profile goes in with the same write.
+    const QString profile = QDir(dir).filePath("srgb.icc");
+    const QByteArray icc = QColorSpace(QColorSpace::SRgb).iccProfile();
+    {
+        QFile f(profile);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(icc);
+    }
     ASSERT_TRUE(daemon.transferExif(source, result, exiftoolUsedPhotoList({"img01.jpg", "img02.jpg"}),
-                                    exifResultKind::hdrToneMapped, 300, &error))
+                                    exifResultKind::hdrToneMapped, 300, profile, &error))
         << error.toStdString();
     const std::map<QString, QString> written =
         readBack(result, {"Model", "DateTimeOriginal", "Software", "Comment", "Orientation",
@@ -141,18 +149,17 @@ TEST(exiftoolDaemon, realToolQueriesAndWritesResults) {
     EXPECT_EQ(written.count("ShutterSpeedValue"), 0u);
     EXPECT_EQ(written.count("ThumbnailImage"), 0u);
 
-    // A profile embedded, then extracted again byte for byte.
-    const QString profile = QDir(dir).filePath("srgb.icc");
-    const QByteArray icc = QColorSpace(QColorSpace::SRgb).iccProfile();
-    {
-        QFile f(profile);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(icc);
-    }
-    ASSERT_TRUE(daemon.embedIcc(result, profile, &error)) << error.toStdString();
+    // The profile is there byte for byte; embedded on its own into another file, too.
     const QString extracted = QDir(dir).filePath("back.icc");
     ASSERT_TRUE(daemon.extractIcc(result, extracted, &error)) << error.toStdString();
     EXPECT_EQ(bytesOf(extracted), icc);
+    const QString plain = QDir(dir).filePath("plain.jpg");
+    ASSERT_TRUE(QImage(16, 16, QImage::Format_RGB888).save(plain, "JPEG"));
+    ASSERT_TRUE(daemon.embedIcc(plain, profile, &error)) << error.toStdString();
+    ASSERT_TRUE(QFile::remove(extracted));
+    ASSERT_TRUE(daemon.extractIcc(plain, extracted, &error)) << error.toStdString();
+    EXPECT_EQ(bytesOf(extracted), icc);
+    ASSERT_TRUE(QFile::remove(plain));
     // A photo without one: failure, and no file is left behind.
     EXPECT_FALSE(daemon.extractIcc(source, extracted, &error));
     EXPECT_FALSE(QFile::exists(extracted));
@@ -174,7 +181,7 @@ TEST(exiftoolDaemon, fileNamesWithLineBreaksNeverReachTheTool) {
     logCapture log;
     QString error;
     EXPECT_FALSE(daemon.transferExif(dataFile("brackets/desk_canon_s45_13exp/img01.jpg"), evil, QString(),
-                                     exifResultKind::singlePhotoEnhanced, 0, &error));
+                                     exifResultKind::singlePhotoEnhanced, 0, QString(), &error));
     EXPECT_TRUE(error.contains("line break")) << error.toStdString();
     EXPECT_TRUE(log.contains("line break"));
     EXPECT_EQ(bytesOf(plain), before);

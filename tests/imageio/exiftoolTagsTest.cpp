@@ -139,6 +139,9 @@ TEST(exiftoolCommands, transferNamesTheResultAndCleansMergedExposureTags) {
     const QStringList query = exiftoolTagQueryArguments("-overwrite_original.jpg");
     EXPECT_TRUE(query.last().startsWith('/'));
     EXPECT_TRUE(query.last().endsWith("/-overwrite_original.jpg"));
+    const QStringList withProfile = exiftoolTransferExifArguments(
+        "/in/a.jpg", "/out/r.jpg", QString(), exifResultKind::singlePhotoEnhanced, 0, "/p.icc");
+    EXPECT_EQ(withProfile.mid(withProfile.size() - 2), QStringList({"-icc_profile<=/p.icc", "/out/r.jpg"}));
     EXPECT_EQ(exiftoolEmbedIccArguments("/r.jpg", "/p.icc"),
               QStringList({"-v0", "-icc_profile<=/p.icc", "/r.jpg", "-overwrite_original"}));
 }
