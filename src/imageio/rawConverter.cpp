@@ -10,11 +10,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <libraw/libraw.h>
 #include <memory>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -97,6 +101,41 @@ template <class Call> int guarded(Call&& call) {
     } catch (...) {
         return LIBRAW_UNSPECIFIED_ERROR;
     }
+}
+
+// Identification of a file in a child process. LibRaw's header parsers have crashed the whole program
+// on crafted files (a Hasselblad model name overflowing a fixed buffer in LibRaw 0.20), so the first
+// look at a file's header is taken where such a crash only ends the child. False with a reason when
+// the child died or did not finish; the parent then never lets LibRaw read the file.
+std::atomic<bool> isolateIdentification{true};
+
+bool identifiesWithoutCrashing(const uint8_t* data, size_t length, QString& reason) {
+    if (!isolateIdentification.load(std::memory_order_relaxed)) return true;
+    const pid_t child = fork();
+    if (child < 0) return true; // no process to spare: read it here, as without the check
+    if (child == 0) {
+        // Only the parser runs here; no Qt, no locks of the parent's threads.
+        LibRaw raw(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK);
+        raw.open_buffer(const_cast<uint8_t*>(data), length);
+        _exit(0);
+    }
+    int status = 0;
+    // Identification takes milliseconds; ten seconds means the parser is caught in a loop.
+    for (int waited = 0; waitpid(child, &status, WNOHANG) == 0; ++waited) {
+        if (waited >= 10000) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            reason = "the RAW converter did not finish reading the file's header";
+            return false;
+        }
+        usleep(1000);
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+    reason =
+        WIFSIGNALED(status)
+            ? QString("the RAW converter crashed reading the file's header (signal %1)").arg(WTERMSIG(status))
+            : QString("the RAW converter stopped reading the file's header");
+    return false;
 }
 
 int openBuffer(LibRaw& raw, const uint8_t* data, size_t length) {
@@ -247,9 +286,16 @@ void convertRows(const convertRaw_threadParams_t& p, int64_t r0, int64_t r1) {
 
 } // namespace
 
+void setRawIdentificationIsolated(bool isolated) {
+    isolateIdentification.store(isolated);
+}
+
 bool getRAWinfoFromMemory(const uint8_t* data, size_t length, const QString& fileName, bool wantHalfSize,
                           rawInfo_t& info, exifInfo_t& exif, QString* error) {
     info = rawInfo_t{};
+    QString crash;
+    if (!identifiesWithoutCrashing(data, length, crash))
+        return halvora::fail(error, kInfoCaller, fileName, crash);
     auto raw = newConverter();
     int code = openBuffer(*raw, data, length);
     if (code != LIBRAW_SUCCESS) return halvora::fail(error, kInfoCaller, fileName, converterFailure(code));
@@ -293,6 +339,9 @@ bool getRAWinfo_DCRAW(const QString& fileName, bool wantHalfSize, rawInfo_t& inf
 bool getThumbFromRAWmemory(const uint8_t* data, size_t length, const QString& fileName, QImage& thumbnail,
                            QString* error) {
     thumbnail = QImage();
+    QString crash;
+    if (!identifiesWithoutCrashing(data, length, crash))
+        return halvora::fail(error, kThumbCaller, fileName, crash);
     auto raw = newConverter();
     int code = openBuffer(*raw, data, length);
     if (code != LIBRAW_SUCCESS) return halvora::fail(error, kThumbCaller, fileName, converterFailure(code));
@@ -329,6 +378,9 @@ bool loadRAWfromMemory(const uint8_t* data, size_t length, const QString& fileNa
                        int width, int height, uint16_t* rgb16, uint8_t* rgb8, QString* error) {
     if ((rgb16 == nullptr) == (rgb8 == nullptr) || width <= 0 || height <= 0)
         return halvora::fail(error, kLoadCaller, fileName, "no destination of a valid size");
+    QString crash;
+    if (!identifiesWithoutCrashing(data, length, crash))
+        return halvora::fail(error, kLoadCaller, fileName, crash);
     dataDamage damage;
     auto raw = newConverter(&damage);
     // Some options (the shot number) are read while the file is opened, so they go first.

@@ -34,12 +34,18 @@ struct rawInfo_t {
 /// Information of `fileName`: sizes (and the half-size sizes when `wantHalfSize`), multipliers, and the
 /// camera make and model, time stamp ("YYYY:MM:DD HH:MM:SS"), focal length, ISO, F-number and exposure
 /// time into `exif` (other fields untouched). Logs "S = %d x %d\n" and "SH = %d x %d\n". False with a
-/// reason when the file cannot be read, is no RAW file LibRaw knows, or reports no size.
+/// reason when the file cannot be read, is no RAW file LibRaw knows, reports no size, or makes
+/// LibRaw crash while reading its header.
 bool getRAWinfo_DCRAW(const QString& fileName, bool wantHalfSize, rawInfo_t& info, exifInfo_t& exif,
                       QString* error = nullptr);
 /// The same from `length` bytes at `data`; `fileName` only names them in messages.
 bool getRAWinfoFromMemory(const uint8_t* data, size_t length, const QString& fileName, bool wantHalfSize,
                           rawInfo_t& info, exifInfo_t& exif, QString* error = nullptr);
+
+/// Whether the information and preview calls first let a child process read the file's header, so
+/// that a crash of LibRaw's parsers on a crafted file refuses the file instead of ending the program
+/// (on by default; the fuzz target turns it off to reach LibRaw directly). Any thread.
+void setRawIdentificationIsolated(bool isolated);
 
 /// The embedded preview of `fileName` (usually a JPEG), decoded, as stored (not turned). False with a
 /// reason when there is none or it cannot be decoded.

@@ -259,3 +259,23 @@ TEST(rawConverter, thingsThatAreNoRegularFileAreRefusedAtOnce) {
         EXPECT_FALSE(loadRAW_DCRAW(r.file, buildDcrawArgs({}, false), 1, 1, pixel, nullptr, &error));
     }
 }
+
+TEST(rawConverter, headerThatCrashesTheRawLibraryIsRefused) {
+    // Found by fuzz_raw: a Hasselblad model name that overflows a fixed buffer inside LibRaw 0.20's
+    // identification and aborts the process. The file must be refused, and this test program live on.
+    const QString file = QString(HALVORA_SOURCE_DIR) +
+                         "/tests/imageio/regressions/fuzz_raw_hasselblad_model_overflows_libraw.3fr";
+    ASSERT_TRUE(QFile::exists(file));
+    rawInfo_t info;
+    exifInfo_t exif;
+    QString error;
+    const bool read = getRAWinfo_DCRAW(file, true, info, exif, &error);
+    // A LibRaw that has the fault mended may read or refuse it; it must never take the program down.
+    if (!read) {
+        EXPECT_TRUE(error.startsWith(QDir::toNativeSeparators(file) + ": ")) << error.toStdString();
+    }
+    QImage thumbnail;
+    getThumbFromRAW_DCRAW(file, thumbnail, &error);
+    uint16_t pixel[3];
+    EXPECT_FALSE(loadRAW_DCRAW(file, buildDcrawArgs({}, false), 1, 1, pixel, nullptr, &error));
+}
