@@ -5,6 +5,7 @@
 #include "base/parallelFor.h"
 #include "base/rgbBuffers.h"
 #include "base/runContext.h"
+#include "imageio/rawDataExtent.h"
 #include "imageio/rawProcessingParams.h"
 
 #include <QFile>
@@ -188,7 +189,8 @@ void fillExif(const libraw_data_t& d, exifInfo_t& exif) {
 constexpr double kMaxPixelsPerByte = 256.0;
 
 // The declared picture against the bytes the file really has after the picture data's start.
-bool checkDataFits(LibRaw& raw, size_t length, QString& reason) {
+bool checkDataFits(LibRaw& raw, const uint8_t* data, size_t length, QString& reason) {
+    if (!rawPictureDataInsideFile(data, length, reason)) return false;
     const auto& unpacker = raw.get_internal_data_pointer()->unpacker_data;
     const int64_t offset = unpacker.data_offset;
     const int64_t size = unpacker.data_size;
@@ -300,7 +302,8 @@ bool getRAWinfoFromMemory(const uint8_t* data, size_t length, const QString& fil
     int code = openBuffer(*raw, data, length);
     if (code != LIBRAW_SUCCESS) return halvora::fail(error, kInfoCaller, fileName, converterFailure(code));
     QString reason;
-    if (!checkDataFits(*raw, length, reason)) return halvora::fail(error, kInfoCaller, fileName, reason);
+    if (!checkDataFits(*raw, data, length, reason))
+        return halvora::fail(error, kInfoCaller, fileName, reason);
     const bool sized = outputSize(*raw, info.width, info.height);
     debugLog("S = %d x %d\n", info.width, info.height);
     if (!sized)
@@ -389,7 +392,8 @@ bool loadRAWfromMemory(const uint8_t* data, size_t length, const QString& fileNa
     int code = openBuffer(*raw, data, length);
     if (code != LIBRAW_SUCCESS) return halvora::fail(error, kLoadCaller, fileName, converterFailure(code));
     QString reason;
-    if (!checkDataFits(*raw, length, reason)) return halvora::fail(error, kLoadCaller, fileName, reason);
+    if (!checkDataFits(*raw, data, length, reason))
+        return halvora::fail(error, kLoadCaller, fileName, reason);
     code = guarded([&] { return raw->unpack(); });
     if (code == LIBRAW_SUCCESS) code = guarded([&] { return raw->dcraw_process(); });
     if (code == LIBRAW_CANCELLED_BY_CALLBACK || halvora::cancelRequested())

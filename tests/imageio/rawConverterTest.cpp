@@ -4,8 +4,10 @@
 
 #include "imageio/rawConverter.h"
 #include "base/parallelFor.h"
+#include "imageio/rawDataExtent.h"
 #include "imageio/rawLoadOptions.h"
 #include "support/testSupport.h"
+#include "tiffTestBuilder.h"
 
 #include <QDir>
 #include <QFile>
@@ -193,7 +195,7 @@ TEST(rawConverter, cutOffAndDamagedFilesAreRefusedWithAReason) {
     for (const QString& source : {dngFile(), kdcFile()}) {
         const QByteArray whole = readAll(source);
         ASSERT_FALSE(whole.isEmpty());
-        for (int percent : {1, 10, 30, 50, 70, 90}) {
+        for (int percent : {1, 10, 30, 50, 70, 90, 95, 99}) {
             const QString path = writeFile(QString("cut%1.%2").arg(percent).arg(QFileInfo(source).suffix()),
                                            whole.left(whole.size() * percent / 100));
             const decoded d = decode(path);
@@ -278,4 +280,55 @@ TEST(rawConverter, headerThatCrashesTheRawLibraryIsRefused) {
     getThumbFromRAW_DCRAW(file, thumbnail, &error);
     uint16_t pixel[3];
     EXPECT_FALSE(loadRAW_DCRAW(file, buildDcrawArgs({}, false), 1, 1, pixel, nullptr, &error));
+}
+
+TEST(rawPictureDataInsideFile, stripsAndTilesOfEveryDirectoryMustFit) {
+    using halvora::test::tiffBuilder;
+    for (bool bigEndian : {false, true}) {
+        // IFD0 → SubIFD (the raw picture, in tiles) → IFD1 linked as the next directory (a preview strip).
+        tiffBuilder b(bigEndian);
+        const uint32_t tile = b.addBlob(std::vector<uint8_t>(64, 7));
+        const int ifd0 = b.addIfd(), raw = b.addIfd(), preview = b.addIfd();
+        b.link(ifd0, 330, raw);
+        b.setNext(ifd0, preview);
+        b.longs(raw, 324, {tile, tile + 32});
+        b.longs(raw, 325, {32, 32});
+        b.longs(preview, 273, {tile});
+        b.shorts(preview, 279, {16});
+        const std::vector<uint8_t> whole = b.build();
+        QString reason;
+        EXPECT_TRUE(rawPictureDataInsideFile(whole.data(), whole.size(), reason)) << reason.toStdString();
+
+        // The last tile ends one byte past the file (the builder's size does not depend on the count).
+        tiffBuilder d(bigEndian);
+        const uint32_t t2 = d.addBlob(std::vector<uint8_t>(64, 7));
+        const int d0 = d.addIfd(), dRaw = d.addIfd();
+        d.link(d0, 330, dRaw);
+        d.longs(dRaw, 324, {t2});
+        d.longs(dRaw, 325, {0});
+        const size_t size = d.build().size();
+        tiffBuilder f(bigEndian);
+        const uint32_t t3 = f.addBlob(std::vector<uint8_t>(64, 7));
+        const int f0 = f.addIfd(), fRaw = f.addIfd();
+        f.link(f0, 330, fRaw);
+        f.longs(fRaw, 324, {t3});
+        f.longs(fRaw, 325, {uint32_t(size) - t3 + 1});
+        const std::vector<uint8_t> cut = f.build();
+        ASSERT_EQ(cut.size(), size);
+        EXPECT_FALSE(rawPictureDataInsideFile(cut.data(), cut.size(), reason));
+        EXPECT_TRUE(reason.contains(QString("reach byte %1").arg(cut.size() + 1))) << reason.toStdString();
+
+        // Directories that link to themselves and counts larger than the file end the walk, not the program.
+        tiffBuilder e(bigEndian);
+        const int e0 = e.addIfd();
+        e.setNext(e0, e0);
+        e.link(e0, 330, e0);
+        e.raw(e0, 273, tiffBuilder::tLong, 0x40000000u, {0, 0, 0, 1});
+        const std::vector<uint8_t> loop = e.build();
+        EXPECT_TRUE(rawPictureDataInsideFile(loop.data(), loop.size(), reason));
+    }
+    // Not a TIFF structure: left to LibRaw.
+    const uint8_t other[16] = {'F', 'U', 'J', 'I'};
+    QString reason;
+    EXPECT_TRUE(rawPictureDataInsideFile(other, sizeof other, reason));
 }
