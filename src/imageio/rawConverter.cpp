@@ -116,8 +116,9 @@ bool identifiesWithoutCrashing(const uint8_t* data, size_t length, QString& reas
     if (child < 0) return true; // no process to spare: read it here, as without the check
     if (child == 0) {
         // Only the parser runs here; no Qt, no locks of the parent's threads.
-        LibRaw raw(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK);
-        raw.open_buffer(const_cast<uint8_t*>(data), length);
+        // On the heap: the object is some 750 kB, more than a worker thread's stack should carry.
+        const auto raw = newConverter();
+        raw->open_buffer(const_cast<uint8_t*>(data), length);
         _exit(0);
     }
     int status = 0;

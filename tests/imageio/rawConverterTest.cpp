@@ -262,24 +262,26 @@ TEST(rawConverter, thingsThatAreNoRegularFileAreRefusedAtOnce) {
     }
 }
 
-TEST(rawConverter, headerThatCrashesTheRawLibraryIsRefused) {
-    // Found by fuzz_raw: a Hasselblad model name that overflows a fixed buffer inside LibRaw 0.20's
-    // identification and aborts the process. The file must be refused, and this test program live on.
-    const QString file = QString(HALVORA_SOURCE_DIR) +
-                         "/tests/imageio/regressions/fuzz_raw_hasselblad_model_overflows_libraw.3fr";
-    ASSERT_TRUE(QFile::exists(file));
-    rawInfo_t info;
-    exifInfo_t exif;
-    QString error;
-    const bool read = getRAWinfo_DCRAW(file, true, info, exif, &error);
-    // A LibRaw that has the fault mended may read or refuse it; it must never take the program down.
-    if (!read) {
-        EXPECT_TRUE(error.startsWith(QDir::toNativeSeparators(file) + ": ")) << error.toStdString();
+TEST(rawConverter, headersThatCrashTheRawLibraryAreRefused) {
+    // Found by fuzz_raw in LibRaw 0.20's identification: a Hasselblad model name that overflows a fixed
+    // buffer (the process aborts), and a TIFF directory that makes the parser read a wild address. The
+    // files must be refused, and this test program live on.
+    for (const char* name : {"fuzz_raw_hasselblad_model_overflows_libraw.3fr",
+                             "fuzz_raw_tiff_directory_makes_libraw_read_wild.dng"}) {
+        const QString file = QString(HALVORA_SOURCE_DIR) + "/tests/imageio/regressions/" + name;
+        ASSERT_TRUE(QFile::exists(file)) << name;
+        rawInfo_t info;
+        exifInfo_t exif;
+        QString error;
+        // A LibRaw that has the fault mended may read or refuse it; it must never take the program down.
+        if (!getRAWinfo_DCRAW(file, true, info, exif, &error)) {
+            EXPECT_TRUE(error.startsWith(QDir::toNativeSeparators(file) + ": ")) << error.toStdString();
+        }
+        QImage thumbnail;
+        getThumbFromRAW_DCRAW(file, thumbnail, &error);
+        uint16_t pixel[3];
+        EXPECT_FALSE(loadRAW_DCRAW(file, buildDcrawArgs({}, false), 1, 1, pixel, nullptr, &error)) << name;
     }
-    QImage thumbnail;
-    getThumbFromRAW_DCRAW(file, thumbnail, &error);
-    uint16_t pixel[3];
-    EXPECT_FALSE(loadRAW_DCRAW(file, buildDcrawArgs({}, false), 1, 1, pixel, nullptr, &error));
 }
 
 TEST(rawPictureDataInsideFile, stripsAndTilesOfEveryDirectoryMustFit) {
