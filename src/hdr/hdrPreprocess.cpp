@@ -34,7 +34,8 @@ const std::vector<float>& curveTable(int method) {
         curveTable_threadParams_t p{m, table.data()};
         parallelFor(int64_t(kCurveEntries), [&p](int, int64_t first, int64_t last) {
             for (int64_t i = first; i < last; ++i)
-                p.table[i] = float(preprocessCurve(p.method, double(std::bit_cast<float>(uint32_t(i) << kShift))));
+                p.table[i] =
+                    float(preprocessCurve(p.method, double(std::bit_cast<float>(uint32_t(i) << kShift))));
         });
         return table;
     };
@@ -73,8 +74,7 @@ void applyGammaHDRpart(applyGammaHDR_threadParams_t& p, int64_t first, int64_t l
         float c[3];
         for (int ch = 0; ch < 3; ++ch) {
             c[ch] = normalised(px[ch], p.lo, p.scale);
-            if (p.table)
-                c[ch] = curved(c[ch], p.table);
+            if (p.table) c[ch] = curved(c[ch], p.table);
             px[ch] = c[ch];
         }
         const float y = std::min(1.0f, 0.3086f * c[0] + 0.6094f * c[1] + 0.082f * c[2]);
@@ -85,10 +85,8 @@ void applyGammaHDRpart(applyGammaHDR_threadParams_t& p, int64_t first, int64_t l
 } // namespace
 
 double preprocessCurve(int method, double v) {
-    if (method == 0)
-        return 1.5385 * std::pow(v, 0.6) - 0.5385 * std::pow(v, 1.3);
-    if (method == 1)
-        return std::pow(v, 1.35);
+    if (method == 0) return 1.5385 * std::pow(v, 0.6) - 0.5385 * std::pow(v, 1.3);
+    if (method == 1) return std::pow(v, 1.35);
     return v;
 }
 
@@ -99,14 +97,17 @@ void radianceRange(const float* rgb, size_t pixels, double& lo, double& hi) {
     };
     const int parts = std::max(1, parallelParts(int64_t(pixels)));
     std::vector<range_threadParams_t> params(static_cast<size_t>(parts));
-    parallelFor(int64_t(pixels), [&](int part, int64_t first, int64_t last) {
-        range_threadParams_t& p = params[size_t(part)];
-        for (int64_t i = first * 3; i < last * 3; ++i)
-            if (std::isfinite(rgb[i])) {
-                p.lo = std::min(p.lo, rgb[i]);
-                p.hi = std::max(p.hi, rgb[i]);
-            }
-    }, parts);
+    parallelFor(
+        int64_t(pixels),
+        [&](int part, int64_t first, int64_t last) {
+            range_threadParams_t& p = params[size_t(part)];
+            for (int64_t i = first * 3; i < last * 3; ++i)
+                if (std::isfinite(rgb[i])) {
+                    p.lo = std::min(p.lo, rgb[i]);
+                    p.hi = std::max(p.hi, rgb[i]);
+                }
+        },
+        parts);
     float l = std::numeric_limits<float>::infinity(), h = -std::numeric_limits<float>::infinity();
     for (const auto& p : params) {
         l = std::min(l, p.lo);
@@ -132,8 +133,7 @@ hdrStatistics statisticsFromHistogram(const uint64_t* histogram, uint64_t pixels
                 med = k / 16384.0;
                 medFound = true;
             }
-            if (fraction <= 0.9)
-                he = k / 16384.0;
+            if (fraction <= 0.9) he = k / 16384.0;
         }
     }
     double g = 1.0;
@@ -141,8 +141,7 @@ hdrStatistics statisticsFromHistogram(const uint64_t* histogram, uint64_t pixels
         const double hs2 = std::pow(hs, g), he2 = std::pow(he, g);
         g -= 0.01;
         debugLog("hs2=%lf, he2=%lf, gm=%lf\n", hs2, he2, g);
-        if (he2 >= 0.2 || hs2 >= 0.04 || g <= 0.5)
-            break;
+        if (he2 >= 0.2 || hs2 >= 0.04 || g <= 0.5) break;
     }
     hdrStatistics s;
     s.lcCorrection = std::min(g, 1.0) + 0.01;
@@ -154,19 +153,17 @@ hdrStatistics statisticsFromHistogram(const uint64_t* histogram, uint64_t pixels
 
 hdrStatistics applyGammaHDR(float* rgb, size_t pixels, int method, double hdrMin, double hdrMax) {
     debugLog("HDR preprocess...\n");
-    if (!std::isfinite(hdrMin) || !std::isfinite(hdrMax))
-        radianceRange(rgb, pixels, hdrMin, hdrMax);
+    if (!std::isfinite(hdrMin) || !std::isfinite(hdrMax)) radianceRange(rgb, pixels, hdrMin, hdrMax);
     double lo = hdrMin, scale = 0;
     if (hdrMax - hdrMin > 1e-6 * std::fabs(hdrMax)) {
         scale = 1.0 / (hdrMax - hdrMin);
     } else {
-        debugLog("%s: uniform picture (hdrMin=%g, hdrMax=%g), normalising by the maximum\n", "applyGammaHDR", hdrMin,
-                 hdrMax);
+        debugLog("%s: uniform picture (hdrMin=%g, hdrMax=%g), normalising by the maximum\n", "applyGammaHDR",
+                 hdrMin, hdrMax);
         lo = 0;
         scale = hdrMax > 0 ? 1.0 / hdrMax : 0.0;
     }
-    if (!std::isfinite(scale))
-        scale = 0; // a range below the smallest float: treat as black
+    if (!std::isfinite(scale)) scale = 0; // a range below the smallest float: treat as black
 
     const int parts = std::max(1, parallelParts(int64_t(pixels)));
     std::vector<applyGammaHDR_threadParams_t> params(static_cast<size_t>(parts));
@@ -177,8 +174,10 @@ hdrStatistics applyGammaHDR(float* rgb, size_t pixels, int method, double hdrMin
         p.scale = float(scale);
         p.table = table;
     }
-    parallelFor(int64_t(pixels),
-                [&](int part, int64_t first, int64_t last) { applyGammaHDRpart(params[size_t(part)], first, last); }, parts);
+    parallelFor(
+        int64_t(pixels),
+        [&](int part, int64_t first, int64_t last) { applyGammaHDRpart(params[size_t(part)], first, last); },
+        parts);
     std::vector<uint64_t> histogram(kHistogramBins, 0);
     for (const auto& p : params)
         for (size_t k = 0; k < p.histogram.size(); ++k)

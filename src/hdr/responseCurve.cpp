@@ -2,8 +2,8 @@
 
 #include "base/debugLog.h"
 #include "base/parallelFor.h"
-#include "hdr/mergeWeights.h"
 #include "base/rgbBuffers.h"
+#include "hdr/mergeWeights.h"
 
 #include <algorithm>
 #include <array>
@@ -67,13 +67,11 @@ double pixelInconsistency(const inconsistencyPhoto* photos, int count, const dou
     double result = 0;
     for (int i = 0; i < count; ++i)
         for (int j = 0; j < count; ++j) {
-            if (i == j || photos[j].lnExposure < photos[i].lnExposure)
-                continue;
+            if (i == j || photos[j].lnExposure < photos[i].lnExposure) continue;
             const double invD = 1.0 / std::max(0.5, photos[j].lnExposure - photos[i].lnExposure);
             for (int ch = 0; ch < 3; ++ch) {
                 const double sum = a[i][ch] + a[j][ch];
-                if (!(sum > 0))
-                    continue;
+                if (!(sum > 0)) continue;
                 const double r = std::fabs(a[i][ch] - a[j][ch]) / sum * 0.5 * invD * (w[i][ch] + w[j][ch]);
                 result = std::max(result, r);
             }
@@ -96,18 +94,19 @@ bool selectCurveSamples(const std::vector<curvePhoto>& photos, const std::vector
     for (int i = 0; i < count; ++i) {
         const curvePhoto& photo = photos[size_t(i)];
         lnExposures[size_t(i)] = photo.lnExposure;
-        if (!photo.preview || photo.preview->empty() || photo.preview->width != W || photo.preview->height != H) {
+        if (!photo.preview || photo.preview->empty() || photo.preview->width != W ||
+            photo.preview->height != H) {
             debugLog("%s: photo %d has no preview of %d x %d\n", caller, photo.index, W, H);
             return false;
         }
         pix[size_t(i)] = photo.preview->pixels();
     }
-    if (W < 1 || H < 1)
-        return false;
+    if (W < 1 || H < 1) return false;
 
     const double* curves[3] = {tables.standardCurve, tables.standardCurve, tables.standardCurve};
     // The mask applies only while it has the previews' size.
-    const uint8_t* ghostMask = tables.ghostMaskWidth == W && tables.ghostMaskHeight == H ? tables.ghostMask : nullptr;
+    const uint8_t* ghostMask =
+        tables.ghostMaskWidth == W && tables.ghostMaskHeight == H ? tables.ghostMask : nullptr;
     const size_t area = size_t(W) * size_t(H);
 
     std::vector<uint8_t> taken(area, 0);
@@ -161,8 +160,7 @@ bool monotoneOnGrid(const responsePolynomial& poly) {
     double previous = -std::numeric_limits<double>::infinity();
     for (int k = 0; k < 256; ++k) {
         const double v = poly.value(k / 256.0);
-        if (!(v >= 0) || v < previous)
-            return false;
+        if (!(v >= 0) || v < previous) return false;
         previous = v;
     }
     return true;
@@ -204,7 +202,8 @@ responsePolynomial candidateFor(const responsePolynomial& start, int index, int 
 void curveSearch(curveSearch_threadParams_t& p, int64_t first, int64_t last) {
     const int photos = p.samples->photoCount;
     const uint8_t* lum = p.samples->luminance.data();
-    std::vector<double> err(static_cast<size_t>(photos)), wsum(static_cast<size_t>(photos)), e(static_cast<size_t>(photos));
+    std::vector<double> err(static_cast<size_t>(photos)), wsum(static_cast<size_t>(photos)),
+        e(static_cast<size_t>(photos));
     std::array<double, 256> sqrtG;
     p.bestError = std::numeric_limits<double>::infinity();
     p.bestCandidate = -1;
@@ -219,8 +218,7 @@ void curveSearch(curveSearch_threadParams_t& p, int64_t first, int64_t last) {
             previous = v;
             sqrtG[size_t(k)] = std::sqrt(std::max(0.0, v));
         }
-        if (!ok)
-            continue;
+        if (!ok) continue;
         std::fill(err.begin(), err.end(), 0.0);
         std::fill(wsum.begin(), wsum.end(), 0.0);
         for (int pos = curveSampleSet::kPositions - 1; pos >= 0; --pos) {
@@ -232,8 +230,7 @@ void curveSearch(curveSearch_threadParams_t& p, int64_t first, int64_t last) {
                 den += p.w2[s[i]];
             }
             const double m = num / den;
-            if (!(m > 0))
-                continue;
+            if (!(m > 0)) continue;
             const double invM = 1.0 / m;
             for (int i = 0; i < photos; ++i) {
                 err[size_t(i)] += p.w1[s[i]] * std::fabs(e[size_t(i)] - m) * invM;
@@ -241,8 +238,7 @@ void curveSearch(curveSearch_threadParams_t& p, int64_t first, int64_t last) {
             }
         }
         for (int i = 0; i < photos; ++i) {
-            if (!(*p.used)[size_t(i)])
-                continue;
+            if (!(*p.used)[size_t(i)]) continue;
             const double a = err[size_t(i)] / wsum[size_t(i)];
             if (std::isfinite(a) && a < p.bestError) {
                 p.bestError = a;
@@ -273,11 +269,13 @@ responsePolynomial searchResponsePolynomial(const curveSampleSet& samples, const
         invSqrtB[size_t(i)] = 1.0 / std::sqrt(b[size_t(i)]);
 
     const int parts = parallelParts(kCandidates);
-    std::vector<curveSearch_threadParams_t> params(size_t(std::max(parts, 1)),
-                                                   curveSearch_threadParams_t{&samples, &start, &used,
-                                                                              invSqrtB.data(), w1.data(), w2.data(),
-                                                                              0.0, -1});
-    parallelFor(kCandidates, [&](int part, int64_t first, int64_t last) { curveSearch(params[size_t(part)], first, last); }, parts);
+    std::vector<curveSearch_threadParams_t> params(
+        size_t(std::max(parts, 1)),
+        curveSearch_threadParams_t{&samples, &start, &used, invSqrtB.data(), w1.data(), w2.data(), 0.0, -1});
+    parallelFor(
+        kCandidates,
+        [&](int part, int64_t first, int64_t last) { curveSearch(params[size_t(part)], first, last); },
+        parts);
 
     // Parts cover the grid in order; a later part wins only with a strictly smaller error.
     double bestError = std::numeric_limits<double>::infinity();
@@ -287,8 +285,7 @@ responsePolynomial searchResponsePolynomial(const curveSampleSet& samples, const
             bestError = p.bestError;
             best = p.bestCandidate;
         }
-    if (best < 0)
-        return start;
+    if (best < 0) return start;
     return candidateFor(start, best, offsets);
 }
 
@@ -347,7 +344,10 @@ double exposureFactor(const rgb16Buffer& preview, const std::array<double, 256>&
     std::vector<exposureHistogram_threadParams_t> params(static_cast<size_t>(parts));
     for (auto& p : params)
         p = {preview.pixels(), bins.data(), {}, {}};
-    parallelFor(pixels, [&](int part, int64_t first, int64_t last) { exposureHistogram(params[size_t(part)], first, last); }, parts);
+    parallelFor(
+        pixels,
+        [&](int part, int64_t first, int64_t last) { exposureHistogram(params[size_t(part)], first, last); },
+        parts);
     std::array<uint64_t, 256> histogram{}, levels{};
     for (const auto& p : params)
         for (int k = 0; k < 256; ++k) {

@@ -3,12 +3,12 @@
 #include "base/debugLog.h"
 #include "base/parallelFor.h"
 #include "base/runContext.h"
-#include "project/processingProject.h"
 #include "hdr/hdrPreprocess.h"
 #include "hdr/mergeWeights.h"
 #include "hdr/responseCurve.h"
-#include "project/responseRecovery.h"
 #include "hdr/smartMergeMask.h"
+#include "project/processingProject.h"
+#include "project/responseRecovery.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -23,9 +23,9 @@ using halvora::kSampleTableSize;
 struct mergeContext {
     int count = 0;
     const double* weight[32] = {};
-    double invX[32] = {};           ///< 1 / exp(lnExposure − reference + exposureCorrection)
+    double invX[32] = {}; ///< 1 / exp(lnExposure − reference + exposureCorrection)
     double lnExposure[32] = {};
-    double ghostExposure[32] = {};  ///< exp(lnExposure − ln 2 × evMin + exposureCorrection)
+    double ghostExposure[32] = {}; ///< exp(lnExposure − ln 2 × evMin + exposureCorrection)
     uint16_t lowLimit[32] = {};
     uint16_t highLimit[32] = {};
     const double* curve[3] = {};
@@ -38,7 +38,9 @@ namespace {
 
 constexpr int kMaxSample = kSampleTableSize - 1;
 
-inline float finiteSample(double v) { return float(std::min(v, double(FLT_MAX))); }
+inline float finiteSample(double v) {
+    return float(std::min(v, double(FLT_MAX)));
+}
 
 // Row bookkeeping shared by the three loops: progress every `width` pixels, abort at a row start.
 struct rowCounter {
@@ -47,8 +49,7 @@ struct rowCounter {
         if (left == 0) {
             halvora::addProgress(10);
             left = width;
-            if (halvora::cancelRequested())
-                return false;
+            if (halvora::cancelRequested()) return false;
         }
         --left;
         return true;
@@ -74,8 +75,7 @@ bool ghostBlend(const HDRgeneration_threadParams_t& p, const mergeContext& c, in
         m[i] = p.antiGhostMask[i] ? p.antiGhostMask[i][k] : 0;
         S += m[i];
     }
-    if (S == 0)
-        return false;
+    if (S == 0) return false;
     double f = 1.0;
     if (S > 255) {
         f = 255.0 / S;
@@ -157,11 +157,9 @@ void mergeTrueHDR(HDRgeneration_threadParams_t& p) {
             for (int i = 0; i < c.count; ++i) {
                 const int* v = rgb[i];
                 if (v[0] > c.highLimit[i] || v[1] > c.highLimit[i] || v[2] > c.highLimit[i]) {
-                    if (over < 0 || c.lnExposure[i] < c.lnExposure[over])
-                        over = i;
+                    if (over < 0 || c.lnExposure[i] < c.lnExposure[over]) over = i;
                 } else if (!(v[0] >= c.lowLimit[i] && v[1] >= c.lowLimit[i] && v[2] >= c.lowLimit[i])) {
-                    if (under < 0 || c.lnExposure[i] > c.lnExposure[under])
-                        under = i;
+                    if (under < 0 || c.lnExposure[i] > c.lnExposure[under]) under = i;
                 }
             }
             const int chosen = under >= 0 ? under : over;
@@ -174,10 +172,8 @@ void mergeTrueHDR(HDRgeneration_threadParams_t& p) {
             for (int i = 0; i < c.count; ++i)
                 any = any || (p.antiGhostMask[i] && p.antiGhostMask[i][k]);
             if (any) {
-                if (!gathered)
-                    gather(k);
-                if (ghostBlend(p, c, k, rgb, sum, sumW))
-                    sumW = 255;
+                if (!gathered) gather(k);
+                if (ghostBlend(p, c, k, rgb, sum, sumW)) sumW = 255;
             }
         }
         const double out[3] = {sum[0] / sumW, sum[1] / sumW, sum[2] / sumW};
@@ -248,8 +244,7 @@ void HDRgeneration(HDRgeneration_threadParams_t& p) {
     if (p.mapped)
         for (int i = 0; i < p.context->count; ++i) {
             prefault(p.pixels[i], size_t(p.pixelCount) * 6);
-            if (p.antiGhostMask[i])
-                prefault(p.antiGhostMask[i], size_t(p.pixelCount));
+            if (p.antiGhostMask[i]) prefault(p.antiGhostMask[i], size_t(p.pixelCount));
         }
     if (p.method == generateHDRworker::trueHDR)
         mergeTrueHDR(p);
@@ -272,8 +267,7 @@ struct mappedWindow {
     mappedWindow(const mappedWindow&) = delete;
     mappedWindow& operator=(const mappedWindow&) = delete;
     ~mappedWindow() {
-        if (file && address)
-            file->unmap(address);
+        if (file && address) file->unmap(address);
     }
     const uint8_t* map(tempFileRecord* f, qint64 offset, qint64 bytes) {
         file = f;
@@ -285,8 +279,7 @@ struct mappedWindow {
 std::vector<int> includedPhotos(const processingProject& project) {
     std::vector<int> list;
     for (size_t i = 0; i < project.photos.size(); ++i)
-        if (project.photos[i]->included)
-            list.push_back(int(i));
+        if (project.photos[i]->included) list.push_back(int(i));
     return list;
 }
 
@@ -310,8 +303,7 @@ void generateHDRworker::setOptions(const genHDR_options& o) {
     noiseFilterEnabled = o.noiseFilter;
     noiseFilterStrength = o.noiseStrength;
     noiseFilterSoftness = o.noiseSoftness;
-    if (o.ldrEnhancement)
-        return;
+    if (o.ldrEnhancement) return;
     method = o.method;
     selectivity = o.selectivity;
     smartMergeStrength = o.smartMergeStrength;
@@ -322,33 +314,29 @@ void generateHDRworker::setOptions(const genHDR_options& o) {
     hdrOutputFileName = o.hdrFileName;
 }
 
-void generateHDRworker::generateHDR_prepare() { emit finished(prepareWeightTables()); }
+void generateHDRworker::generateHDR_prepare() {
+    emit finished(prepareWeightTables());
+}
 
 bool generateHDRworker::prepareWeightTables() {
     const char* const caller = "generateHDRworker::generateHDR_prepare";
     lastError.clear();
     debugLog("Preparing to HDR generation...\n");
-    if (!project_)
-        return fail(caller, "No project.");
+    if (!project_) return fail(caller, "No project.");
     processingProject& pr = *project_;
     if (method < trueHDR || method > stack)
         return fail(caller, QString("Unknown HDR method %1.").arg(method));
     std::vector<int> order = includedPhotos(pr);
-    if (order.empty())
-        return fail(caller, "No photos are selected for HDR generation.");
-    if (order.size() > size_t(processingProject::kMaxPhotos))
-        return fail(caller, "Too many images!");
-    if (method == stack)
-        return true;
+    if (order.empty()) return fail(caller, "No photos are selected for HDR generation.");
+    if (order.size() > size_t(processingProject::kMaxPhotos)) return fail(caller, "Too many images!");
+    if (method == stack) return true;
     // Brightest exposure first.
     std::stable_sort(order.begin(), order.end(),
                      [&pr](int a, int b) { return pr.photos[size_t(a)]->ev > pr.photos[size_t(b)]->ev; });
     for (int i : order) {
         auto& table = pr.photos[size_t(i)]->weightTable;
-        if (!table)
-            table = halvora::allocateBlock<double>(kSampleTableSize);
-        if (!table)
-            return fail(caller, "Not enough memory!");
+        if (!table) table = halvora::allocateBlock<double>(kSampleTableSize);
+        if (!table) return fail(caller, "Not enough memory!");
     }
 
     if (method == trueHDR) {
@@ -360,15 +348,15 @@ bool generateHDRworker::prepareWeightTables() {
         const double D = (pr.lnEvMax - pr.lnEvMin) / std::log(2.0);
         const double N = double(pr.photos.size());
         double p = std::min(0.5, 0.04 * D * D / N);
-        if (shape == halvora::selectivityCutOff || !std::isfinite(p))
-            p = 0;
+        if (shape == halvora::selectivityCutOff || !std::isfinite(p)) p = 0;
         const double q = 0.2;
         pr.weightTable.resize(kSampleTableSize);
         halvora::buildSelectivityTable(halvora::selectivityBalanced, 0.0, 0.0, pr.weightTable.data());
         for (int i : order)
             halvora::buildSelectivityTable(shape, p, q, pr.photos[size_t(i)]->weightTable.get());
         std::fill_n(pr.photos[size_t(order.front())]->weightTable.get(), 16320, 1.0);
-        std::fill_n(pr.photos[size_t(order.back())]->weightTable.get() + 16320, kSampleTableSize - 16320, 1.0);
+        std::fill_n(pr.photos[size_t(order.back())]->weightTable.get() + 16320, kSampleTableSize - 16320,
+                    1.0);
     } else {
         double evHigh = pr.photos[size_t(order.front())]->ev, evLow = evHigh;
         for (int i : order) {
@@ -383,8 +371,7 @@ bool generateHDRworker::prepareWeightTables() {
         photoEntry& photo = *pr.photos[size_t(i)];
         halvora::weightLimits(photo.weightTable.get(), photo.lowLimit, photo.highLimit);
     }
-    if (method == trueHDR)
-        halvora::recoverResponseCurve(pr);
+    if (method == trueHDR) halvora::recoverResponseCurve(pr);
     return !halvora::cancelRequested();
 }
 
@@ -426,8 +413,7 @@ bool generateHDRworker::buildSmartMergeMasks(const std::vector<int>& photos,
             });
         }
         halvora::smartMergeFilter(mask, scratch.get(), W, H, kernel);
-        if (halvora::cancelRequested())
-            return fail(caller, "Aborted.");
+        if (halvora::cancelRequested()) return fail(caller, "Aborted.");
     }
     return true;
 }
@@ -436,18 +422,14 @@ bool generateHDRworker::generateHDR_core() {
     const char* const caller = "generateHDRworker::generateHDR_core";
     lastError.clear();
     hdrMin = hdrMax = 0;
-    if (!preview)
-        debugLog("Generate HDR...\n");
-    if (!project_)
-        return fail(caller, "No project.");
+    if (!preview) debugLog("Generate HDR...\n");
+    if (!project_) return fail(caller, "No project.");
     processingProject& pr = *project_;
     if (method < trueHDR || method > stack)
         return fail(caller, QString("Unknown HDR method %1.").arg(method));
     const std::vector<int> photos = includedPhotos(pr);
-    if (photos.empty())
-        return fail(caller, "No photos are selected for HDR generation.");
-    if (photos.size() > size_t(processingProject::kMaxPhotos))
-        return fail(caller, "Too many images!");
+    if (photos.empty()) return fail(caller, "No photos are selected for HDR generation.");
+    if (photos.size() > size_t(processingProject::kMaxPhotos)) return fail(caller, "Too many images!");
 
     const int W = preview ? pr.previewWidth : pr.width, H = preview ? pr.previewHeight : pr.height;
     const int64_t area = int64_t(W) * int64_t(H);
@@ -473,8 +455,7 @@ bool generateHDRworker::generateHDR_core() {
                                         .arg(file->size())
                                         .arg(area * 6));
             tempFileRecord* ghostFile = photo.tempFiles[photoEntry::slotGhostMap].get();
-            if (ghosts && !ghostFile)
-                debugLog("tfAGmask=NULL\n");
+            if (ghosts && !ghostFile) debugLog("tfAGmask=NULL\n");
             if (ghosts && ghostFile && ghostFile->size() != area)
                 return fail(caller, QString("The ghost map of photo %1 has %2 bytes instead of %3.")
                                         .arg(i)
@@ -482,13 +463,13 @@ bool generateHDRworker::generateHDR_core() {
                                         .arg(area));
         }
         if (method != stack && !photo.weightTable)
-            return fail(caller, QString("Photo %1 has no weight table (generation was not prepared).").arg(i));
+            return fail(caller,
+                        QString("Photo %1 has no weight table (generation was not prepared).").arg(i));
     }
 
     float* output = nullptr;
     if (preview) {
-        if (!previewResult.allocate(W, H))
-            return fail(caller, "Not enough memory!");
+        if (!previewResult.allocate(W, H)) return fail(caller, "Not enough memory!");
         output = previewResult.pixels();
     } else {
         output = pr.rgbFloatBuffer();
@@ -524,8 +505,7 @@ bool generateHDRworker::generateHDR_core() {
     }
 
     std::vector<std::unique_ptr<uint16_t[]>> smartMasks;
-    if (method == smartMerge && !buildSmartMergeMasks(photos, smartMasks))
-        return false;
+    if (method == smartMerge && !buildSmartMergeMasks(photos, smartMasks)) return false;
 
     const auto failAndClear = [&](const QString& message) {
         // Never leave a half-merged picture behind.
@@ -561,8 +541,7 @@ bool generateHDRworker::generateHDR_core() {
                 photoEntry& photo = *pr.photos[size_t(photos[size_t(n)])];
                 if (preview) {
                     p.pixels[n] = photo.preview.pixels() + first * 3;
-                    if (ghosts && photo.previewPlane)
-                        p.antiGhostMask[n] = photo.previewPlane.get() + first;
+                    if (ghosts && photo.previewPlane) p.antiGhostMask[n] = photo.previewPlane.get() + first;
                 } else {
                     windows.push_back(std::make_unique<mappedWindow>());
                     p.pixels[n] = reinterpret_cast<const uint16_t*>(windows.back()->map(
@@ -570,7 +549,8 @@ bool generateHDRworker::generateHDR_core() {
                     if (!p.pixels[n]) {
                         debugLog("Mapping failed #1!\n");
                         windows.clear();
-                        return failAndClear(QString("Cannot map the temporary file of photo %1.").arg(photos[size_t(n)]));
+                        return failAndClear(
+                            QString("Cannot map the temporary file of photo %1.").arg(photos[size_t(n)]));
                     }
                     tempFileRecord* ghostFile = photo.tempFiles[photoEntry::slotGhostMap].get();
                     if (ghosts && ghostFile) {
@@ -584,8 +564,7 @@ bool generateHDRworker::generateHDR_core() {
                         }
                     }
                 }
-                if (method == smartMerge)
-                    p.smartMergeMask[n] = smartMasks[size_t(n)].get() + first;
+                if (method == smartMerge) p.smartMergeMask[n] = smartMasks[size_t(n)].get() + first;
             }
         }
         halvora::parallelFor(
@@ -600,8 +579,7 @@ bool generateHDRworker::generateHDR_core() {
             lo = std::min(lo, p.minValue);
             hi = std::max(hi, p.maxValue);
         }
-        if (halvora::cancelRequested())
-            return failAndClear("Aborted.");
+        if (halvora::cancelRequested()) return failAndClear("Aborted.");
     }
     hdrMin = lo;
     hdrMax = hi;
@@ -630,8 +608,8 @@ bool generateHDRworker::hdrPreprocess() {
         }
         lo = 0;
         hi = std::max(hi, fullScale);
-        debugLog("%s: uniform picture (hdrMin=%g, hdrMax=%g), normalising by %g\n", "generateHDRworker::hdrPreprocess",
-                 hdrMin, hdrMax, hi);
+        debugLog("%s: uniform picture (hdrMin=%g, hdrMax=%g), normalising by %g\n",
+                 "generateHDRworker::hdrPreprocess", hdrMin, hdrMax, hi);
     }
     const halvora::hdrStatistics s = halvora::applyGammaHDR(
         pr.rgbFloatBuffer(), size_t(pr.hdrImage.width()) * size_t(pr.hdrImage.height()), method, lo, hi);
@@ -644,12 +622,10 @@ bool generateHDRworker::ldrPreprocess() {
     const char* const caller = "generateHDRworker::ldrPreprocess";
     lastError.clear();
     debugLog("LDR preprocess...\n");
-    if (!project_)
-        return fail(caller, "No project.");
+    if (!project_) return fail(caller, "No project.");
     processingProject& pr = *project_;
     const std::vector<int> photos = includedPhotos(pr);
-    if (photos.empty())
-        return fail(caller, "No photo is selected.");
+    if (photos.empty()) return fail(caller, "No photo is selected.");
     photoEntry& photo = *pr.photos[size_t(photos.front())];
     const int64_t area = int64_t(pr.width) * int64_t(pr.height);
     float* output = pr.rgbFloatBuffer();

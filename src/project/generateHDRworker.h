@@ -35,7 +35,7 @@ struct HDRgeneration_threadParams_t {
     const uint8_t* antiGhostMask[32] = {};   ///< each photo's ghost weights of the chunk (null: none)
     float* output = nullptr;                 ///< the chunk's first output sample
     const struct mergeContext* context = nullptr;
-    uint8_t mapped = 0; ///< pixels are memory-mapped windows (prefaulted by the thread)
+    uint8_t mapped = 0;  ///< pixels are memory-mapped windows (prefaulted by the thread)
     double minValue = 0; ///< out
     double maxValue = 0; ///< out
 };
@@ -65,9 +65,9 @@ public:
     bool preview = false;           ///< merge the in-memory previews into previewResult
     double referenceLnExposure = 0; ///< 0 for a generation
 
-    double hdrMin = 0, hdrMax = 0;      ///< extreme channel values of the last merge
+    double hdrMin = 0, hdrMax = 0;         ///< extreme channel values of the last merge
     halvora::rgbFloatBuffer previewResult; ///< the merged preview (preview mode)
-    QString lastError;                  ///< why the last step failed (empty on success)
+    QString lastError;                     ///< why the last step failed (empty on success)
 
     /// Takes the run's options (an LDR enhancement takes the noise options only). Before the start.
     void setOptions(const genHDR_options& options);
@@ -103,6 +103,7 @@ private:
     /// Marks the project after a new picture: present, planes to be prepared, tone mapping stale.
     void pictureReady();
     bool fail(const char* caller, const QString& message);
-    bool buildSmartMergeMasks(const std::vector<int>& photos, std::vector<std::unique_ptr<uint16_t[]>>& masks);
+    bool buildSmartMergeMasks(const std::vector<int>& photos,
+                              std::vector<std::unique_ptr<uint16_t[]>>& masks);
     processingProject* project_;
 };

@@ -1,7 +1,7 @@
 #include "tonemap/toneMapping.h"
 
-#include "base/runContext.h"
 #include "base/rgbBuffers.h"
+#include "base/runContext.h"
 #include "tonemap/fastPow.h"
 
 #include <algorithm>
