@@ -46,6 +46,7 @@ const std::vector<float>& curveTable(int method) {
 
 struct applyGammaHDR_threadParams_t {
     float* rgb;
+    int64_t firstPixel, endPixel;
     float lo;
     float scale;
     const float* table; ///< null: no curve (Stack)
@@ -67,9 +68,9 @@ inline float curved(float t, const float* table) {
     return std::clamp(v, 0.0f, 1.0f);
 }
 
-void applyGammaHDRpart(applyGammaHDR_threadParams_t& p, int64_t first, int64_t last) {
+void applyGammaHDRpart(applyGammaHDR_threadParams_t& p) {
     p.histogram.assign(kHistogramBins, 0);
-    for (int64_t i = first; i < last; ++i) {
+    for (int64_t i = p.firstPixel; i < p.endPixel; ++i) {
         float* px = p.rgb + i * 3;
         float c[3];
         for (int ch = 0; ch < 3; ++ch) {
@@ -92,22 +93,23 @@ double preprocessCurve(int method, double v) {
 
 void radianceRange(const float* rgb, size_t pixels, double& lo, double& hi) {
     struct range_threadParams_t {
+        const float* rgb;
+        int64_t firstPixel, endPixel;
         float lo = std::numeric_limits<float>::infinity();
         float hi = -std::numeric_limits<float>::infinity();
     };
-    const int parts = std::max(1, parallelParts(int64_t(pixels)));
-    std::vector<range_threadParams_t> params(static_cast<size_t>(parts));
-    parallelFor(
+    const auto params = parallelRecords<range_threadParams_t>(
         int64_t(pixels),
-        [&](int part, int64_t first, int64_t last) {
-            range_threadParams_t& p = params[size_t(part)];
-            for (int64_t i = first * 3; i < last * 3; ++i)
-                if (std::isfinite(rgb[i])) {
-                    p.lo = std::min(p.lo, rgb[i]);
-                    p.hi = std::max(p.hi, rgb[i]);
-                }
+        [rgb](int, int64_t first, int64_t last) {
+            return range_threadParams_t{rgb, first, last};
         },
-        parts);
+        [](range_threadParams_t& p) {
+            for (int64_t i = p.firstPixel * 3; i < p.endPixel * 3; ++i)
+                if (std::isfinite(p.rgb[i])) {
+                    p.lo = std::min(p.lo, p.rgb[i]);
+                    p.hi = std::max(p.hi, p.rgb[i]);
+                }
+        });
     float l = std::numeric_limits<float>::infinity(), h = -std::numeric_limits<float>::infinity();
     for (const auto& p : params) {
         l = std::min(l, p.lo);
@@ -165,19 +167,13 @@ hdrStatistics applyGammaHDR(float* rgb, size_t pixels, int method, double hdrMin
     }
     if (!std::isfinite(scale)) scale = 0; // a range below the smallest float: treat as black
 
-    const int parts = std::max(1, parallelParts(int64_t(pixels)));
-    std::vector<applyGammaHDR_threadParams_t> params(static_cast<size_t>(parts));
     const float* table = (method == 0 || method == 1) ? curveTable(method).data() : nullptr;
-    for (auto& p : params) {
-        p.rgb = rgb;
-        p.lo = float(lo);
-        p.scale = float(scale);
-        p.table = table;
-    }
-    parallelFor(
+    const auto params = parallelRecords<applyGammaHDR_threadParams_t>(
         int64_t(pixels),
-        [&](int part, int64_t first, int64_t last) { applyGammaHDRpart(params[size_t(part)], first, last); },
-        parts);
+        [&](int, int64_t first, int64_t last) {
+            return applyGammaHDR_threadParams_t{rgb, first, last, float(lo), float(scale), table, {}};
+        },
+        [](applyGammaHDR_threadParams_t& p) { applyGammaHDRpart(p); });
     std::vector<uint64_t> histogram(kHistogramBins, 0);
     for (const auto& p : params)
         for (size_t k = 0; k < p.histogram.size(); ++k)

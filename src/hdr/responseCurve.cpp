@@ -169,15 +169,16 @@ bool monotoneOnGrid(const responsePolynomial& poly) {
 namespace {
 
 struct curveSearch_threadParams_t {
-    const curveSampleSet* samples;
-    const responsePolynomial* start;
-    const std::vector<bool>* used;
-    const double* invSqrtB;
-    const double* w1;
-    const double* w2;
+    int64_t firstCandidate = 0, endCandidate = 0;
+    const curveSampleSet* samples = nullptr;
+    const responsePolynomial* start = nullptr;
+    const std::vector<bool>* used = nullptr;
+    const double* invSqrtB = nullptr;
+    const double* w1 = nullptr;
+    const double* w2 = nullptr;
     // out: the best of this part (first in grid order on ties)
-    double bestError;
-    int bestCandidate;
+    double bestError = 0;
+    int bestCandidate = -1;
 };
 
 constexpr int kCandidates = 10000;
@@ -199,7 +200,7 @@ responsePolynomial candidateFor(const responsePolynomial& start, int index, int 
     return p;
 }
 
-void curveSearch(curveSearch_threadParams_t& p, int64_t first, int64_t last) {
+void curveSearch(curveSearch_threadParams_t& p) {
     const int photos = p.samples->photoCount;
     const uint8_t* lum = p.samples->luminance.data();
     std::vector<double> err(static_cast<size_t>(photos)), wsum(static_cast<size_t>(photos)),
@@ -207,7 +208,7 @@ void curveSearch(curveSearch_threadParams_t& p, int64_t first, int64_t last) {
     std::array<double, 256> sqrtG;
     p.bestError = std::numeric_limits<double>::infinity();
     p.bestCandidate = -1;
-    for (int64_t candidate = first; candidate < last; ++candidate) {
+    for (int64_t candidate = p.firstCandidate; candidate < p.endCandidate; ++candidate) {
         int offsets[4];
         const responsePolynomial poly = candidateFor(*p.start, int(candidate), offsets);
         bool ok = true;
@@ -268,14 +269,21 @@ responsePolynomial searchResponsePolynomial(const curveSampleSet& samples, const
     for (int i = 0; i < photos; ++i)
         invSqrtB[size_t(i)] = 1.0 / std::sqrt(b[size_t(i)]);
 
-    const int parts = parallelParts(kCandidates);
-    std::vector<curveSearch_threadParams_t> params(
-        size_t(std::max(parts, 1)),
-        curveSearch_threadParams_t{&samples, &start, &used, invSqrtB.data(), w1.data(), w2.data(), 0.0, -1});
-    parallelFor(
+    const auto params = parallelRecords<curveSearch_threadParams_t>(
         kCandidates,
-        [&](int part, int64_t first, int64_t last) { curveSearch(params[size_t(part)], first, last); },
-        parts);
+        [&](int, int64_t first, int64_t last) {
+            curveSearch_threadParams_t p;
+            p.firstCandidate = first;
+            p.endCandidate = last;
+            p.samples = &samples;
+            p.start = &start;
+            p.used = &used;
+            p.invSqrtB = invSqrtB.data();
+            p.w1 = w1.data();
+            p.w2 = w2.data();
+            return p;
+        },
+        [](curveSearch_threadParams_t& p) { curveSearch(p); });
 
     // Parts cover the grid in order; a later part wins only with a strictly smaller error.
     double bestError = std::numeric_limits<double>::infinity();
@@ -292,16 +300,17 @@ responsePolynomial searchResponsePolynomial(const curveSampleSet& samples, const
 namespace {
 
 struct exposureHistogram_threadParams_t {
+    int64_t firstPixel, endPixel;
     const uint16_t* pixels;
     const double* v256; ///< bin of each 8-bit level, precomputed per photo
     std::array<uint32_t, 256> histogram;
     std::array<uint32_t, 256> levels; ///< the 8-bit levels themselves
 };
 
-void exposureHistogram(exposureHistogram_threadParams_t& p, int64_t first, int64_t last) {
+void exposureHistogram(exposureHistogram_threadParams_t& p) {
     p.histogram.fill(0);
     p.levels.fill(0);
-    for (int64_t i = first; i < last; ++i) {
+    for (int64_t i = p.firstPixel; i < p.endPixel; ++i) {
         const uint16_t* px = p.pixels + i * 3;
         const int s = std::min(255, (int(px[0]) + px[1] + px[2]) / 3 / 128);
         ++p.histogram[size_t(p.v256[s])];
@@ -340,14 +349,12 @@ double exposureFactor(const rgb16Buffer& preview, const std::array<double, 256>&
         bins[size_t(s)] = std::isfinite(v) ? std::clamp(v, 0.0, 255.0) : 0.0;
     }
     const int64_t pixels = int64_t(preview.pixelCount());
-    const int parts = std::max(1, parallelParts(pixels));
-    std::vector<exposureHistogram_threadParams_t> params(static_cast<size_t>(parts));
-    for (auto& p : params)
-        p = {preview.pixels(), bins.data(), {}, {}};
-    parallelFor(
+    const auto params = parallelRecords<exposureHistogram_threadParams_t>(
         pixels,
-        [&](int part, int64_t first, int64_t last) { exposureHistogram(params[size_t(part)], first, last); },
-        parts);
+        [&](int, int64_t first, int64_t last) {
+            return exposureHistogram_threadParams_t{first, last, preview.pixels(), bins.data(), {}, {}};
+        },
+        [](exposureHistogram_threadParams_t& p) { exposureHistogram(p); });
     std::array<uint64_t, 256> histogram{}, levels{};
     for (const auto& p : params)
         for (int k = 0; k < 256; ++k) {

@@ -4,8 +4,9 @@
 // of 10 000 perturbations of four of its coefficients for the one under which the same scene points,
 // seen in differently exposed photos, agree best; then derives a per-photo exposure correction.
 //
-// The steps run on the HDR worker's thread, split their loops with halvora::parallelFor and give the
-// same result for any thread count. The project's recovery (project/responseRecovery.h) drives them.
+// The steps run on the HDR worker's thread, split their loops with halvora::parallelRecords and give
+// the same result for any thread count. The project's recovery (project/responseRecovery.h) drives
+// them.
 
 #include "base/rgbBuffers.h"
 
