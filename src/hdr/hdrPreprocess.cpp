@@ -2,6 +2,7 @@
 
 #include "base/debugLog.h"
 #include "base/parallelFor.h"
+#include "base/rgbBuffers.h"
 
 #include <algorithm>
 #include <array>
@@ -117,6 +118,18 @@ void radianceRange(const float* rgb, size_t pixels, double& lo, double& hi) {
     }
     lo = l <= h ? l : 0.0;
     hi = l <= h ? h : 0.0;
+}
+
+void LDRenhancementPreprocess(const uint16_t* samples, float* radiance, size_t count) {
+    struct LDRenhancementPreprocess_threadParams_t {
+        const uint16_t* src;
+        float* dst;
+    };
+    const LDRenhancementPreprocess_threadParams_t p{samples, radiance};
+    parallelFor(int64_t(count), [&p](int, int64_t first, int64_t last) {
+        for (int64_t i = first; i < last; ++i)
+            p.dst[i] = std::min(float(p.src[i] * kInvFullScale), 1.0f);
+    });
 }
 
 hdrStatistics statisticsFromHistogram(const uint64_t* histogram, uint64_t pixels) {

@@ -26,6 +26,10 @@ void radianceRange(const float* rgb, size_t pixels, double& lo, double& hi);
 /// become 0.
 hdrStatistics applyGammaHDR(float* rgb, size_t pixels, int method, double hdrMin, double hdrMax);
 
+/// LDR enhancement of a single photo: each of `count` working samples becomes min(sample / 32640, 1)
+/// as a radiance sample.
+void LDRenhancementPreprocess(const uint16_t* samples, float* radiance, size_t count);
+
 /// Gamma search and median from a 16384-bin luminance histogram of `pixels` pixels.
 hdrStatistics statisticsFromHistogram(const uint64_t* histogram, uint64_t pixels);
 
