@@ -5,9 +5,9 @@
 #include "base/parallelFor.h"
 #include "tonemap/detailPlane.h"
 #include "tonemap/fastPow.h"
-#include "tonemap/toneMapDrivers.h"
-#include "tonemap/toneMapping.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/picturePasses.h"
+#include "tonemap/pixelChain.h"
+#include "tonemap/rebuildOnChange.h"
 
 #include <algorithm>
 #include <cmath>

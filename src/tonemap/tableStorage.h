@@ -1,6 +1,7 @@
 #pragma once
-// Derived tables carried by a tone-mapping settings record. Allocated once with the processing
-// project, zero-initialised; filled by the tone-mapping stages.
+// Storage of the derived tables a tone-mapping settings record carries: allocated once with the
+// processing project, zero-initialised, filled by the table builders (tableBuilders.h,
+// colorAdjustment.h) as rebuildOnChange.h decides, and read by the per-pixel chain.
 
 #include <cstdint>
 #include <vector>

@@ -1,12 +1,12 @@
 // The per-pixel chain, the colour matrix, the detail plane and the preview and full-resolution drivers.
 
-#include "tonemap/toneMapping.h"
+#include "tonemap/pixelChain.h"
 #include "base/parallelFor.h"
 #include "support/syntheticPictures.h"
 #include "support/testSupport.h"
 #include "tonemap/detailPlane.h"
-#include "tonemap/toneMapDrivers.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/picturePasses.h"
+#include "tonemap/rebuildOnChange.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -404,4 +404,3 @@ TEST(detailPlane, signAndScale) {
         computeDetailPlane(6000, 4000, rgb.data(), detail.data(), scratch.data(), w, h, false, scale, 1.0));
     EXPECT_EQ(scale, 1.0);
 }
-

@@ -1,10 +1,10 @@
-#include "tonemap/toneMapDrivers.h"
+#include "tonemap/picturePasses.h"
 
 #include "base/debugLog.h"
 #include "base/parallelFor.h"
 #include "base/rgbBuffers.h"
 #include "base/runContext.h"
-#include "tonemap/toneMapping.h"
+#include "tonemap/pixelChain.h"
 
 #include <algorithm>
 #include <cmath>

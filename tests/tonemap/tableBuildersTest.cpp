@@ -1,9 +1,9 @@
 // Tone curves, output tables, the local tone-mapping table and their rebuild triggers.
 
+#include "tonemap/tableBuilders.h"
 #include "base/parallelFor.h"
 #include "tonemap/colorAdjustment.h"
-#include "tonemap/toneMappingLookupTables.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/rebuildOnChange.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

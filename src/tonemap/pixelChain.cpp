@@ -1,4 +1,4 @@
-#include "tonemap/toneMapping.h"
+#include "tonemap/pixelChain.h"
 
 #include "base/rgbBuffers.h"
 #include "base/runContext.h"

@@ -1,5 +1,5 @@
 #pragma once
-// The per-pixel tone mapping: global compression, local contrast, micro details, output tables
+// The per-pixel tone-mapping chain: global compression, local contrast, micro details, output tables
 // (curves and gamma), local tone mapping, white balance, selective and global saturation, hue,
 // sharpening, black and white levels. One function serves the preview (8-bit output, optional
 // histogram pass) and the full-resolution pass (16-bit output on the 0 … 32639 scale).
