@@ -8,19 +8,6 @@
 
 #include <cstdint>
 
-namespace halvora {
-
-/// Row-vector colour matrix: (R, G, B, 1) × m.
-struct colorMatrix_t {
-    float m[4][4];
-};
-
-/// Global saturation s (Haeberli, luminance weights 0.3086, 0.6094, 0.0820), then the
-/// luminance-preserving hue rotation by `degrees`.
-colorMatrix_t buildColorMatrix(double saturation, double degrees);
-
-} // namespace halvora
-
 /// One thread's share of a tone mapping: pixels [firstPixel, endPixel) of the image.
 struct toneMapping_threadParams_t {
     int32_t firstPixel = 0;

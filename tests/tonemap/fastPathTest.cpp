@@ -3,6 +3,7 @@
 // colours its histogram pass kept.
 
 #include "base/parallelFor.h"
+#include "tonemap/colorMatrix.h"
 #include "tonemap/detailPlane.h"
 #include "tonemap/fastPow.h"
 #include "tonemap/picturePasses.h"

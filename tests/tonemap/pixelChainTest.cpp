@@ -2,12 +2,15 @@
 
 #include "tonemap/pixelChain.h"
 #include "base/parallelFor.h"
+#include "base/runContext.h"
 #include "support/syntheticPictures.h"
 #include "support/testSupport.h"
+#include "tonemap/colorMatrix.h"
 #include "tonemap/detailPlane.h"
 #include "tonemap/picturePasses.h"
 #include "tonemap/rebuildOnChange.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <random>
@@ -244,6 +247,47 @@ TEST_F(chainFixture, oneAndManyThreadsGiveIdenticalOutput) {
         EXPECT_EQ(many.whiteResult, one.whiteResult);
     }
     EXPECT_GT(one.white, one.black);
+}
+
+// One progress unit of 100 at every pixel index that is a multiple of 100 (whatever the thread's
+// first pixel), and a cancelled run stops after the pixel it is on.
+TEST_F(chainFixture, progressAtEveryHundredthPixelAndCancellation) {
+    s.localContrastEnabled = true;
+    const std::vector<uint16_t> plane = syntheticPlane(w, h, 5);
+    std::vector<uint8_t> out(size_t(w) * h * 3, 77);
+    std::vector<double> kept(size_t(w) * h * 3, 0.5);
+    toneMapping_threadParams_t p;
+    p.pixelCount = w * h;
+    p.width = w;
+    p.height = h;
+    p.hdr = picture.data();
+    p.lcPlaneFine = p.lcPlaneMedium = p.lcPlaneCoarse = plane.data();
+    p.out8 = out.data();
+    p.settings = &s;
+    p.keptColor = kept.data();
+    const int32_t ranges[3][2] = {{150, 1050}, {0, 250}, {1000, 1001}};
+    const uint64_t expected[3] = {900, 300, 100}; // 200 … 1000; 0, 100, 200; 1000
+    for (int r = 0; r < 3; ++r) {
+        p.firstPixel = ranges[r][0];
+        p.endPixel = ranges[r][1];
+        for (int finish = 0; finish < 2; ++finish) {
+            runContext run(1);
+            runContext::scope bind(run);
+            finish ? toneMappingFinish(p) : toneMapping(p);
+            EXPECT_EQ(run.progressDone(), expected[r]) << r << " " << finish;
+        }
+    }
+    for (int finish = 0; finish < 2; ++finish) {
+        std::fill(out.begin(), out.end(), uint8_t(77));
+        p.firstPixel = 300;
+        p.endPixel = 900;
+        runContext run(1);
+        runContext::scope bind(run);
+        run.cancel();
+        finish ? toneMappingFinish(p) : toneMapping(p);
+        EXPECT_EQ(std::count(out.begin(), out.end(), uint8_t(77)), std::ptrdiff_t(out.size() - 3)) << finish;
+        EXPECT_EQ(out[300 * 3 + 3], 77) << "the pixel after the first is not written";
+    }
 }
 
 TEST(colorMatrix, saturationRowsAndLuminancePreservingHue) {
