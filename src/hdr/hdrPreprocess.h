@@ -1,8 +1,9 @@
 #pragma once
 // The HDR preprocess: normalises a merged (or loaded) radiance picture to 0…1 per channel with the
 // merge method's curve, and measures it for tone mapping (lcCorrection from a gamma search over the
-// luminance histogram, hdrMean from its median). Runs on the HDR worker's thread; the pixel loop is
-// split with halvora::parallelFor and its result does not depend on the thread count.
+// luminance histogram, hdrMean from its median); and the LDR enhancement's conversion of a single
+// photo. Runs on the HDR worker's thread; the pixel loops are split over the thread pool and their
+// results do not depend on the thread count.
 
 #include <cstddef>
 #include <cstdint>

@@ -169,7 +169,7 @@ TEST_F(tablesFixture, colourTriggers) {
     EXPECT_EQ(s.tables.selectiveTable[1][100], 0.0);
 }
 
-TEST(lookupTables, sameTablesForOneAndManyThreads) {
+TEST(tableBuilders, sameTablesForOneAndManyThreads) {
     toneMappingSettings_t a, b;
     ASSERT_TRUE(a.tables.allocate() && b.tables.allocate());
     for (auto* s : {&a, &b}) {
