@@ -140,8 +140,8 @@ TEST(exposureMerge, withoutAnyWeightTheBrightestUnderexposedElseTheDarkestOverex
     // Pixel 2: every photo well exposed, still no weight → black.
     // Pixel 3: samples above full scale read the last table entry.
     chunk c(s.inputs(), {{100, 200, 300, 31000, 5, 5, 5000, 5000, 5000, 40000, 0, 0},
-                   {500, 600, 900, 5, 31000, 5, 5000, 5000, 5000, 40000, 0, 0},
-                   {32000, 32000, 32000, 5, 5, 31000, 5000, 5000, 5000, 40000, 0, 0}});
+                         {500, 600, 900, 5, 31000, 5, 5000, 5000, 5000, 40000, 0, 0},
+                         {32000, 32000, 32000, 5, 5, 31000, 5000, 5000, 5000, 40000, 0, 0}});
     c.run();
     EXPECT_DOUBLE_EQ(c.out[0], 500.0 * std::exp(0.0));
     EXPECT_DOUBLE_EQ(c.out[1], 2.0 * 600.0);
@@ -159,7 +159,7 @@ TEST(exposureMerge, ghostWeightsReplaceTheMeanAndAreScaledTo255) {
     s.in.ghostRemoval = true;
     // Linearised R: photo 0 sees 1000, photo 1 sees 3000; the normal mean is 2000.
     chunk c(s.inputs(), {{1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000},
-                   {3000, 3000, 3000, 3000, 3000, 3000, 3000, 3000, 3000}});
+                         {3000, 3000, 3000, 3000, 3000, 3000, 3000, 3000, 3000}});
     c.setGhost(0, {255, 200, 0});
     c.setGhost(1, {0, 200, 0});
     c.run();

@@ -20,7 +20,6 @@ using halvora::test::testPicture;
 
 namespace {
 
-
 std::vector<uint16_t> syntheticPlane(int w, int h, int phase) {
     std::vector<uint16_t> plane(size_t(w) * h);
     for (int y = 0; y < h; ++y)
