@@ -14,7 +14,7 @@
 #include "project/saveRun.h"
 #include "project/toneMappingPrepareRun.h"
 #include "project/transformRun.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/rebuildOnChange.h"
 #include "tonemap/toneMappingSettingsFile.h"
 #include "ui/checkUpdatesDialog.h"
 #include "ui/generateHDR.h"

@@ -9,7 +9,7 @@
 #include "project/exposureValues.h"
 #include "project/loadRun.h"
 #include "project/processingProject.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/rebuildOnChange.h"
 #include "tonemap/toneMappingSettingsFile.h"
 #include "ui/imageItem.h"
 #include "ui/styledMessageBox.h"

@@ -7,7 +7,7 @@
 #include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
 #include "project/toneMappingPrepareRun.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/rebuildOnChange.h"
 #include "tonemap/toneMappingSettingsFile.h"
 #include "ui/styledMessageBox.h"
 #include "ui/toolBox.h"

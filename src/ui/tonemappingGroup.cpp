@@ -1,7 +1,7 @@
 #include "ui/tonemappingGroup.h"
 
 #include "app/programOptionsSettings.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/rebuildOnChange.h"
 #include "ui/paramSlider.h"
 
 #include <QCheckBox>
