@@ -26,6 +26,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -152,7 +153,7 @@ void mainWindow::buildUi() {
     leftTabs_->addTab(buildPhotoPanel(leftTabs_), tr("Photos"));
 
     auto* centre = new QSplitter(Qt::Vertical, split);
-    pictureView_ = new mainImageArea(centre);
+    workspace_ = new mainWorkspace(centre);
     logPanel_ = new QTextEdit(centre);
     logPanel_->setObjectName("logPanel");
     logPanel_->setReadOnly(true);
@@ -173,23 +174,7 @@ void mainWindow::buildUi() {
     split->setStretchFactor(1, 1);
     outer->addWidget(split, 1);
 
-    auto* status = new QHBoxLayout;
-    progressBar_ = new QProgressBar(this);
-    progressBar_->setObjectName("progressBar");
-    progressBar_->setRange(0, 100);
-    progressBar_->setValue(0);
-    progressBar_->setTextVisible(false);
-    breakButton_ = new QPushButton(tr("Break"), this);
-    breakButton_->setObjectName("breakButton");
-    breakButton_->setEnabled(false);
-    // "Break" stops the run on show, and no other.
-    connect(breakButton_, &QPushButton::clicked, this, [this] {
-        if (progressRun_)
-            progressRun_->cancel();
-    });
-    status->addWidget(progressBar_, 1);
-    status->addWidget(breakButton_);
-    outer->addLayout(status);
+    buildStatusArea(outer);
 }
 
 void mainWindow::buildMenus() {
@@ -233,6 +218,8 @@ void mainWindow::buildMenus() {
         connect(action, &QAction::triggered, this, &mainWindow::transformImageSlot);
         transformActions_ << action;
     }
+
+    buildWorkspaceActions(viewMenu_, transform);
 
     QMenu* settings = menuBar_->addMenu(tr("Settings"));
     QAction* options = settings->addAction(tr("Program options"));
@@ -295,9 +282,9 @@ void mainWindow::splashFinished() {
 
 void mainWindow::rightTabChanged(int n) {
     for (int i = 0; i < rightTabs_->count(); ++i) {
-        const QString title = i == n ? QStringLiteral("%1: %2").arg(i + 1).arg(tr(kStageNames[i]))
-                                     : QStringLiteral("%1  ").arg(i + 1);
-        rightTabs_->setTabText(i, title);
+        // Every tab keeps its name: a bare number tells a new user nothing about the stage behind it.
+        Q_UNUSED(n);
+        rightTabs_->setTabText(i, QStringLiteral("%1: %2").arg(i + 1).arg(tr(kStageNames[i])));
     }
 }
 
@@ -317,8 +304,11 @@ void mainWindow::setControlsEnabled(bool enabled) {
     const bool result = enabled && resultAvailable();
     saveAction_->setEnabled(result);
     saveAsAction_->setEnabled(result);
+    if (panoramaBox_)
+        panoramaBox_->setEnabled(enabled);
     updateGenerateHDRenabled();
     setToneMappingControlsEnabled();
+    updateStatusArea();
 }
 
 void mainWindow::transformImageSlot() {
@@ -348,6 +338,22 @@ void mainWindow::transformImageFinished(bool ok, QString error) {
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
     appendLog(ok ? logSuccess : logError, ok ? tr("Image transformed.") : error);
+    if (closing_ || !project_)
+        return;
+    // Everything on screen was made from the picture before the transform: the thumbnails, the
+    // photo on show and the tone-mapped preview (whose sharpening plane had the old shape) follow it.
+    const shownKind wasShown = shown_;
+    const int wasPhoto = shownPhotoId_;
+    refreshThumbnails();
+    if (project_->hdrPresent && project_->lcPlanesValid) {
+        project_->invalidateToneMapCaches();
+        doToneMapping(true);
+    }
+    if (wasShown == shownPhoto && project_->photoById(wasPhoto))
+        showPhoto(wasPhoto);
+    else if (wasShown != shownResult || !project_->previewValid)
+        showSelectedPhoto();
+    updateStatusArea();
 }
 
 void mainWindow::showEvent(QShowEvent* event) {

@@ -94,11 +94,18 @@ void mainWindow::generationRunFinished(bool ok, QString error) {
     if (!ok) {
         appendLog(logError, error);
         debugLog("%s\n", error.toLocal8Bit().constData());
-        showFirstPhoto();
+        showSelectedPhoto();
         styledMessageBox::show(this, styledMessageBox::error, error);
         return;
     }
     toneMappingPrepare();
+}
+
+void mainWindow::startRadianceRun() {
+    if (!project_ || closing_ || projectBusy() || project_->photos.size() != 1 || !project_->photos.front()->isRadiance ||
+        project_->hdrPresent)
+        return;
+    startGenerationRun(halvora::genHDRoptionsFromSettings(programOptionsSettings::instance(), false), true);
 }
 
 void mainWindow::generationLogLine(int kind, const QString& text) {
@@ -138,7 +145,7 @@ void mainWindow::showGenerateHDR() {
         if (active)
             observeRun(dialog->activeRun(), false); // the dialog passes its run's lines on itself
         if (!active && project_ && !project_->hdrPresent)
-            showFirstPhoto(); // the old picture is gone; never leave its preview on show
+            showSelectedPhoto(); // the old picture is gone; never leave its preview on show
     });
     connect(dialog, &QDialog::finished, this, [this](int result) {
         hdrDialog_ = nullptr;

@@ -22,6 +22,17 @@ void styledMessageBox::setRecorder(std::function<bool(kind, const QString&)> r) 
 void styledMessageBox::setUnattended(bool u) { unattendedRun = u; }
 bool styledMessageBox::unattended() { return unattendedRun; }
 
+void styledMessageBox::showPlain(QWidget* parent, kind k, const QString& text) {
+    if (recorder || unattendedRun) {
+        show(parent, k, text);
+        return;
+    }
+    QMessageBox box(k == error ? QMessageBox::Critical : k == warning ? QMessageBox::Warning : QMessageBox::Information,
+                    caption(k), text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
 void styledMessageBox::show(QWidget* parent, kind k, const QString& text) {
     if (recorder) {
         recorder(k, text);

@@ -12,6 +12,8 @@ public:
     enum kind { information, warning, error, confirmation };
 
     static void show(QWidget* parent, kind k, const QString& text);
+    /// The same for text that is not markup (file names, readers' reasons): shown exactly as written.
+    static void showPlain(QWidget* parent, kind k, const QString& text);
     /// Yes/No question; true for Yes.
     static bool question(QWidget* parent, const QString& text, bool unattendedAnswer = true);
 

@@ -9,7 +9,7 @@
 #include "imageio/imageLoader.h"
 #include "support/testSupport.h"
 #include "ui/generateHDR.h"
-#include "ui/mainImageArea.h"
+#include "ui/mainWorkspace.h"
 #include "ui/mainWindow.h"
 #include "uiTestSupport.h"
 #include "ui/styledMessageBox.h"
@@ -261,9 +261,9 @@ TEST_F(generateHDRDialog, breakStopsTheRunAndTheDialogCanRunAgain) {
     EXPECT_FALSE(p->lcPlanesValid) << "the old preparation belongs to a picture that is gone";
     EXPECT_FALSE(p->previewValid);
     // The view shows the first photo again, not the old tone-mapped preview.
-    auto* view = window->findChild<mainImageArea*>("pictureView");
+    auto* view = window->findChild<mainWorkspace*>("workspace");
     ASSERT_NE(view, nullptr);
-    const QImage shown = view->image().convertToFormat(QImage::Format_RGB888);
+    const QImage shown = view->shownImage().convertToFormat(QImage::Format_RGB888);
     photoEntry& first = *p->photos.front();
     ASSERT_EQ(shown.width(), first.preview.width);
     ASSERT_EQ(shown.height(), first.preview.height);
