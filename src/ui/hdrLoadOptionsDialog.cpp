@@ -1,7 +1,7 @@
 #include "ui/hdrLoadOptionsDialog.h"
 
-#include "app/storedOptions.h"
 #include "app/programOptionsSettings.h"
+#include "app/storedOptions.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -26,10 +26,11 @@ hdrLoadOptionsDialog::hdrLoadOptionsDialog(const hdrLoadOptions& initial, QWidge
     colorSpace_->setItemText(hdrLoadOptions::asEmbedded, tr("Keep as embedded (no conversion)"));
     colorSpace_->setCurrentIndex(initial_.colorSpace);
     label->setBuddy(colorSpace_);
-    auto* help = new QLabel(tr("Radiance files hold their colors in the color space they were made in. Keep them "
-                               "as embedded unless the result should be in another color space: the picture is "
-                               "then converted to it when it is opened."),
-                            group);
+    auto* help =
+        new QLabel(tr("Radiance files hold their colors in the color space they were made in. Keep them "
+                      "as embedded unless the result should be in another color space: the picture is "
+                      "then converted to it when it is opened."),
+                   group);
     help->setObjectName("colorSpaceHelp");
     help->setWordWrap(true);
     auto* row = new QHBoxLayout;
@@ -65,8 +66,7 @@ hdrLoadOptions hdrLoadOptionsDialog::options() const {
 
 bool hdrLoadOptionsDialog::ask(QWidget* parent, programOptionsSettings& settings, hdrLoadOptions& options) {
     hdrLoadOptionsDialog dialog(halvora::hdrLoadOptionsFromSettings(settings), parent);
-    if (dialog.exec() != QDialog::Accepted)
-        return false;
+    if (dialog.exec() != QDialog::Accepted) return false;
     options = dialog.options();
     halvora::storeHdrLoadOptions(options, settings);
     return true;

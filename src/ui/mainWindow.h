@@ -199,7 +199,8 @@ private:
     QStringList includedPhotoNames() const;
     /// True while any run of this window (or of its HDR dialog, or the automatic run) works.
     bool anyWorkerRunning() const;
-    /// Photos, EVs and the picture must not change now: a worker runs, photos load, or the HDR dialog is open.
+    /// Photos, EVs and the picture must not change now: a worker runs, photos load, or the HDR dialog is
+    /// open.
     bool projectBusy() const;
     void insertPhotoItem(int row, const photoEntry& photo);
     bool evControlsUsable() const;
