@@ -61,17 +61,26 @@ void drawNearestRow(const uint8_t* src, const columnMap& cols, uint8_t* out) {
     }
 }
 
-void drawBilinearRow(const uint8_t* top, const uint8_t* bottom, int wy, const columnMap& cols, uint8_t* out) {
+// Bilinear: the two level rows are blended vertically once per level column the span reads (with
+// weights out of 256, so a blend fits 16 bits), then each screen pixel blends two of those. The sum
+// is the same integer as blending the four neighbours at once; magnified views read each level
+// column for many screen pixels, so the vertical work is done once for all of them.
+void drawBilinearRow(const uint8_t* top, const uint8_t* bottom, int wy, const columnMap& cols,
+                     std::vector<uint16_t>& blended, uint8_t* out) {
     const int n = cols.end - cols.begin;
+    if (n <= 0) return;
+    const int first = cols.x0.front(), last = cols.x1.back() + 3;
+    blended.resize(size_t(last - first));
     const int vy = 256 - wy;
+    for (int i = first; i < last; ++i)
+        blended[size_t(i - first)] = uint16_t(top[i] * vy + bottom[i] * wy);
+    const uint16_t* b = blended.data() - first;
     for (int i = 0; i < n; ++i) {
-        const int a = cols.x0[size_t(i)], b = cols.x1[size_t(i)];
+        const int a = cols.x0[size_t(i)], c = cols.x1[size_t(i)];
         const int wx = cols.wx[size_t(i)], vx = 256 - wx;
-        for (int c = 0; c < 3; ++c) {
-            const int upper = top[a + c] * vx + top[b + c] * wx;
-            const int lower = bottom[a + c] * vx + bottom[b + c] * wx;
-            out[3 * i + c] = uint8_t((upper * vy + lower * wy + 32768) >> 16);
-        }
+        out[3 * i] = uint8_t((b[a] * vx + b[c] * wx + 32768) >> 16);
+        out[3 * i + 1] = uint8_t((b[a + 1] * vx + b[c + 1] * wx + 32768) >> 16);
+        out[3 * i + 2] = uint8_t((b[a + 2] * vx + b[c + 2] * wx + 32768) >> 16);
     }
 }
 
@@ -96,6 +105,7 @@ void drawBand(const drawBand_threadParams_t& p) {
     const int span = cols.end - cols.begin;
     const viewColor flat = flatBackground();
     std::vector<uint8_t> marks(size_t(std::max(0, span)));
+    std::vector<uint16_t> blended;
     for (int y = p.firstRow; y < p.endRow; ++y) {
         uint8_t* out = p.target + y * p.bytesPerLine;
         const std::vector<uint8_t>& checker = *p.checker[(y / kCheckerSquare) & 1];
@@ -122,7 +132,8 @@ void drawBand(const drawBand_threadParams_t& p) {
             const int y0 = std::clamp(int(std::floor(fy)), 0, level.height - 1);
             const int y1 = std::min(y0 + 1, level.height - 1);
             const int wy = std::clamp(int(std::lround((fy - std::floor(fy)) * 256.0)), 0, 256);
-            drawBilinearRow(level.row(y0), level.row(fy < 0 ? y0 : y1), fy < 0 ? 0 : wy, cols, spanOut);
+            drawBilinearRow(level.row(y0), level.row(fy < 0 ? y0 : y1), fy < 0 ? 0 : wy, cols, blended,
+                            spanOut);
         } else {
             const int sy = std::clamp(int(ly), 0, level.height - 1);
             drawNearestRow(level.row(sy), cols, spanOut);
@@ -182,7 +193,10 @@ drawingStats drawWorkspace(const workspaceDrawing& drawing, QImage& target) {
         const displayLevel& level = cache.level(stats.level);
         stats.levelWidth = level.width;
         stats.levelHeight = level.height;
-        stats.bilinear = drawing.smooth && !(effective < 1.0 && cache.levelCount() > 1);
+        // At exactly one level pixel per screen pixel every sample falls on a pixel centre: bilinear
+        // weights would all be 0, so the nearest pixel is the same picture, drawn faster.
+        const bool oneToOne = std::abs(effective - 1.0) < 1e-9;
+        stats.bilinear = drawing.smooth && !oneToOne && !(effective < 1.0 && cache.levelCount() > 1);
         const double levelFactor = std::ldexp(1.0, -stats.level);
         const double colStep = sourcePerPictureX * levelFactor / v.scale;
         const double rowStep = sourcePerPictureY * levelFactor / v.scale;

@@ -1,10 +1,10 @@
 #include "ui/generateHDR.h"
 
-#include "app/programOptionsSettings.h"
 #include "app/storedOptions.h"
 #include "base/debugLog.h"
-#include "project/generationRun.h"
 #include "project/processingProject.h"
+#include "app/programOptionsSettings.h"
+#include "project/generationRun.h"
 #include "ui/styledMessageBox.h"
 
 #include <QApplication>
@@ -46,8 +46,7 @@ const char* const kSelectivityHints[] = {
 
 } // namespace
 
-generateHDR::generateHDR(processingProject* project, bool hidden, const runSettings& settings,
-                         QWidget* parent)
+generateHDR::generateHDR(processingProject* project, bool hidden, const runSettings& settings, QWidget* parent)
     : QDialog(parent), project_(project), hidden_(hidden), settings_(settings) {
     setObjectName("generateHDR");
     ldr_ = project_ && project_->photos.size() == 1;
@@ -323,8 +322,7 @@ void generateHDR::generateHDRfinished(bool ok, const QString& error) {
         return;
     }
     const genHDR_options o = options();
-    if (halvora::storeGenHDRoptions(o, programOptionsSettings::instance(), hidden_))
-        debugLog("generateHDR: options stored\n");
+    if (halvora::storeGenHDRoptions(o, programOptionsSettings::instance(), hidden_)) debugLog("generateHDR: options stored\n");
     accept();
 }
 

@@ -199,8 +199,7 @@ private:
     QStringList includedPhotoNames() const;
     /// True while any run of this window (or of its HDR dialog, or the automatic run) works.
     bool anyWorkerRunning() const;
-    /// Photos, EVs and the picture must not change now: a worker runs, photos load, or the HDR dialog is
-    /// open.
+    /// Photos, EVs and the picture must not change now: a worker runs, photos load, or the HDR dialog is open.
     bool projectBusy() const;
     void insertPhotoItem(int row, const photoEntry& photo);
     bool evControlsUsable() const;
@@ -248,6 +247,10 @@ private:
     void refreshThumbnails();
     /// After a radiance file was opened: the generation run prepares and tone-maps it at once.
     void startRadianceRun();
+    /// The tone-mapped preview is rendered at the pyramid level the zoom can show: finer when zoomed
+    /// in past the preview's own size (so 100 % shows the real pixels), the preview-sized one when
+    /// fitted or zoomed out.
+    void followZoomWithDetail();
     void generationLogLine(int kind, const QString& text);
     void buildToneMappingTab();
     /// Adds the settings actions to "File" (before `before`) and the "View" menu.
@@ -278,6 +281,7 @@ private:
     int shownPhotoId_ = -1;
     bool markOverUnder_ = false;
     int sampleMode_ = 0;
+    QTimer zoomDetailTimer_; ///< waits for the zoom to settle before a finer render
     QListWidget* photoList_ = nullptr;
     QTextEdit* logPanel_ = nullptr;
     QLabel* ldrLabel_ = nullptr;
@@ -306,6 +310,7 @@ private:
     QPointer<generateHDR> hdrDialog_;
     QAction* generateHdrAction_ = nullptr;
     QPushButton* generateHdrButton_ = nullptr;
+    QLabel* generateHint_ = nullptr;
     tonemappingGroup* tmGroup_ = nullptr;
     toolBox* tmToolBox_ = nullptr;
     QTimer toneMappingTimer_; ///< collects preview requests into one render

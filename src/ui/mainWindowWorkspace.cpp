@@ -51,9 +51,14 @@ QImage radianceView(const float* rgb, int w, int h) {
 }
 
 QString inputProfileName(int index) {
-    static const char* const names[] = {QT_TRANSLATE_NOOP("mainWindow", "As embedded in input photo"), "sRGB",
-                                        "Adobe RGB", "Wide Gamut", "Pro Photo"};
+    static const char* const names[] = {QT_TRANSLATE_NOOP("mainWindow", "As embedded"), "sRGB", "Adobe RGB",
+                                        "Wide Gamut", "Pro Photo"};
     return mainWindow::tr(names[std::clamp(index, 0, 4)]);
+}
+
+// The menu's entries name the first choice in full; the button has room for the short name only.
+QString inputProfileMenuName(int index) {
+    return index == 0 ? mainWindow::tr("As embedded in input photo") : inputProfileName(index);
 }
 
 QString monitorProfileName(int index) {
@@ -73,6 +78,7 @@ void mainWindow::buildStatusArea(QBoxLayout* outer) {
     progressBar_->setRange(0, 100);
     progressBar_->setValue(0);
     progressBar_->setTextVisible(false);
+    progressBar_->setMaximumWidth(220);
     breakButton_ = new QPushButton(tr("Break"), this);
     breakButton_->setObjectName("breakButton");
     breakButton_->setEnabled(false);
@@ -80,7 +86,7 @@ void mainWindow::buildStatusArea(QBoxLayout* outer) {
     connect(breakButton_, &QPushButton::clicked, this, [this] {
         if (progressRun_) progressRun_->cancel();
     });
-    status->addWidget(progressBar_, 1);
+    status->addWidget(progressBar_);
     status->addWidget(breakButton_);
 
     zoom_ = new zoomWidget(this);
@@ -94,6 +100,7 @@ void mainWindow::buildStatusArea(QBoxLayout* outer) {
     background->setAutoRaise(true);
     connect(background, &QToolButton::clicked, this, &mainWindow::setBackgroundSlot);
     status->addWidget(background);
+    status->addStretch(1);
     workspace_->setBackground(options.backgroundColor == 0 ? 1 : 0);
 
     photoSpaceButton_ = new QPushButton(this);
@@ -109,6 +116,8 @@ void mainWindow::buildStatusArea(QBoxLayout* outer) {
     sampleLabel_ = new QLabel(halvora::sampleReadout(false, rgbDouble_t{}), this);
     sampleLabel_->setObjectName("sampleReadout");
     sampleLabel_->setToolTip(tr("Color under the pointer"));
+    sampleLabel_->setMinimumWidth(sampleLabel_->fontMetrics().horizontalAdvance("[R:100%, G:100%, B:100%]") +
+                                  4);
     status->addWidget(sampleLabel_);
 
     status->addWidget(new QLabel(tr("Dimensions"), this));
@@ -146,6 +155,10 @@ void mainWindow::buildStatusArea(QBoxLayout* outer) {
     connect(workspace_, &mainWorkspace::sampleAbandoned, this, qOverload<>(&mainWindow::toggleSampleMode));
     connect(workspace_, &mainWorkspace::mouseMoved, this, &mainWindow::showSampleValues);
     workspace_->setSmooth(options.liveAntiAliasing);
+    zoomDetailTimer_.setSingleShot(true);
+    zoomDetailTimer_.setInterval(150);
+    connect(&zoomDetailTimer_, &QTimer::timeout, this, &mainWindow::followZoomWithDetail);
+    connect(workspace_, &mainWorkspace::scaleChanged, this, [this] { zoomDetailTimer_.start(); });
     workspace_->area()->inputSampler = [this](QPointF p, rgbDouble_t& value) {
         // The radiance picture is read only while no run may be writing it.
         if (!project_ || !project_->hdrPresent || anyWorkerRunning() || !project_->hdrImage.allocated())
@@ -202,20 +215,22 @@ void mainWindow::updateStatusArea() {
                                     : tr("none"));
     QString shown;
     if (shown_ == shownResult) {
-        shown = tr("Result");
+        shown = tr("Showing: Result");
     } else if (shown_ == shownPhoto && project_) {
         if (const photoEntry* photo = project_->photoById(shownPhotoId_))
-            shown = tr("Photo: %1").arg(QFileInfo(photo->fileName).fileName());
+            shown = tr("Showing: %1").arg(QFileInfo(photo->fileName).fileName());
     }
     shownLabel_->setText(shown);
 
     const programOptionsSettings& options = programOptionsSettings::instance();
     const bool managed = options.colorManagementEnabled;
-    photoSpaceButton_->setText(tr("Photo: %1").arg(inputProfileName(options.colorManagementInputProfile)));
+    photoSpaceButton_->setText(
+        tr("Photo colors: %1").arg(inputProfileName(options.colorManagementInputProfile)));
     monitorButton_->setText(tr("Monitor: %1").arg(monitorProfileName(options.colorManagementOutputProfile)));
+    // The buttons belong to colour management: without it they have nothing to offer.
     for (QPushButton* b : {photoSpaceButton_, monitorButton_}) {
-        b->setEnabled(managed);
-        b->setToolTip(managed ? tr("Color settings") : tr("Color management is off."));
+        b->setVisible(managed);
+        b->setToolTip(tr("Color settings"));
     }
     const bool picture = workspace_->hasPicture();
     for (QAction* action : std::as_const(zoomActions_))
@@ -270,6 +285,25 @@ void mainWindow::refreshThumbnails() {
             item->setThumbnail(photo->thumbnail);
         }
     }
+}
+
+void mainWindow::followZoomWithDetail() {
+    if (!project_ || shown_ != shownResult || anyWorkerRunning() || !project_->hdrPresent ||
+        !project_->lcPlanesValid)
+        return;
+    const int levels = project_->hdrImage.levelCount();
+    const int chosen = project_->toneMapLevel;
+    project_->toneMapLevel = -1;
+    const int previewLevel = project_->previewToneMapLevel();
+    project_->toneMapLevel = chosen;
+    // Fitted, the preview level keeps every slider quick. Zoomed in to look closer, the finest level
+    // whose pixels are not smaller than a screen pixel, never coarser than the preview.
+    const int wanted = workspace_->fitting()
+                           ? previewLevel
+                           : std::min(previewLevel, halvora::cacheLevelFor(workspace_->scale(), levels));
+    if (wanted < 0 || wanted == project_->previewToneMapLevel()) return;
+    project_->toneMapLevel = wanted == previewLevel ? -1 : wanted;
+    doToneMapping(true);
 }
 
 void mainWindow::toggleCropMode() {
@@ -347,7 +381,7 @@ void mainWindow::showColorSpaceMenu() {
             });
         }
     };
-    addGroup(tr("Photo color space"), 0, &inputProfileName, &options.colorManagementInputProfile);
+    addGroup(tr("Photo color space"), 0, &inputProfileMenuName, &options.colorManagementInputProfile);
     // A monitor profile from a file is chosen in the color settings, where its file is asked for.
     addGroup(tr("Monitor color profile"), 1, &monitorProfileName, &options.colorManagementOutputProfile);
     auto* source = qobject_cast<QWidget*>(sender());

@@ -16,13 +16,7 @@ class QTabWidget;
 class programOptions : public QDialog {
     Q_OBJECT
 public:
-    enum page {
-        pageScratchPad = 0,
-        pagePerformance,
-        pageExternalEditor,
-        pageSavingResult,
-        pageMiscellaneous
-    };
+    enum page { pageScratchPad = 0, pagePerformance, pageExternalEditor, pageSavingResult, pageMiscellaneous };
 
     programOptions(QWidget* parent, int page);
 

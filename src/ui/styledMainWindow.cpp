@@ -5,9 +5,7 @@
 
 #include <QCloseEvent>
 
-styledMainWindow::styledMainWindow(QWidget* parent) : QMainWindow(parent) {
-    setObjectName("windowFrame");
-}
+styledMainWindow::styledMainWindow(QWidget* parent) : QMainWindow(parent) { setObjectName("windowFrame"); }
 
 void styledMainWindow::setMainWindow(mainWindow* w) {
     main_ = w;
@@ -28,7 +26,8 @@ void styledMainWindow::toggleSize() {
 
 void styledMainWindow::closeEvent(QCloseEvent* event) {
     // The main window runs the ordered shutdown (and may refuse it); the frame closes only after it.
-    if (main_ && !main_->shutdownDone()) main_->close();
+    if (main_ && !main_->shutdownDone())
+        main_->close();
     if (main_ && !main_->shutdownDone()) {
         event->ignore();
         return;

@@ -1,18 +1,18 @@
 // The HDR dialog on a real bracket: Generate HDR from the window, stored options, the HDR file
 // check, one photo, "Break" during a run, and hidden runs without message boxes.
 
-#include "base/runContext.h"
-#include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
+#include "base/runContext.h"
+#include "imageio/imageLoader.h"
 #include "project/exposureValues.h"
 #include "project/generationRun.h"
-#include "imageio/imageLoader.h"
+#include "project/processingProject.h"
 #include "support/testSupport.h"
 #include "ui/generateHDR.h"
-#include "ui/mainWorkspace.h"
 #include "ui/mainWindow.h"
-#include "uiTestSupport.h"
+#include "ui/mainWorkspace.h"
 #include "ui/styledMessageBox.h"
+#include "uiTestSupport.h"
 
 #include <QAction>
 #include <QCheckBox>

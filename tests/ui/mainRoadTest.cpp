@@ -1,12 +1,12 @@
 // The interactive main road as a user walks it: add photos, generate the HDR picture from the
 // dialog, move a tone-mapping slider and see the preview change, save, save again.
-#include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
+#include "project/processingProject.h"
 #include "support/testSupport.h"
 #include "ui/generateHDR.h"
 #include "ui/imageItem.h"
-#include "ui/mainWorkspace.h"
 #include "ui/mainWindow.h"
+#include "ui/mainWorkspace.h"
 #include "ui/paramSlider.h"
 #include "ui/tonemappingGroup.h"
 #include "uiTestSupport.h"
@@ -53,7 +53,8 @@ TEST(mainRoad, photosToHdrToSliderToSavedResult) {
     const QString dir = dataDir() + "/brackets/desk_canon_s45_13exp/";
     ASSERT_TRUE(window->addImages({dir + "img03.jpg", dir + "img07.jpg", dir + "img11.jpg"}));
     ASSERT_TRUE(waitUntil([&] { return !window->loadingPhotos(); }));
-    EXPECT_EQ(view->shownImage().size(), QSize(window->project()->previewWidth, window->project()->previewHeight))
+    EXPECT_EQ(view->shownImage().size(),
+              QSize(window->project()->previewWidth, window->project()->previewHeight))
         << "the first photo's preview is on show";
     ASSERT_TRUE(generate->isEnabled());
 

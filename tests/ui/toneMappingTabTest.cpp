@@ -3,19 +3,19 @@
 // settings files update the controls or are refused without touching the look, and the controls
 // follow the project's stage.
 
+#include "app/programOptionsSettings.h"
 #include "base/runContext.h"
 #include "project/processingProject.h"
-#include "app/programOptionsSettings.h"
 #include "support/testSupport.h"
 #include "tonemap/toneMappingSettingsFile.h"
-#include "ui/mainWorkspace.h"
 #include "ui/mainWindow.h"
-#include "uiTestSupport.h"
+#include "ui/mainWorkspace.h"
 #include "ui/paramSlider.h"
 #include "ui/styledMainWindow.h"
 #include "ui/styledMessageBox.h"
 #include "ui/tonemappingGroup.h"
 #include "ui/toolBox.h"
+#include "uiTestSupport.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -258,6 +258,7 @@ TEST_F(windowFixture, choosingAPhotoShowsAndNamesItAndGenerateWaitsForPhotos) {
     EXPECT_FALSE(window->findChild<QPushButton*>("generateHdrButton")->isEnabled());
     EXPECT_FALSE(action("Generate HDR")->isEnabled());
     EXPECT_FALSE(action("Crop")->isEnabled());
+    EXPECT_TRUE(window->findChild<QLabel*>("generateHint")->isVisible()) << "the page says what comes first";
     EXPECT_EQ(label("dimensionsLabel"), "none");
 
     // Dropped on the view, the photos load like chosen ones.
@@ -268,14 +269,15 @@ TEST_F(windowFixture, choosingAPhotoShowsAndNamesItAndGenerateWaitsForPhotos) {
     dropOn(ws()->area(), urls);
     ASSERT_TRUE(waitUntil([&] { return !window->loadingPhotos() && window->project()->photos.size() == 3; }));
     EXPECT_TRUE(window->findChild<QPushButton*>("generateHdrButton")->isEnabled());
+    EXPECT_FALSE(window->findChild<QLabel*>("generateHint")->isVisible());
     EXPECT_EQ(label("dimensionsLabel"), "240x160 [0.0 MPix]");
     EXPECT_EQ(window->shown(), mainWindow::shownPhoto);
-    EXPECT_EQ(label("shownPictureLabel"), "Photo: photo00.png");
+    EXPECT_EQ(label("shownPictureLabel"), "Showing: photo00.png");
 
     auto* list = window->findChild<QListWidget*>("photoList");
     list->setCurrentRow(2);
     EXPECT_EQ(ws()->shownImage(), QImage(files[2]).convertToFormat(QImage::Format_RGB888));
-    EXPECT_EQ(label("shownPictureLabel"), "Photo: photo02.png");
+    EXPECT_EQ(label("shownPictureLabel"), "Showing: photo02.png");
 
     // "Photo before processing" shows the chosen photo, not the first.
     ws()->clearPicture();
@@ -425,7 +427,7 @@ TEST_F(windowFixture, anOpenedRadianceFileIsToneMappedAndTurnedAtOnce) {
     ASSERT_TRUE(waitUntil([&] { return project->previewValid && window->menuBar()->isEnabled(); }, 120000));
     EXPECT_EQ(window->findChild<QTabWidget*>("rightTabs")->currentIndex(), 1);
     EXPECT_EQ(window->shown(), mainWindow::shownResult);
-    EXPECT_EQ(label("shownPictureLabel"), "Result");
+    EXPECT_EQ(label("shownPictureLabel"), "Showing: Result");
     const QImage result = ws()->shownImage();
     ASSERT_FALSE(result.isNull());
     int white = 0;
@@ -436,6 +438,19 @@ TEST_F(windowFixture, anOpenedRadianceFileIsToneMappedAndTurnedAtOnce) {
     EXPECT_LT(meanOf(window->photoItemAt(0)->thumbnail()), 200.0)
         << "the thumbnail shows the tone-mapped look";
     EXPECT_GT(meanOf(window->photoItemAt(0)->thumbnail()), 20.0);
+
+    // At 100 % the result is rendered from the full-size level: the real pixels, not the preview
+    // magnified; zoomed out again, the preview-sized level comes back.
+    const int previewLevel = project->previewToneMapLevel();
+    ASSERT_GT(previewLevel, 0);
+    action("Original size")->trigger();
+    ASSERT_TRUE(
+        waitUntil([&] { return project->previewToneMapLevel() == 0 && ws()->shownImage().width() == 1024; }));
+    EXPECT_EQ(ws()->shownImage().size(), QSize(1024, 512));
+    EXPECT_DOUBLE_EQ(ws()->scale(), 1.0);
+    action("Fit to workspace")->trigger();
+    ASSERT_TRUE(waitUntil([&] { return project->previewToneMapLevel() == previewLevel; }));
+    ASSERT_TRUE(waitUntil([&] { return ws()->shownImage().size() == result.size(); }));
 
     // A right click in sample mode reads the radiance picture at that pixel.
     QList<rgbDouble_t> samples;
