@@ -10,6 +10,7 @@
 #include "ui/framePlacement.h"
 #include "ui/mainWindow.h"
 #include "ui/myCustomStyle.h"
+#include "ui/splash.h"
 #include "ui/styledMainWindow.h"
 #include "ui/styledMessageBox.h"
 
@@ -172,8 +173,16 @@ int main(int argc, char** argv) {
     pool->setMaxThreadCount(QThread::idealThreadCount() + 8);
     debugLog("maxThreadCount=%d\n", pool->maxThreadCount());
 
-    // The splash screen's fade-out ends in splashFinished(); without a splash it runs as soon as the loop starts.
-    QTimer::singleShot(0, main, &mainWindow::splashFinished);
+    // The splash's fade-out ends in splashFinished(). Unattended runs show no splash: it runs as soon
+    // as the loop starts.
+    if (unattended) {
+        QTimer::singleShot(0, main, &mainWindow::splashFinished);
+    } else {
+        auto* startScreen = new splash(&frame); // deletes itself when it has faded out
+        QObject::connect(startScreen, &splash::finished, main, &mainWindow::splashFinished);
+        startScreen->start();
+        startScreen->startHiding();
+    }
 
     int ret = app.exec();
     if (ret == 0) {

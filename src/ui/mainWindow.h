@@ -37,6 +37,7 @@ class saveRun;
 class toneMappingPrepareRun;
 class transformRun;
 class automaticRun;
+class checkUpdates;
 struct genHDR_options;
 struct photoEntry;
 class styledMainWindow;
@@ -101,6 +102,9 @@ public slots:
     void finishProgress();
     void updateProgress();
     void splashFinished();
+    /// Asks the version service whether a newer version exists (nothing when no service is set up).
+    /// `userStarted`: failures are reported; an automatic check is silent about the network.
+    void checkForUpdates(bool userStarted);
     void loadOnStartupSlot();
     /// Prepares the files one after another and starts loading them; an empty list first asks for
     /// files. False when nothing is loaded (a preparation failed, the dialog was cancelled, a load
@@ -315,6 +319,7 @@ private:
     toolBox* tmToolBox_ = nullptr;
     QTimer toneMappingTimer_; ///< collects preview requests into one render
     QAction* showBeforeAction_ = nullptr;
+    std::unique_ptr<checkUpdates> updateCheck_;
     QAction* showResultAction_ = nullptr;
     QMenu* viewMenu_ = nullptr;
 };
