@@ -78,7 +78,8 @@ void mainWindow::buildStatusArea(QBoxLayout* outer) {
     progressBar_->setRange(0, 100);
     progressBar_->setValue(0);
     progressBar_->setTextVisible(false);
-    progressBar_->setMaximumWidth(220);
+    progressBar_->setMinimumWidth(160);
+    progressBar_->setMaximumWidth(260);
     breakButton_ = new QPushButton(tr("Break"), this);
     breakButton_->setObjectName("breakButton");
     breakButton_->setEnabled(false);
