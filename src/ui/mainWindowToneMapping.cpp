@@ -33,21 +33,6 @@ const char* const kDefaultSettings = ":/resources/built-in presets/default.hvsx"
 
 QString settingsFilter() { return mainWindow::tr("Halvora settings") + " (*.hvsx)"; }
 
-// The first photo's preview as an 8-bit picture (the working scale shifted right by 7).
-QImage photoPreviewImage(const photoEntry& photo) {
-    const halvora::rgb16Buffer& preview = photo.preview;
-    if (!preview.data || preview.width <= 0 || preview.height <= 0)
-        return QImage();
-    QImage shown(preview.width, preview.height, QImage::Format_RGB888);
-    for (int y = 0; y < shown.height(); ++y) {
-        const uint16_t* in = preview.pixels() + size_t(y) * preview.width * 3;
-        uchar* out = shown.scanLine(y);
-        for (int i = 0; i < preview.width * 3; ++i)
-            out[i] = uchar(std::min<int>(in[i] >> 7, 255));
-    }
-    return shown;
-}
-
 } // namespace
 
 void mainWindow::toneMappingPrepare() {
@@ -134,7 +119,6 @@ void mainWindow::buildToneMappingTab() {
     connect(&toneMappingTimer_, &QTimer::timeout, this, [this] { doToneMapping(false); });
     connect(tmGroup_, &tonemappingGroup::paramsChanged, this, qOverload<>(&mainWindow::doToneMapping));
     connect(tmToolBox_, &toolBox::toggled, this, qOverload<>(&mainWindow::doToneMapping));
-    connect(pictureView_, &mainImageArea::imagesDropped, this, &mainWindow::addDroppedImages);
     connect(this, &mainWindow::projectReplaced, this, &mainWindow::attachToneMappingControls);
     tmGroup_->setEnabled(false);
 }
@@ -152,6 +136,7 @@ void mainWindow::buildToneMappingMenus(QMenu* file, QAction* before) {
     file->insertSeparator(before);
 
     QMenu* view = menuBar_->addMenu(tr("View"));
+    viewMenu_ = view;
     showBeforeAction_ = view->addAction(tr("Photo before processing"));
     showBeforeAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Left));
     showBeforeAction_->setEnabled(false);
@@ -165,8 +150,8 @@ void mainWindow::buildToneMappingMenus(QMenu* file, QAction* before) {
     copy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
     connect(copy, &QAction::triggered, this, [this] {
         // The picture as shown (the photo or the tone-mapped preview), at its own size.
-        if (!pictureView_->image().isNull())
-            QGuiApplication::clipboard()->setImage(pictureView_->image());
+        const QImage shown = workspace_->shownImage();
+        if (!shown.isNull()) QGuiApplication::clipboard()->setImage(shown);
     });
 }
 
@@ -176,9 +161,13 @@ void mainWindow::attachToneMappingControls() {
     tmGroup_->setSettings(project_ ? &project_->tmSettings : nullptr);
     tmGroup_->setControlsFromSettings();
     // A new project has nothing to show yet; the old picture must not stay on screen.
-    if (!project_ || (project_->photos.empty() && !project_->hdrPresent))
-        pictureView_->setImage(QImage());
+    if (!project_ || (project_->photos.empty() && !project_->hdrPresent)) {
+        workspace_->clearPicture();
+        shown_ = shownNothing;
+        shownPhotoId_ = -1;
+    }
     setToneMappingControlsEnabled();
+    updateStatusArea();
 }
 
 void mainWindow::setToneMappingControlsEnabled() {
@@ -198,16 +187,7 @@ void mainWindow::setToneMappingControlsEnabled() {
 }
 
 void mainWindow::showBeforeSlot() {
-    if (project_ && !project_->photos.empty())
-        showFirstPhoto();
-}
-
-void mainWindow::showFirstPhoto() {
-    const QImage shown = project_ && !project_->photos.empty() ? photoPreviewImage(*project_->photos.front()) : QImage();
-    if (shown.isNull())
-        pictureView_->clear();
-    else
-        pictureView_->setImage(shown);
+    if (project_ && !project_->photos.empty()) showSelectedPhoto();
 }
 
 void mainWindow::showResultSlot() {
@@ -218,7 +198,14 @@ void mainWindow::showResultSlot() {
         return;
     const QImage shown(project_->toneMappedPreview.data(), project_->toneMappedWidth, project_->toneMappedHeight,
                        project_->toneMappedWidth * 3, QImage::Format_RGB888);
-    pictureView_->setImage(shown.copy());
+    // The preview stands for the whole picture: zoom 100 % is one screen pixel per picture pixel.
+    workspace_->showPicture(shown, project_->width, project_->height);
+    workspace_->setMarkOverUnder(markOverUnder_);
+    shown_ = shownResult;
+    shownPhotoId_ = -1;
+    if (!project_->photos.empty() && project_->photos.front()->isRadiance)
+        refreshThumbnails(); // the opened radiance picture's item shows its tone-mapped look
+    updateStatusArea();
 }
 
 void mainWindow::addDroppedImages(const QStringList& files) {

@@ -3,19 +3,19 @@
 // settings files update the controls or are refused without touching the look, and the controls
 // follow the project's stage.
 
+#include "app/programOptionsSettings.h"
 #include "base/runContext.h"
 #include "project/processingProject.h"
-#include "app/programOptionsSettings.h"
 #include "support/testSupport.h"
 #include "tonemap/toneMappingSettingsFile.h"
-#include "ui/mainImageArea.h"
 #include "ui/mainWindow.h"
-#include "uiTestSupport.h"
+#include "ui/mainWorkspace.h"
 #include "ui/paramSlider.h"
 #include "ui/styledMainWindow.h"
 #include "ui/styledMessageBox.h"
 #include "ui/tonemappingGroup.h"
 #include "ui/toolBox.h"
+#include "uiTestSupport.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -112,7 +112,7 @@ struct preparedWindow {
     styledMainWindow frame;
     mainWindow* w;
     tonemappingGroup* group;
-    mainImageArea* view;
+    mainWorkspace* view;
     int renders = 0;
 
     explicit preparedWindow(bool prepare = true) {
@@ -121,7 +121,7 @@ struct preparedWindow {
         w = new mainWindow(&frame);
         frame.setMainWindow(w);
         group = w->findChild<tonemappingGroup*>();
-        view = w->findChild<mainImageArea*>("pictureView");
+        view = w->findChild<mainWorkspace*>("workspace");
         QObject::connect(w->project(), &processingProject::toneMappingFinished, [this] { ++renders; });
         processingProject& p = *w->project();
         EXPECT_TRUE(p.setImageSize(360, 240));
@@ -144,7 +144,7 @@ struct preparedWindow {
         const QString file = writeFile("plain.hvsx", kPlainLook);
         EXPECT_TRUE(w->loadSettingsSlot(file));
         settle();
-        return view->image();
+        return view->shownImage();
     }
 };
 
@@ -207,7 +207,7 @@ TEST(toneMappingTab, controlsFollowTheStage) {
     EXPECT_EQ(f.renders, 1) << "the finished preparation renders once";
     EXPECT_TRUE(f.group->isEnabled());
     EXPECT_TRUE(result->isEnabled());
-    EXPECT_EQ(f.view->image().size(), QSize(f.project().toneMappedWidth, f.project().toneMappedHeight));
+    EXPECT_EQ(f.view->shownImage().size(), QSize(f.project().toneMappedWidth, f.project().toneMappedHeight));
 
     // The constructor's default look is what the controls show (values of default.hvsx).
     EXPECT_DOUBLE_EQ(f.control("compression")->spinBox()->value(), 1.5);
@@ -246,7 +246,7 @@ TEST(toneMappingTab, gammaSliderSetsTheValueAndBrightensAsThePowerLawSays) {
     EXPECT_DOUBLE_EQ(f.control("gamma")->spinBox()->value(), 1.5);
     settle();
     EXPECT_EQ(f.renders, rendersBefore + 1);
-    const QImage brighter = f.view->image();
+    const QImage brighter = f.view->shownImage();
     ASSERT_EQ(brighter.size(), plain.size());
 
     // Gamma is the last tone step here: a sample a rendered at gamma 1 came from c in [a, a + 1) / 255,
@@ -266,7 +266,7 @@ TEST(toneMappingTab, gammaSliderSetsTheValueAndBrightensAsThePowerLawSays) {
     EXPECT_DOUBLE_EQ(f.project().tmSettings.gamma, 0.8);
     EXPECT_EQ(f.control("gamma")->slider()->value(), 80);
     settle();
-    EXPECT_LT(meanOf(f.view->image()), meanOf(plain));
+    EXPECT_LT(meanOf(f.view->shownImage()), meanOf(plain));
 }
 
 TEST(toneMappingTab, compressionAndBlacknessMoveThePictureTheRightWay) {
@@ -277,19 +277,19 @@ TEST(toneMappingTab, compressionAndBlacknessMoveThePictureTheRightWay) {
     f.control("compression")->slider()->setValue(300);
     EXPECT_DOUBLE_EQ(f.project().tmSettings.compression, 3.0);
     settle();
-    const QImage compressed = f.view->image();
+    const QImage compressed = f.view->shownImage();
     EXPECT_EQ(countViolations(plain, compressed, [](int a, int b) { return b >= a - 1; }), 0);
     EXPECT_GT(meanOf(compressed), meanOf(plain) + 10);
 
     // Blackness deepens the shadows only: no sample gets brighter, the darkest tenth gets darker.
     f.control("compression")->slider()->setValue(150);
     settle();
-    const QImage base = f.view->image();
+    const QImage base = f.view->shownImage();
     EXPECT_EQ(base, plain) << "back at the same value, the same picture";
     f.control("blackness")->slider()->setValue(100);
     EXPECT_DOUBLE_EQ(f.project().tmSettings.blackness, 1.0);
     settle();
-    const QImage deeper = f.view->image();
+    const QImage deeper = f.view->shownImage();
     EXPECT_EQ(countViolations(base, deeper, [](int a, int b) { return b <= a + 1; }), 0);
     const QImage leftBase = base.copy(0, 0, base.width() / 10, base.height());
     const QImage leftDeeper = deeper.copy(0, 0, base.width() / 10, base.height());
@@ -315,18 +315,18 @@ TEST(toneMappingTab, temperatureWarmsAndSaturationDesaturates) {
     f.control("temperature")->slider()->setValue(160);
     EXPECT_DOUBLE_EQ(f.project().tmSettings.temperature, 1.6);
     settle();
-    const QImage warm = f.view->image();
+    const QImage warm = f.view->shownImage();
     const double warmth = channelMean(warm, 0) - channelMean(warm, 2);
     EXPECT_GT(warmth, channelMean(plain, 0) - channelMean(plain, 2) + 3);
     f.control("temperature")->spinBox()->setValue(1.0);
     settle();
-    EXPECT_EQ(f.view->image(), plain);
+    EXPECT_EQ(f.view->shownImage(), plain);
 
     // Saturation 0 leaves grey: the three channels of each pixel meet (within rounding).
     f.control("saturation")->slider()->setValue(0);
     EXPECT_EQ(f.project().tmSettings.saturation, 0.0);
     settle();
-    const QImage grey = f.view->image();
+    const QImage grey = f.view->shownImage();
     int spread = 0;
     for (int y = 0; y < grey.height(); ++y)
         for (int x = 0; x < grey.width(); ++x) {
@@ -348,9 +348,9 @@ TEST(toneMappingTab, burstsRenderOnceWithTheLatestSettings) {
     settle();
     EXPECT_EQ(f.renders, start + 1);
     EXPECT_DOUBLE_EQ(f.project().tmSettings.compression, 2.5);
-    const QImage shown = f.view->image();
+    const QImage shown = f.view->shownImage();
     f.w->doToneMapping(false);
-    EXPECT_EQ(f.view->image(), shown) << "the burst's render used the last value";
+    EXPECT_EQ(f.view->shownImage(), shown) << "the burst's render used the last value";
 
     // Without live tone mapping a drag shows numbers only; letting go renders once.
     programOptionsSettings::instance().liveToneMapping = false;
@@ -425,12 +425,12 @@ TEST(toneMappingTab, newProjectMovesTheControlsToTheNewRecord) {
     f.loadPlainLook();
     f.control("gamma")->slider()->setValue(130);
     settle();
-    ASSERT_FALSE(f.view->image().isNull());
+    ASSERT_FALSE(f.view->shownImage().isNull());
     f.w->newProject(true);
     processingProject& fresh = f.project();
     EXPECT_FALSE(fresh.hdrPresent);
     EXPECT_EQ(f.group->settings(), &fresh.tmSettings);
-    EXPECT_TRUE(f.view->image().isNull());
+    EXPECT_TRUE(f.view->shownImage().isNull());
     EXPECT_FALSE(f.group->isEnabled());
     EXPECT_DOUBLE_EQ(f.control("gamma")->spinBox()->value(), fresh.tmSettings.gamma);
     // Loading a look now writes into the new project's record.
@@ -446,7 +446,7 @@ TEST(toneMappingTab, refusedSettingsFilesLeaveTheLookAlone) {
     f.control("gamma")->slider()->setValue(123);
     settle();
     const toneMappingParameters_t kept = f.project().tmSettings.parameters();
-    const QImage shown = f.view->image();
+    const QImage shown = f.view->shownImage();
     int changes = 0;
     QObject::connect(f.group, &tonemappingGroup::paramsChanged, [&] { ++changes; });
 
@@ -478,7 +478,7 @@ TEST(toneMappingTab, refusedSettingsFilesLeaveTheLookAlone) {
     settle();
     EXPECT_EQ(changes, 0);
     EXPECT_DOUBLE_EQ(f.control("gamma")->spinBox()->value(), 1.23);
-    EXPECT_EQ(f.view->image(), shown);
+    EXPECT_EQ(f.view->shownImage(), shown);
 
     // A save that cannot be written says so.
     recordedBoxes boxes;
@@ -501,7 +501,7 @@ TEST(toneMappingTab, realRadianceFileFromOpeningToEditedPreview) {
     auto* w = new mainWindow(&frame);
     frame.setMainWindow(w);
     auto* group = w->findChild<tonemappingGroup*>();
-    auto* view = w->findChild<mainImageArea*>("pictureView");
+    auto* view = w->findChild<mainWorkspace*>("workspace");
     ASSERT_TRUE(w->addImages({dataFile("radiance/polyhaven_hdri_1k/venice_sunset_1k.hdr")}));
     ASSERT_TRUE(waitFor([&] { return !w->loadingPhotos(); }));
     ASSERT_EQ(w->project()->photos.size(), 1u);
@@ -509,14 +509,14 @@ TEST(toneMappingTab, realRadianceFileFromOpeningToEditedPreview) {
 
     w->showGenerateHDR();
     ASSERT_TRUE(waitFor([&] { return group->isEnabled() && w->project()->previewValid; }, 60000));
-    const QImage first = view->image();
+    const QImage first = view->shownImage();
     ASSERT_EQ(first.size(), QSize(w->project()->toneMappedWidth, w->project()->toneMappedHeight));
     EXPECT_GT(meanOf(first), 20.0) << "a real picture, not a black frame";
 
     paramSlider* gamma = group->control("gamma");
     gamma->spinBox()->setValue(gamma->value() + 0.6);
     settle();
-    EXPECT_GT(meanOf(view->image()), meanOf(first) + 5);
+    EXPECT_GT(meanOf(view->shownImage()), meanOf(first) + 5);
     EXPECT_DOUBLE_EQ(w->project()->tmSettings.gamma, gamma->value());
 
     styledMessageBox::setUnattended(false);
