@@ -4,6 +4,7 @@
 // the project's runs (loading, generation, preparation, saving, transforms) — or, in an automatic run,
 // observes the automatic run that starts them. Only the main thread touches it.
 
+#include "base/rgbDouble.h"
 #include "imageio/imageTransform.h"
 #include "imageio/saveResultOptions.h"
 #include "project/projectRun.h"
@@ -40,6 +41,10 @@ class styledMainWindow;
 class imageItem;
 class toolBox;
 class tonemappingGroup;
+class toneCurveTool;
+class histogramTool;
+class colorSaturationGroup;
+class colorAdjustGroup;
 
 class mainWindow : public QWidget {
     Q_OBJECT
@@ -78,10 +83,25 @@ public:
     imageItem* photoItemAt(int row) const;
     imageItem* photoItem(int id) const;
 
+    /// Where a sample comes from (the `src` of sampleTakenSlot): the shown result or the radiance picture.
+    enum sampleSource { sampleFromResult = 0, sampleFromInput = 1 };
+    /// The sample mode an eyedropper asked for (0 none, 1 black point, 2 white point, 3 white balance).
+    int sampleMode() const { return sampleMode_; }
+    /// The file "Open in external editor" writes: the session folder's "Halvora_export.tif".
+    QString externalEditorExportName() const;
+    /// Language codes of the Language menu, in the order of its entries.
+    static QStringList languageCodes();
+
 signals:
     void loadOnStartup();
     /// A new, empty project took the place of the old one (views and controls let go of it).
     void projectReplaced();
+    /// An eyedropper asks the picture view for sample mode `mode` (0: leave sample mode).
+    void sampleModeRequested(int mode);
+    /// Over- and under-exposed pixels should be marked in the picture while a level handle moves.
+    void markOverUnderRequested(bool on);
+    /// "Check for updates" was chosen in the Help menu.
+    void checkUpdatesRequested();
 
 public slots:
     /// The observed run has started a measured step (progress bar on, "Break" usable).
@@ -153,6 +173,21 @@ public slots:
     /// Saves the result with `request` on a save run (full-size tone mapping first).
     void saveResultSlot(const saveResultRequest& request);
     void saveResultFinished(bool ok, QString error);
+    /// "Open in external editor": saves the result as a TIFF in the session folder and opens it in
+    /// the configured editor (offering the options page first when none is set up).
+    void exportToExternalEditorSlot();
+    /// A sample was taken from the picture: mode 1 and 2 set the black or white level, mode 3 the
+    /// white balance that makes the sample neutral; `extra` is its sampleSource.
+    void sampleTakenSlot(int mode, int extra, rgbDouble_t sampleValue);
+    /// An eyedropper was switched on (`mode` 1 … 3) or off (0); the others go off.
+    void requestSampleMode(int mode);
+    /// A language entry was chosen: stored for the next start.
+    void languageChanged();
+    /// "On-line documentation": opens the user guide.
+    void openWebHelp();
+    /// Pushes the record into every tone-mapping control with their signals blocked, then asks for
+    /// one preview (after a settings load).
+    void applySettingsToControls();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -170,7 +205,8 @@ private:
     QStringList includedPhotoNames() const;
     /// True while any run of this window (or of its HDR dialog, or the automatic run) works.
     bool anyWorkerRunning() const;
-    /// Photos, EVs and the picture must not change now: a worker runs, photos load, or the HDR dialog is open.
+    /// Photos, EVs and the picture must not change now: a worker runs, photos load, or the HDR dialog is
+    /// open.
     bool projectBusy() const;
     void insertPhotoItem(int row, const photoEntry& photo);
     bool evControlsUsable() const;
@@ -212,6 +248,12 @@ private:
     void buildToneMappingMenus(QMenu* file, QAction* before);
     /// Points the tone-mapping controls at the current project's record and shows its values.
     void attachToneMappingControls();
+    /// Builds the tone curve, histogram and colour tool boxes below the operators' box.
+    void buildEditorBoxes(QWidget* column);
+    void buildLanguageMenu();
+    void buildHelpMenu();
+    /// Applies a black- or white-point sample (mode 1 or 2).
+    void takeLevelSample(int mode, int source, const rgbDouble_t& value);
 
     styledMainWindow* frame_;
     std::unique_ptr<processingProject> project_;
@@ -253,6 +295,13 @@ private:
     QPushButton* generateHdrButton_ = nullptr;
     tonemappingGroup* tmGroup_ = nullptr;
     toolBox* tmToolBox_ = nullptr;
+    toneCurveTool* curveTool_ = nullptr;
+    histogramTool* histogramTool_ = nullptr;
+    colorSaturationGroup* saturationGroup_ = nullptr;
+    colorAdjustGroup* colorGroup_ = nullptr;
+    QList<toolBox*> toneBoxes_; ///< the tool boxes of the tone-mapping tab, top to bottom
+    int sampleMode_ = 0;
+    QAction* exportAction_ = nullptr;
     QTimer toneMappingTimer_; ///< collects preview requests into one render
     QAction* showBeforeAction_ = nullptr;
     QAction* showResultAction_ = nullptr;

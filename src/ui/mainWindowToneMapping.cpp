@@ -3,26 +3,29 @@
 #include "ui/mainWindow.h"
 
 #include "app/commandLineOptions.h"
+#include "app/programOptionsSettings.h"
 #include "base/debugLog.h"
 #include "project/processingProject.h"
-#include "app/programOptionsSettings.h"
 #include "project/toneMappingPrepareRun.h"
 #include "tonemap/toneMappingRebuild.h"
 #include "tonemap/toneMappingSettingsFile.h"
+#include "ui/colorAdjustGroup.h"
+#include "ui/histogramTool.h"
 #include "ui/styledMessageBox.h"
-#include "ui/toolBox.h"
+#include "ui/toneCurveTool.h"
 #include "ui/tonemappingGroup.h"
+#include "ui/toolBox.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollArea>
-#include <QClipboard>
-#include <QGuiApplication>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -31,13 +34,14 @@ namespace {
 
 const char* const kDefaultSettings = ":/resources/built-in presets/default.hvsx";
 
-QString settingsFilter() { return mainWindow::tr("Halvora settings") + " (*.hvsx)"; }
+QString settingsFilter() {
+    return mainWindow::tr("Halvora settings") + " (*.hvsx)";
+}
 
 // The first photo's preview as an 8-bit picture (the working scale shifted right by 7).
 QImage photoPreviewImage(const photoEntry& photo) {
     const halvora::rgb16Buffer& preview = photo.preview;
-    if (!preview.data || preview.width <= 0 || preview.height <= 0)
-        return QImage();
+    if (!preview.data || preview.width <= 0 || preview.height <= 0) return QImage();
     QImage shown(preview.width, preview.height, QImage::Format_RGB888);
     for (int y = 0; y < shown.height(); ++y) {
         const uint16_t* in = preview.pixels() + size_t(y) * preview.width * 3;
@@ -51,8 +55,7 @@ QImage photoPreviewImage(const photoEntry& photo) {
 } // namespace
 
 void mainWindow::toneMappingPrepare() {
-    if (!project_ || anyWorkerRunning())
-        return;
+    if (!project_ || anyWorkerRunning()) return;
     rightTabs_->setCurrentIndex(1);
     prepareRun_ = std::make_unique<toneMappingPrepareRun>(*project_, currentRunSettings());
     connect(prepareRun_.get(), &projectRun::finished, this, &mainWindow::toneMappingPrepareFinished,
@@ -64,13 +67,11 @@ void mainWindow::toneMappingPrepare() {
 }
 
 void mainWindow::toneMappingPrepareFinished(bool ok, QString error) {
-    if (!prepareRun_)
-        return;
+    if (!prepareRun_) return;
     prepareRun_.reset();
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
-    if (closing_)
-        return;
+    if (closing_) return;
     if (!ok) {
         appendLog(logError, error);
         return;
@@ -80,8 +81,7 @@ void mainWindow::toneMappingPrepareFinished(bool ok, QString error) {
 
 void mainWindow::doToneMapping() {
     // One timer: requests that arrive while a render runs or before the timer fires are one render.
-    if (!toneMappingTimer_.isActive())
-        toneMappingTimer_.start();
+    if (!toneMappingTimer_.isActive()) toneMappingTimer_.start();
 }
 
 void mainWindow::doToneMapping(bool preset) {
@@ -89,10 +89,8 @@ void mainWindow::doToneMapping(bool preset) {
     toneMappingTimer_.stop(); // this render already uses the latest settings
     // A worker may be reading or rebuilding the planes (and writing their flags); its finished slot
     // renders afterwards.
-    if (anyWorkerRunning())
-        return;
-    if (!project_ || !project_->hdrPresent || !project_->lcPlanesValid)
-        return;
+    if (anyWorkerRunning()) return;
+    if (!project_ || !project_->hdrPresent || !project_->lcPlanesValid) return;
     QApplication::setOverrideCursor(Qt::BusyCursor);
     {
         // The preview renders on this thread with the options of now (threads, panorama).
@@ -102,11 +100,12 @@ void mainWindow::doToneMapping(bool preset) {
         project_->toneMapPreview(project_->tmSettings, nullptr, false);
     }
     QApplication::restoreOverrideCursor();
+    // The histogram, the clip shares and the levels of this preview.
+    histogramTool_->setControlsFromSettings();
+    curveTool_->setWBpoints(project_->tmSettings.blackLevel, project_->tmSettings.whiteLevel);
     resultSaved = false; // the result on show is not the one on disk any more
-    if (project_->previewValid)
-        showResultSlot();
-    if (showResultAction_)
-        showResultAction_->setEnabled(project_->previewValid);
+    if (project_->previewValid) showResultSlot();
+    if (showResultAction_) showResultAction_->setEnabled(project_->previewValid);
 }
 
 void mainWindow::buildToneMappingTab() {
@@ -125,6 +124,8 @@ void mainWindow::buildToneMappingTab() {
     tmGroup_ = new tonemappingGroup(tmToolBox_);
     tmToolBox_->setContent(tmGroup_);
     columnLayout->addWidget(tmToolBox_);
+    toneBoxes_ << tmToolBox_;
+    buildEditorBoxes(column);
     columnLayout->addStretch(1);
     scroll->setWidget(column);
     pageLayout->addWidget(scroll);
@@ -136,7 +137,7 @@ void mainWindow::buildToneMappingTab() {
     connect(tmToolBox_, &toolBox::toggled, this, qOverload<>(&mainWindow::doToneMapping));
     connect(pictureView_, &mainImageArea::imagesDropped, this, &mainWindow::addDroppedImages);
     connect(this, &mainWindow::projectReplaced, this, &mainWindow::attachToneMappingControls);
-    tmGroup_->setEnabled(false);
+    setToneMappingControlsEnabled();
 }
 
 void mainWindow::buildToneMappingMenus(QMenu* file, QAction* before) {
@@ -165,19 +166,18 @@ void mainWindow::buildToneMappingMenus(QMenu* file, QAction* before) {
     copy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
     connect(copy, &QAction::triggered, this, [this] {
         // The picture as shown (the photo or the tone-mapped preview), at its own size.
-        if (!pictureView_->image().isNull())
-            QGuiApplication::clipboard()->setImage(pictureView_->image());
+        if (!pictureView_->image().isNull()) QGuiApplication::clipboard()->setImage(pictureView_->image());
     });
 }
 
 void mainWindow::attachToneMappingControls() {
-    if (!tmGroup_)
-        return;
-    tmGroup_->setSettings(project_ ? &project_->tmSettings : nullptr);
-    tmGroup_->setControlsFromSettings();
+    if (!tmGroup_) return;
+    if (project_)
+        connect(project_.get(), &processingProject::disableAutoClipping, histogramTool_,
+                &histogramTool::disableAutoClipping);
+    applySettingsToControls();
     // A new project has nothing to show yet; the old picture must not stay on screen.
-    if (!project_ || (project_->photos.empty() && !project_->hdrPresent))
-        pictureView_->setImage(QImage());
+    if (!project_ || (project_->photos.empty() && !project_->hdrPresent)) pictureView_->setImage(QImage());
     setToneMappingControlsEnabled();
 }
 
@@ -186,24 +186,27 @@ void mainWindow::setToneMappingControlsEnabled() {
     // The flags are read only while no worker may be writing them.
     const bool prepared = !busy && project_ && project_->hdrPresent && project_->lcPlanesValid;
     if (tmGroup_) {
-        tmGroup_->setEnabled(prepared && !busy && tmGroup_->settings());
-        tmGroup_->setToolTip(prepared || busy ? QString()
-                                              : tr("Available once an HDR image has been generated and prepared."));
+        const bool usable = prepared && !busy && tmGroup_->settings();
+        const QString why =
+            prepared || busy ? QString() : tr("Available once an HDR image has been generated and prepared.");
+        for (toolBox* box : toneBoxes_) {
+            box->content()->setEnabled(usable);
+            box->content()->setToolTip(why);
+        }
+        if (!usable && sampleMode_ != 0) requestSampleMode(0); // an eyedropper cannot be used now
     }
     const bool havePhoto = project_ && !project_->photos.empty() && project_->photos.front()->preview.data;
-    if (showBeforeAction_)
-        showBeforeAction_->setEnabled(havePhoto);
-    if (showResultAction_)
-        showResultAction_->setEnabled(prepared && project_->previewValid);
+    if (showBeforeAction_) showBeforeAction_->setEnabled(havePhoto);
+    if (showResultAction_) showResultAction_->setEnabled(prepared && project_->previewValid);
 }
 
 void mainWindow::showBeforeSlot() {
-    if (project_ && !project_->photos.empty())
-        showFirstPhoto();
+    if (project_ && !project_->photos.empty()) showFirstPhoto();
 }
 
 void mainWindow::showFirstPhoto() {
-    const QImage shown = project_ && !project_->photos.empty() ? photoPreviewImage(*project_->photos.front()) : QImage();
+    const QImage shown =
+        project_ && !project_->photos.empty() ? photoPreviewImage(*project_->photos.front()) : QImage();
     if (shown.isNull())
         pictureView_->clear();
     else
@@ -211,22 +214,22 @@ void mainWindow::showFirstPhoto() {
 }
 
 void mainWindow::showResultSlot() {
-    if (!project_ || !project_->previewValid || project_->toneMappedWidth <= 0 || project_->toneMappedHeight <= 0)
+    if (!project_ || !project_->previewValid || project_->toneMappedWidth <= 0 ||
+        project_->toneMappedHeight <= 0)
         return;
     const size_t bytes = size_t(project_->toneMappedWidth) * size_t(project_->toneMappedHeight) * 3;
-    if (project_->toneMappedPreview.size() < bytes)
-        return;
-    const QImage shown(project_->toneMappedPreview.data(), project_->toneMappedWidth, project_->toneMappedHeight,
-                       project_->toneMappedWidth * 3, QImage::Format_RGB888);
+    if (project_->toneMappedPreview.size() < bytes) return;
+    const QImage shown(project_->toneMappedPreview.data(), project_->toneMappedWidth,
+                       project_->toneMappedHeight, project_->toneMappedWidth * 3, QImage::Format_RGB888);
     pictureView_->setImage(shown.copy());
 }
 
 void mainWindow::addDroppedImages(const QStringList& files) {
-    if (files.isEmpty())
-        return;
+    if (files.isEmpty()) return;
     // The photos must not change under a running worker; the drop is refused with a word why.
     if (projectBusy()) {
-        appendLog(logWarning, tr("Please wait until the current operation has finished, then drop the files again."));
+        appendLog(logWarning,
+                  tr("Please wait until the current operation has finished, then drop the files again."));
         return;
     }
     addImages(files);
@@ -234,30 +237,28 @@ void mainWindow::addDroppedImages(const QStringList& files) {
 
 void mainWindow::loadSettingsSlot() {
     programOptionsSettings& options = programOptionsSettings::instance();
-    const QString fileName =
-        QFileDialog::getOpenFileName(this, tr("Load tone mapping settings"), options.openSaveSettingsLastDir,
-                                     settingsFilter());
-    if (fileName.isEmpty())
-        return;
+    const QString fileName = QFileDialog::getOpenFileName(this, tr("Load tone mapping settings"),
+                                                          options.openSaveSettingsLastDir, settingsFilter());
+    if (fileName.isEmpty()) return;
     options.openSaveSettingsLastDir = QFileInfo(fileName).absolutePath();
     loadSettingsSlot(fileName);
 }
 
 bool mainWindow::loadSettingsSlot(const QString& fileName) {
-    if (!project_)
-        return false;
+    if (!project_) return false;
     if (anyWorkerRunning()) {
         appendLog(logWarning, tr("Please wait until the current operation has finished."));
         return false;
     }
     // Read into a copy: only a file that was read completely replaces the current look.
     toneMappingParameters_t loaded = project_->tmSettings.parameters();
-    const int result = halvora::loadSettingsFile(fileName, loaded);
+    const int result = halvora::loadSettingsFile(fileName, loaded, colorGroup_->whiteBalanceLocked());
     if (result != halvora::settingsLoadOk) {
         const QString shownName = QDir::toNativeSeparators(fileName);
         if (result == halvora::settingsWrongVersion) {
             appendLog(logError, tr("Error! Wrong version of the settings file.") + " " + shownName);
-            styledMessageBox::show(this, styledMessageBox::error, tr("Error! Wrong version of the settings file."));
+            styledMessageBox::show(this, styledMessageBox::error,
+                                   tr("Error! Wrong version of the settings file."));
         } else {
             appendLog(logError, tr("Error while loading the settings file.") + " " + shownName);
             styledMessageBox::show(this, styledMessageBox::error,
@@ -270,27 +271,23 @@ bool mainWindow::loadSettingsSlot(const QString& fileName) {
     halvora::rebuildToneMappingTables(project_->tmSettings, halvora::toneMappingChange::everything);
     if (fileName != QLatin1String(kDefaultSettings))
         appendLog(logInfo, tr("Tone mapping settings loaded: %1").arg(QDir::toNativeSeparators(fileName)));
-    tmGroup_->setControlsFromSettings(); // one paramsChanged: one preview
+    applySettingsToControls(); // one paramsChanged: one preview
     return true;
 }
 
 void mainWindow::saveSettingsSlot() {
     programOptionsSettings& options = programOptionsSettings::instance();
-    const QString fileName =
-        QFileDialog::getSaveFileName(this, tr("Save tone mapping settings"), options.openSaveSettingsLastDir,
-                                     settingsFilter());
-    if (fileName.isEmpty())
-        return;
+    const QString fileName = QFileDialog::getSaveFileName(this, tr("Save tone mapping settings"),
+                                                          options.openSaveSettingsLastDir, settingsFilter());
+    if (fileName.isEmpty()) return;
     options.openSaveSettingsLastDir = QFileInfo(fileName).absolutePath();
     saveSettingsSlot(fileName);
 }
 
 bool mainWindow::saveSettingsSlot(const QString& fileName) {
-    if (!project_ || fileName.isEmpty())
-        return false;
+    if (!project_ || fileName.isEmpty()) return false;
     QString target = fileName;
-    if (QFileInfo(target).suffix().toLower() != "hvsx")
-        target += ".hvsx";
+    if (QFileInfo(target).suffix().toLower() != "hvsx") target += ".hvsx";
     if (!halvora::saveSettingsFile(target, project_->tmSettings.parameters())) {
         const QString text = tr("Failed to save settings as: %1.").arg(QDir::toNativeSeparators(target));
         appendLog(logError, text);
@@ -301,4 +298,6 @@ bool mainWindow::saveSettingsSlot(const QString& fileName) {
     return true;
 }
 
-void mainWindow::defaultSettingsSlot() { loadSettingsSlot(QString::fromLatin1(kDefaultSettings)); }
+void mainWindow::defaultSettingsSlot() {
+    loadSettingsSlot(QString::fromLatin1(kDefaultSettings));
+}
