@@ -3,19 +3,19 @@
 // settings files update the controls or are refused without touching the look, and the controls
 // follow the project's stage.
 
+#include "app/programOptionsSettings.h"
 #include "base/runContext.h"
 #include "project/processingProject.h"
-#include "app/programOptionsSettings.h"
 #include "support/testSupport.h"
 #include "tonemap/toneMappingSettingsFile.h"
 #include "ui/mainImageArea.h"
 #include "ui/mainWindow.h"
-#include "uiTestSupport.h"
 #include "ui/paramSlider.h"
 #include "ui/styledMainWindow.h"
 #include "ui/styledMessageBox.h"
 #include "ui/tonemappingGroup.h"
 #include "ui/toolBox.h"
+#include "uiTestSupport.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -138,7 +138,11 @@ struct preparedWindow {
         frame.close();
     }
     processingProject& project() { return *w->project(); }
-    paramSlider* control(const char* name) { return group->control(name); }
+    // Operator sliders live in the operators' panel, the colour ones in the colour panels.
+    paramSlider* control(const char* name) {
+        paramSlider* c = group->control(name);
+        return c ? c : w->findChild<paramSlider*>(name);
+    }
     // Loads the plain look and returns the preview it renders.
     QImage loadPlainLook() {
         const QString file = writeFile("plain.hvsx", kPlainLook);
