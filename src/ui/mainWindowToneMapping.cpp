@@ -15,6 +15,7 @@
 #include "ui/toneCurveTool.h"
 #include "ui/tonemappingGroup.h"
 #include "ui/toolBox.h"
+#include "ui/wheelGuard.h"
 
 #include <QAction>
 #include <QApplication>
@@ -26,6 +27,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -129,6 +131,10 @@ void mainWindow::buildToneMappingTab() {
     columnLayout->addStretch(1);
     scroll->setWidget(column);
     pageLayout->addWidget(scroll);
+    wheelGuard::install(scroll);
+    // The splitter may not squeeze the tools below the width their rows need.
+    scroll->setMinimumWidth(column->minimumSizeHint().width() +
+                            scroll->verticalScrollBar()->sizeHint().width() + 2 * scroll->frameWidth());
 
     toneMappingTimer_.setSingleShot(true);
     toneMappingTimer_.setInterval(0);

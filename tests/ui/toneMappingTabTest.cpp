@@ -23,6 +23,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
@@ -32,9 +33,13 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
+#include <QTabBar>
 #include <QThread>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -551,6 +556,22 @@ TEST(toneMappingTab, fiveToolBoxesAndTheMenus) {
     for (toolBox* box : boxes)
         EXPECT_TRUE(box->content()->isEnabled()) << box->title().toStdString();
     EXPECT_TRUE(exportAction->isEnabled());
+
+    // The wheel over an unfocused combo box or tab bar scrolls the panel and changes nothing.
+    auto* curves = f.w->findChild<toneCurveTool*>();
+    ASSERT_NE(curves, nullptr);
+    for (QWidget* target :
+         {static_cast<QWidget*>(curves->modeBox()), static_cast<QWidget*>(curves->tabs())}) {
+        QWheelEvent wheel(QPointF(5, 5), target->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(target, &wheel);
+    }
+    EXPECT_EQ(curves->modeBox()->currentIndex(), 0);
+    EXPECT_EQ(curves->tabs()->currentIndex(), 0);
+    auto* scroll = f.w->findChild<QScrollArea*>("toneMappingScroll");
+    ASSERT_NE(scroll, nullptr);
+    EXPECT_GT(scroll->verticalScrollBar()->value(), 0) << "the panel scrolled instead";
+    EXPECT_EQ(f.project().tmSettings.curves[0].type, curveSettings_t::kSpline);
 }
 
 TEST(toneMappingTab, neutralSampleSolvesTheWhiteBalance) {
