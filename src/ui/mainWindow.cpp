@@ -52,7 +52,8 @@ mainWindow::mainWindow(styledMainWindow* frame) : QWidget(nullptr), frame_(frame
     halvora::logStartupInfo();
     buildUi();
 
-    if (!createProject()) startupError_ = true;
+    if (!createProject())
+        startupError_ = true;
     attachToneMappingControls();
 
     progressTimer_.setInterval(250);
@@ -61,7 +62,8 @@ mainWindow::mainWindow(styledMainWindow* frame) : QWidget(nullptr), frame_(frame
     connect(this, &mainWindow::loadOnStartup, this, &mainWindow::loadOnStartupSlot, Qt::QueuedConnection);
     const commandLineOptions& options = commandLineOptions::current();
     // An automatic run always starts: without photos it ends with its reason.
-    if (!options.inputPhotos.isEmpty() || (options.autoProcess && !startupError_)) emit loadOnStartup();
+    if (!options.inputPhotos.isEmpty() || (options.autoProcess && !startupError_))
+        emit loadOnStartup();
 }
 
 runSettings mainWindow::currentRunSettings() const {
@@ -76,21 +78,21 @@ runSettings mainWindow::currentRunSettings() const {
 bool mainWindow::createProject() {
     const programOptionsSettings& options = programOptionsSettings::instance();
     project_ = std::make_unique<processingProject>(this, options.tempDirInEffect);
-    project_->unattendedHdrOptions =
-        halvora::hdrLoadOptionsForUnattendedRun(commandLineOptions::current(), options);
+    project_->unattendedHdrOptions = halvora::hdrLoadOptionsForUnattendedRun(commandLineOptions::current(), options);
     project_->colorManagementEnabled = options.colorManagementEnabled;
     if (project_->createFailed) {
         debugLog("Failed to create project!\n");
         return false;
     }
     // The built-in default look; a missing or broken one leaves the record's own defaults.
-    if (halvora::loadSettingsFile(QStringLiteral(":/resources/built-in presets/default.hvsx"),
-                                  project_->tmSettings) != halvora::settingsLoadOk)
+    if (halvora::loadSettingsFile(QStringLiteral(":/resources/built-in presets/default.hvsx"), project_->tmSettings) !=
+        halvora::settingsLoadOk)
         debugLog("%s: Failed to load default tone mapping settings\n", "mainWindow::createProject");
     halvora::rebuildToneMappingTables(project_->tmSettings, halvora::toneMappingChange::everything);
     project_->hdrLoadOptionsHook = [this](hdrLoadOptions& options) {
         // Unattended runs keep the options preparation started from.
-        if (commandLineOptions::current().autoProcess || styledMessageBox::unattended()) return true;
+        if (commandLineOptions::current().autoProcess || styledMessageBox::unattended())
+            return true;
         return hdrLoadOptionsDialog::ask(this, programOptionsSettings::instance(), options);
     };
     return true;
@@ -99,20 +101,21 @@ bool mainWindow::createProject() {
 bool mainWindow::anyWorkerRunning() const {
     for (const projectRun* run : std::initializer_list<const projectRun*>{
              loadRun_.get(), generationRun_.get(), prepareRun_.get(), saveRun_.get(), transformRun_.get()})
-        if (run && run->running()) return true;
+        if (run && run->running())
+            return true;
     return (automaticRun_ && automaticRun_->running()) || (hdrDialog_ && hdrDialog_->activeRun());
 }
 
-bool mainWindow::projectBusy() const {
-    return anyWorkerRunning() || !hdrDialog_.isNull();
-}
+bool mainWindow::projectBusy() const { return anyWorkerRunning() || !hdrDialog_.isNull(); }
 
 void mainWindow::stopRuns() {
     endGenerationRun();
-    if (automaticRun_) automaticRun_->stopNow();
-    for (projectRun* run : std::initializer_list<projectRun*>{loadRun_.get(), prepareRun_.get(),
-                                                              saveRun_.get(), transformRun_.get()})
-        if (run) run->stopNow();
+    if (automaticRun_)
+        automaticRun_->stopNow();
+    for (projectRun* run : std::initializer_list<projectRun*>{loadRun_.get(), prepareRun_.get(), saveRun_.get(),
+                                                              transformRun_.get()})
+        if (run)
+            run->stopNow();
 }
 
 void mainWindow::logRuns() {
@@ -121,9 +124,7 @@ void mainWindow::logRuns() {
     else
         for (int i = 0; i < loadRun::kMaxWorkers; ++i)
             debugLog("loadPhoto.worker[%d]=%p\n", i, nullptr);
-    auto pointer = [](const auto& run) {
-        return static_cast<void*>(run && run->running() ? run.get() : nullptr);
-    };
+    auto pointer = [](const auto& run) { return static_cast<void*>(run && run->running() ? run.get() : nullptr); };
     debugLog("savePhoto.worker=%p\n", pointer(saveRun_));
     debugLog("saveAligned.worker=%p\n", nullptr);
     debugLog("toneMapping.worker=%p\n", pointer(prepareRun_));
@@ -183,7 +184,8 @@ void mainWindow::buildUi() {
     breakButton_->setEnabled(false);
     // "Break" stops the run on show, and no other.
     connect(breakButton_, &QPushButton::clicked, this, [this] {
-        if (progressRun_) progressRun_->cancel();
+        if (progressRun_)
+            progressRun_->cancel();
     });
     status->addWidget(progressBar_, 1);
     status->addWidget(breakButton_);
@@ -223,12 +225,11 @@ void mainWindow::buildMenus() {
     buildToneMappingMenus(file, exitAction);
 
     QMenu* transform = menuBar_->addMenu(tr("Transform"));
-    const std::pair<const char*, int> modes[] = {
-        {"Rotate 90 (counter-clockwise)", halvora::turnCounterClockwise},
-        {"Rotate 90 (clockwise)", halvora::turnClockwise},
-        {"Rotate 180", halvora::turn180},
-        {"Horizontal flip", halvora::mirrorLeftRight},
-        {"Vertical flip", halvora::mirrorTopBottom}};
+    const std::pair<const char*, int> modes[] = {{"Rotate 90 (counter-clockwise)", halvora::turnCounterClockwise},
+                                                 {"Rotate 90 (clockwise)", halvora::turnClockwise},
+                                                 {"Rotate 180", halvora::turn180},
+                                                 {"Horizontal flip", halvora::mirrorLeftRight},
+                                                 {"Vertical flip", halvora::mirrorTopBottom}};
     for (const auto& [label, mode] : modes) {
         QAction* action = transform->addAction(tr(label));
         action->setData(mode);
@@ -245,16 +246,14 @@ void mainWindow::buildMenus() {
 }
 
 void mainWindow::appendLog(logKind kind, const QString& text) {
-    logPanel_->append(
-        QStringLiteral("<font color=%1>%2</font>").arg(kLogColours[kind], text.toHtmlEscaped()));
+    logPanel_->append(QStringLiteral("<font color=%1>%2</font>").arg(kLogColours[kind], text.toHtmlEscaped()));
 }
 
-QString mainWindow::logPanelHtml() const {
-    return logPanel_->toHtml();
-}
+QString mainWindow::logPanelHtml() const { return logPanel_->toHtml(); }
 
 void mainWindow::observeRun(projectRun* run, bool logLines) {
-    if (!run) return;
+    if (!run)
+        return;
     progressRun_ = run;
     connect(run, &projectRun::startProgress, this, [this, run](uint64_t total) {
         progressRun_ = run;
@@ -262,9 +261,11 @@ void mainWindow::observeRun(projectRun* run, bool logLines) {
     });
     connect(run, &projectRun::finishProgress, this, &mainWindow::finishProgress);
     if (logLines)
-        connect(run, &projectRun::logLine, this,
-                [this](int kind, const QString& text) { appendLog(logKind(std::clamp(kind, 0, 3)), text); });
-    if (run->running()) startProgress(run->context().progressTotal());
+        connect(run, &projectRun::logLine, this, [this](int kind, const QString& text) {
+            appendLog(logKind(std::clamp(kind, 0, 3)), text);
+        });
+    if (run->running())
+        startProgress(run->context().progressTotal());
 }
 
 void mainWindow::startProgress(uint64_t total) {
@@ -282,22 +283,19 @@ void mainWindow::finishProgress() {
     breakButton_->setEnabled(false);
 }
 
-void mainWindow::updateProgress() {
-    progressBar_->setValue(progressRun_ ? progressRun_->context().progressPercent() : 0);
-}
+void mainWindow::updateProgress() { progressBar_->setValue(progressRun_ ? progressRun_->context().progressPercent() : 0); }
 
 void mainWindow::splashFinished() {
     const programOptionsSettings& options = programOptionsSettings::instance();
     const int ideal = QThread::idealThreadCount();
     if (options.coreCount < ideal) {
         const int used = std::min({ideal, 64, options.coreCount});
-        styledMessageBox::show(
-            this, styledMessageBox::warning,
-            tr("The program is running with decreased performance, using %1 out of %2 CPU cores. "
-               "If it's not intended please go to the Program Options and change the performance "
-               "settings.")
-                .arg(used)
-                .arg(ideal));
+        styledMessageBox::show(this, styledMessageBox::warning,
+                               tr("The program is running with decreased performance, using %1 out of %2 CPU cores. "
+                                  "If it's not intended please go to the Program Options and change the performance "
+                                  "settings.")
+                                   .arg(used)
+                                   .arg(ideal));
     }
 }
 
@@ -309,9 +307,7 @@ void mainWindow::rightTabChanged(int n) {
     }
 }
 
-void mainWindow::showProgramOptions() {
-    showProgramOptions(0);
-}
+void mainWindow::showProgramOptions() { showProgramOptions(0); }
 
 void mainWindow::showProgramOptions(int tab) {
     programOptions dialog(this, tab);
@@ -322,7 +318,8 @@ void mainWindow::setControlsEnabled(bool enabled) {
     menuBar_->setEnabled(enabled);
     rightTabs_->setEnabled(enabled);
     leftTabs_->setEnabled(enabled);
-    if (enabled) updatePhotoControls();
+    if (enabled)
+        updatePhotoControls();
     const bool result = enabled && resultAvailable();
     saveAction_->setEnabled(result);
     saveAsAction_->setEnabled(result);
@@ -333,12 +330,14 @@ void mainWindow::setControlsEnabled(bool enabled) {
 
 void mainWindow::transformImageSlot() {
     auto* action = qobject_cast<QAction*>(sender());
-    if (!action) return;
+    if (!action)
+        return;
     startTransform(action->data().toInt(), halvora::cropRect{});
 }
 
 void mainWindow::startTransform(int mode, const halvora::cropRect& rect) {
-    if (projectBusy() || !project_ || project_->photos.empty()) return;
+    if (projectBusy() || !project_ || project_->photos.empty())
+        return;
     appendLog(logInfo, tr("Transforming image..."));
     QApplication::setOverrideCursor(Qt::BusyCursor);
     setControlsEnabled(false);
@@ -350,7 +349,8 @@ void mainWindow::startTransform(int mode, const halvora::cropRect& rect) {
 }
 
 void mainWindow::transformImageFinished(bool ok, QString error) {
-    if (!transformRun_) return;
+    if (!transformRun_)
+        return;
     transformRun_.reset();
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
@@ -393,7 +393,8 @@ void mainWindow::closeEvent(QCloseEvent* event) {
     shutdownDone_ = true;
     event->accept();
     // Queued: when the frame's own close handling called us, it finishes closing itself first.
-    if (frame_) QTimer::singleShot(0, frame_, [f = frame_] { f->close(); });
+    if (frame_)
+        QTimer::singleShot(0, frame_, [f = frame_] { f->close(); });
     project_.reset(); // removes the session directory
 
     const commandLineOptions& options = commandLineOptions::current();

@@ -2,9 +2,9 @@
 #include "app/storedOptions.h"
 #include "ui/mainWindow.h"
 
-#include "app/programOptionsSettings.h"
 #include "base/debugLog.h"
 #include "project/processingProject.h"
+#include "app/programOptionsSettings.h"
 #include "project/saveRun.h"
 #include "ui/programOptions.h"
 #include "ui/saveResult.h"
@@ -25,12 +25,14 @@ QStringList mainWindow::includedPhotoNames() const {
     QStringList names;
     if (project_)
         for (const auto& photo : project_->photos)
-            if (photo->included || project_->photos.size() == 1) names << photo->fileName;
+            if (photo->included || project_->photos.size() == 1)
+                names << photo->fileName;
     return names;
 }
 
 void mainWindow::saveResultSlot() {
-    if (!resultAvailable()) return;
+    if (!resultAvailable())
+        return;
     // "Save" repeats the last save of this result; the first one needs a name and options.
     if (lastSaveRequest_.fileName.isEmpty()) {
         saveResultAsSlot();
@@ -44,7 +46,8 @@ void mainWindow::saveResultSlot() {
 }
 
 void mainWindow::saveResultAsSlot() {
-    if (!resultAvailable()) return;
+    if (!resultAvailable())
+        return;
     programOptionsSettings& options = programOptionsSettings::instance();
     const QStringList inputs = includedPhotoNames();
     const saveResultOptions_t stored = halvora::saveResultOptionsFromSettings(options);
@@ -59,12 +62,14 @@ void mainWindow::saveResultAsSlot() {
     QString selected = stored.format == saveResultOptions_t::formatTiff ? tiffFilter : jpegFilter;
     const QString chosen =
         QFileDialog::getSaveFileName(this, tr("Save as"), start, jpegFilter + ";;" + tiffFilter, &selected);
-    if (chosen.isEmpty()) return;
+    if (chosen.isEmpty())
+        return;
     options.savePhotoLastDir = QFileInfo(chosen).absolutePath();
 
     saveResultRequest request;
     request.fileName = chosen;
-    if (!saveResult::ask(this, options, request)) return;
+    if (!saveResult::ask(this, options, request))
+        return;
     // The options dialog decides the format; the name follows it.
     const QString fixed = outputNameForFormat(chosen, request.options.format);
     if (fixed != chosen && QFileInfo::exists(fixed) &&
@@ -81,19 +86,18 @@ void mainWindow::saveResultAsSlot() {
 
 bool mainWindow::externalEditorReady() {
     const programOptionsSettings& options = programOptionsSettings::instance();
-    auto ready = [&] {
-        return options.externalEditorEnabled && QFileInfo(options.externalEditorPath).isExecutable();
-    };
-    if (!ready()) showProgramOptions(programOptions::pageExternalEditor); // the place to set one up
+    auto ready = [&] { return options.externalEditorEnabled && QFileInfo(options.externalEditorPath).isExecutable(); };
+    if (!ready())
+        showProgramOptions(programOptions::pageExternalEditor); // the place to set one up
     return ready();
 }
 
 void mainWindow::saveResultSlot(const saveResultRequest& request) {
-    if (!project_ || anyWorkerRunning()) return;
+    if (!project_ || anyWorkerRunning())
+        return;
     appendLog(logInfo, tr("Saving result..."));
     saveRun_ = std::make_unique<saveRun>(*project_, currentRunSettings());
-    connect(saveRun_.get(), &projectRun::finished, this, &mainWindow::saveResultFinished,
-            Qt::QueuedConnection);
+    connect(saveRun_.get(), &projectRun::finished, this, &mainWindow::saveResultFinished, Qt::QueuedConnection);
     QApplication::setOverrideCursor(Qt::BusyCursor);
     setControlsEnabled(false);
     observeRun(saveRun_.get());
@@ -103,16 +107,16 @@ void mainWindow::saveResultSlot(const saveResultRequest& request) {
 void mainWindow::saveResultFinished(bool ok, QString error) {
     Q_UNUSED(ok);
     Q_UNUSED(error); // the request carries both
-    if (!saveRun_) return;
+    if (!saveRun_)
+        return;
     const saveResultRequest request = saveRun_->request();
     saveRun_.reset();
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
     const bool boxes = !closing_ && !styledMessageBox::unattended();
     // Copying EXIF into the result needs the metadata tool, which this version does not have.
-    const metadataTransfer_t transfer = request.success && request.options.transferExif
-                                            ? metadataTransfer_t::unavailable
-                                            : metadataTransfer_t::notRequested;
+    const metadataTransfer_t transfer =
+        request.success && request.options.transferExif ? metadataTransfer_t::unavailable : metadataTransfer_t::notRequested;
     for (const saveResultMessage_t& m : saveResultFinishedMessages(&request, false, transfer)) {
         const logKind kind = m.color == "#60a060"   ? logSuccess
                              : m.color == "#b06060" ? logError
@@ -127,7 +131,8 @@ void mainWindow::saveResultFinished(bool ok, QString error) {
         else if (boxes && m.kind == saveResultMessage_t::warningBox)
             styledMessageBox::show(this, styledMessageBox::warning, text);
     }
-    if (closing_ || !request.success) return;
+    if (closing_ || !request.success)
+        return;
     // The export for the external editor is a working copy in the session folder: the result is not
     // saved for the user by it, and "Save" must not write there.
     const bool exported = request.openInExternalEditor && request.fileName == externalEditorExportName();

@@ -3,9 +3,9 @@
 #include "ui/mainWindow.h"
 
 #include "app/commandLineOptions.h"
-#include "app/programOptionsSettings.h"
 #include "base/debugLog.h"
 #include "project/processingProject.h"
+#include "app/programOptionsSettings.h"
 #include "project/toneMappingPrepareRun.h"
 #include "tonemap/toneMappingRebuild.h"
 #include "tonemap/toneMappingSettingsFile.h"
@@ -13,21 +13,21 @@
 #include "ui/histogramTool.h"
 #include "ui/styledMessageBox.h"
 #include "ui/toneCurveTool.h"
-#include "ui/tonemappingGroup.h"
 #include "ui/toolBox.h"
+#include "ui/tonemappingGroup.h"
 #include "ui/wheelGuard.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -36,14 +36,13 @@ namespace {
 
 const char* const kDefaultSettings = ":/resources/built-in presets/default.hvsx";
 
-QString settingsFilter() {
-    return mainWindow::tr("Halvora settings") + " (*.hvsx)";
-}
+QString settingsFilter() { return mainWindow::tr("Halvora settings") + " (*.hvsx)"; }
 
 // The first photo's preview as an 8-bit picture (the working scale shifted right by 7).
 QImage photoPreviewImage(const photoEntry& photo) {
     const halvora::rgb16Buffer& preview = photo.preview;
-    if (!preview.data || preview.width <= 0 || preview.height <= 0) return QImage();
+    if (!preview.data || preview.width <= 0 || preview.height <= 0)
+        return QImage();
     QImage shown(preview.width, preview.height, QImage::Format_RGB888);
     for (int y = 0; y < shown.height(); ++y) {
         const uint16_t* in = preview.pixels() + size_t(y) * preview.width * 3;
@@ -57,7 +56,8 @@ QImage photoPreviewImage(const photoEntry& photo) {
 } // namespace
 
 void mainWindow::toneMappingPrepare() {
-    if (!project_ || anyWorkerRunning()) return;
+    if (!project_ || anyWorkerRunning())
+        return;
     rightTabs_->setCurrentIndex(1);
     prepareRun_ = std::make_unique<toneMappingPrepareRun>(*project_, currentRunSettings());
     connect(prepareRun_.get(), &projectRun::finished, this, &mainWindow::toneMappingPrepareFinished,
@@ -69,11 +69,13 @@ void mainWindow::toneMappingPrepare() {
 }
 
 void mainWindow::toneMappingPrepareFinished(bool ok, QString error) {
-    if (!prepareRun_) return;
+    if (!prepareRun_)
+        return;
     prepareRun_.reset();
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
-    if (closing_) return;
+    if (closing_)
+        return;
     if (!ok) {
         appendLog(logError, error);
         return;
@@ -83,7 +85,8 @@ void mainWindow::toneMappingPrepareFinished(bool ok, QString error) {
 
 void mainWindow::doToneMapping() {
     // One timer: requests that arrive while a render runs or before the timer fires are one render.
-    if (!toneMappingTimer_.isActive()) toneMappingTimer_.start();
+    if (!toneMappingTimer_.isActive())
+        toneMappingTimer_.start();
 }
 
 void mainWindow::doToneMapping(bool preset) {
@@ -91,8 +94,10 @@ void mainWindow::doToneMapping(bool preset) {
     toneMappingTimer_.stop(); // this render already uses the latest settings
     // A worker may be reading or rebuilding the planes (and writing their flags); its finished slot
     // renders afterwards.
-    if (anyWorkerRunning()) return;
-    if (!project_ || !project_->hdrPresent || !project_->lcPlanesValid) return;
+    if (anyWorkerRunning())
+        return;
+    if (!project_ || !project_->hdrPresent || !project_->lcPlanesValid)
+        return;
     QApplication::setOverrideCursor(Qt::BusyCursor);
     {
         // The preview renders on this thread with the options of now (threads, panorama).
@@ -106,8 +111,10 @@ void mainWindow::doToneMapping(bool preset) {
     histogramTool_->setControlsFromSettings();
     curveTool_->setWBpoints(project_->tmSettings.blackLevel, project_->tmSettings.whiteLevel);
     resultSaved = false; // the result on show is not the one on disk any more
-    if (project_->previewValid) showResultSlot();
-    if (showResultAction_) showResultAction_->setEnabled(project_->previewValid);
+    if (project_->previewValid)
+        showResultSlot();
+    if (showResultAction_)
+        showResultAction_->setEnabled(project_->previewValid);
 }
 
 void mainWindow::buildToneMappingTab() {
@@ -133,8 +140,8 @@ void mainWindow::buildToneMappingTab() {
     pageLayout->addWidget(scroll);
     wheelGuard::install(scroll);
     // The splitter may not squeeze the tools below the width their rows need.
-    scroll->setMinimumWidth(column->minimumSizeHint().width() +
-                            scroll->verticalScrollBar()->sizeHint().width() + 2 * scroll->frameWidth());
+    scroll->setMinimumWidth(column->minimumSizeHint().width() + scroll->verticalScrollBar()->sizeHint().width() +
+                            2 * scroll->frameWidth());
 
     toneMappingTimer_.setSingleShot(true);
     toneMappingTimer_.setInterval(0);
@@ -172,18 +179,21 @@ void mainWindow::buildToneMappingMenus(QMenu* file, QAction* before) {
     copy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
     connect(copy, &QAction::triggered, this, [this] {
         // The picture as shown (the photo or the tone-mapped preview), at its own size.
-        if (!pictureView_->image().isNull()) QGuiApplication::clipboard()->setImage(pictureView_->image());
+        if (!pictureView_->image().isNull())
+            QGuiApplication::clipboard()->setImage(pictureView_->image());
     });
 }
 
 void mainWindow::attachToneMappingControls() {
-    if (!tmGroup_) return;
+    if (!tmGroup_)
+        return;
     if (project_)
         connect(project_.get(), &processingProject::disableAutoClipping, histogramTool_,
                 &histogramTool::disableAutoClipping);
     applySettingsToControls();
     // A new project has nothing to show yet; the old picture must not stay on screen.
-    if (!project_ || (project_->photos.empty() && !project_->hdrPresent)) pictureView_->setImage(QImage());
+    if (!project_ || (project_->photos.empty() && !project_->hdrPresent))
+        pictureView_->setImage(QImage());
     setToneMappingControlsEnabled();
 }
 
@@ -199,20 +209,23 @@ void mainWindow::setToneMappingControlsEnabled() {
             box->content()->setEnabled(usable);
             box->content()->setToolTip(why);
         }
-        if (!usable && sampleMode_ != 0) requestSampleMode(0); // an eyedropper cannot be used now
+        if (!usable && sampleMode_ != 0)
+            requestSampleMode(0); // an eyedropper cannot be used now
     }
     const bool havePhoto = project_ && !project_->photos.empty() && project_->photos.front()->preview.data;
-    if (showBeforeAction_) showBeforeAction_->setEnabled(havePhoto);
-    if (showResultAction_) showResultAction_->setEnabled(prepared && project_->previewValid);
+    if (showBeforeAction_)
+        showBeforeAction_->setEnabled(havePhoto);
+    if (showResultAction_)
+        showResultAction_->setEnabled(prepared && project_->previewValid);
 }
 
 void mainWindow::showBeforeSlot() {
-    if (project_ && !project_->photos.empty()) showFirstPhoto();
+    if (project_ && !project_->photos.empty())
+        showFirstPhoto();
 }
 
 void mainWindow::showFirstPhoto() {
-    const QImage shown =
-        project_ && !project_->photos.empty() ? photoPreviewImage(*project_->photos.front()) : QImage();
+    const QImage shown = project_ && !project_->photos.empty() ? photoPreviewImage(*project_->photos.front()) : QImage();
     if (shown.isNull())
         pictureView_->clear();
     else
@@ -220,22 +233,22 @@ void mainWindow::showFirstPhoto() {
 }
 
 void mainWindow::showResultSlot() {
-    if (!project_ || !project_->previewValid || project_->toneMappedWidth <= 0 ||
-        project_->toneMappedHeight <= 0)
+    if (!project_ || !project_->previewValid || project_->toneMappedWidth <= 0 || project_->toneMappedHeight <= 0)
         return;
     const size_t bytes = size_t(project_->toneMappedWidth) * size_t(project_->toneMappedHeight) * 3;
-    if (project_->toneMappedPreview.size() < bytes) return;
-    const QImage shown(project_->toneMappedPreview.data(), project_->toneMappedWidth,
-                       project_->toneMappedHeight, project_->toneMappedWidth * 3, QImage::Format_RGB888);
+    if (project_->toneMappedPreview.size() < bytes)
+        return;
+    const QImage shown(project_->toneMappedPreview.data(), project_->toneMappedWidth, project_->toneMappedHeight,
+                       project_->toneMappedWidth * 3, QImage::Format_RGB888);
     pictureView_->setImage(shown.copy());
 }
 
 void mainWindow::addDroppedImages(const QStringList& files) {
-    if (files.isEmpty()) return;
+    if (files.isEmpty())
+        return;
     // The photos must not change under a running worker; the drop is refused with a word why.
     if (projectBusy()) {
-        appendLog(logWarning,
-                  tr("Please wait until the current operation has finished, then drop the files again."));
+        appendLog(logWarning, tr("Please wait until the current operation has finished, then drop the files again."));
         return;
     }
     addImages(files);
@@ -243,15 +256,18 @@ void mainWindow::addDroppedImages(const QStringList& files) {
 
 void mainWindow::loadSettingsSlot() {
     programOptionsSettings& options = programOptionsSettings::instance();
-    const QString fileName = QFileDialog::getOpenFileName(this, tr("Load tone mapping settings"),
-                                                          options.openSaveSettingsLastDir, settingsFilter());
-    if (fileName.isEmpty()) return;
+    const QString fileName =
+        QFileDialog::getOpenFileName(this, tr("Load tone mapping settings"), options.openSaveSettingsLastDir,
+                                     settingsFilter());
+    if (fileName.isEmpty())
+        return;
     options.openSaveSettingsLastDir = QFileInfo(fileName).absolutePath();
     loadSettingsSlot(fileName);
 }
 
 bool mainWindow::loadSettingsSlot(const QString& fileName) {
-    if (!project_) return false;
+    if (!project_)
+        return false;
     if (anyWorkerRunning()) {
         appendLog(logWarning, tr("Please wait until the current operation has finished."));
         return false;
@@ -263,8 +279,7 @@ bool mainWindow::loadSettingsSlot(const QString& fileName) {
         const QString shownName = QDir::toNativeSeparators(fileName);
         if (result == halvora::settingsWrongVersion) {
             appendLog(logError, tr("Error! Wrong version of the settings file.") + " " + shownName);
-            styledMessageBox::show(this, styledMessageBox::error,
-                                   tr("Error! Wrong version of the settings file."));
+            styledMessageBox::show(this, styledMessageBox::error, tr("Error! Wrong version of the settings file."));
         } else {
             appendLog(logError, tr("Error while loading the settings file.") + " " + shownName);
             styledMessageBox::show(this, styledMessageBox::error,
@@ -283,17 +298,21 @@ bool mainWindow::loadSettingsSlot(const QString& fileName) {
 
 void mainWindow::saveSettingsSlot() {
     programOptionsSettings& options = programOptionsSettings::instance();
-    const QString fileName = QFileDialog::getSaveFileName(this, tr("Save tone mapping settings"),
-                                                          options.openSaveSettingsLastDir, settingsFilter());
-    if (fileName.isEmpty()) return;
+    const QString fileName =
+        QFileDialog::getSaveFileName(this, tr("Save tone mapping settings"), options.openSaveSettingsLastDir,
+                                     settingsFilter());
+    if (fileName.isEmpty())
+        return;
     options.openSaveSettingsLastDir = QFileInfo(fileName).absolutePath();
     saveSettingsSlot(fileName);
 }
 
 bool mainWindow::saveSettingsSlot(const QString& fileName) {
-    if (!project_ || fileName.isEmpty()) return false;
+    if (!project_ || fileName.isEmpty())
+        return false;
     QString target = fileName;
-    if (QFileInfo(target).suffix().toLower() != "hvsx") target += ".hvsx";
+    if (QFileInfo(target).suffix().toLower() != "hvsx")
+        target += ".hvsx";
     if (!halvora::saveSettingsFile(target, project_->tmSettings.parameters())) {
         const QString text = tr("Failed to save settings as: %1.").arg(QDir::toNativeSeparators(target));
         appendLog(logError, text);
@@ -304,6 +323,4 @@ bool mainWindow::saveSettingsSlot(const QString& fileName) {
     return true;
 }
 
-void mainWindow::defaultSettingsSlot() {
-    loadSettingsSlot(QString::fromLatin1(kDefaultSettings));
-}
+void mainWindow::defaultSettingsSlot() { loadSettingsSlot(QString::fromLatin1(kDefaultSettings)); }
