@@ -181,6 +181,9 @@ public slots:
     void sampleTakenSlot(int mode, int extra, rgbDouble_t sampleValue);
     /// An eyedropper was switched on (`mode` 1 … 3) or off (0); the others go off.
     void requestSampleMode(int mode);
+    /// The colour under the pointer (from the picture view's mouseMoved), marked on the selective
+    /// saturation curves' axes while `inImg`.
+    void showSampleInEditors(bool inImg, rgbDouble_t value);
     /// A language entry was chosen: stored for the next start.
     void languageChanged();
     /// "On-line documentation": opens the user guide.

@@ -14,6 +14,7 @@
 #include "ui/colorSaturationGroup.h"
 #include "ui/histogramTool.h"
 #include "ui/programOptions.h"
+#include "ui/selectiveCurveTool.h"
 #include "ui/styledMessageBox.h"
 #include "ui/toneCurveTool.h"
 #include "ui/tonemappingGroup.h"
@@ -115,6 +116,11 @@ void mainWindow::requestSampleMode(int mode) {
         histogramTool_->endSampleMode();
     if (mode != colorAdjustGroup::kWhiteBalanceSample) colorGroup_->endSampleMode();
     emit sampleModeRequested(mode);
+}
+
+void mainWindow::showSampleInEditors(bool inImg, rgbDouble_t value) {
+    saturationGroup_->hueTool()->setSampleValue(inImg, value);
+    saturationGroup_->brightnessTool()->setSampleValue(inImg, value);
 }
 
 void mainWindow::sampleTakenSlot(int mode, int extra, rgbDouble_t sampleValue) {
