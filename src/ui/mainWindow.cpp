@@ -202,8 +202,12 @@ void mainWindow::buildMenus() {
     saveAsAction_ = file->addAction(tr("Save as"));
     saveAsAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     connect(saveAsAction_, &QAction::triggered, this, &mainWindow::saveResultAsSlot);
+    exportAction_ = file->addAction(tr("Open in external editor"));
+    exportAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    connect(exportAction_, &QAction::triggered, this, &mainWindow::exportToExternalEditorSlot);
     saveAction_->setEnabled(false); // a result exists once the picture is prepared for tone mapping
     saveAsAction_->setEnabled(false);
+    exportAction_->setEnabled(false);
     file->addSeparator();
     QAction* exitAction = file->addAction(tr("Exit"));
     exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -229,6 +233,8 @@ void mainWindow::buildMenus() {
     QMenu* settings = menuBar_->addMenu(tr("Settings"));
     QAction* options = settings->addAction(tr("Program options"));
     connect(options, &QAction::triggered, this, qOverload<>(&mainWindow::showProgramOptions));
+    buildLanguageMenu();
+    buildHelpMenu();
 }
 
 void mainWindow::appendLog(logKind kind, const QString& text) {
@@ -328,6 +334,7 @@ void mainWindow::setControlsEnabled(bool enabled) {
     saveAction_->setEnabled(result);
     saveAsAction_->setEnabled(result);
     if (panoramaBox_) panoramaBox_->setEnabled(enabled);
+    exportAction_->setEnabled(result);
     updateGenerateHDRenabled();
     setToneMappingControlsEnabled();
     updateStatusArea();

@@ -45,6 +45,10 @@ class imageItem;
 class toolBox;
 class tonemappingGroup;
 class zoomWidget;
+class toneCurveTool;
+class histogramTool;
+class colorSaturationGroup;
+class colorAdjustGroup;
 
 class mainWindow : public QWidget {
     Q_OBJECT
@@ -87,6 +91,15 @@ public:
     enum shownKind { shownNothing, shownPhoto, shownResult };
     shownKind shown() const { return shown_; }
     int shownPhotoId() const { return shownPhotoId_; }
+
+    /// Where a sample comes from (the `src` of sampleTakenSlot): the shown result or the radiance picture.
+    enum sampleSource { sampleFromResult = 0, sampleFromInput = 1 };
+    /// The sample mode an eyedropper asked for (0 none, 1 black point, 2 white point, 3 white balance).
+    int sampleMode() const { return sampleMode_; }
+    /// The file "Open in external editor" writes: the session folder's "Halvora_export.tif".
+    QString externalEditorExportName() const;
+    /// Language codes of the Language menu, in the order of its entries.
+    static QStringList languageCodes();
 
 signals:
     void loadOnStartup();
@@ -173,11 +186,10 @@ public slots:
     void applyCrop(halvora::cropRect rect);
     /// "Crop": enters crop mode, or leaves it without cropping.
     void toggleCropMode();
-    /// Puts the workspace into sample mode for a tool (`mode` 1 … 3), or leaves it (0).
+    /// Puts the workspace into sample mode for a tool (`mode` 1 … 3), or leaves it (0); the
+    /// eyedroppers follow through requestSampleMode.
     void toggleSampleMode(int mode);
     void toggleSampleMode();
-    /// A sample from the workspace: logged, sample mode left, handed to the tools (sampleReady).
-    void sampleTakenSlot(int mode, int extra, rgbDouble_t sampleValue);
     /// Over/under marks on the tone-mapped picture.
     void setMarkOverUnder(bool en);
     /// The status area's read-out of the colour under the pointer.
@@ -186,6 +198,25 @@ public slots:
     void setBackgroundSlot();
     /// The menu of the status area's colour buttons: photo colour space, monitor profile, intent.
     void showColorSpaceMenu();
+    /// "Open in external editor": saves the result as a TIFF in the session folder and opens it in
+    /// the configured editor (offering the options page first when none is set up).
+    void exportToExternalEditorSlot();
+    /// A sample was taken from the picture (logged, sample mode left): mode 1 and 2 set the black or
+    /// white level, mode 3 the white balance that makes the sample neutral; `extra` is its
+    /// sampleSource. sampleReady follows.
+    void sampleTakenSlot(int mode, int extra, rgbDouble_t sampleValue);
+    /// An eyedropper was switched on (`mode` 1 … 3) or off (0); the others go off.
+    void requestSampleMode(int mode);
+    /// The colour under the pointer (from the picture view's mouseMoved), marked on the selective
+    /// saturation curves' axes while `inImg`.
+    void showSampleInEditors(bool inImg, rgbDouble_t value);
+    /// A language entry was chosen: stored for the next start.
+    void languageChanged();
+    /// "On-line documentation": opens the user guide.
+    void openWebHelp();
+    /// Pushes the record into every tone-mapping control with their signals blocked, then asks for
+    /// one preview (after a settings load).
+    void applySettingsToControls();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -203,7 +234,8 @@ private:
     QStringList includedPhotoNames() const;
     /// True while any run of this window (or of its HDR dialog, or the automatic run) works.
     bool anyWorkerRunning() const;
-    /// Photos, EVs and the picture must not change now: a worker runs, photos load, or the HDR dialog is open.
+    /// Photos, EVs and the picture must not change now: a worker runs, photos load, or the HDR dialog is
+    /// open.
     bool projectBusy() const;
     void insertPhotoItem(int row, const photoEntry& photo);
     bool evControlsUsable() const;
@@ -261,6 +293,12 @@ private:
     void buildToneMappingMenus(QMenu* file, QAction* before);
     /// Points the tone-mapping controls at the current project's record and shows its values.
     void attachToneMappingControls();
+    /// Builds the tone curve, histogram and colour tool boxes below the operators' box.
+    void buildEditorBoxes(QWidget* column);
+    void buildLanguageMenu();
+    void buildHelpMenu();
+    /// Applies a black- or white-point sample (mode 1 or 2).
+    void takeLevelSample(int mode, int source, const rgbDouble_t& value);
 
     styledMainWindow* frame_;
     std::unique_ptr<processingProject> project_;
@@ -317,6 +355,12 @@ private:
     QLabel* generateHint_ = nullptr;
     tonemappingGroup* tmGroup_ = nullptr;
     toolBox* tmToolBox_ = nullptr;
+    toneCurveTool* curveTool_ = nullptr;
+    histogramTool* histogramTool_ = nullptr;
+    colorSaturationGroup* saturationGroup_ = nullptr;
+    colorAdjustGroup* colorGroup_ = nullptr;
+    QList<toolBox*> toneBoxes_; ///< the tool boxes of the tone-mapping tab, top to bottom
+    QAction* exportAction_ = nullptr;
     QTimer toneMappingTimer_; ///< collects preview requests into one render
     QAction* showBeforeAction_ = nullptr;
     std::unique_ptr<checkUpdates> updateCheck_;

@@ -9,9 +9,13 @@
 #include "project/toneMappingPrepareRun.h"
 #include "tonemap/rebuildOnChange.h"
 #include "tonemap/toneMappingSettingsFile.h"
+#include "ui/colorAdjustGroup.h"
+#include "ui/histogramTool.h"
 #include "ui/styledMessageBox.h"
+#include "ui/toneCurveTool.h"
 #include "ui/toolBox.h"
 #include "ui/tonemappingGroup.h"
+#include "ui/wheelGuard.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,6 +25,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QTabWidget>
@@ -87,6 +92,9 @@ void mainWindow::doToneMapping(bool preset) {
         project_->toneMapPreview(project_->tmSettings, nullptr, false);
     }
     QApplication::restoreOverrideCursor();
+    // The histogram, the clip shares and the levels of this preview.
+    histogramTool_->setControlsFromSettings();
+    curveTool_->setWBpoints(project_->tmSettings.blackLevel, project_->tmSettings.whiteLevel);
     resultSaved = false; // the result on show is not the one on disk any more
     if (project_->previewValid)
         showResultSlot();
@@ -110,9 +118,15 @@ void mainWindow::buildToneMappingTab() {
     tmGroup_ = new tonemappingGroup(tmToolBox_);
     tmToolBox_->setContent(tmGroup_);
     columnLayout->addWidget(tmToolBox_);
+    toneBoxes_ << tmToolBox_;
+    buildEditorBoxes(column);
     columnLayout->addStretch(1);
     scroll->setWidget(column);
     pageLayout->addWidget(scroll);
+    wheelGuard::install(scroll);
+    // The splitter may not squeeze the tools below the width their rows need.
+    scroll->setMinimumWidth(column->minimumSizeHint().width() + scroll->verticalScrollBar()->sizeHint().width() +
+                            2 * scroll->frameWidth());
 
     toneMappingTimer_.setSingleShot(true);
     toneMappingTimer_.setInterval(0);
@@ -120,7 +134,7 @@ void mainWindow::buildToneMappingTab() {
     connect(tmGroup_, &tonemappingGroup::paramsChanged, this, qOverload<>(&mainWindow::doToneMapping));
     connect(tmToolBox_, &toolBox::toggled, this, qOverload<>(&mainWindow::doToneMapping));
     connect(this, &mainWindow::projectReplaced, this, &mainWindow::attachToneMappingControls);
-    tmGroup_->setEnabled(false);
+    setToneMappingControlsEnabled();
 }
 
 void mainWindow::buildToneMappingMenus(QMenu* file, QAction* before) {
@@ -158,8 +172,10 @@ void mainWindow::buildToneMappingMenus(QMenu* file, QAction* before) {
 void mainWindow::attachToneMappingControls() {
     if (!tmGroup_)
         return;
-    tmGroup_->setSettings(project_ ? &project_->tmSettings : nullptr);
-    tmGroup_->setControlsFromSettings();
+    if (project_)
+        connect(project_.get(), &processingProject::disableAutoClipping, histogramTool_,
+                &histogramTool::disableAutoClipping);
+    applySettingsToControls();
     // A new project has nothing to show yet; the old picture must not stay on screen.
     if (!project_ || (project_->photos.empty() && !project_->hdrPresent)) {
         workspace_->clearPicture();
@@ -175,9 +191,15 @@ void mainWindow::setToneMappingControlsEnabled() {
     // The flags are read only while no worker may be writing them.
     const bool prepared = !busy && project_ && project_->hdrPresent && project_->lcPlanesValid;
     if (tmGroup_) {
-        tmGroup_->setEnabled(prepared && !busy && tmGroup_->settings());
-        tmGroup_->setToolTip(prepared || busy ? QString()
-                                              : tr("Available once an HDR image has been generated and prepared."));
+        const bool usable = prepared && !busy && tmGroup_->settings();
+        const QString why =
+            prepared || busy ? QString() : tr("Available once an HDR image has been generated and prepared.");
+        for (toolBox* box : toneBoxes_) {
+            box->content()->setEnabled(usable);
+            box->content()->setToolTip(why);
+        }
+        if (!usable && sampleMode_ != 0)
+            requestSampleMode(0); // an eyedropper cannot be used now
     }
     const bool havePhoto = project_ && !project_->photos.empty() && project_->photos.front()->preview.data;
     if (showBeforeAction_)
@@ -240,7 +262,7 @@ bool mainWindow::loadSettingsSlot(const QString& fileName) {
     }
     // Read into a copy: only a file that was read completely replaces the current look.
     toneMappingParameters_t loaded = project_->tmSettings.parameters();
-    const int result = halvora::loadSettingsFile(fileName, loaded);
+    const int result = halvora::loadSettingsFile(fileName, loaded, colorGroup_->whiteBalanceLocked());
     if (result != halvora::settingsLoadOk) {
         const QString shownName = QDir::toNativeSeparators(fileName);
         if (result == halvora::settingsWrongVersion) {
@@ -258,7 +280,7 @@ bool mainWindow::loadSettingsSlot(const QString& fileName) {
     halvora::rebuildToneMappingTables(project_->tmSettings, halvora::toneMappingChange::everything);
     if (fileName != QLatin1String(kDefaultSettings))
         appendLog(logInfo, tr("Tone mapping settings loaded: %1").arg(QDir::toNativeSeparators(fileName)));
-    tmGroup_->setControlsFromSettings(); // one paramsChanged: one preview
+    applySettingsToControls(); // one paramsChanged: one preview
     return true;
 }
 

@@ -153,8 +153,9 @@ void mainWindow::buildStatusArea(QBoxLayout* outer) {
     connect(workspace_, &mainWorkspace::cropApplied, this, &mainWindow::applyCrop);
     connect(workspace_, &mainWorkspace::cropAbandoned, this, &mainWindow::toggleCropMode);
     connect(workspace_, &mainWorkspace::sampleTaken, this, &mainWindow::sampleTakenSlot);
-    connect(workspace_, &mainWorkspace::sampleAbandoned, this, qOverload<>(&mainWindow::toggleSampleMode));
+    connect(workspace_, &mainWorkspace::sampleAbandoned, this, [this] { requestSampleMode(0); });
     connect(workspace_, &mainWorkspace::mouseMoved, this, &mainWindow::showSampleValues);
+    connect(workspace_, &mainWorkspace::mouseMoved, this, &mainWindow::showSampleInEditors);
     workspace_->setSmooth(options.liveAntiAliasing);
     zoomDetailTimer_.setSingleShot(true);
     zoomDetailTimer_.setInterval(150);
@@ -339,13 +340,6 @@ void mainWindow::toggleSampleMode(int mode) {
     sampleMode_ = mode;
     if (cropAction_) cropAction_->setChecked(false);
     workspace_->setSampleMode(mode);
-}
-
-void mainWindow::sampleTakenSlot(int mode, int extra, rgbDouble_t sampleValue) {
-    debugLog("Sample taken, mode=%d, src=%d, value = %lf %lf %lf %lf\n", mode, extra, sampleValue.r,
-             sampleValue.g, sampleValue.b, sampleValue.l);
-    toggleSampleMode(0);
-    emit sampleReady(mode, extra, sampleValue);
 }
 
 void mainWindow::setMarkOverUnder(bool en) {

@@ -7,26 +7,39 @@
 #include "base/runContext.h"
 #include "project/processingProject.h"
 #include "support/testSupport.h"
+#include "tonemap/colorAdjustment.h"
 #include "tonemap/toneMappingSettingsFile.h"
+#include "ui/colorAdjustGroup.h"
+#include "ui/histogramTool.h"
 #include "ui/mainWindow.h"
 #include "ui/mainWorkspace.h"
 #include "ui/paramSlider.h"
 #include "ui/styledMainWindow.h"
 #include "ui/styledMessageBox.h"
+#include "ui/toneCurveTool.h"
 #include "ui/tonemappingGroup.h"
 #include "ui/toolBox.h"
 #include "uiTestSupport.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
+#include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
+#include <QTabBar>
 #include <QThread>
+#include <QToolButton>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -138,7 +151,11 @@ struct preparedWindow {
         frame.close();
     }
     processingProject& project() { return *w->project(); }
-    paramSlider* control(const char* name) { return group->control(name); }
+    // Operator sliders live in the operators' panel, the colour ones in the colour panels.
+    paramSlider* control(const char* name) {
+        paramSlider* c = group->control(name);
+        return c ? c : w->findChild<paramSlider*>(name);
+    }
     // Loads the plain look and returns the preview it renders.
     QImage loadPlainLook() {
         const QString file = writeFile("plain.hvsx", kPlainLook);
@@ -485,6 +502,233 @@ TEST(toneMappingTab, refusedSettingsFilesLeaveTheLookAlone) {
     EXPECT_FALSE(f.w->saveSettingsSlot(dir + "/no/such/folder/look.hvsx"));
     ASSERT_EQ(boxes.texts.size(), 1);
     EXPECT_TRUE(boxes.texts[0].startsWith("Failed to save settings as: ")) << boxes.texts[0].toStdString();
+}
+
+// Channel means of the darkest tenth of the picture's columns (the radiance rises left to right).
+double leftMean(const QImage& img) {
+    return meanOf(img.copy(0, 0, img.width() / 10, img.height()));
+}
+
+TEST(toneMappingTab, fiveToolBoxesAndTheMenus) {
+    preparedWindow f(false);
+    const QList<toolBox*> boxes = f.w->findChildren<toolBox*>();
+    QStringList titles;
+    for (toolBox* box : boxes)
+        titles << box->title();
+    EXPECT_EQ(titles, QStringList({"Tone mapping", "Tone curve", "Histogram, black && white point",
+                                   "Color saturation", "Color adjustment"}));
+    // Nothing to edit before a picture is prepared, in any box.
+    for (toolBox* box : boxes)
+        EXPECT_FALSE(box->content()->isEnabled()) << box->title().toStdString();
+    QAction* exportAction = findAction(*f.w, "Open in external editor");
+    ASSERT_NE(exportAction, nullptr);
+    EXPECT_EQ(exportAction->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_E));
+    EXPECT_FALSE(exportAction->isEnabled());
+
+    QMenu* language = f.w->menuBar()->findChild<QMenu*>("languageMenu");
+    ASSERT_NE(language, nullptr);
+    QStringList names;
+    for (QAction* a : language->actions())
+        names << a->text();
+    EXPECT_EQ(names, QStringList({"Deutsch", "English", "Español", "Français", "Italiano", "Magyar", "Polski",
+                                  "Português", "Português Brasileiro", "Română", "Русский", "Slovenský"}));
+    // Choosing one stores its code for the next start and says so.
+    programOptionsSettings& options = programOptionsSettings::instance();
+    const QString before = options.language;
+    {
+        recordedBoxes boxesShown;
+        language->actions()[9]->trigger();
+        EXPECT_EQ(options.language, "ro");
+        ASSERT_EQ(boxesShown.texts.size(), 1);
+        EXPECT_EQ(boxesShown.texts[0], "The language change will be applied after the program is restarted.");
+    }
+    options.language = before;
+    QMenu* help = f.w->menuBar()->findChild<QMenu*>("helpMenu");
+    ASSERT_NE(help, nullptr);
+    QStringList helpEntries;
+    for (QAction* a : help->actions())
+        helpEntries << a->text();
+    EXPECT_EQ(helpEntries, QStringList({"On-line documentation", "About", "Check for updates"}));
+
+    // Once prepared, every box is usable.
+    f.w->toneMappingPrepare();
+    ASSERT_TRUE(waitFor([&] { return f.renders > 0; }));
+    for (toolBox* box : boxes)
+        EXPECT_TRUE(box->content()->isEnabled()) << box->title().toStdString();
+    EXPECT_TRUE(exportAction->isEnabled());
+
+    // The wheel over an unfocused combo box or tab bar scrolls the panel and changes nothing.
+    auto* curves = f.w->findChild<toneCurveTool*>();
+    ASSERT_NE(curves, nullptr);
+    for (QWidget* target :
+         {static_cast<QWidget*>(curves->modeBox()), static_cast<QWidget*>(curves->tabs())}) {
+        QWheelEvent wheel(QPointF(5, 5), target->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(target, &wheel);
+    }
+    EXPECT_EQ(curves->modeBox()->currentIndex(), 0);
+    EXPECT_EQ(curves->tabs()->currentIndex(), 0);
+    auto* scroll = f.w->findChild<QScrollArea*>("toneMappingScroll");
+    ASSERT_NE(scroll, nullptr);
+    EXPECT_GT(scroll->verticalScrollBar()->value(), 0) << "the panel scrolled instead";
+    EXPECT_EQ(f.project().tmSettings.curves[0].type, curveSettings_t::kSpline);
+}
+
+TEST(toneMappingTab, neutralSampleSolvesTheWhiteBalance) {
+    preparedWindow f;
+    f.loadPlainLook();
+    // A grey card under 5000 K daylight with its green pulled by a Tint of 0.7: linear sRGB of the
+    // CIE daylight chromaticity, green times (0.7 + 0.4) / 1.4.
+    const double K = 5000;
+    const double x = -4.607e9 / (K * K * K) + 2.9678e6 / (K * K) + 99.11 / K + 0.244063;
+    const double y = -3 * x * x + 2.87 * x - 0.275;
+    const double X = x / y, Z = (1 - x - y) / y;
+    rgbDouble_t card{3.2406 * X - 1.5372 - 0.4986 * Z, (-0.9689 * X + 1.8758 + 0.0415 * Z) * 1.1 / 1.4,
+                     0.0557 * X - 0.2040 + 1.0570 * Z, 0};
+    const int start = f.renders;
+    f.w->requestSampleMode(3);
+    EXPECT_EQ(f.w->sampleMode(), 3);
+    f.w->sampleTakenSlot(3, mainWindow::sampleFromResult, card);
+    EXPECT_EQ(f.w->sampleMode(), 0) << "one sample, then the eyedropper is put away";
+    EXPECT_NEAR(f.project().tmSettings.temperature, 0.5, 0.01);
+    EXPECT_NEAR(f.project().tmSettings.tint, 0.7, 0.0101);
+    EXPECT_NEAR(f.control("temperature")->value(), 0.5, 0.01);
+    EXPECT_NEAR(f.control("tint")->value(), 0.7, 0.0101);
+    settle();
+    EXPECT_EQ(f.renders, start + 1);
+    EXPECT_TRUE(f.w->logPanelHtml().contains("White balance from the sample"));
+    // The gains now make the card grey.
+    const double* g = f.project().tmSettings.tables.wbGain;
+    const double r = g[0] * card.r, gr = g[1] * card.g, b = g[2] * card.b;
+    EXPECT_LT(std::max({r, gr, b}) / std::min({r, gr, b}), 1.02);
+
+    // A sample with a black channel gives the neutral setting back.
+    f.w->sampleTakenSlot(3, mainWindow::sampleFromInput, rgbDouble_t{0.4, 0.0, 0.3, 0});
+    EXPECT_EQ(f.project().tmSettings.temperature, 1.0);
+    EXPECT_EQ(f.project().tmSettings.tint, 1.0);
+}
+
+TEST(toneMappingTab, whiteBalanceLockKeepsItAcrossLoads) {
+    preparedWindow f;
+    f.loadPlainLook();
+    auto* colour = f.w->findChild<colorAdjustGroup*>();
+    ASSERT_NE(colour, nullptr);
+    f.control("temperature")->spinBox()->setValue(1.4);
+    f.control("hue")->spinBox()->setValue(1.2);
+    colour->lockButton()->click();
+    ASSERT_TRUE(colour->whiteBalanceLocked());
+    QByteArray other = kPlainLook;
+    other.replace("Compression=\"1.5\"", "Compression=\"2\"");
+    const QString file = writeFile("other.hvsx", other);
+    ASSERT_TRUE(f.w->loadSettingsSlot(file));
+    EXPECT_EQ(f.project().tmSettings.compression, 2.0) << "everything else loads";
+    EXPECT_DOUBLE_EQ(f.project().tmSettings.temperature, 1.4);
+    EXPECT_DOUBLE_EQ(f.project().tmSettings.hue, 1.2);
+    EXPECT_DOUBLE_EQ(f.control("temperature")->value(), 1.4);
+    const std::array<double, 3> locked = halvora::whiteBalanceGains(1.4, 1.0);
+    EXPECT_DOUBLE_EQ(f.project().tmSettings.tables.wbGain[0], locked[0])
+        << "the gains follow the kept controls";
+    colour->lockButton()->click();
+    ASSERT_TRUE(f.w->loadSettingsSlot(file));
+    EXPECT_EQ(f.project().tmSettings.temperature, 1.0);
+    EXPECT_DOUBLE_EQ(f.control("hue")->value(), 1.0);
+}
+
+TEST(toneMappingTab, levelsAndCurvesDriveThePreview) {
+    preparedWindow f;
+    const QImage plain = f.loadPlainLook();
+    auto* histogram = f.w->findChild<histogramTool*>();
+    auto* curves = f.w->findChild<toneCurveTool*>();
+    ASSERT_NE(histogram, nullptr);
+    ASSERT_NE(curves, nullptr);
+
+    // A black-point sample of a shown mid-grey: its level becomes black, automatic clipping is off,
+    // and every sample gets darker or stays (the stretch is (v − b) / (1 − b)).
+    int start = f.renders;
+    f.w->sampleTakenSlot(1, mainWindow::sampleFromResult, rgbDouble_t{0.25, 0.25, 0.25, 0});
+    EXPECT_NEAR(f.project().tmSettings.blackLevel, 0.25, 1e-9);
+    EXPECT_FALSE(f.project().tmSettings.autoClipping);
+    settle();
+    EXPECT_EQ(f.renders, start + 1);
+    const QImage deeper = f.view->image();
+    EXPECT_EQ(countViolations(plain, deeper,
+                              [](int a, int b) {
+                                  const double expected = std::max(0.0, (a - 0.25 * 255) / 0.75);
+                                  return std::abs(b - expected) <= 2.5;
+                              }),
+              0);
+    // The share the new black level clips shows in its box (most of this picture is dark).
+    EXPECT_GT(histogram->blackClipBox()->value(), 5.0);
+    EXPECT_NEAR(histogram->blackClipBox()->value(), f.project().tmSettings.blackClipResult, 1e-4);
+
+    // A white-point sample from the radiance picture: that radiance becomes white.
+    f.w->sampleTakenSlot(2, mainWindow::sampleFromInput, rgbDouble_t{0.5, 0.5, 0.5, 0});
+    EXPECT_GT(f.project().tmSettings.whiteLevel, f.project().tmSettings.blackLevel);
+    EXPECT_LT(f.project().tmSettings.whiteLevel, 1.0);
+    histogram->noClipButton()->click();
+    settle();
+    EXPECT_EQ(f.view->image(), plain) << "no clipping is the plain picture again";
+
+    // Whole-range "Contrast ++" darkens the shadows and brightens the highlights.
+    start = f.renders;
+    curves->presetActTriggered(0);
+    settle();
+    EXPECT_EQ(f.renders, start + 1);
+    // Its knee points lie below the diagonal at 0.2 and above it at 0.85.
+    const QImage contrast = f.view->image();
+    EXPECT_LT(leftMean(contrast), leftMean(plain) - 1);
+    EXPECT_EQ(countViolations(plain, contrast, [](int a, int b) { return a > 90 || b <= a + 1; }), 0);
+    EXPECT_EQ(countViolations(plain, contrast, [](int a, int b) { return a < 180 || b >= a - 1; }), 0);
+    EXPECT_GT(countViolations(plain, plain, [](int a, int) { return a < 180; }), 1000)
+        << "bright samples exist";
+    // Saved and read back, the curve is in the file.
+    const QString dir = makeTempDir("curves");
+    ASSERT_TRUE(f.w->saveSettingsSlot(dir + "/contrast.hvsx"));
+    toneMappingParameters_t back;
+    ASSERT_EQ(halvora::loadSettingsFile(dir + "/contrast.hvsx", back), halvora::settingsLoadOk);
+    EXPECT_FALSE(back.curves[0].identity);
+    ASSERT_EQ(back.curves[0].kneePoints.size(), 4u);
+    EXPECT_NEAR(back.curves[0].kneePoints[1].x, 0.201, 1e-6);
+    curves->resetAllCurves();
+    settle();
+    EXPECT_EQ(f.view->image(), plain);
+}
+
+TEST(toneMappingTab, exportOpensTheResultInTheExternalEditor) {
+    preparedWindow f;
+    f.loadPlainLook();
+    programOptionsSettings& options = programOptionsSettings::instance();
+    const programOptionsSettings kept = options;
+    // The "editor" writes the file it was given next to itself.
+    const QString dir = makeTempDir("editor");
+    const QString editor = dir + "/editor.sh";
+    {
+        QFile script(editor);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(QString("#!/bin/sh\nprintf '%s' \"$1\" > '%1/opened.txt'\n").arg(dir).toUtf8());
+    }
+    QFile::setPermissions(editor, QFile::permissions(editor) | QFileDevice::ExeOwner);
+    options.externalEditorEnabled = true;
+    options.externalEditorPath = editor;
+    options.externalEditorTransferExif = false;
+    options.externalEditorBitDepth = 2;
+    options.externalEditorCompression = 0;
+    f.w->exportToExternalEditorSlot();
+    ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(dir + "/opened.txt"); }, 30000));
+    options = kept;
+    QFile opened(dir + "/opened.txt");
+    ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
+    const QString exported = QString::fromUtf8(opened.readAll());
+    EXPECT_EQ(exported, f.w->externalEditorExportName());
+    EXPECT_TRUE(exported.endsWith("/Halvora_export.tif"));
+    EXPECT_TRUE(exported.startsWith(f.project().sessionDir));
+    // A 16-bit TIFF of the whole picture.
+    QFile tif(exported);
+    ASSERT_TRUE(tif.open(QIODevice::ReadOnly));
+    EXPECT_GT(tif.size(), qint64(360) * 240 * 6);
+    // A working copy, not the user's save: "Save" still asks for a name.
+    EXPECT_FALSE(f.w->resultSaved);
+    EXPECT_TRUE(f.w->lastSavedPath.isEmpty());
 }
 
 } // namespace
