@@ -650,7 +650,7 @@ TEST(toneMappingTab, levelsAndCurvesDriveThePreview) {
     EXPECT_FALSE(f.project().tmSettings.autoClipping);
     settle();
     EXPECT_EQ(f.renders, start + 1);
-    const QImage deeper = f.view->image();
+    const QImage deeper = f.view->shownImage();
     EXPECT_EQ(countViolations(plain, deeper,
                               [](int a, int b) {
                                   const double expected = std::max(0.0, (a - 0.25 * 255) / 0.75);
@@ -667,7 +667,7 @@ TEST(toneMappingTab, levelsAndCurvesDriveThePreview) {
     EXPECT_LT(f.project().tmSettings.whiteLevel, 1.0);
     histogram->noClipButton()->click();
     settle();
-    EXPECT_EQ(f.view->image(), plain) << "no clipping is the plain picture again";
+    EXPECT_EQ(f.view->shownImage(), plain) << "no clipping is the plain picture again";
 
     // Whole-range "Contrast ++" darkens the shadows and brightens the highlights.
     start = f.renders;
@@ -675,7 +675,7 @@ TEST(toneMappingTab, levelsAndCurvesDriveThePreview) {
     settle();
     EXPECT_EQ(f.renders, start + 1);
     // Its knee points lie below the diagonal at 0.2 and above it at 0.85.
-    const QImage contrast = f.view->image();
+    const QImage contrast = f.view->shownImage();
     EXPECT_LT(leftMean(contrast), leftMean(plain) - 1);
     EXPECT_EQ(countViolations(plain, contrast, [](int a, int b) { return a > 90 || b <= a + 1; }), 0);
     EXPECT_EQ(countViolations(plain, contrast, [](int a, int b) { return a < 180 || b >= a - 1; }), 0);
@@ -691,7 +691,7 @@ TEST(toneMappingTab, levelsAndCurvesDriveThePreview) {
     EXPECT_NEAR(back.curves[0].kneePoints[1].x, 0.201, 1e-6);
     curves->resetAllCurves();
     settle();
-    EXPECT_EQ(f.view->image(), plain);
+    EXPECT_EQ(f.view->shownImage(), plain);
 }
 
 TEST(toneMappingTab, exportOpensTheResultInTheExternalEditor) {
