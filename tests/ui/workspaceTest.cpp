@@ -452,18 +452,6 @@ TEST_F(windowFixture, anOpenedRadianceFileIsToneMappedAndTurnedAtOnce) {
     ASSERT_TRUE(waitUntil([&] { return project->previewToneMapLevel() == previewLevel; }));
     ASSERT_TRUE(waitUntil([&] { return ws()->shownImage().size() == result.size(); }));
 
-    // A right click in sample mode reads the radiance picture at that pixel.
-    QList<rgbDouble_t> samples;
-    QObject::connect(window.get(), &mainWindow::sampleReady, [&samples](int, int src, rgbDouble_t v) {
-        if (src == 1) samples << v;
-    });
-    window->toggleSampleMode(1);
-    click(ws()->area(), ws()->mapping().toView(QPointF(512.5, 300.5)), Qt::RightButton);
-    ASSERT_EQ(samples.size(), 1);
-    const float* px = project->rgbFloatBuffer() + (300 * 1024 + 512) * 3;
-    EXPECT_DOUBLE_EQ(samples[0].r, px[0]);
-    EXPECT_DOUBLE_EQ(samples[0].b, px[2]);
-
     // Turned by 180°: the preview on show is the old one turned, without touching a slider.
     action("Rotate 180")->trigger();
     ASSERT_TRUE(waitUntil([&] { return window->menuBar()->isEnabled() && project->transformed; }, 120000));
@@ -485,6 +473,19 @@ TEST_F(windowFixture, anOpenedRadianceFileIsToneMappedAndTurnedAtOnce) {
             best = std::min(best, difference(expected, dx, dy));
     EXPECT_LT(best, 1.0) << "the turned preview";
     EXPECT_GT(difference(result, 0, 0), 10.0) << "not the picture before the turn";
+
+    // A right click in sample mode reads the radiance picture at that pixel (of the turned picture;
+    // last, because a black-point sample moves the black level).
+    QList<rgbDouble_t> samples;
+    QObject::connect(window.get(), &mainWindow::sampleReady, [&samples](int, int src, rgbDouble_t v) {
+        if (src == 1) samples << v;
+    });
+    window->toggleSampleMode(1);
+    click(ws()->area(), ws()->mapping().toView(QPointF(512.5, 300.5)), Qt::RightButton);
+    ASSERT_EQ(samples.size(), 1);
+    const float* px = project->rgbFloatBuffer() + (300 * 1024 + 512) * 3;
+    EXPECT_DOUBLE_EQ(samples[0].r, px[0]);
+    EXPECT_DOUBLE_EQ(samples[0].b, px[2]);
 }
 
 } // namespace
