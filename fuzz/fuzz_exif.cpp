@@ -7,7 +7,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     exifInfo_t jpeg;
-    readJpegExifFromMemory(data, size, jpeg);
+    readJpegExifFromMemory(data, size, jpeg, nullptr);
     exifInfo_t tiff;
     processExifStart(data, size, tiff);
     return 0;

@@ -14,18 +14,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     (void)once;
     int width = 0, height = 0, bits = 0;
-    if (!tiffQuickInfoFromMemory(data, size, width, height, bits))
-        return 0;
+    if (!tiffQuickInfoFromMemory(data, size, QString(), width, height, bits, nullptr)) return 0;
     exifInfo_t exif;
     float minimum = 0, maximum = 0;
     const uint64_t samples = uint64_t(width) * uint64_t(height) * 3;
     if (samples == 0 || samples > (uint64_t(1) << 16)) {
         // Too large to hold here: the reader must refuse without touching a buffer.
-        tiffDecodeFromMemory(data, size, nullptr, nullptr, minimum, maximum, exif);
+        tiffDecodeFromMemory(data, size, QString(), nullptr, nullptr, minimum, maximum, exif, nullptr);
         return 0;
     }
     std::vector<uint16_t> rgb16(samples);
     std::vector<float> rgbFloat(samples);
-    tiffDecodeFromMemory(data, size, rgb16.data(), rgbFloat.data(), minimum, maximum, exif);
+    tiffDecodeFromMemory(data, size, QString(), rgb16.data(), rgbFloat.data(), minimum, maximum, exif,
+                         nullptr);
     return 0;
 }
