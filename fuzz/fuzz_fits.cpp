@@ -33,9 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int width = 0, height = 0, channels = 0, bitsPerPixel = 0;
     qint64 dataPosition = 0;
     exifInfo_t exif;
-    if (!imageLoader::getFITSinfo(path, width, height, channels, bitsPerPixel, dataPosition, &exif, nullptr))
+    // Every refusal must say why.
+    QString error;
+    if (!imageLoader::getFITSinfo(path, width, height, channels, bitsPerPixel, dataPosition, &exif, &error)) {
+        if (error.isEmpty()) std::abort();
         return 0;
+    }
     std::vector<uint16_t> pixels(size_t(width) * height * 3);
-    imageLoader::loadFITS(path, width, height, pixels.data(), nullptr);
+    if (!imageLoader::loadFITS(path, width, height, pixels.data(), &error) && error.isEmpty()) std::abort();
     return 0;
 }

@@ -34,11 +34,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int width = 0, height = 0;
     double primaries[8];
     bool primariesPresent = false;
-    if (!getRGBEinfo(path, width, height, primaries, primariesPresent, nullptr)) return 0;
+    // Every refusal must say why.
+    QString error;
+    if (!getRGBEinfo(path, width, height, primaries, primariesPresent, &error)) {
+        if (error.isEmpty()) std::abort();
+        return 0;
+    }
     // The information call already bounds the size by the file length; keep runs quick.
     if (int64_t(width) * height > (int64_t(1) << 22)) return 0;
     std::vector<float> pixels(size_t(width) * height * 3);
     float maximum = 0, minimum = 0;
-    imageLoader::loadRadianceRGBE(path, width, height, pixels.data(), maximum, minimum, nullptr);
+    if (!imageLoader::loadRadianceRGBE(path, width, height, pixels.data(), maximum, minimum, &error) &&
+        error.isEmpty())
+        std::abort();
     return 0;
 }
