@@ -61,7 +61,9 @@ struct sandbox {
         exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -999;
         return true;
     }
-    QStringList sessions() const { return QDir(tmp).entryList({"~halvoratmp*"}, QDir::Dirs | QDir::NoDotAndDotDot); }
+    QStringList sessions() const {
+        return QDir(tmp).entryList({"~halvoratmp*"}, QDir::Dirs | QDir::NoDotAndDotDot);
+    }
 };
 
 // Three frames of the desk bracket two stops apart (4 s, 1 s, 1/4 s).
@@ -167,7 +169,8 @@ void expectMergedDetailInHighlights(const std::vector<float>& rgb, int width, in
     EXPECT_GT(median(blown), 1.5 * median(bright));
     std::sort(blown.begin(), blown.end());
     const double p10 = blown[blown.size() / 10], p90 = blown[blown.size() * 9 / 10];
-    EXPECT_GT(p90, 1.5 * p10) << "blown-out areas of the middle frame stay flat: the short frame was not merged";
+    EXPECT_GT(p90, 1.5 * p10)
+        << "blown-out areas of the middle frame stay flat: the short frame was not merged";
 }
 
 TEST(autoRun, bracketToJpegWithPluginCallbackAndRadianceFile) {
@@ -190,12 +193,12 @@ TEST(autoRun, bracketToJpegWithPluginCallbackAndRadianceFile) {
     int w = 0, h = 0;
     double primaries[8];
     bool havePrimaries = false;
-    ASSERT_TRUE(getRGBEinfo(hdr, w, h, primaries, havePrimaries));
+    ASSERT_TRUE(getRGBEinfo(hdr, w, h, primaries, havePrimaries, nullptr));
     ASSERT_EQ(w, 1024);
     ASSERT_EQ(h, 768);
     std::vector<float> rgb(size_t(w) * h * 3);
     float maximum = 0, minimum = 0;
-    ASSERT_TRUE(imageLoader::loadRadianceRGBE(hdr, w, h, rgb.data(), maximum, minimum));
+    ASSERT_TRUE(imageLoader::loadRadianceRGBE(hdr, w, h, rgb.data(), maximum, minimum, nullptr));
     EXPECT_GT(radianceRange(rgb), 300.0);
     expectMergedDetailInHighlights(rgb, w, h);
 
@@ -210,8 +213,14 @@ TEST(autoRun, tiffOutputsInBothDepthsAndOpenExrFile) {
     sandbox box;
     int code = -1;
     // A bare output name goes into --output_dir; options the program cannot honour are reported.
-    QStringList args = {"--auto", "--output_fn=desk16.tif", "--output_dir=" + box.out, "--tiff16",
-                        "--save_hdr=" + box.out + "/desk.exr", "--noise_filter=2,2", "--auto_align", "--output_to_srgb"};
+    QStringList args = {"--auto",
+                        "--output_fn=desk16.tif",
+                        "--output_dir=" + box.out,
+                        "--tiff16",
+                        "--save_hdr=" + box.out + "/desk.exr",
+                        "--noise_filter=2,2",
+                        "--auto_align",
+                        "--output_to_srgb"};
     args << deskBracket();
     ASSERT_TRUE(box.run(args, code));
     EXPECT_EQ(code, 0) << box.logText().toStdString();
@@ -220,14 +229,14 @@ TEST(autoRun, tiffOutputsInBothDepthsAndOpenExrFile) {
 
     int w = 0, h = 0, bits = 0;
     const QString t16 = box.out + "/desk16.tif";
-    ASSERT_TRUE(tiffQuickInfo(t16, w, h, bits));
+    ASSERT_TRUE(tiffQuickInfo(t16, w, h, bits, nullptr));
     EXPECT_EQ(w, 1024);
     EXPECT_EQ(h, 768);
     EXPECT_EQ(bits, 16);
     std::vector<uint16_t> pixels(size_t(w) * h * 3);
     float mn = 0, mx = 0;
     exifInfo_t exif;
-    ASSERT_TRUE(imageLoader::loadTIFF(t16, pixels.data(), nullptr, mn, mx, exif));
+    ASSERT_TRUE(imageLoader::loadTIFF(t16, pixels.data(), nullptr, mn, mx, exif, nullptr));
     const auto [lo, hi] = std::minmax_element(pixels.begin(), pixels.end());
     EXPECT_LT(*lo, 3000);
     EXPECT_GT(*hi, 25000);
@@ -237,23 +246,25 @@ TEST(autoRun, tiffOutputsInBothDepthsAndOpenExrFile) {
     EXPECT_GT(std::unique(distinct.begin(), distinct.end()) - distinct.begin(), 1000);
 
     int ew = 0, eh = 0;
-    ASSERT_TRUE(getEXRinfo(box.out + "/desk.exr", ew, eh));
+    ASSERT_TRUE(getEXRinfo(box.out + "/desk.exr", ew, eh, nullptr));
     EXPECT_EQ(ew, 1024);
     EXPECT_EQ(eh, 768);
     std::vector<float> rgb(size_t(ew) * eh * 3);
-    ASSERT_TRUE(loadEXR(box.out + "/desk.exr", ew, eh, rgb.data(), mn, mx));
+    ASSERT_TRUE(loadEXR(box.out + "/desk.exr", ew, eh, rgb.data(), mn, mx, nullptr));
     EXPECT_GT(radianceRange(rgb), 300.0);
     expectMergedDetailInHighlights(rgb, ew, eh);
 
     // 8 bits, default depth; same look as the 16-bit file up to the depth reduction.
-    ASSERT_TRUE(box.run(QStringList{"--auto", "--output_fn=" + box.out + "/desk8.tif", "--tiff8",
-                                    "--noise_filter=2,2"} + deskBracket(),
-                        code));
+    ASSERT_TRUE(box.run(
+        QStringList{"--auto", "--output_fn=" + box.out + "/desk8.tif", "--tiff8", "--noise_filter=2,2"} +
+            deskBracket(),
+        code));
     EXPECT_EQ(code, 0);
-    ASSERT_TRUE(tiffQuickInfo(box.out + "/desk8.tif", w, h, bits));
+    ASSERT_TRUE(tiffQuickInfo(box.out + "/desk8.tif", w, h, bits, nullptr));
     EXPECT_EQ(bits, 8);
     std::vector<uint16_t> pixels8(pixels.size());
-    ASSERT_TRUE(imageLoader::loadTIFF(box.out + "/desk8.tif", pixels8.data(), nullptr, mn, mx, exif));
+    ASSERT_TRUE(
+        imageLoader::loadTIFF(box.out + "/desk8.tif", pixels8.data(), nullptr, mn, mx, exif, nullptr));
     // The reader keeps the top 15 bits of a 16-bit sample (v >> 1) and 8-bit samples as v × 128; back in
     // the working scale (32640 = white) the 8-bit file must be the 16-bit file cut to 8 bits.
     int worst = 0;
@@ -289,26 +300,29 @@ TEST(autoRun, settingsFileGivesTheLookAndABrokenOneFails) {
     // Saturation 0: whatever else the look does, the result has no colour.
     QFile settings(box.root + "/grey.hvsx");
     ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("<Halvorasettings SettingsFileVersion=\"4.0\" ProgramVersion=\"3.0.1 \">\n"
-                   "<GlobalOp Compression=\"1.4\" Gamma=\"0.9\"/>\n"
-                   "<Saturation Saturation=\"0\" BrightnessSelectivePointCount=\"0\" HueSelectivePointCount=\"0\"/>\n"
-                   "</Halvorasettings>\n");
+    settings.write(
+        "<Halvorasettings SettingsFileVersion=\"4.0\" ProgramVersion=\"3.0.1 \">\n"
+        "<GlobalOp Compression=\"1.4\" Gamma=\"0.9\"/>\n"
+        "<Saturation Saturation=\"0\" BrightnessSelectivePointCount=\"0\" HueSelectivePointCount=\"0\"/>\n"
+        "</Halvorasettings>\n");
     settings.close();
     int code = -1;
     const QString grey = box.out + "/grey.tif";
-    ASSERT_TRUE(box.run(QStringList{"--auto", "--tm_settings=" + box.root + "/grey.hvsx", "--output_fn=" + grey} +
-                            deskBracket(),
-                        code));
+    ASSERT_TRUE(
+        box.run(QStringList{"--auto", "--tm_settings=" + box.root + "/grey.hvsx", "--output_fn=" + grey} +
+                    deskBracket(),
+                code));
     EXPECT_EQ(code, 0) << box.logText().toStdString();
     int w = 0, h = 0, bits = 0;
-    ASSERT_TRUE(tiffQuickInfo(grey, w, h, bits));
+    ASSERT_TRUE(tiffQuickInfo(grey, w, h, bits, nullptr));
     std::vector<uint16_t> pixels(size_t(w) * h * 3);
     float mn = 0, mx = 0;
     exifInfo_t exif;
-    ASSERT_TRUE(imageLoader::loadTIFF(grey, pixels.data(), nullptr, mn, mx, exif));
+    ASSERT_TRUE(imageLoader::loadTIFF(grey, pixels.data(), nullptr, mn, mx, exif, nullptr));
     int64_t coloured = 0;
     for (size_t i = 0; i < pixels.size(); i += 3)
-        if (std::abs(int(pixels[i]) - int(pixels[i + 1])) > 3 * 128 || std::abs(int(pixels[i + 1]) - int(pixels[i + 2])) > 3 * 128)
+        if (std::abs(int(pixels[i]) - int(pixels[i + 1])) > 3 * 128 ||
+            std::abs(int(pixels[i + 1]) - int(pixels[i + 2])) > 3 * 128)
             ++coloured;
     EXPECT_LT(coloured, int64_t(w) * h / 1000) << "the settings file's saturation was not applied";
 
@@ -318,7 +332,8 @@ TEST(autoRun, settingsFileGivesTheLookAndABrokenOneFails) {
     junk.write("<not xml");
     junk.close();
     ASSERT_TRUE(box.run(QStringList{"--auto", "--tm_settings=" + box.root + "/junk.hvsx",
-                                    "--output_fn=" + box.out + "/junk.jpg"} + deskBracket(),
+                                    "--output_fn=" + box.out + "/junk.jpg"} +
+                            deskBracket(),
                         code, 20000));
     EXPECT_NE(code, 0);
     EXPECT_FALSE(QFileInfo::exists(box.out + "/junk.jpg"));
@@ -343,8 +358,9 @@ TEST(autoRun, failuresEndNonZeroWithAReason) {
     sandbox box;
     int code = 0;
     // A photo that is not there.
-    ASSERT_TRUE(box.run({"--auto", "--output_fn=" + box.out + "/x.jpg", deskBracket()[0], box.root + "/missing.jpg"},
-                        code, 20000));
+    ASSERT_TRUE(
+        box.run({"--auto", "--output_fn=" + box.out + "/x.jpg", deskBracket()[0], box.root + "/missing.jpg"},
+                code, 20000));
     EXPECT_NE(code, 0);
     EXPECT_FALSE(QFileInfo::exists(box.out + "/x.jpg"));
 
@@ -353,13 +369,14 @@ TEST(autoRun, failuresEndNonZeroWithAReason) {
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write("this is not a JPEG file at all");
     junk.close();
-    ASSERT_TRUE(box.run({"--auto", "--output_fn=" + box.out + "/y.jpg", box.root + "/junk.jpg"}, code, 20000));
+    ASSERT_TRUE(
+        box.run({"--auto", "--output_fn=" + box.out + "/y.jpg", box.root + "/junk.jpg"}, code, 20000));
     EXPECT_NE(code, 0);
     EXPECT_FALSE(QFileInfo::exists(box.out + "/y.jpg"));
 
     // An output folder that cannot exist (its parent is a file): refused before any merging.
-    ASSERT_TRUE(box.run(QStringList{"--auto", "--output_fn=" + box.root + "/junk.jpg/out.jpg"} + deskBracket(), code,
-                        20000));
+    ASSERT_TRUE(box.run(
+        QStringList{"--auto", "--output_fn=" + box.root + "/junk.jpg/out.jpg"} + deskBracket(), code, 20000));
     EXPECT_NE(code, 0);
     const QString log = box.logText();
     EXPECT_TRUE(log.contains("output folder does not exist or cannot be written")) << log.toStdString();

@@ -3,10 +3,10 @@
 
 #include "project/generationRun.h"
 #include "base/runContext.h"
-#include "project/processingProject.h"
-#include "project/exposureValues.h"
 #include "hdrTestSupport.h"
 #include "imageio/imageLoader.h"
+#include "project/exposureValues.h"
+#include "project/processingProject.h"
 #include "support/testSupport.h"
 
 #include <QCoreApplication>
@@ -142,12 +142,13 @@ TEST_F(generationRunTest, hiddenRunSkipsAlignmentAndLogsItsStages) {
     int w = 0, h = 0;
     double primaries[8];
     bool present = false;
-    ASSERT_TRUE(getRGBEinfo(dir + "/out.hdr", w, h, primaries, present));
+    ASSERT_TRUE(getRGBEinfo(dir + "/out.hdr", w, h, primaries, present, nullptr));
     EXPECT_EQ(w, W);
     EXPECT_EQ(h, H);
     std::vector<float> back(size_t(w) * h * 3);
     float maximum = 0, minimum = 0;
-    ASSERT_TRUE(imageLoader::loadRadianceRGBE(dir + "/out.hdr", w, h, back.data(), maximum, minimum));
+    ASSERT_TRUE(
+        imageLoader::loadRadianceRGBE(dir + "/out.hdr", w, h, back.data(), maximum, minimum, nullptr));
     EXPECT_GT(maximum, 0.0f);
 }
 
@@ -176,7 +177,7 @@ TEST_F(generationRunTest, interactiveRunIsQuietAndOtherSuffixesGiveOpenExr) {
     const QByteArray magic = f.read(4);
     EXPECT_EQ(magic, QByteArray("\x76\x2f\x31\x01", 4)) << "anything but .hdr is OpenEXR";
     int w = 0, h = 0;
-    ASSERT_TRUE(getEXRinfo(dir + "/out.pic", w, h));
+    ASSERT_TRUE(getEXRinfo(dir + "/out.pic", w, h, nullptr));
     EXPECT_EQ(w, W);
     EXPECT_EQ(h, H);
 }

@@ -18,14 +18,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
-#include <QDir>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -178,7 +178,7 @@ TEST_F(generateHDRDialog, hdrFileFollowsTheSuffixAndAMissingFolderIsRefused) {
     int w = 0, h = 0;
     double primaries[8];
     bool present = false;
-    ASSERT_TRUE(getRGBEinfo(dir + "/out.hdr", w, h, primaries, present)) << "Radiance RGBE for .hdr";
+    ASSERT_TRUE(getRGBEinfo(dir + "/out.hdr", w, h, primaries, present, nullptr)) << "Radiance RGBE for .hdr";
     EXPECT_EQ(w, 640);
     EXPECT_EQ(h, 427);
     EXPECT_TRUE(window->logPanelHtml().contains("Saved as"));
@@ -191,7 +191,7 @@ TEST_F(generateHDRDialog, hdrFileFollowsTheSuffixAndAMissingFolderIsRefused) {
     dialog()->hdrPathEdit()->setText(dir + "/out.exr");
     dialog()->runButton()->click();
     ASSERT_TRUE(waitForPicture());
-    ASSERT_TRUE(getEXRinfo(dir + "/out.exr", w, h)) << "OpenEXR for any other suffix";
+    ASSERT_TRUE(getEXRinfo(dir + "/out.exr", w, h, nullptr)) << "OpenEXR for any other suffix";
     EXPECT_EQ(w, 640);
     EXPECT_EQ(boxes.texts.size(), 1);
 }
@@ -361,8 +361,9 @@ TEST_F(generateHDRDialog, equalEVsWarnWhenTheDialogOpensAndDoNotStopIt) {
     action()->trigger();
     ASSERT_EQ(boxes.texts.size(), 1);
     EXPECT_EQ(boxes.kinds[0], styledMessageBox::warning);
-    EXPECT_EQ(boxes.texts[0],
-              "Warning! There are photos that have the same EV value. It is all right as far as it was intended.");
+    EXPECT_EQ(
+        boxes.texts[0],
+        "Warning! There are photos that have the same EV value. It is all right as far as it was intended.");
     EXPECT_TRUE(window->logPanelHtml().contains("same EV value"));
     ASSERT_NE(dialog(), nullptr) << "the warning does not stop the generation";
     EXPECT_TRUE(dialog()->runButton()->isEnabled());
