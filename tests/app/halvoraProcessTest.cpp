@@ -149,6 +149,7 @@ TEST(halvoraProcess, automaticRunWithoutPhotosEndsWithAnError) {
     p.start(halvora::test::halvoraBinary(), {"--auto", "--output_fn=" + box.root + "/out.jpg"});
     ASSERT_TRUE(p.waitForFinished(30000)) << "must not hang";
     EXPECT_NE(p.exitCode(), 0);
+    EXPECT_NE(p.exitCode(), halvora::test::sanitizerExitCode) << p.readAllStandardError().toStdString();
     EXPECT_TRUE(box.logText().contains("No photos to process")) << box.logText().toStdString();
     EXPECT_TRUE(box.sessions().isEmpty());
 }
