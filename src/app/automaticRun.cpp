@@ -46,6 +46,14 @@ saveResultRequest automaticSaveRequest(const commandLineOptions& cl, const saveR
             fileName = cl.outputDir + "/" + fileName;
         fileName = QFileInfo(fileName).absoluteFilePath();
         const QString suffix = QFileInfo(fileName).suffix().toLower();
+        // The writers make JPEG and TIFF only: a name promising another format is refused rather than
+        // filled with JPEG bytes. A name without a suffix gets JPEG.
+        if (!suffix.isEmpty() && suffix != "jpg" && suffix != "jpeg" && suffix != "tif" && suffix != "tiff") {
+            error = QString("%1: cannot save .%2; the result is saved as JPEG (.jpg, .jpeg) or TIFF (.tif, .tiff)")
+                        .arg(QDir::toNativeSeparators(fileName), QFileInfo(fileName).suffix());
+            debugLog("%s: %s\n", "halvora::automaticSaveRequest", error.toLocal8Bit().constData());
+            return request;
+        }
         request.options.format = (suffix == "tif" || suffix == "tiff") ? saveResultOptions_t::formatTiff
                                                                         : saveResultOptions_t::formatJpeg;
     } else {
@@ -61,7 +69,7 @@ saveResultRequest automaticSaveRequest(const commandLineOptions& cl, const saveR
 
     const QString folder = QFileInfo(fileName).absolutePath();
     if (!writableFolder(folder)) {
-        error = QString("The output folder does not exist or cannot be written: %1").arg(QDir::toNativeSeparators(folder));
+        error = QString("%1: the output folder does not exist or cannot be written").arg(QDir::toNativeSeparators(folder));
         debugLog("%s: %s\n", "halvora::automaticSaveRequest", error.toLocal8Bit().constData());
         return request;
     }
@@ -75,8 +83,9 @@ QString automaticHdrOutputPath(const commandLineOptions& cl, QString& error) {
         return QString();
     const QString fileName = QFileInfo(cl.saveHdr).absoluteFilePath();
     if (!writableFolder(QFileInfo(fileName).absolutePath())) {
-        error = QString("Directory does not exist. HDR save disabled.") + " (" +
-                QDir::toNativeSeparators(QFileInfo(fileName).absolutePath()) + ")";
+        // The run stops here: "HDR save disabled" would promise a run that goes on.
+        error = QString("%1: the folder for --save_hdr does not exist or cannot be written")
+                    .arg(QDir::toNativeSeparators(QFileInfo(fileName).absolutePath()));
         debugLog("%s: %s\n", "halvora::automaticHdrOutputPath", error.toLocal8Bit().constData());
         return QString();
     }
@@ -151,6 +160,12 @@ void automaticRun::start() {
         return;
     running_ = true;
     totalTimer_.start();
+    // A name that is not valid UTF-8 would be opened or written under another name: refuse it.
+    if (!commandLine_->undecodableArguments.isEmpty()) {
+        fail(tr("%1: the name is not valid in the system's file-name encoding (UTF-8); rename the file")
+                 .arg(commandLine_->undecodableArguments.front()));
+        return;
+    }
     loadSettings();
 }
 

@@ -10,6 +10,7 @@
 #include "ui/framePlacement.h"
 #include "ui/mainWindow.h"
 #include "ui/myCustomStyle.h"
+#include "ui/splash.h"
 #include "ui/styledMainWindow.h"
 #include "ui/styledMessageBox.h"
 
@@ -24,6 +25,7 @@
 #include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,6 +37,16 @@ QStringList rawArguments(int argc, char** argv) {
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     return args;
+}
+
+// Arguments whose bytes do not survive the conversion to text: a file of that name could not be
+// opened or written under exactly the name given.
+QStringList undecodableArguments(int argc, char** argv) {
+    QStringList bad;
+    for (int i = 1; i < argc; ++i)
+        if (QFile::encodeName(QFile::decodeName(argv[i])) != QByteArray(argv[i]))
+            bad << QString::fromLocal8Bit(argv[i]);
+    return bad;
 }
 
 QScreen* savedScreen(int index) {
@@ -129,6 +141,7 @@ int main(int argc, char** argv) {
 
     commandLineOptions& cmd = commandLineOptions::current();
     cmd = commandLineOptions::parse(arguments);
+    cmd.undecodableArguments = undecodableArguments(argc, argv);
     // Automatic and hidden runs have nobody to answer a box: boxes become log lines.
     const bool unattended = cmd.autoProcess || cmd.hideWindow;
     styledMessageBox::setUnattended(unattended);
@@ -160,8 +173,16 @@ int main(int argc, char** argv) {
     pool->setMaxThreadCount(QThread::idealThreadCount() + 8);
     debugLog("maxThreadCount=%d\n", pool->maxThreadCount());
 
-    // The splash screen's fade-out ends in splashFinished(); without a splash it runs as soon as the loop starts.
-    QTimer::singleShot(0, main, &mainWindow::splashFinished);
+    // The splash's fade-out ends in splashFinished(). Unattended runs show no splash: it runs as soon
+    // as the loop starts.
+    if (unattended) {
+        QTimer::singleShot(0, main, &mainWindow::splashFinished);
+    } else {
+        auto* startScreen = new splash(&frame); // deletes itself when it has faded out
+        QObject::connect(startScreen, &splash::finished, main, &mainWindow::splashFinished);
+        startScreen->start();
+        startScreen->startHiding();
+    }
 
     int ret = app.exec();
     if (ret == 0) {
@@ -172,6 +193,11 @@ int main(int argc, char** argv) {
         settings->setValue("Screen", int(QGuiApplication::screens().indexOf(frame.screen())));
         if (main->failureExitCode() != 0)
             ret = main->failureExitCode();
+    }
+    // A run ended by a signal did not finish its work: a script must not take it for success.
+    if (const int signal = terminationWatcher::receivedSignal()) {
+        std::fprintf(stderr, "halvora: interrupted (%s)\n", strsignal(signal));
+        ret = terminationWatcher::exitStatusFor(signal);
     }
     debugLog("\nTerminated (ret=%d)\n", ret);
     return ret;

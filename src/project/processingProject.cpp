@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <algorithm>
 #include <unistd.h>
@@ -28,12 +29,14 @@ processingProject::processingProject(QObject* parent, const QString& tempDir) : 
     const QString base = tempDir.isEmpty() ? QDir::tempPath() : tempDir;
     halvora::cleanOldSessions(base, 72.0);
 
-    sessionName = halvora::sessionNameFor(QDateTime::currentDateTime());
-    sessionDir = base + "/" + sessionName + "/";
-    // One level only: a missing temporary directory is an error, not something to create.
-    if (base.isEmpty() || (!QDir(sessionDir).exists() && !QDir().mkdir(sessionDir))) {
-        debugLog("%s: Failed to create session dir: '%s'\n", "processingProject::processingProject",
-                 QDir::toNativeSeparators(sessionDir).toLocal8Bit().constData());
+    QString error;
+    const QDateTime start = QDateTime::currentDateTime();
+    sessionDir = halvora::createSessionDirectory(base, start, error);
+    sessionName = QFileInfo(QDir::cleanPath(sessionDir)).fileName();
+    if (sessionDir.isEmpty()) {
+        const QString attempted = base + "/" + halvora::sessionNameFor(start) + "/";
+        debugLog("%s: Failed to create session dir: '%s' (%s)\n", "processingProject::processingProject",
+                 QDir::toNativeSeparators(attempted).toLocal8Bit().constData(), error.toLocal8Bit().constData());
         createFailed = true;
     }
 

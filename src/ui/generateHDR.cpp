@@ -47,7 +47,7 @@ const char* const kSelectivityHints[] = {
 } // namespace
 
 generateHDR::generateHDR(processingProject* project, bool hidden, const runSettings& settings, QWidget* parent)
-    : QDialog(parent), project_(project), hidden_(hidden), settings_(settings) {
+    : styledDialog(parent), project_(project), hidden_(hidden), settings_(settings) {
     setObjectName("generateHDR");
     ldr_ = project_ && project_->photos.size() == 1;
     shown_ = halvora::genHDRoptionsFromSettings(programOptionsSettings::instance(), ldr_);
@@ -162,7 +162,7 @@ void generateHDR::buildUi() {
     buttons->addWidget(runButton_);
     buttons->addWidget(cancel_);
 
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(contentArea());
     layout->addWidget(cac);
     layout->addWidget(align);
     layout->addWidget(opts);
@@ -249,9 +249,15 @@ void generateHDR::saveHDRtoggled() {
 }
 
 void generateHDR::browseHdrPath() {
-    const QString fn =
-        QFileDialog::getSaveFileName(this, tr("Save output HDR to file"), hdrPath_->text(),
-                                     tr("Radiance RGBE (*.hdr)") + ";;" + tr("OpenEXR (*.exr)"));
+    // Start where the file would go, or in the nearest folder that exists (the photos' by default).
+    const QString typed = QDir::fromNativeSeparators(hdrPath_->text());
+    const QString near = !typed.isEmpty() ? typed
+                         : project_ && !project_->photos.empty() ? project_->photos.front()->fileName
+                                                                 : QString();
+    const QString folder = programOptionsSettings::existingFolder(QFileInfo(near).absolutePath());
+    const QString start = typed.isEmpty() ? folder : folder + "/" + QFileInfo(typed).fileName();
+    const QString fn = QFileDialog::getSaveFileName(this, tr("Save output HDR to file"), start,
+                                                    tr("Radiance RGBE (*.hdr)") + ";;" + tr("OpenEXR (*.exr)"));
     if (!fn.isEmpty()) hdrPath_->setText(QDir::toNativeSeparators(fn));
 }
 

@@ -9,7 +9,7 @@
 #include "hdr/genHDR_options.h"
 #include "project/projectRun.h"
 
-#include <QDialog>
+#include "ui/styledDialog.h"
 #include <memory>
 
 class QCheckBox;
@@ -24,7 +24,7 @@ class QToolButton;
 class generationRun;
 class processingProject;
 
-class generateHDR : public QDialog {
+class generateHDR : public styledDialog {
     Q_OBJECT
 public:
     /// A dialog for `project` (which must outlive it), its controls set from the stored options.

@@ -11,7 +11,7 @@
 #include <QVBoxLayout>
 
 hdrLoadOptionsDialog::hdrLoadOptionsDialog(const hdrLoadOptions& initial, QWidget* parent)
-    : QDialog(parent), initial_(initial) {
+    : styledDialog(parent), initial_(initial) {
     initial_.normalize();
     setWindowTitle(tr("Load HDR image"));
     setObjectName("hdrLoadOptions");
@@ -34,7 +34,7 @@ hdrLoadOptionsDialog::hdrLoadOptionsDialog(const hdrLoadOptions& initial, QWidge
     buttons->addWidget(load_);
     buttons->addWidget(cancel_);
 
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(contentArea());
     layout->addWidget(group);
     layout->addLayout(buttons);
 

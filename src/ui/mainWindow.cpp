@@ -6,6 +6,7 @@
 #include "app/programOptionsSettings.h"
 #include "app/startupLog.h"
 #include "app/storedOptions.h"
+#include "app/updateCheck.h"
 #include "base/debugLog.h"
 #include "project/generationRun.h"
 #include "project/loadRun.h"
@@ -15,6 +16,7 @@
 #include "project/transformRun.h"
 #include "tonemap/toneMappingRebuild.h"
 #include "tonemap/toneMappingSettingsFile.h"
+#include "ui/checkUpdatesDialog.h"
 #include "ui/generateHDR.h"
 #include "ui/hdrLoadOptionsDialog.h"
 #include "ui/programOptions.h"
@@ -279,8 +281,26 @@ void mainWindow::finishProgress() {
 
 void mainWindow::updateProgress() { progressBar_->setValue(progressRun_ ? progressRun_->context().progressPercent() : 0); }
 
+void mainWindow::checkForUpdates(bool userStarted) {
+    const programOptionsSettings& options = programOptionsSettings::instance();
+    updateCheck_ = std::make_unique<checkUpdates>(checkUpdates::configuredBase(options.updateCheckUrl));
+    connect(updateCheck_.get(), &checkUpdates::checked, this,
+            [this](const QString& text, const halvora::updateReply& reply) {
+                checkUpdatesDialog dialog(text, reply, this);
+                dialog.exec();
+            });
+    connect(updateCheck_.get(), &checkUpdates::failed, this, [this](const QString& text) {
+        appendLog(logWarning, text);
+        styledMessageBox::show(this, styledMessageBox::error, text.toHtmlEscaped());
+    });
+    updateCheck_->doCheck(userStarted);
+}
+
 void mainWindow::splashFinished() {
     const programOptionsSettings& options = programOptionsSettings::instance();
+    // An automatic check stays silent about the network; unattended runs never ask.
+    if (options.autoCheckUpdates && !commandLineOptions::current().autoProcess && !styledMessageBox::unattended())
+        checkForUpdates(false);
     const int ideal = QThread::idealThreadCount();
     if (options.coreCount < ideal) {
         const int used = std::min({ideal, 64, options.coreCount});

@@ -34,6 +34,7 @@ class saveRun;
 class toneMappingPrepareRun;
 class transformRun;
 class automaticRun;
+class checkUpdates;
 struct genHDR_options;
 struct photoEntry;
 class styledMainWindow;
@@ -89,6 +90,9 @@ public slots:
     void finishProgress();
     void updateProgress();
     void splashFinished();
+    /// Asks the version service whether a newer version exists (nothing when no service is set up).
+    /// `userStarted`: failures are reported; an automatic check is silent about the network.
+    void checkForUpdates(bool userStarted);
     void loadOnStartupSlot();
     /// Prepares the files one after another and starts loading them; an empty list first asks for
     /// files. False when nothing is loaded (a preparation failed, the dialog was cancelled, a load
@@ -255,5 +259,6 @@ private:
     toolBox* tmToolBox_ = nullptr;
     QTimer toneMappingTimer_; ///< collects preview requests into one render
     QAction* showBeforeAction_ = nullptr;
+    std::unique_ptr<checkUpdates> updateCheck_;
     QAction* showResultAction_ = nullptr;
 };

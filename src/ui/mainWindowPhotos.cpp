@@ -95,7 +95,9 @@ bool mainWindow::addImages(const QStringList& fileNames) {
     QStringList files = fileNames;
     programOptionsSettings& options = programOptionsSettings::instance();
     if (files.isEmpty()) {
-        files = QFileDialog::getOpenFileNames(this, tr("Add images"), options.openSavePhotoLastDir, addImagesFilters());
+        files = QFileDialog::getOpenFileNames(this, tr("Add images"),
+                                              programOptionsSettings::existingFolder(options.openSavePhotoLastDir),
+                                              addImagesFilters());
         if (files.isEmpty())
             return false;
         options.openSavePhotoLastDir = QFileInfo(files.front()).absolutePath();

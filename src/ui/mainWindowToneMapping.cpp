@@ -235,7 +235,8 @@ void mainWindow::addDroppedImages(const QStringList& files) {
 void mainWindow::loadSettingsSlot() {
     programOptionsSettings& options = programOptionsSettings::instance();
     const QString fileName =
-        QFileDialog::getOpenFileName(this, tr("Load tone mapping settings"), options.openSaveSettingsLastDir,
+        QFileDialog::getOpenFileName(this, tr("Load tone mapping settings"),
+                                     programOptionsSettings::existingFolder(options.openSaveSettingsLastDir),
                                      settingsFilter());
     if (fileName.isEmpty())
         return;
@@ -277,7 +278,8 @@ bool mainWindow::loadSettingsSlot(const QString& fileName) {
 void mainWindow::saveSettingsSlot() {
     programOptionsSettings& options = programOptionsSettings::instance();
     const QString fileName =
-        QFileDialog::getSaveFileName(this, tr("Save tone mapping settings"), options.openSaveSettingsLastDir,
+        QFileDialog::getSaveFileName(this, tr("Save tone mapping settings"),
+                                     programOptionsSettings::existingFolder(options.openSaveSettingsLastDir),
                                      settingsFilter());
     if (fileName.isEmpty())
         return;

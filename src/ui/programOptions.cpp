@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -29,11 +30,14 @@ template <class T> T* named(T* widget, const char* name) {
 
 } // namespace
 
-programOptions::programOptions(QWidget* parent, int page) : QDialog(parent) {
+programOptions::programOptions(QWidget* parent, int page) : styledDialog(parent) {
     setWindowTitle(tr("Program options"));
     setObjectName("programOptions");
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(contentArea());
     pages_ = named(new QTabWidget(this), "pages");
+    // Every page's name stays readable: the dialog is as wide as its tabs, never scrolling them.
+    pages_->tabBar()->setUsesScrollButtons(false);
+    pages_->tabBar()->setElideMode(Qt::ElideNone);
     layout->addWidget(pages_);
     buildScratchPadPage();
     buildPerformancePage();
@@ -58,7 +62,8 @@ void programOptions::buildScratchPadPage() {
     scratchPath_ = named(new QLineEdit(page), "scratchPathEdit");
     auto* browse = new QPushButton(tr("Browse..."), page);
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString dir = QFileDialog::getExistingDirectory(this, tr("User defined directory"), scratchPath_->text());
+        const QString dir = QFileDialog::getExistingDirectory(this, tr("User defined directory"),
+                                                            programOptionsSettings::existingFolder(scratchPath_->text()));
         if (!dir.isEmpty()) {
             scratchPath_->setText(QDir::toNativeSeparators(dir));
             userDir_->setChecked(true);

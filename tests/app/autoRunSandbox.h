@@ -16,8 +16,6 @@ namespace halvora::test {
 struct autoRunSandbox {
     QString root = makeTempDir("autorun");
     QString config = root + "/config", home = root + "/home", tmp = root + "/tmp", out = root + "/out";
-    /// Standard output and error of the last run.
-    mutable QString output;
 
     explicit autoRunSandbox(const QString& extraSettings = QString()) {
         for (const QString& d : {config, home, tmp, out})
@@ -31,11 +29,7 @@ struct autoRunSandbox {
         QFile f(home + "/Halvora 3/Halvora3_debug_log.txt");
         return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
     }
-    /// Runs the program without a display; false when it did not end within `ms` (four times that in a
-    /// sanitizer run, which is slower, not stuck).
-    bool run(const QStringList& arguments, int& exitCode, int ms = 30000) const {
-        if (!childSanitizerReportDir().isEmpty()) ms *= 4;
-        QProcess p;
+    QProcessEnvironment environment() const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", config);
         env.insert("HOME", home);
@@ -43,19 +37,26 @@ struct autoRunSandbox {
         env.remove("DISPLAY");
         env.remove("WAYLAND_DISPLAY");
         env.remove("QT_QPA_PLATFORM");
-        p.setProcessEnvironment(env);
-        p.setProcessChannelMode(QProcess::MergedChannels);
+        return env;
+    }
+    /// Runs the program without a display; false when it did not end within `ms` (four times that in a
+    /// sanitizer run, which is slower, not stuck). What it wrote to standard error goes to `errors`
+    /// when given.
+    bool run(const QStringList& arguments, int& exitCode, int ms = 30000, QString* errors = nullptr) const {
+        if (!childSanitizerReportDir().isEmpty()) ms *= 4;
+        QProcess p;
+        p.setProcessEnvironment(environment());
         p.start(halvoraBinary(), arguments);
-        const bool finished = p.waitForFinished(ms);
-        if (!finished) {
+        if (!p.waitForFinished(ms)) {
             p.kill();
             p.waitForFinished(5000);
+            return false;
         }
-        output = QString::fromLocal8Bit(p.readAll());
-        if (!finished) return false;
+        const QString standardError = QString::fromLocal8Bit(p.readAllStandardError());
+        if (errors) *errors = standardError;
         exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -999;
         // A sanitizer report would pass unseen in tests that expect the run to fail.
-        EXPECT_NE(exitCode, sanitizerExitCode) << output.toStdString();
+        EXPECT_NE(exitCode, sanitizerExitCode) << standardError.toStdString();
         return true;
     }
     QStringList sessions() const {

@@ -10,6 +10,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
 #include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -320,13 +323,112 @@ TEST(autoRun, failuresEndNonZeroWithAReason) {
     EXPECT_TRUE(log.contains("output folder does not exist or cannot be written")) << log.toStdString();
     EXPECT_FALSE(log.contains("Generate HDR...")) << "the run must fail before the merge";
 
-    // A --save_hdr folder that does not exist.
+    // A --save_hdr folder that does not exist: the reason reaches the terminal.
+    QString errors;
     ASSERT_TRUE(box.run(QStringList{"--auto", "--output_fn=" + box.out + "/z.jpg",
                                     "--save_hdr=" + box.root + "/nowhere/m.hdr"} + deskBracket(),
-                        code, 20000));
+                        code, 20000, &errors));
     EXPECT_NE(code, 0);
-    EXPECT_TRUE(box.logText().contains("Directory does not exist. HDR save disabled."));
+    EXPECT_TRUE(errors.contains("halvora: " + QDir::toNativeSeparators(box.root + "/nowhere") +
+                                ": the folder for --save_hdr does not exist or cannot be written"))
+        << errors.toStdString();
     EXPECT_TRUE(box.sessions().isEmpty());
+}
+
+// What a script sees: nothing on standard error when all goes well (the stages with --verbose), and
+// for every refusal a line naming the file and the reason, with a non-zero exit.
+TEST(autoRun, theTerminalShowsStagesWhenAskedAndAlwaysTheReason) {
+    HALVORA_REQUIRE_DATA();
+    sandbox box;
+    int code = -1;
+    QString errors;
+    ASSERT_TRUE(box.run(QStringList{"--auto", "--output_fn=" + box.out + "/quiet.jpg"} + deskBracket(), code, 60000,
+                        &errors));
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(errors.trimmed().isEmpty()) << "a quiet run says nothing: " << errors.toStdString();
+    ASSERT_TRUE(box.run(QStringList{"--auto", "--verbose", "--output_fn=" + box.out + "/loud.jpg"} + deskBracket(),
+                        code, 60000, &errors));
+    EXPECT_EQ(code, 0);
+    for (const char* stage : {"halvora: Loading 3 photo", "halvora: HDR generation...", "halvora: HDR generation done (",
+                              "halvora: Preparing for tone mapping done (", "halvora: saved "})
+        EXPECT_TRUE(errors.contains(stage)) << "missing: " << stage << "\n" << errors.toStdString();
+
+    struct refusal {
+        QStringList arguments;
+        QString expected;
+    };
+    const QString missingLook = box.root + "/no-such-look.hvsx";
+    const refusal refusals[] = {
+        {QStringList{"--tm_settings=" + missingLook, "--output_fn=" + box.out + "/a.jpg"} + deskBracket(),
+         QDir::toNativeSeparators(missingLook) + ": no such file"},
+        {QStringList{"--output_fn=" + box.out + "/a.png"} + deskBracket(),
+         QDir::toNativeSeparators(box.out + "/a.png") + ": cannot save .png"},
+        {QStringList{"--output_fn=" + box.out + "/a.jpg"}, "an automatic run needs at least one input file"},
+    };
+    for (const refusal& r : refusals) {
+        ASSERT_TRUE(box.run(QStringList{"--auto"} + r.arguments, code, 30000, &errors));
+        EXPECT_NE(code, 0) << r.expected.toStdString();
+        EXPECT_TRUE(errors.contains("halvora: ") && errors.contains(r.expected))
+            << "expected " << r.expected.toStdString() << " in: " << errors.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(box.out + "/a.jpg"));
+    EXPECT_FALSE(QFileInfo::exists(box.out + "/a.png"));
+    EXPECT_TRUE(box.sessions().isEmpty());
+}
+
+// A name that is not valid UTF-8 cannot be written under exactly its bytes through the toolkit: the
+// run refuses it clearly instead of saving under another name.
+TEST(autoRun, anOutputNameThatIsNotUtf8IsRefused) {
+    HALVORA_REQUIRE_DATA();
+    sandbox box;
+    // QProcess passes arguments as text: a script file hands over the raw bytes, as a shell would.
+    const QByteArray name = QFile::encodeName(box.out) + "/r\xe9sultat.jpg";
+    QFile script(box.root + "/run.sh");
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("exec '" + QFile::encodeName(halvora::test::halvoraBinary()) + "' --auto '--output_fn=" + name +
+                 "' '" + QFile::encodeName(deskBracket()[0]) + "' '" + QFile::encodeName(deskBracket()[1]) + "'\n");
+    script.close();
+    QProcess p;
+    p.setProcessEnvironment(box.environment());
+    p.start("/bin/sh", {script.fileName()});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_NE(p.exitCode(), 0);
+    const QString errors = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_TRUE(errors.contains("not valid in the system's file-name encoding")) << errors.toStdString();
+    EXPECT_TRUE(QDir(box.out).entryList(QDir::Files).isEmpty()) << "nothing is written under any name";
+}
+
+} // namespace
+
+namespace {
+
+// SIGTERM (a service manager's stop, or kill) in the middle of the work: the run stops in order and
+// says so — exit status 143, "interrupted" on standard error, no result and no session left behind.
+TEST(autoRun, aTerminatedRunEndsWith143AndLeavesNothing) {
+    HALVORA_REQUIRE_DATA();
+    const QString night = halvora::test::dataFile("brackets/iphone_xr_night_9exp/");
+    const QStringList photos = {night + "IMG_3869.jpeg", night + "IMG_3872.jpeg", night + "IMG_3875.jpeg"};
+    // The moments: while the photos load, and while the picture is prepared for tone mapping.
+    for (const char* moment : {"Starting image load threads", "Local Contrast"}) {
+        sandbox box;
+        QProcess p;
+        p.setProcessEnvironment(box.environment());
+        p.start(halvora::test::halvoraBinary(), QStringList{"--auto", "--output_fn=" + box.out + "/n.jpg"} + photos);
+        ASSERT_TRUE(p.waitForStarted(20000));
+        QElapsedTimer guard;
+        guard.start();
+        while (!box.logText().contains(moment) && p.state() == QProcess::Running && guard.elapsed() < 60000)
+            QThread::msleep(2);
+        ASSERT_EQ(p.state(), QProcess::Running) << "the run ended before " << moment;
+        p.terminate();
+        ASSERT_TRUE(p.waitForFinished(30000)) << "the ordered shutdown must be prompt";
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 143) << moment;
+        EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardError()).contains("halvora: interrupted")) << moment;
+        EXPECT_FALSE(QFileInfo::exists(box.out + "/n.jpg")) << moment;
+        EXPECT_TRUE(QDir(box.out).entryList(QDir::Files | QDir::Hidden).isEmpty()) << moment;
+        EXPECT_TRUE(box.sessions().isEmpty()) << "no session directory is left behind: " << moment;
+    }
 }
 
 } // namespace

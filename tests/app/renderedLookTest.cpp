@@ -83,10 +83,11 @@ QImage renderDesk(const halvora::test::autoRunSandbox& box, const QString& name,
                   const QStringList& extra = {}) {
     const QString out = box.out + "/" + name + ".jpg";
     int code = -1;
+    QString errors;
     const bool ended =
-        box.run(QStringList{"--auto", "--output_fn=" + out} + extra + deskBracket(), code, 60000);
+        box.run(QStringList{"--auto", "--output_fn=" + out} + extra + deskBracket(), code, 60000, &errors);
     EXPECT_TRUE(ended) << "the run did not end";
-    EXPECT_EQ(code, 0) << box.output.toStdString();
+    EXPECT_EQ(code, 0) << errors.toStdString();
     QImage result;
     if (!ended || code != 0 || !result.load(out, "JPEG")) {
         ADD_FAILURE() << "no readable result " << out.toStdString();

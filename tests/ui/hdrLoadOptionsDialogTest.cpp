@@ -20,7 +20,7 @@ TEST(hdrLoadOptionsDialog, showsTheFiveColourSpacesAndReturnsTheChoice) {
     QGroupBox* group = dialog.findChild<QGroupBox*>();
     ASSERT_NE(group, nullptr);
     EXPECT_EQ(group->title(), "Output color space");
-    QLabel* label = dialog.findChild<QLabel*>();
+    QLabel* label = group->findChild<QLabel*>();
     ASSERT_NE(label, nullptr);
     EXPECT_EQ(label->text(), "Convert to");
     QComboBox* list = dialog.colorSpaceList();
