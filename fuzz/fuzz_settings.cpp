@@ -2,9 +2,9 @@
 // the file), then the table builders and one tone mapping with whatever it loaded, which must give
 // no NaN and no out-of-range access.
 
-#include "tonemap/toneMapDrivers.h"
-#include "tonemap/toneMappingLookupTables.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/picturePasses.h"
+#include "tonemap/rebuildOnChange.h"
+#include "tonemap/tableBuilders.h"
 #include "tonemap/toneMappingSettingsFile.h"
 
 #include <QByteArray>

@@ -10,7 +10,7 @@
 #include "project/processingProject.h"
 #include "project/saveRun.h"
 #include "project/toneMappingPrepareRun.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/rebuildOnChange.h"
 #include "tonemap/toneMappingSettingsFile.h"
 
 #include <QDir>

@@ -150,7 +150,7 @@ public:
     std::vector<double> weightTable;                  ///< "Balanced" without cut, for the inconsistency measure
     std::vector<double> closenessTableBright, closenessTableDark;
 
-    // ---- tone mapping (drivers in src/tonemap/toneMapDrivers.cpp)
+    // ---- tone mapping (the passes in src/tonemap/picturePasses.cpp)
     double hdrMean = 0.4;      ///< from the HDR preprocess: median luminance + 0.001
     double lcCorrection = 1.0; ///< from the HDR preprocess: 0.51 … 1.0 (1.0 for LDR enhancement)
     int toneMapLevel = -1;     ///< pyramid level the preview is tone-mapped at; −1: the preview-sized one

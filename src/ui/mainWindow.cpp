@@ -14,7 +14,7 @@
 #include "project/saveRun.h"
 #include "project/toneMappingPrepareRun.h"
 #include "project/transformRun.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/rebuildOnChange.h"
 #include "tonemap/toneMappingSettingsFile.h"
 #include "ui/checkUpdatesDialog.h"
 #include "ui/generateHDR.h"
@@ -25,6 +25,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -35,6 +36,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QThread>
@@ -154,7 +156,7 @@ void mainWindow::buildUi() {
     leftTabs_->addTab(buildPhotoPanel(leftTabs_), tr("Photos"));
 
     auto* centre = new QSplitter(Qt::Vertical, split);
-    pictureView_ = new mainImageArea(centre);
+    workspace_ = new mainWorkspace(centre);
     logPanel_ = new QTextEdit(centre);
     logPanel_->setObjectName("logPanel");
     logPanel_->setReadOnly(true);
@@ -171,27 +173,13 @@ void mainWindow::buildUi() {
     buildToneMappingTab();
     connect(rightTabs_, &QTabWidget::currentChanged, this, &mainWindow::rightTabChanged);
     rightTabChanged(0);
+    // Wide enough for the three stage names side by side, without scroll arrows.
+    rightTabs_->setMinimumWidth(rightTabs_->tabBar()->sizeHint().width() + 12);
     buildGeneratePage(rightTabs_->widget(0));
     split->setStretchFactor(1, 1);
     outer->addWidget(split, 1);
 
-    auto* status = new QHBoxLayout;
-    progressBar_ = new QProgressBar(this);
-    progressBar_->setObjectName("progressBar");
-    progressBar_->setRange(0, 100);
-    progressBar_->setValue(0);
-    progressBar_->setTextVisible(false);
-    breakButton_ = new QPushButton(tr("Break"), this);
-    breakButton_->setObjectName("breakButton");
-    breakButton_->setEnabled(false);
-    // "Break" stops the run on show, and no other.
-    connect(breakButton_, &QPushButton::clicked, this, [this] {
-        if (progressRun_)
-            progressRun_->cancel();
-    });
-    status->addWidget(progressBar_, 1);
-    status->addWidget(breakButton_);
-    outer->addLayout(status);
+    buildStatusArea(outer);
 }
 
 void mainWindow::buildMenus() {
@@ -214,8 +202,12 @@ void mainWindow::buildMenus() {
     saveAsAction_ = file->addAction(tr("Save as"));
     saveAsAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     connect(saveAsAction_, &QAction::triggered, this, &mainWindow::saveResultAsSlot);
+    exportAction_ = file->addAction(tr("Open in external editor"));
+    exportAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    connect(exportAction_, &QAction::triggered, this, &mainWindow::exportToExternalEditorSlot);
     saveAction_->setEnabled(false); // a result exists once the picture is prepared for tone mapping
     saveAsAction_->setEnabled(false);
+    exportAction_->setEnabled(false);
     file->addSeparator();
     QAction* exitAction = file->addAction(tr("Exit"));
     exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -236,9 +228,13 @@ void mainWindow::buildMenus() {
         transformActions_ << action;
     }
 
+    buildWorkspaceActions(viewMenu_, transform);
+
     QMenu* settings = menuBar_->addMenu(tr("Settings"));
     QAction* options = settings->addAction(tr("Program options"));
     connect(options, &QAction::triggered, this, qOverload<>(&mainWindow::showProgramOptions));
+    buildLanguageMenu();
+    buildHelpMenu();
 }
 
 void mainWindow::appendLog(logKind kind, const QString& text) {
@@ -315,9 +311,9 @@ void mainWindow::splashFinished() {
 
 void mainWindow::rightTabChanged(int n) {
     for (int i = 0; i < rightTabs_->count(); ++i) {
-        const QString title = i == n ? QStringLiteral("%1: %2").arg(i + 1).arg(tr(kStageNames[i]))
-                                     : QStringLiteral("%1  ").arg(i + 1);
-        rightTabs_->setTabText(i, title);
+        // Every tab keeps its name: a bare number tells a new user nothing about the stage behind it.
+        Q_UNUSED(n);
+        rightTabs_->setTabText(i, QStringLiteral("%1: %2").arg(i + 1).arg(tr(kStageNames[i])));
     }
 }
 
@@ -337,8 +333,11 @@ void mainWindow::setControlsEnabled(bool enabled) {
     const bool result = enabled && resultAvailable();
     saveAction_->setEnabled(result);
     saveAsAction_->setEnabled(result);
+    if (panoramaBox_) panoramaBox_->setEnabled(enabled);
+    exportAction_->setEnabled(result);
     updateGenerateHDRenabled();
     setToneMappingControlsEnabled();
+    updateStatusArea();
 }
 
 void mainWindow::transformImageSlot() {
@@ -368,6 +367,21 @@ void mainWindow::transformImageFinished(bool ok, QString error) {
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
     appendLog(ok ? logSuccess : logError, ok ? tr("Image transformed.") : error);
+    if (closing_ || !project_) return;
+    // Everything on screen was made from the picture before the transform: the thumbnails, the
+    // photo on show and the tone-mapped preview (whose sharpening plane had the old shape) follow it.
+    const shownKind wasShown = shown_;
+    const int wasPhoto = shownPhotoId_;
+    refreshThumbnails();
+    if (project_->hdrPresent && project_->lcPlanesValid) {
+        project_->invalidateToneMapCaches();
+        doToneMapping(true);
+    }
+    if (wasShown == shownPhoto && project_->photoById(wasPhoto))
+        showPhoto(wasPhoto);
+    else if (wasShown != shownResult || !project_->previewValid)
+        showSelectedPhoto();
+    updateStatusArea();
 }
 
 void mainWindow::showEvent(QShowEvent* event) {

@@ -4,10 +4,11 @@
 // the project's runs (loading, generation, preparation, saving, transforms) — or, in an automatic run,
 // observes the automatic run that starts them. Only the main thread touches it.
 
+#include "base/rgbDouble.h"
 #include "imageio/imageTransform.h"
 #include "imageio/saveResultOptions.h"
 #include "project/projectRun.h"
-#include "ui/mainImageArea.h"
+#include "ui/mainWorkspace.h"
 
 #include <QPointer>
 #include <QString>
@@ -17,6 +18,8 @@
 #include <cstdint>
 #include <memory>
 
+class QBoxLayout;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QListWidget;
@@ -41,6 +44,11 @@ class styledMainWindow;
 class imageItem;
 class toolBox;
 class tonemappingGroup;
+class zoomWidget;
+class toneCurveTool;
+class histogramTool;
+class colorSaturationGroup;
+class colorAdjustGroup;
 
 class mainWindow : public QWidget {
     Q_OBJECT
@@ -78,11 +86,28 @@ public:
     /// The item widget of the photo in list row `row` (null outside the list).
     imageItem* photoItemAt(int row) const;
     imageItem* photoItem(int id) const;
+    mainWorkspace* workspace() const { return workspace_; }
+    /// What the workspace shows: nothing, an input photo (shownPhotoId()) or the tone-mapped result.
+    enum shownKind { shownNothing, shownPhoto, shownResult };
+    shownKind shown() const { return shown_; }
+    int shownPhotoId() const { return shownPhotoId_; }
+
+    /// Where a sample comes from (the `src` of sampleTakenSlot): the shown result or the radiance picture.
+    enum sampleSource { sampleFromResult = 0, sampleFromInput = 1 };
+    /// The sample mode an eyedropper asked for (0 none, 1 black point, 2 white point, 3 white balance).
+    int sampleMode() const { return sampleMode_; }
+    /// The file "Open in external editor" writes: the session folder's "Halvora_export.tif".
+    QString externalEditorExportName() const;
+    /// Language codes of the Language menu, in the order of its entries.
+    static QStringList languageCodes();
 
 signals:
     void loadOnStartup();
     /// A new, empty project took the place of the old one (views and controls let go of it).
     void projectReplaced();
+    /// A sample was taken for a tool (mode 1 black point, 2 white point, 3 white balance); `src` 0
+    /// the shown result, 1 the input HDR picture.
+    void sampleReady(int mode, int src, rgbDouble_t sampleValue);
 
 public slots:
     /// The observed run has started a measured step (progress bar on, "Break" usable).
@@ -137,7 +162,7 @@ public slots:
     void doToneMapping();
     /// Enables the tone-mapping controls and the view actions for the project's stage.
     void setToneMappingControlsEnabled();
-    /// "Photo before processing": the first photo's preview.
+    /// "Photo before processing": the photo selected in the list (the first one when none is).
     void showBeforeSlot();
     /// "Result": the tone-mapped preview.
     void showResultSlot();
@@ -157,6 +182,41 @@ public slots:
     /// Saves the result with `request` on a save run (full-size tone mapping first).
     void saveResultSlot(const saveResultRequest& request);
     void saveResultFinished(bool ok, QString error);
+    /// Crops the project to `rect` (picture coordinates) on a transform run.
+    void applyCrop(halvora::cropRect rect);
+    /// "Crop": enters crop mode, or leaves it without cropping.
+    void toggleCropMode();
+    /// Puts the workspace into sample mode for a tool (`mode` 1 … 3), or leaves it (0); the
+    /// eyedroppers follow through requestSampleMode.
+    void toggleSampleMode(int mode);
+    void toggleSampleMode();
+    /// Over/under marks on the tone-mapped picture.
+    void setMarkOverUnder(bool en);
+    /// The status area's read-out of the colour under the pointer.
+    void showSampleValues(bool inImg, rgbDouble_t rgb);
+    /// Switches the workspace's background pair and remembers it.
+    void setBackgroundSlot();
+    /// The menu of the status area's colour buttons: photo colour space, monitor profile, intent.
+    void showColorSpaceMenu();
+    /// "Open in external editor": saves the result as a TIFF in the session folder and opens it in
+    /// the configured editor (offering the options page first when none is set up).
+    void exportToExternalEditorSlot();
+    /// A sample was taken from the picture (logged, sample mode left): mode 1 and 2 set the black or
+    /// white level, mode 3 the white balance that makes the sample neutral; `extra` is its
+    /// sampleSource. sampleReady follows.
+    void sampleTakenSlot(int mode, int extra, rgbDouble_t sampleValue);
+    /// An eyedropper was switched on (`mode` 1 … 3) or off (0); the others go off.
+    void requestSampleMode(int mode);
+    /// The colour under the pointer (from the picture view's mouseMoved), marked on the selective
+    /// saturation curves' axes while `inImg`.
+    void showSampleInEditors(bool inImg, rgbDouble_t value);
+    /// A language entry was chosen: stored for the next start.
+    void languageChanged();
+    /// "On-line documentation": opens the user guide.
+    void openWebHelp();
+    /// Pushes the record into every tone-mapping control with their signals blocked, then asks for
+    /// one preview (after a settings load).
+    void applySettingsToControls();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -174,7 +234,8 @@ private:
     QStringList includedPhotoNames() const;
     /// True while any run of this window (or of its HDR dialog, or the automatic run) works.
     bool anyWorkerRunning() const;
-    /// Photos, EVs and the picture must not change now: a worker runs, photos load, or the HDR dialog is open.
+    /// Photos, EVs and the picture must not change now: a worker runs, photos load, or the HDR dialog is
+    /// open.
     bool projectBusy() const;
     void insertPhotoItem(int row, const photoEntry& photo);
     bool evControlsUsable() const;
@@ -208,14 +269,36 @@ private:
     void updateGenerateHDRenabled();
     /// Shutdown: stops a generation still running and closes the HDR dialog.
     void endGenerationRun();
-    /// Shows the first photo in the picture view (after a failed generation left no picture).
-    void showFirstPhoto();
+    /// Shows the photo selected in the list (the first when none is) and names it in the status area.
+    void showSelectedPhoto();
+    /// Shows the photo with `id` before processing.
+    void showPhoto(int id);
+    /// Builds the status area below the panels.
+    void buildStatusArea(QBoxLayout* outer);
+    /// Adds the zoom actions to "View" and "Crop" to "Transform".
+    void buildWorkspaceActions(QMenu* view, QMenu* transform);
+    /// Dimensions, the shown picture's name and the colour buttons follow the project.
+    void updateStatusArea();
+    /// Every photo item shows its photo's current thumbnail (a radiance picture: the tone-mapped one).
+    void refreshThumbnails();
+    /// After a radiance file was opened: the generation run prepares and tone-maps it at once.
+    void startRadianceRun();
+    /// The tone-mapped preview is rendered at the pyramid level the zoom can show: finer when zoomed
+    /// in past the preview's own size (so 100 % shows the real pixels), the preview-sized one when
+    /// fitted or zoomed out.
+    void followZoomWithDetail();
     void generationLogLine(int kind, const QString& text);
     void buildToneMappingTab();
     /// Adds the settings actions to "File" (before `before`) and the "View" menu.
     void buildToneMappingMenus(QMenu* file, QAction* before);
     /// Points the tone-mapping controls at the current project's record and shows its values.
     void attachToneMappingControls();
+    /// Builds the tone curve, histogram and colour tool boxes below the operators' box.
+    void buildEditorBoxes(QWidget* column);
+    void buildLanguageMenu();
+    void buildHelpMenu();
+    /// Applies a black- or white-point sample (mode 1 or 2).
+    void takeLevelSample(int mode, int source, const rgbDouble_t& value);
 
     styledMainWindow* frame_;
     std::unique_ptr<processingProject> project_;
@@ -226,7 +309,21 @@ private:
     QMenuBar* menuBar_ = nullptr;
     QTabWidget* leftTabs_ = nullptr;
     QTabWidget* rightTabs_ = nullptr;
-    mainImageArea* pictureView_ = nullptr;
+    mainWorkspace* workspace_ = nullptr;
+    zoomWidget* zoom_ = nullptr;
+    QLabel* sampleLabel_ = nullptr;
+    QLabel* dimensionsLabel_ = nullptr;
+    QLabel* shownLabel_ = nullptr;
+    QCheckBox* panoramaBox_ = nullptr;
+    QPushButton* photoSpaceButton_ = nullptr;
+    QPushButton* monitorButton_ = nullptr;
+    QAction* cropAction_ = nullptr;
+    QList<QAction*> zoomActions_;
+    shownKind shown_ = shownNothing;
+    int shownPhotoId_ = -1;
+    bool markOverUnder_ = false;
+    int sampleMode_ = 0;
+    QTimer zoomDetailTimer_; ///< waits for the zoom to settle before a finer render
     QListWidget* photoList_ = nullptr;
     QTextEdit* logPanel_ = nullptr;
     QLabel* ldrLabel_ = nullptr;
@@ -255,10 +352,18 @@ private:
     QPointer<generateHDR> hdrDialog_;
     QAction* generateHdrAction_ = nullptr;
     QPushButton* generateHdrButton_ = nullptr;
+    QLabel* generateHint_ = nullptr;
     tonemappingGroup* tmGroup_ = nullptr;
     toolBox* tmToolBox_ = nullptr;
+    toneCurveTool* curveTool_ = nullptr;
+    histogramTool* histogramTool_ = nullptr;
+    colorSaturationGroup* saturationGroup_ = nullptr;
+    colorAdjustGroup* colorGroup_ = nullptr;
+    QList<toolBox*> toneBoxes_; ///< the tool boxes of the tone-mapping tab, top to bottom
+    QAction* exportAction_ = nullptr;
     QTimer toneMappingTimer_; ///< collects preview requests into one render
     QAction* showBeforeAction_ = nullptr;
     std::unique_ptr<checkUpdates> updateCheck_;
     QAction* showResultAction_ = nullptr;
+    QMenu* viewMenu_ = nullptr;
 };

@@ -94,11 +94,18 @@ void mainWindow::generationRunFinished(bool ok, QString error) {
     if (!ok) {
         appendLog(logError, error);
         debugLog("%s\n", error.toLocal8Bit().constData());
-        showFirstPhoto();
+        showSelectedPhoto();
         styledMessageBox::show(this, styledMessageBox::error, error);
         return;
     }
     toneMappingPrepare();
+}
+
+void mainWindow::startRadianceRun() {
+    if (!project_ || closing_ || projectBusy() || project_->photos.size() != 1 ||
+        !project_->photos.front()->isRadiance || project_->hdrPresent)
+        return;
+    startGenerationRun(halvora::genHDRoptionsFromSettings(programOptionsSettings::instance(), false), true);
 }
 
 void mainWindow::generationLogLine(int kind, const QString& text) {
@@ -138,7 +145,7 @@ void mainWindow::showGenerateHDR() {
         if (active)
             observeRun(dialog->activeRun(), false); // the dialog passes its run's lines on itself
         if (!active && project_ && !project_->hdrPresent)
-            showFirstPhoto(); // the old picture is gone; never leave its preview on show
+            showSelectedPhoto(); // the old picture is gone; never leave its preview on show
     });
     connect(dialog, &QDialog::finished, this, [this](int result) {
         hdrDialog_ = nullptr;
@@ -175,7 +182,14 @@ void mainWindow::buildGeneratePage(QWidget* page) {
     generateHdrButton_->setObjectName("generateHdrButton");
     generateHdrButton_->setEnabled(false);
     connect(generateHdrButton_, &QPushButton::clicked, this, &mainWindow::showGenerateHDR);
+    // Without photos the button is off, and this line says what comes first.
+    generateHint_ = new QLabel(tr("Add photos first: File \u203a Add (Ctrl+A), or drop them on the picture area."),
+                               page);
+    generateHint_->setObjectName("generateHint");
+    generateHint_->setWordWrap(true);
+    generateHdrButton_->setToolTip(tr("Needs photos: add them first."));
     layout->addWidget(text);
+    layout->addWidget(generateHint_);
     layout->addWidget(generateHdrButton_);
     layout->addStretch(1);
     // Photos come and go through the list: its changes decide whether there is something to merge.
@@ -192,6 +206,7 @@ void mainWindow::updateGenerateHDRenabled() {
                          !hdrDialog_ && menuBar_ && menuBar_->isEnabled();
     if (generateHdrAction_) generateHdrAction_->setEnabled(enabled);
     if (generateHdrButton_) generateHdrButton_->setEnabled(enabled);
+    if (generateHint_) generateHint_->setVisible(!project_ || project_->photos.empty());
 }
 
 void mainWindow::endGenerationRun() {

@@ -9,7 +9,7 @@
 #include "project/exposureValues.h"
 #include "project/loadRun.h"
 #include "project/processingProject.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/rebuildOnChange.h"
 #include "tonemap/toneMappingSettingsFile.h"
 #include "ui/imageItem.h"
 #include "ui/styledMessageBox.h"
@@ -110,8 +110,14 @@ bool mainWindow::addImages(const QStringList& fileNames) {
         if (!error.isEmpty()) {
             appendLog(logError, error);
             debugLog("%s\n", error.toLocal8Bit().constData());
+            // The text names the file and what was wrong with it; the second line says what became of
+            // the rest of the choice, which is otherwise a surprise.
             if (!styledMessageBox::unattended())
-                styledMessageBox::show(this, styledMessageBox::error, error);
+                styledMessageBox::showPlain(
+                    this, styledMessageBox::error,
+                    error + "\n\n" +
+                        tr("No photo was added. Remove or replace this file and add the "
+                           "photos again."));
         }
         return false;
     }
@@ -146,15 +152,21 @@ void mainWindow::addImagesFinished(bool ok, QString error) {
     const bool havePhotos = project_ && !project_->photos.empty();
     for (QAction* action : std::as_const(transformActions_))
         action->setEnabled(havePhotos);
-    if (havePhotos && !project_->hdrPresent)
-        showFirstPhoto();
+    if (havePhotos && photoList_->currentRow() < 0) photoList_->setCurrentRow(0);
+    if (havePhotos && !project_->hdrPresent) showSelectedPhoto();
+    updateStatusArea();
     if (!failures.isEmpty() && !styledMessageBox::unattended()) {
         // Shown after the handler returns: a modal box must not run inside the run's report.
         const QString text = failures.join("\n");
-        QTimer::singleShot(0, this, [this, text] { styledMessageBox::show(this, styledMessageBox::error, text); });
+        QTimer::singleShot(
+            0, this, [this, text] { styledMessageBox::showPlain(this, styledMessageBox::error, text); });
     }
     if (loaded > 0)
         assignEVsAfterLoading();
+    // An opened radiance picture needs no merge: it is prepared and tone-mapped at once, and the user
+    // lands on the tone-mapping step with a real preview, as an automatic run does.
+    if (loaded > 0 && project_->photos.size() == 1 && project_->photos.front()->isRadiance)
+        QTimer::singleShot(0, this, &mainWindow::startRadianceRun);
     // One photo and the option to enhance it at once: the HDR dialog is skipped.
     if (loaded > 0 && project_->photos.size() == 1 && !project_->photos.front()->isRadiance &&
         programOptionsSettings::instance().newProjectAutoLDR)
@@ -178,6 +190,8 @@ QWidget* mainWindow::buildPhotoPanel(QWidget* parent) {
         for (int i = 0; i < photoList_->count(); ++i)
             if (auto* item = photoItemAt(i))
                 item->setSelected(i == row);
+        // The chosen photo goes on show (a load in progress shows its photos when it ends).
+        if (const imageItem* item = photoItemAt(row); item && !loadingPhotos()) showPhoto(item->id());
     });
     layout->addWidget(photoList_, 1);
 
@@ -457,6 +471,7 @@ void mainWindow::newProject(bool justClose) {
     rightTabs_->setCurrentIndex(0);
     emit projectReplaced();
     updatePhotoControls();
+    updateStatusArea();
     for (QAction* action : std::as_const(transformActions_))
         action->setEnabled(false);
     if (!justClose) {

@@ -133,9 +133,14 @@ void mainWindow::saveResultFinished(bool ok, QString error) {
     }
     if (closing_ || !request.success)
         return;
-    resultSaved = true;
-    lastSavedPath = request.fileName;
-    lastSaveRequest_ = request;
+    // The export for the external editor is a working copy in the session folder: the result is not
+    // saved for the user by it, and "Save" must not write there.
+    const bool exported = request.openInExternalEditor && request.fileName == externalEditorExportName();
+    if (!exported) {
+        resultSaved = true;
+        lastSavedPath = request.fileName;
+        lastSaveRequest_ = request;
+    }
     if (request.openInExternalEditor)
         startExternalEditor(programOptionsSettings::instance().externalEditorPath, request.fileName);
 }

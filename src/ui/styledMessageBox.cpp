@@ -108,6 +108,16 @@ void styledMessageBox::setRecorder(std::function<bool(kind, const QString&)> r) 
 void styledMessageBox::setUnattended(bool u) { unattendedRun = u; }
 bool styledMessageBox::unattended() { return unattendedRun; }
 
+void styledMessageBox::showPlain(QWidget* parent, kind k, const QString& text) {
+    if (recorder || unattendedRun) {
+        show(parent, k, text);
+        return;
+    }
+    // The box shows rich text: the plain text is escaped, its line breaks kept.
+    styledMessageBox box(parent, k, text.toHtmlEscaped().replace(QLatin1Char('\n'), QLatin1String("<br>")), ok);
+    box.exec();
+}
+
 void styledMessageBox::show(QWidget* parent, kind k, const QString& text) {
     if (recorder) {
         recorder(k, text);

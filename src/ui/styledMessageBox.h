@@ -30,6 +30,8 @@ public:
 
     /// Shows a box with OK and waits for it.
     static void show(QWidget* parent, kind k, const QString& text);
+    /// The same for text that is not markup (file names, readers' reasons): shown exactly as written.
+    static void showPlain(QWidget* parent, kind k, const QString& text);
     /// Yes/No question; true for Yes.
     static bool question(QWidget* parent, const QString& text, bool unattendedAnswer = true);
 

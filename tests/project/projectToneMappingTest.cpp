@@ -3,7 +3,7 @@
 #include "project/processingProject.h"
 #include "support/syntheticPictures.h"
 #include "support/testSupport.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/rebuildOnChange.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

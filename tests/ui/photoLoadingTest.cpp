@@ -135,8 +135,9 @@ TEST_F(photoLoadingWindow, AFailedPreparationLoadsNothingAndTellsTheUser) {
     EXPECT_FALSE(window->loadingPhotos());
     ASSERT_EQ(boxes.texts.size(), 1);
     EXPECT_EQ(boxes.kinds[0], styledMessageBox::error);
-    EXPECT_EQ(boxes.texts[0], "Wrong image dimensions. All photos must be the same size.: " +
-                                  QDir::toNativeSeparators(odd) + ".");
+    EXPECT_TRUE(boxes.texts[0].startsWith("Wrong image dimensions. All photos must be the same size.: " +
+                                          QDir::toNativeSeparators(odd) + ".\n\nNo photo was added."))
+        << boxes.texts[0].toStdString();
     EXPECT_TRUE(window->project()->photos.empty());
     EXPECT_EQ(photoList()->count(), 0);
 
@@ -147,7 +148,7 @@ TEST_F(photoLoadingWindow, AFailedPreparationLoadsNothingAndTellsTheUser) {
     boxes.texts.clear();
     EXPECT_FALSE(window->addImages(many));
     ASSERT_EQ(boxes.texts.size(), 1);
-    EXPECT_EQ(boxes.texts[0], "Too many images!: " + QDir::toNativeSeparators(files[0]) + ".");
+    EXPECT_TRUE(boxes.texts[0].startsWith("Too many images!: " + QDir::toNativeSeparators(files[0]) + "."));
     EXPECT_TRUE(window->project()->photos.empty());
 }
 

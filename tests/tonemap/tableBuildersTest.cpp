@@ -1,9 +1,9 @@
 // Tone curves, output tables, the local tone-mapping table and their rebuild triggers.
 
+#include "tonemap/tableBuilders.h"
 #include "base/parallelFor.h"
 #include "tonemap/colorAdjustment.h"
-#include "tonemap/toneMappingLookupTables.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/rebuildOnChange.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -169,7 +169,7 @@ TEST_F(tablesFixture, colourTriggers) {
     EXPECT_EQ(s.tables.selectiveTable[1][100], 0.0);
 }
 
-TEST(lookupTables, sameTablesForOneAndManyThreads) {
+TEST(tableBuilders, sameTablesForOneAndManyThreads) {
     toneMappingSettings_t a, b;
     ASSERT_TRUE(a.tables.allocate() && b.tables.allocate());
     for (auto* s : {&a, &b}) {

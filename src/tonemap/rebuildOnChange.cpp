@@ -1,7 +1,7 @@
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/rebuildOnChange.h"
 
 #include "tonemap/colorAdjustment.h"
-#include "tonemap/toneMappingLookupTables.h"
+#include "tonemap/tableBuilders.h"
 
 namespace halvora {
 namespace {

@@ -1,7 +1,8 @@
 #pragma once
-// Drivers of the per-pixel tone mapping: the preview (histogram pass, automatic clipping, render
-// pass) and the full-resolution pass. The processing project's toneMapPreview and toneMapFullImage
-// wrap these with the project's own buffers. Called from the thread that drives tone mapping (the
+// The passes of the per-pixel chain over a whole picture that the tone-mapping drivers run: the
+// preview (histogram pass, automatic clipping, render pass or stretch) and the full-resolution pass.
+// The processing project's drivers toneMapPreview and toneMapFullImage run these with the project's
+// own buffers. Called from the thread that drives tone mapping (the
 // main thread or a worker); each pass splits the pixels over the thread pool and waits.
 
 #include "tonemap/toneMappingSettings.h"

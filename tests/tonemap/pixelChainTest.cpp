@@ -1,13 +1,16 @@
 // The per-pixel chain, the colour matrix, the detail plane and the preview and full-resolution drivers.
 
-#include "tonemap/toneMapping.h"
+#include "tonemap/pixelChain.h"
 #include "base/parallelFor.h"
+#include "base/runContext.h"
 #include "support/syntheticPictures.h"
 #include "support/testSupport.h"
+#include "tonemap/colorMatrix.h"
 #include "tonemap/detailPlane.h"
-#include "tonemap/toneMapDrivers.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/picturePasses.h"
+#include "tonemap/rebuildOnChange.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <random>
@@ -16,7 +19,6 @@ using namespace halvora;
 using halvora::test::testPicture;
 
 namespace {
-
 
 std::vector<uint16_t> syntheticPlane(int w, int h, int phase) {
     std::vector<uint16_t> plane(size_t(w) * h);
@@ -246,6 +248,47 @@ TEST_F(chainFixture, oneAndManyThreadsGiveIdenticalOutput) {
     EXPECT_GT(one.white, one.black);
 }
 
+// One progress unit of 100 at every pixel index that is a multiple of 100 (whatever the thread's
+// first pixel), and a cancelled run stops after the pixel it is on.
+TEST_F(chainFixture, progressAtEveryHundredthPixelAndCancellation) {
+    s.localContrastEnabled = true;
+    const std::vector<uint16_t> plane = syntheticPlane(w, h, 5);
+    std::vector<uint8_t> out(size_t(w) * h * 3, 77);
+    std::vector<double> kept(size_t(w) * h * 3, 0.5);
+    toneMapping_threadParams_t p;
+    p.pixelCount = w * h;
+    p.width = w;
+    p.height = h;
+    p.hdr = picture.data();
+    p.lcPlaneFine = p.lcPlaneMedium = p.lcPlaneCoarse = plane.data();
+    p.out8 = out.data();
+    p.settings = &s;
+    p.keptColor = kept.data();
+    const int32_t ranges[3][2] = {{150, 1050}, {0, 250}, {1000, 1001}};
+    const uint64_t expected[3] = {900, 300, 100}; // 200 … 1000; 0, 100, 200; 1000
+    for (int r = 0; r < 3; ++r) {
+        p.firstPixel = ranges[r][0];
+        p.endPixel = ranges[r][1];
+        for (int finish = 0; finish < 2; ++finish) {
+            runContext run(1);
+            runContext::scope bind(run);
+            finish ? toneMappingFinish(p) : toneMapping(p);
+            EXPECT_EQ(run.progressDone(), expected[r]) << r << " " << finish;
+        }
+    }
+    for (int finish = 0; finish < 2; ++finish) {
+        std::fill(out.begin(), out.end(), uint8_t(77));
+        p.firstPixel = 300;
+        p.endPixel = 900;
+        runContext run(1);
+        runContext::scope bind(run);
+        run.cancel();
+        finish ? toneMappingFinish(p) : toneMapping(p);
+        EXPECT_EQ(std::count(out.begin(), out.end(), uint8_t(77)), std::ptrdiff_t(out.size() - 3)) << finish;
+        EXPECT_EQ(out[300 * 3 + 3], 77) << "the pixel after the first is not written";
+    }
+}
+
 TEST(colorMatrix, saturationRowsAndLuminancePreservingHue) {
     const colorMatrix_t sat = buildColorMatrix(0.4, 0.0);
     const double a = 0.3086 * 0.6, b = 0.6094 * 0.6, c = 0.082 * 0.6;
@@ -404,4 +447,3 @@ TEST(detailPlane, signAndScale) {
         computeDetailPlane(6000, 4000, rgb.data(), detail.data(), scratch.data(), w, h, false, scale, 1.0));
     EXPECT_EQ(scale, 1.0);
 }
-

@@ -1,4 +1,4 @@
-#include "tonemap/toneMappingLookupTables.h"
+#include "tonemap/tableBuilders.h"
 
 #include "base/parallelFor.h"
 #include "base/rgbBuffers.h"

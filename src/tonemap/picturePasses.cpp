@@ -1,10 +1,10 @@
-#include "tonemap/toneMapDrivers.h"
+#include "tonemap/picturePasses.h"
 
 #include "base/debugLog.h"
 #include "base/parallelFor.h"
-#include "base/runContext.h"
 #include "base/rgbBuffers.h"
-#include "tonemap/toneMapping.h"
+#include "base/runContext.h"
+#include "tonemap/pixelChain.h"
 
 #include <algorithm>
 #include <cmath>
@@ -37,11 +37,6 @@ bool runToneMapping(toneMappingSettings_t& settings, const toneMapSource_t& sour
     if (!source.hdr || source.width <= 0 || source.height <= 0 || count > INT32_MAX ||
         !settings.tables.allocated())
         return false;
-    const int parts = parallelParts(count);
-    // Each part counts into its own histograms; they are summed after the wait.
-    std::vector<uint32_t> partHistograms;
-    if (histograms) partHistograms.assign(size_t(parts) * 4 * kBins, 0u);
-
     toneMapping_threadParams_t base;
     base.pixelCount = int32_t(count);
     base.width = source.width;
@@ -60,28 +55,34 @@ bool runToneMapping(toneMappingSettings_t& settings, const toneMapSource_t& sour
     base.detailScale = histograms ? 1.0 : source.detailScale;
     base.keptColor = histograms ? keptColor : nullptr;
 
-    parallelFor(
+    // Each part counts into its own histograms; they are summed after the wait.
+    struct part_t {
+        toneMapping_threadParams_t params;
+        std::unique_ptr<uint32_t[]> histograms; // 4 × kBins, moves with the record
+    };
+    const auto parts = parallelRecords<part_t>(
         count,
-        [&](int part, int64_t begin, int64_t end) {
-            toneMapping_threadParams_t p = base;
-            p.firstPixel = int32_t(begin);
-            p.endPixel = int32_t(end);
-            if (histograms)
+        [&](int, int64_t begin, int64_t end) {
+            part_t part{base, nullptr};
+            part.params.firstPixel = int32_t(begin);
+            part.params.endPixel = int32_t(end);
+            if (histograms) {
+                part.histograms = std::make_unique<uint32_t[]>(size_t(4) * kBins);
                 for (int h = 0; h < 4; ++h)
-                    p.histogram[h] = partHistograms.data() + (size_t(part) * 4 + size_t(h)) * kBins;
-            toneMapping(p);
+                    part.params.histogram[h] = part.histograms.get() + size_t(h) * kBins;
+            }
+            return part;
         },
-        parts);
+        [](const part_t& part) { toneMapping(part.params); });
     // A cancelled pass left pixels and histograms unfinished: it is a failure, never a result.
-    if (halvora::cancelRequested())
-        return false;
+    if (halvora::cancelRequested()) return false;
 
     if (histograms) {
         toneMappingTables_t& tables = settings.tables;
         tables.clearHistograms();
-        for (int part = 0; part < parts; ++part)
+        for (const part_t& part : parts)
             for (int h = 0; h < 4; ++h) {
-                const uint32_t* src = partHistograms.data() + (size_t(part) * 4 + size_t(h)) * kBins;
+                const uint32_t* src = part.params.histogram[h];
                 uint32_t* dst = tables.histogram[h].data();
                 for (int j = 0; j < kBins; ++j)
                     dst[j] += src[j];

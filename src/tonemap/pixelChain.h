@@ -1,5 +1,5 @@
 #pragma once
-// The per-pixel tone mapping: global compression, local contrast, micro details, output tables
+// The per-pixel tone-mapping chain: global compression, local contrast, micro details, output tables
 // (curves and gamma), local tone mapping, white balance, selective and global saturation, hue,
 // sharpening, black and white levels. One function serves the preview (8-bit output, optional
 // histogram pass) and the full-resolution pass (16-bit output on the 0 … 32639 scale).
@@ -7,19 +7,6 @@
 #include "tonemap/toneMappingSettings.h"
 
 #include <cstdint>
-
-namespace halvora {
-
-/// Row-vector colour matrix: (R, G, B, 1) × m.
-struct colorMatrix_t {
-    float m[4][4];
-};
-
-/// Global saturation s (Haeberli, luminance weights 0.3086, 0.6094, 0.0820), then the
-/// luminance-preserving hue rotation by `degrees`.
-colorMatrix_t buildColorMatrix(double saturation, double degrees);
-
-} // namespace halvora
 
 /// One thread's share of a tone mapping: pixels [firstPixel, endPixel) of the image.
 struct toneMapping_threadParams_t {

@@ -1,4 +1,4 @@
-#include "tonemap/toneMappingTables.h"
+#include "tonemap/tableStorage.h"
 
 #include "base/hugePageBlock.h"
 #include "base/rgbBuffers.h"
