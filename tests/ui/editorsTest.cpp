@@ -17,6 +17,7 @@
 #include "ui/selectiveCurveToolArea.h"
 #include "ui/toneCurveTool.h"
 #include "ui/toneCurveToolArea.h"
+#include "uiInput.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -34,25 +35,9 @@
 #include <cmath>
 #include <memory>
 
-namespace {
+using namespace halvora::test;
 
-void send(QWidget* w, QEvent::Type type, QPointF at, Qt::MouseButton button, Qt::MouseButtons held) {
-    QMouseEvent event(type, at, w->mapToGlobal(at), button, held, Qt::NoModifier);
-    QCoreApplication::sendEvent(w, &event);
-}
-void press(QWidget* w, QPointF at, Qt::MouseButton b = Qt::LeftButton) {
-    send(w, QEvent::MouseButtonPress, at, b, b);
-}
-void moveTo(QWidget* w, QPointF at, bool held) {
-    send(w, QEvent::MouseMove, at, Qt::NoButton, held ? Qt::LeftButton : Qt::NoButton);
-}
-void release(QWidget* w, QPointF at, Qt::MouseButton b = Qt::LeftButton) {
-    send(w, QEvent::MouseButtonRelease, at, b, Qt::NoButton);
-}
-void click(QWidget* w, QPointF at, Qt::MouseButton b = Qt::LeftButton) {
-    press(w, at, b);
-    release(w, at, b);
-}
+namespace {
 
 // A record with its tables, as the project holds it.
 std::unique_ptr<toneMappingSettings_t> allocatedSettings() {

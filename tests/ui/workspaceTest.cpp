@@ -11,6 +11,7 @@
 #include "ui/mainWindow.h"
 #include "ui/mainWorkspace.h"
 #include "ui/zoomWidget.h"
+#include "uiInput.h"
 #include "uiTestSupport.h"
 
 #include <QAction>
@@ -43,26 +44,6 @@ QImage codedPicture(int w, int h, int seed = 0) {
     return img;
 }
 
-void sendMouse(QWidget* w, QEvent::Type type, QPointF at, Qt::MouseButton button) {
-    const Qt::MouseButtons held =
-        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
-    QMouseEvent event(type, at, w->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : button, held,
-                      Qt::NoModifier);
-    QApplication::sendEvent(w, &event);
-}
-
-void click(QWidget* w, QPointF at, Qt::MouseButton button) {
-    sendMouse(w, QEvent::MouseButtonPress, at, button);
-    sendMouse(w, QEvent::MouseButtonRelease, at, button);
-}
-
-void drag(QWidget* w, QPointF from, QPointF to) {
-    sendMouse(w, QEvent::MouseButtonPress, from, Qt::LeftButton);
-    sendMouse(w, QEvent::MouseMove, (from + to) / 2, Qt::LeftButton);
-    sendMouse(w, QEvent::MouseMove, to, Qt::LeftButton);
-    sendMouse(w, QEvent::MouseButtonRelease, to, Qt::LeftButton);
-}
-
 // A drag that enters the view and drops there, as a file manager sends it.
 void dropOn(QWidget* w, const QList<QUrl>& urls) {
     QMimeData mime;
@@ -71,11 +52,6 @@ void dropOn(QWidget* w, const QList<QUrl>& urls) {
     QApplication::sendEvent(w, &enter);
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(w, &drop);
-}
-
-void key(QWidget* w, int k) {
-    QKeyEvent event(QEvent::KeyPress, k, Qt::NoModifier);
-    QApplication::sendEvent(w, &event);
 }
 
 // The colour the view shows at picture pixel (px, py): its centre in the last drawn frame.
