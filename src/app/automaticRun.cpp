@@ -205,7 +205,7 @@ void automaticRun::loadPhotos() {
 void automaticRun::photosLoaded(bool ok, const QString& error) {
     if (!running_)
         return;
-    const QStringList failures = load_->failures();
+    const QStringList failures = load_->reasons();
     const bool havePhotos = !project_.photos.empty();
     load_.reset();
     if (!ok || !havePhotos) {
@@ -344,7 +344,7 @@ void automaticRun::saved(bool ok, const QString& error) {
             emit logLine(kind, m.text);
     }
     if (!ok) {
-        fail(tr("Saving the result failed: %1").arg(error));
+        fail(error.isEmpty() ? tr("Saving the result failed.") : error);
         return;
     }
     endStage();

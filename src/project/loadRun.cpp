@@ -1,6 +1,7 @@
 #include "project/loadRun.h"
 
 #include "base/debugLog.h"
+#include "base/failure.h"
 #include "base/pyramid.h"
 #include "project/loadPhotoWorker.h"
 #include "project/processingProject.h"
@@ -87,7 +88,8 @@ void loadRun::addImagesStartThreads() {
             for (auto& photo : pending_) {
                 ++failed_;
                 reportFailure(tr("Failed to load") + ": " + QDir::toNativeSeparators(photo->fileName) + ". " +
-                              tr("Not enough memory!"));
+                                  tr("Not enough memory!"),
+                              halvora::failureText(photo->fileName, tr("Not enough memory!")));
             }
             pending_.clear();
             done();
@@ -134,7 +136,8 @@ void loadRun::addImagesFinished(int status, QString errorMsg, int workerId) {
         QString text = tr("Failed to load") + ": " + name + ".";
         if (!errorMsg.isEmpty())
             text += " " + errorMsg;
-        reportFailure(text);
+        // The worker's text already names the file and the reason.
+        reportFailure(text, errorMsg.isEmpty() ? text : errorMsg);
         if (photo)
             photo->releaseAll();
     }
@@ -148,15 +151,17 @@ void loadRun::addImagesFinished(int status, QString errorMsg, int workerId) {
     for (auto& left : pending_) {
         ++failed_;
         reportFailure(tr("Failed to load") + ": " + QDir::toNativeSeparators(left->fileName) + ". " +
-                      tr("Loading was interrupted."));
+                          tr("Loading was interrupted."),
+                      halvora::failureText(left->fileName, tr("loading was interrupted")));
     }
     pending_.clear();
     done();
 }
 
-void loadRun::reportFailure(const QString& text) {
+void loadRun::reportFailure(const QString& text, const QString& reason) {
     debugLog("%s\n", text.toLocal8Bit().constData());
     failures_ << text;
+    reasons_ << reason;
     emit logLine(error, text);
     emit loadFailed(text);
 }

@@ -39,6 +39,8 @@ public:
     int failed() const { return failed_; }
     /// The failure texts of this run, in the order they happened.
     const QStringList& failures() const { return failures_; }
+    /// The same failures as their detectors worded them ("<file>: <reason>"), for standard error.
+    const QStringList& reasons() const { return reasons_; }
 
     /// Writes the 32 worker slots to the debug log ("loadPhoto.worker[%d]=%p"), for the shutdown's record.
     void logWorkers() const;
@@ -62,7 +64,7 @@ private:
         std::unique_ptr<loadPhotoWorker> worker;
         std::unique_ptr<pyramid> buffer; ///< own decode buffer of workers 2 … 31
     };
-    void reportFailure(const QString& text);
+    void reportFailure(const QString& text, const QString& reason);
     void releaseSlot(workerSlot& slot);
     bool anyWorkerRunning() const;
     void done();
@@ -73,5 +75,6 @@ private:
     int requested_ = 0;
     int failed_ = 0;
     QStringList failures_;
+    QStringList reasons_;
     bool stopping_ = false;
 };
