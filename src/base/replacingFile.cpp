@@ -62,7 +62,8 @@ void setPartialFileList(const QString& listFile) {
 
 void removeListedPartialFiles(const QString& listFile) {
     QFile list(listFile);
-    if (!list.open(QIODevice::ReadOnly)) return;
+    // Only a list this user wrote is followed: a shared temporary folder may hold others' sessions.
+    if (QFileInfo(listFile).ownerId() != ::geteuid() || !list.open(QIODevice::ReadOnly)) return;
     // A name is at most PATH_MAX bytes; a list far longer than a run could write is not ours.
     const QList<QByteArray> lines = list.read(qint64(1) << 20).split('\n');
     for (const QByteArray& path : lines) {
