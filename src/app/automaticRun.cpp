@@ -344,7 +344,7 @@ void automaticRun::saved(bool ok, const QString& error) {
             emit logLine(kind, m.text);
     }
     if (!ok) {
-        fail(tr("Saving the result failed: %1").arg(error));
+        fail(error.isEmpty() ? tr("Saving the result failed.") : error);
         return;
     }
     endStage();

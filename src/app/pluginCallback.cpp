@@ -1,6 +1,7 @@
 #include "app/pluginCallback.h"
 
 #include "base/debugLog.h"
+#include "base/replacingFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,15 +24,13 @@ QString pluginCallbackContent(const QString& savedFile) { return "\"" + doubledP
 bool writePluginCallback(const QString& pluginSrcDir, const QString& savedFile) {
     const QString path = pluginCallbackPath(pluginSrcDir);
     debugLog("Saving %s... ", path.toLocal8Bit().constData());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        debugLog(" failed\n");
-        return false;
-    }
+    // The host reads the file as soon as it appears: it appears whole, or not at all.
+    replacingFile file(path);
     const QByteArray content = pluginCallbackContent(savedFile).toLocal8Bit();
-    const bool ok = file.write(content) == content.size();
-    file.close();
-    if (!ok) {
+    QString error;
+    if (!file.open("writePluginCallback", &error) ||
+        !file.write(content.constData(), size_t(content.size())) ||
+        !file.commit("writePluginCallback", &error)) {
         debugLog(" failed\n");
         return false;
     }

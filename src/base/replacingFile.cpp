@@ -1,12 +1,16 @@
 #include "base/replacingFile.h"
 
+#include "base/debugLog.h"
 #include "base/failure.h"
 #include "base/fileHandle.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QUuid>
 #include <cerrno>
 #include <cstdio>
+#include <mutex>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,7 +32,49 @@ QByteArray hiddenName(const QByteArray& folder, const QByteArray& name) {
            ".part";
 }
 
+bool isHiddenName(const QByteArray& name) {
+    static const QRegularExpression pattern(QStringLiteral("^\\..+\\.[0-9a-f]{12}\\.part$"),
+                                            QRegularExpression::DotMatchesEverythingOption);
+    return pattern.match(QString::fromLatin1(name)).hasMatch();
+}
+
+std::mutex listMutex;
+QByteArray listPath;
+
+// One line per name, appended in one write, so that writers on several threads do not mix lines.
+void listPartialFile(const QByteArray& path) {
+    std::lock_guard lock(listMutex);
+    if (listPath.isEmpty()) return;
+    const int fd = ::open(listPath.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return;
+    const QByteArray line = path + '\n';
+    if (::write(fd, line.constData(), size_t(line.size())) != ssize_t(line.size()))
+        debugLog("replacingFile: cannot list %s in %s\n", path.constData(), listPath.constData());
+    ::close(fd);
+}
+
 } // namespace
+
+void setPartialFileList(const QString& listFile) {
+    std::lock_guard lock(listMutex);
+    listPath = listFile.isEmpty() ? QByteArray() : localFileName(listFile);
+}
+
+void removeListedPartialFiles(const QString& listFile) {
+    QFile list(listFile);
+    // Only a list this user wrote is followed: a shared temporary folder may hold others' sessions.
+    if (QFileInfo(listFile).ownerId() != ::geteuid() || !list.open(QIODevice::ReadOnly)) return;
+    // A name is at most PATH_MAX bytes; a list far longer than a run could write is not ours.
+    const QList<QByteArray> lines = list.read(qint64(1) << 20).split('\n');
+    for (const QByteArray& path : lines) {
+        struct stat status {};
+        if (!path.startsWith('/') || !isHiddenName(lastComponent(path)) ||
+            ::lstat(path.constData(), &status) != 0 || !S_ISREG(status.st_mode))
+            continue;
+        if (::unlink(path.constData()) == 0)
+            debugLog("Removed a partial file left behind: %s\n", path.constData());
+    }
+}
 
 replacingFile::replacingFile(const QString& fileName) : fileName_(fileName) {}
 
@@ -55,6 +101,7 @@ bool replacingFile::open(const char* caller, QString* error) {
             unnamedError == ENOSPC || unnamedError == ENOTDIR)
             return fail(error, caller, fileName_, systemReason(unnamedError));
         namedTemp_ = hiddenName(folder_, lastComponent(finalPath_));
+        listPartialFile(namedTemp_);
         fd_ = ::open(namedTemp_.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
         if (fd_ < 0) {
             const int namedError = errno;
@@ -118,6 +165,7 @@ bool replacingFile::linkInPlace(QString& reason) {
             return false;
         }
         const QByteArray hidden = hiddenName(folder_, lastComponent(finalPath_));
+        listPartialFile(hidden);
         if (::linkat(AT_FDCWD, procPath(fd_).constData(), AT_FDCWD, hidden.constData(), AT_SYMLINK_FOLLOW) !=
             0) {
             reason = systemReason(errno);

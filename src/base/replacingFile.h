@@ -5,8 +5,11 @@
 // in one step. A failed or interrupted write, a full disk or a killed process never leaves a
 // half-written file under the final name, and no named partial file in the user's folder.
 //
-// Each write failure remembers the system's reason ("no space left on device"). Used by one thread
-// at a time.
+// Where a hidden temporary name is needed, it is first listed in the partial-file list of the
+// session (setPartialFileList), so that the start after a killed run removes it.
+//
+// Each write failure remembers the system's reason ("no space left on device"). A replacingFile is
+// used by one thread at a time; the list functions may be called from any thread.
 
 #include <QByteArray>
 #include <QString>
@@ -14,6 +17,15 @@
 #include <cstdint>
 
 namespace halvora {
+
+/// Names the file in which every hidden temporary name is listed before it is created; an empty name
+/// lists nothing. Set at start, when the session directory exists.
+void setPartialFileList(const QString& listFile);
+
+/// Removes the hidden temporary files named in `listFile` that still exist: only regular files whose
+/// name has the form replacingFile gives them, never anything else the list may name. For the list
+/// of a run that has ended.
+void removeListedPartialFiles(const QString& listFile);
 
 class replacingFile {
 public:

@@ -100,6 +100,16 @@ generateHDRworker::generateHDRworker(processingProject* project, QObject* parent
     }
 }
 
+namespace {
+
+// The same words as the loader's refusal, with the limit.
+QString tooManyPhotos() {
+    return QString("Too many images! (a sequence holds at most %1 photos)")
+        .arg(processingProject::kMaxPhotos);
+}
+
+} // namespace
+
 bool generateHDRworker::fail(const char* caller, const QString& message) {
     lastError = message;
     debugLog("%s: %s\n", caller, message.toLocal8Bit().constData());
@@ -135,7 +145,7 @@ bool generateHDRworker::prepareWeightTables() {
         return fail(caller, QString("Unknown HDR method %1.").arg(method));
     std::vector<int> order = includedPhotos(pr);
     if (order.empty()) return fail(caller, "No photos are selected for HDR generation.");
-    if (order.size() > size_t(processingProject::kMaxPhotos)) return fail(caller, "Too many images!");
+    if (order.size() > size_t(processingProject::kMaxPhotos)) return fail(caller, tooManyPhotos());
     if (method == stack) return true;
     // Brightest exposure first.
     std::stable_sort(order.begin(), order.end(),
@@ -236,7 +246,7 @@ bool generateHDRworker::generateHDR_core() {
         return fail(caller, QString("Unknown HDR method %1.").arg(method));
     const std::vector<int> photos = includedPhotos(pr);
     if (photos.empty()) return fail(caller, "No photos are selected for HDR generation.");
-    if (photos.size() > size_t(processingProject::kMaxPhotos)) return fail(caller, "Too many images!");
+    if (photos.size() > size_t(processingProject::kMaxPhotos)) return fail(caller, tooManyPhotos());
 
     const int W = preview ? pr.previewWidth : pr.width, H = preview ? pr.previewHeight : pr.height;
     const int64_t area = int64_t(W) * int64_t(H);

@@ -1,6 +1,7 @@
 #include "project/loadRun.h"
 
 #include "base/debugLog.h"
+#include "base/failure.h"
 #include "base/pyramid.h"
 #include "project/loadPhotoWorker.h"
 #include "project/processingProject.h"

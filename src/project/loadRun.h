@@ -37,7 +37,8 @@ public:
     /// Photos asked for, and how many of them failed (final once finished() was emitted).
     int requested() const { return requested_; }
     int failed() const { return failed_; }
-    /// The failure texts of this run, in the order they happened.
+    /// The failure texts of this run as their detectors worded them ("<file>: <reason>"), in the
+    /// order they happened.
     const QStringList& failures() const { return failures_; }
 
     /// Writes the 32 worker slots to the debug log ("loadPhoto.worker[%d]=%p"), for the shutdown's record.

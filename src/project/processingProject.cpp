@@ -2,6 +2,7 @@
 
 #include "base/debugLog.h"
 #include "base/hugePageBlock.h"
+#include "base/replacingFile.h"
 #include "base/runContext.h"
 #include "project/sessionCleaner.h"
 
@@ -33,6 +34,9 @@ processingProject::processingProject(QObject* parent, const QString& tempDir) : 
         debugLog("%s: Failed to create session dir: '%s' (%s)\n", "processingProject::processingProject",
                  QDir::toNativeSeparators(attempted).toLocal8Bit().constData(), error.toLocal8Bit().constData());
         createFailed = true;
+    } else {
+        // A run killed while writing leaves its hidden partial files listed here for the next start.
+        halvora::setPartialFileList(sessionDir + halvora::kSessionPartialsFile);
     }
 
     cleanup();

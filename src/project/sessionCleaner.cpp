@@ -1,6 +1,7 @@
 #include "project/sessionCleaner.h"
 
 #include "base/debugLog.h"
+#include "base/replacingFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,6 +14,18 @@ QString sessionNameFor(const QDateTime& start) {
     return QString(kSessionPrefix) + start.toString("yyyyMMddhhmmss_zzz");
 }
 
+namespace {
+
+// Hours since the time stamp in the session's name; 0 when it does not parse.
+double sessionAgeHours(const QString& dirPath, const QDateTime& now) {
+    const QString name = QFileInfo(dirPath).fileName();
+    const QDateTime stamp =
+        QDateTime::fromString(name.mid(qsizetype(strlen(kSessionPrefix)), 14), "yyyyMMddhhmmss");
+    return stamp.isValid() ? double(stamp.secsTo(now)) / 3600.0 : 0.0;
+}
+
+} // namespace
+
 void cleanSession(const QString& sessionDir, double ageLimitHours, bool removeDir, const QDateTime& now) {
     if (sessionDir.isEmpty())
         return;
@@ -21,13 +34,7 @@ void cleanSession(const QString& sessionDir, double ageLimitHours, bool removeDi
     // Never touch a directory that is not a session directory, whatever the caller passes.
     if (!name.startsWith(kSessionPrefix))
         return;
-    double ageHours = 0;
-    {
-        const QDateTime stamp = QDateTime::fromString(name.mid(qsizetype(strlen(kSessionPrefix)), 14),
-                                                      "yyyyMMddhhmmss");
-        if (stamp.isValid())
-            ageHours = double(stamp.secsTo(now)) / 3600.0;
-    }
+    const double ageHours = sessionAgeHours(dirPath, now);
     const QByteArray path = QDir::toNativeSeparators(dirPath).toLocal8Bit();
     if (ageLimitHours == 0 || ageHours >= ageLimitHours) {
         debugLog("Cleaning up session: %s (delDir=%d)\n", path.constData(), int(removeDir));
@@ -35,8 +42,9 @@ void cleanSession(const QString& sessionDir, double ageLimitHours, bool removeDi
         // The store never makes subdirectories; anything but plain files and links is left alone.
         const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
         for (const QFileInfo& entry : entries)
-            // A session that stays keeps the record of its owner.
-            if (removeDir || entry.fileName() != QLatin1String(kSessionOwnerFile))
+            // A session that stays keeps the records of its owner and of its partial files.
+            if (removeDir || (entry.fileName() != QLatin1String(kSessionOwnerFile) &&
+                              entry.fileName() != QLatin1String(kSessionPartialsFile)))
                 QFile::remove(entry.absoluteFilePath());
         if (removeDir)
             QDir().rmdir(dirPath);
@@ -112,13 +120,17 @@ void cleanOldSessions(const QString& tempDir, double ageLimitHours, const QDateT
         const QString path = session.absoluteFilePath();
         if (QFileInfo::exists(path + "/" + kSessionOwnerFile)) {
             // A recorded owner decides: ended — the session is left over; running — it is in use.
-            if (sessionOwnerGone(path))
+            if (sessionOwnerGone(path)) {
+                removeListedPartialFiles(path + "/" + kSessionPartialsFile);
                 cleanSession(path, 0, true, now);
-            else
+            } else
                 debugLog("Found session: %s (its process still runs)\n",
                          QDir::toNativeSeparators(path).toLocal8Bit().constData());
             continue;
         }
+        const double ageHours = sessionAgeHours(path, now);
+        if (ageLimitHours == 0 || ageHours >= ageLimitHours)
+            removeListedPartialFiles(path + "/" + kSessionPartialsFile);
         cleanSession(path, ageLimitHours, true, now);
     }
 }

@@ -22,6 +22,10 @@ void cleanSession(const QString& sessionDir, double ageLimitHours, bool removeDi
 /// Name of the file in a session directory that names the process owning it ("<pid> <start time>").
 inline const char* const kSessionOwnerFile = ".owner";
 
+/// Name of the file in a session directory that lists the hidden temporary files its run created in
+/// other folders (base/replacingFile.h); those still there are removed with a session left behind.
+inline const char* const kSessionPartialsFile = ".partial-files";
+
 /// Creates a new session directory in `tempDir` for the running process, exclusively: when a
 /// directory of that name exists (another run started in the same millisecond) the next millisecond's
 /// name is tried. Records the process in kSessionOwnerFile. Returns the directory ending with "/",
@@ -33,8 +37,9 @@ QString createSessionDirectory(const QString& tempDir, const QDateTime& start, Q
 bool sessionOwnerGone(const QString& sessionDir);
 
 /// Treats every "~halvoratmp*" directory of `tempDir`: a session whose owning process has ended is
-/// cleaned and removed at once; one whose owner still runs is left alone; one without an owner
-/// record (an older run's) follows cleanSession(…, ageLimitHours, true).
+/// cleaned and removed at once, with the partial files it lists; one whose owner still runs is left alone;
+/// one without an owner record (an older run's) follows cleanSession(…, ageLimitHours, true) and, when
+/// removed, takes the partial files it lists along.
 void cleanOldSessions(const QString& tempDir, double ageLimitHours, const QDateTime& now = QDateTime::currentDateTime());
 
 } // namespace halvora

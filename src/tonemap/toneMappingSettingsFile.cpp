@@ -2,11 +2,11 @@
 
 #include "base/debugLog.h"
 #include "base/failure.h"
+#include "base/replacingFile.h"
 
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QXmlStreamWriter>
 #include <algorithm>
 #include <cmath>
@@ -342,9 +342,12 @@ QByteArray settingsFileContent(const toneMappingParameters_t& s) {
 }
 
 bool saveSettingsFile(const QString& fileName, const toneMappingParameters_t& settings) {
-    QSaveFile file(fileName);
+    // No named partial file is left in the user's folder, even when the process is killed.
+    replacingFile file(fileName);
     const QByteArray content = settingsFileContent(settings);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
+    QString error;
+    if (!file.open("saveSettingsFile", &error) || !file.write(content.constData(), size_t(content.size())) ||
+        !file.commit("saveSettingsFile", &error)) {
         debugLog("Error! Cannot open file for writing: %s\n", fileName.toLocal8Bit().constData());
         return false;
     }

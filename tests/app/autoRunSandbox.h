@@ -64,4 +64,7 @@ struct autoRunSandbox {
     }
 };
 
+/// The short name the process tests use.
+using sandbox = autoRunSandbox;
+
 } // namespace halvora::test

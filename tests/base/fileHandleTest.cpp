@@ -215,3 +215,58 @@ TEST(replacingFile, AWriteThatTheSystemRefusesGivesItsReasonAndKeepsTheOlderFile
     EXPECT_FALSE(lossy.open("test", &error));
     EXPECT_TRUE(error.endsWith(": the name is not valid UTF-8; the file would be saved under another name"));
 }
+
+namespace {
+
+// A hidden temporary name is listed before it exists, so a start after a killed run can remove it;
+// the sweep removes nothing but regular files of that name form that the list names.
+TEST(replacingFile, HiddenNamesAreListedAndTheSweepRemovesOnlyThose) {
+    const QString dir = test::makeTempDir("partials");
+    const QString list = test::makeTempDir("session") + "/list";
+    const QString name = dir + "/result.tif";
+    ASSERT_TRUE(writeRaw(QFile::encodeName(name), "older"));
+    setPartialFileList(list);
+    {
+        // Replacing an existing file goes through a hidden name for a moment.
+        replacingFile file(name);
+        QString error;
+        ASSERT_TRUE(file.open("test", &error));
+        ASSERT_TRUE(file.write("newer", 5));
+        ASSERT_TRUE(file.commit("test", &error)) << error.toStdString();
+    }
+    setPartialFileList(QString());
+    EXPECT_EQ(readRaw(QFile::encodeName(name)), "newer");
+    const QList<QByteArray> listed = readRaw(QFile::encodeName(list)).split('\n');
+    ASSERT_EQ(listed.size(), 2) << "one line and the final line feed";
+    const QByteArray hidden = listed[0];
+    const QByteArray prefix = QFile::encodeName(dir) + "/.result.tif.";
+    ASSERT_TRUE(hidden.startsWith(prefix) && hidden.endsWith(".part")) << hidden.constData();
+    EXPECT_EQ(hidden.size(), prefix.size() + 12 + 5);
+    EXPECT_EQ(entries(dir), QList<QByteArray>{"result.tif"}) << "the hidden name is gone after the commit";
+
+    // What a kill between the two steps leaves, and things the sweep must not touch even when listed.
+    ASSERT_TRUE(writeRaw(hidden, "half"));
+    const QByteArray notListed = QFile::encodeName(dir) + "/.other.tif.0123456789ab.part";
+    ASSERT_TRUE(writeRaw(notListed, "someone else's"));
+    const QByteArray link = QFile::encodeName(dir) + "/.link.tif.0123456789ab.part";
+    ASSERT_EQ(::symlink(QFile::encodeName(name).constData(), link.constData()), 0);
+    const QByteArray folder = QFile::encodeName(dir) + "/.folder.tif.0123456789ab.part";
+    ASSERT_TRUE(QDir().mkdir(QFile::decodeName(folder)));
+    QFile more(list);
+    ASSERT_TRUE(more.open(QIODevice::Append));
+    more.write(QFile::encodeName(name) + "\n" + link + "\n" + folder + "\n" +
+               ".relative.tif.0123456789ab.part\n" + QFile::encodeName(dir) + "/.short.tif.0123.part\n");
+    more.close();
+    ASSERT_TRUE(writeRaw(QFile::encodeName(dir) + "/.short.tif.0123.part", "x"));
+
+    removeListedPartialFiles(list);
+    EXPECT_FALSE(QFile::exists(QFile::decodeName(hidden)));
+    EXPECT_EQ(readRaw(QFile::encodeName(name)), "newer");
+    EXPECT_EQ(entries(dir),
+              (QList<QByteArray>{".folder.tif.0123456789ab.part", ".link.tif.0123456789ab.part",
+                                 ".other.tif.0123456789ab.part", ".short.tif.0123.part", "result.tif"}));
+    // A missing list is no fault.
+    removeListedPartialFiles(dir + "/no-list");
+}
+
+} // namespace

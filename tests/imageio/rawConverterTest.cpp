@@ -267,7 +267,9 @@ TEST(rawConverter, headersThatCrashTheRawLibraryAreRefused) {
     // buffer (the process aborts), and a TIFF directory that makes the parser read a wild address. The
     // files must be refused, and this test program live on.
     for (const char* name : {"fuzz_raw_hasselblad_model_overflows_libraw.3fr",
-                             "fuzz_raw_tiff_directory_makes_libraw_read_wild.dng"}) {
+                             "fuzz_raw_hasselblad_model_overflows_libraw_again.3fr",
+                             "fuzz_raw_tiff_directory_makes_libraw_read_wild.dng",
+                             "fuzz_raw_tiff_directory_makes_libraw_jump_to_null.dng"}) {
         const QString file = QString(HALVORA_SOURCE_DIR) + "/tests/imageio/regressions/" + name;
         ASSERT_TRUE(QFile::exists(file)) << name;
         rawInfo_t info;

@@ -122,7 +122,7 @@ TEST(badInput, thirtyTwoPhotos) {
     generateHDRworker worker(project.get());
     EXPECT_FALSE(worker.prepareWeightTables());
     EXPECT_FALSE(worker.generateHDR_core());
-    EXPECT_EQ(worker.lastError, "Too many images!");
+    EXPECT_EQ(worker.lastError, "Too many images! (a sequence holds at most 32 photos)");
 }
 
 TEST(badInput, photosRemovedBetweenTheStages) {

@@ -149,3 +149,51 @@ TEST(sessionCleaner, sessionDirectoriesAreCreatedExclusively) {
 }
 
 } // namespace
+
+namespace {
+
+// A killed run's hidden partial files in the user's folder go with its session; those listed by a
+// session whose process still runs are being written and stay.
+TEST(sessionCleaner, partialFilesOfEndedRunsAreRemovedThoseOfRunningOnesStay) {
+    const QString base = halvora::test::makeTempDir("partialsessions");
+    const QString out = halvora::test::makeTempDir("userfolder");
+    const QDateTime now = QDateTime::currentDateTime();
+    QString error;
+    const QString ours = halvora::createSessionDirectory(base, now, error);
+    ASSERT_FALSE(ours.isEmpty()) << error.toStdString();
+
+    const QString ended = base + "/" + halvora::sessionNameFor(now.addSecs(-60));
+    const QString ownerless = base + "/" + halvora::sessionNameFor(now.addDays(-4));
+    ASSERT_TRUE(QDir().mkdir(ended));
+    ASSERT_TRUE(QDir().mkdir(ownerless));
+    QFile owner(ended + "/" + halvora::kSessionOwnerFile);
+    ASSERT_TRUE(owner.open(QIODevice::WriteOnly));
+    owner.write("999999999 1\n");
+    owner.close();
+    auto lists = [&](const QString& session, const QString& partial) {
+        touch(partial);
+        QFile list(session + "/" + halvora::kSessionPartialsFile);
+        ASSERT_TRUE(list.open(QIODevice::Append));
+        list.write(QFile::encodeName(partial) + "\n");
+    };
+    const QString endedPartial = out + "/.merged.hdr.0123456789ab.part";
+    const QString ownerlessPartial = out + "/.merged.exr.abcdef012345.part";
+    const QString livePartial = out + "/.live.hdr.fedcba987654.part";
+    lists(ended, endedPartial);
+    lists(ownerless, ownerlessPartial);
+    lists(ours, livePartial);
+    touch(out + "/merged.hdr");
+
+    halvora::cleanOldSessions(base, 72.0, now);
+    EXPECT_FALSE(QFileInfo::exists(endedPartial));
+    EXPECT_FALSE(QFileInfo::exists(ownerlessPartial)) << "an old session without an owner is removed too";
+    EXPECT_FALSE(QFileInfo::exists(ended));
+    EXPECT_TRUE(QFileInfo::exists(livePartial)) << "a running process is still writing it";
+    EXPECT_TRUE(QFileInfo::exists(out + "/merged.hdr"));
+
+    // Emptying a session that stays in use keeps its list.
+    halvora::cleanSession(ours, 0, false, now);
+    EXPECT_TRUE(QFileInfo::exists(ours + halvora::kSessionPartialsFile));
+}
+
+} // namespace

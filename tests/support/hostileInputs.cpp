@@ -339,7 +339,7 @@ std::vector<hostileInput> makeHostileInputs(const QString& dir, const QString& d
     auto add = [&](const QString& name, const QByteArray& file, const QByteArray& bytes, outcome expected,
                    const QString& reason) {
         writeAll(folder + file, bytes);
-        set.push_back({name, dir + "/" + QFile::decodeName(file), expected, reason});
+        set.push_back({name, dir + "/" + QFile::decodeName(file), folder + file, expected, reason});
     };
     const QByteArray endMarker("\xff\xd9", 2);
 
@@ -452,16 +452,16 @@ std::vector<hostileInput> makeHostileInputs(const QString& dir, const QString& d
     // Things that are no picture files at all
     const QString fifo = dir + "/fifo.jpg";
     mkfifo(QFile::encodeName(fifo).constData(), 0600);
-    set.push_back(
-        {"fifo", fifo, outcome::refusedAtPreparation, "is a named pipe (FIFO), not a regular file"});
+    set.push_back({"fifo", fifo, QFile::encodeName(fifo), outcome::refusedAtPreparation,
+                   "is a named pipe (FIFO), not a regular file"});
     QDir(dir).mkdir("directory.jpg");
-    set.push_back(
-        {"directory", dir + "/directory.jpg", outcome::refusedAtPreparation, "is a directory, not a file"});
+    set.push_back({"directory", dir + "/directory.jpg", folder + "directory.jpg",
+                   outcome::refusedAtPreparation, "is a directory, not a file"});
     add("unreadable", "unreadable.jpg", photo, outcome::refusedAtPreparation, "permission denied");
     chmod((folder + "unreadable.jpg").constData(), 0);
     set.back().needsUnprivilegedUser = true;
-    set.push_back(
-        {"missing", dir + "/missing.jpg", outcome::refusedAtPreparation, "no such file or directory"});
+    set.push_back({"missing", dir + "/missing.jpg", folder + "missing.jpg", outcome::refusedAtPreparation,
+                   "no such file or directory"});
 
     // Names whose bytes are not UTF-8: two that read alike cannot be told apart, one alone is found.
     writeAll(folder + "twin_\xfd.jpg", photo);

@@ -8,6 +8,7 @@
 // The project tests prepare and load each file through the real preparation and load worker; the
 // process tests run `halvora --auto` on each. Every failure must name the file and give `reason`.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <vector>
@@ -22,6 +23,7 @@ struct hostileInput {
     };
     QString name; ///< what the case is, usable as a test name
     QString path; ///< the file (a pipe or a directory for some cases)
+    QByteArray localPath; ///< the path's real bytes, which `path` cannot carry for names that are not UTF-8
     outcome expected = refusedAtPreparation;
     QString reason; ///< part of the failure text, which starts with "<path>: "
     bool needsUnprivilegedUser =

@@ -1,0 +1,170 @@
+// What an unattended run leaves when its writing goes wrong: a run killed while it saves the merged
+// radiance picture leaves nothing of ours in the user's folder once the program has started again
+// (and an older file of that name intact), a file-size limit is a reported write error, and a
+// sequence longer than the limit is refused with the limit named.
+
+#include "autoRunSandbox.h"
+#include "imageio/imageLoader.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <vector>
+
+#include <dirent.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace halvora::test;
+
+namespace {
+
+QStringList nightBracket() {
+    const QString d = dataFile("brackets/iphone_xr_night_9exp/");
+    return {d + "IMG_3869.jpeg", d + "IMG_3872.jpeg", d + "IMG_3875.jpeg"};
+}
+
+// True while the process holds a file of `folder` open: an unnamed file shows as "<folder>/#<n> (deleted)".
+bool writesInto(qint64 pid, const QByteArray& folder) {
+    const QByteArray fds = "/proc/" + QByteArray::number(pid) + "/fd";
+    DIR* d = opendir(fds.constData());
+    if (!d) return false;
+    bool found = false;
+    while (const dirent* e = readdir(d)) {
+        char target[4096];
+        const ssize_t n = readlink((fds + "/" + e->d_name).constData(), target, sizeof target);
+        if (n > 0 && QByteArray(target, n).startsWith(folder + "/")) found = true;
+    }
+    closedir(d);
+    return found;
+}
+
+// A whole radiance picture of the bracket's size, as the reader checks it.
+bool wholeRadiancePicture(const QString& fileName) {
+    int w = 0, h = 0;
+    if (fileName.endsWith(".exr")) {
+        if (!getEXRinfo(fileName, w, h, nullptr)) return false;
+        std::vector<float> rgb(size_t(w) * h * 3);
+        float mn = 0, mx = 0;
+        return loadEXR(fileName, w, h, rgb.data(), mn, mx, nullptr);
+    }
+    double primaries[8];
+    bool present = false;
+    if (!getRGBEinfo(fileName, w, h, primaries, present, nullptr)) return false;
+    std::vector<float> rgb(size_t(w) * h * 3);
+    float mx = 0, mn = 0;
+    return imageLoader::loadRadianceRGBE(fileName, w, h, rgb.data(), mx, mn, nullptr);
+}
+
+QStringList everything(const QString& dir) {
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+} // namespace
+
+// kill -9 while the radiance picture is written, with and without an older file of that name; the
+// next start removes the killed run's session, and the folder holds only what the user had.
+TEST(autoRunWriteFaults, aRunKilledWhileSavingTheRadiancePictureLeavesNothingBehind) {
+    HALVORA_REQUIRE_DATA();
+    for (const char* name : {"merged.hdr", "merged.exr"})
+        for (const bool older : {false, true}) {
+            SCOPED_TRACE(std::string(name) + (older ? " over an older file" : ""));
+            sandbox box;
+            const QString target = box.out + "/" + name;
+            const QByteArray olderBytes = "an older picture the user keeps";
+            if (older) {
+                QFile f(target);
+                ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+                f.write(olderBytes);
+            }
+            QProcess p;
+            p.setProcessEnvironment(box.environment());
+            p.start(halvoraBinary(),
+                    QStringList{"--auto", "--output_fn=" + box.out + "/n.jpg", "--save_hdr=" + target} +
+                        nightBracket());
+            ASSERT_TRUE(p.waitForStarted(20000));
+            QElapsedTimer guard;
+            guard.start();
+            bool caught = false;
+            const QByteArray out = QFile::encodeName(box.out);
+            while (!caught && guard.elapsed() < 120000 && !p.waitForFinished(0))
+                if (!(caught = writesInto(p.processId(), out))) QThread::usleep(200);
+            if (caught) p.kill();
+            ASSERT_TRUE(p.waitForFinished(30000));
+            ASSERT_TRUE(caught) << "the run ended before it wrote the radiance picture";
+            EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+            ASSERT_EQ(box.sessions().size(), 1) << "the killed run's session is there until the next start";
+
+            // The next start: a small run of its own into another folder.
+            const QString other = box.root + "/other";
+            QDir().mkpath(other);
+            int code = -1;
+            ASSERT_TRUE(box.run({"--auto", "--output_fn=" + other + "/small.jpg",
+                                 dataFile("brackets/desk_canon_s45_13exp/img05.jpg")},
+                                code, 60000));
+            EXPECT_EQ(code, 0);
+            EXPECT_TRUE(box.sessions().isEmpty()) << "the killed run's session is removed";
+
+            // The write is either not there at all or whole; an older file is never damaged.
+            const QStringList left = everything(box.out);
+            if (left.isEmpty()) {
+                EXPECT_FALSE(older) << "the older file was removed";
+                continue;
+            }
+            EXPECT_EQ(left, QStringList{name}) << left.join(", ").toStdString();
+            QFile f(target);
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            const QByteArray bytes = f.readAll();
+            f.close();
+            if (!(older && bytes == olderBytes))
+                EXPECT_TRUE(wholeRadiancePicture(target)) << "a partial picture under the final name";
+        }
+}
+
+// A file-size limit (as `ulimit -f` sets it) refuses the result's write: the run ends non-zero with
+// the system's reason for the result file, and nothing is left under any name.
+TEST(autoRunWriteFaults, aFileSizeLimitIsAReportedWriteError) {
+    HALVORA_REQUIRE_DATA();
+    sandbox box;
+    const QString result = box.out + "/forest.tif";
+    QProcess p;
+    p.setProcessEnvironment(box.environment());
+    // The 16-bit result (1024 × 512 × 6 bytes) is over the limit; the radiance input is held in memory.
+    p.setChildProcessModifier([] {
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 2 << 20;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    p.start(halvoraBinary(), {"--auto", "--tiff16", "--output_fn=" + result,
+                              dataFile("radiance/polyhaven_hdri_1k/forest_slope_1k.hdr")});
+    ASSERT_TRUE(p.waitForFinished(120000));
+    ASSERT_EQ(p.exitStatus(), QProcess::NormalExit) << "the limit's signal must not end the program";
+    EXPECT_NE(p.exitCode(), 0);
+    const QString errors = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_TRUE(errors.startsWith("halvora: " + result + ": file too large\n")) << errors.toStdString();
+    EXPECT_TRUE(everything(box.out).isEmpty()) << everything(box.out).join(", ").toStdString();
+    EXPECT_TRUE(box.sessions().isEmpty());
+}
+
+// One photo more than a sequence holds: refused before anything is loaded, naming the limit.
+TEST(autoRunWriteFaults, tooManyPhotosNamesTheLimit) {
+    HALVORA_REQUIRE_DATA();
+    sandbox box;
+    const QString d = dataFile("brackets/desk_canon_s45_13exp/");
+    QStringList photos;
+    for (int i = 0; i < 33; ++i)
+        photos << d + QString("img%1.jpg").arg(i % 13 + 1, 2, 10, QChar('0'));
+    int code = 0;
+    QString errors;
+    ASSERT_TRUE(box.run(QStringList{"--auto", "--output_fn=" + box.out + "/many.jpg"} + photos, code, 60000,
+                        &errors));
+    EXPECT_NE(code, 0);
+    EXPECT_TRUE(errors.contains("Too many images! (a sequence holds at most 32 photos)"))
+        << errors.toStdString();
+    EXPECT_TRUE(everything(box.out).isEmpty());
+}
