@@ -41,20 +41,23 @@ inline uint32_t rowSquaredDifference(const uint8_t* a, const uint8_t* b, int n) 
     return sum;
 }
 
-/// Sums over the positions of n bytes where neither a nor b is 255 (clipped by the brightening).
+/// Sums over the positions of n bytes where neither mask is set (0xFF: at or next to a sample the
+/// brightening clipped to 255, which no longer follows the scene).
 struct correlationSums {
     uint64_t count = 0, a = 0, b = 0, aa = 0, bb = 0, ab = 0;
 };
 
-inline void addUnclippedSums(const uint8_t* a, const uint8_t* b, int n, correlationSums& s) {
+inline void addUnclippedSums(const uint8_t* a, const uint8_t* maskA, const uint8_t* b, const uint8_t* maskB,
+                             int n, correlationSums& s) {
     int i = 0;
 #ifdef __SSE2__
-    const __m128i zero = _mm_setzero_si128(), full = _mm_set1_epi8(char(0xFF)), one = _mm_set1_epi8(1);
+    const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi8(1);
     __m128i sa = zero, sb = zero, saa = zero, sbb = zero, sab = zero, sn = zero;
     for (; i + 16 <= n; i += 16) {
         __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
         __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-        const __m128i clipped = _mm_or_si128(_mm_cmpeq_epi8(va, full), _mm_cmpeq_epi8(vb, full));
+        const __m128i clipped = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(maskA + i)),
+                                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(maskB + i)));
         va = _mm_andnot_si128(clipped, va);
         vb = _mm_andnot_si128(clipped, vb);
         sn = _mm_add_epi64(sn, _mm_sad_epu8(_mm_andnot_si128(clipped, one), zero));
@@ -83,13 +86,30 @@ inline void addUnclippedSums(const uint8_t* a, const uint8_t* b, int n, correlat
 #endif
     for (; i < n; ++i) {
         const uint32_t x = a[i], y = b[i];
-        if (x == 255 || y == 255) continue;
+        if (maskA[i] | maskB[i]) continue;
         ++s.count;
         s.a += x;
         s.b += y;
         s.aa += x * x;
         s.bb += y * y;
         s.ab += x * y;
+    }
+}
+
+/// 0xFF at every sample of a w × h plane (row stride `stride`) that is 255 or has a 255 neighbour
+/// across or down, else 0. The neighbours count because a resampled picture blurs the edge of a
+/// clipped area into values just below 255.
+void markClipped(const uint8_t* plane, int w, int h, size_t stride, uint8_t* mask, size_t maskStride) {
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* r = plane + size_t(y) * stride;
+        const uint8_t* up = y > 0 ? r - stride : r;
+        const uint8_t* down = y + 1 < h ? r + stride : r;
+        uint8_t* m = mask + size_t(y) * maskStride;
+        for (int x = 0; x < w; ++x) {
+            const bool near = r[x] == 255 || up[x] == 255 || down[x] == 255 || (x > 0 && r[x - 1] == 255) ||
+                              (x + 1 < w && r[x + 1] == 255);
+            m[x] = near ? 0xFF : 0;
+        }
     }
 }
 
@@ -108,6 +128,8 @@ void reduceTile(const uint8_t* src, int srcStride, int n, uint8_t* dst, int dstS
 
 /// A normalised match keeps its tile when the correlation is at least 0.5.
 constexpr double kMaxCorrelationCost = 0.5;
+/// ... and when its cost curves in both directions, the flatter at least this part of the steeper.
+constexpr double kMinCurvatureRatio = 0.15;
 
 struct extractTile_threadParams_t {
     const uint8_t* photo = nullptr;
@@ -198,6 +220,7 @@ struct matchTile_threadParams_t {
     int tileRadius = 0;
     int startLevel = 0, startRadius = 0;
     bool normalised = false;
+    const uint8_t* referenceClipped = nullptr; ///< clippedMask of the reference's level 0
     int64_t begin = 0, end = 0;
     bool cancelled = false;
 };
@@ -238,15 +261,18 @@ double meanSquaredDifference(const alignmentTile& t, const pyramid& ref, int lev
 /// 1 − the normalised cross-correlation of the tile's level-0 samples with the reference around
 /// (qx, qy), over the samples neither side has clipped: blind to a difference of brightness and
 /// contrast between the two pictures. Infinite when either side is flat or they do not overlap.
-double correlationCost(const alignmentTile& t, const pyramid& ref, int rho, int qx, int qy) {
+double correlationCost(const alignmentTile& t, const uint8_t* tileClipped, const pyramid& ref,
+                       const uint8_t* refClipped, int rho, int qx, int qy) {
     const int w = ref.width(0), h = ref.height(0);
     const window win = windowAt(qx, qy, rho, w, h);
     if (win.count() <= 0) return std::numeric_limits<double>::infinity();
     correlationSums sums;
-    for (int j = win.j0; j < win.j1; ++j)
-        addUnclippedSums(t.patch + j * kTileStride + win.i0,
-                         ref.data<uint8_t>(0) + size_t(qy - rho + j) * size_t(w) + (qx - rho + win.i0),
-                         win.i1 - win.i0, sums);
+    for (int j = win.j0; j < win.j1; ++j) {
+        const size_t tileAt = size_t(j) * kTileStride + win.i0;
+        const size_t refAt = size_t(qy - rho + j) * size_t(w) + (qx - rho + win.i0);
+        addUnclippedSums(t.patch + tileAt, tileClipped + tileAt, ref.data<uint8_t>(0) + refAt,
+                         refClipped + refAt, win.i1 - win.i0, sums);
+    }
     const double n = double(sums.count);
     const double va = n * double(sums.aa) - double(sums.a) * double(sums.a);
     const double vb = n * double(sums.bb) - double(sums.b) * double(sums.b);
@@ -283,6 +309,11 @@ void matchTile(matchTile_threadParams_t& p) {
             p.cancelled = true;
             return;
         }
+        // Which tile samples are at or next to clipped ones, for the correlation.
+        uint8_t tileClipped[kTileStride * kTileStride];
+        if (p.normalised)
+            markClipped(t.patch, 2 * p.tileRadius + 1, 2 * p.tileRadius + 1, kTileStride, tileClipped,
+                        kTileStride);
         const alignCorner c = p.corners[k];
         alignOffset centre;
         double best = 0;
@@ -294,9 +325,10 @@ void matchTile(matchTile_threadParams_t& p) {
             for (int oy = -radius; oy <= radius; ++oy)
                 for (int ox = -radius; ox <= radius; ++ox) {
                     const int qx = (c.x >> level) + centre.x + ox, qy = (c.y >> level) + centre.y + oy;
-                    const double cost = p.normalised && level == 0
-                                            ? correlationCost(t, ref, rho, qx, qy)
-                                            : meanSquaredDifference(t, ref, level, rho, qx, qy);
+                    const double cost =
+                        p.normalised && level == 0
+                            ? correlationCost(t, tileClipped, ref, p.referenceClipped, rho, qx, qy)
+                            : meanSquaredDifference(t, ref, level, rho, qx, qy);
                     if (cost < best) {
                         best = cost;
                         winner = {centre.x + ox, centre.y + oy};
@@ -316,10 +348,19 @@ void matchTile(matchTile_threadParams_t& p) {
                 t.usable = 0;
                 continue;
             }
-            t.offsetX = centre.x + parabolaVertex(correlationCost(t, ref, rho, qx - 1, qy), best,
-                                                  correlationCost(t, ref, rho, qx + 1, qy));
-            t.offsetY = centre.y + parabolaVertex(correlationCost(t, ref, rho, qx, qy - 1), best,
-                                                  correlationCost(t, ref, rho, qx, qy + 1));
+            const double left = correlationCost(t, tileClipped, ref, p.referenceClipped, rho, qx - 1, qy),
+                         right = correlationCost(t, tileClipped, ref, p.referenceClipped, rho, qx + 1, qy);
+            const double up = correlationCost(t, tileClipped, ref, p.referenceClipped, rho, qx, qy - 1),
+                         down = correlationCost(t, tileClipped, ref, p.referenceClipped, rho, qx, qy + 1);
+            // A tile showing one straight edge fixes the position across it only: along it the cost
+            // hardly curves, and the vertex there is noise.
+            const double acrossX = left - 2 * best + right, acrossY = up - 2 * best + down;
+            if (!(std::min(acrossX, acrossY) > kMinCurvatureRatio * std::max(acrossX, acrossY))) {
+                t.usable = 0;
+                continue;
+            }
+            t.offsetX = centre.x + parabolaVertex(left, best, right);
+            t.offsetY = centre.y + parabolaVertex(up, best, down);
             continue;
         }
         // A match whose differences are far larger than the difference of the two patches' middle
@@ -383,10 +424,29 @@ void extractTiles(const pyramid& photo, const std::vector<alignCorner>& corners,
         [](extractTile_threadParams_t& p) { extractTile(p); });
 }
 
+std::vector<uint8_t> clippedMask(const pyramid& grey) {
+    const int w = grey.width(0), h = grey.height(0);
+    std::vector<uint8_t> mask(size_t(w) * size_t(h));
+    const uint8_t* plane = grey.data<uint8_t>(0);
+    parallelFor(h, [&](int, int64_t begin, int64_t end) {
+        // Rows [begin, end) with their neighbours above and below, whichever part they belong to.
+        const int64_t first = std::max<int64_t>(0, begin - 1), last = std::min<int64_t>(h, end + 1);
+        std::vector<uint8_t> band(size_t(last - first) * size_t(w));
+        markClipped(plane + size_t(first) * size_t(w), w, int(last - first), size_t(w), band.data(),
+                    size_t(w));
+        std::copy(band.begin() + (begin - first) * w, band.begin() + (end - first) * w,
+                  mask.begin() + begin * w);
+    });
+    return mask;
+}
+
 bool matchTiles(const pyramid& reference, const std::vector<alignCorner>& corners,
                 const alignTransform& guide, const alignSizes& sizes, int startLevel, int startRadius,
-                bool normalised, std::vector<alignmentTile>& tiles, std::vector<alignMatch>& matches) {
+                const std::vector<uint8_t>* referenceClipped, std::vector<alignmentTile>& tiles,
+                std::vector<alignMatch>& matches) {
     const int count = int(std::min(corners.size(), tiles.size()));
+    const bool normalised = referenceClipped && referenceClipped->size() ==
+                                                    size_t(reference.width(0)) * size_t(reference.height(0));
     const auto parts = parallelRecords<matchTile_threadParams_t>(
         count,
         [&](int, int64_t begin, int64_t end) {
@@ -398,6 +458,7 @@ bool matchTiles(const pyramid& reference, const std::vector<alignCorner>& corner
             p.startLevel = std::clamp(std::min(startLevel, reference.levelCount() - 1), 0, 2);
             p.startRadius = std::max(0, startRadius);
             p.normalised = normalised;
+            p.referenceClipped = normalised ? referenceClipped->data() : nullptr;
             p.begin = begin;
             p.end = end;
             return p;

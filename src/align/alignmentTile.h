@@ -55,16 +55,24 @@ struct alignMatch {
 void extractTiles(const pyramid& photo, const std::vector<alignCorner>& corners, const alignTransform& guide,
                   const alignSizes& sizes, bool copyTiles, std::vector<alignmentTile>& tiles);
 
+/// Marks (0xFF) every sample of the grey pyramid's level 0 that is 255 or next to one: the
+/// brightening clipped it, so the correlation of matchTiles leaves it out.
+std::vector<uint8_t> clippedMask(const pyramid& grey);
+
 /// Matches every usable tile against the reference from `startLevel` (searching ±`startRadius`)
 /// down to level 0 (searching ±2 around twice the previous offset), refines the level-0 offset d to a
 /// fraction of a pixel, and returns one match per corner: the photo shows corner c at guide(c − d),
-/// or at c + shift − d for a copied tile (whole-pixel displacement c − that position, rounded). The cost is
-/// the mean squared difference, and a tile whose best match differs from it by far more than its brightness
-/// explains becomes unusable; with `normalised`, level 0 is matched by correlation over the samples neither
-/// picture clipped, which a difference of brightness or contrast does not pull aside, and a tile correlating
-/// below 0.5 becomes unusable. False when the run was cancelled.
+/// or at c + shift − d for a copied tile (whole-pixel displacement c − that position, rounded).
+///
+/// With `referenceClipped` null the cost is the mean squared difference, and a tile whose best match
+/// differs from it by far more than its brightness explains becomes unusable. Given the reference's
+/// clippedMask, level 0 is matched by correlation instead, over the samples neither picture has at
+/// or next to a clipped one: a difference of brightness or contrast does not pull it aside. A tile
+/// then becomes unusable when it correlates below 0.5 or shows only one straight edge. False when
+/// the run was cancelled.
 bool matchTiles(const pyramid& reference, const std::vector<alignCorner>& corners,
                 const alignTransform& guide, const alignSizes& sizes, int startLevel, int startRadius,
-                bool normalised, std::vector<alignmentTile>& tiles, std::vector<alignMatch>& matches);
+                const std::vector<uint8_t>* referenceClipped, std::vector<alignmentTile>& tiles,
+                std::vector<alignMatch>& matches);
 
 } // namespace halvora

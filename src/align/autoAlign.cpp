@@ -128,7 +128,7 @@ bool autoAlign(const autoAlignRequest& request, autoAlignResult& result, QString
         for (const int i : targets) {
             extractTiles(*grey[size_t(i)], corners, guides[size_t(i)], sizes, true, tiles);
             if (!matchTiles(reference, corners, guides[size_t(i)], sizes, sizes.matchStartLevel,
-                            sizes.searchRadius, false, tiles, matches[size_t(i)]))
+                            sizes.searchRadius, nullptr, tiles, matches[size_t(i)]))
                 return false;
         }
     }
@@ -158,10 +158,11 @@ bool autoAlign(const autoAlignRequest& request, autoAlignResult& result, QString
         close.tileRadius = std::min(sizes.tileRadius, kCloseLookRadius);
         std::vector<alignmentTile> tiles;
         std::vector<alignMatch> closer;
+        const std::vector<uint8_t> clipped = clippedMask(reference);
         for (findTransform_threadParams_t& p : searches) {
             for (int look = 0; look < 2 && p.ok; ++look) {
                 extractTiles(*grey[size_t(p.photoIndex)], corners, p.transform, close, false, tiles);
-                if (!matchTiles(reference, corners, p.transform, close, 0, 1, true, tiles, closer))
+                if (!matchTiles(reference, corners, p.transform, close, 0, 1, &clipped, tiles, closer))
                     return false;
                 const alignTransform before = p.transform;
                 p.transform = refineTransform(p.transform, corners, closer, sizes.inlierTolerance);

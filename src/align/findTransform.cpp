@@ -125,21 +125,26 @@ void orderAround(const alignPoint& crossing, int index[4], const std::vector<ali
 
 enum selection { selected, failedSpread, failedUsable };
 
-/// Draws four corners that are spread over the picture, lie around the crossing of their diagonals
-/// and have trusted matches (step 2 of the estimation).
+/// Draws four corners with trusted matches that are spread over the picture and lie around the
+/// crossing of their diagonals (step 2 of the estimation). Draws with an unusable tile count towards
+/// 10 000, draws too close together towards 15 000 (halving the minimum distance at 300, 1000 and
+/// 2000 of them).
 selection selectPins(alignRandom& random, const std::vector<alignCorner>& corners,
                      const std::vector<alignMatch>& matches, int width, int height, int index[4]) {
     const uint32_t n = uint32_t(corners.size());
     double minDistance = std::min(width, height) / 2.0;
     int attempts = 0, draws = 0;
     for (;;) {
-        for (int h : kHalveAt)
-            if (attempts == h) minDistance /= 2;
-        if (attempts >= kMaxAttempts) return failedSpread;
         alignPoint p[4];
+        bool usable = true;
         for (int k = 0; k < 4; ++k) {
             index[k] = int(random.next() % n);
             p[k] = {double(corners[size_t(index[k])].x), double(corners[size_t(index[k])].y)};
+            usable = usable && matches[size_t(index[k])].usable;
+        }
+        if (!usable) {
+            if (++draws >= kMaxDraws) return failedUsable;
+            continue;
         }
         bool spread = true;
         for (int k = 0; k < 4 && spread; ++k)
@@ -149,17 +154,14 @@ selection selectPins(alignRandom& random, const std::vector<alignCorner>& corner
         if (spread) spread = pinsAroundCrossing(p, crossing);
         for (int k = 0; k < 4 && spread; ++k)
             spread = distance(p[k], crossing) >= minDistance;
-        if (!spread) {
-            ++attempts;
-            continue;
+        if (spread) {
+            orderAround(crossing, index, corners);
+            return selected;
         }
-        if (!matches[size_t(index[0])].usable || !matches[size_t(index[1])].usable ||
-            !matches[size_t(index[2])].usable || !matches[size_t(index[3])].usable) {
-            if (++draws >= kMaxDraws) return failedUsable;
-            continue;
-        }
-        orderAround(crossing, index, corners);
-        return selected;
+        ++attempts;
+        for (const int h : kHalveAt)
+            if (attempts == h) minDistance /= 2;
+        if (attempts >= kMaxAttempts) return failedSpread;
     }
 }
 
