@@ -17,26 +17,39 @@ namespace halvora {
 namespace {
 
 /// Σ (a[i] − b[i])² over n bytes. The matching spends nearly all its time here.
-inline uint32_t rowSquaredDifference(const uint8_t* a, const uint8_t* b, int n) {
-    int i = 0;
-    uint32_t sum = 0;
 #ifdef __SSE2__
+/// acc += the squared differences of 8 byte pairs (in four 32-bit lanes).
+inline __m128i addSquaredDifference8(__m128i acc, __m128i a, __m128i b) {
     const __m128i zero = _mm_setzero_si128();
-    __m128i acc = zero;
+    const __m128i d = _mm_sub_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
+    return _mm_add_epi32(acc, _mm_madd_epi16(d, d));
+}
+#endif
+
+/// Σ (a[i] − b[i])² over n bytes; the matching spends most of its time here.
+inline uint64_t rowSquaredDifference(const uint8_t* a, const uint8_t* b, int n) {
+    int i = 0;
+    uint64_t sum = 0;
+#ifdef __SSE2__
+    __m128i acc = _mm_setzero_si128();
     for (; i + 16 <= n; i += 16) {
         const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
         const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-        const __m128i lo = _mm_sub_epi16(_mm_unpacklo_epi8(va, zero), _mm_unpacklo_epi8(vb, zero));
-        const __m128i hi = _mm_sub_epi16(_mm_unpackhi_epi8(va, zero), _mm_unpackhi_epi8(vb, zero));
-        acc = _mm_add_epi32(acc, _mm_add_epi32(_mm_madd_epi16(lo, lo), _mm_madd_epi16(hi, hi)));
+        acc = addSquaredDifference8(acc, va, vb);
+        acc = addSquaredDifference8(acc, _mm_srli_si128(va, 8), _mm_srli_si128(vb, 8));
+    }
+    if (i + 8 <= n) {
+        acc = addSquaredDifference8(acc, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + i)),
+                                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + i)));
+        i += 8;
     }
     uint32_t lanes[4];
     _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), acc);
-    sum = lanes[0] + lanes[1] + lanes[2] + lanes[3];
+    sum = uint64_t(lanes[0]) + lanes[1] + lanes[2] + lanes[3];
 #endif
     for (; i < n; ++i) {
         const int d = int(a[i]) - int(b[i]);
-        sum += uint32_t(d * d);
+        sum += uint64_t(d * d);
     }
     return sum;
 }
@@ -105,11 +118,27 @@ void markClipped(const uint8_t* plane, int w, int h, size_t stride, uint8_t* mas
         const uint8_t* up = y > 0 ? r - stride : r;
         const uint8_t* down = y + 1 < h ? r + stride : r;
         uint8_t* m = mask + size_t(y) * maskStride;
-        for (int x = 0; x < w; ++x) {
-            const bool near = r[x] == 255 || up[x] == 255 || down[x] == 255 || (x > 0 && r[x - 1] == 255) ||
-                              (x + 1 < w && r[x + 1] == 255);
-            m[x] = near ? 0xFF : 0;
+        auto near = [&](int x) {
+            return r[x] == 255 || up[x] == 255 || down[x] == 255 || (x > 0 && r[x - 1] == 255) ||
+                   (x + 1 < w && r[x + 1] == 255);
+        };
+        int x = 0;
+        if (w > 0) m[x] = near(x) ? 0xFF : 0;
+        x = 1;
+#ifdef __SSE2__
+        const __m128i full = _mm_set1_epi8(char(0xFF));
+        auto clipped = [&](const uint8_t* at) {
+            return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), full);
+        };
+        for (; x + 17 <= w; x += 16) {
+            const __m128i any = _mm_or_si128(
+                _mm_or_si128(clipped(r + x), clipped(up + x)),
+                _mm_or_si128(clipped(down + x), _mm_or_si128(clipped(r + x - 1), clipped(r + x + 1))));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(m + x), any);
         }
+#endif
+        for (; x < w; ++x)
+            m[x] = near(x) ? 0xFF : 0;
     }
 }
 

@@ -71,9 +71,58 @@ inline bool inside(double sx, double sy, int w, int h) {
     return sx >= -0.5 && sx < w - 0.5 && sy >= -0.5 && sy < h - 0.5;
 }
 
+/// Pixels of a row are handled in spans of this many: the source positions inside a span lie on the
+/// straight line between its ends (a projective map keeps lines straight), evenly spaced to within
+/// kSpanPrecision for any perspective a camera produces; the ends are mapped exactly.
+constexpr int kSpan = 16;
+constexpr double kSpanPrecision = 1.0 / 512;
+
+/// The source position of output pixel i of a row, exactly; NaN beyond the map's horizon.
+struct rowMap {
+    const double* a;
+    double y;
+    int left;
+    bool affine;
+    alignPoint at(int i) const {
+        const double x = left + i;
+        const double nx = a[0] * x + a[1] * y + a[2], ny = a[3] * x + a[4] * y + a[5];
+        if (affine) return {nx, ny};
+        const double d = a[6] * x + a[7] * y + 1;
+        if (!(d > 0))
+            return {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN()};
+        return {nx / d, ny / d};
+    }
+};
+
+/// The position has both right and lower neighbours inside the photo, even after rounding to 1/256.
+inline bool interior(const alignPoint& s, int w, int h) {
+    return s.x >= 0 && s.x <= w - 1.01 && s.y >= 0 && s.y <= h - 1.01;
+}
+
+/// Output pixels [i0, i1) of a span whose positions, from `first` to `last`, all have both
+/// neighbours: fixed-point steps, no tests.
+void blendSpan(const getTransformedImage_threadParams_t& p, alignPoint first, alignPoint last, int i0, int i1,
+               uint16_t* out) {
+    const int n = i1 - i0;
+    const int64_t dx = n > 1 ? int64_t((last.x - first.x) / (n - 1) * kFixedOne) : 0;
+    const int64_t dy = n > 1 ? int64_t((last.y - first.y) / (n - 1) * kFixedOne) : 0;
+    int64_t X = int64_t(first.x * kFixedOne) + kHalfWeightStep,
+            Y = int64_t(first.y * kFixedOne) + kHalfWeightStep;
+    const size_t stride = size_t(p.srcWidth) * 3;
+    for (int i = i0; i < i1; ++i, X += dx, Y += dy) {
+        const uint32_t tx = uint32_t(X >> 24) & 255, ty = uint32_t(Y >> 24) & 255;
+        const uint16_t* a = p.src + size_t(Y >> 32) * stride + size_t(X >> 32) * 3;
+        const uint16_t* c = a + stride;
+        const uint32_t w00 = (256 - tx) * (256 - ty), w10 = tx * (256 - ty), w01 = (256 - tx) * ty,
+                       w11 = tx * ty;
+        uint16_t* px = out + size_t(i) * 3;
+        for (int k = 0; k < 3; ++k)
+            px[k] = uint16_t((a[k] * w00 + a[3 + k] * w10 + c[k] * w01 + c[3 + k] * w11 + 32768) >> 16);
+    }
+}
+
 void getTransformedRows(getTransformedImage_threadParams_t& p) {
     const int outWidth = p.crop.width();
-    const double* a = p.t.a;
     for (int64_t row = p.rowBegin; row < p.rowEnd; ++row) {
         if ((row & 31) == 0 && cancelRequested()) {
             p.cancelled = true;
@@ -87,22 +136,31 @@ void getTransformedRows(getTransformedImage_threadParams_t& p) {
             addProgress(1);
             continue;
         }
-        const double x0 = p.crop.left, y = double(p.crop.top + row);
-        // Numerators and denominator at the row's first pixel; each step to the right adds a0, a3, a6.
-        double nx = a[0] * x0 + a[1] * y + a[2], ny = a[3] * x0 + a[4] * y + a[5],
-               d = a[6] * x0 + a[7] * y + 1;
-        for (int i = 0; i < outWidth; ++i, nx += a[0], ny += a[3], d += a[6]) {
-            double sx = nx, sy = ny;
-            if (!p.affine) {
-                const double inverse = d > 0 ? 1.0 / d : std::numeric_limits<double>::quiet_NaN();
-                sx *= inverse;
-                sy *= inverse;
+        const rowMap map{p.t.a, double(p.crop.top + row), p.crop.left, p.affine};
+        for (int i0 = 0; i0 < outWidth; i0 += kSpan) {
+            const int i1 = std::min(outWidth, i0 + kSpan);
+            const alignPoint first = map.at(i0), last = map.at(i1 - 1);
+            bool even = p.affine;
+            if (!even && interior(first, p.srcWidth, p.srcHeight) &&
+                interior(last, p.srcWidth, p.srcHeight)) {
+                const alignPoint middle = map.at((i0 + i1 - 1) / 2);
+                const double f = double((i0 + i1 - 1) / 2 - i0) / std::max(1, i1 - 1 - i0);
+                even = std::fabs(first.x + f * (last.x - first.x) - middle.x) < kSpanPrecision &&
+                       std::fabs(first.y + f * (last.y - first.y) - middle.y) < kSpanPrecision;
             }
-            uint16_t* px = out + size_t(i) * 3;
-            if (inside(sx, sy, p.srcWidth, p.srcHeight))
-                blendPixel(p, int64_t(sx * kFixedOne), int64_t(sy * kFixedOne), px);
-            else
-                px[0] = px[1] = px[2] = 0;
+            if (even && interior(first, p.srcWidth, p.srcHeight) && interior(last, p.srcWidth, p.srcHeight)) {
+                blendSpan(p, first, last, i0, i1, out);
+                continue;
+            }
+            // Near the photo's edges, or a span the map bends: every pixel on its own.
+            for (int i = i0; i < i1; ++i) {
+                const alignPoint s = map.at(i);
+                uint16_t* px = out + size_t(i) * 3;
+                if (inside(s.x, s.y, p.srcWidth, p.srcHeight))
+                    blendPixel(p, int64_t(s.x * kFixedOne), int64_t(s.y * kFixedOne), px);
+                else
+                    px[0] = px[1] = px[2] = 0;
+            }
         }
         addProgress(1);
     }
