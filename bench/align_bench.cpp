@@ -149,7 +149,7 @@ bool applyTo(const std::vector<photo>& photos, const std::vector<alignTransform>
         if (aligned) (*aligned)[size_t(i)] = std::move(picture);
         return true;
     };
-    return applyAlignment(apply, crop, &error);
+    return applyAlignmentCrop(apply, crop, &error) && applyAlignment(apply, crop, &error);
 }
 
 /// CPU milliseconds of the whole process (all threads), to read timings on a busy machine.
@@ -595,6 +595,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     if (args.removeAll("-v")) setDebugLogListener([](const char* text) { std::fputs(text, stdout); });
+    // `./run bench` hands every benchmark the options of the Google Benchmark programs.
+    args.removeIf([](const QString& a) { return a.startsWith("--benchmark"); });
     if (args.removeAll("--no-peer")) runPeer = false;
     if (args.isEmpty()) args = QStringList{"speed", "accuracy", "handheld"};
     if (!QDir(kBrackets).exists()) {

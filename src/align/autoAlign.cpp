@@ -191,26 +191,33 @@ bool autoAlign(const autoAlignRequest& request, autoAlignResult& result, QString
     return ok;
 }
 
-uint64_t applyAlignmentProgressUnits(const applyAlignmentRequest& request) {
-    return uint64_t(request.transforms.size()) * uint64_t(std::max(0, request.height));
-}
-
-bool applyAlignment(const applyAlignmentRequest& request, alignCropRect& crop, QString* error) {
+bool applyAlignmentCrop(const applyAlignmentRequest& request, alignCropRect& crop, QString* error) {
     debugLog("- align: apply...\n");
     if (request.width <= 0 || request.height <= 0 || !request.readPhoto || !request.writePhoto)
         return fail(error, "alignmentWorker::apply", QString(), "nothing to apply the alignment to");
-    crop = {0, 0, request.width, request.height};
+    alignCropRect rect{0, 0, request.width, request.height};
     if (request.autoCrop &&
-        !autoCropRect(request.width, request.height, request.transforms, request.model, crop, error))
+        !autoCropRect(request.width, request.height, request.transforms, request.model, rect, error))
         return false;
+    crop = rect;
+    return true;
+}
+
+uint64_t applyAlignmentProgressUnits(const applyAlignmentRequest& request, const alignCropRect& crop) {
+    return uint64_t(request.transforms.size()) * uint64_t(std::max(0, crop.height()));
+}
+
+bool applyAlignment(const applyAlignmentRequest& request, const alignCropRect& crop, QString* error) {
+    if (!request.readPhoto || !request.writePhoto)
+        return fail(error, "alignmentWorker::apply", QString(), "nothing to apply the alignment to");
     rgb16Buffer aligned; // one output block for every photo, unless the writer keeps it
     for (size_t i = 0; i < request.transforms.size(); ++i) {
         const rgb16Buffer* photo = readChecked(request.readPhoto, int(i), request.width, request.height,
                                                nameOf(request.names, int(i)), error);
-        if (!photo ||
-            !getTransformedImage(*photo, request.transforms[i], request.model, crop, aligned, error))
+        if (!photo || !getTransformedImage(*photo, request.transforms[i], request.model, crop, aligned, error))
             return false;
-        if (!request.writePhoto(int(i), aligned, error)) return false;
+        if (!request.writePhoto(int(i), aligned, error))
+            return false;
     }
     return true;
 }

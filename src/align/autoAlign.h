@@ -1,15 +1,20 @@
 #pragma once
-// Automatic alignment of a bracket, and applying transforms to its photos. These are the two calls
-// an alignment worker makes; everything else it does is reading and writing the project's stores:
+// Automatic alignment of a bracket, and applying transforms to its photos. An alignment worker
+// makes these calls, in this order; everything else it does is reading and writing the project's
+// stores (the photos' temporary files, the unaligned copies kept for undo, the reduced previews):
 //
-//   1. autoAlign(request, result, &error): reads every photo it needs through request.readPhoto (one
-//      at a time, so one full-size buffer serves them all), makes their grey pyramids, finds the
-//      reference corners, matches them in every photo to align and estimates each photo's transform.
-//   2. applyAlignment(apply, crop, &error) with the transforms (automatic or from pins): computes the
-//      crop rectangle, then for every photo reads it, resamples it into the reference frame and hands
-//      the aligned picture to apply.writePhoto. The project's size becomes the crop's.
+//   1. autoAlign(request, result, &error) — automatic alignment only: reads every photo it needs
+//      through request.readPhoto (one at a time, so one full-size buffer serves them all), makes their
+//      grey pyramids, finds the reference corners, matches them in every photo to align and estimates
+//      each photo's transform (and its best pin set, for the manual-alignment dialog's automatic pins).
+//      Manual alignment makes its transforms with transformFromPins (pinAlignment.h) instead.
+//   2. applyAlignmentCrop(apply, crop, &error) with the transforms: the rectangle every photo will be
+//      cut to (the whole picture without automatic cropping).
+//   3. startProgress(applyAlignmentProgressUnits(apply, crop)), then applyAlignment(apply, crop,
+//      &error): for every photo reads it, resamples it into the reference frame and hands the aligned
+//      picture to apply.writePhoto. The project's size becomes the crop's.
 //
-// Both run on the alignment worker's thread with the run's context bound (cancel, progress, thread
+// All run on the alignment worker's thread with the run's context bound (cancel, progress, thread
 // count); their pixel loops are split with halvora::parallelFor, and the results do not depend on
 // the number of threads. The callbacks are called on that thread too.
 
@@ -68,13 +73,17 @@ struct applyAlignmentRequest {
     alignWritePhoto writePhoto;
 };
 
-/// Progress units applyAlignment adds: the output height per photo (known after the crop; the whole
-/// height is the bound).
-uint64_t applyAlignmentProgressUnits(const applyAlignmentRequest& request);
+/// Logs "- align: apply...\n" and sets `crop`: the whole picture, or with automatic cropping the
+/// largest rectangle every transformed photo covers (autoCropRect). False, with the reason in *error,
+/// for a request without size or callbacks, or photos with no area in common.
+bool applyAlignmentCrop(const applyAlignmentRequest& request, alignCropRect& crop, QString* error);
 
-/// Logs "- align: apply...\n", sets `crop` (the whole picture, or autoCropRect of the transforms)
-/// and resamples every photo into it. False, with the reason in *error, when the photos have no area
-/// in common or a read, resample or write fails; false with *error untouched when cancelled.
-bool applyAlignment(const applyAlignmentRequest& request, alignCropRect& crop, QString* error);
+/// Progress units applyAlignment adds: the crop's height for every photo.
+uint64_t applyAlignmentProgressUnits(const applyAlignmentRequest& request, const alignCropRect& crop);
+
+/// Resamples every photo into `crop` (from applyAlignmentCrop) and hands it to the writer. False,
+/// with the reason in *error, when a read, resample or write fails; false with *error untouched when
+/// cancelled.
+bool applyAlignment(const applyAlignmentRequest& request, const alignCropRect& crop, QString* error);
 
 } // namespace halvora

@@ -247,8 +247,12 @@ TEST(applyAlignment, photosAreResampledIntoTheCommonCropAndFailuresComeThrough) 
     test::logCapture log;
     alignCropRect crop;
     QString error;
+    runContext context;
+    runContext::scope bound(context);
+    ASSERT_TRUE(applyAlignmentCrop(apply, crop, &error)) << qPrintable(error);
     ASSERT_TRUE(applyAlignment(apply, crop, &error)) << qPrintable(error);
     EXPECT_TRUE(log.contains("- align: apply...\n"));
+    EXPECT_EQ(context.progressDone(), applyAlignmentProgressUnits(apply, crop));
     EXPECT_EQ(crop.left, 0);
     EXPECT_EQ(crop.right, 190);
     ASSERT_EQ(written[1].width, 190);
@@ -256,12 +260,13 @@ TEST(applyAlignment, photosAreResampledIntoTheCommonCropAndFailuresComeThrough) 
     EXPECT_EQ(std::memcmp(written[1].pixels(), b.pixels() + 10 * 3, 190 * 6), 0);
 
     apply.autoCrop = false;
+    ASSERT_TRUE(applyAlignmentCrop(apply, crop, &error));
     ASSERT_TRUE(applyAlignment(apply, crop, &error));
     EXPECT_EQ(crop.right, 200);
     EXPECT_EQ(written[1].width, 200);
 
-    // A writer that fails stops the run with its reason; photos with nothing in common fail before
-    // any photo is read or written.
+    // A writer that fails stops the run with its reason; photos with nothing in common fail at the
+    // crop, before any photo is read or written.
     apply.writePhoto = [](int, rgb16Buffer&, QString* e) {
         *e = "session: no space left on device";
         return false;
@@ -275,7 +280,8 @@ TEST(applyAlignment, photosAreResampledIntoTheCommonCropAndFailuresComeThrough) 
         ++reads;
         return &a;
     };
-    EXPECT_FALSE(applyAlignment(apply, crop, &error));
+    EXPECT_FALSE(applyAlignmentCrop(apply, crop, &error));
     EXPECT_TRUE(error.contains("no area in common")) << qPrintable(error);
+    EXPECT_EQ(crop.right, 200); // left as it was
     EXPECT_EQ(reads, 0);
 }
