@@ -9,6 +9,7 @@
 #include "hdr/hdrPreprocess.h"
 #include "hdr/noiseFilter.h"
 #include "imageio/imageSaver.h"
+#include "project/alignmentWorker.h"
 #include "project/processingProject.h"
 
 #include <QFileInfo>
@@ -24,6 +25,18 @@ halvora::noiseFilterOptions_t generateHDRworker::noiseOptions(bool calibrated) c
             if (photo->isRaw && !photo->rawNoiseFilter) o.rawNotDenoised = true;
         }
     return o;
+}
+
+void generateHDRworker::generateHDR_preAutoAlign() {
+    debugLog("Auto alignment prior to HDR generation (midId=%d)...\n", project_ ? project_->midId : 0);
+    QString error;
+    bool ok = false;
+    if (project_) {
+        alignmentWorker aligner(project_);
+        ok = aligner.autoAlign(&error) && aligner.apply(&error);
+    }
+    lastError = ok ? QString() : error;
+    emit finished(ok);
 }
 
 void generateHDRworker::pictureReady() {

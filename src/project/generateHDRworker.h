@@ -66,6 +66,10 @@ public:
     halvora::noiseFilterOptions_t noiseOptions(bool calibrated) const;
 
 public slots:
+    /// Stage "auto alignment": aligns every photo to `midId` (perspective model, automatic
+    /// cropping) and applies it; then finished(ok). On failure the photos stay as they were and
+    /// lastError says why. Defined in generateHDRstages.cpp.
+    void generateHDR_preAutoAlign();
     /// Stage "prepare": prepareWeightTables(), then finished(ok).
     void generateHDR_prepare();
     /// Stage "generate": merge, optional HDR file, HDR preprocess, noise filter, picture levels;

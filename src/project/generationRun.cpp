@@ -1,6 +1,7 @@
 #include "project/generationRun.h"
 
 #include "base/debugLog.h"
+#include "project/alignmentWorker.h"
 #include "project/generateHDRworker.h"
 #include "project/processingProject.h"
 
@@ -48,17 +49,8 @@ void generationRun::generateHDRslot() {
         fail(QStringLiteral("Aborted."));
         return;
     }
-    if (stage_ == 1) {
-        // Automatic alignment is not part of the program yet: the run goes on unaligned, and an
-        // unattended run that asked for it says so.
-        if (options_.autoAlign) {
-            const QString text = tr(
-                "Automatic alignment is not available in this version; the photos are merged as they are.");
-            debugLog("%s\n", text.toLocal8Bit().constData());
-            if (hidden_) emit logLine(warning, text);
-        }
-        stage_ = 2;
-    }
+    // Photos aligned before (by hand or by an earlier run) are not aligned again.
+    if (stage_ == 1 && (!options_.autoAlign || project_->aligned || project_->photos.size() < 2)) stage_ = 2;
     startStage(stage_);
 }
 
@@ -81,7 +73,12 @@ void generationRun::startStage(int stage) {
         project_->discardPicture(); // the worker overwrites the picture in place
     } else {
         worker_->setOptions(run);
-        if (stage == 2) {
+        if (stage == 1) {
+            entry = &generateHDRworker::generateHDR_preAutoAlign;
+            if (hidden_) emit logLine(info, tr("Auto alignment..."));
+            total = alignmentWorker(project_).autoAlignProgressUnits();
+            project_->discardPicture(); // made from the photos as they were
+        } else if (stage == 2) {
             entry = &generateHDRworker::generateHDR_prepare;
             debugLog("Preparing to HDR generation (stage 2)\n");
         } else {
@@ -134,6 +131,21 @@ void generationRun::generateHDRfinished() {
     const QString hdrName = worker_->hdrOutputFileName;
     worker_.reset();
     const bool cancelled = context().cancelled();
+    if (stage_ == 1 && !cancelled) {
+        // A failed alignment leaves the photos as they were; the merge goes on without it.
+        if (ok) {
+            debugLog("Alignment done\n");
+            emit photosChanged();
+        } else {
+            debugLog("Alignment failed!\n");
+            report(warning, tr("Most probably the alignment failed because too little matching features were "
+                               "found. Please try other auto alignment methods, or use the manual tool."));
+        }
+        emit finishProgress();
+        stage_ = 2;
+        generateHDRslot();
+        return;
+    }
     if (ok && cancelled && stage_ != 3 && stage_ != 4)
         ok = false; // a "Break" during preparation ends the run before the long stage
     if (!ok) {

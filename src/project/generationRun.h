@@ -51,6 +51,9 @@ public slots:
 signals:
     /// A report for a message box (interactive runs only; hidden runs send logLine instead).
     void message(int kind, QString text);
+    /// Automatic alignment has replaced the photos (and maybe the project's size): previews,
+    /// thumbnails and the photo list are new.
+    void photosChanged();
 
 private:
     void startStage(int stage);

@@ -54,7 +54,8 @@ void processingProject::cleanup() {
     previewDivisor = 1;
     previewWidth = previewHeight = previewZoomLevels = pyramidLevels = 0;
     photoIdCounter = 0;
-    hdrPresent = transformed = cropped = false;
+    hdrPresent = transformed = cropped = aligned = false;
+    unalignedWidth = unalignedHeight = 0;
     hdrMean = 0;
     lcCorrection = 1;
     maskPlaneValid = lcPlanesValid = false;
@@ -183,7 +184,10 @@ bool processingProject::setImageSize(int w, int h) {
     pyramidLevels = pyramidLevelsFor(w, h);
     debugLog("levelCnt=%d\n", pyramidLevels);
 
-    const bool ok = hdrImage.allocated() ? reshapeFullSizeStores(w, h) : allocateFullSizeStores(w, h);
+    // Stores keep their blocks when the picture shrinks; growing again (undoing a cropping
+    // alignment) needs new ones.
+    const bool ok = hdrImage.allocated() ? reshapeFullSizeStores(w, h) || allocateFullSizeStores(w, h)
+                                         : allocateFullSizeStores(w, h);
     return ok && ensurePreviewCapacity();
 }
 

@@ -184,6 +184,10 @@ public:
     bool lcPlanesValid = false;
     bool transformed = false;
     bool cropped = false;
+    /// The photos' current files hold aligned pixels (automatic or manual alignment).
+    bool aligned = false;
+    /// Size before the first alignment, which undo restores (automatic cropping makes it smaller).
+    int unalignedWidth = 0, unalignedHeight = 0;
     int orientationMode = -1;
     bool orientationSet = false;
     int currentInputFormat = -1;

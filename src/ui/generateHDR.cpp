@@ -4,6 +4,8 @@
 #include "base/debugLog.h"
 #include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
+#include "project/alignmentRun.h"
+#include "project/alignmentWorker.h"
 #include "project/generationRun.h"
 #include "ui/styledMessageBox.h"
 
@@ -74,11 +76,16 @@ void generateHDR::buildUi() {
     auto* alignLayout = new QHBoxLayout(align);
     autoAlign_ = new QCheckBox(tr("Automatic"), align);
     autoAlign_->setObjectName("autoAlign");
-    autoAlign_->setEnabled(false);
-    autoAlign_->setToolTip(notYet);
+    autoAlign_->setToolTip(tr("Line the photos up before merging them (for photos taken without a tripod)."));
     alignLayout->addWidget(autoAlign_);
-    addUnavailableButtons(alignLayout, align, notYet);
-    align->setToolTip(notYet);
+    auto* manualAlign = new QPushButton(tr("Manual"), align);
+    manualAlign->setEnabled(false);
+    manualAlign->setToolTip(notYet);
+    alignLayout->addWidget(manualAlign);
+    alignUndo_ = new QPushButton(tr("Undo"), align);
+    alignUndo_->setObjectName("alignUndo");
+    alignUndo_->setToolTip(tr("Give back the photos as they were before the alignment."));
+    alignLayout->addWidget(alignUndo_);
 
     auto* opts = new QGroupBox(tr("HDR image generation options"), this);
     opts->setObjectName("genHDR_options");
@@ -174,6 +181,8 @@ void generateHDR::buildUi() {
                                                           saveHdr_, hdrPath_, browse_})
             w->setEnabled(false);
     }
+    autoAlign_->setEnabled(!ldr_); // one photo has nothing to be aligned to
+    updateAlignUndo();
 
     connect(method_, &QComboBox::currentIndexChanged, this, &generateHDR::methodChanged);
     connect(selectivity_, &QComboBox::currentIndexChanged, this, &generateHDR::selectivityChanged);
@@ -181,6 +190,7 @@ void generateHDR::buildUi() {
             [this](int v) { smartMergeValue_->setNum(v); });
     connect(ghostRemoval_, &QCheckBox::toggled, this, &generateHDR::deghostToggled);
     connect(saveHdr_, &QCheckBox::toggled, this, &generateHDR::saveHDRtoggled);
+    connect(alignUndo_, &QPushButton::clicked, this, &generateHDR::doAlignUndoSlot);
     connect(browse_, &QToolButton::clicked, this, &generateHDR::browseHdrPath);
     connect(runButton_, &QPushButton::clicked, this,
             ldr_ ? &generateHDR::enhanceLDRslot : &generateHDR::generateHDRslot);
@@ -191,7 +201,7 @@ void generateHDR::setOptions(const genHDR_options& options) {
     shown_ = options;
     shown_.ldrEnhancement = ldr_;
     shown_.normalize();
-    autoAlign_->setChecked(false); // not available: never promised
+    autoAlign_->setChecked(!ldr_ && shown_.autoAlign);
     method_->setCurrentIndex(shown_.method);
     selectivity_->setCurrentIndex(shown_.selectivity);
     smartMergeStrength_->setValue(shown_.smartMergeStrength);
@@ -214,6 +224,7 @@ genHDR_options generateHDR::options() const {
     o.noiseStrength = noiseStrength_->value();
     o.noiseSoftness = noiseSoftness_->value();
     if (!ldr_) {
+        o.autoAlign = autoAlign_->isChecked();
         o.method = method_->currentIndex();
         o.selectivity = selectivity_->currentIndex();
         o.smartMergeStrength = smartMergeStrength_->value();
@@ -312,6 +323,7 @@ void generateHDR::startRun() {
     connect(run_.get(), &generationRun::startProgress, this, &generateHDR::startProgress);
     connect(run_.get(), &generationRun::finishProgress, this, &generateHDR::finishProgress);
     connect(run_.get(), &generationRun::logLine, this, &generateHDR::logLine);
+    connect(run_.get(), &generationRun::photosChanged, this, &generateHDR::photosChanged);
     connect(run_.get(), &generationRun::message, this,
             [this](int kind, const QString& text) { report(kind, text); });
     // Queued: the run is released here, never inside its own signal.
@@ -333,13 +345,51 @@ void generateHDR::generateHDRfinished(bool ok, const QString& error) {
 }
 
 void generateHDR::stopRun() {
-    if (!run_) return;
-    run_->stopNow();
+    if (!run_ && !undoRun_) return;
+    if (run_) run_->stopNow();
+    if (undoRun_) undoRun_->stopNow();
     endRun();
+}
+
+projectRun* generateHDR::activeRun() const {
+    if (run_) return run_.get();
+    return undoRun_.get();
+}
+
+void generateHDR::updateAlignUndo() {
+    alignUndo_->setEnabled(!ldr_ && project_ && alignmentWorker::canUndo(*project_));
+}
+
+void generateHDR::doAlignUndoSlot() {
+    if (run_ || undoRun_ || !project_ || !alignmentWorker::canUndo(*project_)) return;
+    if (!hidden_ && !styledMessageBox::question(this, tr("Are you sure you want to undo the alignment?"))) return;
+    undoRun_ = std::make_unique<alignmentRun>(*project_, settings_);
+    setEnabled(false);
+    if (!cursorSet_) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        cursorSet_ = true;
+    }
+    emit runActive(true);
+    connect(undoRun_.get(), &alignmentRun::startProgress, this, &generateHDR::startProgress);
+    connect(undoRun_.get(), &alignmentRun::finishProgress, this, &generateHDR::finishProgress);
+    connect(undoRun_.get(), &alignmentRun::finished, this, &generateHDR::alignUndoFinished, Qt::QueuedConnection);
+    undoRun_->startUndo();
+}
+
+void generateHDR::alignUndoFinished(bool ok, const QString& error) {
+    if (!undoRun_) return;
+    endRun();
+    emit photosChanged(); // the photos are whole again, or (after a failure) as the undo left them
+    if (ok)
+        emit logLine(generationRun::info, tr("Alignment undone."));
+    else
+        report(generationRun::error, error);
 }
 
 void generateHDR::endRun() {
     run_.reset();
+    undoRun_.reset();
+    if (alignUndo_) updateAlignUndo();
     setEnabled(true);
     if (cursorSet_) {
         QApplication::restoreOverrideCursor();
@@ -349,6 +399,6 @@ void generateHDR::endRun() {
 }
 
 void generateHDR::reject() {
-    if (run_) return; // a running generation is stopped with "Break", not by closing its dialog
+    if (run_ || undoRun_) return; // a running generation is stopped with "Break", not by closing its dialog
     QDialog::reject();
 }

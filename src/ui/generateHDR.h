@@ -2,8 +2,9 @@
 // The HDR dialog: the generation options of one run (method, selectivity, Smart Merge strength,
 // noise filtering, saving the HDR file) and the button that runs the generation stages
 // (generationRun) on the current project. One photo is enhanced instead ("LDR enhancement"), with
-// the noise options only. Chromatic aberration correction, alignment and ghost removal are shown but
-// not available yet. On success the options are remembered (interactive runs) and the dialog
+// the noise options only. The "Alignment" group chooses automatic alignment before the merge and
+// undoes an alignment (alignmentRun); chromatic aberration correction, manual alignment and ghost
+// removal are shown but not available yet. On success the options are remembered (interactive runs) and the dialog
 // accepts; a failed or broken run leaves it open for another try. Main thread only.
 
 #include "hdr/genHDR_options.h"
@@ -21,6 +22,7 @@ class QPushButton;
 class QSlider;
 class QSpinBox;
 class QToolButton;
+class alignmentRun;
 class generationRun;
 class processingProject;
 
@@ -40,8 +42,8 @@ public:
     void setOptions(const genHDR_options& options);
     /// The options the controls show now.
     genHDR_options options() const;
-    /// The run in progress, or null.
-    generationRun* activeRun() const { return run_.get(); }
+    /// The run in progress (a generation or an alignment undo), or null.
+    projectRun* activeRun() const;
     /// Shutdown: stops a run still in progress and waits for it, without reporting it.
     void stopRun();
     /// The HDR file check made when the dialog opens and before each run: with "Save output HDR to
@@ -61,6 +63,7 @@ public:
     QCheckBox* saveHdrBox() const { return saveHdr_; }
     QLineEdit* hdrPathEdit() const { return hdrPath_; }
     QCheckBox* autoAlignBox() const { return autoAlign_; }
+    QPushButton* alignUndoButton() const { return alignUndo_; }
 
 signals:
     void startProgress(uint64_t total);
@@ -69,6 +72,8 @@ signals:
     void logLine(int kind, QString text);
     /// A run is about to start (true; activeRun() is set) or has ended (false).
     void runActive(bool active);
+    /// Alignment (before the merge, or its undo) has replaced the photos: thumbnails and previews are new.
+    void photosChanged();
 
 public slots:
     /// Starts the generation stages with the options shown.
@@ -81,6 +86,8 @@ public slots:
     void selectivityChanged();
     void deghostToggled();
     void saveHDRtoggled();
+    /// "Undo" of the "Alignment" group: asks, then restores the unaligned photos.
+    void doAlignUndoSlot();
 
 protected:
     void reject() override;
@@ -88,6 +95,9 @@ protected:
 private:
     /// Releases the finished or stopped run and gives the dialog back to the user.
     void endRun();
+    void alignUndoFinished(bool ok, const QString& error);
+    /// "Undo" is offered while the photos hold unaligned copies.
+    void updateAlignUndo();
     void buildUi();
     void startRun();
     void report(int kind, const QString& text);
@@ -99,9 +109,11 @@ private:
     bool ldr_;
     genHDR_options shown_; ///< fields the controls do not edit (ghost mode, repair, alignment choice)
     std::unique_ptr<generationRun> run_;
+    std::unique_ptr<alignmentRun> undoRun_;
     bool cursorSet_ = false;
 
     QCheckBox* autoAlign_ = nullptr;
+    QPushButton* alignUndo_ = nullptr;
     QComboBox* method_ = nullptr;
     QWidget* trueHdrSelectivity_ = nullptr;
     QComboBox* selectivity_ = nullptr;

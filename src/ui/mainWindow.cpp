@@ -104,7 +104,8 @@ bool mainWindow::createProject() {
 
 bool mainWindow::anyWorkerRunning() const {
     for (const projectRun* run : std::initializer_list<const projectRun*>{
-             loadRun_.get(), generationRun_.get(), prepareRun_.get(), saveRun_.get(), transformRun_.get()})
+             loadRun_.get(), generationRun_.get(), prepareRun_.get(), saveRun_.get(), transformRun_.get(),
+             saveAlignedRun_.get()})
         if (run && run->running())
             return true;
     return (automaticRun_ && automaticRun_->running()) || (hdrDialog_ && hdrDialog_->activeRun());
@@ -117,7 +118,7 @@ void mainWindow::stopRuns() {
     if (automaticRun_)
         automaticRun_->stopNow();
     for (projectRun* run : std::initializer_list<projectRun*>{loadRun_.get(), prepareRun_.get(), saveRun_.get(),
-                                                              transformRun_.get()})
+                                                              transformRun_.get(), saveAlignedRun_.get()})
         if (run)
             run->stopNow();
 }
@@ -130,7 +131,7 @@ void mainWindow::logRuns() {
             debugLog("loadPhoto.worker[%d]=%p\n", i, nullptr);
     auto pointer = [](const auto& run) { return static_cast<void*>(run && run->running() ? run.get() : nullptr); };
     debugLog("savePhoto.worker=%p\n", pointer(saveRun_));
-    debugLog("saveAligned.worker=%p\n", nullptr);
+    debugLog("saveAligned.worker=%p\n", pointer(saveAlignedRun_));
     debugLog("toneMapping.worker=%p\n", pointer(prepareRun_));
     debugLog("presetThumbs.worker=%p\n", nullptr);
     debugLog("postProcess.worker=%p\n", nullptr);
@@ -208,6 +209,13 @@ void mainWindow::buildMenus() {
     saveAction_->setEnabled(false); // a result exists once the picture is prepared for tone mapping
     saveAsAction_->setEnabled(false);
     exportAction_->setEnabled(false);
+    saveAlignedAction_ = file->addAction(tr("Save aligned photos"));
+    saveAlignedAction_->setObjectName("saveAlignedAction");
+    saveAlignedAction_->setEnabled(false);
+    connect(saveAlignedAction_, &QAction::triggered, this, &mainWindow::saveAlignedSlot);
+    connect(file, &QMenu::aboutToShow, this, [this] {
+        saveAlignedAction_->setEnabled(project_ && project_->aligned && !projectBusy());
+    });
     file->addSeparator();
     QAction* exitAction = file->addAction(tr("Exit"));
     exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));

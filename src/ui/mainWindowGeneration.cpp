@@ -141,6 +141,11 @@ void mainWindow::showGenerateHDR() {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     hdrDialog_ = dialog;
     connect(dialog, &generateHDR::logLine, this, &mainWindow::generationLogLine);
+    // Alignment replaced the photos (and maybe the size): new thumbnails, the shown photo anew.
+    connect(dialog, &generateHDR::photosChanged, this, [this] {
+        refreshThumbnails();
+        if (project_ && !project_->hdrPresent) showSelectedPhoto();
+    });
     connect(dialog, &generateHDR::runActive, this, [this, dialog](bool active) {
         if (active)
             observeRun(dialog->activeRun(), false); // the dialog passes its run's lines on itself

@@ -5,6 +5,7 @@
 #include "base/debugLog.h"
 #include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
+#include "project/saveAlignedWorker.h"
 #include "project/saveRun.h"
 #include "ui/programOptions.h"
 #include "ui/saveResult.h"
@@ -143,4 +144,44 @@ void mainWindow::saveResultFinished(bool ok, QString error) {
     }
     if (request.openInExternalEditor)
         startExternalEditor(programOptionsSettings::instance().externalEditorPath, request.fileName);
+}
+
+void mainWindow::saveAlignedSlot() {
+    if (projectBusy() || !project_ || !project_->aligned || project_->photos.empty()) return;
+    const programOptionsSettings& o = programOptionsSettings::instance();
+    const QString start =
+        programOptionsSettings::existingFolder(QFileInfo(project_->photos.front()->fileName).absolutePath());
+    const QString folder = QFileDialog::getExistingDirectory(this, tr("Save aligned photos"), start);
+    if (folder.isEmpty()) return;
+    saveAlignedOptions_t options;
+    (o.alignmentPrefix ? options.prefix : options.suffix) =
+        o.alignmentPrefix ? o.alignmentPrefixSuffix + "_" : "_" + o.alignmentPrefixSuffix;
+    options.folder = QDir::fromNativeSeparators(folder);
+    options.format = o.alignmentFormat;
+    auto worker = std::make_shared<saveAlignedWorker>(project_.get(), options);
+    saveAlignedRun_ = std::make_unique<projectRun>(currentRunSettings());
+    connect(saveAlignedRun_.get(), &projectRun::finished, this, &mainWindow::saveAlignedFinished,
+            Qt::QueuedConnection);
+    observeRun(saveAlignedRun_.get());
+    setControlsEnabled(false);
+    savedAligned_.clear();
+    saveAlignedRun_->start(uint64_t(project_->photos.size()), [this, worker](QString& error) {
+        worker->doSaveAligned();
+        savedAligned_ = worker->savedFiles; // read on the main thread only after the run has ended
+        if (!worker->success) error = tr("Saving failed.");
+        return worker->success;
+    });
+}
+
+void mainWindow::saveAlignedFinished(bool ok, QString error) {
+    if (!saveAlignedRun_) return;
+    saveAlignedRun_.reset();
+    setControlsEnabled(true);
+    if (!ok) {
+        appendLog(logError, error);
+        if (!styledMessageBox::unattended()) styledMessageBox::show(this, styledMessageBox::error, error);
+        return;
+    }
+    for (const QString& file : savedAligned_)
+        if (!file.isEmpty()) appendLog(logSuccess, tr("Saved as") + " " + QDir::toNativeSeparators(file));
 }

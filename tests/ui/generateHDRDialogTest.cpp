@@ -22,6 +22,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -52,6 +55,7 @@ struct generateHDRDialog : ::testing::Test {
         // The stored options this test looks at start at their defaults.
         programOptionsSettings& o = programOptionsSettings::instance();
         o.generateHdrMethod = 0;
+        o.generateHdrAutoAlign = false; // the alignment test turns it on
         o.generateHdrTrueHdrSelectivity = 2;
         o.generateHdrSmartMergeStrength = 1;
         o.generateHdrNoiseFilter = true;
@@ -106,7 +110,9 @@ TEST_F(generateHDRDialog, bracketGeneratesFromTheDialogAndRemembersTheOptions) {
     EXPECT_EQ(d->runButton()->text(), "Generate HDR");
     EXPECT_FALSE(d->ghostRemovalBox()->isEnabled());
     EXPECT_FALSE(d->ghostRemovalBox()->isChecked()) << "ghost removal is not built: the run goes without it";
-    EXPECT_FALSE(d->autoAlignBox()->isEnabled());
+    EXPECT_TRUE(d->autoAlignBox()->isEnabled());
+    EXPECT_FALSE(d->autoAlignBox()->isChecked()) << "from GenerateHDR/AutoAlign";
+    EXPECT_FALSE(d->alignUndoButton()->isEnabled()) << "nothing aligned yet";
 
     // The EVs come from EXIF when the dialog opens: log2(t) steps of two stops, relative to the middle frame.
     processingProject* p = window->project();
@@ -367,4 +373,65 @@ TEST_F(generateHDRDialog, equalEVsWarnWhenTheDialogOpensAndDoNotStopIt) {
     EXPECT_TRUE(window->logPanelHtml().contains("same EV value"));
     ASSERT_NE(dialog(), nullptr) << "the warning does not stop the generation";
     EXPECT_TRUE(dialog()->runButton()->isEnabled());
+}
+
+TEST_F(generateHDRDialog, automaticAlignmentBeforeTheMergeAndItsUndo) {
+    HALVORA_REQUIRE_DATA();
+    if (QStandardPaths::findExecutable("exiftool").isEmpty()) GTEST_SKIP() << "exiftool is not installed";
+    recordedBoxes boxes;
+    // Hand-held-like: the middle frame cut 8 pixels further right and 5 further down than the others.
+    const QString dir = makeTempDir("alignDialog");
+    QStringList files;
+    for (int i = 0; i < 3; ++i) {
+        const QImage frame(bracketFiles()[i]);
+        ASSERT_FALSE(frame.isNull());
+        const QString name = dir + QString("/f%1.jpg").arg(i);
+        ASSERT_TRUE(frame.copy(i == 1 ? QRect(8, 5, 600, 400) : QRect(0, 0, 600, 400)).save(name, "JPG", 95));
+        QProcess tool; // the exposures come from the frames' EXIF
+        tool.start("exiftool", {"-q", "-overwrite_original", "-TagsFromFile", bracketFiles()[i], "-exif:all", name});
+        ASSERT_TRUE(tool.waitForFinished(30000) && tool.exitCode() == 0);
+        files << name;
+    }
+    load(files);
+    processingProject* p = window->project();
+    std::vector<std::vector<uint16_t>> before;
+    for (auto& photo : p->photos) {
+        before.emplace_back(p->photoBytes() / 2);
+        ASSERT_TRUE(p->readFromTempFile(*photo, photoEntry::slotCurrent, before.back().data(), p->photoBytes()));
+    }
+    action()->trigger();
+    generateHDR* d = dialog();
+    ASSERT_NE(d, nullptr);
+    d->autoAlignBox()->setChecked(true);
+    d->runButton()->click();
+    ASSERT_TRUE(waitForPicture());
+    EXPECT_TRUE(p->aligned);
+    EXPECT_TRUE(programOptionsSettings::instance().generateHdrAutoAlign) << "remembered";
+    // The other frames moved (-8, -5) against the middle one: the common area is 592 × 395.
+    EXPECT_NEAR(p->width, 592, 1);
+    EXPECT_NEAR(p->height, 395, 1);
+    EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join("|").toStdString();
+
+    // "Undo" asks, then gives back the photos as loaded.
+    action()->trigger();
+    d = dialog();
+    ASSERT_NE(d, nullptr);
+    ASSERT_TRUE(d->alignUndoButton()->isEnabled());
+    boxes.answer = false;
+    d->alignUndoButton()->click();
+    EXPECT_EQ(boxes.texts.value(0), "Are you sure you want to undo the alignment?");
+    EXPECT_TRUE(p->aligned) << "answered No";
+    boxes.answer = true;
+    d->alignUndoButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return d->isEnabled() && !d->activeRun(); }));
+    EXPECT_FALSE(p->aligned);
+    EXPECT_FALSE(d->alignUndoButton()->isEnabled());
+    ASSERT_EQ(p->width, 600);
+    ASSERT_EQ(p->height, 400);
+    for (size_t i = 0; i < p->photos.size(); ++i) {
+        std::vector<uint16_t> now(p->photoBytes() / 2);
+        ASSERT_TRUE(p->readFromTempFile(*p->photos[i], photoEntry::slotCurrent, now.data(), p->photoBytes()));
+        EXPECT_TRUE(now == before[i]) << "photo " << i;
+    }
+    d->cancelButton()->click();
 }

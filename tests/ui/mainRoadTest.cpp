@@ -131,7 +131,7 @@ TEST(mainRoad, photosToHdrToSliderToSavedResult) {
     breakButton->click();
     ASSERT_TRUE(waitUntil([&] { return window->menuBar()->isEnabled(); }));
     EXPECT_FALSE(QFileInfo::exists(broken)) << "a broken save leaves no file";
-    ASSERT_EQ(boxes.texts.size(), 1);
+    ASSERT_EQ(boxes.texts.size(), 1) << boxes.texts.join(" | ").toStdString();
     EXPECT_TRUE(boxes.texts[0].contains("Tone mapping the entire photo failed.")) << boxes.texts[0].toStdString();
     boxes.texts.clear();
     boxes.kinds.clear();
