@@ -81,8 +81,9 @@ TEST_P(realRawFile, LoadsAsLibRawDecodesItOnOneAndManyThreads) {
     for (int threads : {1, 3}) {
         halvora::setThreadCountOverride(threads);
         auto fresh = std::make_unique<processingProject>(nullptr, makeTempDir("scratch"));
-        auto photo = preparePhoto(*fresh, file);
-        ASSERT_TRUE(photo) << fresh->lastError.toStdString();
+        QString error;
+        auto photo = preparePhoto(*fresh, file, 0, false, &error);
+        ASSERT_TRUE(photo) << error.toStdString();
         EXPECT_TRUE(photo->isRaw);
         EXPECT_EQ(photo->bitDepthClass, 2);
         EXPECT_EQ(photo->exif.orientation, 0); // LibRaw has turned it already
@@ -112,8 +113,9 @@ INSTANTIATE_TEST_SUITE_P(shared, realRawFile,
 TEST_F(rawLoadTest, ExposureDataOfTheCameraReachTheEVs) {
     HALVORA_REQUIRE_DATA();
     const QString dng = dataFile("formats/raw/canon_eos_6d_lossy.dng");
-    auto photo = preparePhoto(*project, dng);
-    ASSERT_TRUE(photo) << project->lastError.toStdString();
+    QString error;
+    auto photo = preparePhoto(*project, dng, 0, false, &error);
+    ASSERT_TRUE(photo) << error.toStdString();
     // What the camera wrote (exiftool -n: ExposureTime 1/60, FNumber 5.6, ISO 1000).
     EXPECT_NEAR(photo->exif.exposureTime, 1.0 / 60.0, 1e-6);
     EXPECT_EQ(photo->exif.exposureTimeNum, 1u);
@@ -217,10 +219,11 @@ TEST_F(rawLoadTest, DamagedAndTruncatedRawFilesAreRefusedWithFileAndReason) {
         out.write(c.bytes);
         out.close();
         auto fresh = std::make_unique<processingProject>(nullptr, makeTempDir("scratch"));
-        auto photo = preparePhoto(*fresh, file);
+        QString error;
+        auto photo = preparePhoto(*fresh, file, 0, false, &error);
         if (!photo) {
-            EXPECT_TRUE(fresh->lastError.startsWith(file + ": ")) << fresh->lastError.toStdString();
-            EXPECT_GT(fresh->lastError.size(), file.size() + 4);
+            EXPECT_TRUE(error.startsWith(file + ": ")) << error.toStdString();
+            EXPECT_GT(error.size(), file.size() + 4);
             continue;
         }
         std::vector<uint16_t> samples;
