@@ -105,6 +105,7 @@ automaticRun::automaticRun(processingProject& project, const commandLineOptions&
     runSettings_.threads = options.coreCount;
     runSettings_.panoramaMode = options.panoramaMode || commandLine.panoramaMode;
     project_.unattendedHdrOptions = hdrLoadOptionsFromCommandLine(commandLine, options);
+    project_.unattendedRawOptions = rawLoadOptionsFromSettings(options);
 }
 
 automaticRun::~automaticRun() { stopNow(); }
@@ -331,10 +332,15 @@ void automaticRun::saved(bool ok, const QString& error) {
     if (!running_)
         return;
     const saveResultRequest request = save_->request();
+    const metadataTransfer_t transfer = save_->exifTransfer();
+    const QString transferError = save_->exifTransferError();
     save_.reset();
-    // Copying EXIF into the result needs the metadata tool, which this version does not have.
-    const metadataTransfer_t transfer =
-        ok && request.options.transferExif ? metadataTransfer_t::unavailable : metadataTransfer_t::notRequested;
+    if (transfer == metadataTransfer_t::failed) {
+        // The picture is saved, but without what a script may rely on: say why at the terminal too.
+        emit logLine(projectRun::warning, transferError);
+        if (terminal_)
+            terminalLine(tr("EXIF transfer failed.") + " " + transferError);
+    }
     for (const saveResultMessage_t& m : saveResultFinishedMessages(&request, true, transfer)) {
         const int kind = m.color == "#60a060"   ? projectRun::success
                          : m.color == "#b06060" ? projectRun::error

@@ -8,6 +8,8 @@
 #include "app/programOptionsSettings.h"
 
 #include <QDir>
+#include <algorithm>
+#include <cmath>
 
 namespace halvora {
 
@@ -108,6 +110,29 @@ hdrLoadOptions hdrLoadOptionsFromCommandLine(const commandLineOptions& commandLi
 hdrLoadOptions hdrLoadOptionsForUnattendedRun(const commandLineOptions& commandLine,
                                                 const programOptionsSettings& settings) {
     return commandLine.autoProcess ? hdrLoadOptionsFromCommandLine(commandLine, settings) : hdrLoadOptionsFromSettings(settings);
+}
+
+rawLoadOptions rawLoadOptionsFromSettings(const programOptionsSettings& settings) {
+    rawLoadOptions o;
+    const int space = settings.loadRawColorSpace;
+    o.colorSpace = space >= 1 && space <= 4 ? space - 1 : rawLoadOptions::sRGB;
+    o.recoverHighlights = settings.loadRawRecoverHighlights;
+    o.noiseFilter = settings.loadRawNoiseFilter;
+    o.waveletThreshold = std::max(0, settings.loadRawNoiseFilterWavelet);
+    o.medianPasses = std::max(0, settings.loadRawNoiseFilterMedian);
+    o.fourColors = settings.loadRawRGGB;
+    o.sameForRemaining = settings.loadRawLoadAllWithTheSameSettings;
+    return o;
+}
+
+void storeRawLoadOptions(const rawLoadOptions& chosen, programOptionsSettings& settings) {
+    settings.loadRawColorSpace = std::clamp(chosen.colorSpace, 0, 3) + 1;
+    settings.loadRawRecoverHighlights = chosen.recoverHighlights;
+    settings.loadRawNoiseFilter = chosen.noiseFilter;
+    settings.loadRawNoiseFilterWavelet = std::max(0, int(std::lround(chosen.waveletThreshold)));
+    settings.loadRawNoiseFilterMedian = std::max(0, chosen.medianPasses);
+    settings.loadRawRGGB = chosen.fourColors;
+    settings.loadRawLoadAllWithTheSameSettings = chosen.sameForRemaining;
 }
 
 saveResultOptions_t saveResultOptionsFromSettings(const programOptionsSettings& settings) {

@@ -5,6 +5,7 @@
 
 #include "hdr/genHDR_options.h"
 #include "imageio/hdrLoadOptions.h"
+#include "imageio/rawLoadOptions.h"
 #include "imageio/saveResultOptions.h"
 
 class programOptionsSettings;
@@ -32,6 +33,13 @@ hdrLoadOptions hdrLoadOptionsFromCommandLine(const commandLineOptions& commandLi
 /// The record of a preparation that shows no dialog: from the command line with --auto, else stored.
 hdrLoadOptions hdrLoadOptionsForUnattendedRun(const commandLineOptions& commandLine,
                                               const programOptionsSettings& settings);
+
+/// The stored LoadRAW/* options: colour space (stored 1 … 4, the list's entry + 1), highlight recovery,
+/// noise filtering with its wavelet threshold and median passes, "Interpolate RGGB as 4 colors" and
+/// "Use the same settings for the remaining RAW images…"; white balance as shot, full size.
+rawLoadOptions rawLoadOptionsFromSettings(const programOptionsSettings& settings);
+/// Remembers the dialog's accepted choice as the LoadRAW/* options (the caller writes the store).
+void storeRawLoadOptions(const rawLoadOptions& chosen, programOptionsSettings& settings);
 
 /// The stored SavingResult/* options, normalised.
 saveResultOptions_t saveResultOptionsFromSettings(const programOptionsSettings& settings);

@@ -7,10 +7,13 @@
 #include "base/parallelFor.h"
 #include "base/runContext.h"
 #include "imageio/exifReader.h"
+#include "imageio/exiftoolDaemon.h"
 #include "imageio/imageFormat.h"
 #include "imageio/imageLoader.h"
 #include "imageio/imageTransform.h"
 #include "imageio/qtImageReader.h"
+#include "imageio/rawConverter.h"
+#include "imageio/rawLoadOptions.h"
 #include "imageio/stripConversion.h"
 #include "imageio/tiffReader.h"
 #include "project/processingProject.h"
@@ -198,6 +201,8 @@ int loadPhotoWorker::run(QString& message) {
             return failed(failedWithMessage, message, notEnoughMemory("turning the photo"));
         return finishFromBuffer(message);
     }
+    case formatRaw:
+        return loadRaw(message);
     case formatRadianceRgbe:
     case formatOpenExr:
         return loadRadiance(format, message);
@@ -274,7 +279,47 @@ int loadPhotoWorker::finishFromBuffer(QString& message) {
     return finishLoad(message);
 }
 
+int loadPhotoWorker::loadRaw(QString& message) {
+    photoEntry& photo = *photo_;
+    const int sw = photo.sourceWidth, sh = photo.sourceHeight;
+    if (!buffer_) return failed(failedToDecode, message, "no decode buffer");
+    if (!loadRAW_DCRAW(photo.fileName, buildDcrawArgs(photo.rawOptions, false), sw, sh, buffer_, nullptr,
+                       &message)) {
+        debugLog("%s: Failed to load RAW image: %s\n", kLoad, message.toLocal8Bit().constData());
+        return failedToDecode;
+    }
+    // The converter has turned the picture already; the step still keeps the sequence's rule.
+    const int code = applyOrientation(photo.exif.orientation, message);
+    if (code != loaded) return code;
+    return finishFromBuffer(message);
+}
+
+void loadPhotoWorker::completeExposureData() {
+    photoEntry& photo = *photo_;
+    exiftoolDaemon* tool = project_->metadataTool;
+    const imageFormat format = imageFormatOf(photo.fileName);
+    if (!tool || photo.isRadiance || !(format == formatJpeg || format == formatTiff || format == formatRaw))
+        return;
+    const exifInfo_t& e = photo.exif;
+    const bool complete = e.exposureTime > 0 && e.fNumber > 0 && e.iso > 0;
+    // A photo without any camera EXIF has no maker notes either.
+    const bool partial = e.cameraMake[0] || e.cameraModel[0] || e.exposureTime > 0 || e.fNumber > 0 || e.iso > 0;
+    if (format != formatRaw && (complete || !partial)) return;
+    const QByteArray name = QDir::toNativeSeparators(photo.fileName).toLocal8Bit();
+    if (format == formatRaw)
+        debugLog("RAW photo. Using Exiftool to get its exposure data from maker notes (%s)...\n", name.constData());
+    else
+        debugLog("Partial EXIF found in JPEG/TIFF. Using Exiftool to try to get more from maker notes (%s)...\n",
+                 name.constData());
+    exiftoolTags tags;
+    QString error;
+    // A failed query leaves the EXIF as it was: the EVs fall back to the other sources.
+    if (!tool->getExifExiftool(photo.fileName, format, tags, &error)) return;
+    applyExiftoolExposure(tags, photo.exif);
+}
+
 int loadPhotoWorker::finishLoad(QString& message) {
+    if (!photo_->isRadiance) completeExposureData();
     photo_->weightTable = halvora::allocateBlock<double>(halvora::kSampleTableSize);
     if (!photo_->weightTable) return failed(failedWithMessage, message, notEnoughMemory("work block"));
     debugLog("Loaded successfully, id=%d\n", photo_->id);

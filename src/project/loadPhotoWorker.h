@@ -93,6 +93,11 @@ private:
     int loadRadiance(int format, QString& message);
     /// 8/16-bit TIFF into the decode buffer, 32-bit float TIFF into the project's radiance picture.
     int loadTiff(QString& message);
+    /// Camera RAW through the converter with the photo's options, already turned by it.
+    int loadRaw(QString& message);
+    /// The maker-note fallback: a JPEG or TIFF photo without exposure time, F-number or ISO, and every
+    /// RAW photo, asks the metadata tool (when the project has one) for them.
+    void completeExposureData();
     /// Preview (float downscale, exposure factor 1), thumbnail and work block of a radiance photo.
     int finishRadiance(QString& message);
 

@@ -3,8 +3,9 @@
 // its own entry while it runs.
 
 #include "base/tempFileRecord.h"
-#include "imageio/exifInfo.h"
 #include "base/rgbBuffers.h"
+#include "imageio/exifInfo.h"
+#include "imageio/rawLoadOptions.h"
 
 #include <QImage>
 #include <QString>
@@ -24,6 +25,7 @@ struct photoEntry {
     bool isRaw = false;
     bool isRadiance = false;
     bool rawNoiseFilter = false;
+    rawLoadOptions rawOptions; ///< the RAW converter's options chosen at preparation (isRaw only)
     bool included = false;
     int32_t sourceWidth = 0;  ///< size as stored in the file (before the EXIF turn)
     int32_t sourceHeight = 0;

@@ -10,6 +10,8 @@
 #include "base/rgbBuffers.h"
 #include "imageio/hdrLoadOptions.h"
 #include "imageio/imageTransform.h"
+#include "imageio/rawConverter.h"
+#include "imageio/rawLoadOptions.h"
 #include "project/photoEntry.h"
 #include "tonemap/toneMappingSettings.h"
 
@@ -20,6 +22,8 @@
 #include <functional>
 #include <memory>
 #include <vector>
+
+class exiftoolDaemon;
 
 class processingProject : public QObject {
     Q_OBJECT
@@ -70,6 +74,19 @@ public:
     hdrLoadOptions unattendedHdrOptions;
     /// Colour management is on: preparation runs colorProfileHook. Set by whoever creates the project.
     bool colorManagementEnabled = false;
+    /// Asks for the RAW load options of `fileName` (the "Load RAW image" dialog in an interactive run),
+    /// starting from `options`; false when cancelled. Without it the unattended options are used.
+    std::function<bool(const QString& fileName, const rawInfo_t& info, rawLoadOptions& options)>
+        rawLoadOptionsHook;
+    /// Options a RAW file is opened with when no dialog asks (the stored LoadRAW options); set by
+    /// whoever creates the project.
+    rawLoadOptions unattendedRawOptions;
+    /// The RAW options chosen last in this project; with sameForRemaining set they are used for the
+    /// remaining RAW files of the same action without asking again.
+    rawLoadOptions rawOptions;
+    /// The metadata tool (borrowed, may be null): the maker-note query of loading and the EXIF
+    /// transfer after saving use it. Set by whoever creates the project; must outlive its runs.
+    exiftoolDaemon* metadataTool = nullptr;
 
     // ---- temporary store
     /// Writes `bytes` of `buffer` as a new temporary-file record into the photo's slot; refuses an
@@ -210,6 +227,10 @@ private:
     bool refuseSecondRadiance(const QString& fileName, bool radianceOpened, QString& text);
     bool checkSequenceRules(const photoEntry& photo, int p, bool radianceOpened, int w, int h, QString& text);
     bool startSequence(const photoEntry& photo, int w, int h, QString& text);
+    bool readRawInfo(photoEntry& photo, int& w, int& h, QString& text);
+
+    /// A RAW file of the current action has had its options chosen (reset by the action's first file).
+    bool rawChosenInAction_ = false;
 
     std::vector<int16_t> previewDetailPlane_;
     double previewDetailScale_ = 1.0;

@@ -63,6 +63,7 @@ bool processingProject::preparePhoto(photoEntry& photo, int position, bool radia
     debugLog("Getting image info: %s...\n", QDir::toNativeSeparators(fileName).toLocal8Bit().constData());
 
     const imageFormat format = imageFormatOf(fileName);
+    if (position == 0) rawChosenInAction_ = false;
     const int p = int(photos.size()) + position;
     if (p > kMaxPhotos - 1)
         return refuse(text, fileName,
@@ -109,8 +110,9 @@ bool processingProject::readPhotoInfo(photoEntry& photo, int format, int p, bool
         photo.bitDepthClass = 1;
         break;
     case formatRaw:
-        // The external RAW converter is not wired in yet: refuse plainly instead of loading nothing.
-        return refuse(text, fileName, tr("Camera RAW files are not supported yet"));
+        if (!readRawInfo(photo, w, h, text)) return false;
+        ok = true;
+        break;
     case formatFits: {
         int channels = 0, bitsPerPixel = 0;
         qint64 dataPosition = 0;
@@ -164,6 +166,38 @@ bool processingProject::readPhotoInfo(photoEntry& photo, int format, int p, bool
     }
     if (!halvora::pictureElements(w, h, 3))
         return refuse(text, fileName, QStringLiteral("impossible picture size %1 x %2").arg(w).arg(h));
+    return true;
+}
+
+bool processingProject::readRawInfo(photoEntry& photo, int& w, int& h, QString& text) {
+    const QString& fileName = photo.fileName;
+    rawInfo_t info;
+    // The half size is asked for at once: whether it is wanted is only known after the dialog, and
+    // a second look at the header costs less than opening the file again.
+    if (!getRAWinfo_DCRAW(fileName, true, info, photo.exif, &text)) {
+        debugLog("%s: Failed to get RAW image info: %s\n", kPrepare, text.toLocal8Bit().constData());
+        return false;
+    }
+    rawLoadOptions options;
+    if (rawChosenInAction_ && rawOptions.sameForRemaining) {
+        options = rawOptions;
+    } else {
+        options = unattendedRawOptions;
+        if (rawLoadOptionsHook && !rawLoadOptionsHook(fileName, info, options)) {
+            text.clear();
+            return false; // cancelled: silent
+        }
+    }
+    rawOptions = options;
+    rawChosenInAction_ = true;
+    w = options.halfSize ? info.halfWidth : info.width;
+    h = options.halfSize ? info.halfHeight : info.height;
+    // The converter turns the picture by the camera's orientation itself: nothing is left to turn.
+    photo.exif.orientation = 0;
+    photo.bitDepthClass = 2;
+    photo.isRaw = true;
+    photo.rawNoiseFilter = options.noiseFilter;
+    photo.rawOptions = options;
     return true;
 }
 

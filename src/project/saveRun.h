@@ -4,6 +4,7 @@
 
 #include "imageio/saveResultOptions.h"
 #include "project/projectRun.h"
+#include "project/resultMetadata.h"
 
 class saveRun : public projectRun {
     Q_OBJECT
@@ -13,8 +14,14 @@ public:
     bool start(const saveResultRequest& request);
     /// The request with success and error filled in, once finished() was emitted.
     const saveResultRequest& request() const { return request_; }
+    /// How the EXIF transfer into the saved file went, once finished() was emitted.
+    metadataTransfer_t exifTransfer() const { return exifTransfer_; }
+    /// Why the EXIF transfer failed (empty otherwise).
+    const QString& exifTransferError() const { return exifTransferError_; }
 
 private:
     processingProject& project_;
     saveResultRequest request_;
+    metadataTransfer_t exifTransfer_ = metadataTransfer_t::notRequested;
+    QString exifTransferError_;
 };

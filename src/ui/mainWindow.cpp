@@ -8,6 +8,7 @@
 #include "app/storedOptions.h"
 #include "app/updateCheck.h"
 #include "base/debugLog.h"
+#include "imageio/exiftoolDaemon.h"
 #include "project/generationRun.h"
 #include "project/loadRun.h"
 #include "project/processingProject.h"
@@ -20,6 +21,7 @@
 #include "ui/generateHDR.h"
 #include "ui/hdrLoadOptionsDialog.h"
 #include "ui/programOptions.h"
+#include "ui/rawLoadOptionsDialog.h"
 #include "ui/styledMainWindow.h"
 #include "ui/styledMessageBox.h"
 
@@ -56,6 +58,13 @@ mainWindow::mainWindow(styledMainWindow* frame) : QWidget(nullptr), frame_(frame
     halvora::logStartupInfo();
     buildUi();
 
+    // The metadata tool starts now and answers while the window comes up; commands wait for it.
+    exiftoolDaemon::settings_t toolSettings;
+    toolSettings.scratchDirectory = programOptionsSettings::instance().tempDirInEffect;
+    exiftool_ = std::make_unique<exiftoolDaemon>(toolSettings);
+    connect(exiftool_.get(), &exiftoolDaemon::showError, this, &mainWindow::notifyAboutExiftoolError,
+            Qt::QueuedConnection);
+
     if (!createProject())
         startupError_ = true;
     attachToneMappingControls();
@@ -84,6 +93,8 @@ bool mainWindow::createProject() {
     project_ = std::make_unique<processingProject>(this, options.tempDirInEffect);
     project_->unattendedHdrOptions = halvora::hdrLoadOptionsForUnattendedRun(commandLineOptions::current(), options);
     project_->colorManagementEnabled = options.colorManagementEnabled;
+    project_->unattendedRawOptions = halvora::rawLoadOptionsFromSettings(options);
+    project_->metadataTool = exiftool_.get();
     if (project_->createFailed) {
         debugLog("Failed to create project!\n");
         return false;
@@ -99,7 +110,21 @@ bool mainWindow::createProject() {
             return true;
         return hdrLoadOptionsDialog::ask(this, programOptionsSettings::instance(), options);
     };
+    project_->rawLoadOptionsHook = [this](const QString& fileName, const rawInfo_t& info, rawLoadOptions& options) {
+        if (commandLineOptions::current().autoProcess || styledMessageBox::unattended())
+            return true;
+        return rawLoadOptionsDialog::ask(this, programOptionsSettings::instance(), fileName, info, options);
+    };
     return true;
+}
+
+void mainWindow::notifyAboutExiftoolError() {
+    if (exiftoolErrorShown_)
+        return;
+    exiftoolErrorShown_ = true;
+    const QString text = tr("Exiftool failed to initialize. EXIF transfer and color space extraction are disabled!");
+    debugLog("%s\n", text.toLocal8Bit().constData());
+    appendLog(logWarning, text);
 }
 
 bool mainWindow::anyWorkerRunning() const {

@@ -19,6 +19,7 @@
 #include <memory>
 
 class QBoxLayout;
+class exiftoolDaemon;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -101,6 +102,9 @@ public:
     /// Language codes of the Language menu, in the order of its entries.
     static QStringList languageCodes();
 
+    /// The session's metadata tool (never null after construction).
+    exiftoolDaemon* metadataTool() const { return exiftool_.get(); }
+
 signals:
     void loadOnStartup();
     /// A new, empty project took the place of the old one (views and controls let go of it).
@@ -115,6 +119,8 @@ public slots:
     void finishProgress();
     void updateProgress();
     void splashFinished();
+    /// The metadata tool is missing or did not start: the log says once what this disables.
+    void notifyAboutExiftoolError();
     /// Asks the version service whether a newer version exists (nothing when no service is set up).
     /// `userStarted`: failures are reported; an automatic check is silent about the network.
     void checkForUpdates(bool userStarted);
@@ -305,6 +311,9 @@ private:
     void takeLevelSample(int mode, int source, const rgbDouble_t& value);
 
     styledMainWindow* frame_;
+    /// The metadata tool for the whole session; every project borrows it.
+    std::unique_ptr<exiftoolDaemon> exiftool_;
+    bool exiftoolErrorShown_ = false;
     std::unique_ptr<processingProject> project_;
     bool startupError_ = false;
     bool shutdownDone_ = false;

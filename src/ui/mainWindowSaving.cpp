@@ -111,13 +111,14 @@ void mainWindow::saveResultFinished(bool ok, QString error) {
     if (!saveRun_)
         return;
     const saveResultRequest request = saveRun_->request();
+    const metadataTransfer_t transfer = saveRun_->exifTransfer();
+    const QString transferError = saveRun_->exifTransferError();
     saveRun_.reset();
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
     const bool boxes = !closing_ && !styledMessageBox::unattended();
-    // Copying EXIF into the result needs the metadata tool, which this version does not have.
-    const metadataTransfer_t transfer =
-        request.success && request.options.transferExif ? metadataTransfer_t::unavailable : metadataTransfer_t::notRequested;
+    if (!transferError.isEmpty())
+        appendLog(logWarning, transferError);
     for (const saveResultMessage_t& m : saveResultFinishedMessages(&request, false, transfer)) {
         const logKind kind = m.color == "#60a060"   ? logSuccess
                              : m.color == "#b06060" ? logError

@@ -16,6 +16,7 @@ namespace halvora::test {
 struct autoRunSandbox {
     QString root = makeTempDir("autorun");
     QString config = root + "/config", home = root + "/home", tmp = root + "/tmp", out = root + "/out";
+    QString path; ///< PATH of the program when not null (a machine without some tool)
 
     explicit autoRunSandbox(const QString& extraSettings = QString()) {
         for (const QString& d : {config, home, tmp, out})
@@ -37,6 +38,7 @@ struct autoRunSandbox {
         env.remove("DISPLAY");
         env.remove("WAYLAND_DISPLAY");
         env.remove("QT_QPA_PLATFORM");
+        if (!path.isNull()) env.insert("PATH", path);
         return env;
     }
     /// Runs the program without a display; false when it did not end within `ms` (four times that in a

@@ -10,6 +10,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QThread>
@@ -446,3 +450,125 @@ TEST(autoRun, aTerminatedRunEndsWith143AndLeavesNothing) {
 }
 
 } // namespace
+
+// ---- camera RAW photos and the metadata of results
+
+namespace {
+
+// Every tag exiftool finds in `file`, as numbers where it can (-n).
+QJsonObject exiftoolTags(const QString& file) {
+    QProcess p;
+    p.start("exiftool", {"-j", "-n", file});
+    if (!p.waitForFinished(30000)) return {};
+    const QJsonArray all = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
+    return all.isEmpty() ? QJsonObject() : all.first().toObject();
+}
+
+bool haveExiftool() {
+    return !QStandardPaths::findExecutable("exiftool").isEmpty();
+}
+
+} // namespace
+
+// A real bracket merged unattended: the result carries the reference photo's camera, lens and date,
+// this program's tags and comment listing the photos, normal orientation, no exposure time (a merge
+// has none), no thumbnail and the resolution — read back with exiftool itself.
+TEST(autoRun, aMergedResultCarriesTheReferencePhotosExif) {
+    HALVORA_REQUIRE_DATA();
+    if (!haveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+    sandbox box;
+    QStringList photos;
+    for (const char* name : {"AJAZ0816.jpg", "AJAZ0818.jpg", "AJAZ0820.jpg"})
+        photos << QFileInfo(halvora::test::dataFile(QString("brackets/mysore_palace_fuji_xt1_7exp/") + name))
+                      .canonicalFilePath();
+    // The reference is the photo whose EV (light collected: t / N² × ISO) is closest to the mean.
+    std::vector<QJsonObject> sources;
+    std::vector<double> evs;
+    for (const QString& photo : photos) {
+        sources.push_back(exiftoolTags(photo));
+        const QJsonObject& t = sources.back();
+        evs.push_back(std::log2(t["ExposureTime"].toDouble() / std::pow(t["FNumber"].toDouble(), 2) *
+                                t["ISO"].toDouble() / 100.0));
+    }
+    const double mean = (evs[0] + evs[1] + evs[2]) / 3;
+    size_t reference = 0;
+    for (size_t i = 1; i < evs.size(); ++i)
+        if (std::abs(evs[i] - mean) <= std::abs(evs[reference] - mean)) reference = i;
+
+    const QString result = box.out + "/merged.jpg";
+    int code = -1;
+    ASSERT_TRUE(box.run(QStringList{"--auto", "--output_fn=" + result} + photos, code, 60000));
+    ASSERT_EQ(code, 0) << box.logText().toStdString();
+    const QJsonObject tags = exiftoolTags(result);
+    const QJsonObject& source = sources[reference];
+    for (const char* copied : {"Make", "Model", "LensModel", "DateTimeOriginal", "GPSLatitude", "GPSLongitude"})
+        EXPECT_EQ(tags[copied], source[copied]) << copied;
+    EXPECT_EQ(tags["Make"].toString(), "FUJIFILM");
+    EXPECT_EQ(tags["Orientation"].toInt(), 1);
+    EXPECT_EQ(tags["Software"].toString(), "Halvora 3.0.1  (Linux)");
+    EXPECT_EQ(tags["Comment"].toString(), "HDR created and tone mapped with Halvora 3.0.1 : [1] " + photos[0] +
+                                              ", [2] " + photos[1] + ", [3] " + photos[2]);
+    EXPECT_FALSE(tags.contains("ThumbnailImage"));
+    EXPECT_FALSE(tags.contains("ExposureTime"));
+    EXPECT_EQ(tags["XResolution"].toInt(), 300);
+    EXPECT_EQ(tags["ImageWidth"].toInt(), 640); // the picture is still the one written
+    EXPECT_TRUE(QDir(box.out).entryList(QDir::Files) == QStringList{"merged.jpg"}) << "no temporary left";
+}
+
+// One RAW photo is enhanced, as a JPEG would be; a truncated one is refused at the terminal with its
+// file and reason.
+TEST(autoRun, aRawPhotoIsEnhancedAndATruncatedOneRefused) {
+    HALVORA_REQUIRE_DATA();
+    sandbox box;
+    const QString dng = QFileInfo(halvora::test::dataFile("formats/raw/canon_eos_6d_lossy.dng")).canonicalFilePath();
+    const QString result = box.out + "/raw.jpg";
+    int code = -1;
+    QString errors;
+    ASSERT_TRUE(box.run({"--auto", "--output_fn=" + result, dng}, code, 60000, &errors));
+    ASSERT_EQ(code, 0) << errors.toStdString();
+    const QImage picture(result);
+    EXPECT_EQ(picture.size(), QSize(1224, 816));
+    // Not a black or white field: the tone-mapped photo has a spread of brightness.
+    const spread s = lumaSpread(picture);
+    EXPECT_GT(s.stddev, 10.0);
+    EXPECT_GT(s.p99 - s.p1, 60);
+    if (haveExiftool()) {
+        const QJsonObject tags = exiftoolTags(result);
+        EXPECT_EQ(tags["Model"].toString(), "Canon EOS 6D");
+        EXPECT_EQ(tags["Comment"].toString(), "Single photo enhanced with Halvora 3.0.1 .");
+        EXPECT_NEAR(tags["ExposureTime"].toDouble(), 1.0 / 60.0, 1e-9); // one photo keeps its exposure
+    }
+
+    QFile source(dng);
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QString cut = box.root + "/cut.dng";
+    QFile out(cut);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(source.readAll().left(source.size() / 2));
+    out.close();
+    ASSERT_TRUE(box.run({"--auto", "--output_fn=" + box.out + "/cut.jpg", cut}, code, 60000, &errors));
+    EXPECT_NE(code, 0);
+    EXPECT_TRUE(errors.contains("halvora: " + cut + ": ")) << errors.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(box.out + "/cut.jpg"));
+}
+
+// Without exiftool the program works on: the result is saved, the missing tool is reported once, and
+// the failed transfer is said at the terminal.
+TEST(autoRun, aMissingExiftoolIsReportedOnceAndTheResultSaved) {
+    HALVORA_REQUIRE_DATA();
+    sandbox box;
+    box.path = box.root + "/no-tools";
+    QDir().mkpath(box.path);
+    const QString result = box.out + "/single.jpg";
+    int code = -1;
+    QString errors;
+    ASSERT_TRUE(box.run({"--auto", "--output_fn=" + result,
+                         halvora::test::dataFile("brackets/mysore_palace_fuji_xt1_7exp/AJAZ0816.jpg")},
+                        code, 60000, &errors));
+    EXPECT_EQ(code, 0) << errors.toStdString();
+    EXPECT_TRUE(QImage(result).size() == QSize(640, 427));
+    const QString log = box.logText();
+    EXPECT_EQ(log.count("Exiftool failed to initialize. EXIF transfer and color space extraction are disabled!"), 1)
+        << log.toStdString();
+    EXPECT_TRUE(errors.contains("halvora: EXIF transfer failed.")) << errors.toStdString();
+}

@@ -1,9 +1,10 @@
 // The option records of the dialogs and runs: what a run uses and what it remembers.
 
+#include "app/storedOptions.h"
 #include "app/commandLineOptions.h"
 #include "app/programOptionsSettings.h"
 #include "hdr/genHDR_options.h"
-#include "app/storedOptions.h"
+#include "imageio/rawLoadOptions.h"
 
 #include "support/testSupport.h"
 
@@ -76,6 +77,36 @@ TEST(genHDR_options, storedNonsenseBecomesUsable) {
     EXPECT_EQ(o.smartMergeStrength, 5);
     EXPECT_EQ(o.ghostRemovalMode, 0);
     EXPECT_EQ(o.noiseStrength, 1);
+}
+
+// The stored LoadRAW options become the converter's arguments of an unattended run: the stored colour
+// space counts from 1 (sRGB) while the list counts from 0, and a stored value out of range means sRGB.
+TEST(rawLoadOptions, StoredOptionsGiveTheConvertersArgumentsAndAreStoredBack) {
+    programOptionsSettings settings;
+    settings.loadRawColorSpace = 4;
+    settings.loadRawRecoverHighlights = true;
+    settings.loadRawNoiseFilter = true;
+    settings.loadRawNoiseFilterWavelet = 3;
+    settings.loadRawNoiseFilterMedian = 2;
+    settings.loadRawRGGB = true;
+    const rawLoadOptions o = halvora::rawLoadOptionsFromSettings(settings);
+    EXPECT_EQ(buildDcrawArgs(o, false),
+              QStringList({"-w", "-f", "-n", "30", "-m", "2",  "-o", "4",  "-H", "2",
+                           "-g", "5",  "7",  "-c", "-W", "-q", "2",  "-6", "-s", "-0"}));
+    settings.loadRawColorSpace = 9;
+    settings.loadRawNoiseFilter = false;
+    settings.loadRawRecoverHighlights = false;
+    settings.loadRawRGGB = false;
+    EXPECT_EQ(buildDcrawArgs(halvora::rawLoadOptionsFromSettings(settings), false),
+              QStringList({"-w", "-c", "-W", "-q", "2", "-6", "-s", "-0"}));
+
+    programOptionsSettings stored;
+    halvora::storeRawLoadOptions(o, stored);
+    EXPECT_EQ(stored.loadRawColorSpace, 4);
+    EXPECT_EQ(stored.loadRawNoiseFilterWavelet, 3);
+    EXPECT_EQ(stored.loadRawNoiseFilterMedian, 2);
+    EXPECT_TRUE(stored.loadRawRGGB);
+    EXPECT_TRUE(stored.loadRawRecoverHighlights);
 }
 
 TEST(defaultOutputName, SuffixComesFromTheSettings) {

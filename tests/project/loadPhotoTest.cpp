@@ -128,9 +128,10 @@ TEST_F(loadPhotoTest, FormatIsTakenFromTheSuffixOnly) {
     EXPECT_TRUE(
         log.contains("processingProject::loadPhotoPrepare: " + error.toStdString() + "\n"));
 
+    // A JPEG under a RAW name goes to the RAW converter, which does not know it.
     EXPECT_FALSE(preparePhoto(*project, raw, 1, false, &error));
-    EXPECT_TRUE(error.contains("RAW"));
-    EXPECT_TRUE(error.contains("not supported"));
+    EXPECT_TRUE(error.startsWith(raw + ": ")) << error.toStdString();
+    EXPECT_TRUE(error.contains("RAW converter")) << error.toStdString();
 }
 
 TEST_F(loadPhotoTest, UnreadableAndImpossibleFilesAreRefusedBeforeAnyMemoryIsReserved) {
