@@ -131,6 +131,9 @@ std::unique_ptr<matrixShaper> matrixShaper::create(const iccProfile& from, const
                 const float v = cmsEvalToneCurveFloat(inverse[c].get(), float(double(k) / kByteSteps));
                 s->outputBytes_[c][size_t(k)] = uint8_t(unitClamp(v) * 255.0f + 0.5f);
             }
+            // The preview's path reads three 64 KiB tables at random; one shared table (the usual
+            // case, one curve for all channels) stays in the cache far better.
+            if (c > 0 && s->outputBytes_[c] == s->outputBytes_[0]) s->outputBytes_[c].clear();
             continue;
         }
         // One entry beyond the grid, so that interpolation at exactly full scale reads inside.
@@ -150,9 +153,10 @@ void matrixShaper::apply(uint8_t* p, size_t count, int stride, int r, int g, int
     const float* inR = input_[0].data();
     const float* inG = input_[1].data();
     const float* inB = input_[2].data();
+    // Channels with the same curve share the first channel's table (see create()).
     const uint8_t* outR = outputBytes_[0].data();
-    const uint8_t* outG = outputBytes_[1].data();
-    const uint8_t* outB = outputBytes_[2].data();
+    const uint8_t* outG = outputBytes_[1].empty() ? outR : outputBytes_[1].data();
+    const uint8_t* outB = outputBytes_[2].empty() ? outR : outputBytes_[2].data();
     const float* m = matrix_;
     const float steps = float(kByteSteps);
     for (size_t i = 0; i < count; ++i, p += stride) {
