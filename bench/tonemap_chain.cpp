@@ -4,8 +4,8 @@
 
 #include "base/parallelFor.h"
 #include "tonemap/detailPlane.h"
-#include "tonemap/toneMapDrivers.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/picturePasses.h"
+#include "tonemap/rebuildOnChange.h"
 
 #include <QtGlobal>
 #include <benchmark/benchmark.h>

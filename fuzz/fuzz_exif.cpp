@@ -3,11 +3,15 @@
 
 #include "imageio/exifReader.h"
 
+#include <QString>
 #include <cstdint>
+#include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     exifInfo_t jpeg;
-    readJpegExifFromMemory(data, size, jpeg);
+    QString error;
+    // A walk that ends without the picture data must say why.
+    if (!readJpegExifFromMemory(data, size, jpeg, &error) && error.isEmpty()) std::abort();
     exifInfo_t tiff;
     processExifStart(data, size, tiff);
     return 0;

@@ -28,15 +28,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (ftruncate(memoryFile, 0) != 0 || pwrite(memoryFile, data, size, 0) != ssize_t(size))
-        return 0;
+    if (ftruncate(memoryFile, 0) != 0 || pwrite(memoryFile, data, size, 0) != ssize_t(size)) return 0;
     const QString path = QString("/proc/self/fd/%1").arg(memoryFile);
     int width = 0, height = 0, channels = 0, bitsPerPixel = 0;
     qint64 dataPosition = 0;
     exifInfo_t exif;
-    if (!imageLoader::getFITSinfo(path, width, height, channels, bitsPerPixel, dataPosition, &exif))
+    // Every refusal must say why.
+    QString error;
+    if (!imageLoader::getFITSinfo(path, width, height, channels, bitsPerPixel, dataPosition, &exif, &error)) {
+        if (error.isEmpty()) std::abort();
         return 0;
+    }
     std::vector<uint16_t> pixels(size_t(width) * height * 3);
-    imageLoader::loadFITS(path, width, height, pixels.data());
+    if (!imageLoader::loadFITS(path, width, height, pixels.data(), &error) && error.isEmpty()) std::abort();
     return 0;
 }

@@ -29,19 +29,23 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (ftruncate(memoryFile, 0) != 0 || pwrite(memoryFile, data, size, 0) != ssize_t(size))
-        return 0;
+    if (ftruncate(memoryFile, 0) != 0 || pwrite(memoryFile, data, size, 0) != ssize_t(size)) return 0;
     const QString path = QString("/proc/self/fd/%1").arg(memoryFile);
     int width = 0, height = 0;
     double primaries[8];
     bool primariesPresent = false;
-    if (!getRGBEinfo(path, width, height, primaries, primariesPresent))
+    // Every refusal must say why.
+    QString error;
+    if (!getRGBEinfo(path, width, height, primaries, primariesPresent, &error)) {
+        if (error.isEmpty()) std::abort();
         return 0;
+    }
     // The information call already bounds the size by the file length; keep runs quick.
-    if (int64_t(width) * height > (int64_t(1) << 22))
-        return 0;
+    if (int64_t(width) * height > (int64_t(1) << 22)) return 0;
     std::vector<float> pixels(size_t(width) * height * 3);
     float maximum = 0, minimum = 0;
-    imageLoader::loadRadianceRGBE(path, width, height, pixels.data(), maximum, minimum);
+    if (!imageLoader::loadRadianceRGBE(path, width, height, pixels.data(), maximum, minimum, &error) &&
+        error.isEmpty())
+        std::abort();
     return 0;
 }

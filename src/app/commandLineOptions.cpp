@@ -104,6 +104,7 @@ commandLineOptions commandLineOptions::parse(const QStringList& arguments) {
     // Exact names: "--help" and "--version" must not be switched on by substrings of other options.
     o.showHelp = options.contains("--help");
     o.showVersion = options.contains("--version");
+    o.verbose = options.contains("--verbose");
     return o;
 }
 
@@ -117,7 +118,8 @@ QString commandLineOptions::usageText() {
         "\n"
         "Options (a value is given as --option=value):\n"
         "  --auto                 process the photos unattended: generate, tone-map, save and exit\n"
-        "  --output_fn=FILE       file to save the result to (.tif/.tiff saves TIFF, anything else JPEG)\n"
+        "  --output_fn=FILE       file to save the result to: .jpg/.jpeg (or no suffix) saves JPEG,\n"
+        "                         .tif/.tiff saves TIFF; any other suffix is refused\n"
         "  --output_dir=DIR       folder for the result when --output_fn names no folder, and for the\n"
         "                         plug-in callback file\n"
         "  --tm_settings=FILE     tone-mapping settings file (.hvsx) to use instead of the defaults\n"
@@ -133,9 +135,12 @@ QString commandLineOptions::usageText() {
         "  --plugin               plug-in mode: write the saved file's path to \"Halvora3_pluginCallback\"\n"
         "                         in the output folder at exit\n"
         "  --hide                 keep the window minimized\n"
+        "  --verbose              with --auto: print each stage on standard error as it starts and ends,\n"
+        "                         with its time (\"halvora: Loading 3 photos...\", \"halvora: ... done (0.45 s)\")\n"
         "  --help                 print this text and exit\n"
         "  --version              print the version and exit\n"
         "\n"
+        "An unattended run prints nothing but its failure, as \"halvora: <file>: <reason>\" on standard error.\n"
         "Exit code: 0 after a normal close, -1 when the start fails, 1 when an unattended run fails.\n")
         .arg(halvora::kApplicationVersion);
 }

@@ -26,6 +26,8 @@ struct commandLineOptions {
     QString saveHdr;       ///< --save_hdr: also write the merged radiance picture here
     bool showHelp = false;
     bool showVersion = false;
+    bool verbose = false;  ///< --verbose: stage lines of an unattended run on standard error
+    QStringList undecodableArguments; ///< arguments not valid in the system's file-name encoding (set by the caller)
 
     /// Parses the arguments from the second one on. Options are looked up by substring in the list of
     /// "--" arguments (first match wins), in a fixed order where later lookups override earlier ones.

@@ -2,17 +2,22 @@
 
 #include "app/settingsStore.h"
 #include "app/commandLineOptions.h"
+#include "app/debugLogSettings.h"
 #include "base/debugLog.h"
+#include "base/runContext.h"
 #include "app/programOptionsSettings.h"
 #include "app/terminationWatcher.h"
 #include "ui/framePlacement.h"
 #include "ui/mainWindow.h"
 #include "ui/myCustomStyle.h"
+#include "ui/splash.h"
 #include "ui/styledMainWindow.h"
 #include "ui/styledMessageBox.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QScreen>
 #include <QThread>
 #include <QThreadPool>
@@ -20,7 +25,10 @@
 #include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -29,6 +37,16 @@ QStringList rawArguments(int argc, char** argv) {
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     return args;
+}
+
+// Arguments whose bytes do not survive the conversion to text: a file of that name could not be
+// opened or written under exactly the name given.
+QStringList undecodableArguments(int argc, char** argv) {
+    QStringList bad;
+    for (int i = 1; i < argc; ++i)
+        if (QFile::encodeName(QFile::decodeName(argv[i])) != QByteArray(argv[i]))
+            bad << QString::fromLocal8Bit(argv[i]);
+    return bad;
 }
 
 QScreen* savedScreen(int index) {
@@ -72,6 +90,14 @@ int main(int argc, char** argv) {
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
+    // Without a runtime directory Qt warns on every run and falls back to one under /tmp: give it the
+    // private one it would make, quietly.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const QByteArray runtime = QDir::tempPath().toLocal8Bit() + "/runtime-" + QByteArray::number(getuid());
+        if (::mkdir(runtime.constData(), 0700) == 0 || (QFileInfo(runtime).isDir() && QFileInfo(runtime).isWritable()))
+            qputenv("XDG_RUNTIME_DIR", runtime);
+    }
+
     // Qt would take "--plugin" (and the argument after it) as its own option: it gets the program name only.
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
@@ -95,7 +121,9 @@ int main(int argc, char** argv) {
             savedGeometry = QRect(0, 0, 800, 600);
     }
 
+    halvora::installDebugLogSettings();
     programOptionsSettings& options = programOptionsSettings::instance();
+    halvora::setDefaultThreadCount(options.coreCount);
 
     QTranslator translator;
     if (options.language != "en" &&
@@ -113,6 +141,7 @@ int main(int argc, char** argv) {
 
     commandLineOptions& cmd = commandLineOptions::current();
     cmd = commandLineOptions::parse(arguments);
+    cmd.undecodableArguments = undecodableArguments(argc, argv);
     // Automatic and hidden runs have nobody to answer a box: boxes become log lines.
     const bool unattended = cmd.autoProcess || cmd.hideWindow;
     styledMessageBox::setUnattended(unattended);
@@ -124,6 +153,7 @@ int main(int argc, char** argv) {
     styledMainWindow frame;
     auto* main = new mainWindow(&frame);
     QObject::connect(&termination, &terminationWatcher::terminationRequested, &frame, [&frame, main] {
+        abortRequested = true; // the process shuts down: every loop of every run ends
         main->resultSaved = true; // a termination request does not ask "Do you really want to exit?"
         frame.close();
     });
@@ -143,8 +173,16 @@ int main(int argc, char** argv) {
     pool->setMaxThreadCount(QThread::idealThreadCount() + 8);
     debugLog("maxThreadCount=%d\n", pool->maxThreadCount());
 
-    // The splash screen's fade-out ends in splashFinished(); without a splash it runs as soon as the loop starts.
-    QTimer::singleShot(0, main, &mainWindow::splashFinished);
+    // The splash's fade-out ends in splashFinished(). Unattended runs show no splash: it runs as soon
+    // as the loop starts.
+    if (unattended) {
+        QTimer::singleShot(0, main, &mainWindow::splashFinished);
+    } else {
+        auto* startScreen = new splash(&frame); // deletes itself when it has faded out
+        QObject::connect(startScreen, &splash::finished, main, &mainWindow::splashFinished);
+        startScreen->start();
+        startScreen->startHiding();
+    }
 
     int ret = app.exec();
     if (ret == 0) {
@@ -155,6 +193,11 @@ int main(int argc, char** argv) {
         settings->setValue("Screen", int(QGuiApplication::screens().indexOf(frame.screen())));
         if (main->failureExitCode() != 0)
             ret = main->failureExitCode();
+    }
+    // A run ended by a signal did not finish its work: a script must not take it for success.
+    if (const int signal = terminationWatcher::receivedSignal()) {
+        std::fprintf(stderr, "halvora: interrupted (%s)\n", strsignal(signal));
+        ret = terminationWatcher::exitStatusFor(signal);
     }
     debugLog("\nTerminated (ret=%d)\n", ret);
     return ret;

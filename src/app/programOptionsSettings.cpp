@@ -66,6 +66,21 @@ programOptionsSettings& programOptionsSettings::instance() {
 
 programOptionsSettings::programOptionsSettings() : maxCores(computeMaxCores()) {}
 
+QString programOptionsSettings::existingFolder(const QString& preferred) {
+    QString path = QDir::cleanPath(QFileInfo(preferred).absoluteFilePath());
+    if (preferred.isEmpty())
+        return QDir::homePath();
+    for (int depth = 0; depth < 256 && !path.isEmpty(); ++depth) {
+        if (QFileInfo(path).isDir())
+            return path;
+        const QString parent = QFileInfo(path).absolutePath();
+        if (parent == path)
+            break;
+        path = parent;
+    }
+    return QDir::homePath();
+}
+
 int programOptionsSettings::computeMaxCores() { return std::clamp(QThread::idealThreadCount(), 1, 64); }
 
 template <class Visitor> void programOptionsSettings::visitKeys(Visitor&& v, bool full) {
@@ -120,6 +135,7 @@ template <class Visitor> void programOptionsSettings::visitKeys(Visitor&& v, boo
     v("OpenSaveDialogs/OpenSaveSettings_LastDir", openSaveSettingsLastDir, userFolder + "/presets");
     v("Misc/Language", language, languageForInstallerId(installerLanguage));
     v("Misc/AutoCheckUpdates", autoCheckUpdates, true);
+    v("Misc/UpdateCheckUrl", updateCheckUrl, QString());
     v("Misc/BackgroundColor", backgroundColor, 2);
     v("GenerateHDR/AutoAlign", generateHdrAutoAlign, true);
     v("GenerateHDR/Method", generateHdrMethod, 0);

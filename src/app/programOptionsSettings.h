@@ -32,6 +32,9 @@ public:
     static QString userFolderFromStore();
     /// The machine's ideal thread count, at most 64.
     static int computeMaxCores();
+    /// Where a file dialog should start for `preferred` (a folder, or a file whose folder counts): the
+    /// nearest folder on its path that exists, else the home folder.
+    static QString existingFolder(const QString& preferred);
 
     /// Limit of the core-count options on this machine.
     int maxCores = 1;
@@ -99,6 +102,7 @@ public:
     // Misc
     QString language;
     bool autoCheckUpdates = false;
+    QString updateCheckUrl; ///< the version service's address (empty: no update check)
     int backgroundColor = 0;
     // GenerateHDR
     bool generateHdrAutoAlign = false;

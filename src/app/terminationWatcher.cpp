@@ -7,9 +7,14 @@
 namespace {
 
 int signalPipe[2] = {-1, -1};
+volatile sig_atomic_t firstSignal = 0;
 
-// Only async-signal-safe work here: one byte into the pipe; the notifier does the rest.
-void onSignal(int) {
+// Only async-signal-safe work here: the first signal puts one byte into the pipe and the notifier
+// runs the ordered shutdown; a second one means the user will not wait for it.
+void onSignal(int signal) {
+    if (firstSignal != 0)
+        ::_exit(128 + signal);
+    firstSignal = signal;
     const char byte = 1;
     [[maybe_unused]] ssize_t n = ::write(signalPipe[0], &byte, 1);
 }
@@ -31,7 +36,10 @@ terminationWatcher::terminationWatcher(QObject* parent) : QObject(parent) {
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    ::signal(SIGXFSZ, SIG_IGN);
 }
+
+int terminationWatcher::receivedSignal() { return firstSignal; }
 
 terminationWatcher::~terminationWatcher() {
     signal(SIGTERM, SIG_DFL);

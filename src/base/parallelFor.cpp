@@ -17,8 +17,8 @@ std::atomic<int> threadOverride{0};
 
 class partRunnable : public QRunnable {
 public:
-    partRunnable(const std::function<void(int, int64_t, int64_t)>& fn, runContext& context, int part, int64_t begin,
-                 int64_t end, QSemaphore& finished)
+    partRunnable(const std::function<void(int, int64_t, int64_t)>& fn, runContext& context, int part,
+                 int64_t begin, int64_t end, QSemaphore& finished)
         : fn_(fn), context_(context), part_(part), begin_(begin), end_(end), finished_(finished) {
         setAutoDelete(false);
     }
@@ -41,29 +41,24 @@ private:
 } // namespace
 
 int usableThreadCount() {
-    if (int forced = threadOverride.load())
-        return forced;
+    if (int forced = threadOverride.load()) return forced;
     return runContext::current().threadCount();
 }
 
 int parallelParts(int64_t count, int maxParts) {
-    if (count <= 0)
-        return 0;
+    if (count <= 0) return 0;
     int n = usableThreadCount();
-    if (maxParts > 0)
-        n = std::min(n, maxParts);
+    if (maxParts > 0) n = std::min(n, maxParts);
     return static_cast<int>(std::min<int64_t>(n, count));
 }
 
 void parallelFor(int64_t count, const std::function<void(int, int64_t, int64_t)>& fn, int maxParts) {
     const int n = parallelParts(count, maxParts);
-    if (n > 0)
-        parallelForParts(n, count, fn);
+    if (n > 0) parallelForParts(n, count, fn);
 }
 
 void parallelForParts(int n, int64_t count, const std::function<void(int, int64_t, int64_t)>& fn) {
-    if (count <= 0 || n <= 0)
-        return;
+    if (count <= 0 || n <= 0) return;
     n = static_cast<int>(std::min<int64_t>(n, count));
     const int64_t step = count / n;
     if (n == 1) {
@@ -83,11 +78,12 @@ void parallelForParts(int n, int64_t count, const std::function<void(int, int64_
     fn(0, 0, step);
     // Run whatever the pool has not started yet ourselves; then wait for the rest.
     for (auto& part : parts)
-        if (pool->tryTake(part.get()))
-            part->run();
+        if (pool->tryTake(part.get())) part->run();
     finished.acquire(n - 1);
 }
 
-void setThreadCountOverride(int n) { threadOverride.store(std::max(0, n)); }
+void setThreadCountOverride(int n) {
+    threadOverride.store(std::max(0, n));
+}
 
 } // namespace halvora

@@ -30,7 +30,8 @@ void parallelFor(int64_t count, const std::function<void(int part, int64_t begin
 
 /// The same split into exactly `parts` parts (at least 1, at most count); for callers that size
 /// per-part state first. Prefer parallelRecords, which does both in one call.
-void parallelForParts(int parts, int64_t count, const std::function<void(int part, int64_t begin, int64_t end)>& fn);
+void parallelForParts(int parts, int64_t count,
+                      const std::function<void(int part, int64_t begin, int64_t end)>& fn);
 
 /// One call that sizes and runs: splits [0, count) as parallelFor does, builds one record per part
 /// with make(part, begin, end) on the calling thread, runs run(record) for every part and returns the

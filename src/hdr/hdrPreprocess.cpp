@@ -2,6 +2,7 @@
 
 #include "base/debugLog.h"
 #include "base/parallelFor.h"
+#include "base/rgbBuffers.h"
 
 #include <algorithm>
 #include <array>
@@ -34,7 +35,8 @@ const std::vector<float>& curveTable(int method) {
         curveTable_threadParams_t p{m, table.data()};
         parallelFor(int64_t(kCurveEntries), [&p](int, int64_t first, int64_t last) {
             for (int64_t i = first; i < last; ++i)
-                p.table[i] = float(preprocessCurve(p.method, double(std::bit_cast<float>(uint32_t(i) << kShift))));
+                p.table[i] =
+                    float(preprocessCurve(p.method, double(std::bit_cast<float>(uint32_t(i) << kShift))));
         });
         return table;
     };
@@ -45,6 +47,7 @@ const std::vector<float>& curveTable(int method) {
 
 struct applyGammaHDR_threadParams_t {
     float* rgb;
+    int64_t firstPixel, endPixel;
     float lo;
     float scale;
     const float* table; ///< null: no curve (Stack)
@@ -66,15 +69,14 @@ inline float curved(float t, const float* table) {
     return std::clamp(v, 0.0f, 1.0f);
 }
 
-void applyGammaHDRpart(applyGammaHDR_threadParams_t& p, int64_t first, int64_t last) {
+void applyGammaHDRpart(applyGammaHDR_threadParams_t& p) {
     p.histogram.assign(kHistogramBins, 0);
-    for (int64_t i = first; i < last; ++i) {
+    for (int64_t i = p.firstPixel; i < p.endPixel; ++i) {
         float* px = p.rgb + i * 3;
         float c[3];
         for (int ch = 0; ch < 3; ++ch) {
             c[ch] = normalised(px[ch], p.lo, p.scale);
-            if (p.table)
-                c[ch] = curved(c[ch], p.table);
+            if (p.table) c[ch] = curved(c[ch], p.table);
             px[ch] = c[ch];
         }
         const float y = std::min(1.0f, 0.3086f * c[0] + 0.6094f * c[1] + 0.082f * c[2]);
@@ -85,28 +87,30 @@ void applyGammaHDRpart(applyGammaHDR_threadParams_t& p, int64_t first, int64_t l
 } // namespace
 
 double preprocessCurve(int method, double v) {
-    if (method == 0)
-        return 1.5385 * std::pow(v, 0.6) - 0.5385 * std::pow(v, 1.3);
-    if (method == 1)
-        return std::pow(v, 1.35);
+    if (method == 0) return 1.5385 * std::pow(v, 0.6) - 0.5385 * std::pow(v, 1.3);
+    if (method == 1) return std::pow(v, 1.35);
     return v;
 }
 
 void radianceRange(const float* rgb, size_t pixels, double& lo, double& hi) {
     struct range_threadParams_t {
+        const float* rgb;
+        int64_t firstPixel, endPixel;
         float lo = std::numeric_limits<float>::infinity();
         float hi = -std::numeric_limits<float>::infinity();
     };
-    const int parts = std::max(1, parallelParts(int64_t(pixels)));
-    std::vector<range_threadParams_t> params(static_cast<size_t>(parts));
-    parallelFor(int64_t(pixels), [&](int part, int64_t first, int64_t last) {
-        range_threadParams_t& p = params[size_t(part)];
-        for (int64_t i = first * 3; i < last * 3; ++i)
-            if (std::isfinite(rgb[i])) {
-                p.lo = std::min(p.lo, rgb[i]);
-                p.hi = std::max(p.hi, rgb[i]);
-            }
-    }, parts);
+    const auto params = parallelRecords<range_threadParams_t>(
+        int64_t(pixels),
+        [rgb](int, int64_t first, int64_t last) {
+            return range_threadParams_t{rgb, first, last};
+        },
+        [](range_threadParams_t& p) {
+            for (int64_t i = p.firstPixel * 3; i < p.endPixel * 3; ++i)
+                if (std::isfinite(p.rgb[i])) {
+                    p.lo = std::min(p.lo, p.rgb[i]);
+                    p.hi = std::max(p.hi, p.rgb[i]);
+                }
+        });
     float l = std::numeric_limits<float>::infinity(), h = -std::numeric_limits<float>::infinity();
     for (const auto& p : params) {
         l = std::min(l, p.lo);
@@ -114,6 +118,18 @@ void radianceRange(const float* rgb, size_t pixels, double& lo, double& hi) {
     }
     lo = l <= h ? l : 0.0;
     hi = l <= h ? h : 0.0;
+}
+
+void LDRenhancementPreprocess(const uint16_t* samples, float* radiance, size_t count) {
+    struct LDRenhancementPreprocess_threadParams_t {
+        const uint16_t* src;
+        float* dst;
+    };
+    const LDRenhancementPreprocess_threadParams_t p{samples, radiance};
+    parallelFor(int64_t(count), [&p](int, int64_t first, int64_t last) {
+        for (int64_t i = first; i < last; ++i)
+            p.dst[i] = std::min(float(p.src[i] * kInvFullScale), 1.0f);
+    });
 }
 
 hdrStatistics statisticsFromHistogram(const uint64_t* histogram, uint64_t pixels) {
@@ -132,8 +148,7 @@ hdrStatistics statisticsFromHistogram(const uint64_t* histogram, uint64_t pixels
                 med = k / 16384.0;
                 medFound = true;
             }
-            if (fraction <= 0.9)
-                he = k / 16384.0;
+            if (fraction <= 0.9) he = k / 16384.0;
         }
     }
     double g = 1.0;
@@ -141,8 +156,7 @@ hdrStatistics statisticsFromHistogram(const uint64_t* histogram, uint64_t pixels
         const double hs2 = std::pow(hs, g), he2 = std::pow(he, g);
         g -= 0.01;
         debugLog("hs2=%lf, he2=%lf, gm=%lf\n", hs2, he2, g);
-        if (he2 >= 0.2 || hs2 >= 0.04 || g <= 0.5)
-            break;
+        if (he2 >= 0.2 || hs2 >= 0.04 || g <= 0.5) break;
     }
     hdrStatistics s;
     s.lcCorrection = std::min(g, 1.0) + 0.01;
@@ -154,31 +168,25 @@ hdrStatistics statisticsFromHistogram(const uint64_t* histogram, uint64_t pixels
 
 hdrStatistics applyGammaHDR(float* rgb, size_t pixels, int method, double hdrMin, double hdrMax) {
     debugLog("HDR preprocess...\n");
-    if (!std::isfinite(hdrMin) || !std::isfinite(hdrMax))
-        radianceRange(rgb, pixels, hdrMin, hdrMax);
+    if (!std::isfinite(hdrMin) || !std::isfinite(hdrMax)) radianceRange(rgb, pixels, hdrMin, hdrMax);
     double lo = hdrMin, scale = 0;
     if (hdrMax - hdrMin > 1e-6 * std::fabs(hdrMax)) {
         scale = 1.0 / (hdrMax - hdrMin);
     } else {
-        debugLog("%s: uniform picture (hdrMin=%g, hdrMax=%g), normalising by the maximum\n", "applyGammaHDR", hdrMin,
-                 hdrMax);
+        debugLog("%s: uniform picture (hdrMin=%g, hdrMax=%g), normalising by the maximum\n", "applyGammaHDR",
+                 hdrMin, hdrMax);
         lo = 0;
         scale = hdrMax > 0 ? 1.0 / hdrMax : 0.0;
     }
-    if (!std::isfinite(scale))
-        scale = 0; // a range below the smallest float: treat as black
+    if (!std::isfinite(scale)) scale = 0; // a range below the smallest float: treat as black
 
-    const int parts = std::max(1, parallelParts(int64_t(pixels)));
-    std::vector<applyGammaHDR_threadParams_t> params(static_cast<size_t>(parts));
     const float* table = (method == 0 || method == 1) ? curveTable(method).data() : nullptr;
-    for (auto& p : params) {
-        p.rgb = rgb;
-        p.lo = float(lo);
-        p.scale = float(scale);
-        p.table = table;
-    }
-    parallelFor(int64_t(pixels),
-                [&](int part, int64_t first, int64_t last) { applyGammaHDRpart(params[size_t(part)], first, last); }, parts);
+    const auto params = parallelRecords<applyGammaHDR_threadParams_t>(
+        int64_t(pixels),
+        [&](int, int64_t first, int64_t last) {
+            return applyGammaHDR_threadParams_t{rgb, first, last, float(lo), float(scale), table, {}};
+        },
+        [](applyGammaHDR_threadParams_t& p) { applyGammaHDRpart(p); });
     std::vector<uint64_t> histogram(kHistogramBins, 0);
     for (const auto& p : params)
         for (size_t k = 0; k < p.histogram.size(); ++k)

@@ -2,8 +2,8 @@
 
 #include "base/debugLog.h"
 #include "base/parallelFor.h"
-#include "base/runContext.h"
 #include "base/rgbBuffers.h"
+#include "base/runContext.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,23 +19,6 @@ namespace {
 
 // Samples above this are clamped before the square root, so squaring back can never overflow.
 constexpr float kSampleCeiling = 1e30f;
-
-/// Range [begin, end) of part `part` of `parts` over `count` items: equal parts, the last takes the
-/// remainder (the thread helper's own rule).
-inline void partRange(int64_t count, int parts, int part, int64_t& begin, int64_t& end) {
-    const int64_t step = count / parts;
-    begin = part * step;
-    end = part == parts - 1 ? count : begin + step;
-}
-
-/// Runs fn on every record. The ranges are fixed in the records before the run, so a change of
-/// the core-count option while the filter runs can neither drop nor repeat a range.
-template <class Params, class Fn> void runRecords(std::vector<Params>& params, Fn fn) {
-    parallelFor(int64_t(params.size()), [&](int, int64_t begin, int64_t end) {
-        for (int64_t i = begin; i < end; ++i)
-            fn(params[size_t(i)]);
-    });
-}
 
 struct toSqrtYCbCr_threadParams_t {
     float* rgb = nullptr;
@@ -67,15 +50,15 @@ void sanitizedSqrt(float* s, size_t count) {
     }
 }
 
-void toSqrtYCbCr(toSqrtYCbCr_threadParams_t* p) {
+void toSqrtYCbCr(toSqrtYCbCr_threadParams_t& p) {
     constexpr size_t kBlock = 1024; // pixels per block, so the second loop reads from cache
-    uint64_t* histogram = p->histogram;
-    const bool wantHistogram = p->wantHistogram;
-    for (size_t first = p->begin; first < p->end; first += kBlock) {
-        const size_t last = std::min(p->end, first + kBlock);
-        sanitizedSqrt(p->rgb + first * 3, (last - first) * 3);
+    uint64_t* histogram = p.histogram;
+    const bool wantHistogram = p.wantHistogram;
+    for (size_t first = p.begin; first < p.end; first += kBlock) {
+        const size_t last = std::min(p.end, first + kBlock);
+        sanitizedSqrt(p.rgb + first * 3, (last - first) * 3);
         for (size_t i = first; i < last; ++i) {
-            float* s = p->rgb + i * 3;
+            float* s = p.rgb + i * 3;
             const float r = s[0], g = s[1], b = s[2];
             const float y = 0.299f * r + 0.587f * g + 0.114f * b;
             s[0] = y;
@@ -90,9 +73,9 @@ void toSqrtYCbCr(toSqrtYCbCr_threadParams_t* p) {
     }
 }
 
-void fromSqrtYCbCr(fromSqrtYCbCr_threadParams_t* p) {
-    for (size_t i = p->begin; i < p->end; ++i) {
-        float* s = p->rgb + i * 3;
+void fromSqrtYCbCr(const fromSqrtYCbCr_threadParams_t& p) {
+    for (size_t i = p.begin; i < p.end; ++i) {
+        float* s = p.rgb + i * 3;
         const float y = s[0], cb = s[1] - 0.5f, cr = s[2] - 0.5f;
         const float r = std::max(0.0f, y + 1.402f * cr);
         const float g = std::max(0.0f, y - 0.34414f * cb - 0.71414f * cr);
@@ -165,18 +148,15 @@ void lowAndDetail(const float* r0, const float* r1, const float* r2, const float
     }
 }
 
-enum denoisePass { passSaveHalo, passLevel };
-
 /// A working plane of w × h floats, or null when memory is short.
 std::unique_ptr<float[]> allocatePlane(size_t samples) {
     return allocateBlock<float>(samples); // huge-page backed, see allocateBlock
 }
 
-/// One thread of one pass of the wavelet denoise: a band of rows [rowBegin, rowEnd) of one level.
+/// One thread of one level of the wavelet denoise: a band of rows [rowBegin, rowEnd).
 /// The level's low-pass rows are made in a ring of row-smoothed rows (2d + 1 of them), smoothed down
 /// the columns, written to `target`, and the thresholded detail goes into the picture's channel.
 struct waveletDenoise_params_t {
-    int pass = passLevel;
     float* picture = nullptr; ///< interleaved w × h × 3 picture (the plane P is one channel)
     int channel = 0;
     const float* source = nullptr; ///< high-pass source H; null at level 0, where H is P itself
@@ -200,32 +180,32 @@ void gatherChannelRow(const float* picture, int w, int channel, int y, float* ds
         dst[x] = s[size_t(x) * 3];
 }
 
-void saveHalo(waveletDenoise_params_t* p) {
-    const int w = p->width;
-    p->haloTop = std::max(0, p->rowBegin - p->spacing);
-    p->haloBottom = std::min(p->height, p->rowEnd + p->spacing);
-    const int rows = (p->rowBegin - p->haloTop) + (p->haloBottom - p->rowEnd);
+void saveHalo(waveletDenoise_params_t& p) {
+    const int w = p.width;
+    p.haloTop = std::max(0, p.rowBegin - p.spacing);
+    p.haloBottom = std::min(p.height, p.rowEnd + p.spacing);
+    const int rows = (p.rowBegin - p.haloTop) + (p.haloBottom - p.rowEnd);
     if (rows == 0) return;
-    p->halo = allocateBlock<float>(size_t(rows) * w);
-    if (!p->halo) {
-        p->failed = true;
+    p.halo = allocateBlock<float>(size_t(rows) * w);
+    if (!p.halo) {
+        p.failed = true;
         return;
     }
-    float* dst = p->halo.get();
-    for (int y = p->haloTop; y < p->rowBegin; ++y, dst += w)
-        gatherChannelRow(p->picture, w, p->channel, y, dst);
-    for (int y = p->rowEnd; y < p->haloBottom; ++y, dst += w)
-        gatherChannelRow(p->picture, w, p->channel, y, dst);
+    float* dst = p.halo.get();
+    for (int y = p.haloTop; y < p.rowBegin; ++y, dst += w)
+        gatherChannelRow(p.picture, w, p.channel, y, dst);
+    for (int y = p.rowEnd; y < p.haloBottom; ++y, dst += w)
+        gatherChannelRow(p.picture, w, p.channel, y, dst);
 }
 
-const float* haloRow(const waveletDenoise_params_t* p, int y) {
-    const size_t w = size_t(p->width);
-    if (y < p->rowBegin) return p->halo.get() + size_t(y - p->haloTop) * w;
-    return p->halo.get() + size_t((p->rowBegin - p->haloTop) + (y - p->rowEnd)) * w;
+const float* haloRow(const waveletDenoise_params_t& p, int y) {
+    const size_t w = size_t(p.width);
+    if (y < p.rowBegin) return p.halo.get() + size_t(y - p.haloTop) * w;
+    return p.halo.get() + size_t((p.rowBegin - p.haloTop) + (y - p.rowEnd)) * w;
 }
 
-void denoiseLevel(waveletDenoise_params_t* p) {
-    const int w = p->width, h = p->height, d = p->spacing, c = p->channel;
+void waveletDenoise(waveletDenoise_params_t& p) {
+    const int w = p.width, h = p.height, d = p.spacing, c = p.channel;
     const int ringRows = std::min(2 * d + 1, h);
     auto ring = allocateBlock<float>(size_t(ringRows) * w);
     auto gathered = allocateBlock<float>(size_t(w));     // one channel row of the picture
@@ -233,7 +213,7 @@ void denoiseLevel(waveletDenoise_params_t* p) {
     auto lastLow = allocateBlock<float>(size_t(w));      // the final low-pass row (last level)
     auto ringTag = allocateBlock<int>(size_t(ringRows)); // which row each slot holds
     if (!ring || !gathered || !detail || !lastLow || !ringTag) {
-        p->failed = true;
+        p.failed = true;
         return;
     }
     std::fill(ringTag.get(), ringTag.get() + ringRows, -1);
@@ -246,10 +226,10 @@ void denoiseLevel(waveletDenoise_params_t* p) {
         float* dst = ring.get() + size_t(slot) * w;
         if (ringTag[slot] != y) {
             const float* src;
-            if (p->source) {
-                src = p->source + size_t(y) * w;
-            } else if (y >= p->rowBegin && y < p->rowEnd) {
-                gatherChannelRow(p->picture, w, c, y, gathered.get());
+            if (p.source) {
+                src = p.source + size_t(y) * w;
+            } else if (y >= p.rowBegin && y < p.rowEnd) {
+                gatherChannelRow(p.picture, w, c, y, gathered.get());
                 src = gathered.get();
             } else {
                 src = haloRow(p, y);
@@ -260,31 +240,31 @@ void denoiseLevel(waveletDenoise_params_t* p) {
         return dst;
     };
 
-    const float t = p->threshold;
-    for (int y = p->rowBegin; y < p->rowEnd; ++y) {
+    const float t = p.threshold;
+    for (int y = p.rowBegin; y < p.rowEnd; ++y) {
         if (halvora::cancelRequested()) {
-            p->aborted = true;
+            p.aborted = true;
             return;
         }
         const float* r1 = smoothedRow(y);
         const float* r0 = smoothedRow(mirrorIndex(y - d, h));
         const float* r2 = smoothedRow(mirrorIndex(y + d, h));
-        float* pic = p->picture + size_t(y) * w * 3 + c;
+        float* pic = p.picture + size_t(y) * w * 3 + c;
         float* dt = detail.get();
-        if (!p->source) {
+        if (!p.source) {
             // Level 0: P is H (this row is not written yet) and becomes its own thresholded detail.
-            gatherChannelRow(p->picture, w, c, y, gathered.get());
-            lowAndDetail(r0, r1, r2, gathered.get(), p->target + size_t(y) * w, dt, w, t);
+            gatherChannelRow(p.picture, w, c, y, gathered.get());
+            lowAndDetail(r0, r1, r2, gathered.get(), p.target + size_t(y) * w, dt, w, t);
             for (int x = 0; x < w; ++x)
                 pic[size_t(x) * 3] = dt[x];
-        } else if (!p->lastLevel) {
-            lowAndDetail(r0, r1, r2, p->source + size_t(y) * w, p->target + size_t(y) * w, dt, w, t);
+        } else if (!p.lastLevel) {
+            lowAndDetail(r0, r1, r2, p.source + size_t(y) * w, p.target + size_t(y) * w, dt, w, t);
             for (int x = 0; x < w; ++x)
                 pic[size_t(x) * 3] += dt[x];
         } else {
             // Last level: add the detail, then the final low-pass plane.
             const float* low = lastLow.get();
-            lowAndDetail(r0, r1, r2, p->source + size_t(y) * w, lastLow.get(), dt, w, t);
+            lowAndDetail(r0, r1, r2, p.source + size_t(y) * w, lastLow.get(), dt, w, t);
             for (int x = 0; x < w; ++x) {
                 float& v = pic[size_t(x) * 3];
                 v = (v + dt[x]) + low[x];
@@ -294,52 +274,48 @@ void denoiseLevel(waveletDenoise_params_t* p) {
     }
 }
 
-void waveletDenoise(waveletDenoise_params_t* p) {
-    if (p->pass == passSaveHalo)
-        saveHalo(p);
-    else
-        denoiseLevel(p);
-}
-
-/// Runs one pass over the row bands; false when a band ran short of memory or was aborted.
-bool runPass(std::vector<waveletDenoise_params_t>& params, int pass) {
-    for (auto& p : params)
-        p.pass = pass;
-    runRecords(params, [](waveletDenoise_params_t& p) { waveletDenoise(&p); });
-    for (const auto& p : params)
+/// One level of the transform over row bands; false when a band ran short of memory or was aborted.
+bool denoiseLevel(float* picture, int w, int h, int channel, int level, float threshold, const float* source,
+                  float* target) {
+    bool haloMissing = false;
+    const auto bands = parallelRecords<waveletDenoise_params_t>(
+        h,
+        [&](int, int64_t begin, int64_t end) {
+            waveletDenoise_params_t p;
+            p.picture = picture;
+            p.channel = channel;
+            p.width = w;
+            p.height = h;
+            p.rowBegin = int(begin);
+            p.rowEnd = int(end);
+            p.spacing = 1 << level;
+            p.threshold = threshold;
+            p.source = source;
+            p.target = target;
+            p.lastLevel = level == kDenoiseLevels - 1;
+            // Level 0 filters P in place: the rows a band reads from its neighbours are copied here,
+            // on the calling thread, before any band runs and overwrites them.
+            if (!source) saveHalo(p);
+            haloMissing = haloMissing || p.failed;
+            return p;
+        },
+        [&haloMissing](waveletDenoise_params_t& p) {
+            if (!haloMissing) waveletDenoise(p);
+        });
+    if (haloMissing) return false;
+    for (const auto& p : bands)
         if (p.failed || p.aborted) return false;
     return true;
 }
 
 bool denoisePlane(float* picture, int w, int h, int channel, double sigma, double softness, float* planeA,
                   float* planeB) {
-    const int parts = parallelParts(h);
-    std::vector<waveletDenoise_params_t> params(parts);
-    for (int i = 0; i < parts; ++i) {
-        int64_t begin, end;
-        partRange(h, parts, i, begin, end);
-        params[i].rowBegin = int(begin);
-        params[i].rowEnd = int(end);
-    }
     float* planes[2] = {planeA, planeB};
     for (int level = 0; level < kDenoiseLevels; ++level) {
-        for (auto& p : params) {
-            p.picture = picture;
-            p.channel = channel;
-            p.width = w;
-            p.height = h;
-            p.spacing = 1 << level;
-            p.threshold = float(noiseLevelThreshold(sigma, softness, level));
-            p.source = level == 0 ? nullptr : planes[(level - 1) & 1];
-            p.target = level == kDenoiseLevels - 1 ? nullptr : planes[level & 1];
-            p.lastLevel = level == kDenoiseLevels - 1;
-        }
-        if (level == 0) {
-            if (!runPass(params, passSaveHalo)) return false;
-        }
-        if (!runPass(params, passLevel)) return false;
-        for (auto& p : params)
-            p.halo.reset();
+        const float threshold = float(noiseLevelThreshold(sigma, softness, level));
+        const float* source = level == 0 ? nullptr : planes[(level - 1) & 1];
+        float* target = level == kDenoiseLevels - 1 ? nullptr : planes[level & 1];
+        if (!denoiseLevel(picture, w, h, channel, level, threshold, source, target)) return false;
         addProgress(uint64_t(w)); // the column pass of this level
     }
     return true;
@@ -400,20 +376,20 @@ double noiseLevelThreshold(double sigma, double softness, int level) {
 
 void convertToSqrtYCbCr(float* rgb, size_t pixels, uint64_t histogram[256]) {
     if (!rgb || pixels == 0) return;
-    const int parts = parallelParts(int64_t(pixels));
-    std::vector<toSqrtYCbCr_threadParams_t> params(parts);
-    for (int i = 0; i < parts; ++i) {
-        int64_t begin, end;
-        partRange(int64_t(pixels), parts, i, begin, end);
-        params[i].rgb = rgb;
-        params[i].begin = size_t(begin);
-        params[i].end = size_t(end);
-        params[i].wantHistogram = histogram != nullptr;
-    }
-    runRecords(params, [](toSqrtYCbCr_threadParams_t& p) { toSqrtYCbCr(&p); });
+    const auto parts = parallelRecords<toSqrtYCbCr_threadParams_t>(
+        int64_t(pixels),
+        [&](int, int64_t begin, int64_t end) {
+            toSqrtYCbCr_threadParams_t p;
+            p.rgb = rgb;
+            p.begin = size_t(begin);
+            p.end = size_t(end);
+            p.wantHistogram = histogram != nullptr;
+            return p;
+        },
+        [](toSqrtYCbCr_threadParams_t& p) { toSqrtYCbCr(p); });
     if (histogram) {
         std::fill(histogram, histogram + 256, uint64_t(0));
-        for (const auto& p : params)
+        for (const auto& p : parts)
             for (int i = 0; i < 256; ++i)
                 histogram[i] += p.histogram[i];
     }
@@ -421,16 +397,12 @@ void convertToSqrtYCbCr(float* rgb, size_t pixels, uint64_t histogram[256]) {
 
 void convertFromSqrtYCbCr(float* rgb, size_t pixels) {
     if (!rgb || pixels == 0) return;
-    const int parts = parallelParts(int64_t(pixels));
-    std::vector<fromSqrtYCbCr_threadParams_t> params(parts);
-    for (int i = 0; i < parts; ++i) {
-        int64_t begin, end;
-        partRange(int64_t(pixels), parts, i, begin, end);
-        params[i].rgb = rgb;
-        params[i].begin = size_t(begin);
-        params[i].end = size_t(end);
-    }
-    runRecords(params, [](fromSqrtYCbCr_threadParams_t& p) { fromSqrtYCbCr(&p); });
+    parallelRecords<fromSqrtYCbCr_threadParams_t>(
+        int64_t(pixels),
+        [rgb](int, int64_t begin, int64_t end) {
+            return fromSqrtYCbCr_threadParams_t{rgb, size_t(begin), size_t(end)};
+        },
+        [](const fromSqrtYCbCr_threadParams_t& p) { fromSqrtYCbCr(p); });
 }
 
 bool waveletDenoisePlane(float* picture, int width, int height, int channel, double sigma, double softness) {

@@ -4,7 +4,7 @@
 // transform, then taken back to linear RGB.
 //
 // Runs on the worker that generates or loads the picture (generateHDRworker, a load worker); the
-// pixel loops are split over the thread pool with halvora::parallelFor. The picture is borrowed,
+// pixel loops are split over the thread pool with halvora::parallelRecords. The picture is borrowed,
 // filtered in place, and never copied; working memory is two float planes of the picture size
 // plus a few rows per thread.
 

@@ -2,8 +2,8 @@
 
 #include "base/debugLog.h"
 #include "base/parallelFor.h"
-#include "hdr/mergeWeights.h"
 #include "base/rgbBuffers.h"
+#include "hdr/mergeWeights.h"
 
 #include <algorithm>
 #include <array>
@@ -67,13 +67,11 @@ double pixelInconsistency(const inconsistencyPhoto* photos, int count, const dou
     double result = 0;
     for (int i = 0; i < count; ++i)
         for (int j = 0; j < count; ++j) {
-            if (i == j || photos[j].lnExposure < photos[i].lnExposure)
-                continue;
+            if (i == j || photos[j].lnExposure < photos[i].lnExposure) continue;
             const double invD = 1.0 / std::max(0.5, photos[j].lnExposure - photos[i].lnExposure);
             for (int ch = 0; ch < 3; ++ch) {
                 const double sum = a[i][ch] + a[j][ch];
-                if (!(sum > 0))
-                    continue;
+                if (!(sum > 0)) continue;
                 const double r = std::fabs(a[i][ch] - a[j][ch]) / sum * 0.5 * invD * (w[i][ch] + w[j][ch]);
                 result = std::max(result, r);
             }
@@ -96,18 +94,19 @@ bool selectCurveSamples(const std::vector<curvePhoto>& photos, const std::vector
     for (int i = 0; i < count; ++i) {
         const curvePhoto& photo = photos[size_t(i)];
         lnExposures[size_t(i)] = photo.lnExposure;
-        if (!photo.preview || photo.preview->empty() || photo.preview->width != W || photo.preview->height != H) {
+        if (!photo.preview || photo.preview->empty() || photo.preview->width != W ||
+            photo.preview->height != H) {
             debugLog("%s: photo %d has no preview of %d x %d\n", caller, photo.index, W, H);
             return false;
         }
         pix[size_t(i)] = photo.preview->pixels();
     }
-    if (W < 1 || H < 1)
-        return false;
+    if (W < 1 || H < 1) return false;
 
     const double* curves[3] = {tables.standardCurve, tables.standardCurve, tables.standardCurve};
     // The mask applies only while it has the previews' size.
-    const uint8_t* ghostMask = tables.ghostMaskWidth == W && tables.ghostMaskHeight == H ? tables.ghostMask : nullptr;
+    const uint8_t* ghostMask =
+        tables.ghostMaskWidth == W && tables.ghostMaskHeight == H ? tables.ghostMask : nullptr;
     const size_t area = size_t(W) * size_t(H);
 
     std::vector<uint8_t> taken(area, 0);
@@ -161,8 +160,7 @@ bool monotoneOnGrid(const responsePolynomial& poly) {
     double previous = -std::numeric_limits<double>::infinity();
     for (int k = 0; k < 256; ++k) {
         const double v = poly.value(k / 256.0);
-        if (!(v >= 0) || v < previous)
-            return false;
+        if (!(v >= 0) || v < previous) return false;
         previous = v;
     }
     return true;
@@ -171,15 +169,16 @@ bool monotoneOnGrid(const responsePolynomial& poly) {
 namespace {
 
 struct curveSearch_threadParams_t {
-    const curveSampleSet* samples;
-    const responsePolynomial* start;
-    const std::vector<bool>* used;
-    const double* invSqrtB;
-    const double* w1;
-    const double* w2;
+    int64_t firstCandidate = 0, endCandidate = 0;
+    const curveSampleSet* samples = nullptr;
+    const responsePolynomial* start = nullptr;
+    const std::vector<bool>* used = nullptr;
+    const double* invSqrtB = nullptr;
+    const double* w1 = nullptr;
+    const double* w2 = nullptr;
     // out: the best of this part (first in grid order on ties)
-    double bestError;
-    int bestCandidate;
+    double bestError = 0;
+    int bestCandidate = -1;
 };
 
 constexpr int kCandidates = 10000;
@@ -201,14 +200,15 @@ responsePolynomial candidateFor(const responsePolynomial& start, int index, int 
     return p;
 }
 
-void curveSearch(curveSearch_threadParams_t& p, int64_t first, int64_t last) {
+void curveSearch(curveSearch_threadParams_t& p) {
     const int photos = p.samples->photoCount;
     const uint8_t* lum = p.samples->luminance.data();
-    std::vector<double> err(static_cast<size_t>(photos)), wsum(static_cast<size_t>(photos)), e(static_cast<size_t>(photos));
+    std::vector<double> err(static_cast<size_t>(photos)), wsum(static_cast<size_t>(photos)),
+        e(static_cast<size_t>(photos));
     std::array<double, 256> sqrtG;
     p.bestError = std::numeric_limits<double>::infinity();
     p.bestCandidate = -1;
-    for (int64_t candidate = first; candidate < last; ++candidate) {
+    for (int64_t candidate = p.firstCandidate; candidate < p.endCandidate; ++candidate) {
         int offsets[4];
         const responsePolynomial poly = candidateFor(*p.start, int(candidate), offsets);
         bool ok = true;
@@ -219,8 +219,7 @@ void curveSearch(curveSearch_threadParams_t& p, int64_t first, int64_t last) {
             previous = v;
             sqrtG[size_t(k)] = std::sqrt(std::max(0.0, v));
         }
-        if (!ok)
-            continue;
+        if (!ok) continue;
         std::fill(err.begin(), err.end(), 0.0);
         std::fill(wsum.begin(), wsum.end(), 0.0);
         for (int pos = curveSampleSet::kPositions - 1; pos >= 0; --pos) {
@@ -232,8 +231,7 @@ void curveSearch(curveSearch_threadParams_t& p, int64_t first, int64_t last) {
                 den += p.w2[s[i]];
             }
             const double m = num / den;
-            if (!(m > 0))
-                continue;
+            if (!(m > 0)) continue;
             const double invM = 1.0 / m;
             for (int i = 0; i < photos; ++i) {
                 err[size_t(i)] += p.w1[s[i]] * std::fabs(e[size_t(i)] - m) * invM;
@@ -241,8 +239,7 @@ void curveSearch(curveSearch_threadParams_t& p, int64_t first, int64_t last) {
             }
         }
         for (int i = 0; i < photos; ++i) {
-            if (!(*p.used)[size_t(i)])
-                continue;
+            if (!(*p.used)[size_t(i)]) continue;
             const double a = err[size_t(i)] / wsum[size_t(i)];
             if (std::isfinite(a) && a < p.bestError) {
                 p.bestError = a;
@@ -272,12 +269,21 @@ responsePolynomial searchResponsePolynomial(const curveSampleSet& samples, const
     for (int i = 0; i < photos; ++i)
         invSqrtB[size_t(i)] = 1.0 / std::sqrt(b[size_t(i)]);
 
-    const int parts = parallelParts(kCandidates);
-    std::vector<curveSearch_threadParams_t> params(size_t(std::max(parts, 1)),
-                                                   curveSearch_threadParams_t{&samples, &start, &used,
-                                                                              invSqrtB.data(), w1.data(), w2.data(),
-                                                                              0.0, -1});
-    parallelFor(kCandidates, [&](int part, int64_t first, int64_t last) { curveSearch(params[size_t(part)], first, last); }, parts);
+    const auto params = parallelRecords<curveSearch_threadParams_t>(
+        kCandidates,
+        [&](int, int64_t first, int64_t last) {
+            curveSearch_threadParams_t p;
+            p.firstCandidate = first;
+            p.endCandidate = last;
+            p.samples = &samples;
+            p.start = &start;
+            p.used = &used;
+            p.invSqrtB = invSqrtB.data();
+            p.w1 = w1.data();
+            p.w2 = w2.data();
+            return p;
+        },
+        [](curveSearch_threadParams_t& p) { curveSearch(p); });
 
     // Parts cover the grid in order; a later part wins only with a strictly smaller error.
     double bestError = std::numeric_limits<double>::infinity();
@@ -287,24 +293,24 @@ responsePolynomial searchResponsePolynomial(const curveSampleSet& samples, const
             bestError = p.bestError;
             best = p.bestCandidate;
         }
-    if (best < 0)
-        return start;
+    if (best < 0) return start;
     return candidateFor(start, best, offsets);
 }
 
 namespace {
 
 struct exposureHistogram_threadParams_t {
+    int64_t firstPixel, endPixel;
     const uint16_t* pixels;
     const double* v256; ///< bin of each 8-bit level, precomputed per photo
     std::array<uint32_t, 256> histogram;
     std::array<uint32_t, 256> levels; ///< the 8-bit levels themselves
 };
 
-void exposureHistogram(exposureHistogram_threadParams_t& p, int64_t first, int64_t last) {
+void exposureHistogram(exposureHistogram_threadParams_t& p) {
     p.histogram.fill(0);
     p.levels.fill(0);
-    for (int64_t i = first; i < last; ++i) {
+    for (int64_t i = p.firstPixel; i < p.endPixel; ++i) {
         const uint16_t* px = p.pixels + i * 3;
         const int s = std::min(255, (int(px[0]) + px[1] + px[2]) / 3 / 128);
         ++p.histogram[size_t(p.v256[s])];
@@ -343,11 +349,12 @@ double exposureFactor(const rgb16Buffer& preview, const std::array<double, 256>&
         bins[size_t(s)] = std::isfinite(v) ? std::clamp(v, 0.0, 255.0) : 0.0;
     }
     const int64_t pixels = int64_t(preview.pixelCount());
-    const int parts = std::max(1, parallelParts(pixels));
-    std::vector<exposureHistogram_threadParams_t> params(static_cast<size_t>(parts));
-    for (auto& p : params)
-        p = {preview.pixels(), bins.data(), {}, {}};
-    parallelFor(pixels, [&](int part, int64_t first, int64_t last) { exposureHistogram(params[size_t(part)], first, last); }, parts);
+    const auto params = parallelRecords<exposureHistogram_threadParams_t>(
+        pixels,
+        [&](int, int64_t first, int64_t last) {
+            return exposureHistogram_threadParams_t{first, last, preview.pixels(), bins.data(), {}, {}};
+        },
+        [](exposureHistogram_threadParams_t& p) { exposureHistogram(p); });
     std::array<uint64_t, 256> histogram{}, levels{};
     for (const auto& p : params)
         for (int k = 0; k < 256; ++k) {

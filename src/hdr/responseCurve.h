@@ -4,8 +4,9 @@
 // of 10 000 perturbations of four of its coefficients for the one under which the same scene points,
 // seen in differently exposed photos, agree best; then derives a per-photo exposure correction.
 //
-// The steps run on the HDR worker's thread, split their loops with halvora::parallelFor and give the
-// same result for any thread count. The project's recovery (project/responseRecovery.h) drives them.
+// The steps run on the HDR worker's thread, split their loops with halvora::parallelRecords and give
+// the same result for any thread count. The project's recovery (project/responseRecovery.h) drives
+// them.
 
 #include "base/rgbBuffers.h"
 
@@ -42,9 +43,9 @@ private:
 
 /// One photo as seen by the pixel inconsistency measure at one pixel.
 struct inconsistencyPhoto {
-    const uint16_t* rgb;   ///< the photo's three samples at the pixel (clamped to 32639 inside)
-    double exposure;       ///< X
-    double lnExposure;     ///< orders the pairs
+    const uint16_t* rgb; ///< the photo's three samples at the pixel (clamped to 32639 inside)
+    double exposure;     ///< X
+    double lnExposure;   ///< orders the pairs
 };
 /// Largest weighted relative disagreement of √(curve / X) over photo pairs and channels; 0 without a
 /// pair. `curves` are three 32640-entry tables, `weight` the project's "Balanced" table.
@@ -56,8 +57,8 @@ struct curveSampleSet {
     static constexpr int kPositions = 1024;
     int photoCount = 0;
     std::vector<uint8_t> luminance;
-    std::vector<int32_t> x, y; ///< positions in the preview (for tests and diagnostics)
-    bool forced = false;       ///< forced mode was reached
+    std::vector<int32_t> x, y;   ///< positions in the preview (for tests and diagnostics)
+    bool forced = false;         ///< forced mode was reached
     int forcedFrom = kPositions; ///< index of the first position taken in forced mode
 };
 

@@ -14,6 +14,10 @@ struct exifInfo_t {
     int32_t rowsPerStrip = 0;
     int32_t predictor = 0;
     int32_t stripCount = 0;
+    int32_t sampleFormat = 0; ///< SampleFormat (0x0153), first value: 1 unsigned, 2 signed, 3 float; 0 absent
+    int32_t photometric = -1; ///< PhotometricInterpretation (0x0106); -1 absent
+    int32_t planarConfig = 0; ///< PlanarConfiguration (0x011C); 0 absent
+    bool tiled = false;       ///< TileWidth (0x0142) present: the picture is stored in tiles
     std::vector<uint32_t> stripOffsets;
     std::vector<uint32_t> stripByteCounts;
     bool bigEndian = false;

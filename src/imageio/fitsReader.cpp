@@ -5,10 +5,12 @@
 #include "imageio/imageLoader.h"
 
 #include "base/debugLog.h"
+#include "base/failure.h"
+#include "base/fileHandle.h"
 #include "base/parallelFor.h"
 #include "base/rgbBuffers.h"
+#include "imageio/declaredSize.h"
 
-#include <QFile>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -20,18 +22,11 @@
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
-
 namespace {
 
 constexpr int kCardSize = 80;
 constexpr int kMaxCards = 256;
 constexpr int64_t kBlockSize = 2880;
-
-struct fileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using filePtr = std::unique_ptr<std::FILE, fileCloser>;
 
 struct fitsHeader {
     int bitpix = 0;
@@ -53,8 +48,7 @@ struct fitsHeader {
 /// trailing blanks, or the text before a "/" comment.
 std::string cardValue(const char* card) {
     const char* eq = static_cast<const char*>(std::memchr(card, '=', kCardSize));
-    if (!eq)
-        return {};
+    if (!eq) return {};
     const char* p = eq + 1;
     const char* end = card + kCardSize;
     while (p < end && *p == ' ')
@@ -108,8 +102,8 @@ void copyField(char* dst, size_t dstSize, const std::string& src, size_t maxChar
     dst[n] = '\0';
 }
 
-/// Parses the header cards up to END. Logs and fails when END is missing.
-bool parseFitsHeader(std::FILE* file, fitsHeader& h, const char* caller) {
+/// Parses the header cards up to END; false when END is missing.
+bool parseFitsHeader(std::FILE* file, fitsHeader& h) {
     std::vector<char> cards(size_t(kMaxCards) * kCardSize);
     const size_t got = std::fread(cards.data(), 1, cards.size(), file);
     int endCard = -1;
@@ -149,10 +143,7 @@ bool parseFitsHeader(std::FILE* file, fitsHeader& h, const char* caller) {
         else if (keywordIs(card, "INSTRUME"))
             h.instrume = cardValue(card).substr(0, 39);
     }
-    if (endCard < 0) {
-        debugLog("%s: Header seems to be incorrect.\n", caller);
-        return false;
-    }
+    if (endCard < 0) return false;
     const int64_t headerEnd = int64_t(endCard + 1) * kCardSize;
     h.dataPosition = (headerEnd + kBlockSize - 1) / kBlockSize * kBlockSize;
     return true;
@@ -205,19 +196,16 @@ struct fitsMap_threadParams_t {
     int64_t planeSize = 0;
     int channels = 0;
     double minimum = 0.0;
-    double range = 0.0; // 0 for a constant picture
+    double range = 0.0;         // 0 for a constant picture
     int64_t begin = 0, end = 0; // pixels
 };
 
 // Steep near black so faint detail becomes visible, y(1) = 1.
 inline uint16_t fitsCurve(float v, double minimum, double range) {
-    if (std::isnan(v) || range <= 0.0)
-        return 0;
+    if (std::isnan(v) || range <= 0.0) return 0;
     const double t = (double(v) - minimum) / range;
-    if (t <= 0.0)
-        return 0;
-    if (t > 1.0)
-        return uint16_t(halvora::kFullScale);
+    if (t <= 0.0) return 0;
+    if (t > 1.0) return uint16_t(halvora::kFullScale);
     const double y = 1.5385 * std::pow(t, 0.6) - 0.5385 * std::pow(t, 1.3);
     return uint16_t(std::clamp(int(y * halvora::kFullScale), 0, halvora::kFullScale));
 }
@@ -237,46 +225,41 @@ void fitsMap(fitsMap_threadParams_t& p) {
 
 } // namespace
 
-bool imageLoader::getFITSinfo(const QString& fileName, int& width, int& height, int& channels, int& bitsPerPixel,
-                              qint64& dataPosition, exifInfo_t* exif) {
+bool imageLoader::getFITSinfo(const QString& fileName, int& width, int& height, int& channels,
+                              int& bitsPerPixel, qint64& dataPosition, exifInfo_t* exif, QString* error) {
     static const char* const caller = "imageLoader::getFITSinfo";
-    filePtr file(std::fopen(QFile::encodeName(fileName).constData(), "rb"));
-    if (!file) {
-        debugLog("%s: Cannot open file %s.\n", caller, fileName.toLocal8Bit().constData());
-        return false;
-    }
-    struct stat st {};
-    const int64_t fileSize = fstat(fileno(file.get()), &st) == 0 ? int64_t(st.st_size) : 0;
+    int64_t fileSize = 0;
+    halvora::fileHandle file = halvora::openInputFile(fileName, caller, error, &fileSize);
+    if (!file) return false;
     fitsHeader h;
-    if (!parseFitsHeader(file.get(), h, caller))
-        return false;
+    if (!parseFitsHeader(file.get(), h))
+        return halvora::fail(
+            error, caller, fileName,
+            QStringLiteral("header seems to be incorrect (no END card in its first %1 cards)")
+                .arg(kMaxCards));
 
     const int ch = (h.naxis == 3 && h.naxis3Present) ? h.naxis3 : 1;
-    debugLog("FITS: naxis=%d, channels=%d, bitpix=%d, dataPtr=%d\n", h.naxis, ch, h.bitpix, int(h.dataPosition));
+    debugLog("FITS: naxis=%d, channels=%d, bitpix=%d, dataPtr=%d\n", h.naxis, ch, h.bitpix,
+             int(h.dataPosition));
     debugLog("FITS: dataPtr=0x%x\n", unsigned(h.dataPosition));
-    if (h.bitpix != -32 && h.bitpix != 16 && h.bitpix != 32) {
-        debugLog("%s: Wrong data format (%d).\n", caller, h.bitpix);
+    if (h.bitpix != -32 && h.bitpix != 16 && h.bitpix != 32)
+        return halvora::fail(error, caller, fileName,
+                             QStringLiteral("wrong data format (BITPIX %1)").arg(h.bitpix));
+    if (ch != 1 && ch != 3)
+        return halvora::fail(error, caller, fileName,
+                             QStringLiteral("wrong number of channels (%1)").arg(ch));
+    if (h.naxis != 2 && h.naxis != 3)
+        return halvora::fail(error, caller, fileName,
+                             QStringLiteral("wrong number of axes (%1)").arg(h.naxis));
+    if (halvora::pictureElements(h.naxis1, h.naxis2, 3) == 0)
+        return halvora::fail(error, caller, fileName,
+                             QStringLiteral("wrong image size (%1 x %2)").arg(h.naxis1).arg(h.naxis2));
+    // The data are stored as they are: every value must be in the file.
+    const uint64_t dataBytes =
+        uint64_t(h.naxis1) * uint64_t(h.naxis2) * uint64_t(ch) * uint64_t(std::abs(h.bitpix) / 8);
+    if (!halvora::fileHoldsPicture(h.naxis1, h.naxis2, uint64_t(h.dataPosition) + dataBytes,
+                                   uint64_t(fileSize), caller, fileName, error))
         return false;
-    }
-    if (ch != 1 && ch != 3) {
-        debugLog("%s: Wrong number of channels (%d).\n", caller, ch);
-        return false;
-    }
-    if (h.naxis != 2 && h.naxis != 3) {
-        debugLog("%s: Wrong number of axis (%d).\n", caller, h.naxis);
-        return false;
-    }
-    if (halvora::pictureElements(h.naxis1, h.naxis2, 3) == 0) {
-        debugLog("%s: Wrong image size (%d x %d).\n", caller, h.naxis1, h.naxis2);
-        return false;
-    }
-    const int64_t dataBytes = int64_t(h.naxis1) * h.naxis2 * ch * (std::abs(h.bitpix) / 8);
-    if (h.dataPosition + dataBytes > fileSize) {
-        debugLog("%s: File too short for its image data (%lld bytes at %lld, file %lld bytes).\n", caller,
-                 static_cast<long long>(dataBytes), static_cast<long long>(h.dataPosition),
-                 static_cast<long long>(fileSize));
-        return false;
-    }
 
     width = h.naxis1;
     height = h.naxis2;
@@ -288,7 +271,8 @@ bool imageLoader::getFITSinfo(const QString& fileName, int& width, int& height, 
         exif->iso = 100;
         exif->fNumber = float(h.aptdia != 0.0 ? h.focallen / h.aptdia : h.focallen);
         exif->focalLength = float(h.focallen);
-        const std::string date = h.timeObs.empty() && h.dateObs.empty() ? std::string() : h.timeObs + " " + h.dateObs;
+        const std::string date =
+            h.timeObs.empty() && h.dateObs.empty() ? std::string() : h.timeObs + " " + h.dateObs;
         copyField(exif->dateTime, sizeof exif->dateTime, date, 31);
         copyField(exif->cameraMake, sizeof exif->cameraMake, h.telescop, 31);
         copyField(exif->cameraModel, sizeof exif->cameraModel, h.instrume, 39);
@@ -296,46 +280,50 @@ bool imageLoader::getFITSinfo(const QString& fileName, int& width, int& height, 
     return true;
 }
 
-bool imageLoader::loadFITS(const QString& fileName, int width, int height, uint16_t* rgb16) {
+bool imageLoader::loadFITS(const QString& fileName, int width, int height, uint16_t* rgb16, QString* error) {
     static const char* const caller = "imageLoader::loadFITS";
     int w = 0, h = 0, channels = 0, bitpix = 0;
     qint64 dataPosition = 0;
-    if (!rgb16 || !getFITSinfo(fileName, w, h, channels, bitpix, dataPosition, nullptr))
-        return false;
-    if (w != width || h != height) {
-        debugLog("%s: Size %d x %d differs from the expected %d x %d.\n", caller, w, h, width, height);
-        return false;
-    }
+    if (!getFITSinfo(fileName, w, h, channels, bitpix, dataPosition, nullptr, error)) return false;
+    if (!rgb16) return halvora::fail(error, caller, fileName, "no picture to load into");
+    if (w != width || h != height)
+        return halvora::fail(error, caller, fileName,
+                             QStringLiteral("now holds a %1 × %2 picture instead of %3 × %4")
+                                 .arg(w)
+                                 .arg(h)
+                                 .arg(width)
+                                 .arg(height));
     const int bytesPerValue = std::abs(bitpix) / 8;
     const int64_t planeSize = int64_t(width) * height;
     const size_t dataBytes = size_t(planeSize) * channels * bytesPerValue;
     std::unique_ptr<uint8_t[]> data = halvora::allocateBlock<uint8_t>(dataBytes);
     std::unique_ptr<float[]> planes = halvora::allocateBlock<float>(size_t(planeSize) * channels);
-    if (!data || !planes) {
-        debugLog("%s: Not enough memory for %d x %d x %d.\n", caller, width, height, channels);
-        return false;
-    }
-    filePtr file(std::fopen(QFile::encodeName(fileName).constData(), "rb"));
-    if (!file || fseeko(file.get(), off_t(dataPosition), SEEK_SET) != 0 ||
-        std::fread(data.get(), 1, dataBytes, file.get()) != dataBytes) {
-        debugLog("%s: Cannot read the image data of %s.\n", caller, fileName.toLocal8Bit().constData());
-        return false;
-    }
+    if (!data || !planes)
+        return halvora::fail(
+            error, caller, fileName,
+            QStringLiteral("not enough memory for %1 x %2 x %3 values").arg(width).arg(height).arg(channels));
+    halvora::fileHandle file = halvora::openInputFile(fileName, caller, error);
+    if (!file) return false;
+    if (fseeko(file.get(), off_t(dataPosition), SEEK_SET) != 0 ||
+        std::fread(data.get(), 1, dataBytes, file.get()) != dataBytes)
+        return halvora::fail(error, caller, fileName, "the image data cannot be read");
 
     const int64_t rows = int64_t(channels) * height;
-    std::vector<fitsConvert_threadParams_t> convert(std::max(1, halvora::parallelParts(rows)));
-    halvora::parallelFor(rows, [&](int part, int64_t begin, int64_t end) {
-        fitsConvert_threadParams_t& p = convert[part];
-        p.data = data.get();
-        p.planes = planes.get();
-        p.width = width;
-        p.height = height;
-        p.bytesPerValue = bytesPerValue;
-        p.bitpix = bitpix;
-        p.beginRow = begin;
-        p.endRow = end;
-        fitsConvert(p);
-    }, int(convert.size()));
+    const auto convert = halvora::parallelRecords<fitsConvert_threadParams_t>(
+        rows,
+        [&](int, int64_t begin, int64_t end) {
+            fitsConvert_threadParams_t p;
+            p.data = data.get();
+            p.planes = planes.get();
+            p.width = width;
+            p.height = height;
+            p.bytesPerValue = bytesPerValue;
+            p.bitpix = bitpix;
+            p.beginRow = begin;
+            p.endRow = end;
+            return p;
+        },
+        fitsConvert);
     data.reset();
     float lo = std::numeric_limits<float>::max(), hi = std::numeric_limits<float>::lowest();
     for (const fitsConvert_threadParams_t& p : convert) {
@@ -346,18 +334,20 @@ bool imageLoader::loadFITS(const QString& fileName, int width, int height, uint1
 
     // A constant picture (or one without a finite value) has no scale and loads black.
     const double range = hi > lo ? double(hi) - double(lo) : 0.0;
-    std::vector<fitsMap_threadParams_t> map(std::max(1, halvora::parallelParts(planeSize)));
-    halvora::parallelFor(planeSize, [&](int part, int64_t begin, int64_t end) {
-        fitsMap_threadParams_t& p = map[part];
-        p.planes = planes.get();
-        p.target = rgb16;
-        p.planeSize = planeSize;
-        p.channels = channels;
-        p.minimum = lo;
-        p.range = range;
-        p.begin = begin;
-        p.end = end;
-        fitsMap(p);
-    }, int(map.size()));
+    halvora::parallelRecords<fitsMap_threadParams_t>(
+        planeSize,
+        [&](int, int64_t begin, int64_t end) {
+            fitsMap_threadParams_t p;
+            p.planes = planes.get();
+            p.target = rgb16;
+            p.planeSize = planeSize;
+            p.channels = channels;
+            p.minimum = lo;
+            p.range = range;
+            p.begin = begin;
+            p.end = end;
+            return p;
+        },
+        fitsMap);
     return true;
 }

@@ -1,6 +1,8 @@
 #pragma once
-// Writers of radiance pictures and of results. Files are written under a temporary name in
-// the target folder and renamed into place, so a failed write never leaves a half-written file.
+// Writers of radiance pictures and of results. A file gets its name only once every byte of it is
+// written (base/replacingFile.h), so a failed write never leaves a half-written file and an older
+// file of that name survives. Every writer reports a failure with its reason in `error`
+// ("<file>: no space left on device", see base/failure.h).
 
 #include <QString>
 #include <cstdint>
@@ -10,10 +12,12 @@ class imageSaver {
 public:
     /// Radiance RGBE file (flat 32-bit_rle_rgbe pixels) of a width × height × 3 float picture; called on the
     /// HDR generation worker, advances the progress counter by one per row.
-    static bool saveRadianceRGBE(const QString& fileName, int width, int height, const float* rgbFloat);
+    static bool saveRadianceRGBE(const QString& fileName, int width, int height, const float* rgbFloat,
+                                 QString* error);
     /// OpenEXR half-float RGBA scanline file (PIZ, opaque alpha) of a width × height × 3 float picture;
     /// values beyond the half range are clamped. Advances the progress counter by one per row.
-    static bool saveOpenEXR(const QString& fileName, int width, int height, const float* rgbFloat);
+    static bool saveOpenEXR(const QString& fileName, int width, int height, const float* rgbFloat,
+                            QString* error);
 
     /// Colour conversion of one row of 16-bit RGB samples (0 … 65535) in place. Called from several
     /// pool threads at once, each with its own row, so it must not change shared state.
@@ -22,14 +26,14 @@ public:
     /// JPEG of a working-scale picture (8-bit = sample >> 7, so 32640 is 255) at `quality` with dpi × 39.37
     /// dots per metre; `transform` (optional) converts each row on the way, the buffer is not changed.
     /// Runs on the saving worker; advances the progress counter by width × height × 2 in total. On failure
-    /// `error` (optional) gets a user-readable reason and no file of that name is created or changed.
-    static bool saveResultJPEG(const QString& fileName, const uint16_t* rgb16, int width, int height, int quality,
-                               int dpi, const rowTransform_t& transform = {}, QString* error = nullptr);
+    /// `error` gets the reason and no file of that name is created or changed.
+    static bool saveResultJPEG(const QString& fileName, const uint16_t* rgb16, int width, int height,
+                               int quality, int dpi, const rowTransform_t& transform, QString* error);
 
     /// Baseline little-endian RGB TIFF of a working-scale picture: `bitDepth` 1 = 8 bit (sample >> 7),
     /// 2 = 16 bit (round(sample × 65535 / 32640), so 32640 is 65535); `compression` 0 none, 1 Deflate;
     /// resolution tags of `dpi` pixels per inch. Otherwise as saveResultJPEG.
-    static bool saveResultTIFF(const QString& fileName, const uint16_t* rgb16, int width, int height, int bitDepth,
-                               int compression, int dpi, const rowTransform_t& transform = {},
-                               QString* error = nullptr);
+    static bool saveResultTIFF(const QString& fileName, const uint16_t* rgb16, int width, int height,
+                               int bitDepth, int compression, int dpi, const rowTransform_t& transform,
+                               QString* error);
 };

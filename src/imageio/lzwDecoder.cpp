@@ -36,8 +36,7 @@ void lzwDecoder::preDecode(const uint8_t* strip, size_t length) {
     inputLength_ = length;
     inputPos_ = 0;
     oldStyle_ = length >= 2 && strip[0] == 0 && (strip[1] & 1);
-    if (oldStyle_)
-        debugLog("Old-style LZW codes, convert file\n");
+    if (oldStyle_) debugLog("Old-style LZW codes, convert file\n");
     bitBuffer_ = 0;
     bitsHeld_ = 0;
     bitsLeft_ = uint64_t(length) * 8;
@@ -49,11 +48,9 @@ void lzwDecoder::preDecode(const uint8_t* strip, size_t length) {
 }
 
 int lzwDecoder::nextCode() {
-    if (bitsLeft_ < uint64_t(bits_))
-        return -1;
+    if (bitsLeft_ < uint64_t(bits_)) return -1;
     while (bitsHeld_ < bits_) {
-        if (inputPos_ >= inputLength_)
-            return -1;
+        if (inputPos_ >= inputLength_) return -1;
         if (oldStyle_)
             bitBuffer_ |= uint64_t(input_[inputPos_++]) << bitsHeld_;
         else
@@ -74,13 +71,11 @@ int lzwDecoder::nextCode() {
 
 bool lzwDecoder::writeString(int entry, size_t skipTail, uint8_t* out, size_t count) const {
     for (size_t i = 0; i < skipTail; ++i) {
-        if (entry < 0)
-            return false;
+        if (entry < 0) return false;
         entry = table_[entry].prefix;
     }
     for (size_t i = count; i-- > 0;) {
-        if (entry < 0)
-            return false;
+        if (entry < 0) return false;
         out[i] = table_[entry].last;
         entry = table_[entry].prefix;
     }
@@ -89,17 +84,18 @@ bool lzwDecoder::writeString(int entry, size_t skipTail, uint8_t* out, size_t co
 
 bool lzwDecoder::decode(uint8_t* out, size_t count) {
     size_t written = 0;
+    problem_.clear();
 
     // The rest of a string that did not fit the previous output.
     if (restartEntry_ >= 0) {
         const size_t n = std::min(restartLeft_, count);
         if (!writeString(restartEntry_, restartLeft_ - n, out, n)) {
             debugLog("Bogus encoding, loop in the code table\n");
+            problem_ = "damaged LZW data: loop in the code table";
             return false;
         }
         restartLeft_ -= n;
-        if (restartLeft_ == 0)
-            restartEntry_ = -1;
+        if (restartLeft_ == 0) restartEntry_ = -1;
         written = n;
     }
 
@@ -128,6 +124,7 @@ bool lzwDecoder::decode(uint8_t* out, size_t count) {
             }
             if (code > 255) {
                 debugLog("LZWDecode: Corrupted LZW table\n");
+                problem_ = "damaged LZW data: code " + std::to_string(code) + " follows a clear code";
                 finished_ = true;
                 return false;
             }
@@ -139,6 +136,8 @@ bool lzwDecoder::decode(uint8_t* out, size_t count) {
         // Every other code adds the previous string plus one byte to the table.
         if (freeEntry_ < 0 || freeEntry_ >= kTableSize || previous_ < 0 || previous_ >= kTableSize) {
             debugLog("Corrupted LZW table\n");
+            problem_ = previous_ < 0 ? "damaged LZW data: no clear code before the first code"
+                                     : "damaged LZW data: the code table overflows";
             finished_ = true;
             return false;
         }
@@ -161,6 +160,7 @@ bool lzwDecoder::decode(uint8_t* out, size_t count) {
         if (entry.length == 0) {
             debugLog(oldStyle_ ? "Wrong length of decoded string: data probably corrupted\n"
                                : "Wrong length of decoded string\n");
+            problem_ = "damaged LZW data: code " + std::to_string(code) + " is not in the code table";
             finished_ = true;
             return false;
         }
@@ -170,6 +170,7 @@ bool lzwDecoder::decode(uint8_t* out, size_t count) {
             // Write the head now, keep the rest for the next call.
             if (!writeString(code, length - space, out + written, space)) {
                 debugLog("Bogus encoding, loop in the code table\n");
+                problem_ = "damaged LZW data: loop in the code table";
                 finished_ = true;
                 return false;
             }
@@ -180,6 +181,7 @@ bool lzwDecoder::decode(uint8_t* out, size_t count) {
         }
         if (!writeString(code, 0, out + written, length)) {
             debugLog("Bogus encoding, loop in the code table\n");
+            problem_ = "damaged LZW data: loop in the code table";
             finished_ = true;
             return false;
         }
@@ -188,6 +190,8 @@ bool lzwDecoder::decode(uint8_t* out, size_t count) {
 
     if (written < count) {
         debugLog("Not enough data at (short %llu bytes)\n", static_cast<unsigned long long>(count - written));
+        problem_ = "the LZW data end " + std::to_string(count - written) + " bytes short of " +
+                   std::to_string(count);
         return false;
     }
     return true;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 class lzwDecoder {
 public:
@@ -21,6 +22,9 @@ public:
 
     /// True when the current strip uses old-style codes.
     bool oldStyle() const { return oldStyle_; }
+    /// Why the last decode() failed ("damaged LZW data: loop in the code table", "the LZW data end 12
+    /// bytes short of 3000"); empty after a successful one.
+    const std::string& problem() const { return problem_; }
 
 private:
     lzwDecoder() = default;
@@ -59,4 +63,5 @@ private:
     int restartEntry_ = -1;  ///< string that did not fit the last output
     size_t restartLeft_ = 0; ///< its bytes still to be written
     bool finished_ = false;  ///< end of information (or an error) reached
+    std::string problem_;
 };

@@ -5,13 +5,16 @@
 #include "imageio/imageLoader.h"
 
 #include "base/debugLog.h"
-#include "base/runContext.h"
+#include "base/failure.h"
+#include "base/fileHandle.h"
 #include "base/rgbBuffers.h"
+#include "base/runContext.h"
+#include "imageio/declaredSize.h"
 
-#include <QFile>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -32,26 +35,105 @@ struct dataWindow {
     int width = 0, height = 0;
 };
 
-/// Opens the file and checks its data window and channels; logs why a file is refused.
-inputPtr openExr(const QString& fileName, dataWindow& w, const char* caller) {
-    const QByteArray name = QFile::encodeName(fileName);
-    inputPtr in(ImfOpenInputFile(name.constData()));
+// Fewest bytes of stored pixel data per byte of half-float samples, by compression: RLE repeats a
+// byte at most 128 times for two bytes; the Deflate-based ones (ZIP, ZIPS, PXR24) and PIZ compress at
+// most 1032:1; B44A stores a flat 4 × 4 block of halves in 3 bytes; DWA codes an 8 × 8 block by its
+// DC value before Deflate. Unknown compressions get no bound beyond their line offsets.
+uint64_t bestRatio(int compression) {
+    switch (compression) {
+    case IMF_NO_COMPRESSION:
+        return 1;
+    case IMF_RLE_COMPRESSION:
+        return 64;
+    case IMF_ZIPS_COMPRESSION:
+    case IMF_ZIP_COMPRESSION:
+    case IMF_PIZ_COMPRESSION:
+    case IMF_PXR24_COMPRESSION:
+        return halvora::kDeflateMaxRatio;
+    case IMF_B44_COMPRESSION:
+    case IMF_B44A_COMPRESSION:
+        return 11;
+    case IMF_DWAA_COMPRESSION:
+    case IMF_DWAB_COMPRESSION:
+        return 64 * halvora::kDeflateMaxRatio;
+    default:
+        return 0;
+    }
+}
+
+// Scanlines in one stored block of a scanline file, by compression.
+int linesPerBlock(int compression) {
+    switch (compression) {
+    case IMF_ZIP_COMPRESSION:
+    case IMF_PXR24_COMPRESSION:
+        return 16;
+    case IMF_PIZ_COMPRESSION:
+    case IMF_B44_COMPRESSION:
+    case IMF_B44A_COMPRESSION:
+    case IMF_DWAA_COMPRESSION:
+        return 32;
+    case IMF_DWAB_COMPRESSION:
+        return 256;
+    default:
+        return 1;
+    }
+}
+
+/// Whether the file is a single-part scanline file (whose blocks each have an 8-byte line offset and
+/// an 8-byte block header), from the version field after the magic number.
+bool singlePartScanlines(const QString& fileName) {
+    halvora::fileHandle file = halvora::openFile(fileName, "rb");
+    uint8_t head[8];
+    if (!file || std::fread(head, 1, 8, file.get()) != 8) return false;
+    const uint32_t flags = uint32_t(head[5]) | uint32_t(head[6]) << 8;
+    return (flags & (0x02 | 0x08 | 0x10)) == 0; // tiled, deep or multi-part (bits 9, 11, 12)
+}
+
+/// The fewest bytes a file with this header can hold its data window in: every sample at least a
+/// half at the compression's best ratio, and for scanline files the offset and header of each block.
+uint64_t leastExrBytes(ImfInputFile* in, const QString& fileName, int64_t width, int64_t height) {
+    const int compression = ImfHeaderCompression(ImfInputHeader(in));
+    const int channelFlags = ImfInputChannels(in);
+    int channels = 0;
+    for (int flag : {IMF_WRITE_R, IMF_WRITE_G, IMF_WRITE_B, IMF_WRITE_A, IMF_WRITE_Y})
+        channels += (channelFlags & flag) ? 1 : 0;
+    uint64_t least = 0;
+    if (const uint64_t ratio = bestRatio(compression))
+        least = uint64_t(width) * uint64_t(height) * uint64_t(std::max(1, channels)) * 2 / ratio;
+    if (singlePartScanlines(fileName))
+        least += uint64_t((height + linesPerBlock(compression) - 1) / linesPerBlock(compression)) * 16;
+    return least;
+}
+
+/// Opens the file and checks its data window and channels; false with the reason of a refusal.
+inputPtr openExr(const QString& fileName, dataWindow& w, const char* caller, QString* error) {
+    int64_t fileSize = 0;
+    if (!halvora::checkInputFile(fileName, caller, error, &fileSize)) return nullptr;
+    inputPtr in(ImfOpenInputFile(halvora::localFileName(fileName).constData()));
     if (!in) {
-        debugLog("%s: Cannot open %s (%s).\n", caller, name.constData(), ImfErrorMessage());
+        halvora::fail(error, caller, fileName,
+                      QStringLiteral("is not a readable OpenEXR file (%1)").arg(ImfErrorMessage()));
         return nullptr;
     }
     ImfHeaderDataWindow(ImfInputHeader(in.get()), &w.xMin, &w.yMin, &w.xMax, &w.yMax);
     const int64_t width = int64_t(w.xMax) - w.xMin + 1;
     const int64_t height = int64_t(w.yMax) - w.yMin + 1;
     if (width <= 0 || height <= 0 || halvora::pictureElements(width, height, 3) == 0) {
-        debugLog("%s: Impossible data window (%d, %d)-(%d, %d) in %s.\n", caller, w.xMin, w.yMin, w.xMax, w.yMax,
-                 name.constData());
+        halvora::fail(error, caller, fileName,
+                      QStringLiteral("has the impossible data window (%1, %2)-(%3, %4)")
+                          .arg(w.xMin)
+                          .arg(w.yMin)
+                          .arg(w.xMax)
+                          .arg(w.yMax));
         return nullptr;
     }
     if (!(ImfInputChannels(in.get()) & (IMF_WRITE_RGB | IMF_WRITE_Y))) {
-        debugLog("%s: No colour or luminance channels in %s.\n", caller, name.constData());
+        halvora::fail(error, caller, fileName, "has no colour or luminance channels");
         return nullptr;
     }
+    if (!halvora::fileHoldsPicture(width, height, leastExrBytes(in.get(), fileName, width, height),
+                                   uint64_t(fileSize), caller, fileName, error))
+        return nullptr;
     w.width = int(width);
     w.height = int(height);
     return in;
@@ -60,34 +142,36 @@ inputPtr openExr(const QString& fileName, dataWindow& w, const char* caller) {
 // Infinity and anything above the half range become the largest half. Radiance is never negative
 // and NaN carries no light: both become 0, so later stages always see 0 … 65504.
 inline float clampHalfValue(float v) {
-    if (!(v > 0.0f))
-        return 0.0f;
+    if (!(v > 0.0f)) return 0.0f;
     return std::min(v, kHalfMax);
 }
 
 } // namespace
 
-bool getEXRinfo(const QString& fileName, int& width, int& height) {
+bool getEXRinfo(const QString& fileName, int& width, int& height, QString* error) {
     dataWindow w;
-    inputPtr in = openExr(fileName, w, "getEXRinfo");
-    if (!in)
-        return false;
+    inputPtr in = openExr(fileName, w, "getEXRinfo", error);
+    if (!in) return false;
     debugLog("OpenEXR image size: %d x %d\n", w.width, w.height);
     width = w.width;
     height = w.height;
     return true;
 }
 
-bool loadEXR(const QString& fileName, int width, int height, float* rgbFloat, float& minimum, float& maximum) {
+bool loadEXR(const QString& fileName, int width, int height, float* rgbFloat, float& minimum, float& maximum,
+             QString* error) {
     static const char* const caller = "loadEXR";
     dataWindow w;
-    inputPtr in = openExr(fileName, w, caller);
-    if (!in || !rgbFloat)
-        return false;
-    if (w.width != width || w.height != height) {
-        debugLog("%s: Size %d x %d differs from the expected %d x %d.\n", caller, w.width, w.height, width, height);
-        return false;
-    }
+    inputPtr in = openExr(fileName, w, caller, error);
+    if (!in) return false;
+    if (!rgbFloat) return halvora::fail(error, caller, fileName, "no picture to load into");
+    if (w.width != width || w.height != height)
+        return halvora::fail(error, caller, fileName,
+                             QStringLiteral("now holds a %1 × %2 picture instead of %3 × %4")
+                                 .arg(w.width)
+                                 .arg(w.height)
+                                 .arg(width)
+                                 .arg(height));
 
     std::vector<ImfRgba> line(static_cast<size_t>(width));
     std::vector<ImfHalf> halves(size_t(width) * 3);
@@ -95,20 +179,16 @@ bool loadEXR(const QString& fileName, int width, int height, float* rgbFloat, fl
     float lo = std::numeric_limits<float>::max();
     float hi = 0.0f;
     for (int r = 0; r < height; ++r) {
-        if (halvora::cancelRequested()) {
-            debugLog("%s: Aborted.\n", caller);
-            return false;
-        }
+        if (halvora::cancelRequested())
+            return halvora::fail(error, caller, fileName, "loading was interrupted");
         const int y = w.yMin + r;
         // The library addresses pixel (x, y) at base + x (y stride 0), so base is shifted back by
         // xMin pixels; the address is formed as an integer to keep our pointer arithmetic in bounds.
         auto* base = reinterpret_cast<ImfRgba*>(reinterpret_cast<uintptr_t>(line.data()) -
                                                 uintptr_t(intptr_t(w.xMin) * intptr_t(sizeof(ImfRgba))));
-        if (!ImfInputSetFrameBuffer(in.get(), base, 1, 0) || !ImfInputReadPixels(in.get(), y, y)) {
-            debugLog("%s: Cannot read row %d of %s (%s).\n", caller, y, fileName.toLocal8Bit().constData(),
-                     ImfErrorMessage());
-            return false;
-        }
+        if (!ImfInputSetFrameBuffer(in.get(), base, 1, 0) || !ImfInputReadPixels(in.get(), y, y))
+            return halvora::fail(error, caller, fileName,
+                                 QStringLiteral("row %1 cannot be read (%2)").arg(y).arg(ImfErrorMessage()));
         for (int x = 0; x < width; ++x) {
             halves[x] = line[x].r;
             halves[size_t(width) + x] = line[x].g;
@@ -126,10 +206,7 @@ bool loadEXR(const QString& fileName, int width, int height, float* rgbFloat, fl
         }
     }
     // Nothing to normalise or tone-map (the picture would divide by a zero maximum later).
-    if (!(hi > 0.0f)) {
-        debugLog("%s: Every pixel is black in %s.\n", caller, fileName.toLocal8Bit().constData());
-        return false;
-    }
+    if (!(hi > 0.0f)) return halvora::fail(error, caller, fileName, "every pixel is black");
     minimum = lo;
     maximum = hi;
     return true;

@@ -4,12 +4,13 @@
 
 #include "imageio/imageLoader.h"
 
-#include "base/debugLog.h"
+#include "base/failure.h"
+#include "base/fileHandle.h"
 #include "base/parallelFor.h"
-#include "base/runContext.h"
 #include "base/rgbBuffers.h"
+#include "base/runContext.h"
+#include "imageio/declaredSize.h"
 
-#include <QFile>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -20,21 +21,11 @@
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
-
 namespace {
 
 constexpr size_t kReadBufferSize = 16 * 1024;
 // Longest header accepted; real headers are a few hundred bytes.
 constexpr int64_t kMaxHeaderBytes = 64 * 1024;
-// Even a run-length encoded black picture needs more than one byte per 16 pixels; one per 8192
-// leaves room for old-style runs while refusing a few bytes that claim gigapixels.
-constexpr int64_t kMaxPixelsPerByte = 8192;
-
-struct fileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using filePtr = std::unique_ptr<std::FILE, fileCloser>;
 
 /// Reads a file through a 16 KiB buffer and counts the bytes consumed.
 class rgbeByteReader {
@@ -43,16 +34,14 @@ public:
 
     /// Next byte, or -1 at the end of the file.
     int get() {
-        if (pos_ == len_ && !refill())
-            return -1;
+        if (pos_ == len_ && !refill()) return -1;
         ++consumed_;
         return buffer_[pos_++];
     }
     /// Reads n bytes; false when the file ends first.
     bool read(uint8_t* dst, size_t n) {
         while (n > 0) {
-            if (pos_ == len_ && !refill())
-                return false;
+            if (pos_ == len_ && !refill()) return false;
             const size_t take = std::min(n, len_ - pos_);
             std::memcpy(dst, buffer_.data() + pos_, take);
             pos_ += take;
@@ -92,15 +81,11 @@ bool readLine(rgbeByteReader& in, std::string& line, int64_t limit) {
     line.clear();
     for (;;) {
         const int c = in.get();
-        if (c < 0 || in.consumed() > limit)
-            return false;
-        if (c == '\n')
-            break;
-        if (line.size() < 1024)
-            line.push_back(char(c));
+        if (c < 0 || in.consumed() > limit) return false;
+        if (c == '\n') break;
+        if (line.size() < 1024) line.push_back(char(c));
     }
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     return true;
 }
 
@@ -116,31 +101,28 @@ std::string trimmed(const std::string& s) {
 // Chromaticities that a colour profile can be built from; zeros (as some tools write) are not.
 bool plausiblePrimaries(const double p[8]) {
     for (int i = 0; i < 8; i += 2) {
-        if (!(p[i] > 0.0 && p[i] < 1.0 && p[i + 1] > 0.0 && p[i + 1] < 1.0))
-            return false;
+        if (!(p[i] > 0.0 && p[i] < 1.0 && p[i + 1] > 0.0 && p[i + 1] < 1.0)) return false;
     }
     return true;
 }
 
-/// Header lines up to the empty line, then the resolution line. Logs why a file is refused.
-bool readRgbeHeader(rgbeByteReader& in, rgbeHeader& h, const char* caller, const QString& fileName) {
-    const QByteArray name = fileName.toLocal8Bit();
+/// Header lines up to the empty line, then the resolution line; false with the reason of a refusal.
+bool readRgbeHeader(rgbeByteReader& in, rgbeHeader& h, QString& reason) {
     std::string line;
     for (;;) {
         if (!readLine(in, line, kMaxHeaderBytes)) {
-            debugLog("%s: No end of header in %s.\n", caller, name.constData());
+            reason = QStringLiteral("is not a Radiance file (no end of its header)");
             return false;
         }
-        if (line.empty())
-            break;
+        if (line.empty()) break;
         const size_t eq = line.find('=');
-        if (eq == std::string::npos)
-            continue;
+        if (eq == std::string::npos) continue;
         const std::string key = trimmed(line.substr(0, eq));
         const std::string value = trimmed(line.substr(eq + 1));
         if (key == "FORMAT") {
             if (value != "32-bit_rle_rgbe") {
-                debugLog("%s: Unsupported pixel format '%s' in %s.\n", caller, value.c_str(), name.constData());
+                reason = QStringLiteral("has the unsupported pixel format \"%1\"")
+                             .arg(QString::fromStdString(value));
                 return false;
             }
         } else if (key == "PRIMARIES") {
@@ -150,8 +132,7 @@ bool readRgbeHeader(rgbeByteReader& in, rgbeHeader& h, const char* caller, const
             for (; count < 8; ++count) {
                 char* end = nullptr;
                 p[count] = std::strtod(text, &end);
-                if (end == text)
-                    break;
+                if (end == text) break;
                 text = end;
             }
             if (count == 8 && plausiblePrimaries(p)) {
@@ -162,7 +143,7 @@ bool readRgbeHeader(rgbeByteReader& in, rgbeHeader& h, const char* caller, const
     }
 
     if (!readLine(in, line, kMaxHeaderBytes + 256)) {
-        debugLog("%s: No resolution line in %s.\n", caller, name.constData());
+        reason = QStringLiteral("has no resolution line");
         return false;
     }
     // Two axis tokens, each followed by its size ("-Y 512 +X 1024"); numbers are read without
@@ -184,16 +165,16 @@ bool readRgbeHeader(rgbeByteReader& in, rgbeHeader& h, const char* caller, const
         p = end;
     }
     if (!parsed) {
-        debugLog("%s: Bad resolution line in %s.\n", caller, name.constData());
+        reason = QStringLiteral("has a bad resolution line");
         return false;
     }
     if ((axis[0] != "-Y" && axis[0] != "+Y") || (axis[1] != "+X" && axis[1] != "-X")) {
-        debugLog("%s: Unsupported pixel order '%s %s' in %s.\n", caller, axis[0].c_str(), axis[1].c_str(),
-                 name.constData());
+        reason = QStringLiteral("stores its pixels in the unsupported order \"%1 %2\"")
+                     .arg(QString::fromStdString(axis[0]), QString::fromStdString(axis[1]));
         return false;
     }
     if (halvora::pictureElements(size[1], size[0], 3) == 0) {
-        debugLog("%s: Impossible image size %lld x %lld in %s.\n", caller, size[1], size[0], name.constData());
+        reason = QStringLiteral("has the impossible picture size %1 x %2").arg(size[1]).arg(size[0]);
         return false;
     }
     h.height = int(size[0]);
@@ -203,41 +184,55 @@ bool readRgbeHeader(rgbeByteReader& in, rgbeHeader& h, const char* caller, const
     return true;
 }
 
+// Fewest bytes one scanline of `width` pixels can take. A flat row starts with one pixel and can then
+// repeat it in old-style runs: k consecutive run markers of four bytes cover up to 256^k − 1 pixels.
+// A run-length row has a four-byte start and its four components in runs of at most 127 bytes, each
+// run two bytes.
+uint64_t leastRowBytes(int64_t width) {
+    uint64_t flat = 4;
+    for (int64_t covered = 1; covered < width; covered *= 256)
+        flat += 4;
+    if (width < 8 || width > 0x7fff) return flat;
+    const uint64_t encoded = 4 + 4 * 2 * uint64_t((width + 126) / 127);
+    return std::min(flat, encoded);
+}
+
 /// Opens the file and reads its header; checks that the rest of the file can hold the pixels.
-filePtr openRgbe(const QString& fileName, rgbeHeader& h, std::unique_ptr<rgbeByteReader>& reader,
-                 const char* caller) {
-    filePtr file(std::fopen(QFile::encodeName(fileName).constData(), "rb"));
-    if (!file) {
-        debugLog("%s: Cannot open file %s.\n", caller, fileName.toLocal8Bit().constData());
-        return nullptr;
-    }
+halvora::fileHandle openRgbe(const QString& fileName, rgbeHeader& h, std::unique_ptr<rgbeByteReader>& reader,
+                             const char* caller, QString* error) {
+    int64_t fileSize = 0;
+    halvora::fileHandle file = halvora::openInputFile(fileName, caller, error, &fileSize);
+    if (!file) return nullptr;
     reader = std::make_unique<rgbeByteReader>(file.get());
-    if (!readRgbeHeader(*reader, h, caller, fileName))
-        return nullptr;
-    // Every scanline takes at least 4 bytes.
-    struct stat st {};
-    const int64_t fileSize = fstat(fileno(file.get()), &st) == 0 ? int64_t(st.st_size) : 0;
-    const int64_t rest = fileSize - reader->consumed();
-    if (rest < int64_t(h.height) * 4 || int64_t(h.width) * h.height > rest * kMaxPixelsPerByte) {
-        debugLog("%s: File too short for %d x %d pixels (%lld bytes of data) in %s.\n", caller, h.width, h.height,
-                 static_cast<long long>(rest), fileName.toLocal8Bit().constData());
+    QString reason;
+    if (!readRgbeHeader(*reader, h, reason)) {
+        halvora::fail(error, caller, fileName, reason);
         return nullptr;
     }
+    const uint64_t rest = uint64_t(std::max<int64_t>(0, fileSize - reader->consumed()));
+    if (!halvora::fileHoldsPicture(h.width, h.height, leastRowBytes(h.width) * uint64_t(h.height), rest,
+                                   caller, fileName, error))
+        return nullptr;
     return file;
 }
 
-/// Decodes one scanline into `row` (width × 4 bytes R, G, B, E). Logs and fails on corrupt data.
-bool decodeScanline(rgbeByteReader& in, int width, uint8_t* row, int y, const char* caller) {
+/// Decodes one scanline into `row` (width × 4 bytes R, G, B, E); false with the reason on corrupt data.
+bool decodeScanline(rgbeByteReader& in, int width, uint8_t* row, int y, QString& reason) {
+    const QString endsAt = QStringLiteral("the pixel data end in row %1").arg(y);
     uint8_t first[4];
     if (!in.read(first, 4)) {
-        debugLog("%s: File ends at row %d.\n", caller, y);
+        reason = endsAt;
         return false;
     }
-    const bool newStyle = width >= 8 && width <= 0x7fff && first[0] == 2 && first[1] == 2 && !(first[2] & 0x80);
+    const bool newStyle =
+        width >= 8 && width <= 0x7fff && first[0] == 2 && first[1] == 2 && !(first[2] & 0x80);
     if (newStyle) {
         const int length = (first[2] << 8) | first[3];
         if (length != width) {
-            debugLog("%s: Scanline length %d differs from the width %d at row %d.\n", caller, length, width, y);
+            reason = QStringLiteral("scanline %1 has the length %2 instead of the width %3")
+                         .arg(y)
+                         .arg(length)
+                         .arg(width);
             return false;
         }
         for (int c = 0; c < 4; ++c) {
@@ -245,22 +240,25 @@ bool decodeScanline(rgbeByteReader& in, int width, uint8_t* row, int y, const ch
             while (x < width) {
                 const int code = in.get();
                 if (code < 0) {
-                    debugLog("%s: File ends at row %d.\n", caller, y);
+                    reason = endsAt;
                     return false;
                 }
                 const int count = code > 128 ? code - 128 : code;
                 if (count == 0) {
-                    debugLog("%s: Empty run in row %d at x=%d.\n", caller, y, x);
+                    reason = QStringLiteral("empty run in row %1 at x = %2").arg(y).arg(x);
                     return false;
                 }
                 if (x + count > width) {
-                    debugLog("%s: Run of %d bytes overflows row %d at x=%d.\n", caller, count, y, x);
+                    reason = QStringLiteral("a run of %1 bytes overflows row %2 at x = %3")
+                                 .arg(count)
+                                 .arg(y)
+                                 .arg(x);
                     return false;
                 }
                 if (code > 128) {
                     const int value = in.get();
                     if (value < 0) {
-                        debugLog("%s: File ends at row %d.\n", caller, y);
+                        reason = endsAt;
                         return false;
                     }
                     for (int i = 0; i < count; ++i)
@@ -269,7 +267,7 @@ bool decodeScanline(rgbeByteReader& in, int width, uint8_t* row, int y, const ch
                     for (int i = 0; i < count; ++i) {
                         const int value = in.get();
                         if (value < 0) {
-                            debugLog("%s: File ends at row %d.\n", caller, y);
+                            reason = endsAt;
                             return false;
                         }
                         row[(x + i) * 4 + c] = uint8_t(value);
@@ -290,14 +288,16 @@ bool decodeScanline(rgbeByteReader& in, int width, uint8_t* row, int y, const ch
     uint8_t p[4];
     while (x < width) {
         if (!in.read(p, 4)) {
-            debugLog("%s: File ends at row %d.\n", caller, y);
+            reason = endsAt;
             return false;
         }
         if (p[0] == 1 && p[1] == 1 && p[2] == 1) {
             const int64_t count = shift > 24 ? std::numeric_limits<int64_t>::max() : int64_t(p[3]) << shift;
             if (count > width - x) {
-                debugLog("%s: Old-style run of %lld pixels overflows row %d at x=%d.\n", caller,
-                         static_cast<long long>(std::min<int64_t>(count, 1LL << 40)), y, x);
+                reason = QStringLiteral("an old-style run of %1 pixels overflows row %2 at x = %3")
+                             .arg(std::min<int64_t>(count, 1LL << 40))
+                             .arg(y)
+                             .arg(x);
                 return false;
             }
             for (int64_t i = 0; i < count; ++i, ++x)
@@ -318,10 +318,10 @@ struct rgbeToFloat_threadParams_t {
     float* target = nullptr;       // the picture
     int width = 0;
     int height = 0;
-    int firstRow = 0;              // file row of the band's first row
+    int firstRow = 0; // file row of the band's first row
     bool flipX = false;
     bool flipY = false;
-    int64_t begin = 0, end = 0;    // pixels of the band
+    int64_t begin = 0, end = 0; // pixels of the band
     float minimum = std::numeric_limits<float>::max();
     float maximum = 0.0f;
 };
@@ -358,32 +358,34 @@ void rgbeToFloat(rgbeToFloat_threadParams_t& p) {
 
 } // namespace
 
-bool getRGBEinfo(const QString& fileName, int& width, int& height, double primaries[8], bool& primariesPresent) {
+bool getRGBEinfo(const QString& fileName, int& width, int& height, double primaries[8],
+                 bool& primariesPresent, QString* error) {
     rgbeHeader h;
     std::unique_ptr<rgbeByteReader> reader;
-    filePtr file = openRgbe(fileName, h, reader, "getRGBEinfo");
-    if (!file)
-        return false;
+    halvora::fileHandle file = openRgbe(fileName, h, reader, "getRGBEinfo", error);
+    if (!file) return false;
     width = h.width;
     height = h.height;
     primariesPresent = h.primariesPresent;
-    if (primaries)
-        std::copy(h.primaries, h.primaries + 8, primaries);
+    if (primaries) std::copy(h.primaries, h.primaries + 8, primaries);
     return true;
 }
 
-bool imageLoader::loadRadianceRGBE(const QString& fileName, int width, int height, float* rgbFloat, float& maximum,
-                                   float& minimum) {
+bool imageLoader::loadRadianceRGBE(const QString& fileName, int width, int height, float* rgbFloat,
+                                   float& maximum, float& minimum, QString* error) {
     static const char* const caller = "imageLoader::loadRadianceRGBE";
     rgbeHeader h;
     std::unique_ptr<rgbeByteReader> reader;
-    filePtr file = openRgbe(fileName, h, reader, caller);
-    if (!file || !rgbFloat)
-        return false;
-    if (h.width != width || h.height != height) {
-        debugLog("%s_%d: bad size\n", caller, __LINE__);
-        return false;
-    }
+    halvora::fileHandle file = openRgbe(fileName, h, reader, caller, error);
+    if (!file) return false;
+    if (!rgbFloat) return halvora::fail(error, caller, fileName, "no picture to load into");
+    if (h.width != width || h.height != height)
+        return halvora::fail(error, caller, fileName,
+                             QStringLiteral("now holds a %1 × %2 picture instead of %3 × %4")
+                                 .arg(h.width)
+                                 .arg(h.height)
+                                 .arg(width)
+                                 .arg(height));
 
     // Rows are decoded one band at a time (about 1 MiB of RGBE bytes), then converted in parallel.
     const int bandRows = std::max(1, std::min(height, (256 * 1024) / width));
@@ -391,42 +393,37 @@ bool imageLoader::loadRadianceRGBE(const QString& fileName, int width, int heigh
     float lo = std::numeric_limits<float>::max();
     float hi = 0.0f;
     for (int first = 0; first < height; first += bandRows) {
-        if (halvora::cancelRequested()) {
-            debugLog("%s: Aborted.\n", caller);
-            return false;
-        }
+        if (halvora::cancelRequested())
+            return halvora::fail(error, caller, fileName, "loading was interrupted");
         const int rows = std::min(bandRows, height - first);
         for (int r = 0; r < rows; ++r) {
-            if (!decodeScanline(*reader, width, band.data() + size_t(r) * width * 4, first + r, caller)) {
-                debugLog("%s: Corrupt pixel data in %s.\n", caller, fileName.toLocal8Bit().constData());
-                return false;
-            }
+            QString reason;
+            if (!decodeScanline(*reader, width, band.data() + size_t(r) * width * 4, first + r, reason))
+                return halvora::fail(error, caller, fileName, "corrupt pixel data: " + reason);
         }
-        const int64_t pixels = int64_t(rows) * width;
-        std::vector<rgbeToFloat_threadParams_t> params(std::max(1, halvora::parallelParts(pixels)));
-        halvora::parallelFor(pixels, [&](int part, int64_t begin, int64_t end) {
-            rgbeToFloat_threadParams_t& p = params[part];
-            p.rgbe = band.data();
-            p.target = rgbFloat;
-            p.width = width;
-            p.height = height;
-            p.firstRow = first;
-            p.flipX = h.flipX;
-            p.flipY = h.flipY;
-            p.begin = begin;
-            p.end = end;
-            rgbeToFloat(p);
-        }, int(params.size()));
-        for (const rgbeToFloat_threadParams_t& p : params) {
+        const auto parts = halvora::parallelRecords<rgbeToFloat_threadParams_t>(
+            int64_t(rows) * width,
+            [&](int, int64_t begin, int64_t end) {
+                rgbeToFloat_threadParams_t p;
+                p.rgbe = band.data();
+                p.target = rgbFloat;
+                p.width = width;
+                p.height = height;
+                p.firstRow = first;
+                p.flipX = h.flipX;
+                p.flipY = h.flipY;
+                p.begin = begin;
+                p.end = end;
+                return p;
+            },
+            rgbeToFloat);
+        for (const rgbeToFloat_threadParams_t& p : parts) {
             lo = std::min(lo, p.minimum);
             hi = std::max(hi, p.maximum);
         }
     }
     // Nothing to normalise or tone-map (the picture would divide by a zero maximum later).
-    if (!(hi > 0.0f)) {
-        debugLog("%s: Every pixel is black in %s.\n", caller, fileName.toLocal8Bit().constData());
-        return false;
-    }
+    if (!(hi > 0.0f)) return halvora::fail(error, caller, fileName, "every pixel is black");
     minimum = lo;
     maximum = hi;
     return true;

@@ -1,62 +1,25 @@
 // Writers of the merged radiance picture: Radiance RGBE (flat pixels) and OpenEXR (half RGBA, PIZ).
-// Both write to a hidden temporary name in the target folder and rename it into place only when
-// every byte has been written, so an existing file of that name survives any failure.
+// Both write a file that gets its name only when every byte of it is on disk (base/replacingFile.h),
+// so an existing file of that name survives any failure and no partial file is left behind.
 
 #include "imageio/imageSaver.h"
 
 #include "base/appIdentity.h"
 #include "base/debugLog.h"
+#include "base/failure.h"
 #include "base/parallelFor.h"
-#include "base/runContext.h"
+#include "base/replacingFile.h"
 #include "base/rgbBuffers.h"
+#include "base/runContext.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QUuid>
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <limits>
-#include <memory>
 #include <vector>
 
 #include <ImfCRgbaFile.h>
 
 namespace {
-
-/// A temporary file next to the final one; removed unless committed.
-class replacingTarget {
-public:
-    explicit replacingTarget(const QString& fileName) : finalName_(fileName) {
-        const QFileInfo info(fileName);
-        tempName_ = info.absolutePath() + "/." + info.fileName() + "." +
-                    QUuid::createUuid().toString(QUuid::Id128).left(12) + ".part";
-    }
-    ~replacingTarget() {
-        if (!committed_)
-            QFile::remove(tempName_);
-    }
-    replacingTarget(const replacingTarget&) = delete;
-    replacingTarget& operator=(const replacingTarget&) = delete;
-
-    QByteArray tempPath() const { return QFile::encodeName(tempName_); }
-    /// Moves the finished temporary file over the final name (atomically on one file system).
-    bool commit() {
-        if (std::rename(tempPath().constData(), QFile::encodeName(finalName_).constData()) != 0)
-            return false;
-        committed_ = true;
-        return true;
-    }
-
-private:
-    QString finalName_;
-    QString tempName_;
-    bool committed_ = false;
-};
-
-struct fileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 bool validPicture(int width, int height, const float* rgbFloat) {
     return rgbFloat && halvora::pictureElements(width, height, 3) != 0;
@@ -71,8 +34,7 @@ struct rgbeEncode_threadParams_t {
 
 // Negative and NaN values carry no light; infinity is kept at the largest float.
 inline float encodable(float v) {
-    if (!(v > 0.0f))
-        return 0.0f;
+    if (!(v > 0.0f)) return 0.0f;
     return std::min(v, std::numeric_limits<float>::max());
 }
 
@@ -101,30 +63,29 @@ void rgbeEncode(const rgbeEncode_threadParams_t& p) {
 
 } // namespace
 
-bool imageSaver::saveRadianceRGBE(const QString& fileName, int width, int height, const float* rgbFloat) {
+bool imageSaver::saveRadianceRGBE(const QString& fileName, int width, int height, const float* rgbFloat,
+                                  QString* error) {
     static const char* const caller = "imageSaver::saveRadianceRGBE";
     debugLog("Save Radiance RGBE format...\n");
-    const QByteArray name = fileName.toLocal8Bit();
-    if (!validPicture(width, height, rgbFloat)) {
-        debugLog("%s: Cannot write file %s.\n", caller, name.constData());
-        return false;
-    }
-    replacingTarget target(fileName);
-    std::unique_ptr<std::FILE, fileCloser> file(std::fopen(target.tempPath().constData(), "wb"));
-    if (!file) {
-        debugLog("%s: Cannot write file %s.\n", caller, name.constData());
-        return false;
-    }
-    bool ok = std::fprintf(file.get(), "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\nSOFTWARE=%s %s \n\n-Y %d +X %d\n",
-                           halvora::kApplicationName, halvora::kApplicationVersion, height, width) > 0;
+    if (!validPicture(width, height, rgbFloat))
+        return halvora::fail(
+            error, caller, fileName,
+            QStringLiteral("cannot write an invalid picture of %1 x %2").arg(width).arg(height));
+    halvora::replacingFile target(fileName);
+    if (!target.open(caller, error)) return false;
+    const QByteArray header =
+        QStringLiteral("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\nSOFTWARE=%1 %2 \n\n-Y %3 +X %4\n")
+            .arg(halvora::kApplicationName, halvora::kApplicationVersion)
+            .arg(height)
+            .arg(width)
+            .toLatin1();
+    bool ok = target.write(header.constData(), size_t(header.size()));
 
     const int bandRows = std::max(1, std::min(height, (256 * 1024) / width));
     std::vector<uint8_t> band(size_t(bandRows) * size_t(width) * 4);
     for (int first = 0; ok && first < height; first += bandRows) {
-        if (halvora::cancelRequested()) {
-            ok = false;
-            break;
-        }
+        if (halvora::cancelRequested())
+            return halvora::fail(error, caller, fileName, "saving was interrupted");
         const int rows = std::min(bandRows, height - first);
         const float* source = rgbFloat + size_t(first) * size_t(width) * 3;
         halvora::parallelFor(int64_t(rows) * width, [&](int, int64_t begin, int64_t end) {
@@ -132,43 +93,33 @@ bool imageSaver::saveRadianceRGBE(const QString& fileName, int width, int height
         });
         for (int r = 0; r < rows && ok; ++r) {
             const size_t rowBytes = size_t(width) * 4;
-            ok = std::fwrite(band.data() + size_t(r) * rowBytes, 1, rowBytes, file.get()) == rowBytes;
+            ok = target.write(band.data() + size_t(r) * rowBytes, rowBytes);
             halvora::addProgress(1);
         }
     }
-    if (std::fclose(file.release()) != 0)
-        ok = false;
-    if (!ok || !target.commit()) {
-        debugLog("%s: Cannot write file %s.\n", caller, name.constData());
-        return false;
-    }
-    return true;
+    return target.commit(caller, error);
 }
 
-bool imageSaver::saveOpenEXR(const QString& fileName, int width, int height, const float* rgbFloat) {
+bool imageSaver::saveOpenEXR(const QString& fileName, int width, int height, const float* rgbFloat,
+                             QString* error) {
     static const char* const caller = "imageSaver::saveOpenEXR";
     debugLog("Saving OpenEXR image format...\n");
-    const QByteArray name = fileName.toLocal8Bit();
-    if (!validPicture(width, height, rgbFloat)) {
-        debugLog("%s: Cannot write file %s.\n", caller, name.constData());
-        return false;
-    }
-    replacingTarget target(fileName);
+    if (!validPicture(width, height, rgbFloat))
+        return halvora::fail(
+            error, caller, fileName,
+            QStringLiteral("cannot write an invalid picture of %1 x %2").arg(width).arg(height));
+    halvora::replacingFile target(fileName);
+    if (!target.open(caller, error)) return false;
     ImfHeader* header = ImfNewHeader();
-    if (!header) {
-        debugLog("%s: Cannot write file %s.\n", caller, name.constData());
-        return false;
-    }
+    if (!header) return halvora::fail(error, caller, fileName, "not enough memory for an OpenEXR header");
     ImfHeaderSetDataWindow(header, 0, 0, width - 1, height - 1);
     ImfHeaderSetDisplayWindow(header, 0, 0, width - 1, height - 1);
     ImfHeaderSetCompression(header, IMF_PIZ_COMPRESSION);
     ImfHeaderSetLineOrder(header, IMF_INCREASING_Y);
-    ImfOutputFile* out = ImfOpenOutputFile(target.tempPath().constData(), header, IMF_WRITE_RGBA);
+    // The library writes through the temporary file's own path; it never names the final file.
+    ImfOutputFile* out = ImfOpenOutputFile(target.path().constData(), header, IMF_WRITE_RGBA);
     ImfDeleteHeader(header);
-    if (!out) {
-        debugLog("%s: Cannot write file %s.\n", caller, name.constData());
-        return false;
-    }
+    if (!out) return halvora::fail(error, caller, fileName, QString::fromLocal8Bit(ImfErrorMessage()));
 
     // Planar R, G, B, A of one row, converted to half in one call, then interleaved.
     std::vector<float> planar(size_t(width) * 4);
@@ -176,9 +127,10 @@ bool imageSaver::saveOpenEXR(const QString& fileName, int width, int height, con
     std::vector<ImfRgba> line(static_cast<size_t>(width));
     constexpr float kHalfMax = 65504.0f;
     bool ok = true;
+    bool interrupted = false;
     for (int r = 0; r < height && ok; ++r) {
         if (halvora::cancelRequested()) {
-            ok = false;
+            interrupted = true;
             break;
         }
         const float* src = rgbFloat + size_t(r) * size_t(width) * 3;
@@ -202,13 +154,9 @@ bool imageSaver::saveOpenEXR(const QString& fileName, int width, int height, con
         ok = ImfOutputSetFrameBuffer(out, line.data(), 1, 0) && ImfOutputWritePixels(out, 1);
         halvora::addProgress(1);
     }
-    if (!ok)
-        debugLog("%s: %s\n", caller, ImfErrorMessage());
-    if (!ImfCloseOutputFile(out))
-        ok = false;
-    if (!ok || !target.commit()) {
-        debugLog("%s: Cannot write file %s.\n", caller, name.constData());
-        return false;
-    }
-    return true;
+    QString reason = ok ? QString() : QString::fromLocal8Bit(ImfErrorMessage());
+    if (!ImfCloseOutputFile(out) && reason.isEmpty()) reason = QString::fromLocal8Bit(ImfErrorMessage());
+    if (interrupted) return halvora::fail(error, caller, fileName, "saving was interrupted");
+    if (!reason.isEmpty()) return halvora::fail(error, caller, fileName, reason);
+    return target.commit(caller, error);
 }

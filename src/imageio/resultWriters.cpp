@@ -1,19 +1,19 @@
-// JPEG and TIFF writers of the tone-mapped result (and of aligned photos). Both write through
-// QSaveFile: a temporary file in the target folder that is renamed over the final name only after
-// the last byte is written, so an interrupted or failed save leaves any existing file untouched.
+// JPEG and TIFF writers of the tone-mapped result (and of aligned photos). Both write a file that
+// gets its name only after the last byte is on disk (base/replacingFile.h), so an interrupted or
+// failed save leaves any existing file untouched, and a failed write names the system's reason.
 
 #include "imageio/imageSaver.h"
 
 #include "base/appIdentity.h"
-#include "base/debugLog.h"
+#include "base/failure.h"
 #include "base/parallelFor.h"
-#include "base/runContext.h"
+#include "base/replacingFile.h"
 #include "base/rgbBuffers.h"
+#include "base/runContext.h"
 
-#include <QFileInfo>
+#include <QIODevice>
 #include <QImage>
 #include <QImageWriter>
-#include <QSaveFile>
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -30,25 +30,39 @@ constexpr uint64_t kMaxTiffBytes = 0xFFFFFFFFull - (1u << 20);
 // Uncompressed bytes per strip: large enough for Deflate to do well, small enough to spread over threads.
 constexpr int kStripTargetBytes = 256 * 1024;
 
-void setError(QString* error, const QString& text) {
-    if (error)
-        *error = text;
-}
+/// The encoder's output device: the bytes go to a replacingFile, whose first failed write keeps
+/// the system's reason.
+class replacingFileDevice : public QIODevice {
+public:
+    explicit replacingFileDevice(halvora::replacingFile& file) : file_(file) { open(QIODevice::WriteOnly); }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 bytes) override {
+        return file_.write(data, size_t(bytes)) ? bytes : -1;
+    }
+
+private:
+    halvora::replacingFile& file_;
+};
 
 inline uint16_t toFull16(uint16_t v) {
     const uint32_t c = std::min<uint32_t>(v, halvora::kFullScale);
     return uint16_t((c * 65535u + halvora::kFullScale / 2) / halvora::kFullScale);
 }
 
-inline uint16_t fromFull16(uint16_t v) { return uint16_t((uint32_t(v) * halvora::kFullScale + 32767u) / 65535u); }
+inline uint16_t fromFull16(uint16_t v) {
+    return uint16_t((uint32_t(v) * halvora::kFullScale + 32767u) / 65535u);
+}
 
 /// One row in output form: 16-bit (0 … 65535) samples after the optional colour conversion.
-void convertRow16(const uint16_t* src, uint16_t* dst, int width, const imageSaver::rowTransform_t& transform) {
+void convertRow16(const uint16_t* src, uint16_t* dst, int width,
+                  const imageSaver::rowTransform_t& transform) {
     const int n = width * 3;
     for (int i = 0; i < n; ++i)
         dst[i] = toFull16(src[i]);
-    if (transform)
-        transform(dst, width);
+    if (transform) transform(dst, width);
 }
 
 /// One row as 8-bit samples: working sample >> 7 (32640 → 255); with a conversion, through the
@@ -66,31 +80,11 @@ void convertRow8(const uint16_t* src, uint8_t* dst, int width, const imageSaver:
         dst[i] = uint8_t(fromFull16(scratch[i]) >> 7);
 }
 
-bool validResult(const char* who, const uint16_t* rgb16, int width, int height, QString* error) {
-    if (!rgb16 || halvora::pictureElements(width, height, 3) == 0) {
-        debugLog("%s: invalid picture %dx%d\n", who, width, height);
-        setError(error, QString("Invalid picture size %1 x %2.").arg(width).arg(height));
-        return false;
-    }
-    return true;
-}
-
-/// Opens the temporary file next to `fileName`; logs and explains a folder we cannot write to.
-bool openTarget(const char* who, QSaveFile& file, QString* error) {
-    if (file.open(QIODevice::WriteOnly))
-        return true;
-    const QString dir = QFileInfo(file.fileName()).absolutePath();
-    debugLog("%s: cannot create a file in '%s': %s\n", who, qPrintable(dir), qPrintable(file.errorString()));
-    setError(error, QString("Cannot write into the folder '%1': %2").arg(dir, file.errorString()));
-    return false;
-}
-
-bool commitTarget(const char* who, QSaveFile& file, QString* error) {
-    if (file.commit())
-        return true;
-    debugLog("%s: cannot write '%s': %s\n", who, qPrintable(file.fileName()), qPrintable(file.errorString()));
-    setError(error, QString("Cannot write '%1': %2").arg(file.fileName(), file.errorString()));
-    return false;
+bool validResult(const char* who, const QString& fileName, const uint16_t* rgb16, int width, int height,
+                 QString* error) {
+    if (rgb16 && halvora::pictureElements(width, height, 3) != 0) return true;
+    return halvora::fail(error, who, fileName,
+                         QStringLiteral("cannot write an invalid picture of %1 x %2").arg(width).arg(height));
 }
 
 struct fillJpegRows_threadParams_t {
@@ -106,8 +100,7 @@ void fillJpegRows(const fillJpegRows_threadParams_t& p) {
     std::vector<uint8_t> row8(size_t(p.width) * 3);
     std::vector<uint16_t> scratch(p.transform && *p.transform ? size_t(p.width) * 3 : 0);
     for (int64_t y = p.firstRow; y < p.endRow; ++y) {
-        if (halvora::cancelRequested())
-            return;
+        if (halvora::cancelRequested()) return;
         convertRow8(p.source + size_t(y) * size_t(p.width) * 3, row8.data(), p.width, *p.transform,
                     scratch.data());
         auto* line = reinterpret_cast<QRgb*>(p.bits + y * p.bytesPerLine);
@@ -185,8 +178,7 @@ public:
             } else {
                 append(dir, le32(dataStart + uint32_t(data.size())));
                 append(data, e.value);
-                if (data.size() & 1)
-                    data.push_back(0);
+                if (data.size() & 1) data.push_back(0);
             }
         }
         append(dir, le32(0));
@@ -211,29 +203,25 @@ private:
     std::vector<entry> entries_; // added in ascending tag order
 };
 
-bool writeAll(QSaveFile& file, const void* data, size_t bytes) {
-    return file.write(static_cast<const char*>(data), qint64(bytes)) == qint64(bytes);
-}
-
 } // namespace
 
-bool imageSaver::saveResultJPEG(const QString& fileName, const uint16_t* rgb16, int width, int height, int quality,
-                                int dpi, const rowTransform_t& transform, QString* error) {
+bool imageSaver::saveResultJPEG(const QString& fileName, const uint16_t* rgb16, int width, int height,
+                                int quality, int dpi, const rowTransform_t& transform, QString* error) {
     const char* who = "imageSaver::saveResultJPEG";
-    if (!validResult(who, rgb16, width, height, error))
-        return false;
-    if (width > kMaxJpegSide || height > kMaxJpegSide) {
-        debugLog("%s: %dx%d is too large for JPEG (at most %d per side)\n", who, width, height, kMaxJpegSide);
-        setError(error, QString("The picture is too large for JPEG (at most %1 pixels per side); save it as TIFF.")
-                            .arg(kMaxJpegSide));
-        return false;
-    }
+    if (!validResult(who, fileName, rgb16, width, height, error)) return false;
+    if (width > kMaxJpegSide || height > kMaxJpegSide)
+        return halvora::fail(
+            error, who, fileName,
+            QStringLiteral("%1 x %2 is too large for JPEG (at most %3 pixels per side); save it as "
+                           "TIFF")
+                .arg(width)
+                .arg(height)
+                .arg(kMaxJpegSide));
     QImage image(width, height, QImage::Format_RGB32);
-    if (image.isNull()) {
-        debugLog("%s: out of memory for a %dx%d picture\n", who, width, height);
-        setError(error, "Not enough memory to save the picture.");
-        return false;
-    }
+    if (image.isNull())
+        return halvora::fail(
+            error, who, fileName,
+            QStringLiteral("not enough memory for a %1 x %2 picture").arg(width).arg(height));
     uchar* bits = image.bits(); // detaches once here, so the threads below only write pixels
     halvora::adviseHugePages(bits, size_t(image.sizeInBytes())); // 48 MB for 12 MP: spare the page faults
     const qsizetype bpl = image.bytesPerLine();
@@ -248,68 +236,53 @@ bool imageSaver::saveResultJPEG(const QString& fileName, const uint16_t* rgb16, 
         p.transform = &transform;
         fillJpegRows(p);
     });
-    if (halvora::cancelRequested()) {
-        debugLog("%s: aborted\n", who);
-        setError(error, "Saving was interrupted.");
-        return false;
-    }
+    if (halvora::cancelRequested()) return halvora::fail(error, who, fileName, "saving was interrupted");
     const int dpm = int(std::clamp(dpi, 1, 99999) * 39.37);
     image.setDotsPerMeterX(dpm);
     image.setDotsPerMeterY(dpm);
 
-    QSaveFile file(fileName);
-    if (!openTarget(who, file, error))
-        return false;
-    QImageWriter writer(&file, "jpg");
+    halvora::replacingFile file(fileName);
+    if (!file.open(who, error)) return false;
+    replacingFileDevice device(file);
+    QImageWriter writer(&device, "jpg");
     writer.setQuality(std::clamp(quality, 0, 100));
     if (!writer.write(image)) {
-        debugLog("%s: JPEG encoding of '%s' failed: %s\n", who, qPrintable(fileName),
-                 qPrintable(writer.errorString()));
-        setError(error, QString("Cannot write '%1': %2").arg(fileName, writer.errorString()));
-        file.cancelWriting();
-        return false;
+        // The device's reason ("no space left on device") says more than the encoder's.
+        const QString reason = file.writeReason().isEmpty() ? "JPEG encoding failed: " + writer.errorString()
+                                                            : file.writeReason();
+        return halvora::fail(error, who, fileName, reason);
     }
-    if (!commitTarget(who, file, error))
-        return false;
+    if (!file.commit(who, error)) return false;
     halvora::addProgress(uint64_t(width) * uint64_t(height));
     return true;
 }
 
-bool imageSaver::saveResultTIFF(const QString& fileName, const uint16_t* rgb16, int width, int height, int bitDepth,
-                                int compression, int dpi, const rowTransform_t& transform, QString* error) {
+bool imageSaver::saveResultTIFF(const QString& fileName, const uint16_t* rgb16, int width, int height,
+                                int bitDepth, int compression, int dpi, const rowTransform_t& transform,
+                                QString* error) {
     const char* who = "imageSaver::saveResultTIFF";
-    if (!validResult(who, rgb16, width, height, error))
-        return false;
-    if (bitDepth != 1 && bitDepth != 2) {
-        debugLog("%s: unsupported bit depth code %d\n", who, bitDepth);
-        setError(error, "Unsupported TIFF bit depth.");
-        return false;
-    }
+    if (!validResult(who, fileName, rgb16, width, height, error)) return false;
+    if (bitDepth != 1 && bitDepth != 2)
+        return halvora::fail(error, who, fileName,
+                             QStringLiteral("unsupported TIFF bit depth code %1").arg(bitDepth));
     const bool deflate = compression != 0;
     const uint64_t rowBytes = uint64_t(width) * 3 * (bitDepth == 2 ? 2 : 1);
     const int rowsPerStrip = int(std::clamp<uint64_t>(kStripTargetBytes / rowBytes, 1, uint64_t(height)));
     const int stripCount = (height + rowsPerStrip - 1) / rowsPerStrip;
     // Deflate can grow incompressible data slightly; count its worst case.
-    const uint64_t stripWorst = deflate ? compressBound(uLong(rowBytes * rowsPerStrip)) : rowBytes * rowsPerStrip;
-    if (stripWorst * uint64_t(stripCount) + 16ull * stripCount > kMaxTiffBytes) {
-        debugLog("%s: %dx%d does not fit into a TIFF file (4 GB)\n", who, width, height);
-        setError(error, "The picture is too large for a TIFF file (4 GB).");
-        return false;
-    }
+    const uint64_t stripWorst =
+        deflate ? compressBound(uLong(rowBytes * rowsPerStrip)) : rowBytes * rowsPerStrip;
+    const QString tooLarge =
+        QStringLiteral("%1 x %2 is too large for a TIFF file (4 GB)").arg(width).arg(height);
+    if (stripWorst * uint64_t(stripCount) + 16ull * stripCount > kMaxTiffBytes)
+        return halvora::fail(error, who, fileName, tooLarge);
 
-    QSaveFile file(fileName);
-    if (!openTarget(who, file, error))
-        return false;
-    auto writeFailed = [&]() {
-        debugLog("%s: cannot write '%s': %s\n", who, qPrintable(fileName), qPrintable(file.errorString()));
-        setError(error, QString("Cannot write '%1': %2").arg(fileName, file.errorString()));
-        file.cancelWriting();
-        return false;
-    };
+    halvora::replacingFile file(fileName);
+    if (!file.open(who, error)) return false;
+    auto writeFailed = [&]() { return halvora::fail(error, who, fileName, file.writeReason()); };
 
     const uint8_t header[8] = {'I', 'I', 42, 0, 0, 0, 0, 0}; // directory offset filled in at the end
-    if (!writeAll(file, header, sizeof header))
-        return writeFailed();
+    if (!file.write(header, sizeof header)) return writeFailed();
 
     std::vector<uint32_t> offsets(stripCount), counts(stripCount);
     uint64_t position = sizeof header;
@@ -335,36 +308,19 @@ bool imageSaver::saveResultTIFF(const QString& fileName, const uint16_t* rgb16, 
                 encodeTiffStrip(params[size_t(i)]);
         });
         for (int i = 0; i < n; ++i) {
-            if (!params[i].ok) {
-                debugLog("%s: Deflate compression failed\n", who);
-                setError(error, "Compression failed.");
-                file.cancelWriting();
-                return false;
-            }
+            if (!params[i].ok) return halvora::fail(error, who, fileName, "Deflate compression failed");
             const std::vector<uint8_t>& bytes = encoded[i];
-            if (position + bytes.size() > kMaxTiffBytes) {
-                debugLog("%s: the file would exceed 4 GB\n", who);
-                setError(error, "The picture is too large for a TIFF file (4 GB).");
-                file.cancelWriting();
-                return false;
-            }
+            if (position + bytes.size() > kMaxTiffBytes) return halvora::fail(error, who, fileName, tooLarge);
             offsets[first + i] = uint32_t(position);
             counts[first + i] = uint32_t(bytes.size());
-            if (!writeAll(file, bytes.data(), bytes.size()))
-                return writeFailed();
+            if (!file.write(bytes.data(), bytes.size())) return writeFailed();
             position += bytes.size();
         }
-        if (halvora::cancelRequested()) {
-            debugLog("%s: aborted\n", who);
-            setError(error, "Saving was interrupted.");
-            file.cancelWriting();
-            return false;
-        }
+        if (halvora::cancelRequested()) return halvora::fail(error, who, fileName, "saving was interrupted");
     }
     if (position & 1) {
         const uint8_t pad = 0;
-        if (!writeAll(file, &pad, 1))
-            return writeFailed();
+        if (!file.write(&pad, 1)) return writeFailed();
         ++position;
     }
 
@@ -403,14 +359,13 @@ bool imageSaver::saveResultTIFF(const QString& fileName, const uint16_t* rgb16, 
     dir.add(279, 4, uint32_t(stripCount), longs(counts));
     dir.add(282, 5, 1, resolution);
     dir.add(283, 5, 1, resolution);
-    dir.addShort(284, 1);  // chunky
-    dir.addShort(296, 2);  // inch
+    dir.addShort(284, 1); // chunky
+    dir.addShort(296, 2); // inch
     dir.add(305, 2, uint32_t(softwareValue.size()), softwareValue);
     const std::vector<uint8_t> directory = dir.build(uint32_t(position));
-    if (position + directory.size() > 0xFFFFFFFFull || !writeAll(file, directory.data(), directory.size()))
-        return writeFailed();
+    if (position + directory.size() > 0xFFFFFFFFull) return halvora::fail(error, who, fileName, tooLarge);
+    if (!file.write(directory.data(), directory.size())) return writeFailed();
     const auto dirOffset = tiffDirectory::le32(uint32_t(position));
-    if (!file.seek(4) || !writeAll(file, dirOffset.data(), dirOffset.size()))
-        return writeFailed();
-    return commitTarget(who, file, error);
+    if (!file.writeAt(4, dirOffset.data(), dirOffset.size())) return writeFailed();
+    return file.commit(who, error);
 }

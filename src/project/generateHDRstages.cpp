@@ -6,10 +6,10 @@
 
 #include "base/debugLog.h"
 #include "base/runContext.h"
-#include "project/processingProject.h"
 #include "hdr/hdrPreprocess.h"
 #include "hdr/noiseFilter.h"
 #include "imageio/imageSaver.h"
+#include "project/processingProject.h"
 
 #include <QFileInfo>
 
@@ -21,8 +21,7 @@ halvora::noiseFilterOptions_t generateHDRworker::noiseOptions(bool calibrated) c
     if (project_)
         for (const auto& photo : project_->photos) {
             o.photoIso.push_back(double(photo->exif.iso));
-            if (photo->isRaw && !photo->rawNoiseFilter)
-                o.rawNotDenoised = true;
+            if (photo->isRaw && !photo->rawNoiseFilter) o.rawNotDenoised = true;
         }
     return o;
 }
@@ -41,12 +40,12 @@ namespace {
 // The noise filter leaves a half-filtered picture behind when it stops early; that picture is
 // never handed on.
 bool filterNoise(generateHDRworker& worker, processingProject& pr, bool calibrated, const char* caller) {
-    if (!worker.noiseFilterEnabled)
-        return true;
+    if (!worker.noiseFilterEnabled) return true;
     if (halvora::noiseFilter(pr.rgbFloatBuffer(), pr.hdrImage.width(), pr.hdrImage.height(),
                              worker.noiseOptions(calibrated)))
         return true;
-    worker.lastError = halvora::cancelRequested() ? QStringLiteral("Aborted.") : QStringLiteral("Not enough memory!");
+    worker.lastError =
+        halvora::cancelRequested() ? QStringLiteral("Aborted.") : QStringLiteral("Not enough memory!");
     debugLog("%s: noise filtering failed: %s\n", caller, worker.lastError.toLocal8Bit().constData());
     return false;
 }
@@ -62,26 +61,22 @@ void generateHDRworker::generateHDR_function() {
         const bool rgbe = QFileInfo(hdrOutputFileName).suffix().compare("hdr", Qt::CaseInsensitive) == 0;
         debugLog("Saving HDR image: '%s'...\n", hdrOutputFileName.toLocal8Bit().constData());
         const int w = pr->hdrImage.width(), h = pr->hdrImage.height();
-        ok = rgbe ? imageSaver::saveRadianceRGBE(hdrOutputFileName, w, h, pr->rgbFloatBuffer())
-                  : imageSaver::saveOpenEXR(hdrOutputFileName, w, h, pr->rgbFloatBuffer());
-        if (!ok)
-            fail(caller, QString("Cannot write the HDR file '%1'.").arg(hdrOutputFileName));
+        QString reason;
+        ok = rgbe ? imageSaver::saveRadianceRGBE(hdrOutputFileName, w, h, pr->rgbFloatBuffer(), &reason)
+                  : imageSaver::saveOpenEXR(hdrOutputFileName, w, h, pr->rgbFloatBuffer(), &reason);
+        if (!ok) fail(caller, reason);
     }
     ok = ok && hdrPreprocess() && filterNoise(*this, *pr, false, caller);
-    if (ok && halvora::cancelRequested())
-        ok = fail(caller, "Aborted.");
-    if (ok)
-        pictureReady();
+    if (ok && halvora::cancelRequested()) ok = fail(caller, "Aborted.");
+    if (ok) pictureReady();
     emit finished(ok);
 }
 
 void generateHDRworker::generateLDR_function() {
     const char* const caller = "generateHDRworker::generateLDR_function";
     bool ok = ldrPreprocess() && filterNoise(*this, *project_, false, caller);
-    if (ok && halvora::cancelRequested())
-        ok = fail(caller, "Aborted.");
-    if (ok)
-        pictureReady();
+    if (ok && halvora::cancelRequested()) ok = fail(caller, "Aborted.");
+    if (ok) pictureReady();
     emit finished(ok);
 }
 
@@ -101,10 +96,8 @@ void generateHDRworker::prepareRadiance_function() {
         pr.lcCorrection = s.lcCorrection;
         pr.hdrMean = s.hdrMean;
         ok = filterNoise(*this, pr, true, caller);
-        if (ok && halvora::cancelRequested())
-            ok = fail(caller, "Aborted.");
+        if (ok && halvora::cancelRequested()) ok = fail(caller, "Aborted.");
     }
-    if (ok)
-        pictureReady();
+    if (ok) pictureReady();
     emit finished(ok);
 }

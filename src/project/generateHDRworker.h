@@ -2,8 +2,9 @@
 // The HDR generation worker: created on the main thread with the run's options, moved to a thread of
 // its own, where its stage slot runs. This file holds the preparation (weight tables, response
 // recovery), the merge of the included photos into the project's radiance picture, the HDR preprocess
-// and the LDR enhancement preprocess. Pixel loops are split with halvora::parallelFor; the worker
-// only reads the photos and writes the project's radiance picture and tables.
+// and the LDR enhancement preprocess. The worker gathers what the kernels of src/hdr need from the
+// project, maps the photos' temporary files chunk by chunk and runs the kernels on the thread pool;
+// it only reads the photos and writes the project's radiance picture and tables.
 
 #include "base/rgbBuffers.h"
 #include "hdr/genHDR_options.h"
@@ -17,28 +18,8 @@
 class processingProject;
 namespace halvora {
 struct noiseFilterOptions_t;
-}
-
-/// One merge thread: one chunk of consecutive pixels.
-struct HDRgeneration_threadParams_t {
-    processingProject* project = nullptr;
-    double referenceLnExposure = 0;
-    int32_t method = 0;
-    uint8_t ghostRemoval = 0;
-    uint8_t repair = 0;
-    double smartMergeOffset = 0;
-    int32_t firstPixel = 0;
-    int32_t pixelCount = 0;
-    int32_t width = 0;
-    const uint16_t* pixels[32] = {};         ///< each photo's RGB samples of the chunk
-    const uint16_t* smartMergeMask[32] = {}; ///< each photo's Smart Merge map of the chunk
-    const uint8_t* antiGhostMask[32] = {};   ///< each photo's ghost weights of the chunk (null: none)
-    float* output = nullptr;                 ///< the chunk's first output sample
-    const struct mergeContext* context = nullptr;
-    uint8_t mapped = 0; ///< pixels are memory-mapped windows (prefaulted by the thread)
-    double minValue = 0; ///< out
-    double maxValue = 0; ///< out
-};
+struct exposureMergeInputs_t;
+} // namespace halvora
 
 class generateHDRworker : public QObject {
     Q_OBJECT
@@ -65,9 +46,9 @@ public:
     bool preview = false;           ///< merge the in-memory previews into previewResult
     double referenceLnExposure = 0; ///< 0 for a generation
 
-    double hdrMin = 0, hdrMax = 0;      ///< extreme channel values of the last merge
+    double hdrMin = 0, hdrMax = 0;         ///< extreme channel values of the last merge
     halvora::rgbFloatBuffer previewResult; ///< the merged preview (preview mode)
-    QString lastError;                  ///< why the last step failed (empty on success)
+    QString lastError;                     ///< why the last step failed (empty on success)
 
     /// Takes the run's options (an LDR enhancement takes the noise options only). Before the start.
     void setOptions(const genHDR_options& options);
@@ -103,6 +84,18 @@ private:
     /// Marks the project after a new picture: present, planes to be prepared, tone mapping stale.
     void pictureReady();
     bool fail(const char* caller, const QString& message);
-    bool buildSmartMergeMasks(const std::vector<int>& photos, std::vector<std::unique_ptr<uint16_t[]>>& masks);
+    // The steps of generateHDR_core.
+    /// Every included photo's samples (preview or temporary file), ghost map and weight table are there.
+    bool checkMergeSources(const std::vector<int>& photos, int width, int height);
+    /// The picture the merge writes: previewResult (allocated here) or the project's radiance picture.
+    float* mergeTarget(int width, int height);
+    /// The shared inputs of the merge kernel: method, per-photo tables and exposures, curves.
+    bool gatherMergeInputs(const std::vector<int>& photos, halvora::exposureMergeInputs_t& inputs);
+    bool buildSmartMergeMasks(const std::vector<int>& photos,
+                              std::vector<std::unique_ptr<uint16_t[]>>& masks);
+    /// Maps the photos chunk by chunk and merges the chunks on the thread pool; sets hdrMin and hdrMax.
+    bool mergeChunks(const std::vector<int>& photos, const halvora::exposureMergeInputs_t& inputs,
+                     const std::vector<std::unique_ptr<uint16_t[]>>& smartMasks, float* output, int width,
+                     int height);
     processingProject* project_;
 };

@@ -1,24 +1,19 @@
 #include "project/generationRun.h"
 
 #include "base/debugLog.h"
-#include "base/runContext.h"
-#include "project/processingProject.h"
 #include "project/generateHDRworker.h"
+#include "project/processingProject.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QThread>
 
-generationRun::generationRun(processingProject* project, const genHDR_options& options, bool radiance,
-                             bool hidden, QObject* parent)
-    : QObject(parent), project_(project), options_(options), radiance_(radiance), hidden_(hidden) {
+generationRun::generationRun(processingProject* project, const genHDR_options& options, bool radiance, bool hidden,
+                             const runSettings& settings, QObject* parent)
+    : projectRun(settings, parent), project_(project), options_(options), radiance_(radiance), hidden_(hidden) {
     options_.normalize();
+    connect(&thread(), &halvora::workerThread::finished, this, &generationRun::generateHDRfinished);
 }
 
-generationRun::~generationRun() {
-    stopNow(10000);
-}
+generationRun::~generationRun() { stopNow(); }
 
 uint64_t generationRun::generationProgressTotal(int width, int height, int photos, const genHDR_options& o) {
     const uint64_t w = uint64_t(std::max(width, 0)), h = uint64_t(std::max(height, 0));
@@ -33,9 +28,7 @@ uint64_t generationRun::generationProgressTotal(int width, int height, int photo
 }
 
 void generationRun::start() {
-    if (running_ || !project_) return;
-    abortRequested = false;
-    running_ = true;
+    if (!project_ || !markStarted()) return;
     stage_ = 0;
     generateHDRslot();
 }
@@ -49,9 +42,9 @@ void generationRun::report(int kind, const QString& text) {
 }
 
 void generationRun::generateHDRslot() {
-    if (!running_) return;
+    if (!running()) return;
     if (stage_ == 0) stage_ = radiance_ ? 4 : options_.ldrEnhancement ? 3 : 1;
-    if (stage_ > 1 && halvora::cancelRequested()) {
+    if (stage_ > 1 && context().cancelled()) {
         fail(QStringLiteral("Aborted."));
         return;
     }
@@ -113,24 +106,13 @@ void generationRun::startStage(int stage) {
             project_->discardPicture(); // the worker overwrites the picture in place
         }
     }
-    thread_ = std::make_unique<QThread>();
-    worker_->moveToThread(thread_.get());
-    connect(thread_.get(), &QThread::started, worker_.get(), entry);
-    // The thread's loop ends with the stage (direct: quit() is thread-safe), so a bounded wait sees it end.
-    connect(worker_.get(), &generateHDRworker::finished, thread_.get(), &QThread::quit, Qt::DirectConnection);
-    connect(worker_.get(), &generateHDRworker::finished, this, &generationRun::generateHDRfinished,
-            Qt::QueuedConnection);
-    emit startProgress(total);
-    thread_->start();
-}
-
-void generationRun::releaseStage() {
-    if (thread_) {
-        thread_->quit();
-        thread_->wait();
-    }
-    worker_.reset();
-    thread_.reset();
+    // The worker reports on its own thread; the flag is read once the thread has ended.
+    stageOk_ = false;
+    connect(worker_.get(), &generateHDRworker::finished, this, [this](bool ok) { stageOk_ = ok; },
+            Qt::DirectConnection);
+    beginProgress(total);
+    generateHDRworker* worker = worker_.get();
+    thread().start(context(), [worker, entry] { (worker->*entry)(); });
 }
 
 void generationRun::fail(const QString& error) {
@@ -141,21 +123,21 @@ void generationRun::fail(const QString& error) {
                                                    : tr("HDR generation failed.");
     const QString text = error.isEmpty() ? what : what + " " + error;
     debugLog("generationRun: %s\n", text.toLocal8Bit().constData());
-    running_ = false;
-    emit finishProgress();
-    emit finished(false, text);
+    finish(false, text);
 }
 
-void generationRun::generateHDRfinished(bool ok) {
-    if (!worker_ || !running_) return;
+void generationRun::generateHDRfinished() {
+    if (!worker_ || !running()) return;
+    bool ok = stageOk_;
     const QString error = worker_->lastError;
     const bool savedHdr = ok && worker_->saveHDR && !worker_->hdrOutputFileName.isEmpty();
     const QString hdrName = worker_->hdrOutputFileName;
-    releaseStage();
-    if (ok && halvora::cancelRequested() && stage_ != 3 && stage_ != 4)
+    worker_.reset();
+    const bool cancelled = context().cancelled();
+    if (ok && cancelled && stage_ != 3 && stage_ != 4)
         ok = false; // a "Break" during preparation ends the run before the long stage
     if (!ok) {
-        fail(error.isEmpty() && halvora::cancelRequested() ? QStringLiteral("Aborted.") : error);
+        fail(error.isEmpty() && cancelled ? QStringLiteral("Aborted.") : error);
         return;
     }
     if (stage_ == 2) {
@@ -169,22 +151,10 @@ void generationRun::generateHDRfinished(bool ok) {
         debugLog("%s\n", text.toLocal8Bit().constData());
         emit logLine(success, text);
     }
-    running_ = false;
-    emit finishProgress();
-    emit finished(true, QString());
+    finish(true, QString());
 }
 
-void generationRun::stopNow(int waitMs) {
-    if (!thread_) {
-        running_ = false;
-        return;
-    }
-    abortRequested = true;
-    running_ = false;
-    if (!thread_->wait(QDeadlineTimer(std::max(waitMs, 0)))) {
-        debugLog("generationRun::stopNow: stage %d did not stop, terminating its thread\n", stage_);
-        thread_->terminate();
-        thread_->wait();
-    }
-    releaseStage();
+void generationRun::stopNow() {
+    projectRun::stopNow();
+    worker_.reset();
 }

@@ -1,21 +1,23 @@
 #include "project/loadPhotoWorker.h"
 
 #include "base/debugLog.h"
+#include "base/failure.h"
+#include "base/fileHandle.h"
+#include "base/hugePageBlock.h"
 #include "base/parallelFor.h"
 #include "base/runContext.h"
-#include "project/processingProject.h"
 #include "imageio/exifReader.h"
-#include "base/hugePageBlock.h"
 #include "imageio/imageFormat.h"
 #include "imageio/imageLoader.h"
 #include "imageio/imageTransform.h"
+#include "imageio/qtImageReader.h"
 #include "imageio/stripConversion.h"
 #include "imageio/tiffReader.h"
+#include "project/processingProject.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QMutexLocker>
 #include <algorithm>
 #include <cstring>
@@ -109,8 +111,8 @@ int loadPhotoWorker::orientationToMode(int orientation) {
 }
 
 bool loadPhotoWorker::jpegIsComplete(const QString& fileName) {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) return false;
+    QFile file;
+    if (!halvora::openInputFile(fileName, file, "loadPhotoWorker::jpegIsComplete", nullptr)) return false;
     const qint64 length = file.size();
     if (length < 4) return false;
     const uchar* d = file.map(0, length);
@@ -160,65 +162,79 @@ void loadPhotoWorker::loadPhoto() {
     emit finished(result_, message, workerId_);
 }
 
+int loadPhotoWorker::failed(int code, QString& message, const QString& reason) const {
+    halvora::fail(&message, kLoad, photo_->fileName, reason);
+    return code;
+}
+
 int loadPhotoWorker::run(QString& message) {
     photoEntry& photo = *photo_;
     const QByteArray nameLocal = QDir::toNativeSeparators(photo.fileName).toLocal8Bit();
-    const char* const fn = nameLocal.constData();
-    debugLog("Loading: %s (id=%d)...\n", fn, photo.id);
+    debugLog("Loading: %s (id=%d)...\n", nameLocal.constData(), photo.id);
     const imageFormat format = imageFormatOf(photo.fileName);
     const int sw = photo.sourceWidth, sh = photo.sourceHeight;
-    if (!project_ || !halvora::pictureElements(sw, sh, 3)) {
-        debugLog("%s: nothing to load into for '%s'\n", kLoad, fn);
-        return failedToDecode;
-    }
-    if (halvora::cancelRequested()) {
-        message = tr("Loading was interrupted.");
-        return failedWithMessage;
-    }
+    if (!project_ || !halvora::pictureElements(sw, sh, 3))
+        return failed(failedToDecode, message, "the photo was not prepared for loading");
+    if (halvora::cancelRequested()) return failed(failedWithMessage, message, tr("Loading was interrupted."));
+    // The file may have been replaced since it was prepared: a named pipe must not block the worker.
+    if (!halvora::checkInputFile(photo.fileName, kLoad, &message)) return failedToDecode;
 
     switch (format) {
     case formatJpeg:
     case formatBmp:
-    case formatPng: {
-        if (format == formatJpeg) {
-            if (!jpegIsComplete(photo.fileName)) {
-                debugLog("%s: Truncated or damaged JPEG data: '%s'.\n", kLoad, fn);
-                return failedToDecode;
-            }
-            // Read before the pixels (not after, as it costs nothing) so that they can be turned on
-            // the way; a photo without EXIF simply keeps orientation 0.
-            if (!readJpegExif(photo.fileName, photo.exif))
-                debugLog("%s: Failed to get JPEGs EXIF: '%s'.\n", kLoad, fn);
-        }
-        // The orientation is known before decoding, so the pixels are written turned straight away.
-        const int code = applyOrientation(photo.exif.orientation, message);
-        if (code != loaded) return code;
-        if (stripCount(sw, sh) == 1) return loadWhole(message);
-        if (!buffer_ || !decodeQt(sw, sh, mode_, buffer_)) return failedToDecode;
-        return finishFromBuffer(message);
-    }
+    case formatPng:
+        return loadQtFormat(format, message);
     case formatTiff:
         return loadTiff(message);
     case formatFits: {
-        if (!buffer_ || !imageLoader::loadFITS(photo.fileName, sw, sh, buffer_)) {
-            debugLog("%s: Failed to load FITS image: '%s'.\n", kLoad, fn);
+        if (!buffer_) return failed(failedToDecode, message, "no decode buffer");
+        if (!imageLoader::loadFITS(photo.fileName, sw, sh, buffer_, &message)) {
+            debugLog("%s: Failed to load FITS image: %s\n", kLoad, message.toLocal8Bit().constData());
             return failedToDecode;
         }
         const int code = applyOrientation(photo.exif.orientation, message);
         if (code != loaded) return code;
-        if (mode_ != -1 && !halvora::transformRgb16(buffer_, sw, sh, mode_, halvora::cropRect{})) {
-            message = tr("Not enough memory!");
-            return failedWithMessage;
-        }
+        if (mode_ != -1 && !halvora::transformRgb16(buffer_, sw, sh, mode_, halvora::cropRect{}))
+            return failed(failedWithMessage, message, notEnoughMemory("turning the photo"));
         return finishFromBuffer(message);
     }
     case formatRadianceRgbe:
     case formatOpenExr:
         return loadRadiance(format, message);
     default:
-        debugLog("%s: Unsupported image format: '%s'.\n", kLoad, fn);
-        return failedToDecode;
+        return failed(failedToDecode, message, tr("Unsupported image format"));
     }
+}
+
+int loadPhotoWorker::loadQtFormat(int format, QString& message) {
+    photoEntry& photo = *photo_;
+    const int sw = photo.sourceWidth, sh = photo.sourceHeight;
+    if (format == formatJpeg) {
+        if (!jpegIsComplete(photo.fileName))
+            return failed(failedToDecode, message,
+                          "damaged picture data: the JPEG data end before the end-of-image marker");
+        // Read before the pixels (not after, as it costs nothing) so that they can be turned on
+        // the way; a photo without EXIF simply keeps orientation 0.
+        QString exifError;
+        if (!readJpegExif(photo.fileName, photo.exif, &exifError))
+            debugLog("%s: Failed to get JPEGs EXIF: %s\n", kLoad, exifError.toLocal8Bit().constData());
+    }
+    // The orientation is known before decoding, so the pixels are written turned straight away.
+    const int code = applyOrientation(photo.exif.orientation, message);
+    if (code != loaded) return code;
+    if (stripCount(sw, sh) == 1) return loadWhole(message);
+    if (!buffer_) return failed(failedToDecode, message, "no decode buffer");
+    if (!decodeQt(sw, sh, mode_, buffer_, message)) return failedToDecode;
+    return finishFromBuffer(message);
+}
+
+QString loadPhotoWorker::tempFileReason() const {
+    return tr("Cannot write temporary file (no write rights or not enough disk space).") + " " +
+           tr("(in %1)").arg(QDir::toNativeSeparators(project_->sessionDir));
+}
+
+QString loadPhotoWorker::notEnoughMemory(const char* forWhat) {
+    return tr("Not enough memory!") + " (" + QString::fromLatin1(forWhat) + ")";
 }
 
 void loadPhotoWorker::readProjectSizes() {
@@ -245,19 +261,14 @@ int loadPhotoWorker::finishFromBuffer(QString& message) {
     readProjectSizes();
     const uint64_t progressStep = 2 * (uint64_t(width_) + uint64_t(height_));
     halvora::addProgress(progressStep);
-    if (!allocatePreview()) {
-        message = tr("Not enough memory!");
-        return failedWithMessage;
-    }
+    if (!allocatePreview()) return failed(failedWithMessage, message, notEnoughMemory("preview"));
     if (!photo.isRadiance) {
         halvora::downscaleRgb16(buffer_, width_, height_, previewDivisor_, photo.preview.pixels());
         photo.thumbnail = halvora::buildThumbnail(photo.preview.pixels(), previewWidth_, previewHeight_,
                                                   photo.meanBrightness);
         if (!project_->writeToTempFile(photo, photoEntry::slotCurrent, buffer_,
-                                       size_t(width_) * size_t(height_) * 6)) {
-            message = tr("Cannot write temporary file (no write rights or not enough disk space).");
-            return failedWithMessage;
-        }
+                                       size_t(width_) * size_t(height_) * 6))
+            return failed(failedWithMessage, message, tempFileReason());
     }
     halvora::addProgress(progressStep);
     return finishLoad(message);
@@ -265,10 +276,7 @@ int loadPhotoWorker::finishFromBuffer(QString& message) {
 
 int loadPhotoWorker::finishLoad(QString& message) {
     photo_->weightTable = halvora::allocateBlock<double>(halvora::kSampleTableSize);
-    if (!photo_->weightTable) {
-        message = tr("Not enough memory!");
-        return failedWithMessage;
-    }
+    if (!photo_->weightTable) return failed(failedWithMessage, message, notEnoughMemory("work block"));
     debugLog("Loaded successfully, id=%d\n", photo_->id);
     return loaded;
 }
@@ -282,7 +290,7 @@ int loadPhotoWorker::loadWhole(QString& message) {
         ~giveBack() { returnStripBlock(std::move(block)); }
     } back{block};
     QImage decoded;
-    if (!decodeWhole(block, decoded)) return failedToDecode;
+    if (!decodeWhole(block, decoded, message)) return failedToDecode;
     // Rare layouts are brought to 32-bit pixels once here, not piece by piece.
     if (decoded.format() != QImage::Format_RGB32 && decoded.format() != QImage::Format_ARGB32 &&
         decoded.format() != QImage::Format_Grayscale8 && decoded.format() != QImage::Format_Indexed8)
@@ -291,10 +299,7 @@ int loadPhotoWorker::loadWhole(QString& message) {
     readProjectSizes();
     const uint64_t progressStep = 2 * (uint64_t(width_) + uint64_t(height_));
     halvora::addProgress(progressStep);
-    if (!allocatePreview()) {
-        message = tr("Not enough memory!");
-        return failedWithMessage;
-    }
+    if (!allocatePreview()) return failed(failedWithMessage, message, notEnoughMemory("preview"));
 
     // The turned picture is produced a few rows at a time — preview rows and the temporary file are
     // filled from each piece — so the full-size samples never sit in memory.
@@ -303,18 +308,13 @@ int loadPhotoWorker::loadWhole(QString& message) {
     halvora::hugePageBlock pieceBlock(size_t(pieceRows) * size_t(width_) * 6);
     uint16_t* const piece = reinterpret_cast<uint16_t*>(pieceBlock.data());
     tempFileRecord* record = piece ? project_->attachNewTempFile(photo, photoEntry::slotCurrent) : nullptr;
-    if (!piece) {
-        message = tr("Not enough memory!");
-        return failedWithMessage;
-    }
+    if (!piece) return failed(failedWithMessage, message, notEnoughMemory("a piece of the turned photo"));
     bool written = record != nullptr;
     for (int row = 0; written && row < height_; row += pieceRows) {
         const int rows = std::min(pieceRows, height_ - row);
         if (!halvora::convertRowsToRgb16(decoded, mode_, row, rows, piece)) {
             photo.tempFiles[photoEntry::slotCurrent].reset();
-            debugLog("%s: Failed to load image: '%s', div=1.\n", kLoad,
-                     QDir::toNativeSeparators(photo.fileName).toLocal8Bit().constData());
-            return failedToDecode;
+            return failed(failedToDecode, message, "the decoded picture cannot be converted");
         }
         halvora::downscaleRgb16(piece, width_, rows, d,
                                 photo.preview.pixels() + size_t(row / d) * size_t(previewWidth_) * 3);
@@ -324,8 +324,7 @@ int loadPhotoWorker::loadWhole(QString& message) {
     if (!written ||
         !record->finish(size_t(width_) * size_t(height_) * 6, "processingProject::writeToTempFile")) {
         photo.tempFiles[photoEntry::slotCurrent].reset();
-        message = tr("Cannot write temporary file (no write rights or not enough disk space).");
-        return failedWithMessage;
+        return failed(failedWithMessage, message, tempFileReason());
     }
     photo.thumbnail =
         halvora::buildThumbnail(photo.preview.pixels(), previewWidth_, previewHeight_, photo.meanBrightness);
@@ -333,52 +332,54 @@ int loadPhotoWorker::loadWhole(QString& message) {
     return finishLoad(message);
 }
 
-bool loadPhotoWorker::decodeWhole(halvora::hugePageBlock& block, QImage& decoded) {
+bool loadPhotoWorker::decodeWhole(halvora::hugePageBlock& block, QImage& decoded, QString& message) {
     const int w = photo_->sourceWidth, h = photo_->sourceHeight;
-    QImageReader reader(photo_->fileName);
-    reader.setAutoTransform(false);
     // Decoding into a block of our own (the toolkit reuses an image of the right size and format)
     // saves a fresh allocation per photo.
     if (block) decoded = QImage(block.data(), w, h, qsizetype(w) * 4, QImage::Format_RGB32);
-    if (reader.size() != QSize(w, h) || !reader.read(&decoded) || decoded.size() != QSize(w, h)) {
-        debugLog("%s: Failed to load image: '%s', div=1.\n", kLoad,
-                 QDir::toNativeSeparators(photo_->fileName).toLocal8Bit().constData());
-        return false;
-    }
-    return true;
+    if (halvora::qtImageRead(photo_->fileName, imageFormatOf(photo_->fileName), QSize(w, h), QRect(), decoded,
+                             &message))
+        return true;
+    debugLog("%s: Failed to load image: %s, div=1.\n", kLoad, message.toLocal8Bit().constData());
+    return false;
 }
 
 int loadPhotoWorker::loadTiff(QString& message) {
     photoEntry& photo = *photo_;
-    const QByteArray nameLocal = QDir::toNativeSeparators(photo.fileName).toLocal8Bit();
     const int sw = photo.sourceWidth, sh = photo.sourceHeight;
     // The reader writes as many pixels as the file says: make sure it still says what it said when
     // the buffers were sized.
     int w = 0, h = 0, bits = 0;
-    const bool same =
-        tiffQuickInfo(photo.fileName, w, h, bits) && w == sw && h == sh && (bits == 32) == photo.isRadiance;
+    if (!tiffQuickInfo(photo.fileName, w, h, bits, &message)) {
+        debugLog("%s: Failed to load TIFF image: %s\n", kLoad, message.toLocal8Bit().constData());
+        return failedToDecode;
+    }
+    if (w != sw || h != sh || (bits == 32) != photo.isRadiance)
+        return failed(failedToDecode, message,
+                      QStringLiteral("now holds a %1 × %2 picture of %3 bits instead of the %4 × %5 it held")
+                          .arg(w)
+                          .arg(h)
+                          .arg(bits)
+                          .arg(sw)
+                          .arg(sh));
     float* radiance = photo.isRadiance ? project_->rgbFloatBuffer() : nullptr;
+    if (photo.isRadiance ? !radiance : !buffer_) return failed(failedToDecode, message, "no decode buffer");
     float minimum = 0, maximum = 0;
-    if (!same || (photo.isRadiance ? !radiance : !buffer_) ||
-        !imageLoader::loadTIFF(photo.fileName, photo.isRadiance ? nullptr : buffer_, radiance, minimum,
-                               maximum, photo.exif)) {
-        debugLog("%s: Failed to load TIFF image: '%s'.\n", kLoad, nameLocal.constData());
+    if (!imageLoader::loadTIFF(photo.fileName, photo.isRadiance ? nullptr : buffer_, radiance, minimum,
+                               maximum, photo.exif, &message)) {
+        debugLog("%s: Failed to load TIFF image: %s\n", kLoad, message.toLocal8Bit().constData());
         return failedToDecode;
     }
     const int code = applyOrientation(photo.exif.orientation, message);
     if (code != loaded) return code;
     if (!photo.isRadiance) {
-        if (mode_ != -1 && !halvora::transformRgb16(buffer_, sw, sh, mode_, halvora::cropRect{})) {
-            message = tr("Not enough memory!");
-            return failedWithMessage;
-        }
+        if (mode_ != -1 && !halvora::transformRgb16(buffer_, sw, sh, mode_, halvora::cropRect{}))
+            return failed(failedWithMessage, message, notEnoughMemory("turning the photo"));
         return finishFromBuffer(message);
     }
     for (int c = 0; mode_ != -1 && c < 3; ++c)
-        if (!halvora::transformFloatChannel(radiance, sw, sh, c, mode_, halvora::cropRect{})) {
-            message = tr("Not enough memory!");
-            return failedWithMessage;
-        }
+        if (!halvora::transformFloatChannel(radiance, sw, sh, c, mode_, halvora::cropRect{}))
+            return failed(failedWithMessage, message, notEnoughMemory("turning the photo"));
     debugLog("Radiance range: %g ... %g\n", double(minimum), double(maximum));
     return finishRadiance(message);
 }
@@ -388,10 +389,7 @@ int loadPhotoWorker::finishRadiance(QString& message) {
     readProjectSizes();
     const uint64_t progressStep = 2 * (uint64_t(width_) + uint64_t(height_));
     halvora::addProgress(progressStep);
-    if (!allocatePreview()) {
-        message = tr("Not enough memory!");
-        return failedWithMessage;
-    }
+    if (!allocatePreview()) return failed(failedWithMessage, message, notEnoughMemory("preview"));
     halvora::addProgress(progressStep);
     halvora::downscaleFloat(project_->rgbFloatBuffer(), width_, height_, previewDivisor_, 1.0,
                             photo.preview.pixels());
@@ -402,24 +400,24 @@ int loadPhotoWorker::finishRadiance(QString& message) {
 
 int loadPhotoWorker::loadRadiance(int format, QString& message) {
     photoEntry& photo = *photo_;
-    const QByteArray nameLocal = QDir::toNativeSeparators(photo.fileName).toLocal8Bit();
     const int w = photo.sourceWidth, h = photo.sourceHeight;
     readProjectSizes();
     float* radiance = project_->rgbFloatBuffer();
     // The radiance picture is the project's own, sized by this (the only) photo's preparation.
     if (!radiance || w != width_ || h != height_ ||
-        project_->hdrImage.levelBytes(0) < size_t(w) * size_t(h) * 12) {
-        debugLog("%s: no radiance picture of %d x %d to load into\n", kLoad, w, h);
-        return failedToDecode;
-    }
+        project_->hdrImage.levelBytes(0) < size_t(w) * size_t(h) * 12)
+        return failed(
+            failedToDecode, message,
+            QStringLiteral("the project holds no radiance picture of %1 × %2 to load into").arg(w).arg(h));
     float minimum = 0, maximum = 0;
-    if (format == formatRadianceRgbe) {
-        if (!imageLoader::loadRadianceRGBE(photo.fileName, w, h, radiance, maximum, minimum)) {
-            debugLog("%s: Failed to load Radiance RGBE image: '%s'.\n", kLoad, nameLocal.constData());
-            return failedToDecode;
-        }
-    } else if (!loadEXR(photo.fileName, w, h, radiance, minimum, maximum)) {
-        debugLog("%s: Failed to load OpenEXR image: '%s'.\n", kLoad, nameLocal.constData());
+    const bool rgbe = format == formatRadianceRgbe;
+    const bool ok =
+        rgbe ? imageLoader::loadRadianceRGBE(photo.fileName, w, h, radiance, maximum, minimum, &message)
+             : loadEXR(photo.fileName, w, h, radiance, minimum, maximum, &message);
+    if (!ok) {
+        debugLog("%s: %s: %s\n", kLoad,
+                 rgbe ? "Failed to load Radiance RGBE image" : "Failed to load OpenEXR image",
+                 message.toLocal8Bit().constData());
         return failedToDecode;
     }
     debugLog("Radiance range: %g ... %g\n", double(minimum), double(maximum));
@@ -435,35 +433,36 @@ int loadPhotoWorker::applyOrientation(int orientation, QString& message) {
         project_->orientationSet = true;
         project_->orientationMode = mode;
         if ((mode == halvora::turnClockwise || mode == halvora::turnCounterClockwise) &&
-            !project_->swapOrientedSize()) {
-            message = tr("Not enough memory!");
-            return failedWithMessage;
-        }
+            !project_->swapOrientedSize())
+            return failed(failedWithMessage, message, notEnoughMemory("the turned project"));
     } else {
         debugLog("- next\n");
         if (mode != project_->orientationMode) {
             debugLog("Not all photos have the same orientation!\n");
-            message = tr("All photos must have the same orientation.");
-            return failedWithMessage;
+            return failed(failedWithMessage, message,
+                          tr("All photos must have the same orientation.") + " " +
+                              tr("(EXIF orientation %1)").arg(orientation));
         }
     }
     // The size check of preparation allowed either way round; after the turn it must match exactly.
     const bool turned = mode == halvora::turnClockwise || mode == halvora::turnCounterClockwise;
     const int w = turned ? photo_->sourceHeight : photo_->sourceWidth;
     const int h = turned ? photo_->sourceWidth : photo_->sourceHeight;
-    if (w != project_->width || h != project_->height) {
-        debugLog("%s: photo is %d x %d after orientation, the sequence %d x %d\n", kLoad, w, h,
-                 project_->width, project_->height);
-        message = tr("Wrong image dimensions. All photos must be the same size.");
-        return failedWithMessage;
-    }
+    if (w != project_->width || h != project_->height)
+        return failed(failedWithMessage, message,
+                      tr("Wrong image dimensions. All photos must be the same size.") + " " +
+                          tr("(this one is %1 × %2 after its EXIF turn, the sequence %3 × %4)")
+                              .arg(w)
+                              .arg(h)
+                              .arg(project_->width)
+                              .arg(project_->height));
     mode_ = mode;
     return loaded;
 }
 
-bool loadPhotoWorker::decodeQt(int width, int height, int mode, uint16_t* dst) {
-    const QByteArray nameLocal = QDir::toNativeSeparators(photo_->fileName).toLocal8Bit();
+bool loadPhotoWorker::decodeQt(int width, int height, int mode, uint16_t* dst, QString& message) {
     const int count = stripCount(width, height);
+    const imageFormat format = imageFormatOf(photo_->fileName);
     // The decoder writes into a block of our own when it decodes to 32-bit pixels (the usual case),
     // so the strip costs no fresh page-by-page allocation inside the toolkit.
     int largest = 0, first = 0;
@@ -476,17 +475,19 @@ bool loadPhotoWorker::decodeQt(int width, int height, int mode, uint16_t* dst) {
     for (int i = 0; i < count; ++i) {
         int firstRow = 0, rows = 0;
         stripRows(height, count, i, firstRow, rows);
-        QImageReader reader(photo_->fileName);
-        reader.setAutoTransform(false);
-        // A single strip is the whole picture: no clip needed.
-        if (count > 1) reader.setClipRect(QRect(0, firstRow, width, rows));
         QImage strip;
         if (stripBlock)
             strip = QImage(stripBlock.data(), width, rows, qsizetype(width) * 4, QImage::Format_RGB32);
-        const bool sizeOk = reader.size() == QSize(width, height);
-        if (!sizeOk || !reader.read(&strip) || strip.width() != width || strip.height() != rows ||
-            !halvora::convertStripToRgb16(strip, firstRow, width, height, mode, dst)) {
-            debugLog("%s: Failed to load image: '%s', div=%d.\n", kLoad, nameLocal.constData(), count);
+        // A single strip is the whole picture: no clip needed.
+        const QRect clip = count > 1 ? QRect(0, firstRow, width, rows) : QRect();
+        if (!halvora::qtImageRead(photo_->fileName, format, QSize(width, height), clip, strip, &message)) {
+            debugLog("%s: Failed to load image: %s, div=%d.\n", kLoad, message.toLocal8Bit().constData(),
+                     count);
+            return false;
+        }
+        if (!halvora::convertStripToRgb16(strip, firstRow, width, height, mode, dst)) {
+            halvora::fail(&message, kLoad, photo_->fileName,
+                          QStringLiteral("strip %1 of %2 cannot be converted").arg(i).arg(count));
             return false;
         }
     }

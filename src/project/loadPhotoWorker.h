@@ -9,8 +9,8 @@
 // (orientation, size after a turn) — except a radiance photo, which fills the project's single
 // radiance picture.
 
-#include "project/photoEntry.h"
 #include "base/hugePageBlock.h"
+#include "project/photoEntry.h"
 
 #include <QImage>
 #include <QObject>
@@ -54,8 +54,8 @@ public:
     /// EXIF orientation → transform mode: 3 → turn 180°, 6 → turn clockwise, 8 → turn
     /// counter-clockwise, anything else → -1 (leave).
     static int orientationToMode(int orientation);
-    /// True when the JPEG file ends its entropy-coded data with an end-of-image marker; a truncated
-    /// file does not, although the decoder fills its missing rows without an error.
+    /// True when the JPEG file ends its entropy-coded data with an end-of-image marker (a truncated
+    /// file does not); false as well for anything that is not a regular file.
     static bool jpegIsComplete(const QString& fileName);
 
     /// Main thread, when no worker runs: frees the strip blocks kept for the next photos of an action.
@@ -66,19 +66,26 @@ public slots:
     void loadPhoto();
 
 signals:
-    /// Code 0 loaded, 1 failed with a message for the user, 2 failed to decode (message empty).
+    /// Code 0 loaded, 1 failed with a message for the user, 2 failed to decode. A failure's message
+    /// is "<file>: <reason>" (see base/failure.h), written once where the fault was found.
     void finished(int status, QString errorMsg, int workerId);
 
 private:
     int run(QString& message);
+    /// Sets `message` to "<file>: <reason>" (logged) and returns `code`.
+    int failed(int code, QString& message, const QString& reason) const;
+    static QString notEnoughMemory(const char* forWhat);
+    QString tempFileReason() const;
+    /// JPEG, BMP and PNG through the toolkit, whole or in strips.
+    int loadQtFormat(int format, QString& message);
     int applyOrientation(int orientation, QString& message);
     void readProjectSizes();
     bool allocatePreview();
     /// A picture of one strip: decoded whole, then turned, previewed and stored piece by piece.
     int loadWhole(QString& message);
-    bool decodeWhole(halvora::hugePageBlock& block, QImage& decoded);
+    bool decodeWhole(halvora::hugePageBlock& block, QImage& decoded, QString& message);
     /// Larger pictures: decoded strip by strip into the full-size decode buffer.
-    bool decodeQt(int width, int height, int mode, uint16_t* dst);
+    bool decodeQt(int width, int height, int mode, uint16_t* dst, QString& message);
     /// Preview, thumbnail, temporary file and work block from the full-size decode buffer.
     int finishFromBuffer(QString& message);
     int finishLoad(QString& message);

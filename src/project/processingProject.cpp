@@ -1,19 +1,15 @@
 #include "project/processingProject.h"
 
 #include "base/debugLog.h"
+#include "base/hugePageBlock.h"
 #include "base/runContext.h"
 #include "project/sessionCleaner.h"
-#include "base/hugePageBlock.h"
-#include "imageio/imageFormat.h"
-#include "imageio/imageLoader.h"
-#include "imageio/tiffReader.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QImageReader>
+#include <QFileInfo>
 #include <algorithm>
-#include <unistd.h>
 
 using halvora::cropRect;
 
@@ -28,12 +24,14 @@ processingProject::processingProject(QObject* parent, const QString& tempDir) : 
     const QString base = tempDir.isEmpty() ? QDir::tempPath() : tempDir;
     halvora::cleanOldSessions(base, 72.0);
 
-    sessionName = halvora::sessionNameFor(QDateTime::currentDateTime());
-    sessionDir = base + "/" + sessionName + "/";
-    // One level only: a missing temporary directory is an error, not something to create.
-    if (base.isEmpty() || (!QDir(sessionDir).exists() && !QDir().mkdir(sessionDir))) {
-        debugLog("%s: Failed to create session dir: '%s'\n", "processingProject::processingProject",
-                 QDir::toNativeSeparators(sessionDir).toLocal8Bit().constData());
+    QString error;
+    const QDateTime start = QDateTime::currentDateTime();
+    sessionDir = halvora::createSessionDirectory(base, start, error);
+    sessionName = QFileInfo(QDir::cleanPath(sessionDir)).fileName();
+    if (sessionDir.isEmpty()) {
+        const QString attempted = base + "/" + halvora::sessionNameFor(start) + "/";
+        debugLog("%s: Failed to create session dir: '%s' (%s)\n", "processingProject::processingProject",
+                 QDir::toNativeSeparators(attempted).toLocal8Bit().constData(), error.toLocal8Bit().constData());
         createFailed = true;
     }
 
@@ -64,8 +62,7 @@ void processingProject::cleanup() {
     exifEVvalid = aebEVdistinct = responseCurveValid = false;
     for (auto& photo : photos) {
         photo->releaseAll();
-        if (!photo->profilePath.isEmpty())
-            QFile::remove(photo->profilePath);
+        if (!photo->profilePath.isEmpty()) QFile::remove(photo->profilePath);
     }
     photos.clear();
     previewBuffer.release();
@@ -75,16 +72,14 @@ void processingProject::cleanup() {
         p->release();
     for (auto& block : workBlocks)
         block.reset();
-    if (tmSettings.tables.allocated())
-        tmSettings.tables.clearHistograms();
+    if (tmSettings.tables.allocated()) tmSettings.tables.clearHistograms();
     invalidateToneMapCaches();
     halvora::cleanSession(sessionDir, 0, false);
 }
 
 int processingProject::getImageInfoIdx(int id) const {
     for (size_t i = 0; i < photos.size(); ++i)
-        if (photos[i]->id == id)
-            return int(i);
+        if (photos[i]->id == id) return int(i);
     debugLog("%s: Id = %d not found\n", "processingProject::getImageInfoIdx", id);
     return -1;
 }
@@ -101,8 +96,7 @@ bool processingProject::removePhoto(int id) {
         return false;
     }
     (*it)->releaseAll();
-    if (!(*it)->profilePath.isEmpty() && QFile::exists((*it)->profilePath))
-        QFile::remove((*it)->profilePath);
+    if (!(*it)->profilePath.isEmpty() && QFile::exists((*it)->profilePath)) QFile::remove((*it)->profilePath);
     photos.erase(it);
     responseCurveValid = false; // the curve was recovered from the old set of photos
     return true;
@@ -110,34 +104,33 @@ bool processingProject::removePhoto(int id) {
 
 bool processingProject::writeToTempFile(photoEntry& photo, int slot, const void* buffer, size_t bytes) {
     const char* const caller = "processingProject::writeToTempFile";
-    if (slot < 0 || slot >= photoEntry::slotCount || !buffer)
-        return false;
+    if (slot < 0 || slot >= photoEntry::slotCount || !buffer) return false;
     if (photo.tempFiles[size_t(slot)]) {
         debugLog("%s: temp file already used (sel=%d)\n", caller, slot);
         return false;
     }
     auto record = std::make_unique<tempFileRecord>(sessionDir);
     if (!record->isOpen()) {
-        debugLog("%s: open() failed (%s)\n", caller, QDir::toNativeSeparators(sessionDir).toLocal8Bit().constData());
+        debugLog("%s: open() failed (%s)\n", caller,
+                 QDir::toNativeSeparators(sessionDir).toLocal8Bit().constData());
         return false;
     }
-    if (!record->write(buffer, bytes, caller))
-        return false;
+    if (!record->write(buffer, bytes, caller)) return false;
     photo.tempFiles[size_t(slot)] = std::move(record);
     return true;
 }
 
 tempFileRecord* processingProject::attachNewTempFile(photoEntry& photo, int slot) {
     const char* const caller = "processingProject::writeToTempFile";
-    if (slot < 0 || slot >= photoEntry::slotCount)
-        return nullptr;
+    if (slot < 0 || slot >= photoEntry::slotCount) return nullptr;
     if (photo.tempFiles[size_t(slot)]) {
         debugLog("%s: temp file already used (sel=%d)\n", caller, slot);
         return nullptr;
     }
     auto record = std::make_unique<tempFileRecord>(sessionDir);
     if (!record->isOpen()) {
-        debugLog("%s: open() failed (%s)\n", caller, QDir::toNativeSeparators(sessionDir).toLocal8Bit().constData());
+        debugLog("%s: open() failed (%s)\n", caller,
+                 QDir::toNativeSeparators(sessionDir).toLocal8Bit().constData());
         return nullptr;
     }
     photo.tempFiles[size_t(slot)] = std::move(record);
@@ -153,7 +146,9 @@ bool processingProject::readFromTempFile(photoEntry& photo, int slot, void* buff
     return photo.tempFiles[size_t(slot)]->read(buffer, bytes, caller);
 }
 
-int processingProject::previewDivisorFor(int w, int h) { return std::max(w, h) / 1000 + 1; }
+int processingProject::previewDivisorFor(int w, int h) {
+    return std::max(w, h) / 1000 + 1;
+}
 
 int processingProject::previewZoomLevelsFor(int pw, int ph) {
     int value = std::min(pw, ph), levels = 0;
@@ -174,8 +169,7 @@ int processingProject::pyramidLevelsFor(int w, int h) {
 }
 
 bool processingProject::setImageSize(int w, int h) {
-    if (!halvora::pictureElements(w, h, 3))
-        return false;
+    if (!halvora::pictureElements(w, h, 3)) return false;
     width = decodeWidth = hdrWidth = w;
     height = decodeHeight = hdrHeight = h;
     previewDivisor = previewDivisorFor(w, h);
@@ -190,7 +184,8 @@ bool processingProject::setImageSize(int w, int h) {
 }
 
 bool processingProject::allocateFullSizeStores(int w, int h) {
-    bool ok = hdrImage.init(w, h, pyramidLevels, 4, 3, true) && resultImage.init(w, h, pyramidLevels, 2, 3, true);
+    bool ok =
+        hdrImage.init(w, h, pyramidLevels, 4, 3, true) && resultImage.init(w, h, pyramidLevels, 2, 3, true);
     for (pyramid* p : {&lcPlaneFine, &lcPlaneMedium, &lcPlaneCoarse, &maskPlane})
         ok = ok && p->init(w, h, pyramidLevels, 2, 1, true);
     for (auto& block : workBlocks) {
@@ -222,29 +217,27 @@ bool processingProject::ensurePreviewCapacity() {
     bool ok = previewBuffer.allocate(previewWidth, previewHeight);
     overlayPlane = halvora::allocateBlock<uint8_t>(area);
     ok = ok && overlayPlane;
-    if (ok)
-        std::fill_n(overlayPlane.get(), area, uint8_t(0));
+    if (ok) std::fill_n(overlayPlane.get(), area, uint8_t(0));
     for (auto& photo : photos) {
-        if (!photo->preview.data)
-            continue; // not loaded yet: the load worker allocates it
+        if (!photo->preview.data) continue; // not loaded yet: the load worker allocates it
         ok = ok && photo->preview.allocate(previewWidth, previewHeight);
         photo->previewPlane = halvora::allocateBlock<uint8_t>(area);
         ok = ok && photo->previewPlane;
     }
-    if (ok)
-        previewCapacity_ = area;
+    if (ok) previewCapacity_ = area;
     return ok;
 }
 
 bool processingProject::transformImage(int mode, const cropRect& rect) {
-    debugLog("Transforming image... mode: %d, crop: %d,%d; %d,%d\n", mode, rect.left, rect.top, rect.right, rect.bottom);
+    debugLog("Transforming image... mode: %d, crop: %d,%d; %d,%d\n", mode, rect.left, rect.top, rect.right,
+             rect.bottom);
     const int oldWidth = width, oldHeight = height;
     const int oldPreviewWidth = previewWidth, oldPreviewHeight = previewHeight;
     int newWidth = 0, newHeight = 0;
     if (!halvora::transformedSize(mode, oldWidth, oldHeight, rect, newWidth, newHeight)) {
         debugLog("%s: invalid transform (mode %d, crop %d,%d; %d,%d) for a %d x %d image\n",
-                 "processingProject::transformImage", mode, rect.left, rect.top, rect.right, rect.bottom, oldWidth,
-                 oldHeight);
+                 "processingProject::transformImage", mode, rect.left, rect.top, rect.right, rect.bottom,
+                 oldWidth, oldHeight);
         return false;
     }
     const bool radianceInput = !photos.empty() && photos.front()->isRadiance;
@@ -274,7 +267,8 @@ bool processingProject::transformImage(int mode, const cropRect& rect) {
         if (radianceInput) {
             photoEntry& first = *photos.front();
             if (first.preview.data) {
-                halvora::downscaleFloat(rgbFloatBuffer(), width, height, previewDivisor, 1.0, first.preview.pixels());
+                halvora::downscaleFloat(rgbFloatBuffer(), width, height, previewDivisor, 1.0,
+                                        first.preview.pixels());
                 first.thumbnail = halvora::buildThumbnail(first.preview.pixels(), previewWidth, previewHeight,
                                                           first.meanBrightness);
             }
@@ -283,8 +277,7 @@ bool processingProject::transformImage(int mode, const cropRect& rect) {
     halvora::addProgress(1);
     halvora::addProgress(1);
 
-    if (!radianceInput)
-        transformPhotos(mode, rect, oldWidth, oldHeight);
+    if (!radianceInput) transformPhotos(mode, rect, oldWidth, oldHeight);
 
     if (overlayPlane) {
         const size_t area = size_t(previewWidth) * previewHeight;
@@ -293,21 +286,18 @@ bool processingProject::transformImage(int mode, const cropRect& rect) {
         else
             std::fill_n(overlayPlane.get(), area, uint8_t(0));
     }
-    if (hdrPresent || radianceInput)
-        hdrImage.buildLevels();
+    if (hdrPresent || radianceInput) hdrImage.buildLevels();
     if (hdrPresent)
         for (pyramid* p : {&lcPlaneFine, &lcPlaneMedium, &lcPlaneCoarse, &maskPlane})
             p->buildLevels();
     halvora::addProgress(1);
     transformed = true;
-    if (mode == halvora::cropToRect)
-        cropped = true;
+    if (mode == halvora::cropToRect) cropped = true;
     return true;
 }
 
 void processingProject::transformPhotos(int mode, const cropRect& rect, int oldWidth, int oldHeight) {
-    if (photos.empty())
-        return;
+    if (photos.empty()) return;
     pyramid buffer; // one level, large enough for the old size (the new one is never larger)
     if (!buffer.init(oldWidth, oldHeight, 1, 2, 3, true)) {
         debugLog("%s: Not enough memory!\n", "processingProject::transformImage");
@@ -324,197 +314,13 @@ void processingProject::transformPhotos(int mode, const cropRect& rect, int oldW
         if (read && halvora::transformRgb16(buffer.data<uint16_t>(), oldWidth, oldHeight, mode, rect) &&
             writeToTempFile(photo, photoEntry::slotCurrent, buffer.data<uint16_t>(), photoBytes()) &&
             photo.preview.data) {
-            halvora::downscaleRgb16(buffer.data<uint16_t>(), width, height, previewDivisor, photo.preview.pixels());
-            photo.thumbnail =
-                halvora::buildThumbnail(photo.preview.pixels(), previewWidth, previewHeight, photo.meanBrightness);
+            halvora::downscaleRgb16(buffer.data<uint16_t>(), width, height, previewDivisor,
+                                    photo.preview.pixels());
+            photo.thumbnail = halvora::buildThumbnail(photo.preview.pixels(), previewWidth, previewHeight,
+                                                      photo.meanBrightness);
         }
         halvora::addProgress(1);
     }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Loading photos: preparation (main thread)
-
-namespace {
-
-const char* const kPrepare = "processingProject::loadPhotoPrepare";
-
-// Bytes per pixel the full-size stores of a project take (radiance picture, display image, four
-// planes, each with its pyramid levels, which add up to about a third more), plus one decode buffer.
-constexpr double kStoreBytesPerPixel = (12.0 + 6.0 + 4 * 2.0) * 4.0 / 3.0 + 6.0;
-
-// True when the stores of a w × h project fit into the machine's memory. Linux promises memory it
-// may not have, so an absurd size must be refused before the allocations "succeed".
-bool storesFitMemory(int w, int h) {
-    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || pageSize <= 0)
-        return true;
-    return double(w) * double(h) * kStoreBytesPerPixel < double(pages) * double(pageSize);
-}
-
-} // namespace
-
-bool processingProject::loadPhotoPrepare(photoEntry& photo, int position, bool radianceOpened) {
-    const QString fileName = photo.fileName;
-    const QByteArray fileNameLocal = QDir::toNativeSeparators(fileName).toLocal8Bit();
-    const char* const fn = fileNameLocal.constData();
-
-    photo.exif.clear();
-    photo.isRaw = photo.isRadiance = photo.rawNoiseFilter = false;
-    photo.included = true;
-    photo.bitDepthClass = 0;
-    photo.sourceWidth = photo.sourceHeight = 0;
-    photo.releaseAll();
-    lastError.clear();
-    debugLog("Getting image info: %s...\n", fn);
-
-    const imageFormat format = imageFormatOf(fileName);
-    const int p = int(photos.size()) + position;
-    if (p > kMaxPhotos - 1) {
-        lastError = tr("Too many images!");
-        return false;
-    }
-
-    int w = 0, h = 0;
-    switch (format) {
-    case formatJpeg:
-    case formatBmp:
-    case formatPng: {
-        QImageReader reader(fileName);
-        reader.setAutoTransform(false); // the EXIF orientation is applied by the load itself
-        const QSize size = reader.canRead() ? reader.size() : QSize();
-        if (!size.isValid()) {
-            debugLog("%s: Failed to get image info: '%s'.\n", kPrepare, fn);
-            lastError = tr("Failed to get image info");
-            return false;
-        }
-        w = size.width();
-        h = size.height();
-        photo.bitDepthClass = 1;
-        break;
-    }
-    case formatRaw:
-        // The external RAW converter is not wired in yet: refuse plainly instead of loading nothing.
-        debugLog("%s: Camera RAW files are not supported yet: '%s'.\n", kPrepare, fn);
-        lastError = tr("Camera RAW files are not supported yet");
-        return false;
-    case formatFits: {
-        int channels = 0, bitsPerPixel = 0;
-        qint64 dataPosition = 0;
-        if (!imageLoader::getFITSinfo(fileName, w, h, channels, bitsPerPixel, dataPosition, &photo.exif)) {
-            debugLog("%s: Failed to get FITS image info: '%s'.\n", kPrepare, fn);
-            lastError = tr("Failed to get image info");
-            return false;
-        }
-        photo.bitDepthClass = 2;
-        break;
-    }
-    case formatRadianceRgbe:
-    case formatOpenExr: {
-        // The sequence rule is checked before the options dialog: asking first and refusing after
-        // would waste the user's choice.
-        if (p >= 1) {
-            lastError = radianceOpened ? tr("You can load only one HDR image.") : tr("Cannot load the HDR image right now.");
-            return false;
-        }
-        currentInputFormat = int(format);
-        hdrLoadOptions options = unattendedHdrOptions;
-        if (hdrLoadOptionsHook && !hdrLoadOptionsHook(options))
-            return false; // cancelled: silent
-        options.normalize();
-        hdrOptions = options;
-        bool ok = false;
-        if (format == formatRadianceRgbe) {
-            double primaries[8] = {};
-            bool primariesPresent = false;
-            ok = getRGBEinfo(fileName, w, h, primaries, primariesPresent);
-            if (!ok)
-                debugLog("%s: Failed to get Radiance RGBE image info: '%s'.\n", kPrepare, fn);
-        } else {
-            ok = getEXRinfo(fileName, w, h);
-            if (!ok)
-                debugLog("%s: Failed to get OpenEXR image info: '%s'.\n", kPrepare, fn);
-        }
-        if (!ok) {
-            lastError = tr("Failed to get image info");
-            return false;
-        }
-        photo.bitDepthClass = 2;
-        photo.isRadiance = true;
-        break;
-    }
-    case formatTiff: {
-        int bitsPerSample = 0;
-        if (!tiffQuickInfo(fileName, w, h, bitsPerSample)) {
-            debugLog("%s: Failed to get image info: '%s'.\n", kPrepare, fn);
-            lastError = tr("Failed to get image info");
-            return false;
-        }
-        photo.bitDepthClass = bitsPerSample == 16 ? 2 : 1;
-        photo.isRadiance = bitsPerSample == 32;
-        if (photo.isRadiance && p == 0)
-            hdrOptions = unattendedHdrOptions;
-        break;
-    }
-    case formatUnsupported:
-    default:
-        debugLog("%s: Unsupported image format: '%s'.\n", kPrepare, fn);
-        lastError = tr("Unsupported image format");
-        return false;
-    }
-    if (!halvora::pictureElements(w, h, 3)) {
-        debugLog("%s: Failed to get image info: '%s'.\n", kPrepare, fn);
-        lastError = tr("Failed to get image info");
-        return false;
-    }
-
-    if (p >= 1) {
-        if (radianceOpened) {
-            lastError = tr("You can load only one HDR image.");
-            return false;
-        }
-        if (photo.isRadiance) {
-            lastError = tr("Cannot load the HDR image right now.");
-            return false;
-        }
-        // Either way round: the EXIF orientation may still turn the photo.
-        if (!((w == width && h == height) || (w == height && h == width))) {
-            lastError = tr("Wrong image dimensions. All photos must be the same size.");
-            return false;
-        }
-    } else {
-        // A new sequence: forget the orientation and start the stores afresh at this size.
-        orientationSet = false;
-        orientationMode = -1;
-        hdrPresent = false;
-        for (pyramid* store : {&hdrImage, &resultImage, &lcPlaneFine, &lcPlaneMedium, &lcPlaneCoarse, &maskPlane})
-            store->release();
-        debugLog("Allocating memory for new project. Image size: %d x %d.\n", w, h);
-        if (!storesFitMemory(w, h) || !setImageSize(w, h)) {
-            for (pyramid* store : {&hdrImage, &resultImage, &lcPlaneFine, &lcPlaneMedium, &lcPlaneCoarse, &maskPlane})
-                store->release();
-            width = height = decodeWidth = decodeHeight = hdrWidth = hdrHeight = 0;
-            lastError = tr("Not enough memory!");
-            return false;
-        }
-        for (pyramid* store : {&hdrImage, &resultImage, &lcPlaneFine, &lcPlaneMedium, &lcPlaneCoarse, &maskPlane})
-            halvora::adviseHugePages(store->data<uint8_t>(), store->levelBytes(0));
-    }
-
-    if (colorManagementEnabled) {
-        if (colorProfileHook) {
-            if (!colorProfileHook(*this, photo, p, int(format)))
-                return false;
-        } else {
-            debugLog("%s: colour management is not available, '%s' is taken as sRGB\n", kPrepare, fn);
-        }
-    }
-
-    photo.sourceWidth = w;
-    photo.sourceHeight = h;
-    photo.id = photoIdCounter++;
-    debugLog("Image info taken successfully, id=%d\n", photo.id);
-    return true;
 }
 
 bool processingProject::swapOrientedSize() {

@@ -6,11 +6,11 @@
 // Created, cleaned up, changed and destroyed on the main thread. Workers get pointers into it when
 // they start and finish before it changes; load workers hold `mutex` for the shared steps.
 
-#include "project/photoEntry.h"
 #include "base/pyramid.h"
+#include "base/rgbBuffers.h"
 #include "imageio/hdrLoadOptions.h"
 #include "imageio/imageTransform.h"
-#include "base/rgbBuffers.h"
+#include "project/photoEntry.h"
 #include "tonemap/toneMappingSettings.h"
 
 #include <QMutex>
@@ -44,18 +44,23 @@ public:
     photoEntry* photoById(int id);
 
     // ---- loading photos
-    /// Main thread. Prepares one file before any pixels are read: format, size, sequence rules, the
-    /// project's sizing at the first photo, colour profile, id. `position` is the file's index among
-    /// the files of this action; `radianceOpened` tells whether the project (or an earlier file of
-    /// this action) already holds a radiance image. False with lastError set; an empty lastError
-    /// means a silent failure (a cancelled dialog).
-    bool loadPhotoPrepare(photoEntry& photo, int position, bool radianceOpened);
+    /// Main thread. Prepares one file before any pixels are read: the file checked (a regular,
+    /// readable, non-empty file), format, size (refused when the file cannot hold it), sequence rules,
+    /// the project's sizing at the first photo, colour profile, id. `position` is the file's index
+    /// among the files of this action; `radianceOpened` tells whether the project (or an earlier file
+    /// of this action) already holds a radiance image. False with `error` set to "<file>: <reason>"
+    /// (see base/failure.h; lastError gets the same text); an empty text means a silent failure (a
+    /// cancelled dialog).
+    bool loadPhotoPrepare(photoEntry& photo, int position, bool radianceOpened, QString* error = nullptr);
     /// Load workers, under `mutex`: the first photo's EXIF turn by 90° swaps the current and the
     /// radiance size pairs (the decode size stays) and refreshes the size-dependent data.
     bool swapOrientedSize();
-    /// Colour-profile step of preparation (settles photo.profilePath; false with lastError set to
-    /// fail). Called only while colour management is enabled; installed by the colour management.
-    std::function<bool(processingProject& project, photoEntry& photo, int position, int format)> colorProfileHook;
+    /// Colour-profile step of preparation (settles photo.profilePath; false with `error` set to
+    /// "<file>: <reason>" to fail). Called only while colour management is enabled; installed by the
+    /// colour management.
+    std::function<bool(processingProject& project, photoEntry& photo, int position, int format,
+                       QString* error)>
+        colorProfileHook;
     /// Asks for the HDR load options when a radiance file is opened (the main window's dialog in an
     /// interactive run); false when cancelled. Without it the unattended options are used.
     std::function<bool(hdrLoadOptions& options)> hdrLoadOptionsHook;
@@ -147,10 +152,10 @@ public:
     // Response curve and merge tables (src/hdr); 32640 float64 each, empty until first needed.
     std::vector<double> standardCurve;
     std::array<std::vector<double>, 3> responseCurve; ///< R, G, B
-    std::vector<double> weightTable;                  ///< "Balanced" without cut, for the inconsistency measure
+    std::vector<double> weightTable; ///< "Balanced" without cut, for the inconsistency measure
     std::vector<double> closenessTableBright, closenessTableDark;
 
-    // ---- tone mapping (drivers in src/tonemap/toneMapDrivers.cpp)
+    // ---- tone mapping (the passes in src/tonemap/picturePasses.cpp)
     double hdrMean = 0.4;      ///< from the HDR preprocess: median luminance + 0.001
     double lcCorrection = 1.0; ///< from the HDR preprocess: 0.51 … 1.0 (1.0 for LDR enhancement)
     int toneMapLevel = -1;     ///< pyramid level the preview is tone-mapped at; −1: the preview-sized one
@@ -176,13 +181,15 @@ public:
     void discardPicture();
 
     bool hdrPresent = false;
-    bool maskPlaneValid = false;          ///< preparation passes done for the current picture
+    bool maskPlaneValid = false; ///< preparation passes done for the current picture
     bool lcPlanesValid = false;
     bool transformed = false;
     bool cropped = false;
     int orientationMode = -1;
     bool orientationSet = false;
     int currentInputFormat = -1;
+    /// The text of the last failed preparation, kept for the main window, which reads it; new code
+    /// takes it from loadPhotoPrepare's `error`.
     QString lastError;
 
     QString sessionName;
@@ -196,6 +203,14 @@ signals:
     void disableAutoClipping();
 
 private:
+    // Steps of loadPhotoPrepare (processingProjectPreparation.cpp); each false with `text` set.
+    bool preparePhoto(photoEntry& photo, int position, bool radianceOpened, QString& text);
+    bool readPhotoInfo(photoEntry& photo, int format, int p, bool radianceOpened, int& w, int& h,
+                       QString& text);
+    bool refuseSecondRadiance(const QString& fileName, bool radianceOpened, QString& text);
+    bool checkSequenceRules(const photoEntry& photo, int p, bool radianceOpened, int w, int h, QString& text);
+    bool startSequence(const photoEntry& photo, int w, int h, QString& text);
+
     std::vector<int16_t> previewDetailPlane_;
     double previewDetailScale_ = 1.0;
     int previewDetailLevel_ = -1;

@@ -1,11 +1,11 @@
 // The processing project's tone-mapping drivers: they pick the picture level and the project's
-// buffers and run the passes of toneMapDrivers.
+// buffers and run the passes of tonemap/picturePasses.
 
 #include "base/debugLog.h"
-#include "project/processingProject.h"
 #include "base/runContext.h"
+#include "project/processingProject.h"
 #include "tonemap/detailPlane.h"
-#include "tonemap/toneMapDrivers.h"
+#include "tonemap/picturePasses.h"
 
 #include <vector>
 
@@ -119,8 +119,7 @@ bool processingProject::toneMapFullImage() {
             return false;
         }
         halvora::computeDetailPlane(width, height, source.hdr, detail.get(), resultBuffer(), width, height,
-                                    halvora::runContext::current().panoramaMode(), source.detailScale,
-                                    1.0);
+                                    halvora::runContext::current().panoramaMode(), source.detailScale, 1.0);
         source.detailPlane = detail.get();
     }
     return halvora::runToneMapping(tmSettings, source, resultBuffer(), nullptr, false);

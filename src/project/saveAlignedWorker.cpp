@@ -3,15 +3,16 @@
 #include "project/saveAlignedWorker.h"
 
 #include "base/debugLog.h"
-#include "project/processingProject.h"
 #include "base/runContext.h"
 #include "imageio/imageSaver.h"
 #include "imageio/saveResultOptions.h"
+#include "project/processingProject.h"
 
 #include <QFileInfo>
 #include <algorithm>
 
-saveAlignedWorker::saveAlignedWorker(processingProject* project, const saveAlignedOptions_t& o, QObject* parent)
+saveAlignedWorker::saveAlignedWorker(processingProject* project, const saveAlignedOptions_t& o,
+                                     QObject* parent)
     : QObject(parent), options(o), project_(project) {}
 
 void saveAlignedWorker::doSaveAligned() {
@@ -37,12 +38,17 @@ void saveAlignedWorker::doSaveAligned() {
         const QString base = options.prefix + QFileInfo(photo->fileName).completeBaseName() + options.suffix;
         const QString name = uniqueOutputName(options.folder, base, extension, false);
         debugLog("- %s\n", qPrintable(name));
-        bool ok = project_->readFromTempFile(*photo, photoEntry::slotCurrent, pixels.pixels(), pixels.byteSize());
+        bool ok =
+            project_->readFromTempFile(*photo, photoEntry::slotCurrent, pixels.pixels(), pixels.byteSize());
+        // A writer logs its reason; this run reports failures per photo through savedFiles.
+        QString reason;
         if (ok)
-            ok = tiff ? imageSaver::saveResultTIFF(name, pixels.pixels(), pixels.width, pixels.height,
-                                                   options.tiffBitDepth, options.tiffCompression, dpi)
-                      : imageSaver::saveResultJPEG(name, pixels.pixels(), pixels.width, pixels.height,
-                                                   std::clamp(options.jpegQuality, 70, 100), dpi);
+            ok = tiff
+                     ? imageSaver::saveResultTIFF(name, pixels.pixels(), pixels.width, pixels.height,
+                                                  options.tiffBitDepth, options.tiffCompression, dpi, {},
+                                                  &reason)
+                     : imageSaver::saveResultJPEG(name, pixels.pixels(), pixels.width, pixels.height,
+                                                  std::clamp(options.jpegQuality, 70, 100), dpi, {}, &reason);
         savedFiles.push_back(ok ? name : QString());
         all = all && ok;
     }

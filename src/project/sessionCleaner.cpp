@@ -2,6 +2,7 @@
 
 #include "base/debugLog.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -34,12 +35,71 @@ void cleanSession(const QString& sessionDir, double ageLimitHours, bool removeDi
         // The store never makes subdirectories; anything but plain files and links is left alone.
         const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
         for (const QFileInfo& entry : entries)
-            QFile::remove(entry.absoluteFilePath());
+            // A session that stays keeps the record of its owner.
+            if (removeDir || entry.fileName() != QLatin1String(kSessionOwnerFile))
+                QFile::remove(entry.absoluteFilePath());
         if (removeDir)
             QDir().rmdir(dirPath);
     } else {
         debugLog("Found session: %s (no cleaning)\n", path.constData());
     }
+}
+
+namespace {
+
+// The start time of a process in clock ticks since boot (field 22 of /proc/<pid>/stat), or empty
+// when the process does not exist. Together with the id it names one process: ids are reused.
+QByteArray processStartTime(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const QByteArray line = stat.readAll();
+    // The command name (field 2) may hold spaces and parentheses: count fields after its last ')'.
+    const qsizetype close = line.lastIndexOf(')');
+    if (close < 0)
+        return QByteArray();
+    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+    return fields.size() > 19 ? fields[19] : QByteArray();
+}
+
+} // namespace
+
+QString createSessionDirectory(const QString& tempDir, const QDateTime& start, QString& error) {
+    error.clear();
+    if (tempDir.isEmpty() || !QFileInfo(tempDir).isDir()) {
+        error = QStringLiteral("%1: the temporary folder does not exist").arg(QDir::toNativeSeparators(tempDir));
+        return QString();
+    }
+    const qint64 pid = QCoreApplication::applicationPid();
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const QString dir = tempDir + "/" + sessionNameFor(start.addMSecs(attempt)) + "/";
+        // mkdir fails when the directory exists: a session is never shared with another run.
+        if (!QDir().mkdir(dir)) {
+            if (QFileInfo::exists(dir))
+                continue;
+            error = QStringLiteral("%1: cannot create the session folder").arg(QDir::toNativeSeparators(dir));
+            return QString();
+        }
+        QFile owner(dir + kSessionOwnerFile);
+        if (owner.open(QIODevice::WriteOnly))
+            owner.write(QByteArray::number(pid) + ' ' + processStartTime(pid) + '\n');
+        return dir;
+    }
+    error = QStringLiteral("%1: no free session folder name").arg(QDir::toNativeSeparators(tempDir));
+    return QString();
+}
+
+bool sessionOwnerGone(const QString& sessionDir) {
+    QFile owner(QDir::cleanPath(sessionDir) + "/" + kSessionOwnerFile);
+    if (!owner.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> fields = owner.readAll().trimmed().split(' ');
+    bool ok = false;
+    const qint64 pid = fields.value(0).toLongLong(&ok);
+    if (!ok || pid <= 0)
+        return false;
+    const QByteArray started = processStartTime(pid);
+    return started.isEmpty() || (fields.size() > 1 && !fields[1].isEmpty() && fields[1] != started);
 }
 
 void cleanOldSessions(const QString& tempDir, double ageLimitHours, const QDateTime& now) {
@@ -48,8 +108,19 @@ void cleanOldSessions(const QString& tempDir, double ageLimitHours, const QDateT
     QDir dir(tempDir);
     const QFileInfoList sessions = dir.entryInfoList({QString(kSessionPrefix) + "*"},
                                                      QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks);
-    for (const QFileInfo& session : sessions)
-        cleanSession(session.absoluteFilePath(), ageLimitHours, true, now);
+    for (const QFileInfo& session : sessions) {
+        const QString path = session.absoluteFilePath();
+        if (QFileInfo::exists(path + "/" + kSessionOwnerFile)) {
+            // A recorded owner decides: ended — the session is left over; running — it is in use.
+            if (sessionOwnerGone(path))
+                cleanSession(path, 0, true, now);
+            else
+                debugLog("Found session: %s (its process still runs)\n",
+                         QDir::toNativeSeparators(path).toLocal8Bit().constData());
+            continue;
+        }
+        cleanSession(path, ageLimitHours, true, now);
+    }
 }
 
 } // namespace halvora

@@ -19,7 +19,22 @@ QString sessionNameFor(const QDateTime& start);
 void cleanSession(const QString& sessionDir, double ageLimitHours, bool removeDir,
                   const QDateTime& now = QDateTime::currentDateTime());
 
-/// Treats every "~halvoratmp*" directory of `tempDir` with cleanSession(…, ageLimitHours, true).
+/// Name of the file in a session directory that names the process owning it ("<pid> <start time>").
+inline const char* const kSessionOwnerFile = ".owner";
+
+/// Creates a new session directory in `tempDir` for the running process, exclusively: when a
+/// directory of that name exists (another run started in the same millisecond) the next millisecond's
+/// name is tried. Records the process in kSessionOwnerFile. Returns the directory ending with "/",
+/// or an empty string with `error` set.
+QString createSessionDirectory(const QString& tempDir, const QDateTime& start, QString& error);
+
+/// True when the session directory's owner file names a process that no longer runs (its id is gone
+/// or belongs to a process started at another time). False without an owner file.
+bool sessionOwnerGone(const QString& sessionDir);
+
+/// Treats every "~halvoratmp*" directory of `tempDir`: a session whose owning process has ended is
+/// cleaned and removed at once; one whose owner still runs is left alone; one without an owner
+/// record (an older run's) follows cleanSession(…, ageLimitHours, true).
 void cleanOldSessions(const QString& tempDir, double ageLimitHours, const QDateTime& now = QDateTime::currentDateTime());
 
 } // namespace halvora

@@ -7,7 +7,7 @@
 // record it is given.
 
 #include "tonemap/selKneePoints.h"
-#include "tonemap/toneMappingTables.h"
+#include "tonemap/tableStorage.h"
 
 #include <array>
 #include <vector>

@@ -6,7 +6,7 @@
 // results after their threads have finished).
 
 #include "tonemap/selKneePoints.h"
-#include "tonemap/toneMappingTables.h"
+#include "tonemap/tableStorage.h"
 
 #include <cstdint>
 #include <vector>

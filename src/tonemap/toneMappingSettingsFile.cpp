@@ -1,9 +1,11 @@
 #include "tonemap/toneMappingSettingsFile.h"
 
 #include "base/debugLog.h"
+#include "base/failure.h"
 
 #include <QDomDocument>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QXmlStreamWriter>
 #include <algorithm>
@@ -169,27 +171,45 @@ QString number(double v, int digits) {
 
 } // namespace
 
-int loadSettingsFile(const QString& fileName, toneMappingParameters_t& target, bool whiteBalanceLocked) {
+int loadSettingsFile(const QString& fileName, toneMappingParameters_t& target, bool whiteBalanceLocked,
+                     QString* error) {
     const QByteArray name = fileName.toLocal8Bit();
     debugLog("Loading setings: %s\n", name.constData());
+    const QFileInfo info(fileName);
+    if (!info.exists()) {
+        debugLog("Error! File not found: %s\n", name.constData());
+        if (error) *error = failureText(fileName, QStringLiteral("no such file"));
+        return settingsUnreadable;
+    }
+    // A directory, pipe or device is refused before it is opened (a pipe would block the read).
+    if (!info.isFile()) {
+        fail(error, "loadSettingsFile", fileName, QStringLiteral("not a regular file"));
+        return settingsUnreadable;
+    }
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
-        debugLog("Error! File not found: %s\n", name.constData());
+        fail(error, "loadSettingsFile", fileName, QStringLiteral("cannot be opened: ") + file.errorString());
         return settingsUnreadable;
     }
     // Read one byte more than allowed so that an oversized file (or endless device) is noticed.
     const QByteArray content = file.read(kMaxSettingsFileBytes + 1);
     if (content.size() > kMaxSettingsFileBytes) {
-        debugLog("%s: %s is larger than %lld bytes; not a settings file\n", "loadSettingsFile",
-                 name.constData(), (long long)kMaxSettingsFileBytes);
+        fail(error, "loadSettingsFile", fileName,
+             QStringLiteral("larger than %1 bytes; not a settings file").arg(kMaxSettingsFileBytes));
         return settingsUnreadable;
     }
-    return loadSettingsText(content, target, whiteBalanceLocked);
+    QString reason;
+    const int result = loadSettingsText(content, target, whiteBalanceLocked, &reason);
+    if (result != settingsLoadOk && error)
+        *error = failureText(fileName, reason);
+    return result;
 }
 
-int loadSettingsText(const QByteArray& content, toneMappingParameters_t& target, bool whiteBalanceLocked) {
+int loadSettingsText(const QByteArray& content, toneMappingParameters_t& target, bool whiteBalanceLocked,
+                     QString* reason) {
     if (content.size() > kMaxSettingsFileBytes) {
         debugLog("Error! Failed to parse XML\n");
+        if (reason) *reason = QStringLiteral("too large for a settings file");
         return settingsUnreadable;
     }
     QString text = QString::fromUtf8(content);
@@ -203,6 +223,8 @@ int loadSettingsText(const QByteArray& content, toneMappingParameters_t& target,
     QDomDocument doc;
     if (text.isEmpty() || !doc.setContent(text)) {
         debugLog("Error! Failed to parse XML\n");
+        if (reason) *reason = text.isEmpty() ? QStringLiteral("empty; not a settings file")
+                                             : QStringLiteral("not a settings file (no valid XML)");
         return settingsUnreadable;
     }
     const QDomElement root = doc.elementsByTagName(kRootName).item(0).toElement();
@@ -211,6 +233,7 @@ int loadSettingsText(const QByteArray& content, toneMappingParameters_t& target,
     // NaN and missing versions fail the comparison too.
     if (!ok || !(version * 10.0f >= 40.0f)) {
         debugLog("Unsupported version of settings file\n");
+        if (reason) *reason = QStringLiteral("unsupported settings file version (4.0 or later is needed)");
         return settingsWrongVersion;
     }
 

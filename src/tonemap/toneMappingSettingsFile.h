@@ -29,13 +29,14 @@ inline constexpr double toneMappingParameters_t::*kWhiteBalanceLockedFields[] = 
 
 /// Reads a settings file into `target` (logs "Loading setings: %s\n"); returns a settingsLoadResult.
 /// With `whiteBalanceLocked` the fields of kWhiteBalanceLockedFields keep their values. Only the
-/// parameters change; the caller rebuilds the derived tables (toneMappingRebuild.h).
+/// parameters change; the caller rebuilds the derived tables (rebuildOnChange.h). A failure writes
+/// "<file>: <reason>" into *error when given.
 int loadSettingsFile(const QString& fileName, toneMappingParameters_t& target,
-                     bool whiteBalanceLocked = false);
+                     bool whiteBalanceLocked = false, QString* error = nullptr);
 
-/// The same reader on a file's content already in memory.
+/// The same reader on a file's content already in memory; a failure writes its reason into *reason.
 int loadSettingsText(const QByteArray& content, toneMappingParameters_t& target,
-                     bool whiteBalanceLocked = false);
+                     bool whiteBalanceLocked = false, QString* reason = nullptr);
 
 /// The document saveSettingsFile writes, as bytes.
 QByteArray settingsFileContent(const toneMappingParameters_t& settings);

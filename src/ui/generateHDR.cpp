@@ -46,8 +46,8 @@ const char* const kSelectivityHints[] = {
 
 } // namespace
 
-generateHDR::generateHDR(processingProject* project, bool hidden, QWidget* parent)
-    : QDialog(parent), project_(project), hidden_(hidden) {
+generateHDR::generateHDR(processingProject* project, bool hidden, const runSettings& settings, QWidget* parent)
+    : styledDialog(parent), project_(project), hidden_(hidden), settings_(settings) {
     setObjectName("generateHDR");
     ldr_ = project_ && project_->photos.size() == 1;
     shown_ = halvora::genHDRoptionsFromSettings(programOptionsSettings::instance(), ldr_);
@@ -57,7 +57,7 @@ generateHDR::generateHDR(processingProject* project, bool hidden, QWidget* paren
 
 generateHDR::~generateHDR() {
     blockSignals(true); // whoever listens may be going away too
-    stopRun(10000);
+    stopRun();
     if (cursorSet_) QApplication::restoreOverrideCursor();
 }
 
@@ -162,7 +162,7 @@ void generateHDR::buildUi() {
     buttons->addWidget(runButton_);
     buttons->addWidget(cancel_);
 
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(contentArea());
     layout->addWidget(cac);
     layout->addWidget(align);
     layout->addWidget(opts);
@@ -249,9 +249,15 @@ void generateHDR::saveHDRtoggled() {
 }
 
 void generateHDR::browseHdrPath() {
-    const QString fn =
-        QFileDialog::getSaveFileName(this, tr("Save output HDR to file"), hdrPath_->text(),
-                                     tr("Radiance RGBE (*.hdr)") + ";;" + tr("OpenEXR (*.exr)"));
+    // Start where the file would go, or in the nearest folder that exists (the photos' by default).
+    const QString typed = QDir::fromNativeSeparators(hdrPath_->text());
+    const QString near = !typed.isEmpty() ? typed
+                         : project_ && !project_->photos.empty() ? project_->photos.front()->fileName
+                                                                 : QString();
+    const QString folder = programOptionsSettings::existingFolder(QFileInfo(near).absolutePath());
+    const QString start = typed.isEmpty() ? folder : folder + "/" + QFileInfo(typed).fileName();
+    const QString fn = QFileDialog::getSaveFileName(this, tr("Save output HDR to file"), start,
+                                                    tr("Radiance RGBE (*.hdr)") + ";;" + tr("OpenEXR (*.exr)"));
     if (!fn.isEmpty()) hdrPath_->setText(QDir::toNativeSeparators(fn));
 }
 
@@ -295,7 +301,14 @@ void generateHDR::enhanceLDRslot() {
 void generateHDR::startRun() {
     if (run_ || !project_ || project_->photos.empty()) return;
     genHDR_options o = options();
-    run_ = std::make_unique<generationRun>(project_, o, false, hidden_);
+    run_ = std::make_unique<generationRun>(project_, o, false, hidden_, settings_);
+    setEnabled(false);
+    if (!cursorSet_) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        cursorSet_ = true;
+    }
+    // Observers of the run (the window's progress bar and "Break") connect first.
+    emit runActive(true);
     connect(run_.get(), &generationRun::startProgress, this, &generateHDR::startProgress);
     connect(run_.get(), &generationRun::finishProgress, this, &generateHDR::finishProgress);
     connect(run_.get(), &generationRun::logLine, this, &generateHDR::logLine);
@@ -304,12 +317,6 @@ void generateHDR::startRun() {
     // Queued: the run is released here, never inside its own signal.
     connect(run_.get(), &generationRun::finished, this, &generateHDR::generateHDRfinished,
             Qt::QueuedConnection);
-    setEnabled(false);
-    if (!cursorSet_) {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        cursorSet_ = true;
-    }
-    emit runActive(true);
     run_->start();
 }
 
@@ -325,9 +332,9 @@ void generateHDR::generateHDRfinished(bool ok, const QString& error) {
     accept();
 }
 
-void generateHDR::stopRun(int waitMs) {
+void generateHDR::stopRun() {
     if (!run_) return;
-    run_->stopNow(waitMs);
+    run_->stopNow();
     endRun();
 }
 

@@ -7,8 +7,9 @@
 // accepts; a failed or broken run leaves it open for another try. Main thread only.
 
 #include "hdr/genHDR_options.h"
+#include "project/projectRun.h"
 
-#include <QDialog>
+#include "ui/styledDialog.h"
 #include <memory>
 
 class QCheckBox;
@@ -23,12 +24,14 @@ class QToolButton;
 class generationRun;
 class processingProject;
 
-class generateHDR : public QDialog {
+class generateHDR : public styledDialog {
     Q_OBJECT
 public:
     /// A dialog for `project` (which must outlive it), its controls set from the stored options.
     /// `hidden`: an unattended run — reports become log lines and the options are not remembered.
-    generateHDR(processingProject* project, bool hidden, QWidget* parent = nullptr);
+    /// `settings`: what its runs take from the program options.
+    generateHDR(processingProject* project, bool hidden, const runSettings& settings = runSettings(),
+                QWidget* parent = nullptr);
     ~generateHDR() override;
 
     /// True for one photo: the run is an LDR enhancement.
@@ -39,8 +42,8 @@ public:
     genHDR_options options() const;
     /// The run in progress, or null.
     generationRun* activeRun() const { return run_.get(); }
-    /// Shutdown: stops a run still in progress (bounded wait) without reporting it.
-    void stopRun(int waitMs);
+    /// Shutdown: stops a run still in progress and waits for it, without reporting it.
+    void stopRun();
     /// The HDR file check made when the dialog opens and before each run: with "Save output HDR to
     /// file" checked and a path whose folder does not exist, the box is unchecked and a warning
     /// reported. False when the box had to be unchecked.
@@ -64,7 +67,7 @@ signals:
     void finishProgress();
     /// A line for the main window's log panel (kind as generationRun::reportKind).
     void logLine(int kind, QString text);
-    /// A run has started (true) or ended (false).
+    /// A run is about to start (true; activeRun() is set) or has ended (false).
     void runActive(bool active);
 
 public slots:
@@ -92,6 +95,7 @@ private:
 
     processingProject* project_;
     bool hidden_;
+    runSettings settings_;
     bool ldr_;
     genHDR_options shown_; ///< fields the controls do not edit (ghost mode, repair, alignment choice)
     std::unique_ptr<generationRun> run_;

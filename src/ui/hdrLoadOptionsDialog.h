@@ -5,12 +5,13 @@
 
 #include "imageio/hdrLoadOptions.h"
 
-#include <QDialog>
+#include "ui/styledDialog.h"
 
 class QComboBox;
+class programOptionsSettings;
 class QPushButton;
 
-class hdrLoadOptionsDialog : public QDialog {
+class hdrLoadOptionsDialog : public styledDialog {
     Q_OBJECT
 public:
     /// Builds the dialog with the list set to `initial.colorSpace`; other fields are carried through.

@@ -19,10 +19,8 @@ imageItem::imageItem(const photoEntry& photo, bool checkable, QWidget* parent)
     setProperty("imageItemSelected", false);
 
     thumb_ = new QLabel(this);
-    if (!photo.thumbnail.isNull())
-        thumb_->setPixmap(QPixmap::fromImage(photo.thumbnail.scaled(96, 96, Qt::KeepAspectRatio,
-                                                                    Qt::SmoothTransformation)));
     thumb_->setFixedSize(100, 100);
+    setThumbnail(photo.thumbnail);
     thumb_->setAlignment(Qt::AlignCenter);
     name_ = new QLabel(QFileInfo(fileName_).fileName(), this);
     name_->setObjectName("imageItemName");
@@ -113,4 +111,16 @@ void imageItem::setEVEditable(bool on) {
 void imageItem::mousePressEvent(QMouseEvent* event) {
     emit clicked(id_);
     QFrame::mousePressEvent(event);
+}
+
+void imageItem::setThumbnail(const QImage& thumbnail) {
+    if (thumbnail.isNull())
+        thumb_->clear();
+    else
+        thumb_->setPixmap(
+            QPixmap::fromImage(thumbnail.scaled(96, 96, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+}
+
+QImage imageItem::thumbnail() const {
+    return thumb_->pixmap().toImage();
 }

@@ -30,6 +30,10 @@ public:
     /// Marks the item when the HDR picture no longer matches its parameters.
     void setOutdated(bool on);
     bool isOutdated() const { return outdated_; }
+    /// Shows `thumbnail` (after a transform, or the tone-mapped look of a radiance picture).
+    void setThumbnail(const QImage& thumbnail);
+    /// The picture the thumbnail label shows now.
+    QImage thumbnail() const;
     /// The EV spin box can be edited (not for a radiance picture).
     void setEVEditable(bool on);
     QDoubleSpinBox* evBox() const { return evBox_; }

@@ -1,19 +1,23 @@
 #include "ui/mainWindow.h"
 
+#include "app/automaticRun.h"
 #include "app/commandLineOptions.h"
-#include "base/debugLog.h"
 #include "app/pluginCallback.h"
-#include "base/runContext.h"
-#include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
 #include "app/startupLog.h"
-#include "project/transformWorker.h"
-#include "project/generateHDRworker.h"
+#include "app/storedOptions.h"
+#include "app/updateCheck.h"
+#include "base/debugLog.h"
 #include "project/generationRun.h"
-#include "ui/generateHDR.h"
-#include "project/loadPhotoWorker.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "project/loadRun.h"
+#include "project/processingProject.h"
+#include "project/saveRun.h"
+#include "project/toneMappingPrepareRun.h"
+#include "project/transformRun.h"
+#include "tonemap/rebuildOnChange.h"
 #include "tonemap/toneMappingSettingsFile.h"
+#include "ui/checkUpdatesDialog.h"
+#include "ui/generateHDR.h"
 #include "ui/hdrLoadOptionsDialog.h"
 #include "ui/programOptions.h"
 #include "ui/styledMainWindow.h"
@@ -21,6 +25,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -31,6 +36,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QThread>
@@ -59,14 +65,25 @@ mainWindow::mainWindow(styledMainWindow* frame) : QWidget(nullptr), frame_(frame
 
     connect(this, &mainWindow::loadOnStartup, this, &mainWindow::loadOnStartupSlot, Qt::QueuedConnection);
     const commandLineOptions& options = commandLineOptions::current();
-    if (!options.inputPhotos.isEmpty())
+    // An automatic run always starts: without photos it ends with its reason.
+    if (!options.inputPhotos.isEmpty() || (options.autoProcess && !startupError_))
         emit loadOnStartup();
-    else if (options.autoProcess && !startupError_)
-        failUnattended(tr("No photos to process: an automatic run needs at least one input file."));
+}
+
+runSettings mainWindow::currentRunSettings() const {
+    const programOptionsSettings& options = programOptionsSettings::instance();
+    const commandLineOptions& cl = commandLineOptions::current();
+    runSettings settings;
+    settings.threads = options.coreCount;
+    settings.panoramaMode = options.panoramaMode || (cl.autoProcess && cl.panoramaMode);
+    return settings;
 }
 
 bool mainWindow::createProject() {
-    project_ = std::make_unique<processingProject>(this);
+    const programOptionsSettings& options = programOptionsSettings::instance();
+    project_ = std::make_unique<processingProject>(this, options.tempDirInEffect);
+    project_->unattendedHdrOptions = halvora::hdrLoadOptionsForUnattendedRun(commandLineOptions::current(), options);
+    project_->colorManagementEnabled = options.colorManagementEnabled;
     if (project_->createFailed) {
         debugLog("Failed to create project!\n");
         return false;
@@ -86,25 +103,45 @@ bool mainWindow::createProject() {
 }
 
 bool mainWindow::anyWorkerRunning() const {
-    for (const workerSlot& slot : loadPhotoWorkers_)
-        if (slot.occupied())
+    for (const projectRun* run : std::initializer_list<const projectRun*>{
+             loadRun_.get(), generationRun_.get(), prepareRun_.get(), saveRun_.get(), transformRun_.get()})
+        if (run && run->running())
             return true;
-    for (const workerSlot* slot : {&generateHDRworker_, &savePhotoWorker_, &saveAlignedWorker_, &toneMappingWorker_,
-                                   &presetThumbsWorker_, &postProcessWorker_, &transformWorker_})
-        if (slot->occupied())
-            return true;
-    return false;
+    return (automaticRun_ && automaticRun_->running()) || (hdrDialog_ && hdrDialog_->activeRun());
 }
 
-bool mainWindow::projectBusy() const { return anyWorkerRunning() || loadActive_ || !hdrDialog_.isNull(); }
+bool mainWindow::projectBusy() const { return anyWorkerRunning() || !hdrDialog_.isNull(); }
+
+void mainWindow::stopRuns() {
+    endGenerationRun();
+    if (automaticRun_)
+        automaticRun_->stopNow();
+    for (projectRun* run : std::initializer_list<projectRun*>{loadRun_.get(), prepareRun_.get(), saveRun_.get(),
+                                                              transformRun_.get()})
+        if (run)
+            run->stopNow();
+}
+
+void mainWindow::logRuns() {
+    if (loadRun_)
+        loadRun_->logWorkers();
+    else
+        for (int i = 0; i < loadRun::kMaxWorkers; ++i)
+            debugLog("loadPhoto.worker[%d]=%p\n", i, nullptr);
+    auto pointer = [](const auto& run) { return static_cast<void*>(run && run->running() ? run.get() : nullptr); };
+    debugLog("savePhoto.worker=%p\n", pointer(saveRun_));
+    debugLog("saveAligned.worker=%p\n", nullptr);
+    debugLog("toneMapping.worker=%p\n", pointer(prepareRun_));
+    debugLog("presetThumbs.worker=%p\n", nullptr);
+    debugLog("postProcess.worker=%p\n", nullptr);
+    debugLog("transformWorker.worker=%p\n", pointer(transformRun_));
+    debugLog("generateHDR.run=%p\n", pointer(generationRun_));
+}
 
 mainWindow::~mainWindow() {
-    // A window destroyed without its close (tests, a failed start) still lets its loads end first.
+    // A window destroyed without its close (tests, a failed start) still lets its runs end first.
     closing_ = true;
-    pendingPhotos_.clear();
-    for (workerSlot& slot : loadPhotoWorkers_)
-        releaseWorker(slot);
-    endGenerationRun();
+    stopRuns();
 }
 
 void mainWindow::buildUi() {
@@ -119,7 +156,7 @@ void mainWindow::buildUi() {
     leftTabs_->addTab(buildPhotoPanel(leftTabs_), tr("Photos"));
 
     auto* centre = new QSplitter(Qt::Vertical, split);
-    pictureView_ = new mainImageArea(centre);
+    workspace_ = new mainWorkspace(centre);
     logPanel_ = new QTextEdit(centre);
     logPanel_->setObjectName("logPanel");
     logPanel_->setReadOnly(true);
@@ -136,23 +173,13 @@ void mainWindow::buildUi() {
     buildToneMappingTab();
     connect(rightTabs_, &QTabWidget::currentChanged, this, &mainWindow::rightTabChanged);
     rightTabChanged(0);
+    // Wide enough for the three stage names side by side, without scroll arrows.
+    rightTabs_->setMinimumWidth(rightTabs_->tabBar()->sizeHint().width() + 12);
     buildGeneratePage(rightTabs_->widget(0));
     split->setStretchFactor(1, 1);
     outer->addWidget(split, 1);
 
-    auto* status = new QHBoxLayout;
-    progressBar_ = new QProgressBar(this);
-    progressBar_->setObjectName("progressBar");
-    progressBar_->setRange(0, 100);
-    progressBar_->setValue(0);
-    progressBar_->setTextVisible(false);
-    breakButton_ = new QPushButton(tr("Break"), this);
-    breakButton_->setObjectName("breakButton");
-    breakButton_->setEnabled(false);
-    connect(breakButton_, &QPushButton::clicked, this, [] { abortRequested = true; });
-    status->addWidget(progressBar_, 1);
-    status->addWidget(breakButton_);
-    outer->addLayout(status);
+    buildStatusArea(outer);
 }
 
 void mainWindow::buildMenus() {
@@ -175,8 +202,12 @@ void mainWindow::buildMenus() {
     saveAsAction_ = file->addAction(tr("Save as"));
     saveAsAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     connect(saveAsAction_, &QAction::triggered, this, &mainWindow::saveResultAsSlot);
+    exportAction_ = file->addAction(tr("Open in external editor"));
+    exportAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    connect(exportAction_, &QAction::triggered, this, &mainWindow::exportToExternalEditorSlot);
     saveAction_->setEnabled(false); // a result exists once the picture is prepared for tone mapping
     saveAsAction_->setEnabled(false);
+    exportAction_->setEnabled(false);
     file->addSeparator();
     QAction* exitAction = file->addAction(tr("Exit"));
     exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -197,9 +228,13 @@ void mainWindow::buildMenus() {
         transformActions_ << action;
     }
 
+    buildWorkspaceActions(viewMenu_, transform);
+
     QMenu* settings = menuBar_->addMenu(tr("Settings"));
     QAction* options = settings->addAction(tr("Program options"));
     connect(options, &QAction::triggered, this, qOverload<>(&mainWindow::showProgramOptions));
+    buildLanguageMenu();
+    buildHelpMenu();
 }
 
 void mainWindow::appendLog(logKind kind, const QString& text) {
@@ -208,8 +243,25 @@ void mainWindow::appendLog(logKind kind, const QString& text) {
 
 QString mainWindow::logPanelHtml() const { return logPanel_->toHtml(); }
 
+void mainWindow::observeRun(projectRun* run, bool logLines) {
+    if (!run)
+        return;
+    progressRun_ = run;
+    connect(run, &projectRun::startProgress, this, [this, run](uint64_t total) {
+        progressRun_ = run;
+        startProgress(total);
+    });
+    connect(run, &projectRun::finishProgress, this, &mainWindow::finishProgress);
+    if (logLines)
+        connect(run, &projectRun::logLine, this, [this](int kind, const QString& text) {
+            appendLog(logKind(std::clamp(kind, 0, 3)), text);
+        });
+    if (run->running())
+        startProgress(run->context().progressTotal());
+}
+
 void mainWindow::startProgress(uint64_t total) {
-    halvora::setProgressTotal(total);
+    Q_UNUSED(total); // the bar reads the observed run's counters
     progressBar_->setValue(0);
     progressBar_->setTextVisible(true);
     breakButton_->setEnabled(true);
@@ -220,14 +272,31 @@ void mainWindow::finishProgress() {
     progressTimer_.stop();
     progressBar_->setValue(0);
     progressBar_->setTextVisible(false);
-    halvora::progress().done.store(0);
     breakButton_->setEnabled(false);
 }
 
-void mainWindow::updateProgress() { progressBar_->setValue(halvora::progressPercent()); }
+void mainWindow::updateProgress() { progressBar_->setValue(progressRun_ ? progressRun_->context().progressPercent() : 0); }
+
+void mainWindow::checkForUpdates(bool userStarted) {
+    const programOptionsSettings& options = programOptionsSettings::instance();
+    updateCheck_ = std::make_unique<checkUpdates>(checkUpdates::configuredBase(options.updateCheckUrl));
+    connect(updateCheck_.get(), &checkUpdates::checked, this,
+            [this](const QString& text, const halvora::updateReply& reply) {
+                checkUpdatesDialog dialog(text, reply, this);
+                dialog.exec();
+            });
+    connect(updateCheck_.get(), &checkUpdates::failed, this, [this](const QString& text) {
+        appendLog(logWarning, text);
+        styledMessageBox::show(this, styledMessageBox::error, text.toHtmlEscaped());
+    });
+    updateCheck_->doCheck(userStarted);
+}
 
 void mainWindow::splashFinished() {
     const programOptionsSettings& options = programOptionsSettings::instance();
+    // An automatic check stays silent about the network; unattended runs never ask.
+    if (options.autoCheckUpdates && !commandLineOptions::current().autoProcess && !styledMessageBox::unattended())
+        checkForUpdates(false);
     const int ideal = QThread::idealThreadCount();
     if (options.coreCount < ideal) {
         const int used = std::min({ideal, 64, options.coreCount});
@@ -240,19 +309,11 @@ void mainWindow::splashFinished() {
     }
 }
 
-void mainWindow::failUnattended(const QString& message) {
-    appendLog(logError, message);
-    debugLog("%s\n", message.toLocal8Bit().constData());
-    failureExitCode_ = 1;
-    resultSaved = true; // nothing to ask about
-    QTimer::singleShot(0, this, [this] { close(); });
-}
-
 void mainWindow::rightTabChanged(int n) {
     for (int i = 0; i < rightTabs_->count(); ++i) {
-        const QString title = i == n ? QStringLiteral("%1: %2").arg(i + 1).arg(tr(kStageNames[i]))
-                                     : QStringLiteral("%1  ").arg(i + 1);
-        rightTabs_->setTabText(i, title);
+        // Every tab keeps its name: a bare number tells a new user nothing about the stage behind it.
+        Q_UNUSED(n);
+        rightTabs_->setTabText(i, QStringLiteral("%1: %2").arg(i + 1).arg(tr(kStageNames[i])));
     }
 }
 
@@ -272,8 +333,11 @@ void mainWindow::setControlsEnabled(bool enabled) {
     const bool result = enabled && resultAvailable();
     saveAction_->setEnabled(result);
     saveAsAction_->setEnabled(result);
+    if (panoramaBox_) panoramaBox_->setEnabled(enabled);
+    exportAction_->setEnabled(result);
     updateGenerateHDRenabled();
     setToneMappingControlsEnabled();
+    updateStatusArea();
 }
 
 void mainWindow::transformImageSlot() {
@@ -289,34 +353,35 @@ void mainWindow::startTransform(int mode, const halvora::cropRect& rect) {
     appendLog(logInfo, tr("Transforming image..."));
     QApplication::setOverrideCursor(Qt::BusyCursor);
     setControlsEnabled(false);
-    auto* thread = new QThread(this);
-    auto* worker = new transformWorker(project_.get(), mode, rect);
-    worker->moveToThread(thread);
-    connect(thread, &QThread::started, worker, &transformWorker::transformImage);
-    connect(worker, &transformWorker::finished, this, &mainWindow::transformImageFinished);
-    transformWorker_ = {thread, worker};
-    startProgress(uint64_t(project_->photos.size()) + 3);
-    thread->start();
+    transformRun_ = std::make_unique<transformRun>(*project_, currentRunSettings());
+    connect(transformRun_.get(), &projectRun::finished, this, &mainWindow::transformImageFinished,
+            Qt::QueuedConnection);
+    observeRun(transformRun_.get());
+    transformRun_->start(mode, rect);
 }
 
-void mainWindow::transformImageFinished() {
-    auto* worker = static_cast<transformWorker*>(transformWorker_.worker);
-    const bool ok = worker && worker->succeeded();
-    releaseWorker(transformWorker_);
-    finishProgress();
+void mainWindow::transformImageFinished(bool ok, QString error) {
+    if (!transformRun_)
+        return;
+    transformRun_.reset();
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
-    appendLog(ok ? logSuccess : logError, ok ? tr("Image transformed.") : tr("Transforming the image failed."));
-}
-
-void mainWindow::releaseWorker(workerSlot& slot) {
-    if (slot.thread) {
-        slot.thread->quit();
-        slot.thread->wait();
+    appendLog(ok ? logSuccess : logError, ok ? tr("Image transformed.") : error);
+    if (closing_ || !project_) return;
+    // Everything on screen was made from the picture before the transform: the thumbnails, the
+    // photo on show and the tone-mapped preview (whose sharpening plane had the old shape) follow it.
+    const shownKind wasShown = shown_;
+    const int wasPhoto = shownPhotoId_;
+    refreshThumbnails();
+    if (project_->hdrPresent && project_->lcPlanesValid) {
+        project_->invalidateToneMapCaches();
+        doToneMapping(true);
     }
-    delete slot.worker;
-    delete slot.thread;
-    slot = workerSlot{};
+    if (wasShown == shownPhoto && project_->photoById(wasPhoto))
+        showPhoto(wasPhoto);
+    else if (wasShown != shownResult || !project_->previewValid)
+        showSelectedPhoto();
+    updateStatusArea();
 }
 
 void mainWindow::showEvent(QShowEvent* event) {
@@ -326,32 +391,6 @@ void mainWindow::showEvent(QShowEvent* event) {
             if (!shutdownDone_) // a close that came first must not bring the frame back
                 frame_->showMinimized();
         });
-}
-
-void mainWindow::logWorkerSlots() {
-    for (size_t i = 0; i < loadPhotoWorkers_.size(); ++i)
-        debugLog("loadPhoto.worker[%d]=%p\n", int(i), static_cast<void*>(loadPhotoWorkers_[i].worker));
-    debugLog("savePhoto.worker=%p\n", static_cast<void*>(savePhotoWorker_.worker));
-    debugLog("saveAligned.worker=%p\n", static_cast<void*>(saveAlignedWorker_.worker));
-    debugLog("toneMapping.worker=%p\n", static_cast<void*>(toneMappingWorker_.worker));
-    debugLog("presetThumbs.worker=%p\n", static_cast<void*>(presetThumbsWorker_.worker));
-    debugLog("postProcess.worker=%p\n", static_cast<void*>(postProcessWorker_.worker));
-    debugLog("transformWorker.worker=%p\n", static_cast<void*>(transformWorker_.worker));
-}
-
-void mainWindow::waitForWorker(workerSlot& slot, int polls) {
-    // Finished signals queued to this thread are delivered between the polls and empty the slot.
-    for (int i = 0; slot.occupied() && i < polls; ++i) {
-        QThread::msleep(100);
-        QCoreApplication::processEvents();
-    }
-    if (slot.occupied() && slot.thread) {
-        slot.thread->terminate();
-        slot.thread->wait();
-        delete slot.worker;
-        delete slot.thread;
-        slot = workerSlot{};
-    }
 }
 
 void mainWindow::closeEvent(QCloseEvent* event) {
@@ -366,25 +405,17 @@ void mainWindow::closeEvent(QCloseEvent* event) {
     }
     setControlsEnabled(false);
     closing_ = true;
-    pendingPhotos_.clear();
-    abortRequested = true;
-    if (toneMappingWorker_.occupied())
-        QThread::msleep(500);
     debugLog("\nClosing...\n");
     progressTimer_.stop();
     disconnect(&progressTimer_, &QTimer::timeout, nullptr, nullptr);
 
-    logWorkerSlots();
-    endGenerationRun();
+    // Every run is cancelled and waited for: each loop polls its run's cancel flag, so this ends
+    // promptly, and no thread is ever terminated under a lock or a half-written file.
+    logRuns();
     debugLog("Waiting for threads to terminate...\n");
-    for (workerSlot& slot : loadPhotoWorkers_)
-        waitForWorker(slot, 20);
-    for (workerSlot* slot : {&savePhotoWorker_, &saveAlignedWorker_, &toneMappingWorker_, &presetThumbsWorker_})
-        waitForWorker(*slot, 50);
-    for (workerSlot* slot : {&postProcessWorker_, &transformWorker_, &generateHDRworker_})
-        waitForWorker(*slot, 100);
+    stopRuns();
     debugLog("Threads should be terminated now\n");
-    logWorkerSlots();
+    logRuns();
 
     shutdownDone_ = true;
     event->accept();

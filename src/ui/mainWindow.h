@@ -1,23 +1,25 @@
 #pragma once
-// The one top-level window of an interactive run. Owns the current processingProject, shows the
-// photos, the picture and the processing stages, appends coloured lines to its log panel, and starts
-// every long operation on a worker object in a thread of its own. Only the main thread touches it.
+// The one top-level window of a run. Owns the current processingProject, shows the photos, the
+// picture and the processing stages, appends coloured lines to its log panel, and starts and observes
+// the project's runs (loading, generation, preparation, saving, transforms) — or, in an automatic run,
+// observes the automatic run that starts them. Only the main thread touches it.
 
+#include "base/rgbDouble.h"
 #include "imageio/imageTransform.h"
 #include "imageio/saveResultOptions.h"
-#include "ui/mainImageArea.h"
+#include "project/projectRun.h"
+#include "ui/mainWorkspace.h"
 
-#include <QMutex>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
-#include <array>
 #include <cstdint>
-#include <deque>
 #include <memory>
 
+class QBoxLayout;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QListWidget;
@@ -27,30 +29,32 @@ class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class QTextEdit;
-class QThread;
 class processingProject;
-class pyramid;
 class generateHDR;
 class generationRun;
+class loadRun;
+class saveRun;
+class toneMappingPrepareRun;
+class transformRun;
+class automaticRun;
+class checkUpdates;
 struct genHDR_options;
 struct photoEntry;
 class styledMainWindow;
 class imageItem;
-class QMenu;
 class toolBox;
 class tonemappingGroup;
+class zoomWidget;
+class toneCurveTool;
+class histogramTool;
+class colorSaturationGroup;
+class colorAdjustGroup;
 
 class mainWindow : public QWidget {
     Q_OBJECT
 public:
+    /// Log colours, in the order of projectRun::reportKind.
     enum logKind { logInfo, logWarning, logError, logSuccess };
-
-    /// One kind of long operation: its thread and worker while it runs, empty otherwise.
-    struct workerSlot {
-        QThread* thread = nullptr;
-        QObject* worker = nullptr;
-        bool occupied() const { return worker != nullptr; }
-    };
 
     explicit mainWindow(styledMainWindow* frame);
     ~mainWindow() override;
@@ -69,6 +73,12 @@ public:
     QMenuBar* menuBar() const { return menuBar_; }
     /// True while photos of an add-images action are being loaded.
     bool loadingPhotos() const;
+    /// The run whose progress the bar shows and which "Break" cancels, or null.
+    projectRun* progressRun() const { return progressRun_; }
+    /// Shows `run`'s progress (and, with `logLines`, its log lines) while it runs; "Break" cancels it.
+    void observeRun(projectRun* run, bool logLines = true);
+    /// What the next run takes from the program options: thread count, panorama mode.
+    runSettings currentRunSettings() const;
     /// The filters of the "Add images" dialog, separated by ";;".
     static QString addImagesFilters();
     /// Number of photos whose include box is checked (after the last imageItemChanged).
@@ -76,27 +86,46 @@ public:
     /// The item widget of the photo in list row `row` (null outside the list).
     imageItem* photoItemAt(int row) const;
     imageItem* photoItem(int id) const;
+    mainWorkspace* workspace() const { return workspace_; }
+    /// What the workspace shows: nothing, an input photo (shownPhotoId()) or the tone-mapped result.
+    enum shownKind { shownNothing, shownPhoto, shownResult };
+    shownKind shown() const { return shown_; }
+    int shownPhotoId() const { return shownPhotoId_; }
+
+    /// Where a sample comes from (the `src` of sampleTakenSlot): the shown result or the radiance picture.
+    enum sampleSource { sampleFromResult = 0, sampleFromInput = 1 };
+    /// The sample mode an eyedropper asked for (0 none, 1 black point, 2 white point, 3 white balance).
+    int sampleMode() const { return sampleMode_; }
+    /// The file "Open in external editor" writes: the session folder's "Halvora_export.tif".
+    QString externalEditorExportName() const;
+    /// Language codes of the Language menu, in the order of its entries.
+    static QStringList languageCodes();
 
 signals:
     void loadOnStartup();
     /// A new, empty project took the place of the old one (views and controls let go of it).
     void projectReplaced();
+    /// A sample was taken for a tool (mode 1 black point, 2 white point, 3 white balance); `src` 0
+    /// the shown result, 1 the input HDR picture.
+    void sampleReady(int mode, int src, rgbDouble_t sampleValue);
 
 public slots:
+    /// The observed run has started a measured step (progress bar on, "Break" usable).
     void startProgress(uint64_t total);
     void finishProgress();
     void updateProgress();
     void splashFinished();
+    /// Asks the version service whether a newer version exists (nothing when no service is set up).
+    /// `userStarted`: failures are reported; an automatic check is silent about the network.
+    void checkForUpdates(bool userStarted);
     void loadOnStartupSlot();
     /// Prepares the files one after another and starts loading them; an empty list first asks for
     /// files. False when nothing is loaded (a preparation failed, the dialog was cancelled, a load
     /// is already running).
     bool addImages(const QStringList& fileNames);
     bool addImages();
-    /// Starts the next wave of load workers on the pending photos.
-    void addImagesStartThreads();
-    /// A load worker's report (queued to the main thread); handled under the load mutex.
-    void addImagesFinished(int status, QString errorMsg, int workerId);
+    /// The load run has ended: controls, log, the messages, the EVs.
+    void addImagesFinished(bool ok, QString error);
     /// Starts a new project: asks when photos are loaded (unless `justClose`) and replaces the project.
     void newProject(bool justClose);
     void newProject();
@@ -119,21 +148,21 @@ public slots:
     void showProgramOptions(int tab);
     void showProgramOptions();
     void transformImageSlot();
-    void transformImageFinished();
+    void transformImageFinished(bool ok, QString error);
     /// Opens the HDR dialog (photos loaded, nothing running); an opened radiance picture is prepared at once.
     void showGenerateHDR();
-    /// A generation run of the window (automatic road, opened radiance picture) has ended.
+    /// A generation run of the window (one photo enhanced at once, opened radiance picture) has ended.
     void generationRunFinished(bool ok, QString error);
-    /// Prepares the picture's planes for tone mapping on toneMappingPreprocessWorker.
+    /// Prepares the picture's planes for tone mapping (toneMappingPrepareRun).
     void toneMappingPrepare();
-    void toneMappingPrepareFinished();
+    void toneMappingPrepareFinished(bool ok, QString error);
     /// Tone-maps the preview with the current settings (also sets the automatic clip levels).
     void doToneMapping(bool preset);
     /// Asks for a preview tone mapping; a burst of requests is rendered once, with the latest settings.
     void doToneMapping();
     /// Enables the tone-mapping controls and the view actions for the project's stage.
     void setToneMappingControlsEnabled();
-    /// "Photo before processing": the first photo's preview.
+    /// "Photo before processing": the photo selected in the list (the first one when none is).
     void showBeforeSlot();
     /// "Result": the tone-mapped preview.
     void showResultSlot();
@@ -150,9 +179,44 @@ public slots:
     bool saveSettingsSlot(const QString& fileName);
     /// Loads the built-in default look.
     void defaultSettingsSlot();
-    /// Saves the result to `forceFn` with `request`'s options on saveResultWorker (full-size tone mapping first).
+    /// Saves the result with `request` on a save run (full-size tone mapping first).
     void saveResultSlot(const saveResultRequest& request);
-    void saveResultFinished();
+    void saveResultFinished(bool ok, QString error);
+    /// Crops the project to `rect` (picture coordinates) on a transform run.
+    void applyCrop(halvora::cropRect rect);
+    /// "Crop": enters crop mode, or leaves it without cropping.
+    void toggleCropMode();
+    /// Puts the workspace into sample mode for a tool (`mode` 1 … 3), or leaves it (0); the
+    /// eyedroppers follow through requestSampleMode.
+    void toggleSampleMode(int mode);
+    void toggleSampleMode();
+    /// Over/under marks on the tone-mapped picture.
+    void setMarkOverUnder(bool en);
+    /// The status area's read-out of the colour under the pointer.
+    void showSampleValues(bool inImg, rgbDouble_t rgb);
+    /// Switches the workspace's background pair and remembers it.
+    void setBackgroundSlot();
+    /// The menu of the status area's colour buttons: photo colour space, monitor profile, intent.
+    void showColorSpaceMenu();
+    /// "Open in external editor": saves the result as a TIFF in the session folder and opens it in
+    /// the configured editor (offering the options page first when none is set up).
+    void exportToExternalEditorSlot();
+    /// A sample was taken from the picture (logged, sample mode left): mode 1 and 2 set the black or
+    /// white level, mode 3 the white balance that makes the sample neutral; `extra` is its
+    /// sampleSource. sampleReady follows.
+    void sampleTakenSlot(int mode, int extra, rgbDouble_t sampleValue);
+    /// An eyedropper was switched on (`mode` 1 … 3) or off (0); the others go off.
+    void requestSampleMode(int mode);
+    /// The colour under the pointer (from the picture view's mouseMoved), marked on the selective
+    /// saturation curves' axes while `inImg`.
+    void showSampleInEditors(bool inImg, rgbDouble_t value);
+    /// A language entry was chosen: stored for the next start.
+    void languageChanged();
+    /// "On-line documentation": opens the user guide.
+    void openWebHelp();
+    /// Pushes the record into every tone-mapping control with their signals blocked, then asks for
+    /// one preview (after a settings load).
+    void applySettingsToControls();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -168,8 +232,10 @@ private:
     bool externalEditorReady();
     /// File names of the photos that made the result.
     QStringList includedPhotoNames() const;
+    /// True while any run of this window (or of its HDR dialog, or the automatic run) works.
     bool anyWorkerRunning() const;
-    /// Photos, EVs and the picture must not change now: a worker runs, photos load, or the HDR dialog is open.
+    /// Photos, EVs and the picture must not change now: a worker runs, photos load, or the HDR dialog is
+    /// open.
     bool projectBusy() const;
     void insertPhotoItem(int row, const photoEntry& photo);
     bool evControlsUsable() const;
@@ -183,34 +249,56 @@ private:
     void buildMenus();
     void startTransform(int mode, const halvora::cropRect& rect);
     void setControlsEnabled(bool enabled);
-    void releaseWorker(workerSlot& slot);
-    void waitForWorker(workerSlot& slot, int polls);
-    void logWorkerSlots();
-    /// Ends an unattended run that cannot go on: error line, exit code, close.
-    void failUnattended(const QString& message);
-    /// After the last load worker of an action: controls, log, the next stage.
-    void addImagesDone();
-    void reportLoadError(const QString& text);
-    /// Automatic run after loading: EVs, then the generation stages (or the radiance preparation).
-    void startAutomaticGeneration();
+    /// Stops every run of the window and waits for it (shutdown).
+    void stopRuns();
+    /// The shutdown's record of the long operations still present, one line each.
+    void logRuns();
+    /// Starts the automatic run (--auto) on the project and observes it.
+    void startAutomaticRun();
+    /// The automatic run has ended: its exit code, then the window closes.
+    void automaticRunFinished(int exitCode, QString error);
     /// Runs the generation stages with `options` (radiance: prepares the opened radiance picture).
     void startGenerationRun(const genHDR_options& options, bool radiance);
+    /// The photo now at `row` of the project has been loaded: its item joins the list.
+    void photoLoaded(int row);
     /// Builds the "Generate HDR" page of the right tabs.
     void buildGeneratePage(QWidget* page);
     /// Adds "Generate HDR" (Ctrl+G) to the File menu.
     void addGenerateHDRaction(QMenu* file);
     /// Enables "Generate HDR" when photos are loaded and nothing runs.
     void updateGenerateHDRenabled();
-    /// Shutdown: stops a generation still running after the bounded wait, and closes the HDR dialog.
+    /// Shutdown: stops a generation still running and closes the HDR dialog.
     void endGenerationRun();
-    /// Shows the first photo in the picture view (after a failed generation left no picture).
-    void showFirstPhoto();
+    /// Shows the photo selected in the list (the first when none is) and names it in the status area.
+    void showSelectedPhoto();
+    /// Shows the photo with `id` before processing.
+    void showPhoto(int id);
+    /// Builds the status area below the panels.
+    void buildStatusArea(QBoxLayout* outer);
+    /// Adds the zoom actions to "View" and "Crop" to "Transform".
+    void buildWorkspaceActions(QMenu* view, QMenu* transform);
+    /// Dimensions, the shown picture's name and the colour buttons follow the project.
+    void updateStatusArea();
+    /// Every photo item shows its photo's current thumbnail (a radiance picture: the tone-mapped one).
+    void refreshThumbnails();
+    /// After a radiance file was opened: the generation run prepares and tone-maps it at once.
+    void startRadianceRun();
+    /// The tone-mapped preview is rendered at the pyramid level the zoom can show: finer when zoomed
+    /// in past the preview's own size (so 100 % shows the real pixels), the preview-sized one when
+    /// fitted or zoomed out.
+    void followZoomWithDetail();
     void generationLogLine(int kind, const QString& text);
     void buildToneMappingTab();
     /// Adds the settings actions to "File" (before `before`) and the "View" menu.
     void buildToneMappingMenus(QMenu* file, QAction* before);
     /// Points the tone-mapping controls at the current project's record and shows its values.
     void attachToneMappingControls();
+    /// Builds the tone curve, histogram and colour tool boxes below the operators' box.
+    void buildEditorBoxes(QWidget* column);
+    void buildLanguageMenu();
+    void buildHelpMenu();
+    /// Applies a black- or white-point sample (mode 1 or 2).
+    void takeLevelSample(int mode, int source, const rgbDouble_t& value);
 
     styledMainWindow* frame_;
     std::unique_ptr<processingProject> project_;
@@ -221,7 +309,21 @@ private:
     QMenuBar* menuBar_ = nullptr;
     QTabWidget* leftTabs_ = nullptr;
     QTabWidget* rightTabs_ = nullptr;
-    mainImageArea* pictureView_ = nullptr;
+    mainWorkspace* workspace_ = nullptr;
+    zoomWidget* zoom_ = nullptr;
+    QLabel* sampleLabel_ = nullptr;
+    QLabel* dimensionsLabel_ = nullptr;
+    QLabel* shownLabel_ = nullptr;
+    QCheckBox* panoramaBox_ = nullptr;
+    QPushButton* photoSpaceButton_ = nullptr;
+    QPushButton* monitorButton_ = nullptr;
+    QAction* cropAction_ = nullptr;
+    QList<QAction*> zoomActions_;
+    shownKind shown_ = shownNothing;
+    int shownPhotoId_ = -1;
+    bool markOverUnder_ = false;
+    int sampleMode_ = 0;
+    QTimer zoomDetailTimer_; ///< waits for the zoom to settle before a finer render
     QListWidget* photoList_ = nullptr;
     QTextEdit* logPanel_ = nullptr;
     QLabel* ldrLabel_ = nullptr;
@@ -239,27 +341,29 @@ private:
     QTimer progressTimer_;
     QList<QAction*> transformActions_;
 
-    std::array<workerSlot, 32> loadPhotoWorkers_;
-    std::array<std::unique_ptr<pyramid>, 32> loadBuffers_; ///< decode buffers of workers 2 … 31
-    std::deque<std::unique_ptr<photoEntry>> pendingPhotos_;
-    QMutex loadMutex_;
-    bool loadActive_ = false;
     bool closing_ = false;
-    int loadRequested_ = 0;
-    int loadFailed_ = 0;
-    QStringList loadMessages_; ///< messages for the user, shown once the action ends
-    workerSlot generateHDRworker_; ///< the generation run now (worker: its generationRun; no thread of its own)
-    std::unique_ptr<generationRun> generationRun_; ///< a run the window started (automatic road, radiance)
+    std::unique_ptr<loadRun> loadRun_;
+    std::unique_ptr<generationRun> generationRun_; ///< a run the window started (one photo, radiance)
+    std::unique_ptr<toneMappingPrepareRun> prepareRun_;
+    std::unique_ptr<saveRun> saveRun_;
+    std::unique_ptr<transformRun> transformRun_;
+    std::unique_ptr<automaticRun> automaticRun_;
+    QPointer<projectRun> progressRun_; ///< the run the bar shows and "Break" cancels
     QPointer<generateHDR> hdrDialog_;
     QAction* generateHdrAction_ = nullptr;
     QPushButton* generateHdrButton_ = nullptr;
-    QString autoHdrOutput_; ///< --save_hdr target of this run (empty: none)
-    saveResultRequest autoSaveRequest_; ///< where and how the automatic run saves, fixed when it starts
-    workerSlot savePhotoWorker_, saveAlignedWorker_, toneMappingWorker_, presetThumbsWorker_, postProcessWorker_,
-        transformWorker_;
+    QLabel* generateHint_ = nullptr;
     tonemappingGroup* tmGroup_ = nullptr;
     toolBox* tmToolBox_ = nullptr;
+    toneCurveTool* curveTool_ = nullptr;
+    histogramTool* histogramTool_ = nullptr;
+    colorSaturationGroup* saturationGroup_ = nullptr;
+    colorAdjustGroup* colorGroup_ = nullptr;
+    QList<toolBox*> toneBoxes_; ///< the tool boxes of the tone-mapping tab, top to bottom
+    QAction* exportAction_ = nullptr;
     QTimer toneMappingTimer_; ///< collects preview requests into one render
     QAction* showBeforeAction_ = nullptr;
+    std::unique_ptr<checkUpdates> updateCheck_;
     QAction* showResultAction_ = nullptr;
+    QMenu* viewMenu_ = nullptr;
 };

@@ -1,6 +1,5 @@
 // HDR generation from the main window: the HDR dialog, the automatic run's road into the generation
 // stages, and the preparation of an opened radiance picture.
-#include "app/storedOptions.h"
 #include "ui/mainWindow.h"
 
 #include "app/automaticRun.h"
@@ -8,6 +7,7 @@
 #include "base/debugLog.h"
 #include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
+#include "app/storedOptions.h"
 #include "project/exposureValues.h"
 #include "hdr/genHDR_options.h"
 #include "project/generationRun.h"
@@ -23,81 +23,53 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
-void mainWindow::startAutomaticGeneration() {
+void mainWindow::startAutomaticRun() {
+    if (!project_ || automaticRun_)
+        return;
     const commandLineOptions& cl = commandLineOptions::current();
-    QStringList inputs;
-    for (const auto& photo : project_->photos)
-        inputs << photo->fileName;
+    automaticRun_ = std::make_unique<automaticRun>(*project_, cl, programOptionsSettings::instance());
+    automaticRun_->setVerbose(cl.verbose);
+    automaticRun* run = automaticRun_.get();
+    connect(run, &automaticRun::runStarted, this, [this](projectRun* started) {
+        observeRun(started);
+        if (qobject_cast<generationRun*>(started) == nullptr && !loadingPhotos())
+            rightTabs_->setCurrentIndex(1);
+    });
+    connect(run, &automaticRun::logLine, this,
+            [this](int kind, const QString& text) { appendLog(logKind(std::clamp(kind, 0, 3)), text); });
+    connect(run, &automaticRun::settingsLoaded, this, &mainWindow::attachToneMappingControls);
+    connect(run, &automaticRun::photoLoaded, this, &mainWindow::photoLoaded);
+    connect(run, &automaticRun::previewReady, this, &mainWindow::showResultSlot);
+    connect(run, &automaticRun::finished, this, &mainWindow::automaticRunFinished, Qt::QueuedConnection);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    setControlsEnabled(false);
+    run->start();
+}
 
-    // The targets are checked before the long work: a run that cannot save must not merge first.
-    QString error;
-    const saveResultRequest request = halvora::automaticSaveRequest(
-        cl, halvora::saveResultOptionsFromSettings(programOptionsSettings::instance()), inputs, error);
-    if (request.fileName.isEmpty()) {
-        failUnattended(error);
+void mainWindow::automaticRunFinished(int exitCode, QString error) {
+    Q_UNUSED(error); // the run has logged it and written it to standard error
+    if (!automaticRun_)
         return;
-    }
-    autoHdrOutput_ = halvora::automaticHdrOutputPath(cl, error);
-    if (!error.isEmpty()) {
-        failUnattended(error);
+    lastSavedPath = automaticRun_->savedFile();
+    QApplication::restoreOverrideCursor();
+    if (closing_)
         return;
-    }
-    lastSavedPath = request.fileName;
-    autoSaveRequest_ = request;
-    if (request.options.convertToSrgb) {
-        // No output colour transform exists yet: say so rather than pretend the file was converted.
-        const QString text =
-            tr("Conversion to sRGB is not available in this version; the result is saved as it is.");
-        appendLog(logWarning, text);
-        debugLog("%s\n", text.toLocal8Bit().constData());
-    }
-
-    if (project_->photos.front()->isRadiance) {
-        if (!autoHdrOutput_.isEmpty()) {
-            appendLog(logWarning, tr("The input is a radiance picture already: --save_hdr writes nothing."));
-            autoHdrOutput_.clear();
-        }
-        startGenerationRun(halvora::genHDRoptionsForAutomaticRun(cl, false), true);
-        return;
-    }
-    const halvora::evChoice choice = halvora::chooseEVsAfterLoading(*project_);
-    if (!choice.warning.isEmpty()) {
-        appendLog(logWarning, choice.warning);
-        debugLog("%s\n", choice.warning.toLocal8Bit().constData());
-    }
-    const bool ldrEnhancement = project_->photos.size() == 1;
-    if (!ldrEnhancement) {
-        bool switchedToAEB = false;
-        for (const QString& w : halvora::evChecksBeforeGeneration(
-                 *project_, choice.chosen == halvora::evChoice::fromExif, switchedToAEB)) {
-            appendLog(logWarning, w);
-            debugLog("%s\n", w.toLocal8Bit().constData());
-        }
-        for (const auto& photo : project_->photos)
-            debugLog("EV: %s = %g\n", QFileInfo(photo->fileName).fileName().toLocal8Bit().constData(),
-                     photo->ev);
-    }
-    if (ldrEnhancement && !autoHdrOutput_.isEmpty()) {
-        appendLog(logWarning, tr("One photo is enhanced, not merged: --save_hdr writes nothing."));
-        autoHdrOutput_.clear();
-    }
-    genHDR_options options = halvora::genHDRoptionsForAutomaticRun(cl, ldrEnhancement);
-    options.saveHDR = !autoHdrOutput_.isEmpty();
-    options.hdrFileName = autoHdrOutput_;
-    startGenerationRun(options, false);
+    setControlsEnabled(true);
+    failureExitCode_ = exitCode;
+    resultSaved = true; // nothing to ask about: the run has ended either way
+    QTimer::singleShot(0, this, [this] { close(); });
 }
 
 void mainWindow::startGenerationRun(const genHDR_options& options, bool radiance) {
-    if (!project_ || generationRun_ || generateHDRworker_.occupied()) return;
-    const bool hidden = commandLineOptions::current().autoProcess || styledMessageBox::unattended();
-    generationRun_ = std::make_unique<generationRun>(project_.get(), options, radiance, hidden);
+    if (!project_ || generationRun_ || anyWorkerRunning()) return;
+    const bool hidden = styledMessageBox::unattended();
+    generationRun_ = std::make_unique<generationRun>(project_.get(), options, radiance, hidden, currentRunSettings());
     generationRun* run = generationRun_.get();
-    connect(run, &generationRun::startProgress, this, &mainWindow::startProgress);
-    connect(run, &generationRun::finishProgress, this, &mainWindow::finishProgress);
-    connect(run, &generationRun::logLine, this, &mainWindow::generationLogLine);
+    observeRun(run);
     connect(run, &generationRun::message, this, [this](int kind, const QString& text) {
         appendLog(logKind(std::clamp(kind, 0, 3)), text);
         styledMessageBox::show(this,
@@ -108,7 +80,6 @@ void mainWindow::startGenerationRun(const genHDR_options& options, bool radiance
     });
     // Queued: the run is released in the handler, never inside its own signal.
     connect(run, &generationRun::finished, this, &mainWindow::generationRunFinished, Qt::QueuedConnection);
-    generateHDRworker_ = {nullptr, run};
     QApplication::setOverrideCursor(Qt::BusyCursor);
     setControlsEnabled(false);
     run->start();
@@ -117,22 +88,24 @@ void mainWindow::startGenerationRun(const genHDR_options& options, bool radiance
 void mainWindow::generationRunFinished(bool ok, QString error) {
     if (!generationRun_) return;
     generationRun_.reset();
-    generateHDRworker_ = workerSlot{};
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
     if (closing_) return;
     if (!ok) {
-        if (commandLineOptions::current().autoProcess) {
-            failUnattended(error);
-            return;
-        }
         appendLog(logError, error);
         debugLog("%s\n", error.toLocal8Bit().constData());
-        showFirstPhoto();
+        showSelectedPhoto();
         styledMessageBox::show(this, styledMessageBox::error, error);
         return;
     }
     toneMappingPrepare();
+}
+
+void mainWindow::startRadianceRun() {
+    if (!project_ || closing_ || projectBusy() || project_->photos.size() != 1 ||
+        !project_->photos.front()->isRadiance || project_->hdrPresent)
+        return;
+    startGenerationRun(halvora::genHDRoptionsFromSettings(programOptionsSettings::instance(), false), true);
 }
 
 void mainWindow::generationLogLine(int kind, const QString& text) {
@@ -147,7 +120,7 @@ void mainWindow::showGenerateHDR() {
         startGenerationRun(halvora::genHDRoptionsFromSettings(programOptionsSettings::instance(), false), true);
         return;
     }
-    const bool hidden = commandLineOptions::current().autoProcess || styledMessageBox::unattended();
+    const bool hidden = styledMessageBox::unattended();
     auto warn = [this, hidden](const QString& text) {
         appendLog(logWarning, text);
         debugLog("%s\n", text.toLocal8Bit().constData());
@@ -163,17 +136,16 @@ void mainWindow::showGenerateHDR() {
             warn(w);
     }
 
-    auto* dialog = new generateHDR(project_.get(), hidden, this);
+    auto* dialog = new generateHDR(project_.get(), hidden, currentRunSettings(), this);
     dialog->setWindowFlag(Qt::Dialog);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     hdrDialog_ = dialog;
-    connect(dialog, &generateHDR::startProgress, this, &mainWindow::startProgress);
-    connect(dialog, &generateHDR::finishProgress, this, &mainWindow::finishProgress);
     connect(dialog, &generateHDR::logLine, this, &mainWindow::generationLogLine);
     connect(dialog, &generateHDR::runActive, this, [this, dialog](bool active) {
-        generateHDRworker_ = active ? workerSlot{nullptr, dialog->activeRun()} : workerSlot{};
+        if (active)
+            observeRun(dialog->activeRun(), false); // the dialog passes its run's lines on itself
         if (!active && project_ && !project_->hdrPresent)
-            showFirstPhoto(); // the old picture is gone; never leave its preview on show
+            showSelectedPhoto(); // the old picture is gone; never leave its preview on show
     });
     connect(dialog, &QDialog::finished, this, [this](int result) {
         hdrDialog_ = nullptr;
@@ -210,7 +182,14 @@ void mainWindow::buildGeneratePage(QWidget* page) {
     generateHdrButton_->setObjectName("generateHdrButton");
     generateHdrButton_->setEnabled(false);
     connect(generateHdrButton_, &QPushButton::clicked, this, &mainWindow::showGenerateHDR);
+    // Without photos the button is off, and this line says what comes first.
+    generateHint_ = new QLabel(tr("Add photos first: File \u203a Add (Ctrl+A), or drop them on the picture area."),
+                               page);
+    generateHint_->setObjectName("generateHint");
+    generateHint_->setWordWrap(true);
+    generateHdrButton_->setToolTip(tr("Needs photos: add them first."));
     layout->addWidget(text);
+    layout->addWidget(generateHint_);
     layout->addWidget(generateHdrButton_);
     layout->addStretch(1);
     // Photos come and go through the list: its changes decide whether there is something to merge.
@@ -223,20 +202,19 @@ void mainWindow::buildGeneratePage(QWidget* page) {
 }
 
 void mainWindow::updateGenerateHDRenabled() {
-    const bool enabled = !closing_ && project_ && !project_->photos.empty() && !loadingPhotos() &&
-                         !generateHDRworker_.occupied() && !hdrDialog_ && !toneMappingWorker_.occupied() &&
-                         menuBar_ && menuBar_->isEnabled();
+    const bool enabled = !closing_ && project_ && !project_->photos.empty() && !anyWorkerRunning() &&
+                         !hdrDialog_ && menuBar_ && menuBar_->isEnabled();
     if (generateHdrAction_) generateHdrAction_->setEnabled(enabled);
     if (generateHdrButton_) generateHdrButton_->setEnabled(enabled);
+    if (generateHint_) generateHint_->setVisible(!project_ || project_->photos.empty());
 }
 
 void mainWindow::endGenerationRun() {
     if (hdrDialog_) {
         hdrDialog_->blockSignals(true);
-        hdrDialog_->stopRun(10000);
+        hdrDialog_->stopRun();
         delete hdrDialog_.data();
     }
-    if (generationRun_) generationRun_->stopNow(10000);
+    if (generationRun_) generationRun_->stopNow();
     generationRun_.reset();
-    generateHDRworker_ = workerSlot{};
 }

@@ -1,16 +1,15 @@
 // Photo input of the main window: the "Add images" flow and its load workers.
-#include "app/storedOptions.h"
 #include "ui/mainWindow.h"
 
 #include "app/commandLineOptions.h"
-#include "base/debugLog.h"
-#include "base/runContext.h"
-#include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
-#include "project/exposureValues.h"
+#include "app/storedOptions.h"
+#include "base/debugLog.h"
 #include "hdr/genHDR_options.h"
-#include "project/loadPhotoWorker.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "project/exposureValues.h"
+#include "project/loadRun.h"
+#include "project/processingProject.h"
+#include "tonemap/rebuildOnChange.h"
 #include "tonemap/toneMappingSettingsFile.h"
 #include "ui/imageItem.h"
 #include "ui/styledMessageBox.h"
@@ -20,9 +19,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QListWidget>
-#include <QMutexLocker>
 #include <QTabWidget>
-#include <QThread>
 #include <QTimer>
 #include <QAction>
 #include <QComboBox>
@@ -33,26 +30,25 @@
 
 void mainWindow::loadOnStartupSlot() {
     disconnect(this, &mainWindow::loadOnStartup, this, &mainWindow::loadOnStartupSlot);
-    const QString settingsFile = commandLineOptions::current().settings;
-    if (project_ && !settingsFile.isEmpty() && QFileInfo(settingsFile).isFile()) {
-        const int r = halvora::loadSettingsFile(settingsFile, project_->tmSettings);
-        if (r == halvora::settingsLoadOk) {
+    const commandLineOptions& cl = commandLineOptions::current();
+    if (cl.autoProcess) {
+        startAutomaticRun();
+        return;
+    }
+    const QString settingsFile = cl.settings;
+    if (project_ && !settingsFile.isEmpty()) {
+        QString error;
+        if (halvora::loadSettingsFile(settingsFile, project_->tmSettings.parameters(), false, &error) ==
+            halvora::settingsLoadOk) {
             halvora::rebuildToneMappingTables(project_->tmSettings, halvora::toneMappingChange::everything);
             attachToneMappingControls();
             appendLog(logInfo, tr("Tone mapping settings loaded: %1").arg(QDir::toNativeSeparators(settingsFile)));
         } else {
-            // A file that exists but cannot be used must not pass silently for the chosen look.
-            const QString text = tr("Cannot load the tone mapping settings file %1.").arg(QDir::toNativeSeparators(settingsFile));
-            if (commandLineOptions::current().autoProcess) {
-                failUnattended(text);
-                return;
-            }
-            appendLog(logWarning, text);
+            // A file that cannot be used must not pass silently for the chosen look.
+            appendLog(logWarning, tr("Cannot load the tone mapping settings file %1").arg(error));
         }
     }
-    if (!addImages(commandLineOptions::current().inputPhotos) && commandLineOptions::current().autoProcess &&
-        !closing_)
-        failUnattended(tr("No photos could be loaded."));
+    addImages(cl.inputPhotos);
 }
 
 QString mainWindow::addImagesFilters() {
@@ -89,7 +85,7 @@ QString mainWindow::addImagesFilters() {
     return filters.join(";;");
 }
 
-bool mainWindow::loadingPhotos() const { return loadActive_; }
+bool mainWindow::loadingPhotos() const { return loadRun_ && loadRun_->running(); }
 
 bool mainWindow::addImages() { return addImages(QStringList()); }
 
@@ -99,182 +95,78 @@ bool mainWindow::addImages(const QStringList& fileNames) {
     QStringList files = fileNames;
     programOptionsSettings& options = programOptionsSettings::instance();
     if (files.isEmpty()) {
-        files = QFileDialog::getOpenFileNames(this, tr("Add images"), options.openSavePhotoLastDir, addImagesFilters());
+        files = QFileDialog::getOpenFileNames(this, tr("Add images"),
+                                              programOptionsSettings::existingFolder(options.openSavePhotoLastDir),
+                                              addImagesFilters());
         if (files.isEmpty())
             return false;
         options.openSavePhotoLastDir = QFileInfo(files.front()).absolutePath();
     }
-    const bool unattended = commandLineOptions::current().autoProcess || styledMessageBox::unattended();
-    abortRequested = false; // a "Break" of an earlier operation does not stop this one
 
     // Every file is prepared before any is loaded; the first failure ends the action.
-    bool radianceOpened = false;
-    for (const auto& photo : project_->photos)
-        radianceOpened = radianceOpened || photo->isRadiance;
-    std::deque<std::unique_ptr<photoEntry>> prepared;
-    for (int i = 0; i < files.size(); ++i) {
-        auto photo = std::make_unique<photoEntry>();
-        photo->fileName = QFileInfo(files[i]).absoluteFilePath();
-        if (!project_->loadPhotoPrepare(*photo, i, radianceOpened)) {
-            if (!project_->lastError.isEmpty()) {
-                const QString text = project_->lastError + ": " + QDir::toNativeSeparators(files[i]) + ".";
-                appendLog(logError, text);
-                if (unattended)
-                    debugLog("%s\n", text.toLocal8Bit().constData());
-                else
-                    styledMessageBox::show(this, styledMessageBox::error, text);
-            }
-            return false;
+    auto run = std::make_unique<loadRun>(*project_, currentRunSettings());
+    QString error;
+    if (!run->prepare(files, error)) {
+        if (!error.isEmpty()) {
+            appendLog(logError, error);
+            debugLog("%s\n", error.toLocal8Bit().constData());
+            // The text names the file and what was wrong with it; the second line says what became of
+            // the rest of the choice, which is otherwise a surprise.
+            if (!styledMessageBox::unattended())
+                styledMessageBox::showPlain(
+                    this, styledMessageBox::error,
+                    error + "\n\n" +
+                        tr("No photo was added. Remove or replace this file and add the "
+                           "photos again."));
         }
-        radianceOpened = radianceOpened || photo->isRadiance;
-        prepared.push_back(std::move(photo));
+        return false;
     }
-
-    if (project_->hdrPresent) {
-        // The first two load buffers are the picture's own stores: the HDR image is gone.
-        project_->discardPicture();
-        appendLog(logWarning, tr("The photos changed: the HDR image has to be generated again."));
-    }
+    loadRun_ = std::move(run);
     QApplication::setOverrideCursor(Qt::BusyCursor);
     leftTabs_->setCurrentIndex(0);
     rightTabs_->setCurrentIndex(0);
     setControlsEnabled(false);
-    const bool radianceNoise = prepared.front()->isRadiance && project_->hdrOptions.noiseFilter;
-    startProgress(loadPhotoWorker::progressTotal(project_->width, project_->height, int(prepared.size()),
-                                                 radianceNoise));
-    appendLog(logInfo, tr("Loading %n photo(s)...", "", int(prepared.size())));
-    pendingPhotos_ = std::move(prepared);
-    loadRequested_ = int(pendingPhotos_.size());
-    loadFailed_ = 0;
-    loadMessages_.clear();
-    loadActive_ = true;
-    addImagesStartThreads();
-    return true;
+    connect(loadRun_.get(), &loadRun::photoLoaded, this, &mainWindow::photoLoaded);
+    connect(loadRun_.get(), &projectRun::finished, this, &mainWindow::addImagesFinished, Qt::QueuedConnection);
+    observeRun(loadRun_.get());
+    return loadRun_->start();
 }
 
-void mainWindow::addImagesStartThreads() {
-    if (pendingPhotos_.empty())
+void mainWindow::photoLoaded(int row) {
+    if (project_ && row >= 0 && row < int(project_->photos.size()))
+        insertPhotoItem(row, *project_->photos[size_t(row)]);
+}
+
+void mainWindow::addImagesFinished(bool ok, QString error) {
+    Q_UNUSED(ok);
+    Q_UNUSED(error);
+    if (!loadRun_)
         return;
-    QStringList pendingNames;
-    for (const auto& photo : pendingPhotos_)
-        pendingNames << photo->fileName;
-    const int n = loadPhotoWorker::waveSize(project_->width, project_->height, pendingNames);
-    debugLog("Starting image load threads (n=%d)\n", n);
-    for (int i = 0; i < n && !pendingPhotos_.empty(); ++i) {
-        uint16_t* buffer = nullptr;
-        if (i == 0) {
-            buffer = project_->resultImage.data<uint16_t>();
-            debugLog("To display: %s\n", QDir::toNativeSeparators(pendingPhotos_.front()->fileName).toLocal8Bit().constData());
-        } else if (i == 1) {
-            buffer = project_->hdrImage.data<uint16_t>(); // 12 bytes per pixel: room for 6
-        } else {
-            auto own = std::make_unique<pyramid>();
-            if (own->init(project_->width, project_->height, 1, 2, 3, true)) {
-                buffer = own->data<uint16_t>();
-                loadBuffers_[size_t(i)] = std::move(own);
-            }
-        }
-        if (!buffer) {
-            // Short of memory for another buffer: the photo waits for the next wave.
-            if (i > 0)
-                break;
-            for (auto& photo : pendingPhotos_) {
-                ++loadFailed_;
-                reportLoadError(tr("Failed to load") + ": " + QDir::toNativeSeparators(photo->fileName) + ". " +
-                                tr("Not enough memory!"));
-            }
-            pendingPhotos_.clear();
-            addImagesDone();
-            return;
-        }
-        auto* thread = new QThread(this);
-        auto* worker = new loadPhotoWorker(project_.get(), std::move(pendingPhotos_.front()), buffer, i);
-        pendingPhotos_.pop_front();
-        worker->moveToThread(thread);
-        connect(thread, &QThread::started, worker, &loadPhotoWorker::loadPhoto);
-        connect(worker, &loadPhotoWorker::finished, this, &mainWindow::addImagesFinished, Qt::QueuedConnection);
-        loadPhotoWorkers_[size_t(i)] = {thread, worker};
-        thread->start();
-    }
-}
-
-void mainWindow::addImagesFinished(int status, QString errorMsg, int workerId) {
-    QMutexLocker lock(&loadMutex_);
-    if (workerId < 0 || workerId >= int(loadPhotoWorkers_.size()) || !loadPhotoWorkers_[size_t(workerId)].occupied())
-        return;
-    workerSlot& slot = loadPhotoWorkers_[size_t(workerId)];
-    std::unique_ptr<photoEntry> photo = static_cast<loadPhotoWorker*>(slot.worker)->takePhoto();
-    releaseWorker(slot);
-    loadBuffers_[size_t(workerId)].reset();
-
-    if (photo && status == loadPhotoWorker::loaded && project_) {
-        // Photos keep the order they were chosen in; ids grow in that order.
-        auto& photos = project_->photos;
-        auto at = std::find_if(photos.begin(), photos.end(), [&](const auto& p) { return p->id > photo->id; });
-        const int row = int(at - photos.begin());
-        photo->included = true;
-        insertPhotoItem(row, *photo);
-        photos.insert(at, std::move(photo));
-    } else {
-        ++loadFailed_;
-        const QString name = photo ? QDir::toNativeSeparators(photo->fileName) : QString();
-        QString text = tr("Failed to load") + ": " + name + ".";
-        if (!errorMsg.isEmpty())
-            text += " " + errorMsg;
-        reportLoadError(text);
-        if (photo)
-            photo->releaseAll();
-    }
-
-    for (const workerSlot& s : loadPhotoWorkers_)
-        if (s.occupied())
-            return;
-    if (!pendingPhotos_.empty() && !closing_ && !abortRequested.load()) {
-        addImagesStartThreads();
-        return;
-    }
-    pendingPhotos_.clear();
-    addImagesDone();
-}
-
-void mainWindow::reportLoadError(const QString& text) {
-    appendLog(logError, text);
-    debugLog("%s\n", text.toLocal8Bit().constData());
-    loadMessages_ << text;
-}
-
-void mainWindow::addImagesDone() {
-    loadActive_ = false;
-    loadPhotoWorker::releaseStripBlocks();
+    const int loaded = loadRun_->requested() - loadRun_->failed();
+    const QStringList failures = loadRun_->failures();
+    loadRun_.reset();
     if (closing_)
         return;
-    finishProgress();
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
     const bool havePhotos = project_ && !project_->photos.empty();
     for (QAction* action : std::as_const(transformActions_))
         action->setEnabled(havePhotos);
-    if (havePhotos && !project_->hdrPresent)
-        showFirstPhoto();
-    const int loaded = loadRequested_ - loadFailed_;
-    if (loaded > 0)
-        appendLog(loadFailed_ ? logWarning : logSuccess, tr("Loaded %1 of %2 photos.").arg(loaded).arg(loadRequested_));
-
-    if (commandLineOptions::current().autoProcess) {
-        if (loadFailed_ > 0 || !havePhotos)
-            failUnattended(tr("Failed to load %1 of %2 photos.").arg(loadFailed_).arg(loadRequested_));
-        else
-            startAutomaticGeneration();
-        return;
-    }
-    if (!loadMessages_.isEmpty() && !styledMessageBox::unattended()) {
-        // Shown after the handler returns: a modal box must not run inside the load mutex.
-        const QString text = loadMessages_.join("\n");
-        loadMessages_.clear();
-        QTimer::singleShot(0, this, [this, text] { styledMessageBox::show(this, styledMessageBox::error, text); });
+    if (havePhotos && photoList_->currentRow() < 0) photoList_->setCurrentRow(0);
+    if (havePhotos && !project_->hdrPresent) showSelectedPhoto();
+    updateStatusArea();
+    if (!failures.isEmpty() && !styledMessageBox::unattended()) {
+        // Shown after the handler returns: a modal box must not run inside the run's report.
+        const QString text = failures.join("\n");
+        QTimer::singleShot(
+            0, this, [this, text] { styledMessageBox::showPlain(this, styledMessageBox::error, text); });
     }
     if (loaded > 0)
         assignEVsAfterLoading();
+    // An opened radiance picture needs no merge: it is prepared and tone-mapped at once, and the user
+    // lands on the tone-mapping step with a real preview, as an automatic run does.
+    if (loaded > 0 && project_->photos.size() == 1 && project_->photos.front()->isRadiance)
+        QTimer::singleShot(0, this, &mainWindow::startRadianceRun);
     // One photo and the option to enhance it at once: the HDR dialog is skipped.
     if (loaded > 0 && project_->photos.size() == 1 && !project_->photos.front()->isRadiance &&
         programOptionsSettings::instance().newProjectAutoLDR)
@@ -298,6 +190,8 @@ QWidget* mainWindow::buildPhotoPanel(QWidget* parent) {
         for (int i = 0; i < photoList_->count(); ++i)
             if (auto* item = photoItemAt(i))
                 item->setSelected(i == row);
+        // The chosen photo goes on show (a load in progress shows its photos when it ends).
+        if (const imageItem* item = photoItemAt(row); item && !loadingPhotos()) showPhoto(item->id());
     });
     layout->addWidget(photoList_, 1);
 
@@ -577,6 +471,7 @@ void mainWindow::newProject(bool justClose) {
     rightTabs_->setCurrentIndex(0);
     emit projectReplaced();
     updatePhotoControls();
+    updateStatusArea();
     for (QAction* action : std::as_const(transformActions_))
         action->setEnabled(false);
     if (!justClose) {

@@ -2,11 +2,10 @@
 #include "app/storedOptions.h"
 #include "ui/mainWindow.h"
 
-#include "app/commandLineOptions.h"
 #include "base/debugLog.h"
 #include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
-#include "imageio/saveResultWorker.h"
+#include "project/saveRun.h"
 #include "ui/programOptions.h"
 #include "ui/saveResult.h"
 #include "ui/styledMessageBox.h"
@@ -16,7 +15,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QThread>
 #include <QTimer>
 
 bool mainWindow::resultAvailable() const {
@@ -95,38 +93,31 @@ bool mainWindow::externalEditorReady() {
 }
 
 void mainWindow::saveResultSlot(const saveResultRequest& request) {
-    if (!project_ || savePhotoWorker_.occupied())
+    if (!project_ || anyWorkerRunning())
         return;
     appendLog(logInfo, tr("Saving result..."));
-    auto* worker = new saveResultWorker(request, project_->resultBuffer(), project_->width, project_->height);
-    processingProject* pr = project_.get();
-    worker->toneMapEntirePhoto = [pr] { return pr->toneMapFullImage(); };
+    saveRun_ = std::make_unique<saveRun>(*project_, currentRunSettings());
+    connect(saveRun_.get(), &projectRun::finished, this, &mainWindow::saveResultFinished, Qt::QueuedConnection);
     QApplication::setOverrideCursor(Qt::BusyCursor);
     setControlsEnabled(false);
-    auto* thread = new QThread(this);
-    worker->moveToThread(thread);
-    connect(thread, &QThread::started, worker, &saveResultWorker::doSaveResult);
-    connect(worker, &saveResultWorker::finished, this, &mainWindow::saveResultFinished, Qt::QueuedConnection);
-    savePhotoWorker_ = {thread, worker};
-    startProgress(uint64_t(project_->width) * uint64_t(project_->height) * 3);
-    thread->start();
+    observeRun(saveRun_.get());
+    saveRun_->start(request);
 }
 
-void mainWindow::saveResultFinished() {
-    auto* worker = static_cast<saveResultWorker*>(savePhotoWorker_.worker);
-    if (!worker)
+void mainWindow::saveResultFinished(bool ok, QString error) {
+    Q_UNUSED(ok);
+    Q_UNUSED(error); // the request carries both
+    if (!saveRun_)
         return;
-    const saveResultRequest request = worker->request;
-    releaseWorker(savePhotoWorker_);
-    finishProgress();
+    const saveResultRequest request = saveRun_->request();
+    saveRun_.reset();
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
-    const bool automatic = commandLineOptions::current().autoProcess;
-    const bool boxes = !automatic && !closing_ && !styledMessageBox::unattended();
+    const bool boxes = !closing_ && !styledMessageBox::unattended();
     // Copying EXIF into the result needs the metadata tool, which this version does not have.
     const metadataTransfer_t transfer =
         request.success && request.options.transferExif ? metadataTransfer_t::unavailable : metadataTransfer_t::notRequested;
-    for (const saveResultMessage_t& m : saveResultFinishedMessages(&request, automatic, transfer)) {
+    for (const saveResultMessage_t& m : saveResultFinishedMessages(&request, false, transfer)) {
         const logKind kind = m.color == "#60a060"   ? logSuccess
                              : m.color == "#b06060" ? logError
                              : m.color == "#b0b060" ? logWarning
@@ -140,20 +131,16 @@ void mainWindow::saveResultFinished() {
         else if (boxes && m.kind == saveResultMessage_t::warningBox)
             styledMessageBox::show(this, styledMessageBox::warning, text);
     }
-    if (closing_)
+    if (closing_ || !request.success)
         return;
-    if (!request.success) {
-        if (automatic)
-            failUnattended(tr("Saving the result failed: %1").arg(request.error));
-        return;
+    // The export for the external editor is a working copy in the session folder: the result is not
+    // saved for the user by it, and "Save" must not write there.
+    const bool exported = request.openInExternalEditor && request.fileName == externalEditorExportName();
+    if (!exported) {
+        resultSaved = true;
+        lastSavedPath = request.fileName;
+        lastSaveRequest_ = request;
     }
-    resultSaved = true;
-    lastSavedPath = request.fileName;
-    lastSaveRequest_ = request;
-    if (request.openInExternalEditor && !automatic)
+    if (request.openInExternalEditor)
         startExternalEditor(programOptionsSettings::instance().externalEditorPath, request.fileName);
-    if (automatic) {
-        debugLog("Automatic run finished: '%s'\n", QDir::toNativeSeparators(lastSavedPath).toLocal8Bit().constData());
-        QTimer::singleShot(0, this, [this] { close(); });
-    }
 }

@@ -6,12 +6,16 @@
 #include "base/debugLog.h"
 #include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
-#include "project/toneMappingPreprocessWorker.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "project/toneMappingPrepareRun.h"
+#include "tonemap/rebuildOnChange.h"
 #include "tonemap/toneMappingSettingsFile.h"
+#include "ui/colorAdjustGroup.h"
+#include "ui/histogramTool.h"
 #include "ui/styledMessageBox.h"
+#include "ui/toneCurveTool.h"
 #include "ui/toolBox.h"
 #include "ui/tonemappingGroup.h"
+#include "ui/wheelGuard.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,10 +25,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QTabWidget>
-#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -34,71 +38,34 @@ const char* const kDefaultSettings = ":/resources/built-in presets/default.hvsx"
 
 QString settingsFilter() { return mainWindow::tr("Halvora settings") + " (*.hvsx)"; }
 
-// The first photo's preview as an 8-bit picture (the working scale shifted right by 7).
-QImage photoPreviewImage(const photoEntry& photo) {
-    const halvora::rgb16Buffer& preview = photo.preview;
-    if (!preview.data || preview.width <= 0 || preview.height <= 0)
-        return QImage();
-    QImage shown(preview.width, preview.height, QImage::Format_RGB888);
-    for (int y = 0; y < shown.height(); ++y) {
-        const uint16_t* in = preview.pixels() + size_t(y) * preview.width * 3;
-        uchar* out = shown.scanLine(y);
-        for (int i = 0; i < preview.width * 3; ++i)
-            out[i] = uchar(std::min<int>(in[i] >> 7, 255));
-    }
-    return shown;
-}
-
 } // namespace
 
 void mainWindow::toneMappingPrepare() {
-    if (!project_ || toneMappingWorker_.occupied())
+    if (!project_ || anyWorkerRunning())
         return;
-    const commandLineOptions& cl = commandLineOptions::current();
-    if (cl.autoProcess)
-        appendLog(logInfo, tr("Tone mapping..."));
     rightTabs_->setCurrentIndex(1);
-    toneMappingPrepareOptions_t options;
-    options.panoramaMode = programOptionsSettings::instance().panoramaMode || (cl.autoProcess && cl.panoramaMode);
-    auto* worker = new toneMappingPreprocessWorker(project_.get(), options);
-    const uint64_t total = toneMappingPreprocessWorker::progressTotal(*project_);
+    prepareRun_ = std::make_unique<toneMappingPrepareRun>(*project_, currentRunSettings());
+    connect(prepareRun_.get(), &projectRun::finished, this, &mainWindow::toneMappingPrepareFinished,
+            Qt::QueuedConnection);
     QApplication::setOverrideCursor(Qt::BusyCursor);
     setControlsEnabled(false);
-    auto* thread = new QThread(this);
-    worker->moveToThread(thread);
-    connect(thread, &QThread::started, worker, &toneMappingPreprocessWorker::doIt);
-    connect(worker, &toneMappingPreprocessWorker::finished, this, &mainWindow::toneMappingPrepareFinished,
-            Qt::QueuedConnection);
-    toneMappingWorker_ = {thread, worker};
-    startProgress(total);
-    thread->start();
+    observeRun(prepareRun_.get());
+    prepareRun_->start();
 }
 
-void mainWindow::toneMappingPrepareFinished() {
-    auto* worker = static_cast<toneMappingPreprocessWorker*>(toneMappingWorker_.worker);
-    if (!worker)
+void mainWindow::toneMappingPrepareFinished(bool ok, QString error) {
+    if (!prepareRun_)
         return;
-    const bool ok = worker->succeeded();
-    releaseWorker(toneMappingWorker_);
-    finishProgress();
+    prepareRun_.reset();
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
     if (closing_)
         return;
-    const bool automatic = commandLineOptions::current().autoProcess;
     if (!ok) {
-        if (automatic)
-            failUnattended(tr("Preparing the picture for tone mapping failed."));
-        else
-            appendLog(logError, tr("Preparing the picture for tone mapping failed."));
+        appendLog(logError, error);
         return;
     }
     doToneMapping(true);
-    if (!automatic)
-        return;
-    // The request was made and its folder checked when the run started; the name stays the target
-    // even if a file of that name appeared meanwhile.
-    saveResultSlot(autoSaveRequest_);
 }
 
 void mainWindow::doToneMapping() {
@@ -117,8 +84,17 @@ void mainWindow::doToneMapping(bool preset) {
     if (!project_ || !project_->hdrPresent || !project_->lcPlanesValid)
         return;
     QApplication::setOverrideCursor(Qt::BusyCursor);
-    project_->toneMapPreview(project_->tmSettings, nullptr, false);
+    {
+        // The preview renders on this thread with the options of now (threads, panorama).
+        const runSettings settings = currentRunSettings();
+        halvora::runContext preview(settings.threads, settings.panoramaMode);
+        halvora::runContext::scope bind(preview);
+        project_->toneMapPreview(project_->tmSettings, nullptr, false);
+    }
     QApplication::restoreOverrideCursor();
+    // The histogram, the clip shares and the levels of this preview.
+    histogramTool_->setControlsFromSettings();
+    curveTool_->setWBpoints(project_->tmSettings.blackLevel, project_->tmSettings.whiteLevel);
     resultSaved = false; // the result on show is not the one on disk any more
     if (project_->previewValid)
         showResultSlot();
@@ -142,18 +118,23 @@ void mainWindow::buildToneMappingTab() {
     tmGroup_ = new tonemappingGroup(tmToolBox_);
     tmToolBox_->setContent(tmGroup_);
     columnLayout->addWidget(tmToolBox_);
+    toneBoxes_ << tmToolBox_;
+    buildEditorBoxes(column);
     columnLayout->addStretch(1);
     scroll->setWidget(column);
     pageLayout->addWidget(scroll);
+    wheelGuard::install(scroll);
+    // The splitter may not squeeze the tools below the width their rows need.
+    scroll->setMinimumWidth(column->minimumSizeHint().width() + scroll->verticalScrollBar()->sizeHint().width() +
+                            2 * scroll->frameWidth());
 
     toneMappingTimer_.setSingleShot(true);
     toneMappingTimer_.setInterval(0);
     connect(&toneMappingTimer_, &QTimer::timeout, this, [this] { doToneMapping(false); });
     connect(tmGroup_, &tonemappingGroup::paramsChanged, this, qOverload<>(&mainWindow::doToneMapping));
     connect(tmToolBox_, &toolBox::toggled, this, qOverload<>(&mainWindow::doToneMapping));
-    connect(pictureView_, &mainImageArea::imagesDropped, this, &mainWindow::addDroppedImages);
     connect(this, &mainWindow::projectReplaced, this, &mainWindow::attachToneMappingControls);
-    tmGroup_->setEnabled(false);
+    setToneMappingControlsEnabled();
 }
 
 void mainWindow::buildToneMappingMenus(QMenu* file, QAction* before) {
@@ -169,6 +150,7 @@ void mainWindow::buildToneMappingMenus(QMenu* file, QAction* before) {
     file->insertSeparator(before);
 
     QMenu* view = menuBar_->addMenu(tr("View"));
+    viewMenu_ = view;
     showBeforeAction_ = view->addAction(tr("Photo before processing"));
     showBeforeAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Left));
     showBeforeAction_->setEnabled(false);
@@ -182,20 +164,26 @@ void mainWindow::buildToneMappingMenus(QMenu* file, QAction* before) {
     copy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
     connect(copy, &QAction::triggered, this, [this] {
         // The picture as shown (the photo or the tone-mapped preview), at its own size.
-        if (!pictureView_->image().isNull())
-            QGuiApplication::clipboard()->setImage(pictureView_->image());
+        const QImage shown = workspace_->shownImage();
+        if (!shown.isNull()) QGuiApplication::clipboard()->setImage(shown);
     });
 }
 
 void mainWindow::attachToneMappingControls() {
     if (!tmGroup_)
         return;
-    tmGroup_->setSettings(project_ ? &project_->tmSettings : nullptr);
-    tmGroup_->setControlsFromSettings();
+    if (project_)
+        connect(project_.get(), &processingProject::disableAutoClipping, histogramTool_,
+                &histogramTool::disableAutoClipping);
+    applySettingsToControls();
     // A new project has nothing to show yet; the old picture must not stay on screen.
-    if (!project_ || (project_->photos.empty() && !project_->hdrPresent))
-        pictureView_->setImage(QImage());
+    if (!project_ || (project_->photos.empty() && !project_->hdrPresent)) {
+        workspace_->clearPicture();
+        shown_ = shownNothing;
+        shownPhotoId_ = -1;
+    }
     setToneMappingControlsEnabled();
+    updateStatusArea();
 }
 
 void mainWindow::setToneMappingControlsEnabled() {
@@ -203,9 +191,15 @@ void mainWindow::setToneMappingControlsEnabled() {
     // The flags are read only while no worker may be writing them.
     const bool prepared = !busy && project_ && project_->hdrPresent && project_->lcPlanesValid;
     if (tmGroup_) {
-        tmGroup_->setEnabled(prepared && !busy && tmGroup_->settings());
-        tmGroup_->setToolTip(prepared || busy ? QString()
-                                              : tr("Available once an HDR image has been generated and prepared."));
+        const bool usable = prepared && !busy && tmGroup_->settings();
+        const QString why =
+            prepared || busy ? QString() : tr("Available once an HDR image has been generated and prepared.");
+        for (toolBox* box : toneBoxes_) {
+            box->content()->setEnabled(usable);
+            box->content()->setToolTip(why);
+        }
+        if (!usable && sampleMode_ != 0)
+            requestSampleMode(0); // an eyedropper cannot be used now
     }
     const bool havePhoto = project_ && !project_->photos.empty() && project_->photos.front()->preview.data;
     if (showBeforeAction_)
@@ -215,16 +209,7 @@ void mainWindow::setToneMappingControlsEnabled() {
 }
 
 void mainWindow::showBeforeSlot() {
-    if (project_ && !project_->photos.empty())
-        showFirstPhoto();
-}
-
-void mainWindow::showFirstPhoto() {
-    const QImage shown = project_ && !project_->photos.empty() ? photoPreviewImage(*project_->photos.front()) : QImage();
-    if (shown.isNull())
-        pictureView_->clear();
-    else
-        pictureView_->setImage(shown);
+    if (project_ && !project_->photos.empty()) showSelectedPhoto();
 }
 
 void mainWindow::showResultSlot() {
@@ -235,7 +220,14 @@ void mainWindow::showResultSlot() {
         return;
     const QImage shown(project_->toneMappedPreview.data(), project_->toneMappedWidth, project_->toneMappedHeight,
                        project_->toneMappedWidth * 3, QImage::Format_RGB888);
-    pictureView_->setImage(shown.copy());
+    // The preview stands for the whole picture: zoom 100 % is one screen pixel per picture pixel.
+    workspace_->showPicture(shown, project_->width, project_->height);
+    workspace_->setMarkOverUnder(markOverUnder_);
+    shown_ = shownResult;
+    shownPhotoId_ = -1;
+    if (!project_->photos.empty() && project_->photos.front()->isRadiance)
+        refreshThumbnails(); // the opened radiance picture's item shows its tone-mapped look
+    updateStatusArea();
 }
 
 void mainWindow::addDroppedImages(const QStringList& files) {
@@ -252,7 +244,8 @@ void mainWindow::addDroppedImages(const QStringList& files) {
 void mainWindow::loadSettingsSlot() {
     programOptionsSettings& options = programOptionsSettings::instance();
     const QString fileName =
-        QFileDialog::getOpenFileName(this, tr("Load tone mapping settings"), options.openSaveSettingsLastDir,
+        QFileDialog::getOpenFileName(this, tr("Load tone mapping settings"),
+                                     programOptionsSettings::existingFolder(options.openSaveSettingsLastDir),
                                      settingsFilter());
     if (fileName.isEmpty())
         return;
@@ -269,7 +262,7 @@ bool mainWindow::loadSettingsSlot(const QString& fileName) {
     }
     // Read into a copy: only a file that was read completely replaces the current look.
     toneMappingParameters_t loaded = project_->tmSettings.parameters();
-    const int result = halvora::loadSettingsFile(fileName, loaded);
+    const int result = halvora::loadSettingsFile(fileName, loaded, colorGroup_->whiteBalanceLocked());
     if (result != halvora::settingsLoadOk) {
         const QString shownName = QDir::toNativeSeparators(fileName);
         if (result == halvora::settingsWrongVersion) {
@@ -287,14 +280,15 @@ bool mainWindow::loadSettingsSlot(const QString& fileName) {
     halvora::rebuildToneMappingTables(project_->tmSettings, halvora::toneMappingChange::everything);
     if (fileName != QLatin1String(kDefaultSettings))
         appendLog(logInfo, tr("Tone mapping settings loaded: %1").arg(QDir::toNativeSeparators(fileName)));
-    tmGroup_->setControlsFromSettings(); // one paramsChanged: one preview
+    applySettingsToControls(); // one paramsChanged: one preview
     return true;
 }
 
 void mainWindow::saveSettingsSlot() {
     programOptionsSettings& options = programOptionsSettings::instance();
     const QString fileName =
-        QFileDialog::getSaveFileName(this, tr("Save tone mapping settings"), options.openSaveSettingsLastDir,
+        QFileDialog::getSaveFileName(this, tr("Save tone mapping settings"),
+                                     programOptionsSettings::existingFolder(options.openSaveSettingsLastDir),
                                      settingsFilter());
     if (fileName.isEmpty())
         return;

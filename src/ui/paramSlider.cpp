@@ -32,7 +32,7 @@ paramSlider::paramSlider(const QString& label, double minimum, double maximum, d
     spinBox_->setRange(minimum, maximum);
     // Typing "1.25" must not tone-map at "1", "1.2" and "1.25": the value counts once it is entered.
     spinBox_->setKeyboardTracking(false);
-    layout->addWidget(label_, 0, 0, 1, 2);
+    layout->addWidget(label_, 0, 0);
     layout->addWidget(slider_, 1, 0);
     layout->addWidget(spinBox_, 1, 1);
     layout->setColumnStretch(0, 1);
@@ -44,6 +44,7 @@ paramSlider::paramSlider(const QString& label, double minimum, double maximum, d
             const QSignalBlocker block(spinBox_);
             spinBox_->setValue(v);
         }
+        updateUnit(v);
         emit valueEdited(v, slider_->isSliderDown());
     });
     connect(slider_, &QSlider::sliderReleased, this, &paramSlider::released);
@@ -52,6 +53,7 @@ paramSlider::paramSlider(const QString& label, double minimum, double maximum, d
             const QSignalBlocker block(slider_);
             slider_->setValue(toSteps(v));
         }
+        updateUnit(v);
         emit valueEdited(v, false);
     });
 }
@@ -67,4 +69,22 @@ void paramSlider::setValueQuietly(double v) {
     const QSignalBlocker blockSpin(spinBox_);
     slider_->setValue(toSteps(v));
     spinBox_->setValue(v);
+    updateUnit(v);
+}
+
+void paramSlider::setUnitText(std::function<QString(double)> format) {
+    unitFormat_ = std::move(format);
+    if (!unit_) {
+        unit_ = new QLabel(this);
+        unit_->setObjectName("unitLabel");
+        unit_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        // Wide enough for "15500 K" so the slider does not jump as the text changes.
+        unit_->setMinimumWidth(unit_->fontMetrics().horizontalAdvance(QStringLiteral("green ×0.00")));
+        static_cast<QGridLayout*>(layout())->addWidget(unit_, 0, 1, Qt::AlignRight);
+    }
+    updateUnit(value());
+}
+
+void paramSlider::updateUnit(double v) {
+    if (unit_ && unitFormat_) unit_->setText(unitFormat_(v));
 }

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class QDoubleSpinBox;
 class QLabel;
 class QSlider;
@@ -20,6 +22,9 @@ public:
     /// Shows `v` (kept inside the range) without emitting anything.
     void setValueQuietly(double v);
     QSlider* slider() const { return slider_; }
+    /// Shows `format(value)` after the spin box (the value in its real unit) and keeps it current.
+    void setUnitText(std::function<QString(double)> format);
+    QLabel* unitLabel() const { return unit_; }
     QDoubleSpinBox* spinBox() const { return spinBox_; }
 
 signals:
@@ -33,4 +38,8 @@ private:
     QLabel* label_;
     QSlider* slider_;
     QDoubleSpinBox* spinBox_;
+    QLabel* unit_ = nullptr;
+    std::function<QString(double)> unitFormat_;
+
+    void updateUnit(double v);
 };

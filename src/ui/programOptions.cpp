@@ -1,6 +1,7 @@
 #include "ui/programOptions.h"
 
 #include "app/programOptionsSettings.h"
+#include "base/runContext.h"
 #include "ui/styledMessageBox.h"
 
 #include <QCheckBox>
@@ -16,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -28,11 +30,14 @@ template <class T> T* named(T* widget, const char* name) {
 
 } // namespace
 
-programOptions::programOptions(QWidget* parent, int page) : QDialog(parent) {
+programOptions::programOptions(QWidget* parent, int page) : styledDialog(parent) {
     setWindowTitle(tr("Program options"));
     setObjectName("programOptions");
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(contentArea());
     pages_ = named(new QTabWidget(this), "pages");
+    // Every page's name stays readable: the dialog is as wide as its tabs, never scrolling them.
+    pages_->tabBar()->setUsesScrollButtons(false);
+    pages_->tabBar()->setElideMode(Qt::ElideNone);
     layout->addWidget(pages_);
     buildScratchPadPage();
     buildPerformancePage();
@@ -57,7 +62,8 @@ void programOptions::buildScratchPadPage() {
     scratchPath_ = named(new QLineEdit(page), "scratchPathEdit");
     auto* browse = new QPushButton(tr("Browse..."), page);
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString dir = QFileDialog::getExistingDirectory(this, tr("User defined directory"), scratchPath_->text());
+        const QString dir = QFileDialog::getExistingDirectory(this, tr("User defined directory"),
+                                                            programOptionsSettings::existingFolder(scratchPath_->text()));
         if (!dir.isEmpty()) {
             scratchPath_->setText(QDir::toNativeSeparators(dir));
             userDir_->setChecked(true);
@@ -250,5 +256,7 @@ void programOptions::accept() {
     o.newProjectResetColorAdjustment = resetColorAdjustment_->isChecked();
     o.newProjectAutoLDR = autoLdr_->isChecked();
     o.write();
+    // Runs started from now on use the new core count; runs already going keep theirs.
+    halvora::setDefaultThreadCount(o.coreCount);
     QDialog::accept();
 }

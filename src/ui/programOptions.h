@@ -2,7 +2,7 @@
 // The "Program options" dialog: edits the directly configured part of programOptionsSettings on five
 // pages and writes all options when accepted.
 
-#include <QDialog>
+#include "ui/styledDialog.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -13,7 +13,7 @@ class QRadioButton;
 class QSpinBox;
 class QTabWidget;
 
-class programOptions : public QDialog {
+class programOptions : public styledDialog {
     Q_OBJECT
 public:
     enum page { pageScratchPad = 0, pagePerformance, pageExternalEditor, pageSavingResult, pageMiscellaneous };

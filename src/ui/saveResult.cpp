@@ -28,7 +28,7 @@ QSpinBox* makeDpiBox(QWidget* parent, int value) {
 
 } // namespace
 
-saveResult::saveResult(const saveResultOptions_t& initial, QWidget* parent) : QDialog(parent) {
+saveResult::saveResult(const saveResultOptions_t& initial, QWidget* parent) : styledDialog(parent) {
     saveResultOptions_t o = initial;
     o.normalize();
     setWindowTitle(tr("Save result"));
@@ -116,7 +116,7 @@ saveResult::saveResult(const saveResultOptions_t& initial, QWidget* parent) : QD
     });
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(contentArea());
     layout->addLayout(choice);
     layout->addWidget(pages_);
     layout->addLayout(buttons);

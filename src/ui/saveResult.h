@@ -5,9 +5,10 @@
 
 #include "imageio/saveResultOptions.h"
 
-#include <QDialog>
+#include "ui/styledDialog.h"
 
 class QCheckBox;
+class programOptionsSettings;
 class QComboBox;
 class QPushButton;
 class QRadioButton;
@@ -15,7 +16,7 @@ class QSlider;
 class QSpinBox;
 class QStackedWidget;
 
-class saveResult : public QDialog {
+class saveResult : public styledDialog {
     Q_OBJECT
 public:
     /// Builds the dialog with its controls set from `initial` (normalised first).

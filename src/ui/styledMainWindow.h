@@ -1,10 +1,12 @@
 #pragma once
-// The frame window around the main window: title with the current file name and the close handling
-// that routes through the main window's shutdown.
+// The frame window around the main window: frameless, with the styled title bar (icon, program name,
+// the current file name, minimise, resize and close) and a size grip; the close routes through the
+// main window's shutdown. Main thread.
 
 #include <QMainWindow>
 
 class mainWindow;
+class styledTitleBar;
 
 class styledMainWindow : public QMainWindow {
     Q_OBJECT
@@ -13,11 +15,15 @@ public:
     void setMainWindow(mainWindow* w);
     /// Window title for the current file name (empty: the program name only).
     void setTitleFileName(const QString& fileName);
+    /// Maximised ↔ normal size.
     void toggleSize();
+    styledTitleBar* titleBar() const { return titleBar_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     mainWindow* main_ = nullptr;
+    styledTitleBar* titleBar_ = nullptr;
+    QWidget* body_ = nullptr;
 };

@@ -1,11 +1,10 @@
 #include "ui/tonemappingGroup.h"
 
 #include "app/programOptionsSettings.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/rebuildOnChange.h"
 #include "ui/paramSlider.h"
 
 #include <QCheckBox>
-#include <QFrame>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -21,7 +20,6 @@ struct tonemappingGroup::binding {
     double toneMappingParameters_t::*field;
     std::optional<toneMappingChange> rebuild; ///< tables fed by the value; none: read per pixel
     dependency dependsOn;
-    bool startsColourSection;
 };
 
 namespace {
@@ -34,34 +32,26 @@ const tonemappingGroup::binding* bindings(size_t& count) {
     using b = tonemappingGroup::binding;
     static const b table[] = {
         {"compression", QT_TRANSLATE_NOOP("tonemappingGroup", "Compression"), r::kCompressionMin,
-         r::kCompressionMax, 1.4, &P::compression, std::nullopt, b::none, false},
+         r::kCompressionMax, 1.4, &P::compression, std::nullopt, b::none},
         {"gamma", QT_TRANSLATE_NOOP("tonemappingGroup", "Gamma"), r::kGammaMin, r::kGammaMax, 0.9, &P::gamma,
-         toneMappingChange::gamma, b::none, false},
+         toneMappingChange::gamma, b::none},
         {"lcStrength", QT_TRANSLATE_NOOP("tonemappingGroup", "Strength"), 0, 1, 0.3, &P::lcStrength,
-         toneMappingChange::localContrastStrength, b::localContrast, false},
+         toneMappingChange::localContrastStrength, b::localContrast},
         {"highlights", QT_TRANSLATE_NOOP("tonemappingGroup", "Highlights"), 0, 1, 0.3, &P::highlights,
-         std::nullopt, b::localContrast, false},
+         std::nullopt, b::localContrast},
         {"shadows", QT_TRANSLATE_NOOP("tonemappingGroup", "Shadows"), 0, 1, 0.3, &P::shadows, std::nullopt,
-         b::localContrast, false},
+         b::localContrast},
         {"blackness", QT_TRANSLATE_NOOP("tonemappingGroup", "Blackness"), 0, 1, 0.3, &P::blackness,
-         std::nullopt, b::localContrast, false},
+         std::nullopt, b::localContrast},
         {"range", QT_TRANSLATE_NOOP("tonemappingGroup", "Range"), 0, 1, 0.5, &P::range, std::nullopt,
-         b::localContrast, false},
+         b::localContrast},
         // The micro-detail step is part of the local-contrast branch of the per-pixel chain.
         {"micro", QT_TRANSLATE_NOOP("tonemappingGroup", "Micro details enhancer"), 0, 1, 0.3, &P::micro,
-         std::nullopt, b::localContrast, false},
+         std::nullopt, b::localContrast},
         {"maskStrength", QT_TRANSLATE_NOOP("tonemappingGroup", "Strength"), 0, 1, 0.3, &P::maskStrength,
-         toneMappingChange::maskStrength, b::mask, false},
+         toneMappingChange::maskStrength, b::mask},
         {"sharpness", QT_TRANSLATE_NOOP("tonemappingGroup", "Sharpness"), 0, 1, 0.3, &P::sharpness,
-         std::nullopt, b::none, false},
-        {"saturation", QT_TRANSLATE_NOOP("tonemappingGroup", "Saturation"), 0, r::kColorMax, 1.0,
-         &P::saturation, std::nullopt, b::none, true},
-        {"temperature", QT_TRANSLATE_NOOP("tonemappingGroup", "Temperature"), 0, r::kColorMax, 1.0,
-         &P::temperature, toneMappingChange::whiteBalance, b::none, false},
-        {"tint", QT_TRANSLATE_NOOP("tonemappingGroup", "Tint"), 0, r::kColorMax, 1.0, &P::tint,
-         toneMappingChange::whiteBalance, b::none, false},
-        {"hue", QT_TRANSLATE_NOOP("tonemappingGroup", "Hue"), 0, r::kColorMax, 1.0, &P::hue, std::nullopt,
-         b::none, false},
+         std::nullopt, b::none},
     };
     count = std::size(table);
     return table;
@@ -98,12 +88,6 @@ tonemappingGroup::tonemappingGroup(QWidget* parent) : QWidget(parent) {
                 updateDependentControls();
                 if (settings_) emit paramsChanged();
             });
-        }
-        if (b.startsColourSection) {
-            auto* line = new QFrame(this);
-            line->setFrameShape(QFrame::HLine);
-            line->setFrameShadow(QFrame::Sunken);
-            layout->addWidget(line);
         }
         addControl(b);
     }

@@ -1,9 +1,9 @@
 #pragma once
 // The tone-mapping operators panel: Compression, Gamma, the "Local Contrast" operator with its
-// sliders and the micro-detail enhancer, the local tone-mapping operator ("Mask"), Sharpness, and
-// for now also Saturation, Temperature, Tint and Hue. Each edit writes its value into the settings
-// record at once, rebuilds the tables that value feeds and emits paramsChanged(). Main thread only;
-// the record must not be in use by a tone-mapping pass while the panel is enabled.
+// sliders and the micro-detail enhancer, the local tone-mapping operator ("Mask") and Sharpness.
+// Each edit writes its value into the settings record at once, rebuilds the tables that value feeds and emits
+// paramsChanged(). Main thread only; the record must not be in use by a tone-mapping pass while the panel is
+// enabled.
 
 #include "tonemap/toneMappingSettings.h"
 

@@ -9,7 +9,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QThread>
 #include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -33,9 +35,7 @@ struct sandbox {
         QFile f(home + "/Halvora 3/Halvora3_debug_log.txt");
         return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
     }
-    /// Runs the program without a display; false when it did not end within `ms`.
-    bool run(const QStringList& arguments, int& exitCode, int ms = 30000) const {
-        QProcess p;
+    QProcessEnvironment environment() const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", config);
         env.insert("HOME", home);
@@ -43,18 +43,27 @@ struct sandbox {
         env.remove("DISPLAY");
         env.remove("WAYLAND_DISPLAY");
         env.remove("QT_QPA_PLATFORM");
-        p.setProcessEnvironment(env);
-        p.setProcessChannelMode(QProcess::MergedChannels);
+        return env;
+    }
+    /// Runs the program without a display; false when it did not end within `ms`. What it wrote to
+    /// standard error goes to `errors` when given.
+    bool run(const QStringList& arguments, int& exitCode, int ms = 30000, QString* errors = nullptr) const {
+        QProcess p;
+        p.setProcessEnvironment(environment());
         p.start(halvora::test::halvoraBinary(), arguments);
         if (!p.waitForFinished(ms)) {
             p.kill();
             p.waitForFinished(5000);
             return false;
         }
+        if (errors)
+            *errors = QString::fromLocal8Bit(p.readAllStandardError());
         exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -999;
         return true;
     }
-    QStringList sessions() const { return QDir(tmp).entryList({"~halvoratmp*"}, QDir::Dirs | QDir::NoDotAndDotDot); }
+    QStringList sessions() const {
+        return QDir(tmp).entryList({"~halvoratmp*"}, QDir::Dirs | QDir::NoDotAndDotDot);
+    }
 };
 
 // Three frames of the desk bracket two stops apart (4 s, 1 s, 1/4 s).
@@ -160,7 +169,8 @@ void expectMergedDetailInHighlights(const std::vector<float>& rgb, int width, in
     EXPECT_GT(median(blown), 1.5 * median(bright));
     std::sort(blown.begin(), blown.end());
     const double p10 = blown[blown.size() / 10], p90 = blown[blown.size() * 9 / 10];
-    EXPECT_GT(p90, 1.5 * p10) << "blown-out areas of the middle frame stay flat: the short frame was not merged";
+    EXPECT_GT(p90, 1.5 * p10)
+        << "blown-out areas of the middle frame stay flat: the short frame was not merged";
 }
 
 TEST(autoRun, bracketToJpegWithPluginCallbackAndRadianceFile) {
@@ -183,12 +193,12 @@ TEST(autoRun, bracketToJpegWithPluginCallbackAndRadianceFile) {
     int w = 0, h = 0;
     double primaries[8];
     bool havePrimaries = false;
-    ASSERT_TRUE(getRGBEinfo(hdr, w, h, primaries, havePrimaries));
+    ASSERT_TRUE(getRGBEinfo(hdr, w, h, primaries, havePrimaries, nullptr));
     ASSERT_EQ(w, 1024);
     ASSERT_EQ(h, 768);
     std::vector<float> rgb(size_t(w) * h * 3);
     float maximum = 0, minimum = 0;
-    ASSERT_TRUE(imageLoader::loadRadianceRGBE(hdr, w, h, rgb.data(), maximum, minimum));
+    ASSERT_TRUE(imageLoader::loadRadianceRGBE(hdr, w, h, rgb.data(), maximum, minimum, nullptr));
     EXPECT_GT(radianceRange(rgb), 300.0);
     expectMergedDetailInHighlights(rgb, w, h);
 
@@ -203,8 +213,14 @@ TEST(autoRun, tiffOutputsInBothDepthsAndOpenExrFile) {
     sandbox box;
     int code = -1;
     // A bare output name goes into --output_dir; options the program cannot honour are reported.
-    QStringList args = {"--auto", "--output_fn=desk16.tif", "--output_dir=" + box.out, "--tiff16",
-                        "--save_hdr=" + box.out + "/desk.exr", "--noise_filter=2,2", "--auto_align", "--output_to_srgb"};
+    QStringList args = {"--auto",
+                        "--output_fn=desk16.tif",
+                        "--output_dir=" + box.out,
+                        "--tiff16",
+                        "--save_hdr=" + box.out + "/desk.exr",
+                        "--noise_filter=2,2",
+                        "--auto_align",
+                        "--output_to_srgb"};
     args << deskBracket();
     ASSERT_TRUE(box.run(args, code));
     EXPECT_EQ(code, 0) << box.logText().toStdString();
@@ -213,14 +229,14 @@ TEST(autoRun, tiffOutputsInBothDepthsAndOpenExrFile) {
 
     int w = 0, h = 0, bits = 0;
     const QString t16 = box.out + "/desk16.tif";
-    ASSERT_TRUE(tiffQuickInfo(t16, w, h, bits));
+    ASSERT_TRUE(tiffQuickInfo(t16, w, h, bits, nullptr));
     EXPECT_EQ(w, 1024);
     EXPECT_EQ(h, 768);
     EXPECT_EQ(bits, 16);
     std::vector<uint16_t> pixels(size_t(w) * h * 3);
     float mn = 0, mx = 0;
     exifInfo_t exif;
-    ASSERT_TRUE(imageLoader::loadTIFF(t16, pixels.data(), nullptr, mn, mx, exif));
+    ASSERT_TRUE(imageLoader::loadTIFF(t16, pixels.data(), nullptr, mn, mx, exif, nullptr));
     const auto [lo, hi] = std::minmax_element(pixels.begin(), pixels.end());
     EXPECT_LT(*lo, 3000);
     EXPECT_GT(*hi, 25000);
@@ -230,23 +246,25 @@ TEST(autoRun, tiffOutputsInBothDepthsAndOpenExrFile) {
     EXPECT_GT(std::unique(distinct.begin(), distinct.end()) - distinct.begin(), 1000);
 
     int ew = 0, eh = 0;
-    ASSERT_TRUE(getEXRinfo(box.out + "/desk.exr", ew, eh));
+    ASSERT_TRUE(getEXRinfo(box.out + "/desk.exr", ew, eh, nullptr));
     EXPECT_EQ(ew, 1024);
     EXPECT_EQ(eh, 768);
     std::vector<float> rgb(size_t(ew) * eh * 3);
-    ASSERT_TRUE(loadEXR(box.out + "/desk.exr", ew, eh, rgb.data(), mn, mx));
+    ASSERT_TRUE(loadEXR(box.out + "/desk.exr", ew, eh, rgb.data(), mn, mx, nullptr));
     EXPECT_GT(radianceRange(rgb), 300.0);
     expectMergedDetailInHighlights(rgb, ew, eh);
 
     // 8 bits, default depth; same look as the 16-bit file up to the depth reduction.
-    ASSERT_TRUE(box.run(QStringList{"--auto", "--output_fn=" + box.out + "/desk8.tif", "--tiff8",
-                                    "--noise_filter=2,2"} + deskBracket(),
-                        code));
+    ASSERT_TRUE(box.run(
+        QStringList{"--auto", "--output_fn=" + box.out + "/desk8.tif", "--tiff8", "--noise_filter=2,2"} +
+            deskBracket(),
+        code));
     EXPECT_EQ(code, 0);
-    ASSERT_TRUE(tiffQuickInfo(box.out + "/desk8.tif", w, h, bits));
+    ASSERT_TRUE(tiffQuickInfo(box.out + "/desk8.tif", w, h, bits, nullptr));
     EXPECT_EQ(bits, 8);
     std::vector<uint16_t> pixels8(pixels.size());
-    ASSERT_TRUE(imageLoader::loadTIFF(box.out + "/desk8.tif", pixels8.data(), nullptr, mn, mx, exif));
+    ASSERT_TRUE(
+        imageLoader::loadTIFF(box.out + "/desk8.tif", pixels8.data(), nullptr, mn, mx, exif, nullptr));
     // The reader keeps the top 15 bits of a 16-bit sample (v >> 1) and 8-bit samples as v × 128; back in
     // the working scale (32640 = white) the 8-bit file must be the 16-bit file cut to 8 bits.
     int worst = 0;
@@ -282,26 +300,29 @@ TEST(autoRun, settingsFileGivesTheLookAndABrokenOneFails) {
     // Saturation 0: whatever else the look does, the result has no colour.
     QFile settings(box.root + "/grey.hvsx");
     ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("<Halvorasettings SettingsFileVersion=\"4.0\" ProgramVersion=\"3.0.1 \">\n"
-                   "<GlobalOp Compression=\"1.4\" Gamma=\"0.9\"/>\n"
-                   "<Saturation Saturation=\"0\" BrightnessSelectivePointCount=\"0\" HueSelectivePointCount=\"0\"/>\n"
-                   "</Halvorasettings>\n");
+    settings.write(
+        "<Halvorasettings SettingsFileVersion=\"4.0\" ProgramVersion=\"3.0.1 \">\n"
+        "<GlobalOp Compression=\"1.4\" Gamma=\"0.9\"/>\n"
+        "<Saturation Saturation=\"0\" BrightnessSelectivePointCount=\"0\" HueSelectivePointCount=\"0\"/>\n"
+        "</Halvorasettings>\n");
     settings.close();
     int code = -1;
     const QString grey = box.out + "/grey.tif";
-    ASSERT_TRUE(box.run(QStringList{"--auto", "--tm_settings=" + box.root + "/grey.hvsx", "--output_fn=" + grey} +
-                            deskBracket(),
-                        code));
+    ASSERT_TRUE(
+        box.run(QStringList{"--auto", "--tm_settings=" + box.root + "/grey.hvsx", "--output_fn=" + grey} +
+                    deskBracket(),
+                code));
     EXPECT_EQ(code, 0) << box.logText().toStdString();
     int w = 0, h = 0, bits = 0;
-    ASSERT_TRUE(tiffQuickInfo(grey, w, h, bits));
+    ASSERT_TRUE(tiffQuickInfo(grey, w, h, bits, nullptr));
     std::vector<uint16_t> pixels(size_t(w) * h * 3);
     float mn = 0, mx = 0;
     exifInfo_t exif;
-    ASSERT_TRUE(imageLoader::loadTIFF(grey, pixels.data(), nullptr, mn, mx, exif));
+    ASSERT_TRUE(imageLoader::loadTIFF(grey, pixels.data(), nullptr, mn, mx, exif, nullptr));
     int64_t coloured = 0;
     for (size_t i = 0; i < pixels.size(); i += 3)
-        if (std::abs(int(pixels[i]) - int(pixels[i + 1])) > 3 * 128 || std::abs(int(pixels[i + 1]) - int(pixels[i + 2])) > 3 * 128)
+        if (std::abs(int(pixels[i]) - int(pixels[i + 1])) > 3 * 128 ||
+            std::abs(int(pixels[i + 1]) - int(pixels[i + 2])) > 3 * 128)
             ++coloured;
     EXPECT_LT(coloured, int64_t(w) * h / 1000) << "the settings file's saturation was not applied";
 
@@ -311,7 +332,8 @@ TEST(autoRun, settingsFileGivesTheLookAndABrokenOneFails) {
     junk.write("<not xml");
     junk.close();
     ASSERT_TRUE(box.run(QStringList{"--auto", "--tm_settings=" + box.root + "/junk.hvsx",
-                                    "--output_fn=" + box.out + "/junk.jpg"} + deskBracket(),
+                                    "--output_fn=" + box.out + "/junk.jpg"} +
+                            deskBracket(),
                         code, 20000));
     EXPECT_NE(code, 0);
     EXPECT_FALSE(QFileInfo::exists(box.out + "/junk.jpg"));
@@ -336,8 +358,9 @@ TEST(autoRun, failuresEndNonZeroWithAReason) {
     sandbox box;
     int code = 0;
     // A photo that is not there.
-    ASSERT_TRUE(box.run({"--auto", "--output_fn=" + box.out + "/x.jpg", deskBracket()[0], box.root + "/missing.jpg"},
-                        code, 20000));
+    ASSERT_TRUE(
+        box.run({"--auto", "--output_fn=" + box.out + "/x.jpg", deskBracket()[0], box.root + "/missing.jpg"},
+                code, 20000));
     EXPECT_NE(code, 0);
     EXPECT_FALSE(QFileInfo::exists(box.out + "/x.jpg"));
 
@@ -346,25 +369,125 @@ TEST(autoRun, failuresEndNonZeroWithAReason) {
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write("this is not a JPEG file at all");
     junk.close();
-    ASSERT_TRUE(box.run({"--auto", "--output_fn=" + box.out + "/y.jpg", box.root + "/junk.jpg"}, code, 20000));
+    ASSERT_TRUE(
+        box.run({"--auto", "--output_fn=" + box.out + "/y.jpg", box.root + "/junk.jpg"}, code, 20000));
     EXPECT_NE(code, 0);
     EXPECT_FALSE(QFileInfo::exists(box.out + "/y.jpg"));
 
     // An output folder that cannot exist (its parent is a file): refused before any merging.
-    ASSERT_TRUE(box.run(QStringList{"--auto", "--output_fn=" + box.root + "/junk.jpg/out.jpg"} + deskBracket(), code,
-                        20000));
+    ASSERT_TRUE(box.run(
+        QStringList{"--auto", "--output_fn=" + box.root + "/junk.jpg/out.jpg"} + deskBracket(), code, 20000));
     EXPECT_NE(code, 0);
     const QString log = box.logText();
     EXPECT_TRUE(log.contains("output folder does not exist or cannot be written")) << log.toStdString();
     EXPECT_FALSE(log.contains("Generate HDR...")) << "the run must fail before the merge";
 
-    // A --save_hdr folder that does not exist.
+    // A --save_hdr folder that does not exist: the reason reaches the terminal.
+    QString errors;
     ASSERT_TRUE(box.run(QStringList{"--auto", "--output_fn=" + box.out + "/z.jpg",
                                     "--save_hdr=" + box.root + "/nowhere/m.hdr"} + deskBracket(),
-                        code, 20000));
+                        code, 20000, &errors));
     EXPECT_NE(code, 0);
-    EXPECT_TRUE(box.logText().contains("Directory does not exist. HDR save disabled."));
+    EXPECT_TRUE(errors.contains("halvora: " + QDir::toNativeSeparators(box.root + "/nowhere") +
+                                ": the folder for --save_hdr does not exist or cannot be written"))
+        << errors.toStdString();
     EXPECT_TRUE(box.sessions().isEmpty());
+}
+
+// What a script sees: nothing on standard error when all goes well (the stages with --verbose), and
+// for every refusal a line naming the file and the reason, with a non-zero exit.
+TEST(autoRun, theTerminalShowsStagesWhenAskedAndAlwaysTheReason) {
+    HALVORA_REQUIRE_DATA();
+    sandbox box;
+    int code = -1;
+    QString errors;
+    ASSERT_TRUE(box.run(QStringList{"--auto", "--output_fn=" + box.out + "/quiet.jpg"} + deskBracket(), code, 60000,
+                        &errors));
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(errors.trimmed().isEmpty()) << "a quiet run says nothing: " << errors.toStdString();
+    ASSERT_TRUE(box.run(QStringList{"--auto", "--verbose", "--output_fn=" + box.out + "/loud.jpg"} + deskBracket(),
+                        code, 60000, &errors));
+    EXPECT_EQ(code, 0);
+    for (const char* stage : {"halvora: Loading 3 photo", "halvora: HDR generation...", "halvora: HDR generation done (",
+                              "halvora: Preparing for tone mapping done (", "halvora: saved "})
+        EXPECT_TRUE(errors.contains(stage)) << "missing: " << stage << "\n" << errors.toStdString();
+
+    struct refusal {
+        QStringList arguments;
+        QString expected;
+    };
+    const QString missingLook = box.root + "/no-such-look.hvsx";
+    const refusal refusals[] = {
+        {QStringList{"--tm_settings=" + missingLook, "--output_fn=" + box.out + "/a.jpg"} + deskBracket(),
+         QDir::toNativeSeparators(missingLook) + ": no such file"},
+        {QStringList{"--output_fn=" + box.out + "/a.png"} + deskBracket(),
+         QDir::toNativeSeparators(box.out + "/a.png") + ": cannot save .png"},
+        {QStringList{"--output_fn=" + box.out + "/a.jpg"}, "an automatic run needs at least one input file"},
+    };
+    for (const refusal& r : refusals) {
+        ASSERT_TRUE(box.run(QStringList{"--auto"} + r.arguments, code, 30000, &errors));
+        EXPECT_NE(code, 0) << r.expected.toStdString();
+        EXPECT_TRUE(errors.contains("halvora: ") && errors.contains(r.expected))
+            << "expected " << r.expected.toStdString() << " in: " << errors.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(box.out + "/a.jpg"));
+    EXPECT_FALSE(QFileInfo::exists(box.out + "/a.png"));
+    EXPECT_TRUE(box.sessions().isEmpty());
+}
+
+// A name that is not valid UTF-8 cannot be written under exactly its bytes through the toolkit: the
+// run refuses it clearly instead of saving under another name.
+TEST(autoRun, anOutputNameThatIsNotUtf8IsRefused) {
+    HALVORA_REQUIRE_DATA();
+    sandbox box;
+    // QProcess passes arguments as text: a script file hands over the raw bytes, as a shell would.
+    const QByteArray name = QFile::encodeName(box.out) + "/r\xe9sultat.jpg";
+    QFile script(box.root + "/run.sh");
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("exec '" + QFile::encodeName(halvora::test::halvoraBinary()) + "' --auto '--output_fn=" + name +
+                 "' '" + QFile::encodeName(deskBracket()[0]) + "' '" + QFile::encodeName(deskBracket()[1]) + "'\n");
+    script.close();
+    QProcess p;
+    p.setProcessEnvironment(box.environment());
+    p.start("/bin/sh", {script.fileName()});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_NE(p.exitCode(), 0);
+    const QString errors = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_TRUE(errors.contains("not valid in the system's file-name encoding")) << errors.toStdString();
+    EXPECT_TRUE(QDir(box.out).entryList(QDir::Files).isEmpty()) << "nothing is written under any name";
+}
+
+} // namespace
+
+namespace {
+
+// SIGTERM (a service manager's stop, or kill) in the middle of the work: the run stops in order and
+// says so — exit status 143, "interrupted" on standard error, no result and no session left behind.
+TEST(autoRun, aTerminatedRunEndsWith143AndLeavesNothing) {
+    HALVORA_REQUIRE_DATA();
+    const QString night = halvora::test::dataFile("brackets/iphone_xr_night_9exp/");
+    const QStringList photos = {night + "IMG_3869.jpeg", night + "IMG_3872.jpeg", night + "IMG_3875.jpeg"};
+    // The moments: while the photos load, and while the picture is prepared for tone mapping.
+    for (const char* moment : {"Starting image load threads", "Local Contrast"}) {
+        sandbox box;
+        QProcess p;
+        p.setProcessEnvironment(box.environment());
+        p.start(halvora::test::halvoraBinary(), QStringList{"--auto", "--output_fn=" + box.out + "/n.jpg"} + photos);
+        ASSERT_TRUE(p.waitForStarted(20000));
+        QElapsedTimer guard;
+        guard.start();
+        while (!box.logText().contains(moment) && p.state() == QProcess::Running && guard.elapsed() < 60000)
+            QThread::msleep(2);
+        ASSERT_EQ(p.state(), QProcess::Running) << "the run ended before " << moment;
+        p.terminate();
+        ASSERT_TRUE(p.waitForFinished(30000)) << "the ordered shutdown must be prompt";
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 143) << moment;
+        EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardError()).contains("halvora: interrupted")) << moment;
+        EXPECT_FALSE(QFileInfo::exists(box.out + "/n.jpg")) << moment;
+        EXPECT_TRUE(QDir(box.out).entryList(QDir::Files | QDir::Hidden).isEmpty()) << moment;
+        EXPECT_TRUE(box.sessions().isEmpty()) << "no session directory is left behind: " << moment;
+    }
 }
 
 } // namespace

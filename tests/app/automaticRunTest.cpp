@@ -99,12 +99,23 @@ TEST(automaticSaveRequest, impossibleFoldersAreRefused) {
         EXPECT_FALSE(error.isEmpty());
     }
 
+    // A suffix the writers do not produce is refused instead of filled with JPEG bytes.
+    cl.outputFn = dir + "/result.png";
+    EXPECT_TRUE(halvora::automaticSaveRequest(cl, persisted(), {}, error).fileName.isEmpty());
+    EXPECT_EQ(error, QDir::toNativeSeparators(dir + "/result.png") +
+                         ": cannot save .png; the result is saved as JPEG (.jpg, .jpeg) or TIFF (.tif, .tiff)");
+    cl.outputFn = dir + "/result";
+    const saveResultRequest bare = halvora::automaticSaveRequest(cl, persisted(), {}, error);
+    EXPECT_EQ(bare.fileName, dir + "/result") << "no suffix: no claim, JPEG";
+    EXPECT_EQ(bare.options.format, saveResultOptions_t::formatJpeg);
+
     cl.saveHdr.clear();
     EXPECT_TRUE(halvora::automaticHdrOutputPath(cl, error).isEmpty());
     EXPECT_TRUE(error.isEmpty()) << "no --save_hdr is no error";
     cl.saveHdr = dir + "/missing/m.hdr";
     EXPECT_TRUE(halvora::automaticHdrOutputPath(cl, error).isEmpty());
-    EXPECT_TRUE(error.startsWith("Directory does not exist. HDR save disabled."));
+    EXPECT_EQ(error, QDir::toNativeSeparators(dir + "/missing") +
+                         ": the folder for --save_hdr does not exist or cannot be written");
     cl.saveHdr = dir + "/m.exr";
     EXPECT_EQ(halvora::automaticHdrOutputPath(cl, error), dir + "/m.exr");
     EXPECT_TRUE(error.isEmpty());

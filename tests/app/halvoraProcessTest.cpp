@@ -101,10 +101,11 @@ TEST(halvoraProcess, startAndOrderlyShutdown) {
     EXPECT_EQ(box.sessions().size(), 2) << "the old session is cleaned, the young one kept, ours created";
     EXPECT_FALSE(QDir(oldSession).exists());
 
-    p.terminate(); // SIGTERM runs the ordered shutdown
+    p.terminate(); // SIGTERM runs the ordered shutdown, and the exit status says how the run ended
     ASSERT_TRUE(p.waitForFinished(30000)) << box.logText().toStdString();
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_EQ(p.exitCode(), 143);
+    EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardError()).contains("halvora: interrupted"));
 
     const QString log = box.logText();
     for (const char* line :
@@ -112,7 +113,7 @@ TEST(halvoraProcess, startAndOrderlyShutdown) {
           "Preparing environment...\n", "Environment ready.\n", "argv[1] = --hide\n", "argv[2] = -x\n",
           "PARAMS: autoProcess=0\n", "PARAMS: plugin=1\n", "PARAMS: outputFormat=0 (tiff bit depth: 1)\n",
           "\nClosing...\n", "loadPhoto.worker[31]=", "transformWorker.worker=", "Waiting for threads to terminate...\n",
-          "Threads should be terminated now\n", "\nTerminated (ret=0)\n"})
+          "Threads should be terminated now\n", "\nTerminated (ret=143)\n"})
         EXPECT_TRUE(log.contains(line)) << "missing: " << line;
     EXPECT_EQ(box.sessions(), QStringList{QFileInfo(youngSession).fileName()}) << "our session directory is gone";
     EXPECT_TRUE(QFile::exists(box.tmp + "/decoy/photo.jpg"));

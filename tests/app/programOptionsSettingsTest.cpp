@@ -174,3 +174,16 @@ TEST_F(programOptionsSettingsTest, freeDiskSpace) {
 }
 
 } // namespace
+
+// File dialogs start in a folder that exists: the nearest one on the remembered path, else home.
+TEST(programOptionsSettings, fileDialogsStartInAFolderThatExists) {
+    const QString dir = halvora::test::makeTempDir("dialogs");
+    QDir().mkpath(dir + "/a/b");
+    EXPECT_EQ(programOptionsSettings::existingFolder(dir + "/a/b"), dir + "/a/b");
+    EXPECT_EQ(programOptionsSettings::existingFolder(dir + "/a/gone/deeper"), dir + "/a");
+    EXPECT_EQ(programOptionsSettings::existingFolder(dir + "/a/b/photo.jpg"), dir + "/a/b")
+        << "a file's folder counts";
+    EXPECT_EQ(programOptionsSettings::existingFolder(QString()), QDir::homePath());
+    EXPECT_EQ(programOptionsSettings::existingFolder("relative/nowhere"),
+              programOptionsSettings::existingFolder(QDir::currentPath()));
+}

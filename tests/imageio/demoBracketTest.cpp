@@ -91,7 +91,7 @@ TEST_F(demoBracket, ExifDescribesTheBracket) {
     // Our own reader.
     for (int i = 0; i < 3; ++i) {
         exifInfo_t exif;
-        ASSERT_TRUE(readJpegExif(*dir_ + "/" + kNames[i], exif)) << kNames[i];
+        ASSERT_TRUE(readJpegExif(*dir_ + "/" + kNames[i], exif, nullptr)) << kNames[i];
         EXPECT_STREQ(exif.cameraMake, "Halvora");
         EXPECT_NEAR(exif.exposureTime, times[i], 1e-7);
         EXPECT_FLOAT_EQ(exif.fNumber, 8.0f);
@@ -99,11 +99,20 @@ TEST_F(demoBracket, ExifDescribesTheBracket) {
         EXPECT_FLOAT_EQ(exif.exposureBias, float(bias[i]));
         EXPECT_EQ(exif.orientation, 1);
     }
-    if (QStandardPaths::findExecutable("exiftool").isEmpty())
-        GTEST_SKIP() << "exiftool is not installed";
+    if (QStandardPaths::findExecutable("exiftool").isEmpty()) GTEST_SKIP() << "exiftool is not installed";
     QProcess p;
-    QStringList args = {"-n", "-j", "-validate", "-ExposureTime", "-FNumber", "-ISO", "-ExposureCompensation",
-                        "-Make", "-Model", "-DateTimeOriginal", "-Orientation", "-ExifByteOrder"};
+    QStringList args = {"-n",
+                        "-j",
+                        "-validate",
+                        "-ExposureTime",
+                        "-FNumber",
+                        "-ISO",
+                        "-ExposureCompensation",
+                        "-Make",
+                        "-Model",
+                        "-DateTimeOriginal",
+                        "-Orientation",
+                        "-ExifByteOrder"};
     for (const char* name : kNames)
         args << *dir_ + "/" + name;
     p.start("exiftool", args);
@@ -132,8 +141,8 @@ TEST_F(demoBracket, PicturesFormARealBracket) {
     for (int i = 0; i < 3; ++i)
         img[i] = QImage(*dir_ + "/" + kNames[i]).convertToFormat(QImage::Format_RGB32);
     const QRect whole(0, 0, 1600, 1067);
-    const QRect window(220, 120, 480, 200);  // sky seen through the window
-    const QRect shelf(1060, 420, 380, 300);  // books in the shadow
+    const QRect window(220, 120, 480, 200); // sky seen through the window
+    const QRect shelf(1060, 420, 380, 300); // books in the shadow
     double mean[3], clip[3], winMean[3], winClip[3], shelfMean[3], shelfClip[3];
     for (int i = 0; i < 3; ++i) {
         regionStats(img[i], whole, mean[i], clip[i]);

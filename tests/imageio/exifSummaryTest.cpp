@@ -1,6 +1,6 @@
+#include "imageio/exifSummary.h"
 #include "imageio/exifInfo.h"
 #include "imageio/exifReader.h"
-#include "imageio/exifSummary.h"
 #include "support/testSupport.h"
 
 #include <QStringList>
@@ -13,7 +13,7 @@ using halvora::test::dataDir;
 
 QStringList summaryOf(const QString& file) {
     exifInfo_t exif;
-    EXPECT_TRUE(readJpegExif(file, exif)) << file.toStdString();
+    EXPECT_TRUE(readJpegExif(file, exif, nullptr)) << file.toStdString();
     return halvora::exifSummary(exif, true).split('\n');
 }
 
@@ -31,7 +31,8 @@ TEST(exifSummary, RealCameraPhotosShowTheirExposureData) {
     EXPECT_TRUE(longOne.contains("Focal length: 7.094 mm (35mm equivalent: 36 mm)"));
     bool stamp = false;
     for (const QString& line : longOne)
-        stamp = stamp || (line.startsWith("Timestamp: 2004:10:0") && line.size() == int(strlen("Timestamp: ")) + 19);
+        stamp = stamp ||
+                (line.startsWith("Timestamp: 2004:10:0") && line.size() == int(strlen("Timestamp: ")) + 19);
     EXPECT_TRUE(stamp);
 
     EXPECT_TRUE(summaryOf(dir + "img13.jpg").contains("Exposure time: 1/1000 s"));

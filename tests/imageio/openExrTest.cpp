@@ -25,15 +25,15 @@ struct rgb {
 };
 
 // Writes a half RGBA file with the given data window through the library, independently of our writer.
-bool writeTestExr(const QString& path, int xMin, int yMin, int xMax, int yMax, const std::function<rgb(int, int)>& f) {
+bool writeTestExr(const QString& path, int xMin, int yMin, int xMax, int yMax,
+                  const std::function<rgb(int, int)>& f) {
     ImfHeader* header = ImfNewHeader();
     ImfHeaderSetDataWindow(header, xMin, yMin, xMax, yMax);
     ImfHeaderSetDisplayWindow(header, 0, 0, 9, 9);
     ImfHeaderSetCompression(header, IMF_ZIP_COMPRESSION);
     ImfOutputFile* out = ImfOpenOutputFile(QFile::encodeName(path).constData(), header, IMF_WRITE_RGBA);
     ImfDeleteHeader(header);
-    if (!out)
-        return false;
+    if (!out) return false;
     const int width = xMax - xMin + 1;
     std::vector<ImfRgba> line(static_cast<size_t>(width));
     bool ok = true;
@@ -61,11 +61,10 @@ struct loadedExr {
 
 loadedExr loadExr(const QString& path) {
     loadedExr l;
-    l.infoOk = getEXRinfo(path, l.width, l.height);
-    if (!l.infoOk)
-        return l;
+    l.infoOk = getEXRinfo(path, l.width, l.height, nullptr);
+    if (!l.infoOk) return l;
     l.pixels.assign(size_t(l.width) * l.height * 3, -1.0f);
-    l.loadOk = loadEXR(path, l.width, l.height, l.pixels.data(), l.minimum, l.maximum);
+    l.loadOk = loadEXR(path, l.width, l.height, l.pixels.data(), l.minimum, l.maximum, nullptr);
     return l;
 }
 
@@ -73,8 +72,9 @@ loadedExr loadExr(const QString& path) {
 
 TEST(openExr, dataWindowOriginLandsAtThePictureOrigin) {
     const QString dir = makeTempDir("exr");
-    ASSERT_TRUE(writeTestExr(dir + "/window.exr", 10, 20, 109, 219,
-                             [](int x, int y) { return rgb{float(x), float(y), 0.5f}; }));
+    ASSERT_TRUE(writeTestExr(dir + "/window.exr", 10, 20, 109, 219, [](int x, int y) {
+        return rgb{float(x), float(y), 0.5f};
+    }));
     logCapture log;
     const loadedExr l = loadExr(dir + "/window.exr");
     ASSERT_TRUE(l.infoOk);
@@ -93,8 +93,9 @@ TEST(openExr, dataWindowOriginLandsAtThePictureOrigin) {
     EXPECT_EQ(l.maximum, 219.0f);
 
     // A negative origin as well.
-    ASSERT_TRUE(writeTestExr(dir + "/negative.exr", -5, -7, 4, 2,
-                             [](int x, int y) { return rgb{float(x + 10), float(y + 10), 1.0f}; }));
+    ASSERT_TRUE(writeTestExr(dir + "/negative.exr", -5, -7, 4, 2, [](int x, int y) {
+        return rgb{float(x + 10), float(y + 10), 1.0f};
+    }));
     const loadedExr n = loadExr(dir + "/negative.exr");
     ASSERT_TRUE(n.loadOk);
     ASSERT_EQ(n.width, 10);
@@ -108,8 +109,8 @@ TEST(openExr, valuesOutsideTheRadianceRangeAreClamped) {
     const QString path = makeTempDir("exr") + "/clamp.exr";
     const float inf = std::numeric_limits<float>::infinity();
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const rgb values[6] = {{65504.0f, inf, -inf}, {nan, -3.0f, 0.001f}, {1.0f, 2.0f, 4.0f},
-                           {0, 0, 0},             {0, 0, 0},            {0, 0, 0}};
+    const rgb values[6] = {
+        {65504.0f, inf, -inf}, {nan, -3.0f, 0.001f}, {1.0f, 2.0f, 4.0f}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
     ASSERT_TRUE(writeTestExr(path, 0, 0, 2, 1, [&](int x, int y) { return values[y * 3 + x]; }));
     const loadedExr l = loadExr(path);
     ASSERT_TRUE(l.loadOk);
@@ -161,8 +162,8 @@ TEST(openExr, damagedAndForeignFilesAreRefused) {
     // A load asked for another size than the file has is refused.
     std::vector<float> buffer(64 * 65 * 3);
     float mn = 0, mx = 0;
-    EXPECT_FALSE(loadEXR(dir + "/good.exr", 64, 65, buffer.data(), mn, mx));
-    EXPECT_FALSE(loadEXR(dir + "/missing.exr", 64, 64, buffer.data(), mn, mx));
+    EXPECT_FALSE(loadEXR(dir + "/good.exr", 64, 65, buffer.data(), mn, mx, nullptr));
+    EXPECT_FALSE(loadEXR(dir + "/missing.exr", 64, 64, buffer.data(), mn, mx, nullptr));
 }
 
 TEST(openExr, realSampleFilesLoad) {
@@ -173,15 +174,15 @@ TEST(openExr, realSampleFilesLoad) {
     };
     const std::vector<sample> files = {
         {"ScanLines/Desk.exr", 644, 874},
-        {"ScanLines/Cannon.exr", 780, 566},          // B44
-        {"ScanLines/Carrots.exr", 600, 400},         // ZIP
-        {"ScanLines/CandleGlass.exr", 1000, 810},    // A = 0 with light
-        {"Tiles/GoldenGate.exr", 1262, 860},         // tiled
-        {"MultiResolution/Bonita.exr", 550, 832},    // tiled mip-map
+        {"ScanLines/Cannon.exr", 780, 566},       // B44
+        {"ScanLines/Carrots.exr", 600, 400},      // ZIP
+        {"ScanLines/CandleGlass.exr", 1000, 810}, // A = 0 with light
+        {"Tiles/GoldenGate.exr", 1262, 860},      // tiled
+        {"MultiResolution/Bonita.exr", 550, 832}, // tiled mip-map
         {"MultiResolution/ColorCodedLevels.exr", 512, 512},
         {"LuminanceChroma/MtTamNorth.exr", 1198, 796},
-        {"LuminanceChroma/Garden.exr", 874, 493},    // luminance only, tiled
-        {"TestImages/AllHalfValues.exr", 256, 256},  // every half, NaN and infinities too
+        {"LuminanceChroma/Garden.exr", 874, 493},   // luminance only, tiled
+        {"TestImages/AllHalfValues.exr", 256, 256}, // every half, NaN and infinities too
         {"TestImages/BrightRingsNanInf.exr", 800, 800},
         {"TestImages/GrayRampsHorizontal.exr", 800, 800},
         {"TestImages/WideFloatRange.exr", 500, 500}, // a single float G channel
@@ -211,7 +212,8 @@ TEST(openExr, displayWindowFilesHoldTheSamePixelsWhateverTheirWindows) {
     ASSERT_EQ(reference.width, 400);
     ASSERT_EQ(reference.height, 300);
     for (int i = 2; i <= 16; ++i) {
-        const QString name = QString("radiance/openexr_images/DisplayWindow/t%1.exr").arg(i, 2, 10, QChar('0'));
+        const QString name =
+            QString("radiance/openexr_images/DisplayWindow/t%1.exr").arg(i, 2, 10, QChar('0'));
         SCOPED_TRACE(name.toStdString());
         const loadedExr l = loadExr(dataFile(name));
         ASSERT_TRUE(l.loadOk);

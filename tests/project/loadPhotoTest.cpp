@@ -85,20 +85,24 @@ TEST_F(loadPhotoTest, PreparationEnforcesTheSequenceRules) {
     ASSERT_TRUE(p1);
     EXPECT_EQ(p1->id, 1);
     EXPECT_FALSE(preparePhoto(*project, other, 2));
-    EXPECT_EQ(project->lastError.toStdString(), "Wrong image dimensions. All photos must be the same size.");
+    EXPECT_EQ(project->lastError,
+              other + ": Wrong image dimensions. All photos must be the same size. (this one is "
+                      "50 × 40, the sequence 60 × 40)");
 
     // Position 31 is the 32nd photo; 32 is one too many.
     EXPECT_TRUE(preparePhoto(*project, first, 31));
     EXPECT_FALSE(preparePhoto(*project, first, 32));
-    EXPECT_EQ(project->lastError.toStdString(), "Too many images!");
+    const QString tooMany = first + ": Too many images! (a sequence holds at most 32 photos)";
+    EXPECT_EQ(project->lastError, tooMany);
     // Photos already in the project count as well.
     project->photos.push_back(std::make_unique<photoEntry>());
     EXPECT_FALSE(preparePhoto(*project, first, 31));
-    EXPECT_EQ(project->lastError.toStdString(), "Too many images!");
+    EXPECT_EQ(project->lastError, tooMany);
 
     // A radiance image opened before refuses every further photo.
     EXPECT_FALSE(preparePhoto(*project, first, 1, true));
-    EXPECT_EQ(project->lastError.toStdString(), "You can load only one HDR image.");
+    EXPECT_EQ(project->lastError,
+              first + ": You can load only one HDR image. (a radiance image is already open)");
     // Failed preparations consume no id.
     auto next = preparePhoto(*project, first, 2);
     ASSERT_TRUE(next);
@@ -118,9 +122,9 @@ TEST_F(loadPhotoTest, FormatIsTakenFromTheSuffixOnly) {
 
     logCapture log;
     EXPECT_FALSE(preparePhoto(*project, jpe, 1));
-    EXPECT_EQ(project->lastError.toStdString(), "Unsupported image format");
-    EXPECT_TRUE(log.contains("processingProject::loadPhotoPrepare: Unsupported image format: '" +
-                             QDir::toNativeSeparators(jpe).toStdString() + "'.\n"));
+    EXPECT_EQ(project->lastError, jpe + ": Unsupported image format (\"jpe\" files are not read)");
+    EXPECT_TRUE(
+        log.contains("processingProject::loadPhotoPrepare: " + project->lastError.toStdString() + "\n"));
 
     EXPECT_FALSE(preparePhoto(*project, raw, 1));
     EXPECT_TRUE(project->lastError.contains("RAW"));
@@ -128,13 +132,19 @@ TEST_F(loadPhotoTest, FormatIsTakenFromTheSuffixOnly) {
 }
 
 TEST_F(loadPhotoTest, UnreadableAndImpossibleFilesAreRefusedBeforeAnyMemoryIsReserved) {
+    // Each refusal names the file and the cause, and is logged once by the preparation.
     logCapture log;
-    EXPECT_FALSE(preparePhoto(*project, dir + "/missing.jpg", 0));
-    EXPECT_TRUE(log.contains("processingProject::loadPhotoPrepare: Failed to get image info: '"));
-    EXPECT_FALSE(project->lastError.isEmpty());
+    QString error;
+    photoEntry missing;
+    missing.fileName = dir + "/missing.jpg";
+    EXPECT_FALSE(project->loadPhotoPrepare(missing, 0, false, &error));
+    EXPECT_EQ(error, dir + "/missing.jpg: no such file or directory");
+    EXPECT_EQ(project->lastError, error);
+    EXPECT_TRUE(log.contains("processingProject::loadPhotoPrepare: " + error.toStdString() + "\n"));
 
     QDir(dir).mkdir("folder.png");
     EXPECT_FALSE(preparePhoto(*project, dir + "/folder.png", 0));
+    EXPECT_EQ(project->lastError, dir + "/folder.png: is a directory, not a file");
 
     const QString garbage = dir + "/garbage.bmp";
     QFile f(garbage);
@@ -142,11 +152,32 @@ TEST_F(loadPhotoTest, UnreadableAndImpossibleFilesAreRefusedBeforeAnyMemoryIsRes
     f.write(QByteArray(500, 'x'));
     f.close();
     EXPECT_FALSE(preparePhoto(*project, garbage, 0));
+    EXPECT_TRUE(project->lastError.startsWith(garbage + ": is not a BMP picture"))
+        << project->lastError.toStdString();
 
-    // A header claiming a million pixels each way: refused, nothing allocated, the project stays empty.
+    // A header claiming a million pixels each way in 57 bytes: refused, nothing allocated.
     const QString huge = pngHeaderOnly(dir + "/huge.png", 1000000, 1000000);
     EXPECT_FALSE(preparePhoto(*project, huge, 0));
-    EXPECT_EQ(project->lastError.toStdString(), "Not enough memory!");
+    EXPECT_EQ(project->lastError, huge + ": declares 1000000 × 1000000 pixels but holds only 57 bytes");
+    EXPECT_EQ(project->width, 0);
+    EXPECT_FALSE(project->hdrImage.allocated());
+
+    // A file long enough for a million × a million pixels (16 bytes a row, as few as a Radiance row
+    // of a million pixels can take): its size is possible, the memory for it is not there.
+    const QString vast = dir + "/vast.hdr";
+    {
+        QFile out(vast);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 1000000 +X 1000000\n");
+        const QByteArray row("\x80\x80\x80\x81\x01\x01\x01\xff\x01\x01\x01\xff\x01\x01\x01\x0f", 16);
+        const QByteArray rows = row.repeated(1000);
+        for (int i = 0; i < 1000; ++i)
+            out.write(rows);
+    }
+    EXPECT_FALSE(preparePhoto(*project, vast, 0));
+    EXPECT_TRUE(
+        project->lastError.startsWith(vast + ": Not enough memory! (a project of 1000000 × 1000000 pixels"))
+        << project->lastError.toStdString();
     EXPECT_EQ(project->width, 0);
     EXPECT_FALSE(project->hdrImage.allocated());
 }
@@ -154,7 +185,7 @@ TEST_F(loadPhotoTest, UnreadableAndImpossibleFilesAreRefusedBeforeAnyMemoryIsRes
 TEST_F(loadPhotoTest, ColourProfileStepRunsOnlyWithColourManagement) {
     const QString file = savedImage(patternImage(40, 30), dir, "p.jpg");
     int calls = 0, position = -1;
-    project->colorProfileHook = [&](processingProject&, photoEntry&, int p, int) {
+    project->colorProfileHook = [&](processingProject&, photoEntry&, int p, int, QString*) {
         ++calls;
         position = p;
         return true;
@@ -172,13 +203,13 @@ TEST_F(loadPhotoTest, ColourProfileStepRunsOnlyWithColourManagement) {
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(position, 1);
     // A failing profile step fails the preparation with its message.
-    project->colorProfileHook = [](processingProject& pr, photoEntry&, int, int) {
-        pr.lastError = "Color profiles of all photos in the sequence must be the same.";
+    project->colorProfileHook = [](processingProject&, photoEntry& photo, int, int, QString* error) {
+        *error = photo.fileName + ": Color profiles of all photos in the sequence must be the same.";
         return false;
     };
     EXPECT_FALSE(preparePhoto(*project, file, 2));
     EXPECT_EQ(project->lastError.toStdString(),
-              "Color profiles of all photos in the sequence must be the same.");
+              (file + ": Color profiles of all photos in the sequence must be the same.").toStdString());
 }
 
 // ---- decoding to the working scale
@@ -358,7 +389,7 @@ TEST_F(loadPhotoTest, PhotosOfAnotherOrientationOrShapeAreRefused) {
     ASSERT_EQ(loadPrepared(*project, std::move(pa), buffer).code, 0);
     const auto second = loadPrepared(*project, std::move(pb), buffer);
     EXPECT_EQ(second.code, 1);
-    EXPECT_EQ(second.message.toStdString(), "All photos must have the same orientation.");
+    EXPECT_EQ(second.message, b + ": All photos must have the same orientation. (EXIF orientation 1)");
     EXPECT_TRUE(log.contains("Not all photos have the same orientation!\n"));
     EXPECT_EQ(project->width, 60); // swapped once only
     EXPECT_EQ(project->height, 80);
@@ -373,7 +404,9 @@ TEST_F(loadPhotoTest, PhotosOfAnotherOrientationOrShapeAreRefused) {
     ASSERT_EQ(loadPrepared(other, std::move(first), buffer).code, 0);
     const auto wrong = loadPrepared(other, std::move(turned), buffer);
     EXPECT_EQ(wrong.code, 1);
-    EXPECT_EQ(wrong.message.toStdString(), "Wrong image dimensions. All photos must be the same size.");
+    EXPECT_EQ(wrong.message, portrait +
+                                 ": Wrong image dimensions. All photos must be the same size. (this one is "
+                                 "60 × 80 after its EXIF turn, the sequence 80 × 60)");
 }
 
 TEST_F(loadPhotoTest, OutputDoesNotDependOnTheThreadCount) {
@@ -501,7 +534,9 @@ TEST_F(loadPhotoTest, TruncatedCorruptOrVanishedFilesFailToDecodeCleanly) {
         std::vector<uint16_t> buffer;
         const auto outcome = loadPrepared(pr, std::move(photo), buffer);
         EXPECT_EQ(outcome.code, 2);
-        EXPECT_TRUE(outcome.message.isEmpty());
+        // The reason travels with the result: the file, then what is wrong with its data.
+        EXPECT_TRUE(outcome.message.startsWith(file + ": damaged picture data"))
+            << outcome.message.toStdString();
         EXPECT_TRUE(log.contains("loadPhotoWorker::loadPhoto: ")) << log.text();
         EXPECT_TRUE(QDir(pr.sessionDir).entryList(QDir::Files).isEmpty()); // no temporary file left behind
     }
@@ -512,11 +547,10 @@ TEST_F(loadPhotoTest, TruncatedCorruptOrVanishedFilesFailToDecodeCleanly) {
     auto photo = preparePhoto(pr, vanishing, 0);
     ASSERT_TRUE(photo);
     QFile::remove(vanishing);
-    logCapture log;
     std::vector<uint16_t> buffer;
-    EXPECT_EQ(loadPrepared(pr, std::move(photo), buffer).code, 2);
-    EXPECT_TRUE(log.contains("loadPhotoWorker::loadPhoto: Failed to load image: '"));
-    EXPECT_TRUE(log.contains("', div=1.\n"));
+    const auto gone = loadPrepared(pr, std::move(photo), buffer);
+    EXPECT_EQ(gone.code, 2);
+    EXPECT_EQ(gone.message, vanishing + ": no such file or directory");
 }
 
 TEST_F(loadPhotoTest, JpegCompletenessAcceptsProgressiveScansAndTrailingData) {
@@ -686,7 +720,7 @@ TEST_F(loadPhotoTest, RadianceFileBecomesTheProjectsRadiancePicture) {
     // The picture equals what the reader gives on its own.
     std::vector<float> direct(size_t(w) * h * 3);
     float maximum = 0, minimum = 0;
-    ASSERT_TRUE(imageLoader::loadRadianceRGBE(file, w, h, direct.data(), maximum, minimum));
+    ASSERT_TRUE(imageLoader::loadRadianceRGBE(file, w, h, direct.data(), maximum, minimum, nullptr));
     EXPECT_EQ(0, std::memcmp(direct.data(), project->rgbFloatBuffer(), direct.size() * sizeof(float)));
     // Preview: exposure factor 1, mean of the 2 × 2 blocks (divisor 2), × 32640, truncated, clamped.
     ASSERT_EQ(project->previewDivisor, 2);
@@ -707,14 +741,18 @@ TEST_F(loadPhotoTest, RadianceFileBecomesTheProjectsRadiancePicture) {
     // Nothing may join it, and it may not join photos.
     const QString jpeg = savedImage(patternImage(1024, 512), dir, "after.jpg");
     EXPECT_FALSE(preparePhoto(*project, jpeg, 0, true));
-    EXPECT_EQ(project->lastError.toStdString(), "You can load only one HDR image.");
+    EXPECT_EQ(project->lastError,
+              jpeg + ": You can load only one HDR image. (a radiance image is already open)");
     processingProject photos(nullptr, makeTempDir("scratch"));
     ASSERT_TRUE(preparePhoto(photos, jpeg, 0));
+    const QString rightNow =
+        ": Cannot load the HDR image right now. (a radiance image must be the only picture of a "
+        "project)";
     EXPECT_FALSE(preparePhoto(photos, file, 1));
-    EXPECT_EQ(photos.lastError.toStdString(), "Cannot load the HDR image right now.");
+    EXPECT_EQ(photos.lastError, file + rightNow);
     const QString exr = dataFile("radiance/openexr_images/ScanLines/Desk.exr");
     EXPECT_FALSE(preparePhoto(photos, exr, 1));
-    EXPECT_EQ(photos.lastError.toStdString(), "Cannot load the HDR image right now.");
+    EXPECT_EQ(photos.lastError, exr + rightNow);
 }
 
 TEST_F(loadPhotoTest, OpenExrAndDamagedRadianceFiles) {
@@ -731,10 +769,16 @@ TEST_F(loadPhotoTest, OpenExrAndDamagedRadianceFiles) {
     // A damaged file whose header reads fine fails to decode cleanly (code 2) with its log line.
     processingProject pr(nullptr, makeTempDir("scratch"));
     auto photo = preparePhoto(pr, dataFile("formats/rgbe/memorial_DAMAGED_crlf.hdr"), 0);
-    if (photo) {
+    ASSERT_TRUE(photo) << pr.lastError.toStdString();
+    {
         logCapture log;
-        EXPECT_EQ(loadPrepared(pr, std::move(photo), unused).code, 2);
-        EXPECT_TRUE(log.contains("loadPhotoWorker::loadPhoto: Failed to load Radiance RGBE image: '"));
+        const auto damaged = loadPrepared(pr, std::move(photo), unused);
+        EXPECT_EQ(damaged.code, 2);
+        EXPECT_TRUE(damaged.message.startsWith(dataFile("formats/rgbe/memorial_DAMAGED_crlf.hdr") +
+                                               ": corrupt pixel data: "))
+            << damaged.message.toStdString();
+        EXPECT_TRUE(log.contains("loadPhotoWorker::loadPhoto: Failed to load Radiance RGBE image: " +
+                                 damaged.message.toStdString()));
     }
     // A header without pixels: its size reads, its pixels do not.
     processingProject stub(nullptr, makeTempDir("scratch"));
@@ -751,8 +795,9 @@ TEST_F(loadPhotoTest, OpenExrAndDamagedRadianceFiles) {
     processingProject none(nullptr, makeTempDir("scratch"));
     logCapture log;
     EXPECT_FALSE(preparePhoto(none, garbage, 0));
-    EXPECT_TRUE(
-        log.contains("processingProject::loadPhotoPrepare: Failed to get Radiance RGBE image info: '"));
+    EXPECT_EQ(none.lastError, garbage + ": is not a Radiance file (no end of its header)");
+    EXPECT_TRUE(log.contains("processingProject::loadPhotoPrepare: Failed to get Radiance RGBE image info: " +
+                             none.lastError.toStdString() + "\n"));
 }
 
 TEST_F(loadPhotoTest, FitsPictureLoadsAsSixteenBitPhoto) {
@@ -765,7 +810,7 @@ TEST_F(loadPhotoTest, FitsPictureLoadsAsSixteenBitPhoto) {
     EXPECT_EQ(project->photos[0]->bitDepthClass, 2);
     // The stored samples are what the FITS reader delivers.
     std::vector<uint16_t> direct(size_t(project->width) * project->height * 3);
-    ASSERT_TRUE(imageLoader::loadFITS(file, project->width, project->height, direct.data()));
+    ASSERT_TRUE(imageLoader::loadFITS(file, project->width, project->height, direct.data(), nullptr));
     EXPECT_EQ(samples, direct);
 }
 
@@ -781,7 +826,7 @@ TEST_F(loadPhotoTest, SixteenBitAndFloatTiffs) {
     std::vector<uint16_t> direct(size_t(project->width) * project->height * 3);
     float lo = 0, hi = 0;
     exifInfo_t exif;
-    ASSERT_TRUE(imageLoader::loadTIFF(deep, direct.data(), nullptr, lo, hi, exif));
+    ASSERT_TRUE(imageLoader::loadTIFF(deep, direct.data(), nullptr, lo, hi, exif, nullptr));
     EXPECT_EQ(samples, direct);
 
     // 32-bit float: the project's radiance picture, not a temporary file.
@@ -793,7 +838,7 @@ TEST_F(loadPhotoTest, SixteenBitAndFloatTiffs) {
     std::vector<uint16_t> unused;
     ASSERT_EQ(loadPrepared(pr, std::move(photo), unused).code, 0);
     std::vector<float> floats(size_t(32) * 32 * 3);
-    ASSERT_TRUE(imageLoader::loadTIFF(flt, nullptr, floats.data(), lo, hi, exif));
+    ASSERT_TRUE(imageLoader::loadTIFF(flt, nullptr, floats.data(), lo, hi, exif, nullptr));
     EXPECT_EQ(0, std::memcmp(floats.data(), pr.rgbFloatBuffer(), floats.size() * sizeof(float)));
     EXPECT_FALSE(pr.photos[0]->tempFiles[0]);
     EXPECT_EQ(pr.photos[0]->thumbnail.size(), QSize(8, 8));
@@ -802,7 +847,8 @@ TEST_F(loadPhotoTest, SixteenBitAndFloatTiffs) {
     processingProject mixed(nullptr, makeTempDir("scratch"));
     ASSERT_TRUE(preparePhoto(mixed, savedImage(patternImage(32, 32), dir, "small.png"), 0));
     EXPECT_FALSE(preparePhoto(mixed, flt, 1));
-    EXPECT_EQ(mixed.lastError.toStdString(), "Cannot load the HDR image right now.");
+    EXPECT_EQ(mixed.lastError, flt + ": Cannot load the HDR image right now. (a radiance image must be the "
+                                     "only picture of a project)");
 }
 
 TEST(loadPhotoTempRecord, PiecewiseWritesReadBackExactlyWithOrWithoutDirectTransfers) {

@@ -1,19 +1,18 @@
-// Exposure merging: weight shapes, the three methods, the fallbacks, ghost weights, the HDR and LDR
-// preprocesses, and thread-count independence.
+// The HDR worker's merge of a project: the three methods, the fallbacks and ghost weights through
+// the project's photos, temporary files and tables, the LDR preprocess, and thread-count
+// independence. The kernels on their own are tested in tests/hdr.
 
 #include "base/parallelFor.h"
+#include "hdr/mergeWeights.h"
 #include "project/exposureValues.h"
 #include "project/generateHDRworker.h"
-#include "hdr/hdrPreprocess.h"
 #include "project/hdrTestSupport.h"
 #include "project/responseRecovery.h"
-#include "hdr/mergeWeights.h"
-#include "hdr/smartMergeMask.h"
 #include "support/testSupport.h"
 
-#include <gtest/gtest.h>
 #include <cmath>
 #include <cstring>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -41,7 +40,8 @@ std::vector<photoData> rampBracket(const std::vector<double>& evs) {
     scene.width = W;
     scene.height = H;
     scene.rgb = rampScene();
-    return hdrtest::exposeBracket(scene, hdrtest::syntheticCamera(halvora::standardResponsePolynomial()), 1.0, evs);
+    return hdrtest::exposeBracket(scene, hdrtest::syntheticCamera(halvora::standardResponsePolynomial()), 1.0,
+                                  evs);
 }
 
 std::unique_ptr<processingProject> projectOf(const std::vector<photoData>& photos, int w = W, int h = H) {
@@ -61,62 +61,13 @@ double linear(const processingProject& p, int photo, int ch, int sample) {
            std::exp(e.lnExposure + e.exposureCorrection);
 }
 
-TEST(mergeWeights, selectivityShapes) {
-    std::vector<double> t(32640);
-    ASSERT_TRUE(halvora::buildSelectivityTable(halvora::selectivityNone, 0.3, 0.2, t.data()));
-    EXPECT_EQ(t[0], 1.0);
-    EXPECT_EQ(t[32639], 1.0);
-
-    ASSERT_TRUE(halvora::buildSelectivityTable(halvora::selectivityBalanced, 0.1, 0.2, t.data()));
-    EXPECT_NEAR(t[1632], 0.0, 1e-12);                  // tent 0.1, not above p
-    EXPECT_NEAR(t[8160], (0.5 - 0.1) / 0.9, 1e-12);    // tent 0.5
-    EXPECT_NEAR(t[24480], (0.5 - 0.2) / 0.8, 1e-12);   // upper half, tent 0.5
-    EXPECT_NEAR(t[32000], 0.01, 1e-12);                // below q: the floor
-
-    ASSERT_TRUE(halvora::buildSelectivityTable(halvora::selectivityCutOff, 0.0, 0.2, t.data()));
-    EXPECT_NEAR(t[1020], 0.5, 1e-12);                  // 1020 × 16 / 32640
-    EXPECT_NEAR(t[2040], 1.0, 1e-12);
-    EXPECT_NEAR(t[28560], 1.0, 1e-12);                 // 4080 × 8 / 32640 = 1
-    EXPECT_NEAR(t[30600], (0.5 - 0.2) / 0.8, 1e-12);
-
-    ASSERT_TRUE(halvora::buildSelectivityTable(halvora::selectivityBestExposed, 0.1, 0.2, t.data()));
-    const double at16319 = 2.0 * 16319 / 32640 - 0.1;
-    EXPECT_NEAR(t[8160], (0.5 - 0.1) / at16319 / 0.9, 1e-12);
-    EXPECT_NEAR(t[16319], 1.0, 1e-12); // 1 / 0.9 clamped
-    EXPECT_NEAR(t[29000], (2.0 * 3640 / 32640 - 0.2) / 0.1, 1e-12);
-    EXPECT_NEAR(t[30000], 0.1, 1e-12); // floor 0.01 divided by 0.1
-    EXPECT_EQ(t[24480], 1.0);
-
-    EXPECT_FALSE(halvora::buildSelectivityTable(4, 0.1, 0.2, t.data()));
-
-    uint16_t lo = 0, hi = 0;
-    halvora::buildSelectivityTable(halvora::selectivityBalanced, 0.0, 0.2, t.data());
-    halvora::weightLimits(t.data(), lo, hi);
-    EXPECT_EQ(lo, 1);
-    EXPECT_EQ(hi, 32639);
-    std::fill(t.begin(), t.end(), 0.0);
-    halvora::weightLimits(t.data(), lo, hi);
-    EXPECT_EQ(lo, 0);
-    EXPECT_EQ(hi, 32639);
-}
-
-TEST(mergeWeights, smartMergeTentsAndCloseness) {
-    EXPECT_EQ(halvora::smartMergeCentre(2, -2, 2), 0);       // brightest peaks at the dark end
-    EXPECT_EQ(halvora::smartMergeCentre(0, -2, 2), 16320);
-    EXPECT_EQ(halvora::smartMergeCentre(-2, -2, 2), 32639);  // darkest at the bright end
-    EXPECT_EQ(halvora::smartMergeCentre(1, 1, 1), 16320);    // a single EV
-    std::vector<double> t(32640);
-    halvora::buildSmartMergeTable(0, -2, 2, t.data());
-    EXPECT_NEAR(t[8160], 0.5, 1e-6);
-    EXPECT_NEAR(t[16320], 1.0, 1e-6);
-    EXPECT_NEAR(t[24480], 0.5, 1e-6);
-
+TEST(merge, projectKeepsTheClosenessTables) {
     auto p = hdrtest::makeProject();
     halvora::ensureClosenessTables(*p);
-    EXPECT_EQ(p->closenessTableBright[32639], 1.0);
-    EXPECT_NEAR(p->closenessTableBright[16320], std::exp(-0.49 * 0.49 / 0.003), 1e-15);
-    EXPECT_EQ(p->closenessTableDark[0], 1.0);
-    EXPECT_NEAR(p->closenessTableDark[3264], std::exp(-0.09 * 0.09 / 0.003), 1e-9);
+    std::vector<double> bright(32640), dark(32640);
+    halvora::buildClosenessTables(bright.data(), dark.data());
+    EXPECT_EQ(p->closenessTableBright, bright);
+    EXPECT_EQ(p->closenessTableDark, dark);
 }
 
 TEST(merge, stackOfIdenticalPhotosReturnsThePhotos) {
@@ -198,7 +149,7 @@ TEST(merge, withoutWeightsThePixelComesFromTheBrightestUnderexposedElseTheDarkes
     }
     ASSERT_TRUE(worker.generateHDR_core());
     const float* out = project->rgbFloatBuffer();
-    EXPECT_FLOAT_EQ(out[0], float(linear(*project, 1, 0, 500)));  // brightest of the under-exposed
+    EXPECT_FLOAT_EQ(out[0], float(linear(*project, 1, 0, 500)));   // brightest of the under-exposed
     EXPECT_FLOAT_EQ(out[3], float(linear(*project, 0, 0, 31000))); // darkest of the over-exposed
     // Everything well exposed and still no weight: black.
     EXPECT_EQ(out[3 * (W + 1)], 0.0f);
@@ -208,7 +159,8 @@ TEST(merge, withoutWeightsThePixelComesFromTheBrightestUnderexposedElseTheDarkes
 void addGhostMap(processingProject& p, int photo, uint8_t value, int pixels) {
     std::vector<uint8_t> map(size_t(p.width) * p.height, 0);
     std::fill_n(map.begin(), pixels, value);
-    ASSERT_TRUE(p.writeToTempFile(*p.photos[size_t(photo)], photoEntry::slotGhostMap, map.data(), map.size()));
+    ASSERT_TRUE(
+        p.writeToTempFile(*p.photos[size_t(photo)], photoEntry::slotGhostMap, map.data(), map.size()));
 }
 
 TEST(merge, ghostWeightsSelectAndShareThePhotos) {
@@ -221,8 +173,8 @@ TEST(merge, ghostWeightsSelectAndShareThePhotos) {
     ASSERT_TRUE(worker.generateHDR_core()); // no maps yet: a normal merge
     const std::vector<float> plain = radiance(*project);
 
-    addGhostMap(*project, 1, 255, W);      // first row from the middle photo alone
-    addGhostMap(*project, 0, 200, 2 * W);  // first two rows: photo 0 with 200 …
+    addGhostMap(*project, 1, 255, W);     // first row from the middle photo alone
+    addGhostMap(*project, 0, 200, 2 * W); // first two rows: photo 0 with 200 …
     project->photos[2]->tempFiles[photoEntry::slotGhostMap].reset();
     ASSERT_TRUE(worker.generateHDR_core());
     const float* out = project->rgbFloatBuffer();
@@ -231,11 +183,13 @@ TEST(merge, ghostWeightsSelectAndShareThePhotos) {
             const size_t i = size_t(x) * 3 + c;
             // Row 0: 200 + 255 > 255, scaled: photo 0 with 200/455, photo 1 with 255/455.
             const double row0 = (200.0 * linear(*project, 0, c, photos[0].pixels[i]) +
-                                 255.0 * linear(*project, 1, c, photos[1].pixels[i])) / 455.0;
+                                 255.0 * linear(*project, 1, c, photos[1].pixels[i])) /
+                                455.0;
             EXPECT_NEAR(out[i], row0, 1e-5 * row0) << x;
             // Row 1: photo 0 with 200/255, the normal mean with 55/255.
             const size_t j = size_t(W + x) * 3 + c;
-            const double row1 = (200.0 * linear(*project, 0, c, photos[0].pixels[j]) + 55.0 * plain[j]) / 255.0;
+            const double row1 =
+                (200.0 * linear(*project, 0, c, photos[0].pixels[j]) + 55.0 * plain[j]) / 255.0;
             EXPECT_NEAR(out[j], row1, 1e-5 * row1) << x;
         }
     for (size_t i = size_t(2 * W) * 3; i < plain.size(); ++i)
@@ -260,45 +214,14 @@ TEST(merge, smartMergeWeightsFollowTheBrightnessMap) {
     ASSERT_TRUE(worker.prepareWeightTables());
     ASSERT_TRUE(worker.generateHDR_core());
     // Brightest (EV +1) centre 0: weight (32640 − L) / 32640; darkest centre 32639: L / 32639.
-    const int l0 = (54 * 24000 + 183 * 24000 + 19 * 24000) >> 8, l1 = (54 * 6000 + 183 * 6000 + 19 * 6000) >> 8;
+    const int l0 = (54 * 24000 + 183 * 24000 + 19 * 24000) >> 8,
+              l1 = (54 * 6000 + 183 * 6000 + 19 * 6000) >> 8;
     const double w0 = std::min(1.0, double(float(32640 - l0) / 32640.0f) + 0.1);
     const double w1 = std::min(1.0, double(float(l1) / 32639.0f) + 0.1);
     const double expected = (24000 * w0 + 6000 * w1) / (w0 + w1);
     const float* out = project->rgbFloatBuffer();
     EXPECT_NEAR(out[0], expected, 0.5);
     EXPECT_NEAR(out[(size_t(H / 2) * W + W / 2) * 3 + 1], expected, 0.5);
-}
-
-TEST(smartMergeMask, keepsEdgesAndSmoothsNoise) {
-    const int w = 1200, h = 900; // σ = 2.25
-    std::vector<uint16_t> plane(size_t(w) * h), scratch(plane.size());
-    uint32_t seed = 1;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            const int noise = int(seed >> 24) - 128; // ±128
-            plane[size_t(y) * w + x] = uint16_t((x < w / 2 ? 4000 : 28000) + noise);
-        }
-    const auto kernel = halvora::makeSmartMergeKernel(w, h);
-    EXPECT_NEAR(kernel.sigma, 2.25, 1e-12);
-    std::vector<uint16_t> threaded = plane;
-    halvora::setThreadCountOverride(1);
-    halvora::smartMergeFilter(plane.data(), scratch.data(), w, h, kernel);
-    halvora::setThreadCountOverride(3);
-    halvora::smartMergeFilter(threaded.data(), scratch.data(), w, h, kernel);
-    halvora::setThreadCountOverride(0);
-    EXPECT_EQ(plane, threaded);
-    double var = 0;
-    int n = 0;
-    for (int y = 100; y < 800; ++y) {
-        // One pixel from the edge on each side: no bleeding across 24000 levels.
-        EXPECT_NEAR(plane[size_t(y) * w + w / 2 - 1], 4000, 130);
-        EXPECT_NEAR(plane[size_t(y) * w + w / 2], 28000, 130);
-        for (int x = 100; x < 400; ++x, ++n)
-            var += std::pow(plane[size_t(y) * w + x] - 4000.0, 2);
-    }
-    // The noise (variance 128² / 3) is reduced by averaging.
-    EXPECT_LT(var / n, 128.0 * 128.0 / 3.0 / 4.0);
 }
 
 TEST(merge, sameResultForOneAndSeveralThreads) {
@@ -351,64 +274,6 @@ TEST(merge, sameResultForOneAndSeveralThreads) {
             for (int k = 0; k < 4; ++k)
                 EXPECT_EQ(stats[0][k], stats[1][k]) << method << " " << k;
         }
-}
-
-TEST(hdrPreprocess, curvesHistogramAndGammaSearch) {
-    // Reference curves at values spread over many binades.
-    std::vector<float> rgb;
-    for (int e = -30; e <= 0; ++e)
-        for (double m : {1.0, 1.1, 1.37, 1.5, 1.93})
-            if (std::ldexp(m, e) <= 1.0)
-                rgb.push_back(float(std::ldexp(m, e)));
-    while (rgb.size() % 3)
-        rgb.push_back(0.5f);
-    for (int method : {0, 1, 2}) {
-        std::vector<float> v = rgb;
-        halvora::applyGammaHDR(v.data(), v.size() / 3, method, 0.0, 1.0);
-        for (size_t i = 0; i < v.size(); ++i) {
-            const double x = rgb[i];
-            const double expected = method == 0   ? 1.5385 * std::pow(x, 0.6) - 0.5385 * std::pow(x, 1.3)
-                                    : method == 1 ? std::pow(x, 1.35)
-                                                  : x;
-            ASSERT_NEAR(v[i], std::clamp(expected, 0.0, 1.0), 2e-7 + 1e-6 * expected) << method << " " << x;
-        }
-    }
-
-    // Stack keeps values: a grey picture at 0.02 gives hs = 0.02, he just below it, median 0.02.
-    std::vector<float> grey(3000, 0.02f);
-    halvora::test::logCapture log;
-    const auto s = halvora::applyGammaHDR(grey.data(), 1000, 2, 0.0, 1.0);
-    // hs^g ≥ 0.04 first holds for g = 0.82 (0.02^0.82 = 0.0405); he^g stays below 0.2.
-    EXPECT_NEAR(s.lcCorrection, 0.82, 1e-9);
-    const int bin = int(16383.0f * 0.02f);
-    EXPECT_NEAR(s.hdrMean, bin / 16384.0 + 0.001, 1e-12);
-    EXPECT_TRUE(log.contains("HDR preprocess...\n"));
-    EXPECT_TRUE(log.contains("lcCorrection=0.82"));
-
-    // A bright picture stops at once: he = 0.9 ≥ 0.2 for g = 1.
-    std::vector<float> bright(3000, 0.05f);
-    std::fill(bright.begin() + 2700, bright.end(), 0.9f);
-    EXPECT_NEAR(halvora::applyGammaHDR(bright.data(), 1000, 2, 0.0, 1.0).lcCorrection, 1.0, 1e-9);
-}
-
-TEST(hdrPreprocess, uniformAndHostilePictures) {
-    // hdrMin == hdrMax: normalised by the maximum, so a lit uniform scene is white and a black one black.
-    std::vector<float> uniform(300, 5.0f);
-    halvora::applyGammaHDR(uniform.data(), 100, 0, 5.0, 5.0);
-    for (float v : uniform)
-        ASSERT_EQ(v, 1.0f);
-    std::vector<float> black(300, 0.0f);
-    const auto s = halvora::applyGammaHDR(black.data(), 100, 0, 0.0, 0.0);
-    for (float v : black)
-        ASSERT_EQ(v, 0.0f);
-    EXPECT_TRUE(std::isfinite(s.lcCorrection) && std::isfinite(s.hdrMean));
-
-    // NaN and infinity in a loaded radiance picture become finite values.
-    std::vector<float> bad = {std::nanf(""), INFINITY, -INFINITY, 1.0f, 2.0f, 3.0f};
-    halvora::applyGammaHDR(bad.data(), 2, 0, NAN, NAN);
-    EXPECT_TRUE(hdrtest::allFinite(bad.data(), bad.size()));
-    EXPECT_EQ(bad[0], 0.0f);
-    EXPECT_EQ(bad[5], 1.0f);
 }
 
 TEST(ldrPreprocess, convertsTheFirstIncludedPhoto) {

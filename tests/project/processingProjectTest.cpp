@@ -1,4 +1,5 @@
 #include "project/processingProject.h"
+#include "project/sessionCleaner.h"
 #include "base/runContext.h"
 #include "support/testSupport.h"
 
@@ -149,7 +150,9 @@ TEST(processingProject, cleanupEmptiesTheSessionButKeepsIt) {
     EXPECT_EQ(p->width, 0);
     EXPECT_FALSE(p->hdrImage.allocated());
     EXPECT_TRUE(QDir(p->sessionDir).exists());
-    EXPECT_TRUE(QDir(p->sessionDir).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    EXPECT_EQ(QDir(p->sessionDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{halvora::kSessionOwnerFile})
+        << "only the record of the session's owner stays";
 }
 
 TEST(processingProject, derivedTablesOfBothSettingsRecords) {

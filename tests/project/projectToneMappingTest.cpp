@@ -1,33 +1,19 @@
 // The project's tone-mapping drivers: preview level, signals, the full-resolution pass and its log line.
 
 #include "project/processingProject.h"
+#include "support/syntheticPictures.h"
 #include "support/testSupport.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/rebuildOnChange.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
 #include <random>
 
 using namespace halvora;
+using halvora::test::testPicture;
 
 namespace {
 
-// A deterministic picture: smooth gradients, saturated patches, greys, near-black and white.
-std::vector<float> testPicture(int w, int h, uint32_t seed = 7) {
-    std::vector<float> rgb(size_t(w) * h * 3);
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<float> noise(0.0f, 0.05f);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            float* p = &rgb[(size_t(y) * w + x) * 3];
-            const float base = std::pow(float(x + 1) / w, 3.0f) * (0.3f + 0.7f * float(y) / h);
-            p[0] = std::min(1.0f, base * (1.0f + 0.8f * std::sin(0.05f * y)) + noise(gen) * base);
-            p[1] = std::min(1.0f, base * (1.0f + 0.8f * std::cos(0.07f * x)));
-            p[2] = std::min(1.0f, base * 0.6f + noise(gen) * 0.1f);
-            if ((x / 7 + y / 5) % 11 == 0) p[0] = p[1] = p[2] = base; // grey
-        }
-    return rgb;
-}
 
 TEST(toneMapProject, previewAndFullImage) {
     processingProject project(nullptr, test::makeTempDir("project"));

@@ -14,12 +14,12 @@ bool readRgbe(const QString& path, radiancePicture& picture) {
     int w = 0, h = 0;
     double primaries[8];
     bool primariesPresent = false;
-    if (!getRGBEinfo(path, w, h, primaries, primariesPresent)) return false;
+    if (!getRGBEinfo(path, w, h, primaries, primariesPresent, nullptr)) return false;
     picture.width = w;
     picture.height = h;
     picture.rgb.assign(size_t(w) * h * 3, 0.0f);
     float maximum = 0, minimum = 0;
-    return imageLoader::loadRadianceRGBE(path, w, h, picture.rgb.data(), maximum, minimum);
+    return imageLoader::loadRadianceRGBE(path, w, h, picture.rgb.data(), maximum, minimum, nullptr);
 }
 
 void hdrPreprocess(radiancePicture& picture) {

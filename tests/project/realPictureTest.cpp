@@ -3,8 +3,8 @@
 #include "radianceTestPicture.h"
 #include "support/testSupport.h"
 #include "tonemap/detailPlane.h"
-#include "tonemap/toneMapDrivers.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/picturePasses.h"
+#include "tonemap/rebuildOnChange.h"
 #include "tonemap/toneMappingSettingsFile.h"
 
 #include <QDir>

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 namespace {
@@ -92,6 +93,59 @@ TEST(sessionCleaner, refusesDirectoriesThatAreNotSessions) {
     halvora::cleanSession(dir, 0, true);
     EXPECT_TRUE(QFile::exists(dir + "/keep"));
     halvora::cleanSession("", 0, true); // nothing for an empty name
+}
+
+} // namespace
+
+namespace {
+
+// A session records its process: a later start removes the sessions of processes that have ended,
+// whatever their age, and leaves those of running processes alone, whatever theirs.
+TEST(sessionCleaner, sessionsOfEndedProcessesGoThoseOfRunningOnesStay) {
+    const QString base = halvora::test::makeTempDir("owners");
+    const QDateTime now = QDateTime::currentDateTime();
+    QString error;
+    const QString ours = halvora::createSessionDirectory(base, now, error);
+    ASSERT_FALSE(ours.isEmpty()) << error.toStdString();
+    EXPECT_FALSE(halvora::sessionOwnerGone(ours)) << "this process runs";
+
+    // A process that has ended (an id no process has).
+    const QString ended = base + "/" + halvora::sessionNameFor(now.addSecs(-60));
+    ASSERT_TRUE(QDir().mkdir(ended));
+    QFile owner(ended + "/" + halvora::kSessionOwnerFile);
+    ASSERT_TRUE(owner.open(QIODevice::WriteOnly));
+    owner.write("999999999 1\n");
+    owner.close();
+    QFile(ended + "/XXXXXX").open(QIODevice::WriteOnly);
+
+    // A running process's session a week old (a long batch): not ours to clean.
+    const QString running = base + "/" + halvora::sessionNameFor(now.addDays(-7));
+    ASSERT_TRUE(QDir().mkdir(running));
+    QFile(ours + halvora::kSessionOwnerFile).copy(running + "/" + halvora::kSessionOwnerFile);
+
+    halvora::cleanOldSessions(base, 72.0, now);
+    EXPECT_FALSE(QFileInfo::exists(ended)) << "the ended process's session is removed at once";
+    EXPECT_TRUE(QFileInfo::exists(running)) << "a running process's session is left alone";
+    EXPECT_TRUE(QFileInfo::exists(ours + halvora::kSessionOwnerFile));
+
+    // Emptying a session that stays in use keeps its owner record.
+    halvora::cleanSession(ours, 0, false, now);
+    EXPECT_TRUE(QFileInfo::exists(ours + halvora::kSessionOwnerFile));
+}
+
+// Two runs started in the same millisecond never share a session directory.
+TEST(sessionCleaner, sessionDirectoriesAreCreatedExclusively) {
+    const QString base = halvora::test::makeTempDir("clash");
+    const QDateTime now = QDateTime::currentDateTime();
+    QString error;
+    const QString first = halvora::createSessionDirectory(base, now, error);
+    const QString second = halvora::createSessionDirectory(base, now, error);
+    ASSERT_FALSE(first.isEmpty());
+    ASSERT_FALSE(second.isEmpty());
+    EXPECT_NE(first, second);
+    EXPECT_EQ(QFileInfo(QDir::cleanPath(second)).fileName(), halvora::sessionNameFor(now.addMSecs(1)));
+    EXPECT_TRUE(halvora::createSessionDirectory(base + "/missing", now, error).isEmpty());
+    EXPECT_TRUE(error.contains("the temporary folder does not exist")) << error.toStdString();
 }
 
 } // namespace

@@ -3,11 +3,12 @@
 // colours its histogram pass kept.
 
 #include "base/parallelFor.h"
+#include "tonemap/colorMatrix.h"
 #include "tonemap/detailPlane.h"
 #include "tonemap/fastPow.h"
-#include "tonemap/toneMapDrivers.h"
-#include "tonemap/toneMapping.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/picturePasses.h"
+#include "tonemap/pixelChain.h"
+#include "tonemap/rebuildOnChange.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
 // The .hvsx settings file: format, reader rules, hostile content.
 
 #include "support/testSupport.h"
-#include "tonemap/toneMapDrivers.h"
-#include "tonemap/toneMappingRebuild.h"
+#include "tonemap/picturePasses.h"
+#include "tonemap/rebuildOnChange.h"
 #include "tonemap/toneMappingSettingsFile.h"
 
 #include <QDir>

@@ -20,12 +20,16 @@ TEST(hdrLoadOptionsDialog, showsTheFiveColourSpacesAndReturnsTheChoice) {
     QGroupBox* group = dialog.findChild<QGroupBox*>();
     ASSERT_NE(group, nullptr);
     EXPECT_EQ(group->title(), "Output color space");
-    QLabel* label = dialog.findChild<QLabel*>();
+    // The choice reads as a sentence a photographer understands, with the first entry explained.
+    QLabel* label = dialog.findChild<QLabel*>("colorSpaceLabel");
     ASSERT_NE(label, nullptr);
-    EXPECT_EQ(label->text(), "Convert to");
+    EXPECT_EQ(label->text(), "Convert the picture's colors to:");
+    QLabel* help = dialog.findChild<QLabel*>("colorSpaceHelp");
+    ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(help->text().contains("Keep them as embedded unless")) << help->text().toStdString();
     QComboBox* list = dialog.colorSpaceList();
     ASSERT_EQ(list->count(), 5);
-    const char* names[5] = {"As embedded", "sRGB", "AdobeRGB", "WideGamut", "ProPhoto"};
+    const char* names[5] = {"Keep as embedded (no conversion)", "sRGB", "AdobeRGB", "WideGamut", "ProPhoto"};
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(list->itemText(i), names[i]);
     EXPECT_EQ(list->currentText(), "WideGamut");

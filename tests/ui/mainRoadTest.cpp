@@ -1,12 +1,12 @@
 // The interactive main road as a user walks it: add photos, generate the HDR picture from the
 // dialog, move a tone-mapping slider and see the preview change, save, save again.
-#include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
+#include "project/processingProject.h"
 #include "support/testSupport.h"
 #include "ui/generateHDR.h"
 #include "ui/imageItem.h"
-#include "ui/mainImageArea.h"
 #include "ui/mainWindow.h"
+#include "ui/mainWorkspace.h"
 #include "ui/paramSlider.h"
 #include "ui/tonemappingGroup.h"
 #include "uiTestSupport.h"
@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QSlider>
 #include <QTabWidget>
@@ -43,7 +44,7 @@ TEST(mainRoad, photosToHdrToSliderToSavedResult) {
     boxRecorder boxes(true);
     auto window = std::make_unique<mainWindow>(nullptr);
     ASSERT_FALSE(window->startupError());
-    auto* view = window->findChild<mainImageArea*>("pictureView");
+    auto* view = window->findChild<mainWorkspace*>("workspace");
     auto* generate = window->findChild<QPushButton*>("generateHdrButton");
     ASSERT_TRUE(view && generate);
     EXPECT_FALSE(generate->isEnabled());
@@ -52,7 +53,8 @@ TEST(mainRoad, photosToHdrToSliderToSavedResult) {
     const QString dir = dataDir() + "/brackets/desk_canon_s45_13exp/";
     ASSERT_TRUE(window->addImages({dir + "img03.jpg", dir + "img07.jpg", dir + "img11.jpg"}));
     ASSERT_TRUE(waitUntil([&] { return !window->loadingPhotos(); }));
-    EXPECT_EQ(view->image().size(), QSize(window->project()->previewWidth, window->project()->previewHeight))
+    EXPECT_EQ(view->shownImage().size(),
+              QSize(window->project()->previewWidth, window->project()->previewHeight))
         << "the first photo's preview is on show";
     ASSERT_TRUE(generate->isEnabled());
 
@@ -79,7 +81,7 @@ TEST(mainRoad, photosToHdrToSliderToSavedResult) {
                project->previewValid;
     }));
     EXPECT_EQ(window->findChild<QTabWidget*>("rightTabs")->currentIndex(), 1);
-    const QImage before = view->image();
+    const QImage before = view->shownImage();
     ASSERT_FALSE(before.isNull());
     EXPECT_EQ(before.size(), QSize(project->toneMappedWidth, project->toneMappedHeight));
 
@@ -89,8 +91,8 @@ TEST(mainRoad, photosToHdrToSliderToSavedResult) {
     QSlider* compression = group->control("compression")->slider();
     ASSERT_TRUE(compression->isEnabled()) << "the controls are live once the picture is prepared";
     compression->setValue(compression->value() + 100);
-    ASSERT_TRUE(waitUntil([&] { return differingSamples(view->image(), before) > 0; }, 10000));
-    const QImage after = view->image();
+    ASSERT_TRUE(waitUntil([&] { return differingSamples(view->shownImage(), before) > 0; }, 10000));
+    const QImage after = view->shownImage();
     EXPECT_GT(differingSamples(after, before), after.width() * after.height() / 10) << "most of the picture changes";
     auto meanOf = [](const QImage& img) {
         const QImage g = img.convertToFormat(QImage::Format_Grayscale8);
@@ -117,8 +119,28 @@ TEST(mainRoad, photosToHdrToSliderToSavedResult) {
     EXPECT_EQ(saved.size(), QSize(1024, 768));
     EXPECT_TRUE(window->logPanelHtml().contains("Saved: " + out));
 
+    // "Break" during a save stops that save, and only it: no file, the reason shown, and the next
+    // preview and the next save work as before.
+    const QString broken = makeTempDir("road") + "/broken.jpg";
+    saveResultRequest interrupted = request;
+    interrupted.fileName = broken;
+    window->saveResultSlot(interrupted);
+    ASSERT_NE(window->progressRun(), nullptr);
+    auto* breakButton = window->findChild<QPushButton*>("breakButton");
+    ASSERT_TRUE(breakButton->isEnabled());
+    breakButton->click();
+    ASSERT_TRUE(waitUntil([&] { return window->menuBar()->isEnabled(); }));
+    EXPECT_FALSE(QFileInfo::exists(broken)) << "a broken save leaves no file";
+    ASSERT_EQ(boxes.texts.size(), 1);
+    EXPECT_TRUE(boxes.texts[0].contains("Tone mapping the entire photo failed.")) << boxes.texts[0].toStdString();
+    boxes.texts.clear();
+    boxes.kinds.clear();
+    const QImage beforeBreak = view->shownImage();
+
     // "Save" repeats the last save to the same file; a moved slider made the result unsaved.
     compression->setValue(compression->value() - 50);
+    ASSERT_TRUE(waitUntil([&] { return differingSamples(view->shownImage(), beforeBreak) > 0; }, 10000))
+        << "the preview after a Break renders";
     ASSERT_TRUE(waitUntil([&] { return !window->resultSaved; }, 10000)) << "a new look is not saved yet";
     QFile::remove(out);
     window->saveResultSlot();

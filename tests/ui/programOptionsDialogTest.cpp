@@ -1,6 +1,7 @@
 #include "app/settingsStore.h"
 #include "app/programOptionsSettings.h"
 #include "support/testSupport.h"
+#include "uiTestSupport.h"
 #include "ui/programOptions.h"
 #include "ui/styledMessageBox.h"
 

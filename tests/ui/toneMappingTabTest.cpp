@@ -3,30 +3,43 @@
 // settings files update the controls or are refused without touching the look, and the controls
 // follow the project's stage.
 
+#include "app/programOptionsSettings.h"
 #include "base/runContext.h"
 #include "project/processingProject.h"
-#include "app/programOptionsSettings.h"
 #include "support/testSupport.h"
+#include "tonemap/colorAdjustment.h"
 #include "tonemap/toneMappingSettingsFile.h"
-#include "ui/mainImageArea.h"
+#include "ui/colorAdjustGroup.h"
+#include "ui/histogramTool.h"
 #include "ui/mainWindow.h"
-#include "uiTestSupport.h"
+#include "ui/mainWorkspace.h"
 #include "ui/paramSlider.h"
 #include "ui/styledMainWindow.h"
 #include "ui/styledMessageBox.h"
+#include "ui/toneCurveTool.h"
 #include "ui/tonemappingGroup.h"
 #include "ui/toolBox.h"
+#include "uiTestSupport.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
+#include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
+#include <QTabBar>
 #include <QThread>
+#include <QToolButton>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -112,7 +125,7 @@ struct preparedWindow {
     styledMainWindow frame;
     mainWindow* w;
     tonemappingGroup* group;
-    mainImageArea* view;
+    mainWorkspace* view;
     int renders = 0;
 
     explicit preparedWindow(bool prepare = true) {
@@ -121,7 +134,7 @@ struct preparedWindow {
         w = new mainWindow(&frame);
         frame.setMainWindow(w);
         group = w->findChild<tonemappingGroup*>();
-        view = w->findChild<mainImageArea*>("pictureView");
+        view = w->findChild<mainWorkspace*>("workspace");
         QObject::connect(w->project(), &processingProject::toneMappingFinished, [this] { ++renders; });
         processingProject& p = *w->project();
         EXPECT_TRUE(p.setImageSize(360, 240));
@@ -138,13 +151,17 @@ struct preparedWindow {
         frame.close();
     }
     processingProject& project() { return *w->project(); }
-    paramSlider* control(const char* name) { return group->control(name); }
+    // Operator sliders live in the operators' panel, the colour ones in the colour panels.
+    paramSlider* control(const char* name) {
+        paramSlider* c = group->control(name);
+        return c ? c : w->findChild<paramSlider*>(name);
+    }
     // Loads the plain look and returns the preview it renders.
     QImage loadPlainLook() {
         const QString file = writeFile("plain.hvsx", kPlainLook);
         EXPECT_TRUE(w->loadSettingsSlot(file));
         settle();
-        return view->image();
+        return view->shownImage();
     }
 };
 
@@ -207,7 +224,7 @@ TEST(toneMappingTab, controlsFollowTheStage) {
     EXPECT_EQ(f.renders, 1) << "the finished preparation renders once";
     EXPECT_TRUE(f.group->isEnabled());
     EXPECT_TRUE(result->isEnabled());
-    EXPECT_EQ(f.view->image().size(), QSize(f.project().toneMappedWidth, f.project().toneMappedHeight));
+    EXPECT_EQ(f.view->shownImage().size(), QSize(f.project().toneMappedWidth, f.project().toneMappedHeight));
 
     // The constructor's default look is what the controls show (values of default.hvsx).
     EXPECT_DOUBLE_EQ(f.control("compression")->spinBox()->value(), 1.5);
@@ -246,7 +263,7 @@ TEST(toneMappingTab, gammaSliderSetsTheValueAndBrightensAsThePowerLawSays) {
     EXPECT_DOUBLE_EQ(f.control("gamma")->spinBox()->value(), 1.5);
     settle();
     EXPECT_EQ(f.renders, rendersBefore + 1);
-    const QImage brighter = f.view->image();
+    const QImage brighter = f.view->shownImage();
     ASSERT_EQ(brighter.size(), plain.size());
 
     // Gamma is the last tone step here: a sample a rendered at gamma 1 came from c in [a, a + 1) / 255,
@@ -266,7 +283,7 @@ TEST(toneMappingTab, gammaSliderSetsTheValueAndBrightensAsThePowerLawSays) {
     EXPECT_DOUBLE_EQ(f.project().tmSettings.gamma, 0.8);
     EXPECT_EQ(f.control("gamma")->slider()->value(), 80);
     settle();
-    EXPECT_LT(meanOf(f.view->image()), meanOf(plain));
+    EXPECT_LT(meanOf(f.view->shownImage()), meanOf(plain));
 }
 
 TEST(toneMappingTab, compressionAndBlacknessMoveThePictureTheRightWay) {
@@ -277,19 +294,19 @@ TEST(toneMappingTab, compressionAndBlacknessMoveThePictureTheRightWay) {
     f.control("compression")->slider()->setValue(300);
     EXPECT_DOUBLE_EQ(f.project().tmSettings.compression, 3.0);
     settle();
-    const QImage compressed = f.view->image();
+    const QImage compressed = f.view->shownImage();
     EXPECT_EQ(countViolations(plain, compressed, [](int a, int b) { return b >= a - 1; }), 0);
     EXPECT_GT(meanOf(compressed), meanOf(plain) + 10);
 
     // Blackness deepens the shadows only: no sample gets brighter, the darkest tenth gets darker.
     f.control("compression")->slider()->setValue(150);
     settle();
-    const QImage base = f.view->image();
+    const QImage base = f.view->shownImage();
     EXPECT_EQ(base, plain) << "back at the same value, the same picture";
     f.control("blackness")->slider()->setValue(100);
     EXPECT_DOUBLE_EQ(f.project().tmSettings.blackness, 1.0);
     settle();
-    const QImage deeper = f.view->image();
+    const QImage deeper = f.view->shownImage();
     EXPECT_EQ(countViolations(base, deeper, [](int a, int b) { return b <= a + 1; }), 0);
     const QImage leftBase = base.copy(0, 0, base.width() / 10, base.height());
     const QImage leftDeeper = deeper.copy(0, 0, base.width() / 10, base.height());
@@ -315,18 +332,18 @@ TEST(toneMappingTab, temperatureWarmsAndSaturationDesaturates) {
     f.control("temperature")->slider()->setValue(160);
     EXPECT_DOUBLE_EQ(f.project().tmSettings.temperature, 1.6);
     settle();
-    const QImage warm = f.view->image();
+    const QImage warm = f.view->shownImage();
     const double warmth = channelMean(warm, 0) - channelMean(warm, 2);
     EXPECT_GT(warmth, channelMean(plain, 0) - channelMean(plain, 2) + 3);
     f.control("temperature")->spinBox()->setValue(1.0);
     settle();
-    EXPECT_EQ(f.view->image(), plain);
+    EXPECT_EQ(f.view->shownImage(), plain);
 
     // Saturation 0 leaves grey: the three channels of each pixel meet (within rounding).
     f.control("saturation")->slider()->setValue(0);
     EXPECT_EQ(f.project().tmSettings.saturation, 0.0);
     settle();
-    const QImage grey = f.view->image();
+    const QImage grey = f.view->shownImage();
     int spread = 0;
     for (int y = 0; y < grey.height(); ++y)
         for (int x = 0; x < grey.width(); ++x) {
@@ -348,9 +365,9 @@ TEST(toneMappingTab, burstsRenderOnceWithTheLatestSettings) {
     settle();
     EXPECT_EQ(f.renders, start + 1);
     EXPECT_DOUBLE_EQ(f.project().tmSettings.compression, 2.5);
-    const QImage shown = f.view->image();
+    const QImage shown = f.view->shownImage();
     f.w->doToneMapping(false);
-    EXPECT_EQ(f.view->image(), shown) << "the burst's render used the last value";
+    EXPECT_EQ(f.view->shownImage(), shown) << "the burst's render used the last value";
 
     // Without live tone mapping a drag shows numbers only; letting go renders once.
     programOptionsSettings::instance().liveToneMapping = false;
@@ -425,12 +442,12 @@ TEST(toneMappingTab, newProjectMovesTheControlsToTheNewRecord) {
     f.loadPlainLook();
     f.control("gamma")->slider()->setValue(130);
     settle();
-    ASSERT_FALSE(f.view->image().isNull());
+    ASSERT_FALSE(f.view->shownImage().isNull());
     f.w->newProject(true);
     processingProject& fresh = f.project();
     EXPECT_FALSE(fresh.hdrPresent);
     EXPECT_EQ(f.group->settings(), &fresh.tmSettings);
-    EXPECT_TRUE(f.view->image().isNull());
+    EXPECT_TRUE(f.view->shownImage().isNull());
     EXPECT_FALSE(f.group->isEnabled());
     EXPECT_DOUBLE_EQ(f.control("gamma")->spinBox()->value(), fresh.tmSettings.gamma);
     // Loading a look now writes into the new project's record.
@@ -446,7 +463,7 @@ TEST(toneMappingTab, refusedSettingsFilesLeaveTheLookAlone) {
     f.control("gamma")->slider()->setValue(123);
     settle();
     const toneMappingParameters_t kept = f.project().tmSettings.parameters();
-    const QImage shown = f.view->image();
+    const QImage shown = f.view->shownImage();
     int changes = 0;
     QObject::connect(f.group, &tonemappingGroup::paramsChanged, [&] { ++changes; });
 
@@ -478,13 +495,240 @@ TEST(toneMappingTab, refusedSettingsFilesLeaveTheLookAlone) {
     settle();
     EXPECT_EQ(changes, 0);
     EXPECT_DOUBLE_EQ(f.control("gamma")->spinBox()->value(), 1.23);
-    EXPECT_EQ(f.view->image(), shown);
+    EXPECT_EQ(f.view->shownImage(), shown);
 
     // A save that cannot be written says so.
     recordedBoxes boxes;
     EXPECT_FALSE(f.w->saveSettingsSlot(dir + "/no/such/folder/look.hvsx"));
     ASSERT_EQ(boxes.texts.size(), 1);
     EXPECT_TRUE(boxes.texts[0].startsWith("Failed to save settings as: ")) << boxes.texts[0].toStdString();
+}
+
+// Channel means of the darkest tenth of the picture's columns (the radiance rises left to right).
+double leftMean(const QImage& img) {
+    return meanOf(img.copy(0, 0, img.width() / 10, img.height()));
+}
+
+TEST(toneMappingTab, fiveToolBoxesAndTheMenus) {
+    preparedWindow f(false);
+    const QList<toolBox*> boxes = f.w->findChildren<toolBox*>();
+    QStringList titles;
+    for (toolBox* box : boxes)
+        titles << box->title();
+    EXPECT_EQ(titles, QStringList({"Tone mapping", "Tone curve", "Histogram, black && white point",
+                                   "Color saturation", "Color adjustment"}));
+    // Nothing to edit before a picture is prepared, in any box.
+    for (toolBox* box : boxes)
+        EXPECT_FALSE(box->content()->isEnabled()) << box->title().toStdString();
+    QAction* exportAction = findAction(*f.w, "Open in external editor");
+    ASSERT_NE(exportAction, nullptr);
+    EXPECT_EQ(exportAction->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_E));
+    EXPECT_FALSE(exportAction->isEnabled());
+
+    QMenu* language = f.w->menuBar()->findChild<QMenu*>("languageMenu");
+    ASSERT_NE(language, nullptr);
+    QStringList names;
+    for (QAction* a : language->actions())
+        names << a->text();
+    EXPECT_EQ(names, QStringList({"Deutsch", "English", "Español", "Français", "Italiano", "Magyar", "Polski",
+                                  "Português", "Português Brasileiro", "Română", "Русский", "Slovenský"}));
+    // Choosing one stores its code for the next start and says so.
+    programOptionsSettings& options = programOptionsSettings::instance();
+    const QString before = options.language;
+    {
+        recordedBoxes boxesShown;
+        language->actions()[9]->trigger();
+        EXPECT_EQ(options.language, "ro");
+        ASSERT_EQ(boxesShown.texts.size(), 1);
+        EXPECT_EQ(boxesShown.texts[0], "The language change will be applied after the program is restarted.");
+    }
+    options.language = before;
+    QMenu* help = f.w->menuBar()->findChild<QMenu*>("helpMenu");
+    ASSERT_NE(help, nullptr);
+    QStringList helpEntries;
+    for (QAction* a : help->actions())
+        helpEntries << a->text();
+    EXPECT_EQ(helpEntries, QStringList({"On-line documentation", "About", "Check for updates"}));
+
+    // Once prepared, every box is usable.
+    f.w->toneMappingPrepare();
+    ASSERT_TRUE(waitFor([&] { return f.renders > 0; }));
+    for (toolBox* box : boxes)
+        EXPECT_TRUE(box->content()->isEnabled()) << box->title().toStdString();
+    EXPECT_TRUE(exportAction->isEnabled());
+
+    // The wheel over an unfocused combo box or tab bar scrolls the panel and changes nothing.
+    auto* curves = f.w->findChild<toneCurveTool*>();
+    ASSERT_NE(curves, nullptr);
+    for (QWidget* target :
+         {static_cast<QWidget*>(curves->modeBox()), static_cast<QWidget*>(curves->tabs())}) {
+        QWheelEvent wheel(QPointF(5, 5), target->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(target, &wheel);
+    }
+    EXPECT_EQ(curves->modeBox()->currentIndex(), 0);
+    EXPECT_EQ(curves->tabs()->currentIndex(), 0);
+    auto* scroll = f.w->findChild<QScrollArea*>("toneMappingScroll");
+    ASSERT_NE(scroll, nullptr);
+    EXPECT_GT(scroll->verticalScrollBar()->value(), 0) << "the panel scrolled instead";
+    EXPECT_EQ(f.project().tmSettings.curves[0].type, curveSettings_t::kSpline);
+}
+
+TEST(toneMappingTab, neutralSampleSolvesTheWhiteBalance) {
+    preparedWindow f;
+    f.loadPlainLook();
+    // A grey card under 5000 K daylight with its green pulled by a Tint of 0.7: linear sRGB of the
+    // CIE daylight chromaticity, green times (0.7 + 0.4) / 1.4.
+    const double K = 5000;
+    const double x = -4.607e9 / (K * K * K) + 2.9678e6 / (K * K) + 99.11 / K + 0.244063;
+    const double y = -3 * x * x + 2.87 * x - 0.275;
+    const double X = x / y, Z = (1 - x - y) / y;
+    rgbDouble_t card{3.2406 * X - 1.5372 - 0.4986 * Z, (-0.9689 * X + 1.8758 + 0.0415 * Z) * 1.1 / 1.4,
+                     0.0557 * X - 0.2040 + 1.0570 * Z, 0};
+    const int start = f.renders;
+    f.w->requestSampleMode(3);
+    EXPECT_EQ(f.w->sampleMode(), 3);
+    f.w->sampleTakenSlot(3, mainWindow::sampleFromResult, card);
+    EXPECT_EQ(f.w->sampleMode(), 0) << "one sample, then the eyedropper is put away";
+    EXPECT_NEAR(f.project().tmSettings.temperature, 0.5, 0.01);
+    EXPECT_NEAR(f.project().tmSettings.tint, 0.7, 0.0101);
+    EXPECT_NEAR(f.control("temperature")->value(), 0.5, 0.01);
+    EXPECT_NEAR(f.control("tint")->value(), 0.7, 0.0101);
+    settle();
+    EXPECT_EQ(f.renders, start + 1);
+    EXPECT_TRUE(f.w->logPanelHtml().contains("White balance from the sample"));
+    // The gains now make the card grey.
+    const double* g = f.project().tmSettings.tables.wbGain;
+    const double r = g[0] * card.r, gr = g[1] * card.g, b = g[2] * card.b;
+    EXPECT_LT(std::max({r, gr, b}) / std::min({r, gr, b}), 1.02);
+
+    // A sample with a black channel gives the neutral setting back.
+    f.w->sampleTakenSlot(3, mainWindow::sampleFromInput, rgbDouble_t{0.4, 0.0, 0.3, 0});
+    EXPECT_EQ(f.project().tmSettings.temperature, 1.0);
+    EXPECT_EQ(f.project().tmSettings.tint, 1.0);
+}
+
+TEST(toneMappingTab, whiteBalanceLockKeepsItAcrossLoads) {
+    preparedWindow f;
+    f.loadPlainLook();
+    auto* colour = f.w->findChild<colorAdjustGroup*>();
+    ASSERT_NE(colour, nullptr);
+    f.control("temperature")->spinBox()->setValue(1.4);
+    f.control("hue")->spinBox()->setValue(1.2);
+    colour->lockButton()->click();
+    ASSERT_TRUE(colour->whiteBalanceLocked());
+    QByteArray other = kPlainLook;
+    other.replace("Compression=\"1.5\"", "Compression=\"2\"");
+    const QString file = writeFile("other.hvsx", other);
+    ASSERT_TRUE(f.w->loadSettingsSlot(file));
+    EXPECT_EQ(f.project().tmSettings.compression, 2.0) << "everything else loads";
+    EXPECT_DOUBLE_EQ(f.project().tmSettings.temperature, 1.4);
+    EXPECT_DOUBLE_EQ(f.project().tmSettings.hue, 1.2);
+    EXPECT_DOUBLE_EQ(f.control("temperature")->value(), 1.4);
+    const std::array<double, 3> locked = halvora::whiteBalanceGains(1.4, 1.0);
+    EXPECT_DOUBLE_EQ(f.project().tmSettings.tables.wbGain[0], locked[0])
+        << "the gains follow the kept controls";
+    colour->lockButton()->click();
+    ASSERT_TRUE(f.w->loadSettingsSlot(file));
+    EXPECT_EQ(f.project().tmSettings.temperature, 1.0);
+    EXPECT_DOUBLE_EQ(f.control("hue")->value(), 1.0);
+}
+
+TEST(toneMappingTab, levelsAndCurvesDriveThePreview) {
+    preparedWindow f;
+    const QImage plain = f.loadPlainLook();
+    auto* histogram = f.w->findChild<histogramTool*>();
+    auto* curves = f.w->findChild<toneCurveTool*>();
+    ASSERT_NE(histogram, nullptr);
+    ASSERT_NE(curves, nullptr);
+
+    // A black-point sample of a shown mid-grey: its level becomes black, automatic clipping is off,
+    // and every sample gets darker or stays (the stretch is (v − b) / (1 − b)).
+    int start = f.renders;
+    f.w->sampleTakenSlot(1, mainWindow::sampleFromResult, rgbDouble_t{0.25, 0.25, 0.25, 0});
+    EXPECT_NEAR(f.project().tmSettings.blackLevel, 0.25, 1e-9);
+    EXPECT_FALSE(f.project().tmSettings.autoClipping);
+    settle();
+    EXPECT_EQ(f.renders, start + 1);
+    const QImage deeper = f.view->shownImage();
+    EXPECT_EQ(countViolations(plain, deeper,
+                              [](int a, int b) {
+                                  const double expected = std::max(0.0, (a - 0.25 * 255) / 0.75);
+                                  return std::abs(b - expected) <= 2.5;
+                              }),
+              0);
+    // The share the new black level clips shows in its box (most of this picture is dark).
+    EXPECT_GT(histogram->blackClipBox()->value(), 5.0);
+    EXPECT_NEAR(histogram->blackClipBox()->value(), f.project().tmSettings.blackClipResult, 1e-4);
+
+    // A white-point sample from the radiance picture: that radiance becomes white.
+    f.w->sampleTakenSlot(2, mainWindow::sampleFromInput, rgbDouble_t{0.5, 0.5, 0.5, 0});
+    EXPECT_GT(f.project().tmSettings.whiteLevel, f.project().tmSettings.blackLevel);
+    EXPECT_LT(f.project().tmSettings.whiteLevel, 1.0);
+    histogram->noClipButton()->click();
+    settle();
+    EXPECT_EQ(f.view->shownImage(), plain) << "no clipping is the plain picture again";
+
+    // Whole-range "Contrast ++" darkens the shadows and brightens the highlights.
+    start = f.renders;
+    curves->presetActTriggered(0);
+    settle();
+    EXPECT_EQ(f.renders, start + 1);
+    // Its knee points lie below the diagonal at 0.2 and above it at 0.85.
+    const QImage contrast = f.view->shownImage();
+    EXPECT_LT(leftMean(contrast), leftMean(plain) - 1);
+    EXPECT_EQ(countViolations(plain, contrast, [](int a, int b) { return a > 90 || b <= a + 1; }), 0);
+    EXPECT_EQ(countViolations(plain, contrast, [](int a, int b) { return a < 180 || b >= a - 1; }), 0);
+    EXPECT_GT(countViolations(plain, plain, [](int a, int) { return a < 180; }), 1000)
+        << "bright samples exist";
+    // Saved and read back, the curve is in the file.
+    const QString dir = makeTempDir("curves");
+    ASSERT_TRUE(f.w->saveSettingsSlot(dir + "/contrast.hvsx"));
+    toneMappingParameters_t back;
+    ASSERT_EQ(halvora::loadSettingsFile(dir + "/contrast.hvsx", back), halvora::settingsLoadOk);
+    EXPECT_FALSE(back.curves[0].identity);
+    ASSERT_EQ(back.curves[0].kneePoints.size(), 4u);
+    EXPECT_NEAR(back.curves[0].kneePoints[1].x, 0.201, 1e-6);
+    curves->resetAllCurves();
+    settle();
+    EXPECT_EQ(f.view->shownImage(), plain);
+}
+
+TEST(toneMappingTab, exportOpensTheResultInTheExternalEditor) {
+    preparedWindow f;
+    f.loadPlainLook();
+    programOptionsSettings& options = programOptionsSettings::instance();
+    const programOptionsSettings kept = options;
+    // The "editor" writes the file it was given next to itself.
+    const QString dir = makeTempDir("editor");
+    const QString editor = dir + "/editor.sh";
+    {
+        QFile script(editor);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(QString("#!/bin/sh\nprintf '%s' \"$1\" > '%1/opened.txt'\n").arg(dir).toUtf8());
+    }
+    QFile::setPermissions(editor, QFile::permissions(editor) | QFileDevice::ExeOwner);
+    options.externalEditorEnabled = true;
+    options.externalEditorPath = editor;
+    options.externalEditorTransferExif = false;
+    options.externalEditorBitDepth = 2;
+    options.externalEditorCompression = 0;
+    f.w->exportToExternalEditorSlot();
+    ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(dir + "/opened.txt"); }, 30000));
+    options = kept;
+    QFile opened(dir + "/opened.txt");
+    ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
+    const QString exported = QString::fromUtf8(opened.readAll());
+    EXPECT_EQ(exported, f.w->externalEditorExportName());
+    EXPECT_TRUE(exported.endsWith("/Halvora_export.tif"));
+    EXPECT_TRUE(exported.startsWith(f.project().sessionDir));
+    // A 16-bit TIFF of the whole picture.
+    QFile tif(exported);
+    ASSERT_TRUE(tif.open(QIODevice::ReadOnly));
+    EXPECT_GT(tif.size(), qint64(360) * 240 * 6);
+    // A working copy, not the user's save: "Save" still asks for a name.
+    EXPECT_FALSE(f.w->resultSaved);
+    EXPECT_TRUE(f.w->lastSavedPath.isEmpty());
 }
 
 } // namespace
@@ -501,7 +745,7 @@ TEST(toneMappingTab, realRadianceFileFromOpeningToEditedPreview) {
     auto* w = new mainWindow(&frame);
     frame.setMainWindow(w);
     auto* group = w->findChild<tonemappingGroup*>();
-    auto* view = w->findChild<mainImageArea*>("pictureView");
+    auto* view = w->findChild<mainWorkspace*>("workspace");
     ASSERT_TRUE(w->addImages({dataFile("radiance/polyhaven_hdri_1k/venice_sunset_1k.hdr")}));
     ASSERT_TRUE(waitFor([&] { return !w->loadingPhotos(); }));
     ASSERT_EQ(w->project()->photos.size(), 1u);
@@ -509,14 +753,14 @@ TEST(toneMappingTab, realRadianceFileFromOpeningToEditedPreview) {
 
     w->showGenerateHDR();
     ASSERT_TRUE(waitFor([&] { return group->isEnabled() && w->project()->previewValid; }, 60000));
-    const QImage first = view->image();
+    const QImage first = view->shownImage();
     ASSERT_EQ(first.size(), QSize(w->project()->toneMappedWidth, w->project()->toneMappedHeight));
     EXPECT_GT(meanOf(first), 20.0) << "a real picture, not a black frame";
 
     paramSlider* gamma = group->control("gamma");
     gamma->spinBox()->setValue(gamma->value() + 0.6);
     settle();
-    EXPECT_GT(meanOf(view->image()), meanOf(first) + 5);
+    EXPECT_GT(meanOf(view->shownImage()), meanOf(first) + 5);
     EXPECT_DOUBLE_EQ(w->project()->tmSettings.gamma, gamma->value());
 
     styledMessageBox::setUnattended(false);

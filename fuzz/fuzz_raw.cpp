@@ -1,0 +1,34 @@
+// libFuzzer target: the RAW converter's open, identify, unpack and decode path on bytes in memory,
+// as photo preparation and loading use it (information with the half size, the embedded preview,
+// then a half-size 8-bit decode into a buffer of the announced size).
+
+#include "base/parallelFor.h"
+#include "imageio/rawConverter.h"
+#include "imageio/rawLoadOptions.h"
+
+#include <QImage>
+#include <cstdint>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool once = [] {
+        halvora::setThreadCountOverride(2);
+        // Reach LibRaw's parsers directly: a crash there is what this target looks for (the program
+        // itself reads headers in a child process and survives such a crash).
+        setRawIdentificationIsolated(false);
+        return true;
+    }();
+    (void)once;
+    rawInfo_t info;
+    exifInfo_t exif;
+    if (!getRAWinfoFromMemory(data, size, "fuzz", true, info, exif)) return 0;
+    QImage thumbnail;
+    getThumbFromRAWmemory(data, size, "fuzz", thumbnail);
+    // Pictures too large to decode quickly here are left to the size checks above.
+    const uint64_t pixels = uint64_t(info.halfWidth) * uint64_t(info.halfHeight);
+    if (pixels == 0 || pixels > (uint64_t(1) << 20)) return 0;
+    std::vector<uint8_t> rgb8(pixels * 3);
+    loadRAWfromMemory(data, size, "fuzz", buildDcrawArgs(rawLoadOptions{}, true), info.halfWidth,
+                      info.halfHeight, nullptr, rgb8.data());
+    return 0;
+}

@@ -1,0 +1,497 @@
+#include "support/hostileInputs.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace halvora::test {
+namespace {
+
+using outcome = hostileInput::outcome;
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+/// Writes by the name's real bytes (some are not UTF-8, which a QString cannot carry).
+bool writeAll(const QByteArray& name, const QByteArray& bytes) {
+    FILE* out = std::fopen(name.constData(), "wb");
+    if (!out) return false;
+    const bool ok = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out) == size_t(bytes.size());
+    return std::fclose(out) == 0 && ok;
+}
+
+void put16(QByteArray& b, uint16_t v) {
+    b.append(char(v & 255)).append(char(v >> 8));
+}
+void put32(QByteArray& b, uint32_t v) {
+    put16(b, uint16_t(v));
+    put16(b, uint16_t(v >> 16));
+}
+void putBE32(QByteArray& b, uint32_t v) {
+    for (int s = 24; s >= 0; s -= 8)
+        b.append(char((v >> s) & 255));
+}
+
+uint32_t crc32Of(const QByteArray& bytes) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (char c : bytes) {
+        crc ^= uint8_t(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// ---- JPEG
+
+/// Offset of the first frame header (SOFn marker) of a JPEG, or -1.
+qsizetype frameHeader(const QByteArray& jpeg) {
+    qsizetype pos = 2;
+    while (pos + 4 <= jpeg.size() && uint8_t(jpeg[pos]) == 0xFF) {
+        const uint8_t marker = uint8_t(jpeg[pos + 1]);
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
+            return pos;
+        pos += 2 + ((uint8_t(jpeg[pos + 2]) << 8) | uint8_t(jpeg[pos + 3]));
+    }
+    return -1;
+}
+
+/// Offset just after the first start-of-scan segment's header.
+qsizetype scanData(const QByteArray& jpeg) {
+    const qsizetype sos = jpeg.indexOf(QByteArray("\xff\xda", 2));
+    return sos < 0 ? -1 : sos + 2 + ((uint8_t(jpeg[sos + 2]) << 8) | uint8_t(jpeg[sos + 3]));
+}
+
+/// An APP1 EXIF section whose only directory links to itself as its next directory.
+QByteArray selfLinkedExif() {
+    QByteArray tiff("II*\0", 4);
+    put32(tiff, 8);
+    put16(tiff, 1);      // one entry
+    put16(tiff, 0x0112); // Orientation
+    put16(tiff, 3);      // SHORT
+    put32(tiff, 1);
+    put32(tiff, 1); // value 1
+    put32(tiff, 8); // next directory: itself
+    const QByteArray data = QByteArray("Exif\0\0", 6) + tiff;
+    QByteArray app1("\xff\xe1", 2);
+    app1.append(char((data.size() + 2) >> 8)).append(char((data.size() + 2) & 255));
+    return app1 + data;
+}
+
+// ---- PNG and BMP
+
+QByteArray withPngSize(QByteArray png, uint32_t width, uint32_t height) {
+    QByteArray ihdr = png.mid(12, 4 + 13);
+    QByteArray size;
+    putBE32(size, width);
+    putBE32(size, height);
+    ihdr.replace(4, 8, size);
+    png.replace(12, 17, ihdr);
+    QByteArray crc;
+    putBE32(crc, crc32Of(ihdr));
+    png.replace(29, 4, crc);
+    return png;
+}
+
+/// A 24-bit bottom-up BMP of w × h pixels with a colour ramp.
+QByteArray bmpPicture(int w, int h) {
+    const int stride = (w * 3 + 3) / 4 * 4;
+    QByteArray b("BM", 2);
+    put32(b, uint32_t(54 + stride * h));
+    put32(b, 0);
+    put32(b, 54);
+    put32(b, 40);
+    put32(b, uint32_t(w));
+    put32(b, uint32_t(h));
+    put16(b, 1);
+    put16(b, 24);
+    put32(b, 0);
+    put32(b, uint32_t(stride * h));
+    put32(b, 2835);
+    put32(b, 2835);
+    put32(b, 0);
+    put32(b, 0);
+    for (int y = 0; y < h; ++y) {
+        QByteArray row(stride, '\0');
+        for (int x = 0; x < w; ++x) {
+            row[3 * x] = char(x * 4);
+            row[3 * x + 1] = char(y * 5);
+            row[3 * x + 2] = char(x + y);
+        }
+        b += row;
+    }
+    return b;
+}
+
+// ---- TIFF: 16 × 16 pixels, four strips of four rows, little-endian, written from the format rules
+
+constexpr int kTiffSide = 16;
+constexpr int kStripRows = 4;
+constexpr int kStripBytes = kTiffSide * kStripRows * 3;
+
+QByteArray stripSamples(int strip) {
+    QByteArray raw(kStripBytes, '\0');
+    for (int i = 0; i < kStripBytes; ++i)
+        raw[i] = char((i * 7 + strip * 31) & 255);
+    return raw;
+}
+
+QByteArray lzwStrip(const QByteArray& raw) {
+    // A clear code, every byte as its own 9-bit code (the table stays below 511 entries), the end code.
+    QByteArray out;
+    uint32_t acc = 0;
+    int held = 0;
+    auto code = [&](int c) {
+        acc = acc << 9 | uint32_t(c);
+        held += 9;
+        while (held >= 8) {
+            out.append(char((acc >> (held - 8)) & 255));
+            held -= 8;
+        }
+    };
+    code(256);
+    for (char c : raw)
+        code(uint8_t(c));
+    code(257);
+    if (held > 0) out.append(char((acc << (8 - held)) & 255));
+    return out;
+}
+
+QByteArray deflateStrip(const QByteArray& raw) {
+    return qCompress(raw).mid(4);
+} // without Qt's length prefix
+
+QByteArray packBitsStrip(const QByteArray& raw) {
+    QByteArray out;
+    for (qsizetype i = 0; i < raw.size(); i += 128) {
+        const QByteArray run = raw.mid(i, 128);
+        out.append(char(run.size() - 1)).append(run);
+    }
+    return out;
+}
+
+QByteArray garbage(int bytes) {
+    QByteArray g(bytes, '\0');
+    for (int i = 0; i < bytes; ++i)
+        g[i] = char(0xFF - (i * 13) % 251);
+    return g;
+}
+
+struct tiffSpec {
+    int width = kTiffSide, height = kTiffSide;
+    int bits = 8, samples = 3;
+    int compression = 1;
+    int sampleFormat = 0; ///< 0: no tag
+    int photometric = 2;
+    std::vector<QByteArray> strips;
+};
+
+QByteArray tiffFile(const tiffSpec& t) {
+    QByteArray data;
+    std::vector<uint32_t> offsets, counts;
+    for (const QByteArray& s : t.strips) {
+        offsets.push_back(uint32_t(8 + data.size()));
+        counts.push_back(uint32_t(s.size()));
+        data += s;
+        if (data.size() & 1) data.append('\0');
+    }
+    struct entry {
+        uint16_t tag, type;
+        uint32_t count;
+        QByteArray value;
+    };
+    auto shorts = [](std::vector<uint16_t> v) {
+        QByteArray b;
+        for (uint16_t x : v)
+            put16(b, x);
+        return b;
+    };
+    auto longs = [](std::vector<uint32_t> v) {
+        QByteArray b;
+        for (uint32_t x : v)
+            put32(b, x);
+        return b;
+    };
+    std::vector<entry> entries = {
+        {256, 4, 1, longs({uint32_t(t.width)})},
+        {257, 4, 1, longs({uint32_t(t.height)})},
+        {258, 3, uint32_t(t.samples), shorts(std::vector<uint16_t>(size_t(t.samples), uint16_t(t.bits)))},
+        {259, 3, 1, shorts({uint16_t(t.compression)})},
+        {262, 3, 1, shorts({uint16_t(t.photometric)})},
+        {273, 4, uint32_t(offsets.size()), longs(offsets)},
+        {277, 3, 1, shorts({uint16_t(t.samples)})},
+        {278, 4, 1, longs({uint32_t(kStripRows)})},
+        {279, 4, uint32_t(counts.size()), longs(counts)},
+    };
+    if (t.sampleFormat)
+        entries.push_back({339, 3, uint32_t(t.samples),
+                           shorts(std::vector<uint16_t>(size_t(t.samples), uint16_t(t.sampleFormat)))});
+    const uint32_t dirOffset = uint32_t(8 + data.size());
+    uint32_t extra = dirOffset + 2 + 12 * uint32_t(entries.size()) + 4;
+    QByteArray dir, values;
+    put16(dir, uint16_t(entries.size()));
+    for (const entry& e : entries) {
+        put16(dir, e.tag);
+        put16(dir, e.type);
+        put32(dir, e.count);
+        if (e.value.size() <= 4) {
+            dir += e.value.leftJustified(4, '\0');
+        } else {
+            put32(dir, extra + uint32_t(values.size()));
+            values += e.value;
+        }
+    }
+    put32(dir, 0);
+    QByteArray file("II*\0", 4);
+    put32(file, dirOffset);
+    return file + data + dir + values;
+}
+
+tiffSpec rgbTiff(int compression, const std::function<QByteArray(const QByteArray&)>& encode, int damaged,
+                 const QByteArray& damagedStrip) {
+    tiffSpec t;
+    t.compression = compression;
+    for (int s = 0; s < kTiffSide / kStripRows; ++s)
+        t.strips.push_back(s == damaged ? damagedStrip : encode(stripSamples(s)));
+    return t;
+}
+
+// ---- FITS and Radiance
+
+QByteArray fitsCard(const QByteArray& text) {
+    return text.leftJustified(80, ' ');
+}
+
+QByteArray fitsTruncated() {
+    QByteArray header;
+    for (const char* card : {"SIMPLE  =                    T", "BITPIX  =                   16",
+                             "NAXIS   =                    2", "NAXIS1  =                  100",
+                             "NAXIS2  =                  100", "END"})
+        header += fitsCard(card);
+    header = header.leftJustified(2880, ' ');
+    return header + QByteArray(1000, '\x11');
+}
+
+QString declares(qint64 w, qint64 h, qint64 bytes) {
+    return QStringLiteral("declares %1 × %2 pixels but holds only %3 bytes").arg(w).arg(h).arg(bytes);
+}
+
+} // namespace
+
+QStringList hostileInputNames() {
+    return {"jpeg_truncated_mid_scan_with_end_marker",
+            "jpeg_truncated",
+            "jpeg_declares_8000x6000",
+            "jpeg_empty",
+            "jpeg_not_a_picture",
+            "unsupported_suffix",
+            "png_truncated",
+            "png_declares_60000x60000",
+            "bmp_truncated",
+            "tiff_lzw_damaged_strip",
+            "tiff_lzw_short_strip",
+            "tiff_deflate_damaged_strip",
+            "tiff_deflate_short_strip",
+            "tiff_packbits_short_strip",
+            "tiff_32bit_unsigned",
+            "tiff_16bit_signed",
+            "tiff_palette",
+            "tiff_declares_60000x60000",
+            "rgbe_damaged_crlf",
+            "rgbe_declares_30000x30000",
+            "exr_declares_30000x30000",
+            "fits_truncated_data",
+            "fifo",
+            "directory",
+            "unreadable",
+            "missing",
+            "non_utf8_name_twins",
+            "non_utf8_name_loads",
+            "exif_directory_links_to_itself",
+            "jpeg_trailing_bytes",
+            "radiance_nan_and_infinity"};
+}
+
+std::vector<hostileInput> makeHostileInputs(const QString& dir, const QString& dataDir) {
+    const QByteArray photo = readAll(dataDir + "/brackets/desk_canon_s45_13exp/img13.jpg");
+    const QByteArray mid = readAll(dataDir + "/brackets/desk_canon_s45_13exp/img09.jpg");
+    const QByteArray png = readAll(dataDir + "/brackets/ghost_horse_3exp/1.png");
+    const QByteArray damagedHdr = readAll(dataDir + "/formats/rgbe/memorial_DAMAGED_crlf.hdr");
+    const QByteArray desk = readAll(dataDir + "/radiance/openexr_images/ScanLines/Desk.exr");
+    const QByteArray nanInf = readAll(dataDir + "/radiance/openexr_images/TestImages/BrightRingsNanInf.exr");
+    if (photo.isEmpty() || mid.isEmpty() || png.isEmpty() || damagedHdr.isEmpty() || desk.isEmpty() ||
+        nanInf.isEmpty())
+        return {};
+
+    std::vector<hostileInput> set;
+    const QByteArray folder = QFile::encodeName(dir) + "/";
+    auto add = [&](const QString& name, const QByteArray& file, const QByteArray& bytes, outcome expected,
+                   const QString& reason) {
+        writeAll(folder + file, bytes);
+        set.push_back({name, dir + "/" + QFile::decodeName(file), expected, reason});
+    };
+    const QByteArray endMarker("\xff\xd9", 2);
+
+    // JPEG
+    add("jpeg_truncated_mid_scan_with_end_marker", "cut_mid_scan.jpg",
+        photo.left(scanData(photo) + (photo.size() - scanData(photo)) / 2) + endMarker,
+        outcome::refusedAtLoad, "damaged picture data");
+    add("jpeg_truncated", "cut.jpg", photo.left(photo.size() * 2 / 3), outcome::refusedAtLoad,
+        "damaged picture data");
+    {
+        QByteArray lying = mid;
+        const qsizetype sof = frameHeader(lying);
+        lying[sof + 5] = char(6000 >> 8);
+        lying[sof + 6] = char(6000 & 255);
+        lying[sof + 7] = char(8000 >> 8);
+        lying[sof + 8] = char(8000 & 255);
+        add("jpeg_declares_8000x6000", "lying.jpg", lying, outcome::refusedAtPreparation,
+            declares(8000, 6000, lying.size()));
+    }
+    add("jpeg_empty", "empty.jpg", QByteArray(), outcome::refusedAtPreparation, "is empty (0 bytes)");
+    add("jpeg_not_a_picture", "text.jpg", "These are not the pixels you are looking for.\n",
+        outcome::refusedAtPreparation, "is not a JPEG picture");
+    add("unsupported_suffix", "photo.jpe", photo, outcome::refusedAtPreparation,
+        "Unsupported image format (\"jpe\" files are not read)");
+
+    // PNG and BMP
+    add("png_truncated", "cut.png", png.left(png.size() / 2), outcome::refusedAtLoad, "cannot be decoded");
+    {
+        const QByteArray lying = withPngSize(png, 60000, 60000);
+        add("png_declares_60000x60000", "lying.png", lying, outcome::refusedAtPreparation,
+            declares(60000, 60000, lying.size()));
+    }
+    {
+        const QByteArray bmp = bmpPicture(64, 48);
+        const QByteArray cut = bmp.left(bmp.size() / 2);
+        add("bmp_truncated", "cut.bmp", cut, outcome::refusedAtPreparation, declares(64, 48, cut.size()));
+    }
+
+    // TIFF strips that are damaged or run short, sample formats that must be refused, a lying size
+    const QByteArray lzwGood = lzwStrip(stripSamples(1));
+    const QByteArray deflateGood = deflateStrip(stripSamples(1));
+    add("tiff_lzw_damaged_strip", "lzw_damaged.tif",
+        tiffFile(rgbTiff(5, lzwStrip, 1, garbage(lzwGood.size()))), outcome::refusedAtLoad,
+        "strip 1 of 4: damaged LZW data");
+    add("tiff_lzw_short_strip", "lzw_short.tif",
+        tiffFile(rgbTiff(5, lzwStrip, 1, lzwGood.left(lzwGood.size() / 2))), outcome::refusedAtLoad,
+        "strip 1 of 4: the LZW data end");
+    add("tiff_deflate_damaged_strip", "deflate_damaged.tif",
+        tiffFile(rgbTiff(8, deflateStrip, 1, garbage(deflateGood.size()))), outcome::refusedAtLoad,
+        "strip 1 of 4: damaged Deflate data");
+    add("tiff_deflate_short_strip", "deflate_short.tif",
+        tiffFile(rgbTiff(8, deflateStrip, 1, deflateGood.left(deflateGood.size() / 2))),
+        outcome::refusedAtLoad, "strip 1 of 4: the Deflate data end");
+    add("tiff_packbits_short_strip", "packbits_short.tif",
+        tiffFile(rgbTiff(32773, packBitsStrip, 1, packBitsStrip(stripSamples(1).left(100)))),
+        outcome::refusedAtLoad,
+        QStringLiteral("strip 1 of 4: the PackBits data end %1 bytes short of %2")
+            .arg(kStripBytes - 100)
+            .arg(kStripBytes));
+    {
+        tiffSpec t;
+        t.bits = 32;
+        t.sampleFormat = 1;
+        for (int s = 0; s < 4; ++s)
+            t.strips.push_back(QByteArray(kStripBytes * 4, '\x3f'));
+        add("tiff_32bit_unsigned", "uint32.tif", tiffFile(t), outcome::refusedAtPreparation,
+            "unsupported TIFF format (32-bit samples of sample format 1, not floating point)");
+        t.bits = 16;
+        t.sampleFormat = 2;
+        for (auto& s : t.strips)
+            s = QByteArray(kStripBytes * 2, '\x3f');
+        add("tiff_16bit_signed", "int16.tif", tiffFile(t), outcome::refusedAtPreparation,
+            "unsupported TIFF format (16-bit samples of sample format 2, not unsigned integers)");
+    }
+    {
+        tiffSpec t = rgbTiff(1, [](const QByteArray& raw) { return raw.left(kStripBytes / 3); }, -1, {});
+        t.samples = 1;
+        t.photometric = 3;
+        add("tiff_palette", "palette.tif", tiffFile(t), outcome::refusedAtPreparation,
+            "unsupported TIFF format (photometric interpretation = 3)");
+    }
+    {
+        tiffSpec t = rgbTiff(1, [](const QByteArray& raw) { return raw; }, -1, {});
+        t.width = t.height = 60000;
+        const QByteArray lying = tiffFile(t);
+        add("tiff_declares_60000x60000", "lying.tif", lying, outcome::refusedAtPreparation,
+            declares(60000, 60000, lying.size()));
+    }
+
+    // Radiance, OpenEXR, FITS
+    add("rgbe_damaged_crlf", "damaged.hdr", damagedHdr, outcome::refusedAtLoad, "corrupt pixel data");
+    {
+        const QByteArray header("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 30000 +X 30000\n");
+        add("rgbe_declares_30000x30000", "lying.hdr", header + QByteArray(100, '\x02'),
+            outcome::refusedAtPreparation, declares(30000, 30000, 100));
+    }
+    {
+        QByteArray lying = desk;
+        const qsizetype at = lying.indexOf(QByteArray("dataWindow\0box2i\0", 17));
+        QByteArray box;
+        for (uint32_t v : {0u, 0u, 29999u, 29999u})
+            put32(box, v);
+        if (at > 0) lying.replace(at + 17 + 4, 16, box);
+        add("exr_declares_30000x30000", "lying.exr", lying, outcome::refusedAtPreparation,
+            declares(30000, 30000, lying.size()));
+    }
+    add("fits_truncated_data", "cut.fits", fitsTruncated(), outcome::refusedAtPreparation,
+        declares(100, 100, 3880));
+
+    // Things that are no picture files at all
+    const QString fifo = dir + "/fifo.jpg";
+    mkfifo(QFile::encodeName(fifo).constData(), 0600);
+    set.push_back(
+        {"fifo", fifo, outcome::refusedAtPreparation, "is a named pipe (FIFO), not a regular file"});
+    QDir(dir).mkdir("directory.jpg");
+    set.push_back(
+        {"directory", dir + "/directory.jpg", outcome::refusedAtPreparation, "is a directory, not a file"});
+    add("unreadable", "unreadable.jpg", photo, outcome::refusedAtPreparation, "permission denied");
+    chmod((folder + "unreadable.jpg").constData(), 0);
+    set.back().needsUnprivilegedUser = true;
+    set.push_back(
+        {"missing", dir + "/missing.jpg", outcome::refusedAtPreparation, "no such file or directory"});
+
+    // Names whose bytes are not UTF-8: two that read alike cannot be told apart, one alone is found.
+    writeAll(folder + "twin_\xfd.jpg", photo);
+    add("non_utf8_name_twins", "twin_\xfe.jpg", photo, outcome::refusedAtPreparation,
+        "the name is not valid UTF-8 and 2 files of its folder match it");
+    add("non_utf8_name_loads", "photo_\xff.jpg", photo, outcome::loads, QString());
+
+    // Valid edge cases
+    add("exif_directory_links_to_itself", "exif_loop.jpg", photo.left(2) + selfLinkedExif() + photo.mid(2),
+        outcome::loads, QString());
+    add("jpeg_trailing_bytes", "trailing.jpg", photo + "appended by some other program", outcome::loads,
+        QString());
+    add("radiance_nan_and_infinity", "nan_inf.exr", nanInf, outcome::loads, QString());
+    return set;
+}
+
+void removeHostileInputs(const QString& dir) {
+    const QByteArray folder = QFile::encodeName(dir);
+    if (DIR* d = opendir(folder.constData())) {
+        std::vector<QByteArray> names;
+        while (const dirent* entry = readdir(d))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.emplace_back(entry->d_name);
+        closedir(d);
+        for (const QByteArray& name : names) {
+            const QByteArray path = folder + "/" + name;
+            if (unlink(path.constData()) != 0) rmdir(path.constData());
+        }
+    }
+    rmdir(folder.constData());
+}
+
+} // namespace halvora::test
