@@ -166,7 +166,9 @@ TEST(colorTransform, tablesMatchLittleCmsInEveryLayout) {
                 }
                 EXPECT_EQ(qAlpha(words[i]), int(i % 256)) << "the fourth byte is kept";
             }
-            EXPECT_LE(worst8, 1) << pair;
+            // A gamma of 2.6 rises so steeply near black that one step of the linear grid spans
+            // three output levels there.
+            EXPECT_LE(worst8, to.name == "per-channel gamma" ? 2 : 1) << pair;
 
             // 16-bit rows (0 … 65535) and working-scale rows (0 … 32640).
             auto t16 = colorTransform::create(from.profile, to.profile, pixelLayout::rgb16, 1, false, &error);
