@@ -131,6 +131,7 @@ bool readEmbeddedIcc(const QString& fileName, bool tiff, QByteArray& icc, QStrin
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) return fail(error, kRead, fileName, file.errorString());
     const bool ok = tiff ? readTiffIcc(file, fileName, icc, error) : readJpegIcc(file, fileName, icc, error);
+    if (!ok) icc.clear(); // no half-read profile
     if (ok && icc.size() > kMaxEmbeddedIccBytes) {
         icc.clear();
         return fail(error, kRead, fileName, "the colour profile is too large");
