@@ -12,6 +12,7 @@
 #include "project/projectColor.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
@@ -285,4 +286,46 @@ TEST(colorManagedPhoto, unlinkableProfilesAreSaidOnceAndTheSequenceStillLoads) {
     for (const colorSetupResult_t& r : cm.reports)
         notices += !r.notice.isEmpty();
     EXPECT_EQ(notices, 1);
+}
+
+TEST(colorManagedPhoto, radianceFileTakesItsPrimariesOrTheChosenSpace) {
+    const QString dir = makeTempDir("rgbe");
+    auto rgbe = [&](const QString& name, bool primaries) {
+        QByteArray f("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n");
+        if (primaries) f += "PRIMARIES= 0.7 0.3 0.2 0.75 0.15 0.05 0.3127 0.329\n";
+        f += "\n-Y 4 +X 4\n";
+        for (int i = 0; i < 16; ++i)
+            f += QByteArray::fromRawData(i % 2 ? "\x80\x40\x20\x81" : "\x40\x80\x60\x80", 4);
+        const QString path = dir + "/" + name;
+        QFile out(path);
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly) && out.write(f) == f.size());
+        return path;
+    };
+
+    // "As embedded" with declared primaries: a profile built from them is the working profile.
+    {
+        colorProject cm(managed());
+        auto photo = std::make_unique<photoEntry>();
+        photo->fileName = rgbe("primaries.hdr", true);
+        QString error;
+        ASSERT_TRUE(cm.project->loadPhotoPrepare(*photo, 0, false, &error)) << error.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(photo->profilePath));
+        EXPECT_TRUE(cm.project->color.active());
+        EXPECT_FALSE(cm.project->color.usingFallback());
+        EXPECT_EQ(cm.project->color.workingDescription(), "Custom RGB from radiance file primaries");
+    }
+    // Without primaries, "As embedded" means sRGB; a chosen space is copied and used.
+    {
+        colorProject cm(managed());
+        ASSERT_TRUE(preparePhoto(*cm.project, rgbe("plain.hdr", false)));
+        EXPECT_EQ(cm.project->color.workingProfilePath(), profileFile("sRGB.icm"));
+    }
+    {
+        colorProject cm(managed());
+        cm.project->unattendedHdrOptions.colorSpace = hdrLoadOptions::adobeRGB;
+        auto photo = preparePhoto(*cm.project, rgbe("adobe.hdr", true));
+        ASSERT_TRUE(photo);
+        EXPECT_EQ(bytesOf(photo->profilePath), bytesOf(profileFile("AdobeRGB1998.icc")));
+        EXPECT_TRUE(cm.project->color.workingDescription().startsWith("Adobe RGB"));
+    }
 }
