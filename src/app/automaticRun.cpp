@@ -237,9 +237,10 @@ void automaticRun::generate() {
         fail(error);
         return;
     }
-    // No output colour transform exists yet: say so rather than pretend the file was converted.
-    if (request_.options.convertToSrgb)
-        warn(tr("Conversion to sRGB is not available in this version; the result is saved as it is."));
+    // Without colour management the photos' colours are not known: say so rather than pretend the
+    // file was converted.
+    if (request_.options.convertToSrgb && !(project_.colorManagementEnabled && project_.color.active()))
+        warn(tr("Color management is off: the result is saved as it is, without conversion to sRGB."));
 
     const bool radiance = project_.photos.front()->isRadiance;
     const bool ldrEnhancement = !radiance && project_.photos.size() == 1;

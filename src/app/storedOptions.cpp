@@ -135,6 +135,23 @@ void storeRawLoadOptions(const rawLoadOptions& chosen, programOptionsSettings& s
     settings.loadRawLoadAllWithTheSameSettings = chosen.sameForRemaining;
 }
 
+colorManagementOptions_t colorManagementOptionsFromSettings(const programOptionsSettings& settings) {
+    colorManagementOptions_t o;
+    o.enabled = settings.colorManagementEnabled;
+    o.inputProfile = settings.colorManagementInputProfile;
+    o.outputProfile = settings.colorManagementOutputProfile;
+    o.customMonitorProfile = settings.colorManagementCustomMonitorProfile;
+    o.intent = settings.colorManagementIntent;
+    o.blackPointCompensation = settings.colorManagementBpCompensation;
+    return o;
+}
+
+void storeColorSetupCorrections(bool resetMonitorChoice, bool clearCustomMonitorProfile,
+                                programOptionsSettings& settings) {
+    if (resetMonitorChoice) settings.colorManagementOutputProfile = 1;
+    if (clearCustomMonitorProfile) settings.colorManagementCustomMonitorProfile.clear();
+}
+
 saveResultOptions_t saveResultOptionsFromSettings(const programOptionsSettings& settings) {
     saveResultOptions_t o;
     o.format = settings.saveFormat;

@@ -3,6 +3,7 @@
 // (SavingResult/*, GenerateHDR/*, EnhanceLDR/*, LoadHDR/*, ExternalEditor/*) and the command line.
 // Main thread.
 
+#include "color/profileChoice.h"
 #include "hdr/genHDR_options.h"
 #include "imageio/hdrLoadOptions.h"
 #include "imageio/rawLoadOptions.h"
@@ -12,6 +13,12 @@ class programOptionsSettings;
 struct commandLineOptions;
 
 namespace halvora {
+
+/// The ColorManagement/* options a project's colour management starts with.
+colorManagementOptions_t colorManagementOptionsFromSettings(const programOptionsSettings& settings);
+/// Stores what a colour set-up asked for: the monitor choice back to sRGB, the custom monitor file cleared.
+void storeColorSetupCorrections(bool resetMonitorChoice, bool clearCustomMonitorProfile,
+                                programOptionsSettings& settings);
 
 /// The stored options (GenerateHDR/*, or EnhanceLDR/* noise options for one photo), normalised.
 genHDR_options genHDRoptionsFromSettings(const programOptionsSettings& settings, bool ldrEnhancement);

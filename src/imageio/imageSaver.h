@@ -4,6 +4,7 @@
 // file of that name survives. Every writer reports a failure with its reason in `error`
 // ("<file>: no space left on device", see base/failure.h).
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -28,12 +29,14 @@ public:
     /// Runs on the saving worker; advances the progress counter by width × height × 2 in total. On failure
     /// `error` gets the reason and no file of that name is created or changed.
     static bool saveResultJPEG(const QString& fileName, const uint16_t* rgb16, int width, int height,
-                               int quality, int dpi, const rowTransform_t& transform, QString* error);
+                               int quality, int dpi, const rowTransform_t& transform, QString* error,
+                               const QByteArray& iccProfile = QByteArray());
 
+    /// With `iccProfile` the JPEG and TIFF writers embed that profile (APP2 segments, tag 34675).
     /// Baseline little-endian RGB TIFF of a working-scale picture: `bitDepth` 1 = 8 bit (sample >> 7),
     /// 2 = 16 bit (round(sample × 65535 / 32640), so 32640 is 65535); `compression` 0 none, 1 Deflate;
     /// resolution tags of `dpi` pixels per inch. Otherwise as saveResultJPEG.
     static bool saveResultTIFF(const QString& fileName, const uint16_t* rgb16, int width, int height,
                                int bitDepth, int compression, int dpi, const rowTransform_t& transform,
-                               QString* error);
+                               QString* error, const QByteArray& iccProfile = QByteArray());
 };

@@ -10,6 +10,7 @@
 #include "base/replacingFile.h"
 #include "base/rgbBuffers.h"
 #include "base/runContext.h"
+#include "imageio/embeddedIcc.h"
 
 #include <QIODevice>
 #include <QImage>
@@ -31,20 +32,50 @@ constexpr uint64_t kMaxTiffBytes = 0xFFFFFFFFull - (1u << 20);
 constexpr int kStripTargetBytes = 256 * 1024;
 
 /// The encoder's output device: the bytes go to a replacingFile, whose first failed write keeps
-/// the system's reason.
+/// the system's reason. With `insert` (a colour profile's APP2 segments) those bytes are placed after
+/// the start-of-image marker and the JFIF segment that must follow it directly.
 class replacingFileDevice : public QIODevice {
 public:
-    explicit replacingFileDevice(halvora::replacingFile& file) : file_(file) { open(QIODevice::WriteOnly); }
+    explicit replacingFileDevice(halvora::replacingFile& file, QByteArray insert = QByteArray())
+        : file_(file), insert_(std::move(insert)) {
+        open(QIODevice::WriteOnly);
+    }
     bool isSequential() const override { return true; }
+    /// Writes what is still held back; false when that fails.
+    bool flushHead() {
+        if (!holding()) return true;
+        const qsizetype at = std::min<qsizetype>(head_.size(), 2);
+        return emitHead(at);
+    }
 
 protected:
     qint64 readData(char*, qint64) override { return -1; }
     qint64 writeData(const char* data, qint64 bytes) override {
-        return file_.write(data, size_t(bytes)) ? bytes : -1;
+        if (!holding()) return file_.write(data, size_t(bytes)) ? bytes : -1;
+        head_.append(data, bytes);
+        // SOI, then possibly APP0 (FF E0 and a two-byte length counting itself).
+        if (head_.size() < 4) return bytes;
+        qsizetype at = 2;
+        if (uint8_t(head_[2]) == 0xFF && uint8_t(head_[3]) == 0xE0) {
+            if (head_.size() < 6) return bytes;
+            at = 4 + ((uint8_t(head_[4]) << 8) | uint8_t(head_[5]));
+            if (head_.size() < at) return bytes;
+        }
+        return emitHead(at) ? bytes : -1;
     }
 
 private:
+    bool holding() const { return !insert_.isEmpty(); }
+    bool emitHead(qsizetype at) {
+        const bool ok = file_.write(head_.constData(), size_t(at)) && file_.write(insert_.constData(), size_t(insert_.size())) &&
+                        file_.write(head_.constData() + at, size_t(head_.size() - at));
+        insert_.clear();
+        head_.clear();
+        return ok;
+    }
+
     halvora::replacingFile& file_;
+    QByteArray insert_, head_;
 };
 
 inline uint16_t toFull16(uint16_t v) {
@@ -206,7 +237,8 @@ private:
 } // namespace
 
 bool imageSaver::saveResultJPEG(const QString& fileName, const uint16_t* rgb16, int width, int height,
-                                int quality, int dpi, const rowTransform_t& transform, QString* error) {
+                                int quality, int dpi, const rowTransform_t& transform, QString* error,
+                                const QByteArray& iccProfile) {
     const char* who = "imageSaver::saveResultJPEG";
     if (!validResult(who, fileName, rgb16, width, height, error)) return false;
     if (width > kMaxJpegSide || height > kMaxJpegSide)
@@ -243,7 +275,10 @@ bool imageSaver::saveResultJPEG(const QString& fileName, const uint16_t* rgb16, 
 
     halvora::replacingFile file(fileName);
     if (!file.open(who, error)) return false;
-    replacingFileDevice device(file);
+    const QByteArray iccSegments = halvora::jpegIccSegments(iccProfile);
+    if (!iccProfile.isEmpty() && iccSegments.isEmpty())
+        return halvora::fail(error, who, fileName, "the colour profile is too large for a JPEG file");
+    replacingFileDevice device(file, iccSegments);
     QImageWriter writer(&device, "jpg");
     writer.setQuality(std::clamp(quality, 0, 100));
     if (!writer.write(image)) {
@@ -252,6 +287,7 @@ bool imageSaver::saveResultJPEG(const QString& fileName, const uint16_t* rgb16, 
                                                             : file.writeReason();
         return halvora::fail(error, who, fileName, reason);
     }
+    if (!device.flushHead()) return halvora::fail(error, who, fileName, file.writeReason());
     if (!file.commit(who, error)) return false;
     halvora::addProgress(uint64_t(width) * uint64_t(height));
     return true;
@@ -259,7 +295,7 @@ bool imageSaver::saveResultJPEG(const QString& fileName, const uint16_t* rgb16, 
 
 bool imageSaver::saveResultTIFF(const QString& fileName, const uint16_t* rgb16, int width, int height,
                                 int bitDepth, int compression, int dpi, const rowTransform_t& transform,
-                                QString* error) {
+                                QString* error, const QByteArray& iccProfile) {
     const char* who = "imageSaver::saveResultTIFF";
     if (!validResult(who, fileName, rgb16, width, height, error)) return false;
     if (bitDepth != 1 && bitDepth != 2)
@@ -362,6 +398,11 @@ bool imageSaver::saveResultTIFF(const QString& fileName, const uint16_t* rgb16, 
     dir.addShort(284, 1); // chunky
     dir.addShort(296, 2); // inch
     dir.add(305, 2, uint32_t(softwareValue.size()), softwareValue);
+    if (!iccProfile.isEmpty()) {
+        if (iccProfile.size() > halvora::kMaxEmbeddedIccBytes)
+            return halvora::fail(error, who, fileName, "the colour profile is too large");
+        dir.add(34675, 7, uint32_t(iccProfile.size()), std::vector<uint8_t>(iccProfile.begin(), iccProfile.end()));
+    }
     const std::vector<uint8_t> directory = dir.build(uint32_t(position));
     if (position + directory.size() > 0xFFFFFFFFull) return halvora::fail(error, who, fileName, tooLarge);
     if (!file.write(directory.data(), directory.size())) return writeFailed();

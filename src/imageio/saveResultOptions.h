@@ -3,6 +3,7 @@
 // lives in core so that the dialog, the unattended runs and the batch share it; the widgets only
 // edit it.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <vector>
@@ -37,6 +38,9 @@ struct saveResultRequest {
     QString fileName; ///< full output path
     saveResultOptions_t options;
     bool openInExternalEditor = false;
+    /// Colour profile the writer embeds (the sRGB profile when converting, else the working profile);
+    /// empty without colour management. Filled by the save run.
+    QByteArray iccProfile;
     bool success = false;
     QString error; ///< why writing failed (set by the worker), for the log panel
 };

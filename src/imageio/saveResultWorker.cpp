@@ -33,9 +33,10 @@ void saveResultWorker::doSaveResult() {
     const saveResultOptions_t& o = request.options;
     if (o.format == saveResultOptions_t::formatTiff)
         request.success = imageSaver::saveResultTIFF(request.fileName, result_, width_, height_, o.tiffBitDepth,
-                                                     o.tiffCompression, o.dpi, transform, &request.error);
+                                                     o.tiffCompression, o.dpi, transform, &request.error,
+                                                     request.iccProfile);
     else
         request.success = imageSaver::saveResultJPEG(request.fileName, result_, width_, height_, o.jpegQuality,
-                                                     o.dpi, transform, &request.error);
+                                                     o.dpi, transform, &request.error, request.iccProfile);
     emit finished();
 }

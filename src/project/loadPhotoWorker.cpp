@@ -233,6 +233,10 @@ int loadPhotoWorker::loadQtFormat(int format, QString& message) {
     return finishFromBuffer(message);
 }
 
+void loadPhotoWorker::toMonitor(QImage& thumbnail) const {
+    if (project_->colorManagementEnabled && project_->color.active()) project_->color.toMonitor(thumbnail);
+}
+
 QString loadPhotoWorker::tempFileReason() const {
     return tr("Cannot write temporary file (no write rights or not enough disk space).") + " " +
            tr("(in %1)").arg(QDir::toNativeSeparators(project_->sessionDir));
@@ -271,6 +275,7 @@ int loadPhotoWorker::finishFromBuffer(QString& message) {
         halvora::downscaleRgb16(buffer_, width_, height_, previewDivisor_, photo.preview.pixels());
         photo.thumbnail = halvora::buildThumbnail(photo.preview.pixels(), previewWidth_, previewHeight_,
                                                   photo.meanBrightness);
+        toMonitor(photo.thumbnail);
         if (!project_->writeToTempFile(photo, photoEntry::slotCurrent, buffer_,
                                        size_t(width_) * size_t(height_) * 6))
             return failed(failedWithMessage, message, tempFileReason());
@@ -373,6 +378,7 @@ int loadPhotoWorker::loadWhole(QString& message) {
     }
     photo.thumbnail =
         halvora::buildThumbnail(photo.preview.pixels(), previewWidth_, previewHeight_, photo.meanBrightness);
+    toMonitor(photo.thumbnail);
     halvora::addProgress(progressStep);
     return finishLoad(message);
 }
@@ -440,6 +446,7 @@ int loadPhotoWorker::finishRadiance(QString& message) {
                             photo.preview.pixels());
     photo.thumbnail =
         halvora::buildThumbnail(photo.preview.pixels(), previewWidth_, previewHeight_, photo.meanBrightness);
+    toMonitor(photo.thumbnail);
     return finishLoad(message);
 }
 

@@ -76,6 +76,8 @@ private:
     int failed(int code, QString& message, const QString& reason) const;
     static QString notEnoughMemory(const char* forWhat);
     QString tempFileReason() const;
+    /// Converts a finished thumbnail to the monitor when colour management is active (it is only shown).
+    void toMonitor(QImage& thumbnail) const;
     /// JPEG, BMP and PNG through the toolkit, whole or in strips.
     int loadQtFormat(int format, QString& message);
     int applyOrientation(int orientation, QString& message);

@@ -8,6 +8,7 @@
 
 #include "base/pyramid.h"
 #include "base/rgbBuffers.h"
+#include "color/colorManagement.h"
 #include "imageio/hdrLoadOptions.h"
 #include "imageio/imageTransform.h"
 #include "imageio/rawConverter.h"
@@ -87,6 +88,12 @@ public:
     /// The metadata tool (borrowed, may be null): the maker-note query of loading and the EXIF
     /// transfer after saving use it. Set by whoever creates the project; must outlive its runs.
     exiftoolDaemon* metadataTool = nullptr;
+    /// The transforms between the sequence's working profile, the monitor and sRGB (project/projectColor.h
+    /// sets them up during preparation; drawing, thumbnails and saving use them read-only).
+    halvora::colorManagement color;
+    /// A radiance file of the sequence declares its primaries (red, green, blue, white as x, y pairs).
+    bool customPrimaries = false;
+    double primaries[8] = {};
 
     // ---- temporary store
     /// Writes `bytes` of `buffer` as a new temporary-file record into the photo's slot; refuses an

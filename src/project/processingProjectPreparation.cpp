@@ -136,9 +136,9 @@ bool processingProject::readPhotoInfo(photoEntry& photo, int format, int p, bool
         options.normalize();
         hdrOptions = options;
         if (format == formatRadianceRgbe) {
-            double primaries[8] = {};
             bool primariesPresent = false;
             ok = getRGBEinfo(fileName, w, h, primaries, primariesPresent, &text);
+            customPrimaries = ok && primariesPresent;
             failedLine = "Failed to get Radiance RGBE image info";
         } else {
             ok = getEXRinfo(fileName, w, h, &text);

@@ -2,6 +2,7 @@
 
 #include "imageio/saveResultWorker.h"
 #include "project/processingProject.h"
+#include "project/projectColor.h"
 
 saveRun::saveRun(processingProject& project, const runSettings& settings, QObject* parent)
     : projectRun(settings, parent), project_(project) {}
@@ -20,6 +21,8 @@ bool saveRun::start(const saveResultRequest& request) {
     exiftoolDaemon* tool = project_.metadataTool;
     auto worker = std::make_shared<saveResultWorker>(request_, project->resultBuffer(), project->width, project->height);
     worker->toneMapEntirePhoto = [project] { return project->toneMapFullImage(); };
+    // Colour: the sRGB conversion of the rows and the profile the file carries.
+    prepareColorOutput(*project, worker->request, *worker);
     const uint64_t total = uint64_t(project->width) * uint64_t(project->height) * 3;
     return projectRun::start(total, [this, worker, metadata, tool](QString& error) {
         worker->doSaveResult();

@@ -12,6 +12,7 @@
 #include "project/generationRun.h"
 #include "project/loadRun.h"
 #include "project/processingProject.h"
+#include "project/projectColor.h"
 #include "project/saveRun.h"
 #include "project/toneMappingPrepareRun.h"
 #include "project/transformRun.h"
@@ -92,9 +93,16 @@ bool mainWindow::createProject() {
     const programOptionsSettings& options = programOptionsSettings::instance();
     project_ = std::make_unique<processingProject>(this, options.tempDirInEffect);
     project_->unattendedHdrOptions = halvora::hdrLoadOptionsForUnattendedRun(commandLineOptions::current(), options);
-    project_->colorManagementEnabled = options.colorManagementEnabled;
     project_->unattendedRawOptions = halvora::rawLoadOptionsFromSettings(options);
     project_->metadataTool = exiftool_.get();
+    projectColorSettings_t color;
+    color.options = halvora::colorManagementOptionsFromSettings(options);
+    color.profileDir = shippedProfileFolder();
+    color.report = [this](const halvora::colorSetupResult_t& result) { colorSetupReported(result); };
+    installColorManagement(*project_, color);
+    // The old project's transforms are gone with it; this one has none until its first photo.
+    colorNotice_.clear();
+    if (workspace_) workspace_->area()->setDisplayTransform({});
     if (project_->createFailed) {
         debugLog("Failed to create project!\n");
         return false;

@@ -31,6 +31,9 @@ class QPushButton;
 class QTabWidget;
 class QTextEdit;
 class processingProject;
+namespace halvora {
+struct colorSetupResult_t;
+}
 class generateHDR;
 class generationRun;
 class loadRun;
@@ -289,6 +292,9 @@ private:
     void buildWorkspaceActions(QMenu* view, QMenu* transform);
     /// Dimensions, the shown picture's name and the colour buttons follow the project.
     void updateStatusArea();
+    /// A colour set-up of the project asked for option corrections or has a notice for the user
+    /// (main thread, during photo preparation): stored, logged once and shown in the status area.
+    void colorSetupReported(const halvora::colorSetupResult_t& result);
     /// Every photo item shows its photo's current thumbnail (a radiance picture: the tone-mapped one).
     void refreshThumbnails();
     /// After a radiance file was opened: the generation run prepares and tone-maps it at once.
@@ -382,4 +388,5 @@ private:
     std::unique_ptr<checkUpdates> updateCheck_;
     QAction* showResultAction_ = nullptr;
     QMenu* viewMenu_ = nullptr;
+    QString colorNotice_; ///< why colour management is off for the shown photos; empty when it is not
 };

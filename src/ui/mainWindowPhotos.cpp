@@ -9,6 +9,7 @@
 #include "project/exposureValues.h"
 #include "project/loadRun.h"
 #include "project/processingProject.h"
+#include "project/projectColor.h"
 #include "tonemap/rebuildOnChange.h"
 #include "tonemap/toneMappingSettingsFile.h"
 #include "ui/imageItem.h"
@@ -153,6 +154,7 @@ void mainWindow::addImagesFinished(bool ok, QString error) {
     for (QAction* action : std::as_const(transformActions_))
         action->setEnabled(havePhotos);
     if (havePhotos && photoList_->currentRow() < 0) photoList_->setCurrentRow(0);
+    if (project_) workspace_->area()->setDisplayTransform(monitorRowTransform(*project_));
     if (havePhotos && !project_->hdrPresent) showSelectedPhoto();
     updateStatusArea();
     if (!failures.isEmpty() && !styledMessageBox::unattended()) {

@@ -3,7 +3,9 @@
 // background, the colour buttons, "Dimensions" and "Panorama mode".
 #include "ui/mainWindow.h"
 
+#include "app/commandLineOptions.h"
 #include "app/programOptionsSettings.h"
+#include "app/storedOptions.h"
 #include "app/workspaceGeometry.h"
 #include "base/debugLog.h"
 #include "imageio/hdrLoadOptions.h"
@@ -23,6 +25,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <cstdio>
 #include <QToolButton>
 #include <cmath>
 
@@ -226,14 +229,16 @@ void mainWindow::updateStatusArea() {
 
     const programOptionsSettings& options = programOptionsSettings::instance();
     const bool managed = options.colorManagementEnabled;
-    photoSpaceButton_->setText(
-        tr("Photo colors: %1").arg(inputProfileName(options.colorManagementInputProfile)));
+    photoSpaceButton_->setText(colorNotice_.isEmpty()
+                                   ? tr("Photo colors: %1").arg(inputProfileName(options.colorManagementInputProfile))
+                                   : tr("Photo colors: not managed"));
     monitorButton_->setText(tr("Monitor: %1").arg(monitorProfileName(options.colorManagementOutputProfile)));
     // The buttons belong to colour management: without it they have nothing to offer.
     for (QPushButton* b : {photoSpaceButton_, monitorButton_}) {
         b->setVisible(managed);
         b->setToolTip(tr("Color settings"));
     }
+    if (!colorNotice_.isEmpty()) photoSpaceButton_->setToolTip(colorNotice_);
     const bool picture = workspace_->hasPicture();
     for (QAction* action : std::as_const(zoomActions_))
         action->setEnabled(picture);
@@ -355,6 +360,20 @@ void mainWindow::setBackgroundSlot() {
     workspace_->toggleBackgroundColor();
     // 0 is the light pair; any other value (the default 2 too) the dark one.
     programOptionsSettings::instance().backgroundColor = workspace_->background() == 1 ? 0 : 1;
+}
+
+void mainWindow::colorSetupReported(const halvora::colorSetupResult_t& result) {
+    halvora::storeColorSetupCorrections(result.resetMonitorChoice, result.clearCustomMonitorProfile,
+                                        programOptionsSettings::instance());
+    if (result.notice.isEmpty()) return;
+    colorNotice_ = result.notice;
+    appendLog(logWarning, result.notice);
+    // An unattended run has no window to read: the line goes to standard error as well.
+    if (commandLineOptions::current().autoProcess) {
+        std::fprintf(stderr, "halvora: %s\n", result.notice.toLocal8Bit().constData());
+        std::fflush(stderr);
+    }
+    updateStatusArea();
 }
 
 void mainWindow::showColorSpaceMenu() {

@@ -16,6 +16,7 @@
 #include <QStandardPaths>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QThread>
 #include <algorithm>
 #include <cmath>
@@ -183,7 +184,8 @@ TEST(autoRun, tiffOutputsInBothDepthsAndOpenExrFile) {
     args << deskBracket();
     ASSERT_TRUE(box.run(args, code));
     EXPECT_EQ(code, 0) << box.logText().toStdString();
-    EXPECT_TRUE(box.logText().contains("Conversion to sRGB is not available"));
+    // Colour management is off in this sandbox: the colours of the photos are not known.
+    EXPECT_TRUE(box.logText().contains("Color management is off: the result is saved as it is"));
 
     int w = 0, h = 0, bits = 0;
     const QString t16 = box.out + "/desk16.tif";
@@ -571,4 +573,42 @@ TEST(autoRun, aMissingExiftoolIsReportedOnceAndTheResultSaved) {
     EXPECT_EQ(log.count("Exiftool failed to initialize. EXIF transfer and color space extraction are disabled!"), 1)
         << log.toStdString();
     EXPECT_TRUE(errors.contains("halvora: EXIF transfer failed.")) << errors.toStdString();
+}
+
+TEST(autoRun, colourManagedPhotoIsSavedInSrgbOnRequestAndKeepsItsProfileOtherwise) {
+    HALVORA_REQUIRE_DATA();
+    if (QStandardPaths::findExecutable("exiftool").isEmpty()) GTEST_SKIP() << "exiftool is not installed";
+    sandbox box("[ColorManagement]\nEnabled=true\nInputProfile=0\nOutputProfile=1\n");
+    const QString profiles = QFileInfo(halvora::test::halvoraBinary()).absolutePath() + "/color profiles/";
+    const QString photo = box.root + "/desk_adobe.jpg";
+    ASSERT_TRUE(QFile::copy(deskBracket()[1], photo));
+    QProcess embed;
+    embed.start("exiftool", {"-q", "-overwrite_original", "-icc_profile<=" + profiles + "AdobeRGB1998.icc", photo});
+    ASSERT_TRUE(embed.waitForFinished(30000) && embed.exitCode() == 0);
+    auto profileOf = [](const QString& file) {
+        QProcess p;
+        p.start("exiftool", {"-b", "-icc_profile", file});
+        p.waitForFinished(30000);
+        return p.readAllStandardOutput();
+    };
+    auto fileBytes = [](const QString& file) {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    for (const bool convert : {true, false}) {
+        const QString out = box.out + (convert ? "/srgb.jpg" : "/kept.jpg");
+        QStringList args = {"--auto", "--output_fn=" + out, photo};
+        if (convert) args << "--output_to_srgb";
+        int code = -1;
+        QString errors;
+        ASSERT_TRUE(box.run(args, code, 30000, &errors));
+        EXPECT_EQ(code, 0) << errors.toStdString();
+        EXPECT_FALSE(errors.contains("colour management is off")) << errors.toStdString();
+        EXPECT_EQ(profileOf(out), fileBytes(profiles + (convert ? "sRGB.icm" : "AdobeRGB1998.icc")))
+            << out.toStdString();
+        // Each run writes its own debug log.
+        const QString log = box.logText();
+        EXPECT_TRUE(log.contains("Using color profile: Adobe RGB")) << log.toStdString();
+        EXPECT_EQ(log.count("Converting to sRGB..."), convert ? 1 : 0);
+    }
 }
