@@ -173,7 +173,10 @@ public:
     void toneMapPreview(toneMappingSettings_t& settings, uint8_t* target, bool skipHistogram);
     /// Tone-maps the whole picture with tmSettings into the 16-bit result buffer (levels of the last
     /// preview); logs "Tone mapping entire photo...\n". False when there is no picture or no memory.
-    bool toneMapFullImage();
+    /// With `rowsReady`, the picture is made in bands of rows and each finished band is handed to it in
+    /// order, on a pool thread while the next band is tone-mapped (the result is the same); its false
+    /// ends the work with false. Runs on the calling worker's thread and the pool.
+    bool toneMapFullImage(const std::function<bool(int firstRow, int endRow)>& rowsReady = {});
     /// Forgets the preview's detail plane; call when a new radiance picture is in place.
     void invalidateToneMapCaches();
     /// The radiance picture's buffers are about to be overwritten (a new generation, or photo loads

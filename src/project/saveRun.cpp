@@ -14,7 +14,9 @@ bool saveRun::start(const saveResultRequest& request) {
     request_.error.clear();
     processingProject* project = &project_;
     auto worker = std::make_shared<saveResultWorker>(request_, project->resultBuffer(), project->width, project->height);
-    worker->toneMapEntirePhoto = [project] { return project->toneMapFullImage(); };
+    worker->toneMapEntirePhotoInBands = [project](const saveResultWorker::rowsReady_t& rowsReady) {
+        return project->toneMapFullImage(rowsReady);
+    };
     const uint64_t total = uint64_t(project->width) * uint64_t(project->height) * 3;
     return projectRun::start(total, [this, worker](QString& error) {
         worker->doSaveResult();
