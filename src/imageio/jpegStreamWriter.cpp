@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <vector>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 namespace {
 
@@ -45,10 +45,10 @@ struct jpegStreamWriter::state {
     std::vector<JOCTET> buffer = std::vector<JOCTET>(kOutputBuffer);
     std::vector<uint8_t> row8;
     std::vector<uint16_t> scratch;
-    bool created = false;  // jpeg_create_compress succeeded
-    bool started = false;  // jpeg_start_compress succeeded
+    bool created = false; // jpeg_create_compress succeeded
+    bool started = false; // jpeg_start_compress succeeded
     bool diskFailed = false;
-    bool broken = false;   // a fault happened: the stream can only be abandoned
+    bool broken = false; // a fault happened: the stream can only be abandoned
     bool finished = false;
     int width = 0, height = 0, rows = 0;
 
@@ -93,9 +93,10 @@ struct jpegStreamWriter::state {
             return true;
         }
         broken = true;
-        const QString reason = diskFailed && !file.writeReason().isEmpty()
-                                   ? file.writeReason()
-                                   : QStringLiteral("JPEG encoding failed: %1").arg(QString::fromLocal8Bit(err.message));
+        const QString reason =
+            diskFailed && !file.writeReason().isEmpty()
+                ? file.writeReason()
+                : QStringLiteral("JPEG encoding failed: %1").arg(QString::fromLocal8Bit(err.message));
         return halvora::fail(error, who, file.fileName(), reason);
     }
 };
@@ -110,18 +111,21 @@ int jpegStreamWriter::rowsWritten() const {
     return s_ ? s_->rows : 0;
 }
 
-bool jpegStreamWriter::open(const QString& fileName, int width, int height, int quality, int dpi, QString* error) {
+bool jpegStreamWriter::open(const QString& fileName, int width, int height, int quality, int dpi,
+                            QString* error) {
     if (s_) return halvora::fail(error, who_, fileName, "the JPEG stream is already open");
     if (width <= 0 || height <= 0 || halvora::pictureElements(width, height, 3) == 0)
-        return halvora::fail(error, who_, fileName,
-                             QStringLiteral("cannot write an invalid picture of %1 x %2").arg(width).arg(height));
+        return halvora::fail(
+            error, who_, fileName,
+            QStringLiteral("cannot write an invalid picture of %1 x %2").arg(width).arg(height));
     if (width > kMaxJpegSide || height > kMaxJpegSide)
-        return halvora::fail(error, who_, fileName,
-                             QStringLiteral("%1 x %2 is too large for JPEG (at most %3 pixels per side); save it as "
-                                            "TIFF")
-                                 .arg(width)
-                                 .arg(height)
-                                 .arg(kMaxJpegSide));
+        return halvora::fail(
+            error, who_, fileName,
+            QStringLiteral("%1 x %2 is too large for JPEG (at most %3 pixels per side); save it as "
+                           "TIFF")
+                .arg(width)
+                .arg(height)
+                .arg(kMaxJpegSide));
     auto s = std::make_unique<state>(fileName, who_);
     if (!s->file.open(who_, error)) return false;
     s->width = width;
@@ -163,14 +167,13 @@ bool jpegStreamWriter::open(const QString& fileName, int width, int height, int 
 bool jpegStreamWriter::writeRows(const uint16_t* rgb16, int rows, const imageSaver::rowTransform_t& transform,
                                  QString* error) {
     if (!s_ || !s_->started || s_->broken || s_->finished)
-        return halvora::fail(error, who_, s_ ? s_->file.fileName() : QString(), "the JPEG stream is not open");
+        return halvora::fail(error, who_, s_ ? s_->file.fileName() : QString(),
+                             "the JPEG stream is not open");
     state& s = *s_;
     if (!rgb16 || rows < 0 || rows > s.height - s.rows)
-        return halvora::fail(error, who_, s.file.fileName(),
-                             QStringLiteral("%1 rows do not fit: %2 of %3 are written")
-                                 .arg(rows)
-                                 .arg(s.rows)
-                                 .arg(s.height));
+        return halvora::fail(
+            error, who_, s.file.fileName(),
+            QStringLiteral("%1 rows do not fit: %2 of %3 are written").arg(rows).arg(s.rows).arg(s.height));
     if (transform && s.scratch.empty()) s.scratch.resize(size_t(s.width) * 3);
     for (int r = 0; r < rows; ++r) {
         if (halvora::cancelRequested()) {
@@ -189,7 +192,8 @@ bool jpegStreamWriter::writeRows(const uint16_t* rgb16, int rows, const imageSav
 
 bool jpegStreamWriter::finish(QString* error) {
     if (!s_ || !s_->started || s_->broken || s_->finished)
-        return halvora::fail(error, who_, s_ ? s_->file.fileName() : QString(), "the JPEG stream is not open");
+        return halvora::fail(error, who_, s_ ? s_->file.fileName() : QString(),
+                             "the JPEG stream is not open");
     state& s = *s_;
     if (s.rows != s.height)
         return halvora::fail(error, who_, s.file.fileName(),

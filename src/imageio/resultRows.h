@@ -22,7 +22,8 @@ inline uint16_t fromFull16(uint16_t v) {
 }
 
 /// One row in output form: 16-bit (0 … 65535) samples after the optional colour conversion.
-inline void convertRow16(const uint16_t* src, uint16_t* dst, int width, const imageSaver::rowTransform_t& transform) {
+inline void convertRow16(const uint16_t* src, uint16_t* dst, int width,
+                         const imageSaver::rowTransform_t& transform) {
     const int n = width * 3;
     for (int i = 0; i < n; ++i)
         dst[i] = toFull16(src[i]);
@@ -31,8 +32,8 @@ inline void convertRow16(const uint16_t* src, uint16_t* dst, int width, const im
 
 /// One row as 8-bit samples: working sample >> 7 (32640 → 255); with a conversion, through the
 /// 16-bit scale and back so that white stays 255. `scratch` holds width × 3 samples when converting.
-inline void convertRow8(const uint16_t* src, uint8_t* dst, int width, const imageSaver::rowTransform_t& transform,
-                        uint16_t* scratch) {
+inline void convertRow8(const uint16_t* src, uint8_t* dst, int width,
+                        const imageSaver::rowTransform_t& transform, uint16_t* scratch) {
     const int n = width * 3;
     if (!transform) {
         for (int i = 0; i < n; ++i)

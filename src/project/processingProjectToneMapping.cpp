@@ -37,6 +37,13 @@ int processingProject::previewToneMapLevel() const {
     return level;
 }
 
+void processingProject::releasePreviewLevels() {
+    for (pyramid* p : {&hdrImage, &lcPlaneFine, &lcPlaneMedium, &lcPlaneCoarse, &maskPlane})
+        p->dropSmallerLevels();
+    toneMapLevel = -1;
+    invalidateToneMapCaches();
+}
+
 void processingProject::invalidateToneMapCaches() {
     std::vector<int16_t>().swap(previewDetailPlane_);
     previewDetailLevel_ = -1;
