@@ -318,6 +318,8 @@ void automaticRun::prepared(bool ok, const QString& error) {
     }
     emit previewReady();
     endStage();
+    // Only the full-size pass reads the picture from here on.
+    project_.releasePreviewLevels();
     save();
 }
 

@@ -90,6 +90,13 @@ size_t pyramid::levelBytes(int k) const {
     return size_t(levels_[k].width) * size_t(levels_[k].height) * size_t(channels_) * size_t(bytesPerSample_);
 }
 
+void pyramid::dropSmallerLevels() {
+    if (levelCount_ <= 1) return;
+    for (int k = 1; k < levelCount_; ++k)
+        levels_[k] = level{};
+    levelCount_ = 1;
+}
+
 void pyramid::buildLevels() {
     for (int k = 1; k < levelCount_; ++k) {
         if (!levels_[k].block || !levels_[k - 1].block || levels_[k].width == 0 || levels_[k].height == 0)

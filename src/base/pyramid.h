@@ -28,6 +28,8 @@ public:
     bool reshape(int w, int h, int levels);
     /// Frees every level and sets the counts to 0.
     void release();
+    /// Frees levels 1 … n−1 and keeps level 0 as a one-level pyramid (no-op when empty).
+    void dropSmallerLevels();
     /// Recomputes levels 1 … n−1 from level 0: each sample is the truncated mean of the 2 × 2
     /// samples at columns 2x−1, 2x and rows 2y−1, 2y of the level above (−1 read as 0).
     void buildLevels();

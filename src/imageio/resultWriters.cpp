@@ -11,10 +11,9 @@
 #include "base/rgbBuffers.h"
 #include "base/runContext.h"
 #include "imageio/embeddedIcc.h"
+#include "imageio/jpegStreamWriter.h"
+#include "imageio/resultRows.h"
 
-#include <QIODevice>
-#include <QImage>
-#include <QImageWriter>
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -22,123 +21,21 @@
 
 #include <zlib.h>
 
+using halvora::convertRow16;
+using halvora::convertRow8;
+
 namespace {
 
-// libjpeg refuses larger dimensions.
-constexpr int kMaxJpegSide = 65500;
 // TIFF offsets are 32-bit; keep room for the directory behind the strips.
 constexpr uint64_t kMaxTiffBytes = 0xFFFFFFFFull - (1u << 20);
 // Uncompressed bytes per strip: large enough for Deflate to do well, small enough to spread over threads.
 constexpr int kStripTargetBytes = 256 * 1024;
-
-/// The encoder's output device: the bytes go to a replacingFile, whose first failed write keeps
-/// the system's reason. With `insert` (a colour profile's APP2 segments) those bytes are placed after
-/// the start-of-image marker and the JFIF segment that must follow it directly.
-class replacingFileDevice : public QIODevice {
-public:
-    explicit replacingFileDevice(halvora::replacingFile& file, QByteArray insert = QByteArray())
-        : file_(file), insert_(std::move(insert)) {
-        open(QIODevice::WriteOnly);
-    }
-    bool isSequential() const override { return true; }
-    /// Writes what is still held back; false when that fails.
-    bool flushHead() {
-        if (!holding()) return true;
-        const qsizetype at = std::min<qsizetype>(head_.size(), 2);
-        return emitHead(at);
-    }
-
-protected:
-    qint64 readData(char*, qint64) override { return -1; }
-    qint64 writeData(const char* data, qint64 bytes) override {
-        if (!holding()) return file_.write(data, size_t(bytes)) ? bytes : -1;
-        head_.append(data, bytes);
-        // SOI, then possibly APP0 (FF E0 and a two-byte length counting itself).
-        if (head_.size() < 4) return bytes;
-        qsizetype at = 2;
-        if (uint8_t(head_[2]) == 0xFF && uint8_t(head_[3]) == 0xE0) {
-            if (head_.size() < 6) return bytes;
-            at = 4 + ((uint8_t(head_[4]) << 8) | uint8_t(head_[5]));
-            if (head_.size() < at) return bytes;
-        }
-        return emitHead(at) ? bytes : -1;
-    }
-
-private:
-    bool holding() const { return !insert_.isEmpty(); }
-    bool emitHead(qsizetype at) {
-        const bool ok = file_.write(head_.constData(), size_t(at)) && file_.write(insert_.constData(), size_t(insert_.size())) &&
-                        file_.write(head_.constData() + at, size_t(head_.size() - at));
-        insert_.clear();
-        head_.clear();
-        return ok;
-    }
-
-    halvora::replacingFile& file_;
-    QByteArray insert_, head_;
-};
-
-inline uint16_t toFull16(uint16_t v) {
-    const uint32_t c = std::min<uint32_t>(v, halvora::kFullScale);
-    return uint16_t((c * 65535u + halvora::kFullScale / 2) / halvora::kFullScale);
-}
-
-inline uint16_t fromFull16(uint16_t v) {
-    return uint16_t((uint32_t(v) * halvora::kFullScale + 32767u) / 65535u);
-}
-
-/// One row in output form: 16-bit (0 … 65535) samples after the optional colour conversion.
-void convertRow16(const uint16_t* src, uint16_t* dst, int width,
-                  const imageSaver::rowTransform_t& transform) {
-    const int n = width * 3;
-    for (int i = 0; i < n; ++i)
-        dst[i] = toFull16(src[i]);
-    if (transform) transform(dst, width);
-}
-
-/// One row as 8-bit samples: working sample >> 7 (32640 → 255); with a conversion, through the
-/// working scale again so that white stays 255.
-void convertRow8(const uint16_t* src, uint8_t* dst, int width, const imageSaver::rowTransform_t& transform,
-                 uint16_t* scratch) {
-    const int n = width * 3;
-    if (!transform) {
-        for (int i = 0; i < n; ++i)
-            dst[i] = uint8_t(std::min<uint32_t>(src[i], halvora::kFullScale) >> 7);
-        return;
-    }
-    convertRow16(src, scratch, width, transform);
-    for (int i = 0; i < n; ++i)
-        dst[i] = uint8_t(fromFull16(scratch[i]) >> 7);
-}
 
 bool validResult(const char* who, const QString& fileName, const uint16_t* rgb16, int width, int height,
                  QString* error) {
     if (rgb16 && halvora::pictureElements(width, height, 3) != 0) return true;
     return halvora::fail(error, who, fileName,
                          QStringLiteral("cannot write an invalid picture of %1 x %2").arg(width).arg(height));
-}
-
-struct fillJpegRows_threadParams_t {
-    const uint16_t* source = nullptr;
-    uchar* bits = nullptr;
-    qsizetype bytesPerLine = 0;
-    int width = 0;
-    int64_t firstRow = 0, endRow = 0;
-    const imageSaver::rowTransform_t* transform = nullptr;
-};
-
-void fillJpegRows(const fillJpegRows_threadParams_t& p) {
-    std::vector<uint8_t> row8(size_t(p.width) * 3);
-    std::vector<uint16_t> scratch(p.transform && *p.transform ? size_t(p.width) * 3 : 0);
-    for (int64_t y = p.firstRow; y < p.endRow; ++y) {
-        if (halvora::cancelRequested()) return;
-        convertRow8(p.source + size_t(y) * size_t(p.width) * 3, row8.data(), p.width, *p.transform,
-                    scratch.data());
-        auto* line = reinterpret_cast<QRgb*>(p.bits + y * p.bytesPerLine);
-        for (int x = 0; x < p.width; ++x)
-            line[x] = qRgb(row8[3 * x], row8[3 * x + 1], row8[3 * x + 2]);
-        halvora::addProgress(uint64_t(p.width));
-    }
 }
 
 struct encodeTiffStrip_threadParams_t {
@@ -241,56 +138,10 @@ bool imageSaver::saveResultJPEG(const QString& fileName, const uint16_t* rgb16, 
                                 const QByteArray& iccProfile) {
     const char* who = "imageSaver::saveResultJPEG";
     if (!validResult(who, fileName, rgb16, width, height, error)) return false;
-    if (width > kMaxJpegSide || height > kMaxJpegSide)
-        return halvora::fail(
-            error, who, fileName,
-            QStringLiteral("%1 x %2 is too large for JPEG (at most %3 pixels per side); save it as "
-                           "TIFF")
-                .arg(width)
-                .arg(height)
-                .arg(kMaxJpegSide));
-    QImage image(width, height, QImage::Format_RGB32);
-    if (image.isNull())
-        return halvora::fail(
-            error, who, fileName,
-            QStringLiteral("not enough memory for a %1 x %2 picture").arg(width).arg(height));
-    uchar* bits = image.bits(); // detaches once here, so the threads below only write pixels
-    halvora::adviseHugePages(bits, size_t(image.sizeInBytes())); // 48 MB for 12 MP: spare the page faults
-    const qsizetype bpl = image.bytesPerLine();
-    halvora::parallelFor(height, [&](int, int64_t begin, int64_t end) {
-        fillJpegRows_threadParams_t p;
-        p.source = rgb16;
-        p.bits = bits;
-        p.bytesPerLine = bpl;
-        p.width = width;
-        p.firstRow = begin;
-        p.endRow = end;
-        p.transform = &transform;
-        fillJpegRows(p);
-    });
-    if (halvora::cancelRequested()) return halvora::fail(error, who, fileName, "saving was interrupted");
-    const int dpm = int(std::clamp(dpi, 1, 99999) * 39.37);
-    image.setDotsPerMeterX(dpm);
-    image.setDotsPerMeterY(dpm);
-
-    halvora::replacingFile file(fileName);
-    if (!file.open(who, error)) return false;
-    const QByteArray iccSegments = halvora::jpegIccSegments(iccProfile);
-    if (!iccProfile.isEmpty() && iccSegments.isEmpty())
-        return halvora::fail(error, who, fileName, "the colour profile is too large for a JPEG file");
-    replacingFileDevice device(file, iccSegments);
-    QImageWriter writer(&device, "jpg");
-    writer.setQuality(std::clamp(quality, 0, 100));
-    if (!writer.write(image)) {
-        // The device's reason ("no space left on device") says more than the encoder's.
-        const QString reason = file.writeReason().isEmpty() ? "JPEG encoding failed: " + writer.errorString()
-                                                            : file.writeReason();
-        return halvora::fail(error, who, fileName, reason);
-    }
-    if (!device.flushHead()) return halvora::fail(error, who, fileName, file.writeReason());
-    if (!file.commit(who, error)) return false;
-    halvora::addProgress(uint64_t(width) * uint64_t(height));
-    return true;
+    // Rows go straight from the working scale into the encoder: no 8-bit copy of the picture.
+    jpegStreamWriter writer(who);
+    return writer.open(fileName, width, height, quality, dpi, error, iccProfile) &&
+           writer.writeRows(rgb16, height, transform, error) && writer.finish(error);
 }
 
 bool imageSaver::saveResultTIFF(const QString& fileName, const uint16_t* rgb16, int width, int height,

@@ -23,6 +23,12 @@ public:
     /// Renders the whole picture into `result` at full size first; left empty when the result already is
     /// the full-size picture (post-processed). Called on the worker's thread; false fails the save.
     std::function<bool()> toneMapEntirePhoto;
+    /// Rows [firstRow, endRow) of `result` are final and may be written; false stops the tone mapping.
+    using rowsReady_t = std::function<bool(int firstRow, int endRow)>;
+    /// Like toneMapEntirePhoto, but reports bands of finished rows in order through its argument (which
+    /// may be empty), so that a JPEG is encoded while later rows are still tone-mapped. Takes precedence
+    /// over toneMapEntirePhoto. Called on the worker's thread.
+    std::function<bool(const rowsReady_t& rowsReady)> toneMapEntirePhotoInBands;
     /// Output colour transform for "Convert to sRGB" (set when colour management is on and a transform
     /// exists); see imageSaver::rowTransform_t.
     imageSaver::rowTransform_t outputTransform;

@@ -2,11 +2,13 @@
 // buffers and run the passes of tonemap/picturePasses.
 
 #include "base/debugLog.h"
+#include "base/parallelFor.h"
 #include "base/runContext.h"
 #include "project/processingProject.h"
 #include "tonemap/detailPlane.h"
 #include "tonemap/picturePasses.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -33,6 +35,13 @@ int processingProject::previewToneMapLevel() const {
     while (level + 1 < levels && hdrImage.width(level + 1) >= previewWidth)
         ++level;
     return level;
+}
+
+void processingProject::releasePreviewLevels() {
+    for (pyramid* p : {&hdrImage, &lcPlaneFine, &lcPlaneMedium, &lcPlaneCoarse, &maskPlane})
+        p->dropSmallerLevels();
+    toneMapLevel = -1;
+    invalidateToneMapCaches();
 }
 
 void processingProject::invalidateToneMapCaches() {
@@ -93,7 +102,7 @@ void processingProject::toneMapPreview(toneMappingSettings_t& settings, uint8_t*
     }
 }
 
-bool processingProject::toneMapFullImage() {
+bool processingProject::toneMapFullImage(const std::function<bool(int firstRow, int endRow)>& rowsReady) {
     const char* const caller = "processingProject::toneMapFullImage";
     debugLog("Tone mapping entire photo...\n");
     if (!hdrImage.allocated() || !resultImage.allocated() || width <= 0 || height <= 0) {
@@ -122,5 +131,29 @@ bool processingProject::toneMapFullImage() {
                                     halvora::runContext::current().panoramaMode(), source.detailScale, 1.0);
         source.detailPlane = detail.get();
     }
-    return halvora::runToneMapping(tmSettings, source, resultBuffer(), nullptr, false);
+    if (!rowsReady) return halvora::runToneMapping(tmSettings, source, resultBuffer(), nullptr, false);
+
+    // Band b is tone-mapped while band b − 1 is handed on; a band is a sixteenth of the picture, so the
+    // hand-over of the last one is all that is left when the tone mapping ends.
+    const int bandRows = std::max(16, (height + 15) / 16);
+    const int bands = (height + bandRows - 1) / bandRows;
+    const bool overlap = halvora::usableThreadCount() > 1;
+    bool toneMapped = true, handedOn = true;
+    for (int b = 0; b <= bands && toneMapped && handedOn; ++b) {
+        const int first = b * bandRows, end = std::min(height, first + bandRows);
+        auto toneMapBand = [&] {
+            if (b < bands) toneMapped = halvora::runToneMappingRows(tmSettings, source, first, end, resultBuffer());
+        };
+        auto handOn = [&] {
+            if (b > 0) handedOn = rowsReady(first - bandRows, std::min(height, first));
+        };
+        if (overlap) {
+            halvora::parallelForParts(2, 2, [&](int part, int64_t, int64_t) { part == 0 ? toneMapBand() : handOn(); });
+        } else {
+            toneMapBand();
+            handOn();
+        }
+    }
+    if (!toneMapped) debugLog("%s: tone mapping stopped\n", caller);
+    return toneMapped && handedOn;
 }

@@ -20,7 +20,9 @@ bool saveRun::start(const saveResultRequest& request) {
     const resultMetadataSource_t metadata = resultMetadataSource(project_);
     exiftoolDaemon* tool = project_.metadataTool;
     auto worker = std::make_shared<saveResultWorker>(request_, project->resultBuffer(), project->width, project->height);
-    worker->toneMapEntirePhoto = [project] { return project->toneMapFullImage(); };
+    worker->toneMapEntirePhotoInBands = [project](const saveResultWorker::rowsReady_t& rowsReady) {
+        return project->toneMapFullImage(rowsReady);
+    };
     // Colour: the sRGB conversion of the rows and the profile the file carries.
     prepareColorOutput(*project, worker->request, *worker);
     const uint64_t total = uint64_t(project->width) * uint64_t(project->height) * 3;

@@ -91,6 +91,37 @@ bool runToneMapping(toneMappingSettings_t& settings, const toneMapSource_t& sour
     return true;
 }
 
+bool runToneMappingRows(const toneMappingSettings_t& settings, const toneMapSource_t& source, int firstRow,
+                        int endRow, uint16_t* out16) {
+    const int64_t count = int64_t(source.width) * source.height;
+    if (!source.hdr || !out16 || source.width <= 0 || source.height <= 0 || count > INT32_MAX ||
+        !settings.tables.allocated() || firstRow < 0 || endRow > source.height || firstRow >= endRow)
+        return false;
+    toneMapping_threadParams_t base;
+    base.pixelCount = int32_t(count);
+    base.width = source.width;
+    base.height = source.height;
+    base.hdrMean = source.hdrMean;
+    base.lcCorrection = source.lcCorrection;
+    base.hdr = source.hdr;
+    base.lcPlaneMedium = source.lcPlaneMedium;
+    base.lcPlaneCoarse = source.lcPlaneCoarse;
+    base.lcPlaneFine = source.lcPlaneFine;
+    base.maskPlane = source.maskPlane;
+    base.out16 = out16;
+    base.detailPlane = source.detailPlane;
+    base.settings = &settings;
+    base.detailScale = source.detailScale;
+    const int64_t first = int64_t(firstRow) * source.width;
+    parallelFor(int64_t(endRow - firstRow) * source.width, [&](int, int64_t begin, int64_t end) {
+        toneMapping_threadParams_t p = base;
+        p.firstPixel = int32_t(first + begin);
+        p.endPixel = int32_t(first + end);
+        toneMapping(p);
+    });
+    return !halvora::cancelRequested();
+}
+
 bool finishToneMapping(const toneMappingSettings_t& settings, const toneMapSource_t& source,
                        const double* keptColor, uint16_t* out16, uint8_t* out8) {
     const int64_t count = int64_t(source.width) * source.height;

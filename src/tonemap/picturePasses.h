@@ -34,6 +34,12 @@ struct toneMapSource_t {
 bool runToneMapping(toneMappingSettings_t& settings, const toneMapSource_t& source, uint16_t* out16,
                     uint8_t* out8, bool histograms, double* keptColor = nullptr);
 
+/// The full-resolution pass (no histograms) over rows [firstRow, endRow) of `source` into the same rows
+/// of `out16`; the pixels are exactly those runToneMapping gives. False (nothing done) when the inputs
+/// are missing or the rows do not lie in the picture, or when the run was cancelled.
+bool runToneMappingRows(const toneMappingSettings_t& settings, const toneMapSource_t& source, int firstRow,
+                        int endRow, uint16_t* out16);
+
 /// The render pass from the colours a histogram pass kept: the same output as runToneMapping without
 /// histograms, at a fraction of its cost. False (nothing done) when the inputs are missing.
 bool finishToneMapping(const toneMappingSettings_t& settings, const toneMapSource_t& source,

@@ -16,7 +16,6 @@
 #include <QStandardPaths>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QThread>
 #include <algorithm>
 #include <cmath>
