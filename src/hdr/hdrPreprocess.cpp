@@ -117,9 +117,14 @@ void applyGammaHDRpart(applyGammaHDR_threadParams_t& p) {
 
 } // namespace
 
+// The exponent and the top six mantissa bits of the float: 64 bins per stop, without a logarithm.
+constexpr uint32_t kLogBinShift = 17;
+constexpr uint32_t kLogBinBase = (127u - 32u) << 6; ///< bin of 2^-32
+
 int logLuminanceBin(float y) {
     if (!(y > 0x1p-32f)) return 0;
-    return std::min(kLogLuminanceBins - 1, int((std::log2(y) + 32.0f) * 64.0f));
+    if (!(y < 1.0f)) return kLogLuminanceBins - 1;
+    return int((std::bit_cast<uint32_t>(y) >> kLogBinShift) - kLogBinBase);
 }
 
 void exposureNormalisation::apply(float c[3]) const {
@@ -155,7 +160,10 @@ exposureNormalisation exposureNormalisationFor(const uint64_t* histogram, uint64
         above += histogram[bin];
         if (double(above) >= share) break;
     }
-    const double white = std::exp2(double(bin + 1) / 64.0 - 32.0);
+    const double white =
+        bin + 1 >= kLogLuminanceBins
+            ? 1.0
+            : double(std::bit_cast<float>((uint32_t(bin + 1) + kLogBinBase) << kLogBinShift));
     const double gain = std::min(kMaxGain, kKnee / white);
     debugLog("exposure normalisation: white=%lf gain=%lf\n", white, std::max(gain, 1.0));
     if (!(gain > 1.0 + 1e-3)) return n;

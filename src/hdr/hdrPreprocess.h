@@ -16,8 +16,8 @@ struct hdrStatistics {
     double hdrMean = 0.4;
 };
 
-/// Bins of the log-luminance histogram of a normalised picture: 64 per stop over the 32 stops
-/// below 1; bin 0 also holds everything darker (and black).
+/// Bins of the log-luminance histogram of a normalised picture: 64 per stop (even steps inside each
+/// stop) over the 32 stops below 1; bin 0 also holds everything darker (and black), the last bin 1.
 constexpr int kLogLuminanceBins = 32 * 64 + 1;
 
 /// Bin of a normalised luminance 0…1 in the log-luminance histogram.
