@@ -46,8 +46,9 @@ double loadBracket(const QStringList& files, const QString& scratch) {
     for (int i = 0; i < files.size(); ++i) {
         auto photo = std::make_unique<photoEntry>();
         photo->fileName = files[i];
-        if (!project.loadPhotoPrepare(*photo, i, false)) {
-            std::fprintf(stderr, "prepare failed: %s\n", qPrintable(project.lastError));
+        QString error;
+        if (!project.loadPhotoPrepare(*photo, i, false, &error)) {
+            std::fprintf(stderr, "prepare failed: %s\n", qPrintable(error));
             return -1;
         }
         pending.push_back(std::move(photo));

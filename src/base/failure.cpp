@@ -19,11 +19,14 @@ bool fail(QString* error, const char* caller, const QString& file, const QString
     return false;
 }
 
+QString asReason(QString message) {
+    if (!message.isEmpty() && (message.size() == 1 || message[1].isLower()))
+        message[0] = message[0].toLower();
+    return message;
+}
+
 QString systemReason(int errorNumber) {
-    QString reason = QString::fromLocal8Bit(std::strerror(errorNumber));
-    if (!reason.isEmpty())
-        reason[0] = reason[0].toLower();
-    return reason;
+    return asReason(QString::fromLocal8Bit(std::strerror(errorNumber)));
 }
 
 } // namespace halvora

@@ -20,6 +20,10 @@ QString failureText(const QString& file, const QString& reason);
 /// when `error` is given, and returns false so a detector can write `return fail(...)`.
 bool fail(QString* error, const char* caller, const QString& file, const QString& reason);
 
+/// A library's message as a reason: first letter in lower case, unless the first word is an
+/// abbreviation ("JPEG datastream…" stays).
+QString asReason(QString message);
+
 /// The reason of an operating-system error number, in the words of the system ("no space left on
 /// device", "permission denied"), first letter in lower case.
 QString systemReason(int errorNumber);

@@ -189,14 +189,9 @@ const char* qtFormatName(imageFormat format) {
     }
 }
 
-QString lowerFirst(QString text) {
-    if (!text.isEmpty()) text[0] = text[0].toLower();
-    return text;
-}
-
 /// Why the toolkit could not read: its plugin's own message when it gave one, else the reader's.
 QString readerReason(const decoderMessages& messages, const QImageReader& reader) {
-    return lowerFirst(messages.first().isEmpty() ? reader.errorString() : messages.first());
+    return halvora::asReason(messages.first().isEmpty() ? reader.errorString() : messages.first());
 }
 
 } // namespace

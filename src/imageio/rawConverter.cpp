@@ -58,9 +58,7 @@ using processedImage = std::unique_ptr<libraw_processed_image_t, processedImageD
 
 // LibRaw's reason in lower case, as the error rule's reasons are written.
 QString librawReason(int code) {
-    QString reason = QString::fromUtf8(libraw_strerror(code));
-    if (!reason.isEmpty()) reason[0] = reason[0].toLower();
-    return reason;
+    return halvora::asReason(QString::fromUtf8(libraw_strerror(code)));
 }
 
 QString converterFailure(int code) {

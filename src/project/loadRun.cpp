@@ -23,9 +23,8 @@ bool loadRun::prepare(const QStringList& files, QString& error) {
     for (int i = 0; i < files.size(); ++i) {
         auto photo = std::make_unique<photoEntry>();
         photo->fileName = QFileInfo(files[i]).absoluteFilePath();
-        if (!project_.loadPhotoPrepare(*photo, i, radianceOpened)) {
-            if (!project_.lastError.isEmpty())
-                error = project_.lastError + ": " + QDir::toNativeSeparators(files[i]) + ".";
+        // The text names the file and the reason; it is passed on as it is.
+        if (!project_.loadPhotoPrepare(*photo, i, radianceOpened, &error)) {
             pending_.clear();
             return false;
         }
@@ -86,8 +85,7 @@ void loadRun::addImagesStartThreads() {
                 break;
             for (auto& photo : pending_) {
                 ++failed_;
-                reportFailure(tr("Failed to load") + ": " + QDir::toNativeSeparators(photo->fileName) + ". " +
-                              tr("Not enough memory!"));
+                reportFailure(QDir::toNativeSeparators(photo->fileName) + ": " + tr("Not enough memory!"));
             }
             pending_.clear();
             done();
@@ -130,11 +128,9 @@ void loadRun::addImagesFinished(int status, QString errorMsg, int workerId) {
         emit photoLoaded(row);
     } else {
         ++failed_;
+        // The worker's text names the file and the reason; without one, the file at least.
         const QString name = photo ? QDir::toNativeSeparators(photo->fileName) : QString();
-        QString text = tr("Failed to load") + ": " + name + ".";
-        if (!errorMsg.isEmpty())
-            text += " " + errorMsg;
-        reportFailure(text);
+        reportFailure(!errorMsg.isEmpty() ? errorMsg : name + ": " + tr("the photo could not be loaded"));
         if (photo)
             photo->releaseAll();
     }
@@ -147,8 +143,7 @@ void loadRun::addImagesFinished(int status, QString errorMsg, int workerId) {
     }
     for (auto& left : pending_) {
         ++failed_;
-        reportFailure(tr("Failed to load") + ": " + QDir::toNativeSeparators(left->fileName) + ". " +
-                      tr("Loading was interrupted."));
+        reportFailure(QDir::toNativeSeparators(left->fileName) + ": " + tr("Loading was interrupted."));
     }
     pending_.clear();
     done();

@@ -49,8 +49,7 @@ public:
     /// the project's sizing at the first photo, colour profile, id. `position` is the file's index
     /// among the files of this action; `radianceOpened` tells whether the project (or an earlier file
     /// of this action) already holds a radiance image. False with `error` set to "<file>: <reason>"
-    /// (see base/failure.h; lastError gets the same text); an empty text means a silent failure (a
-    /// cancelled dialog).
+    /// (see base/failure.h); an empty text means a silent failure (a cancelled dialog).
     bool loadPhotoPrepare(photoEntry& photo, int position, bool radianceOpened, QString* error = nullptr);
     /// Load workers, under `mutex`: the first photo's EXIF turn by 90° swaps the current and the
     /// radiance size pairs (the decode size stays) and refreshes the size-dependent data.
@@ -188,9 +187,6 @@ public:
     int orientationMode = -1;
     bool orientationSet = false;
     int currentInputFormat = -1;
-    /// The text of the last failed preparation, kept for the main window, which reads it; new code
-    /// takes it from loadPhotoPrepare's `error`.
-    QString lastError;
 
     QString sessionName;
     QString sessionDir; ///< ends with "/"

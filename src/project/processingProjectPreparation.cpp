@@ -48,8 +48,6 @@ bool processingProject::loadPhotoPrepare(photoEntry& photo, int position, bool r
                                          QString* error) {
     QString text;
     const bool prepared = preparePhoto(photo, position, radianceOpened, text);
-    // The main window still reads lastError; both carry the same text.
-    lastError = text;
     if (error) *error = text;
     return prepared;
 }

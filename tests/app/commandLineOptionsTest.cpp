@@ -17,17 +17,6 @@ TEST(commandLineOptions, inputFilesOptionsAndIgnoredArguments) {
     EXPECT_FALSE(o.autoProcess);
 }
 
-TEST(commandLineOptions, defaultsWithoutOptions) {
-    const auto o = parse({});
-    EXPECT_FALSE(o.autoProcess);
-    EXPECT_FALSE(o.noiseFilter);
-    EXPECT_EQ(o.noiseStrength1, 2);
-    EXPECT_EQ(o.noiseStrength2, 2);
-    EXPECT_EQ(o.outputFormat, 0);
-    EXPECT_EQ(o.tiffBitDepth, 1);
-    EXPECT_TRUE(o.pluginSrcDir.isEmpty());
-}
-
 TEST(commandLineOptions, substringLookupMakesAutoAlignAutomatic) {
     const auto o = parse({"--auto_align"});
     EXPECT_TRUE(o.autoProcess);
@@ -50,6 +39,7 @@ TEST(commandLineOptions, outputFormatPrecedence) {
         int format, depth;
     };
     const row rows[] = {
+        {{}, 0, 1}, // no format option: JPEG
         {{"--tiff8", "--tiff16"}, 1, 2},
         {{"--tiff16", "--tiff8"}, 1, 2}, // order on the line does not matter: lookups run in a fixed order
         {{"--jpeg", "--tiff8"}, 1, 1},

@@ -1,6 +1,7 @@
 // Runs the built program as a user or a host program would, with its settings, home and temporary
 // folders inside a scratch folder.
 
+#include "autoRunSandbox.h"
 #include "project/sessionCleaner.h"
 #include "support/testSupport.h"
 
@@ -13,37 +14,13 @@
 
 namespace {
 
-struct sandbox {
-    QString root = halvora::test::makeTempDir("proc");
-    QString config = root + "/config", home = root + "/home", tmp = root + "/tmp";
-
-    sandbox() {
-        for (const QString& d : {config, home, tmp})
-            QDir().mkpath(d);
-        QDir().mkpath(config + "/Vantrelle");
-        QFile ini(config + "/Vantrelle/Halvora 3.conf");
-        ini.open(QIODevice::WriteOnly);
-        ini.write("[General]\nLogToFile=2\n");
-    }
+// The scratch home of the automatic-run tests; these runs may also have an offscreen display.
+struct sandbox : halvora::test::autoRunSandbox {
     QProcessEnvironment environment(bool display = true) const {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_CONFIG_HOME", config);
-        env.insert("HOME", home);
-        env.insert("TMPDIR", tmp);
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
+        QProcessEnvironment env = autoRunSandbox::environment();
         if (display)
             env.insert("QT_QPA_PLATFORM", "offscreen");
-        else
-            env.remove("QT_QPA_PLATFORM");
         return env;
-    }
-    QString logText() const {
-        QFile f(home + "/Halvora 3/Halvora3_debug_log.txt");
-        return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
-    }
-    QStringList sessions() const {
-        return QDir(tmp).entryList({"~halvoratmp*"}, QDir::Dirs | QDir::NoDotAndDotDot);
     }
 };
 
@@ -150,6 +127,7 @@ TEST(halvoraProcess, automaticRunWithoutPhotosEndsWithAnError) {
     p.start(halvora::test::halvoraBinary(), {"--auto", "--output_fn=" + box.root + "/out.jpg"});
     ASSERT_TRUE(p.waitForFinished(30000)) << "must not hang";
     EXPECT_NE(p.exitCode(), 0);
+    EXPECT_NE(p.exitCode(), halvora::test::sanitizerExitCode) << p.readAllStandardError().toStdString();
     EXPECT_TRUE(box.logText().contains("No photos to process")) << box.logText().toStdString();
     EXPECT_TRUE(box.sessions().isEmpty());
 }

@@ -65,6 +65,7 @@ QString pngHeaderOnly(const QString& path, uint32_t w, uint32_t h) {
 // ---- preparation: the rules of a sequence
 
 TEST_F(loadPhotoTest, PreparationEnforcesTheSequenceRules) {
+    QString error;
     const QString first = savedImage(patternImage(60, 40), dir, "a.png");
     const QString portrait = savedImage(patternImage(40, 60), dir, "b.png");
     const QString other = savedImage(patternImage(50, 40), dir, "c.png");
@@ -84,24 +85,24 @@ TEST_F(loadPhotoTest, PreparationEnforcesTheSequenceRules) {
     auto p1 = preparePhoto(*project, portrait, 1);
     ASSERT_TRUE(p1);
     EXPECT_EQ(p1->id, 1);
-    EXPECT_FALSE(preparePhoto(*project, other, 2));
-    EXPECT_EQ(project->lastError,
+    EXPECT_FALSE(preparePhoto(*project, other, 2, false, &error));
+    EXPECT_EQ(error,
               other + ": Wrong image dimensions. All photos must be the same size. (this one is "
                       "50 × 40, the sequence 60 × 40)");
 
     // Position 31 is the 32nd photo; 32 is one too many.
-    EXPECT_TRUE(preparePhoto(*project, first, 31));
-    EXPECT_FALSE(preparePhoto(*project, first, 32));
+    EXPECT_TRUE(preparePhoto(*project, first, 31, false, &error));
+    EXPECT_FALSE(preparePhoto(*project, first, 32, false, &error));
     const QString tooMany = first + ": Too many images! (a sequence holds at most 32 photos)";
-    EXPECT_EQ(project->lastError, tooMany);
+    EXPECT_EQ(error, tooMany);
     // Photos already in the project count as well.
     project->photos.push_back(std::make_unique<photoEntry>());
-    EXPECT_FALSE(preparePhoto(*project, first, 31));
-    EXPECT_EQ(project->lastError, tooMany);
+    EXPECT_FALSE(preparePhoto(*project, first, 31, false, &error));
+    EXPECT_EQ(error, tooMany);
 
     // A radiance image opened before refuses every further photo.
-    EXPECT_FALSE(preparePhoto(*project, first, 1, true));
-    EXPECT_EQ(project->lastError,
+    EXPECT_FALSE(preparePhoto(*project, first, 1, true, &error));
+    EXPECT_EQ(error,
               first + ": You can load only one HDR image. (a radiance image is already open)");
     // Failed preparations consume no id.
     auto next = preparePhoto(*project, first, 2);
@@ -110,6 +111,7 @@ TEST_F(loadPhotoTest, PreparationEnforcesTheSequenceRules) {
 }
 
 TEST_F(loadPhotoTest, FormatIsTakenFromTheSuffixOnly) {
+    QString error;
     const QImage img = patternImage(32, 24);
     const QString upper = savedImage(img, dir, "IMG.JPG");
     // Written as JPEG first, then renamed: the suffix alone must decide.
@@ -118,17 +120,17 @@ TEST_F(loadPhotoTest, FormatIsTakenFromTheSuffixOnly) {
     const QString raw = dir + "/photo.CR2";
     QFile::copy(upper, raw);
 
-    EXPECT_TRUE(preparePhoto(*project, upper, 0));
+    EXPECT_TRUE(preparePhoto(*project, upper, 0, false, &error));
 
     logCapture log;
-    EXPECT_FALSE(preparePhoto(*project, jpe, 1));
-    EXPECT_EQ(project->lastError, jpe + ": Unsupported image format (\"jpe\" files are not read)");
+    EXPECT_FALSE(preparePhoto(*project, jpe, 1, false, &error));
+    EXPECT_EQ(error, jpe + ": Unsupported image format (\"jpe\" files are not read)");
     EXPECT_TRUE(
-        log.contains("processingProject::loadPhotoPrepare: " + project->lastError.toStdString() + "\n"));
+        log.contains("processingProject::loadPhotoPrepare: " + error.toStdString() + "\n"));
 
-    EXPECT_FALSE(preparePhoto(*project, raw, 1));
-    EXPECT_TRUE(project->lastError.contains("RAW"));
-    EXPECT_TRUE(project->lastError.contains("not supported"));
+    EXPECT_FALSE(preparePhoto(*project, raw, 1, false, &error));
+    EXPECT_TRUE(error.contains("RAW"));
+    EXPECT_TRUE(error.contains("not supported"));
 }
 
 TEST_F(loadPhotoTest, UnreadableAndImpossibleFilesAreRefusedBeforeAnyMemoryIsReserved) {
@@ -139,26 +141,25 @@ TEST_F(loadPhotoTest, UnreadableAndImpossibleFilesAreRefusedBeforeAnyMemoryIsRes
     missing.fileName = dir + "/missing.jpg";
     EXPECT_FALSE(project->loadPhotoPrepare(missing, 0, false, &error));
     EXPECT_EQ(error, dir + "/missing.jpg: no such file or directory");
-    EXPECT_EQ(project->lastError, error);
     EXPECT_TRUE(log.contains("processingProject::loadPhotoPrepare: " + error.toStdString() + "\n"));
 
     QDir(dir).mkdir("folder.png");
-    EXPECT_FALSE(preparePhoto(*project, dir + "/folder.png", 0));
-    EXPECT_EQ(project->lastError, dir + "/folder.png: is a directory, not a file");
+    EXPECT_FALSE(preparePhoto(*project, dir + "/folder.png", 0, false, &error));
+    EXPECT_EQ(error, dir + "/folder.png: is a directory, not a file");
 
     const QString garbage = dir + "/garbage.bmp";
     QFile f(garbage);
     f.open(QIODevice::WriteOnly);
     f.write(QByteArray(500, 'x'));
     f.close();
-    EXPECT_FALSE(preparePhoto(*project, garbage, 0));
-    EXPECT_TRUE(project->lastError.startsWith(garbage + ": is not a BMP picture"))
-        << project->lastError.toStdString();
+    EXPECT_FALSE(preparePhoto(*project, garbage, 0, false, &error));
+    EXPECT_TRUE(error.startsWith(garbage + ": is not a BMP picture"))
+        << error.toStdString();
 
     // A header claiming a million pixels each way in 57 bytes: refused, nothing allocated.
     const QString huge = pngHeaderOnly(dir + "/huge.png", 1000000, 1000000);
-    EXPECT_FALSE(preparePhoto(*project, huge, 0));
-    EXPECT_EQ(project->lastError, huge + ": declares 1000000 × 1000000 pixels but holds only 57 bytes");
+    EXPECT_FALSE(preparePhoto(*project, huge, 0, false, &error));
+    EXPECT_EQ(error, huge + ": declares 1000000 × 1000000 pixels but holds only 57 bytes");
     EXPECT_EQ(project->width, 0);
     EXPECT_FALSE(project->hdrImage.allocated());
 
@@ -174,10 +175,10 @@ TEST_F(loadPhotoTest, UnreadableAndImpossibleFilesAreRefusedBeforeAnyMemoryIsRes
         for (int i = 0; i < 1000; ++i)
             out.write(rows);
     }
-    EXPECT_FALSE(preparePhoto(*project, vast, 0));
+    EXPECT_FALSE(preparePhoto(*project, vast, 0, false, &error));
     EXPECT_TRUE(
-        project->lastError.startsWith(vast + ": Not enough memory! (a project of 1000000 × 1000000 pixels"))
-        << project->lastError.toStdString();
+        error.startsWith(vast + ": Not enough memory! (a project of 1000000 × 1000000 pixels"))
+        << error.toStdString();
     EXPECT_EQ(project->width, 0);
     EXPECT_FALSE(project->hdrImage.allocated());
 }
@@ -207,8 +208,9 @@ TEST_F(loadPhotoTest, ColourProfileStepRunsOnlyWithColourManagement) {
         *error = photo.fileName + ": Color profiles of all photos in the sequence must be the same.";
         return false;
     };
-    EXPECT_FALSE(preparePhoto(*project, file, 2));
-    EXPECT_EQ(project->lastError.toStdString(),
+    QString error;
+    EXPECT_FALSE(preparePhoto(*project, file, 2, false, &error));
+    EXPECT_EQ(error.toStdString(),
               (file + ": Color profiles of all photos in the sequence must be the same.").toStdString());
 }
 
@@ -632,8 +634,9 @@ TEST_F(loadPhotoTest, EveryRealBracketLoads) {
             files << d.filePath(name);
         ASSERT_FALSE(files.isEmpty()) << folder;
         processingProject pr(nullptr, makeTempDir("scratch"));
-        const auto outcomes = loadSequence(pr, files);
-        ASSERT_EQ(outcomes.size(), size_t(files.size())) << folder << ": " << pr.lastError.toStdString();
+        QString error;
+        const auto outcomes = loadSequence(pr, files, nullptr, &error);
+        ASSERT_EQ(outcomes.size(), size_t(files.size())) << folder << ": " << error.toStdString();
         for (const auto& o : outcomes)
             EXPECT_EQ(o.code, 0) << folder << " " << o.message.toStdString();
         EXPECT_EQ(QSize(pr.width, pr.height), size) << folder;
@@ -651,8 +654,9 @@ TEST_F(loadPhotoTest, IphoneBracketIsTurnedByItsExifOrientation) {
     const QStringList files = {dirName + "/IMG_3869.jpeg", dirName + "/IMG_3872.jpeg",
                                dirName + "/IMG_3875.jpeg"};
     std::vector<uint16_t> last;
-    const auto outcomes = loadSequence(*project, files, &last);
-    ASSERT_EQ(outcomes.size(), 3u) << project->lastError.toStdString();
+    QString error;
+    const auto outcomes = loadSequence(*project, files, &last, &error);
+    ASSERT_EQ(outcomes.size(), 3u) << error.toStdString();
     for (const auto& o : outcomes)
         ASSERT_EQ(o.code, 0) << o.message.toStdString();
     // Stored 3024 × 4032 with orientation 8: the project stands the right way, 4032 × 3024.
@@ -706,8 +710,9 @@ TEST_F(loadPhotoTest, ExifOrientationSamplesAreTurnedOnlyForTurningModes) {
 TEST_F(loadPhotoTest, RadianceFileBecomesTheProjectsRadiancePicture) {
     HALVORA_REQUIRE_DATA();
     const QString file = dataFile("radiance/polyhaven_hdri_1k/venice_sunset_1k.hdr");
-    auto photo = preparePhoto(*project, file, 0);
-    ASSERT_TRUE(photo) << project->lastError.toStdString();
+    QString error;
+    auto photo = preparePhoto(*project, file, 0, false, &error);
+    ASSERT_TRUE(photo) << error.toStdString();
     EXPECT_TRUE(photo->isRadiance);
     EXPECT_EQ(project->currentInputFormat, int(formatRadianceRgbe));
     std::vector<uint16_t> unused;
@@ -740,27 +745,28 @@ TEST_F(loadPhotoTest, RadianceFileBecomesTheProjectsRadiancePicture) {
 
     // Nothing may join it, and it may not join photos.
     const QString jpeg = savedImage(patternImage(1024, 512), dir, "after.jpg");
-    EXPECT_FALSE(preparePhoto(*project, jpeg, 0, true));
-    EXPECT_EQ(project->lastError,
+    EXPECT_FALSE(preparePhoto(*project, jpeg, 0, true, &error));
+    EXPECT_EQ(error,
               jpeg + ": You can load only one HDR image. (a radiance image is already open)");
     processingProject photos(nullptr, makeTempDir("scratch"));
     ASSERT_TRUE(preparePhoto(photos, jpeg, 0));
     const QString rightNow =
         ": Cannot load the HDR image right now. (a radiance image must be the only picture of a "
         "project)";
-    EXPECT_FALSE(preparePhoto(photos, file, 1));
-    EXPECT_EQ(photos.lastError, file + rightNow);
+    EXPECT_FALSE(preparePhoto(photos, file, 1, false, &error));
+    EXPECT_EQ(error, file + rightNow);
     const QString exr = dataFile("radiance/openexr_images/ScanLines/Desk.exr");
-    EXPECT_FALSE(preparePhoto(photos, exr, 1));
-    EXPECT_EQ(photos.lastError, exr + rightNow);
+    EXPECT_FALSE(preparePhoto(photos, exr, 1, false, &error));
+    EXPECT_EQ(error, exr + rightNow);
 }
 
 TEST_F(loadPhotoTest, OpenExrAndDamagedRadianceFiles) {
+    QString error;
     HALVORA_REQUIRE_DATA();
     const QString exr = dataFile("radiance/openexr_images/ScanLines/Desk.exr");
     std::vector<uint16_t> unused;
-    const auto outcomes = loadSequence(*project, {exr}, &unused);
-    ASSERT_EQ(outcomes.size(), 1u) << project->lastError.toStdString();
+    const auto outcomes = loadSequence(*project, {exr}, &unused, &error);
+    ASSERT_EQ(outcomes.size(), 1u) << error.toStdString();
     ASSERT_EQ(outcomes[0].code, 0);
     EXPECT_TRUE(project->photos[0]->isRadiance);
     EXPECT_EQ(project->currentInputFormat, int(formatOpenExr));
@@ -768,8 +774,8 @@ TEST_F(loadPhotoTest, OpenExrAndDamagedRadianceFiles) {
 
     // A damaged file whose header reads fine fails to decode cleanly (code 2) with its log line.
     processingProject pr(nullptr, makeTempDir("scratch"));
-    auto photo = preparePhoto(pr, dataFile("formats/rgbe/memorial_DAMAGED_crlf.hdr"), 0);
-    ASSERT_TRUE(photo) << pr.lastError.toStdString();
+    auto photo = preparePhoto(pr, dataFile("formats/rgbe/memorial_DAMAGED_crlf.hdr"), 0, false, &error);
+    ASSERT_TRUE(photo) << error.toStdString();
     {
         logCapture log;
         const auto damaged = loadPrepared(pr, std::move(photo), unused);
@@ -794,18 +800,19 @@ TEST_F(loadPhotoTest, OpenExrAndDamagedRadianceFiles) {
     }
     processingProject none(nullptr, makeTempDir("scratch"));
     logCapture log;
-    EXPECT_FALSE(preparePhoto(none, garbage, 0));
-    EXPECT_EQ(none.lastError, garbage + ": is not a Radiance file (no end of its header)");
+    EXPECT_FALSE(preparePhoto(none, garbage, 0, false, &error));
+    EXPECT_EQ(error, garbage + ": is not a Radiance file (no end of its header)");
     EXPECT_TRUE(log.contains("processingProject::loadPhotoPrepare: Failed to get Radiance RGBE image info: " +
-                             none.lastError.toStdString() + "\n"));
+                             error.toStdString() + "\n"));
 }
 
 TEST_F(loadPhotoTest, FitsPictureLoadsAsSixteenBitPhoto) {
+    QString error;
     HALVORA_REQUIRE_DATA();
     const QString file = dataFile("formats/fits/HorseHead.fits");
     std::vector<uint16_t> samples;
-    const auto outcomes = loadSequence(*project, {file}, &samples);
-    ASSERT_EQ(outcomes.size(), 1u) << project->lastError.toStdString();
+    const auto outcomes = loadSequence(*project, {file}, &samples, &error);
+    ASSERT_EQ(outcomes.size(), 1u) << error.toStdString();
     ASSERT_EQ(outcomes[0].code, 0);
     EXPECT_EQ(project->photos[0]->bitDepthClass, 2);
     // The stored samples are what the FITS reader delivers.
@@ -815,11 +822,12 @@ TEST_F(loadPhotoTest, FitsPictureLoadsAsSixteenBitPhoto) {
 }
 
 TEST_F(loadPhotoTest, SixteenBitAndFloatTiffs) {
+    QString error;
     HALVORA_REQUIRE_DATA();
     const QString deep = dataFile("formats/float_tiff_pfm_gainmap/imagers_rgb-3c-16b.tiff");
     std::vector<uint16_t> samples;
-    const auto outcomes = loadSequence(*project, {deep}, &samples);
-    ASSERT_EQ(outcomes.size(), 1u) << project->lastError.toStdString();
+    const auto outcomes = loadSequence(*project, {deep}, &samples, &error);
+    ASSERT_EQ(outcomes.size(), 1u) << error.toStdString();
     ASSERT_EQ(outcomes[0].code, 0);
     EXPECT_EQ(project->photos[0]->bitDepthClass, 2);
     EXPECT_FALSE(project->photos[0]->isRadiance);
@@ -832,8 +840,8 @@ TEST_F(loadPhotoTest, SixteenBitAndFloatTiffs) {
     // 32-bit float: the project's radiance picture, not a temporary file.
     const QString flt = dataFile("formats/float_tiff_pfm_gainmap/imagers_rgb32f_color.tiff");
     processingProject pr(nullptr, makeTempDir("scratch"));
-    auto photo = preparePhoto(pr, flt, 0);
-    ASSERT_TRUE(photo) << pr.lastError.toStdString();
+    auto photo = preparePhoto(pr, flt, 0, false, &error);
+    ASSERT_TRUE(photo) << error.toStdString();
     EXPECT_TRUE(photo->isRadiance);
     std::vector<uint16_t> unused;
     ASSERT_EQ(loadPrepared(pr, std::move(photo), unused).code, 0);
@@ -846,8 +854,8 @@ TEST_F(loadPhotoTest, SixteenBitAndFloatTiffs) {
     // A float TIFF cannot join photos.
     processingProject mixed(nullptr, makeTempDir("scratch"));
     ASSERT_TRUE(preparePhoto(mixed, savedImage(patternImage(32, 32), dir, "small.png"), 0));
-    EXPECT_FALSE(preparePhoto(mixed, flt, 1));
-    EXPECT_EQ(mixed.lastError, flt + ": Cannot load the HDR image right now. (a radiance image must be the "
+    EXPECT_FALSE(preparePhoto(mixed, flt, 1, false, &error));
+    EXPECT_EQ(error, flt + ": Cannot load the HDR image right now. (a radiance image must be the "
                                      "only picture of a project)");
 }
 

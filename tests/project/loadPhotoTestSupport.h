@@ -57,12 +57,13 @@ struct loadOutcome {
     QString message;
 };
 
-/// Prepares `file` as the file at `position` of an action; null (with project.lastError) on failure.
+/// Prepares `file` as the file at `position` of an action; null (with the reason in `error`) on failure.
 inline std::unique_ptr<photoEntry> preparePhoto(processingProject& project, const QString& file,
-                                                int position = 0, bool radianceOpened = false) {
+                                                int position = 0, bool radianceOpened = false,
+                                                QString* error = nullptr) {
     auto photo = std::make_unique<photoEntry>();
     photo->fileName = file;
-    if (!project.loadPhotoPrepare(*photo, position, radianceOpened)) return nullptr;
+    if (!project.loadPhotoPrepare(*photo, position, radianceOpened, error)) return nullptr;
     return photo;
 }
 
@@ -93,10 +94,11 @@ inline loadOutcome loadPrepared(processingProject& project, std::unique_ptr<phot
 
 /// Prepares every file (positions 0, 1, …) and loads them one after another.
 inline std::vector<loadOutcome> loadSequence(processingProject& project, const QStringList& files,
-                                             std::vector<uint16_t>* lastBuffer = nullptr) {
+                                             std::vector<uint16_t>* lastBuffer = nullptr,
+                                             QString* error = nullptr) {
     std::vector<std::unique_ptr<photoEntry>> prepared;
     for (int i = 0; i < files.size(); ++i) {
-        auto photo = preparePhoto(project, files[i], i);
+        auto photo = preparePhoto(project, files[i], i, false, error);
         if (!photo) return {};
         prepared.push_back(std::move(photo));
     }

@@ -14,6 +14,13 @@ namespace halvora::test {
 /// long as the returned object; the first call of every test main, before the application object.
 std::unique_ptr<QTemporaryDir> prepareTestEnvironment();
 
+/// Folder where sanitizer reports of the programs a test starts are written (empty outside a sanitizer run).
+/// Address and leak reports land there and fail the test program at its end; undefined-behaviour
+/// reports go to the program's standard error, so runners check its exit status as well.
+QString childSanitizerReportDir();
+/// Exit status of a sanitizer-built program that reported a fault (the program never uses it itself).
+constexpr int sanitizerExitCode = 86;
+
 /// The per-run scratch folder the test main created (settings, home and TMPDIR live inside it).
 QString scratchRoot();
 /// A new empty directory inside the scratch folder.

@@ -135,8 +135,12 @@ TEST_F(photoLoadingWindow, AFailedPreparationLoadsNothingAndTellsTheUser) {
     EXPECT_FALSE(window->loadingPhotos());
     ASSERT_EQ(boxes.texts.size(), 1);
     EXPECT_EQ(boxes.kinds[0], styledMessageBox::error);
-    EXPECT_TRUE(boxes.texts[0].startsWith("Wrong image dimensions. All photos must be the same size.: " +
-                                          QDir::toNativeSeparators(odd) + ".\n\nNo photo was added."))
+    // The file first, then what is wrong with it and by how much, then what became of the rest.
+    EXPECT_TRUE(boxes.texts[0].startsWith(QDir::toNativeSeparators(odd) +
+                                          ": Wrong image dimensions. All photos must be the same size. "
+                                          "(this one is 120 × 150, the sequence "))
+        << boxes.texts[0].toStdString();
+    EXPECT_TRUE(boxes.texts[0].endsWith("\n\nNo photo was added. Remove or replace this file and add the photos again."))
         << boxes.texts[0].toStdString();
     EXPECT_TRUE(window->project()->photos.empty());
     EXPECT_EQ(photoList()->count(), 0);
@@ -148,7 +152,9 @@ TEST_F(photoLoadingWindow, AFailedPreparationLoadsNothingAndTellsTheUser) {
     boxes.texts.clear();
     EXPECT_FALSE(window->addImages(many));
     ASSERT_EQ(boxes.texts.size(), 1);
-    EXPECT_TRUE(boxes.texts[0].startsWith("Too many images!: " + QDir::toNativeSeparators(files[0]) + "."));
+    EXPECT_TRUE(boxes.texts[0].startsWith(QDir::toNativeSeparators(files[0]) +
+                                          ": Too many images! (a sequence holds at most 32 photos)"))
+        << boxes.texts[0].toStdString();
     EXPECT_TRUE(window->project()->photos.empty());
 }
 
@@ -171,8 +177,7 @@ TEST_F(photoLoadingWindow, AFileThatFailsToLoadIsReportedAndTheOthersStay) {
     EXPECT_EQ(project->photos[0]->fileName, QFileInfo(files[0]).absoluteFilePath());
     EXPECT_EQ(project->photos[1]->fileName, QFileInfo(files[2]).absoluteFilePath());
     EXPECT_EQ(photoList()->count(), 2);
-    const QString line =
-        "Failed to load: " + QDir::toNativeSeparators(QFileInfo(files[1]).absoluteFilePath()) + ".";
+    const QString line = QDir::toNativeSeparators(QFileInfo(files[1]).absoluteFilePath()) + ": damaged picture data";
     EXPECT_TRUE(window->logPanelHtml().contains(line));
     QCoreApplication::processEvents();
     ASSERT_GE(boxes.texts.size(), 1);
@@ -221,7 +226,9 @@ TEST(photoLoadingUnattended, FailuresEndTheRunWithAnErrorAndNeverHang) {
     recordedBoxes boxes;
     QString log;
     EXPECT_EQ(runUnattended({files[0], unreadable}, &log), 1);
-    EXPECT_TRUE(log.contains("Failed to get image info: " + QDir::toNativeSeparators(unreadable) + "."));
+    // The reader's own reason, once, after the file's name.
+    EXPECT_TRUE(log.contains(QDir::toNativeSeparators(unreadable) + ": has no readable picture size")) << log.toStdString();
+    EXPECT_EQ(log.count(QDir::toNativeSeparators(unreadable)), 1) << log.toStdString();
     EXPECT_TRUE(boxes.texts.isEmpty()) << "an unattended run shows no box";
 
     // A file whose header reads but whose data is cut off fails while loading.

@@ -226,13 +226,17 @@ TEST(toneMappingTab, controlsFollowTheStage) {
     EXPECT_TRUE(result->isEnabled());
     EXPECT_EQ(f.view->shownImage().size(), QSize(f.project().toneMappedWidth, f.project().toneMappedHeight));
 
-    // The constructor's default look is what the controls show (values of default.hvsx).
-    EXPECT_DOUBLE_EQ(f.control("compression")->spinBox()->value(), 1.5);
-    EXPECT_DOUBLE_EQ(f.control("gamma")->spinBox()->value(), 1.0);
-    EXPECT_DOUBLE_EQ(f.control("lcStrength")->spinBox()->value(), 0.4);
-    EXPECT_DOUBLE_EQ(f.control("shadows")->spinBox()->value(), 0.4);
-    EXPECT_TRUE(f.group->localContrastBox()->isChecked());
-    EXPECT_TRUE(f.group->maskBox()->isChecked());
+    // The constructor's default look is what the controls show: the built-in default.hvsx, read here
+    // on its own.
+    toneMappingParameters_t look;
+    ASSERT_EQ(halvora::loadSettingsFile(HALVORA_SOURCE_DIR "/resources/built-in presets/default.hvsx", look),
+              halvora::settingsLoadOk);
+    EXPECT_NEAR(f.control("compression")->spinBox()->value(), look.compression, 1e-6);
+    EXPECT_NEAR(f.control("gamma")->spinBox()->value(), look.gamma, 1e-6);
+    EXPECT_NEAR(f.control("lcStrength")->spinBox()->value(), look.lcStrength, 1e-6);
+    EXPECT_NEAR(f.control("shadows")->spinBox()->value(), look.shadows, 1e-6);
+    EXPECT_EQ(f.group->localContrastBox()->isChecked(), look.localContrastEnabled);
+    EXPECT_EQ(f.group->maskBox()->isChecked(), look.maskEnabled);
 
     // Switching an operator off disables its sliders (they would do nothing) and re-renders.
     f.group->localContrastBox()->setChecked(false);
