@@ -151,6 +151,12 @@ void exposureNormalisation::apply(float c[3]) const {
 exposureNormalisation exposureNormalisationFor(const uint64_t* histogram, uint64_t pixels) {
     exposureNormalisation n;
     if (pixels == 0) return n;
+    // A picture whose own maximum lies more than 4 stops below 1 was placed there on purpose (a uniform black
+    // or grey merge is set against the brightest value the photos could record): it is not lifted.
+    int top = kLogLuminanceBins - 1;
+    while (top > 0 && histogram[top] == 0)
+        --top;
+    if (top < kLogLuminanceBins - 1 - 4 * 64) return n;
     // The luminance all but the brightest share stay below: the upper edge of the bin where that
     // share begins (rounding up, so the gain is never larger than the histogram proves).
     const double share = kBrightShare * double(pixels);
