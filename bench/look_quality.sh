@@ -24,8 +24,10 @@ for hdr in "$DATA"/*.hdr; do
 done
 awk '{ s += $1; n++; if (min == "" || $1 < min) min = $1 } END { printf "%-22s %7.4f   (lowest %.4f)\n", "mean", s / n, min }' "$BOX/q.txt"
 if command -v montage >/dev/null 2>&1; then
-    montage -label "%t" -geometry 512x256+4+4 -tile 2x $(for h in "$DATA"/*.hdr; do echo "$OUT/$(basename "$h" _1k.hdr).jpg"; done) \
-        "$OUT/contact_sheet.png" 2>/dev/null;
+    sheet=$(for h in "$DATA"/*.hdr; do echo "$OUT/$(basename "$h" _1k.hdr).jpg"; done)
+    # Labels need a font; without one (a bare server) the sheet is made without them.
+    montage -label "%t" -geometry 512x256+4+4 -tile 2x $sheet "$OUT/contact_sheet.png" 2>/dev/null ||
+        montage -geometry 512x256+4+4 -tile 2x $sheet "$OUT/contact_sheet.png" 2>/dev/null || true
     [ -f "$OUT/contact_sheet.png" ] &&
         echo "contact sheet: $OUT/contact_sheet.png"
 fi

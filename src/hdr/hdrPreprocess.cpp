@@ -17,6 +17,13 @@ namespace {
 
 constexpr int kHistogramBins = 16384;
 
+// Exposure normalisation: the brightest 2 % of the pixels may lie above the knee (a low sun with its
+// glow, a lamp and its reflection, a window in a dark room are each about this size or smaller);
+// the rest of the picture is brightened until its top reaches the knee, by at most 12 stops.
+constexpr double kBrightShare = 0.02;
+constexpr double kKnee = 0.8;
+constexpr double kMaxGain = 4096.0;
+
 // The curves are tabulated over the bit patterns of floats in [0, 1]: the top 20 bits index the
 // table and the low 12 bits interpolate linearly inside one binade, which keeps the relative error
 // near 1e-8 down to the smallest radiances (a table over the value itself would flatten the shadows).
@@ -51,8 +58,30 @@ struct applyGammaHDR_threadParams_t {
     float lo;
     float scale;
     const float* table; ///< null: no curve (Stack)
+    exposureNormalisation exposure;
     std::vector<uint64_t> histogram;
 };
+
+struct logLuminanceHistogram_threadParams_t {
+    const float* rgb;
+    int64_t firstPixel, endPixel;
+    float lo;
+    float scale;
+    std::vector<uint64_t> histogram;
+};
+
+void logLuminanceHistogramPart(logLuminanceHistogram_threadParams_t& p) {
+    p.histogram.assign(kLogLuminanceBins, 0);
+    for (int64_t i = p.firstPixel; i < p.endPixel; ++i) {
+        const float* px = p.rgb + i * 3;
+        float c[3];
+        for (int ch = 0; ch < 3; ++ch) {
+            float t = (px[ch] - p.lo) * p.scale;
+            c[ch] = t > 0.0f ? std::min(t, 1.0f) : 0.0f; // also NaN
+        }
+        ++p.histogram[size_t(logLuminanceBin(0.3086f * c[0] + 0.6094f * c[1] + 0.082f * c[2]))];
+    }
+}
 
 inline float normalised(float v, float lo, float scale) {
     float t = (v - lo) * scale;
@@ -74,8 +103,10 @@ void applyGammaHDRpart(applyGammaHDR_threadParams_t& p) {
     for (int64_t i = p.firstPixel; i < p.endPixel; ++i) {
         float* px = p.rgb + i * 3;
         float c[3];
-        for (int ch = 0; ch < 3; ++ch) {
+        for (int ch = 0; ch < 3; ++ch)
             c[ch] = normalised(px[ch], p.lo, p.scale);
+        if (p.exposure.gain > 1.0f) p.exposure.apply(c);
+        for (int ch = 0; ch < 3; ++ch) {
             if (p.table) c[ch] = curved(c[ch], p.table);
             px[ch] = c[ch];
         }
@@ -85,6 +116,79 @@ void applyGammaHDRpart(applyGammaHDR_threadParams_t& p) {
 }
 
 } // namespace
+
+// The exponent and the top six mantissa bits of the float: 64 bins per stop, without a logarithm.
+constexpr uint32_t kLogBinShift = 17;
+constexpr uint32_t kLogBinBase = (127u - 32u) << 6; ///< bin of 2^-32
+
+int logLuminanceBin(float y) {
+    if (!(y > 0x1p-32f)) return 0;
+    if (!(y < 1.0f)) return kLogLuminanceBins - 1;
+    return int((std::bit_cast<uint32_t>(y) >> kLogBinShift) - kLogBinBase);
+}
+
+void exposureNormalisation::apply(float c[3]) const {
+    for (int ch = 0; ch < 3; ++ch)
+        c[ch] *= gain;
+    // The luminance rolls off, not each channel: a channel-wise roll-off would darken saturated
+    // highlights (the orange core of a sunset) below the paler sky around them and draw a ring.
+    const float y = 0.3086f * c[0] + 0.6094f * c[1] + 0.082f * c[2];
+    if (y > knee) {
+        const float s = (knee + (1.0f - knee) * std::log1p(rolloff * (y - knee)) * invLogTop) / y;
+        for (int ch = 0; ch < 3; ++ch)
+            c[ch] *= s;
+    }
+    const float m = std::max({c[0], c[1], c[2]});
+    if (m > 1.0f) {
+        // Too saturated to fit below 1 at this luminance: move towards the grey of the same luminance.
+        const float yl = std::min(1.0f, 0.3086f * c[0] + 0.6094f * c[1] + 0.082f * c[2]);
+        const float a = (1.0f - yl) / (m - yl);
+        for (int ch = 0; ch < 3; ++ch)
+            c[ch] = std::clamp(yl + (c[ch] - yl) * a, 0.0f, 1.0f);
+    }
+}
+
+exposureNormalisation exposureNormalisationFor(const uint64_t* histogram, uint64_t pixels) {
+    exposureNormalisation n;
+    if (pixels == 0) return n;
+    // A picture whose own maximum lies more than 4 stops below 1 was placed there on purpose (a uniform black
+    // or grey merge is set against the brightest value the photos could record): it is not lifted.
+    int top = kLogLuminanceBins - 1;
+    while (top > 0 && histogram[top] == 0)
+        --top;
+    if (top < kLogLuminanceBins - 1 - 4 * 64) return n;
+    // The luminance all but the brightest share stay below: the upper edge of the bin where that
+    // share begins (rounding up, so the gain is never larger than the histogram proves).
+    const double share = kBrightShare * double(pixels);
+    uint64_t above = 0;
+    int bin = kLogLuminanceBins - 1;
+    for (; bin > 0; --bin) {
+        above += histogram[bin];
+        if (double(above) >= share) break;
+    }
+    const double white =
+        bin + 1 >= kLogLuminanceBins
+            ? 1.0
+            : double(std::bit_cast<float>((uint32_t(bin + 1) + kLogBinBase) << kLogBinShift));
+    const double gain = std::min(kMaxGain, kKnee / white);
+    debugLog("exposure normalisation: white=%lf gain=%lf\n", white, std::max(gain, 1.0));
+    if (!(gain > 1.0 + 1e-3)) return n;
+    // Slope 1 at the knee, so the roll-off continues the linear part without a crease:
+    // a (1 − k) = ln(1 + a (gain − k)) has one root a > 0 when gain > 1; bisection in log scale.
+    double lo = 1e-9, hi = 1e12;
+    for (int i = 0; i < 200; ++i) {
+        const double a = std::sqrt(lo * hi);
+        if (a * (1 - kKnee) < std::log1p(a * (gain - kKnee)))
+            lo = a;
+        else
+            hi = a;
+    }
+    n.gain = float(gain);
+    n.knee = float(kKnee);
+    n.rolloff = float(lo);
+    n.invLogTop = float(1.0 / std::log1p(lo * (gain - kKnee)));
+    return n;
+}
 
 double preprocessCurve(int method, double v) {
     if (method == 0) return 1.5385 * std::pow(v, 0.6) - 0.5385 * std::pow(v, 1.3);
@@ -180,11 +284,25 @@ hdrStatistics applyGammaHDR(float* rgb, size_t pixels, int method, double hdrMin
     }
     if (!std::isfinite(scale)) scale = 0; // a range below the smallest float: treat as black
 
+    const auto logParts = parallelRecords<logLuminanceHistogram_threadParams_t>(
+        int64_t(pixels),
+        [&](int, int64_t first, int64_t last) {
+            return logLuminanceHistogram_threadParams_t{rgb, first, last, float(lo), float(scale), {}};
+        },
+        [](logLuminanceHistogram_threadParams_t& p) { logLuminanceHistogramPart(p); });
+    std::vector<uint64_t> logHistogram(kLogLuminanceBins, 0);
+    for (const auto& p : logParts)
+        for (size_t k = 0; k < p.histogram.size(); ++k)
+            logHistogram[k] += p.histogram[k];
+    const exposureNormalisation exposure =
+        method == 2 ? exposureNormalisation{} : exposureNormalisationFor(logHistogram.data(), pixels);
+
     const float* table = (method == 0 || method == 1) ? curveTable(method).data() : nullptr;
     const auto params = parallelRecords<applyGammaHDR_threadParams_t>(
         int64_t(pixels),
         [&](int, int64_t first, int64_t last) {
-            return applyGammaHDR_threadParams_t{rgb, first, last, float(lo), float(scale), table, {}};
+            return applyGammaHDR_threadParams_t{rgb,          first, last,     float(lo),
+                                                float(scale), table, exposure, {}};
         },
         [](applyGammaHDR_threadParams_t& p) { applyGammaHDRpart(p); });
     std::vector<uint64_t> histogram(kHistogramBins, 0);

@@ -29,15 +29,17 @@ void ensureClosenessTables(processingProject& project) {
 }
 
 void ensureProjectWeightTable(processingProject& project) {
-    if (project.weightTable.size() == size_t(kSampleTableSize))
-        return;
+    if (project.weightTable.size() == size_t(kSampleTableSize)) return;
     project.weightTable.resize(kSampleTableSize);
     buildSelectivityTable(selectivityBalanced, 0.0, 0.0, project.weightTable.data());
 }
 
+bool exifEVtrusted(const processingProject& project, const photoEntry& photo) {
+    return project.exifEVvalid && std::fabs(photo.ev - photo.exifEV) < 1e-9;
+}
+
 bool recoverResponseCurve(processingProject& project) {
-    if (project.responseCurveValid)
-        return true;
+    if (project.responseCurveValid) return true;
     debugLog("Recover response curve...\n");
     ensureStandardCurve(project);
     ensureProjectWeightTable(project);
@@ -50,8 +52,7 @@ bool recoverResponseCurve(processingProject& project) {
     std::vector<int> sampled;
     for (size_t i = 0; i < project.photos.size(); ++i) {
         project.photos[i]->exposureCorrection = 0;
-        if (project.photos[i]->included)
-            sampled.push_back(int(i));
+        if (project.photos[i]->included) sampled.push_back(int(i));
     }
 
     int ref = -1;
@@ -109,7 +110,8 @@ bool recoverResponseCurve(processingProject& project) {
     }
 
     int offsets[4];
-    const responsePolynomial poly = searchResponsePolynomial(samples, standardResponsePolynomial(), used, b, offsets);
+    const responsePolynomial poly =
+        searchResponsePolynomial(samples, standardResponsePolynomial(), used, b, offsets);
     for (int j = 0; j < 4; ++j)
         debugLog("--- %d: %d\n", j + 1, offsets[j]);
 
@@ -123,18 +125,24 @@ bool recoverResponseCurve(processingProject& project) {
         size_t refK = 0;
         for (size_t k = 0; k < sampled.size(); ++k) {
             const photoEntry& photo = *project.photos[size_t(sampled[k])];
-            if (sampled[k] == ref)
-                refK = k;
+            if (sampled[k] == ref) refK = k;
             if (used[k]) {
                 bool ok = false;
-                factor[k] = exposureFactor(photo.preview, g256,
-                                           std::exp(photo.lnExposure - project.photos[size_t(ref)]->lnExposure), ok);
+                factor[k] =
+                    exposureFactor(photo.preview, g256,
+                                   std::exp(photo.lnExposure - project.photos[size_t(ref)]->lnExposure), ok);
                 reliable[k] = ok;
             }
         }
         for (size_t k = 0; k < sampled.size(); ++k) {
-            if (!used[k])
-                continue;
+            if (!used[k]) continue;
+            const photoEntry& photo = *project.photos[size_t(sampled[k])];
+            // The content estimate compares the medians of two differently clipped pictures; on
+            // brackets with exactly known exposures it is off by up to a third of a stop even
+            // through the camera's true curve, more than a camera's rounded exposure data
+            // (a sixth of a stop at most). So an EV taken from the photo's exposure data stays as
+            // it is; only EVs from AEB values, even steps or typed values are corrected.
+            if (exifEVtrusted(project, photo)) continue;
             if (reliable[k] && reliable[refK])
                 project.photos[size_t(sampled[k])]->exposureCorrection = std::log(factor[k] / factor[refK]);
             else
@@ -146,8 +154,7 @@ bool recoverResponseCurve(processingProject& project) {
         table.resize(kSampleTableSize);
     for (int x = 0; x < kSampleTableSize; ++x) {
         double v = poly.value(x / 32640.0);
-        if (!(v > 0))
-            v = 0.001;
+        if (!(v > 0)) v = 0.001;
         for (auto& table : project.responseCurve)
             table[size_t(x)] = v;
     }

@@ -176,8 +176,8 @@ TEST(renderedLook, deskBracketMatchesTheStoredLookAndAChangedLookDoesNot) {
     QFile defaults(QStringLiteral(HALVORA_SOURCE_DIR "/resources/built-in presets/default.hvsx"));
     ASSERT_TRUE(defaults.open(QIODevice::ReadOnly));
     QByteArray changed = defaults.readAll();
-    ASSERT_TRUE(changed.contains("Compression=\"1.5\""));
-    changed.replace("Compression=\"1.5\"", "Compression=\"1.6\"");
+    ASSERT_TRUE(changed.contains("Compression=\"1.7\""));
+    changed.replace("Compression=\"1.7\"", "Compression=\"1.8\"");
     QFile settings(box.root + "/changed.hvsx");
     ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
     settings.write(changed);

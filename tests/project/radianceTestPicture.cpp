@@ -1,5 +1,6 @@
 #include "radianceTestPicture.h"
 
+#include "hdr/hdrPreprocess.h"
 #include "imageio/imageLoader.h"
 #include "tonemap/localContrast.h"
 #include "tonemap/maskPlane.h"
@@ -23,46 +24,11 @@ bool readRgbe(const QString& path, radiancePicture& picture) {
 }
 
 void hdrPreprocess(radiancePicture& picture) {
-    auto& v = picture.rgb;
-    const auto [mnIt, mxIt] = std::minmax_element(v.begin(), v.end());
-    const double mn = *mnIt, mx = *mxIt;
-    const double range = mx > mn ? mx - mn : 1.0;
-    std::vector<uint64_t> histogram(16384, 0);
-    const size_t pixels = v.size() / 3;
-    for (size_t i = 0; i < pixels; ++i) {
-        float* p = &v[i * 3];
-        for (int c = 0; c < 3; ++c) {
-            double x = (p[c] - mn) / range;
-            x = 1.5385 * std::pow(x, 0.6) - 0.5385 * std::pow(x, 1.3);
-            p[c] = float(std::clamp(x, 0.0, 1.0));
-        }
-        const double y = std::min(1.0, 0.3086 * p[0] + 0.6094 * p[1] + 0.082 * p[2]);
-        ++histogram[size_t(16383 * y)];
-    }
-    double hs = 0, he = 1, med = 0;
-    bool haveHs = false, haveMed = false;
-    uint64_t running = 0;
-    for (int j = 0; j < 16384; ++j) {
-        running += histogram[size_t(j)];
-        const double share = double(running) / double(pixels);
-        if (!haveHs && share >= 0.1) {
-            hs = j / 16384.0;
-            haveHs = true;
-        }
-        if (!haveMed && share >= 0.5) {
-            med = j / 16384.0;
-            haveMed = true;
-        }
-        if (share <= 0.9) he = j / 16384.0;
-    }
-    double g = 1.0;
-    for (;;) {
-        const double hs2 = std::pow(hs, g), he2 = std::pow(he, g);
-        g -= 0.01;
-        if (he2 >= 0.2 || hs2 >= 0.04 || g <= 0.5) break;
-    }
-    picture.lcCorrection = std::min(g, 1.0) + 0.01;
-    picture.hdrMean = med + 0.001;
+    double lo = 0, hi = 0;
+    radianceRange(picture.rgb.data(), picture.rgb.size() / 3, lo, hi);
+    const hdrStatistics s = applyGammaHDR(picture.rgb.data(), picture.rgb.size() / 3, 0, lo, hi);
+    picture.lcCorrection = s.lcCorrection;
+    picture.hdrMean = s.hdrMean;
 }
 
 bool preparePlanes(const radiancePicture& picture, bool panorama, preparedPlanes& planes) {

@@ -1,7 +1,7 @@
 #pragma once
-// Test helper: a radiance picture read with the program's RGBE reader and the HDR preprocess (True HDR
-// variant) that turns a radiance picture into the normalised 0 … 1 picture with hdrMean and lcCorrection, as
-// the program prepares a radiance file for tone mapping. Only for the tone-mapping tests and renders.
+// Test helper: a radiance picture read with the program's RGBE reader and put through the program's HDR
+// preprocess (True HDR variant) into the normalised 0 … 1 picture with hdrMean and lcCorrection, as the
+// program prepares a radiance file for tone mapping. Only for the tone-mapping tests and renders.
 
 #include <QString>
 #include <cstdint>
@@ -20,7 +20,7 @@ struct radiancePicture {
 /// Reads a Radiance RGBE file with the program's reader.
 bool readRgbe(const QString& path, radiancePicture& picture);
 
-/// Normalises to 0 … 1 (True HDR curve) and computes hdrMean and lcCorrection.
+/// Normalises to 0 … 1 with the program's preprocess (True HDR) and computes hdrMean and lcCorrection.
 void hdrPreprocess(radiancePicture& picture);
 
 /// The four planes of the tone-mapping preparation (local contrast fine, medium, coarse; mask).

@@ -8,7 +8,10 @@
 #include "tonemap/toneMappingSettingsFile.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
+#include <algorithm>
+#include <cstdio>
 #include <gtest/gtest.h>
 
 using namespace halvora;
@@ -95,11 +98,61 @@ TEST(builtInPresets, defaultLookOfRealScenes) {
         }
         const double mean = sum / pixels;
         SCOPED_TRACE(file.toStdString());
+        std::printf("[ look     ] %s: mean level %.1f\n", qPrintable(QFileInfo(file).fileName()), mean);
         EXPECT_GT(mean, 60);
         EXPECT_LT(mean, 180);
         EXPECT_LT(double(black) / pixels, 0.02);
         EXPECT_LT(double(white) / pixels, 0.05);
     }
+}
+
+static double medianOutside(const std::vector<uint8_t>& out, int width, int cx, int cy, int radius) {
+    std::vector<double> levels;
+    for (size_t i = 0; i < out.size() / 3; ++i) {
+        const int x = int(i % size_t(width)), y = int(i / size_t(width));
+        if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= radius * radius) continue;
+        levels.push_back(0.3086 * out[i * 3] + 0.6094 * out[i * 3 + 1] + 0.082 * out[i * 3 + 2]);
+    }
+    std::nth_element(levels.begin(), levels.begin() + levels.size() / 2, levels.end());
+    return levels[levels.size() / 2];
+}
+
+// A small, very bright source (a sun 12 stops above the brightest part of an overcast street, on
+// 0.3 % of the picture) must not sink the rest of the scene into the dark: away from the sun, the
+// median level is at least that of the same scene rendered without it.
+TEST(builtInPresets, smallBrightSourceDoesNotDarkenTheScene) {
+    HALVORA_REQUIRE_DATA();
+    test::radiancePicture plain;
+    ASSERT_TRUE(test::readRgbe(test::dataFile("radiance/polyhaven_hdri_1k/potsdamer_platz_1k.hdr"), plain));
+    plain = test::downscale(plain, 2);
+    test::radiancePicture sun = plain;
+    const float brightest = *std::max_element(plain.rgb.begin(), plain.rgb.end());
+    const int cx = plain.width / 3, cy = plain.height / 5, radius = 11;
+    int sunPixels = 0;
+    for (int y = 0; y < sun.height; ++y)
+        for (int x = 0; x < sun.width; ++x)
+            if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= radius * radius) {
+                float* p = &sun.rgb[(size_t(y) * sun.width + x) * 3];
+                p[0] = p[1] = p[2] = brightest * 4096.0f;
+                ++sunPixels;
+            }
+    ASSERT_LT(double(sunPixels) / (sun.width * sun.height), 0.005);
+    double median[2] = {0, 0};
+    test::radiancePicture* pictures[2] = {&plain, &sun};
+    for (int k = 0; k < 2; ++k) {
+        test::hdrPreprocess(*pictures[k]);
+        toneMappingSettings_t settings;
+        ASSERT_TRUE(settings.tables.allocate());
+        ASSERT_EQ(loadSettingsFile(builtInPreset("default.hvsx"), settings), settingsLoadOk);
+        rebuildToneMappingTables(settings, toneMappingChange::everything);
+        // The local operators spread the sun over some tens of pixels; the comparison starts outside.
+        median[k] = medianOutside(renderPicture(*pictures[k], settings), plain.width, cx, cy, radius + 40);
+    }
+    EXPECT_GT(median[0], 80.0) << "an overcast street in daylight is not a night scene";
+    // With the sun the rest may come out somewhat brighter (the sun fills part of the brightest share
+    // the exposure normalisation lets roll off), never darker.
+    EXPECT_GT(median[1], median[0] - 8.0);
+    EXPECT_LT(median[1], median[0] + 30.0);
 }
 
 // Not a check: renders every radiance picture with a settings file into PNGs to look at.

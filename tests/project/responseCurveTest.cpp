@@ -1,20 +1,21 @@
 // Response curve recovery: the standard curve, the grid search, sample selection, the fallbacks.
 
+#include "hdr/responseCurve.h"
 #include "base/parallelFor.h"
+#include "hdr/mergeWeights.h"
 #include "project/exposureValues.h"
 #include "project/hdrTestSupport.h"
-#include "hdr/mergeWeights.h"
-#include "hdr/responseCurve.h"
 #include "project/responseRecovery.h"
 #include "support/testSupport.h"
 
-#include <gtest/gtest.h>
 #include <cmath>
+#include <gtest/gtest.h>
 
 namespace {
 
 // The kernel's view of two of a project's photos: previews, exposures, the project's tables.
-bool selectFromProject(processingProject& project, halvora::sampleRandom& random, halvora::curveSampleSet& set) {
+bool selectFromProject(processingProject& project, halvora::sampleRandom& random,
+                       halvora::curveSampleSet& set) {
     halvora::ensureStandardCurve(project);
     halvora::ensureProjectWeightTable(project);
     std::vector<halvora::curvePhoto> photos;
@@ -42,8 +43,7 @@ double evaluate(const halvora::responsePolynomial& p, double t) {
 bool monotoneIndependent(const halvora::responsePolynomial& p) {
     for (int k = 0; k < 256; ++k) {
         const double v = evaluate(p, k / 256.0);
-        if (v < -1e-15 || (k > 0 && v < evaluate(p, (k - 1) / 256.0) - 1e-15))
-            return false;
+        if (v < -1e-15 || (k > 0 && v < evaluate(p, (k - 1) / 256.0) - 1e-15)) return false;
     }
     return true;
 }
@@ -82,8 +82,8 @@ TEST(responseCurve, gridSearchFindsTheCameraAndNeverAFallingCurve) {
     const std::vector<double> b{0.25, 1.0, 4.0};
     int offsets[4];
     const auto truth = hdrtest::gridCandidate(2, -1, 1, 0);
-    const auto found = halvora::searchResponsePolynomial(samplesFrom(truth, b), halvora::standardResponsePolynomial(),
-                                                         {true, true, true}, b, offsets);
+    const auto found = halvora::searchResponsePolynomial(
+        samplesFrom(truth, b), halvora::standardResponsePolynomial(), {true, true, true}, b, offsets);
     // Up to scale (which the merge does not see) the curve is within 5 % of the camera's.
     const double scale = evaluate(found, 0.5) / evaluate(truth, 0.5);
     for (int k = 16; k < 256; k += 15)
@@ -92,8 +92,8 @@ TEST(responseCurve, gridSearchFindsTheCameraAndNeverAFallingCurve) {
     // Whatever the samples, the chosen curve does not fall.
     for (const auto& scene : {hdrtest::gridCandidate(-5, -5, 4, 4), hdrtest::gridCandidate(4, 4, -5, -5),
                               hdrtest::gridCandidate(-5, 4, -5, 4)}) {
-        const auto chosen = halvora::searchResponsePolynomial(samplesFrom(scene, b), halvora::standardResponsePolynomial(),
-                                                              {true, true, true}, b, offsets);
+        const auto chosen = halvora::searchResponsePolynomial(
+            samplesFrom(scene, b), halvora::standardResponsePolynomial(), {true, true, true}, b, offsets);
         EXPECT_TRUE(monotoneIndependent(chosen));
         EXPECT_EQ(halvora::monotoneOnGrid(chosen), true);
     }
@@ -107,8 +107,8 @@ TEST(responseCurve, gridSearchFindsTheCameraAndNeverAFallingCurve) {
     halvora::curveSampleSet white;
     white.photoCount = 3;
     white.luminance.assign(3 * 1024, 255);
-    const auto kept = halvora::searchResponsePolynomial(white, halvora::standardResponsePolynomial(), {true, true, true},
-                                                        b, offsets);
+    const auto kept = halvora::searchResponsePolynomial(white, halvora::standardResponsePolynomial(),
+                                                        {true, true, true}, b, offsets);
     EXPECT_EQ(kept.c[1], halvora::standardResponsePolynomial().c[1]);
 }
 
@@ -139,7 +139,8 @@ std::vector<photoData> rampPhotos(const std::vector<double>& evs, int w, int h) 
         for (int x = 0; x < w; ++x)
             for (int c = 0; c < 3; ++c)
                 scene.rgb.push_back(float(std::exp2(-7.0 + 10.0 * (x + y) / (w + h)) * (0.8 + 0.2 * c)));
-    return hdrtest::exposeBracket(scene, hdrtest::syntheticCamera(hdrtest::gridCandidate(1, 1, 0, -1)), 1.0, evs);
+    return hdrtest::exposeBracket(scene, hdrtest::syntheticCamera(hdrtest::gridCandidate(1, 1, 0, -1)), 1.0,
+                                  evs);
 }
 
 TEST(responseCurve, tooFewPhotosUseTheStandardCurve) {
@@ -185,6 +186,33 @@ TEST(responseCurve, recoveryIsDeterministicAndSkippedWhileValid) {
     EXPECT_EQ(project->responseCurve, first);
     for (size_t i = 0; i < corrections.size(); ++i)
         EXPECT_EQ(project->photos[i]->exposureCorrection, corrections[i]);
+}
+
+// EVs from the photos' own exposure data are taken as they are; typed EVs a stop off the truth (the
+// photos are 2 stops apart, typed 1 stop apart) are corrected from the content towards the truth.
+TEST(responseCurve, exposureCorrectionOnlyForEVsThatAreNotExposureData) {
+    auto project = hdrtest::makeProject();
+    ASSERT_TRUE(hdrtest::addPhotos(*project, 400, 300, rampPhotos({-2, 0, 2}, 400, 300)));
+    ASSERT_EQ(halvora::chooseEVsAfterLoading(*project).chosen, halvora::evChoice::fromExif);
+    ASSERT_TRUE(halvora::recoverResponseCurve(*project));
+    for (const auto& photo : project->photos)
+        EXPECT_EQ(photo->exposureCorrection, 0.0);
+
+    ASSERT_TRUE(halvora::setEVsManual(*project, {-1, 0, 1}));
+    project->responseCurveValid = false;
+    ASSERT_TRUE(halvora::recoverResponseCurve(*project));
+    // The estimate from the medians is coarse (here it moves the outer photos 15…30 % of the missing
+    // stop, 0.69 in ln), but it moves them, and never by more than the stop and a half.
+    EXPECT_EQ(project->photos[1]->exposureCorrection, 0.0);
+    for (size_t i : {size_t(0), size_t(2)}) {
+        EXPECT_GT(std::fabs(project->photos[i]->exposureCorrection), 0.05) << i;
+        EXPECT_LT(std::fabs(project->photos[i]->exposureCorrection), 1.05) << i;
+    }
+    // Towards the truth: the outer photos move further from the middle one (2 stops, not 1).
+    for (size_t i : {size_t(0), size_t(2)}) {
+        const double typed = project->photos[i]->lnExposure - project->photos[1]->lnExposure;
+        EXPECT_GT(std::fabs(typed + project->photos[i]->exposureCorrection), std::fabs(typed)) << i;
+    }
 }
 
 TEST(responseCurve, sampleSelectionForcedModeAndGhostMask) {
