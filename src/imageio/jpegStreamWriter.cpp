@@ -126,6 +126,9 @@ bool jpegStreamWriter::open(const QString& fileName, int width, int height, int 
                 .arg(width)
                 .arg(height)
                 .arg(kMaxJpegSide));
+    // At most 255 APP2 segments of 65519 profile bytes each: the marker numbers them in one byte.
+    if (iccProfile.size() > qsizetype(255) * 65519)
+        return halvora::fail(error, who_, fileName, "the colour profile is too large for a JPEG file");
     auto s = std::make_unique<state>(fileName, who_);
     if (!s->file.open(who_, error)) return false;
     s->width = width;
