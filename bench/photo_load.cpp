@@ -5,9 +5,9 @@
 //
 //   photo_load [runs]
 
-#include "project/processingProject.h"
 #include "base/hugePageBlock.h"
 #include "project/loadPhotoWorker.h"
+#include "project/processingProject.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -6,9 +6,9 @@
 #include "base/parallelFor.h"
 #include "base/runContext.h"
 #include "project/processingProject.h"
+#include "project/toneMappingPreprocessWorker.h"
 #include "tonemap/localContrast.h"
 #include "tonemap/maskPlane.h"
-#include "project/toneMappingPreprocessWorker.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 // Throughput of the whole-buffer helpers on a 24-megapixel picture (6000 × 4000), against a plain
 // copy of the same bytes in the same run. Bytes processed = bytes of the source picture.
 
-#include "imageio/imageTransform.h"
 #include "base/rgbBuffers.h"
+#include "imageio/imageTransform.h"
 
 #include <benchmark/benchmark.h>
 #include <cstring>
@@ -41,11 +41,14 @@ void transformRgb16InPlace(benchmark::State& state) {
     int w = kWidth, h = kHeight;
     for (auto _ : state) {
         halvora::transformRgb16(buffer.data(), w, h, mode, {}, scratch.data());
-        if (mode == halvora::turnClockwise || mode == halvora::turnCounterClockwise)
-            std::swap(w, h);
+        if (mode == halvora::turnClockwise || mode == halvora::turnCounterClockwise) std::swap(w, h);
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(buffer.size() * 2));
-    state.SetLabel(mode == 0 ? "turn ccw" : mode == 1 ? "turn 180" : mode == 2 ? "turn cw" : mode == 3 ? "mirror lr" : "mirror tb");
+    state.SetLabel(mode == 0   ? "turn ccw"
+                   : mode == 1 ? "turn 180"
+                   : mode == 2 ? "turn cw"
+                   : mode == 3 ? "mirror lr"
+                               : "mirror tb");
 }
 BENCHMARK(transformRgb16InPlace)->DenseRange(0, 4)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -56,8 +59,8 @@ void cropRgb16(benchmark::State& state) {
         state.PauseTiming();
         std::memcpy(buffer.data(), rgb16().data(), buffer.size() * 2);
         state.ResumeTiming();
-        halvora::transformRgb16(buffer.data(), kWidth, kHeight, halvora::cropToRect, {100, 100, kWidth - 100, kHeight - 100},
-                                scratch.data());
+        halvora::transformRgb16(buffer.data(), kWidth, kHeight, halvora::cropToRect,
+                                {100, 100, kWidth - 100, kHeight - 100}, scratch.data());
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t((kWidth - 200) * (kHeight - 200) * 6));
 }
@@ -104,7 +107,8 @@ BENCHMARK(transformFloatPicture)->Unit(benchmark::kMillisecond)->UseRealTime();
 void downscaleRgb16(benchmark::State& state) {
     const int k = int(state.range(0));
     auto& src = rgb16();
-    std::vector<uint16_t> dst(size_t(halvora::downscaledSide(kWidth, k)) * halvora::downscaledSide(kHeight, k) * 3);
+    std::vector<uint16_t> dst(size_t(halvora::downscaledSide(kWidth, k)) *
+                              halvora::downscaledSide(kHeight, k) * 3);
     for (auto _ : state) {
         halvora::downscaleRgb16(src.data(), kWidth, kHeight, k, dst.data());
         benchmark::DoNotOptimize(dst.data());
@@ -116,7 +120,8 @@ BENCHMARK(downscaleRgb16)->Arg(2)->Arg(7)->Unit(benchmark::kMillisecond)->UseRea
 void downscaleFloat(benchmark::State& state) {
     std::vector<float> src(kPixels * 3, 0.25f);
     const int k = 7;
-    std::vector<uint16_t> dst(size_t(halvora::downscaledSide(kWidth, k)) * halvora::downscaledSide(kHeight, k) * 3);
+    std::vector<uint16_t> dst(size_t(halvora::downscaledSide(kWidth, k)) *
+                              halvora::downscaledSide(kHeight, k) * 3);
     for (auto _ : state) {
         halvora::downscaleFloat(src.data(), kWidth, kHeight, k, 1.0, dst.data());
         benchmark::DoNotOptimize(dst.data());

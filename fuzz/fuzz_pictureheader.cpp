@@ -27,16 +27,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (imageFormat format : {formatJpeg, formatPng, formatBmp}) {
         FILE* file = fmemopen(const_cast<uint8_t*>(data), size, "rb");
-        if (!file)
-            return 0;
+        if (!file) return 0;
         const halvora::declaredPicture d = halvora::declaredQtPicture(file, format);
         std::fclose(file);
         // A known picture has a size; its floor never exceeds what its samples could take stored.
-        if (d.known && (d.width <= 0 || d.height <= 0))
-            std::abort();
+        if (d.known && (d.width <= 0 || d.height <= 0)) std::abort();
     }
-    if (ftruncate(memoryFile, 0) != 0 || pwrite(memoryFile, data, size, 0) != ssize_t(size))
-        return 0;
+    if (ftruncate(memoryFile, 0) != 0 || pwrite(memoryFile, data, size, 0) != ssize_t(size)) return 0;
     loadPhotoWorker::jpegIsComplete(QString("/proc/self/fd/%1").arg(memoryFile));
     return 0;
 }

@@ -27,12 +27,22 @@ constexpr int kJpegQuality = 92;
 struct rgb {
     float r = 0, g = 0, b = 0;
 };
-inline rgb operator*(rgb a, float s) { return {a.r * s, a.g * s, a.b * s}; }
-inline rgb operator*(rgb a, rgb b) { return {a.r * b.r, a.g * b.g, a.b * b.b}; }
-inline rgb operator+(rgb a, rgb b) { return {a.r + b.r, a.g + b.g, a.b + b.b}; }
-inline rgb mix(rgb a, rgb b, float t) { return a * (1.0f - t) + b * t; }
+inline rgb operator*(rgb a, float s) {
+    return {a.r * s, a.g * s, a.b * s};
+}
+inline rgb operator*(rgb a, rgb b) {
+    return {a.r * b.r, a.g * b.g, a.b * b.b};
+}
+inline rgb operator+(rgb a, rgb b) {
+    return {a.r + b.r, a.g + b.g, a.b + b.b};
+}
+inline rgb mix(rgb a, rgb b, float t) {
+    return a * (1.0f - t) + b * t;
+}
 
-inline float clamp01(float v) { return std::min(1.0f, std::max(0.0f, v)); }
+inline float clamp01(float v) {
+    return std::min(1.0f, std::max(0.0f, v));
+}
 inline float smoothstep(float e0, float e1, float x) {
     const float t = clamp01((x - e0) / (e1 - e0));
     return t * t * (3.0f - 2.0f * t);
@@ -49,7 +59,9 @@ inline uint32_t hash3(int32_t x, int32_t y, uint32_t seed) {
     h ^= h >> 16;
     return h;
 }
-inline float hashUnit(int32_t x, int32_t y, uint32_t seed) { return float(hash3(x, y, seed) >> 8) * (1.0f / 16777216.0f); }
+inline float hashUnit(int32_t x, int32_t y, uint32_t seed) {
+    return float(hash3(x, y, seed) >> 8) * (1.0f / 16777216.0f);
+}
 
 /// Smooth value noise in 0 … 1.
 float valueNoise(float x, float y, uint32_t seed) {
@@ -78,8 +90,8 @@ float fbm(float x, float y, int octaves, uint32_t seed) {
 
 /// Gaussian-ish deviate from a hash (sum of uniforms).
 inline float gaussHash(int32_t x, int32_t y, uint32_t seed) {
-    return (hashUnit(x, y, seed) + hashUnit(x, y, seed + 1) + hashUnit(x, y, seed + 2) + hashUnit(x, y, seed + 3) -
-            2.0f) *
+    return (hashUnit(x, y, seed) + hashUnit(x, y, seed + 1) + hashUnit(x, y, seed + 2) +
+            hashUnit(x, y, seed + 3) - 2.0f) *
            1.7320508f;
 }
 
@@ -134,19 +146,16 @@ float roomLight(float x, float y) {
 
 /// Sunlight patch on the floor: the window projected down and to the right, with the mullion shadows.
 float sunPatch(float x, float y) {
-    if (y < kFloorY + 4)
-        return 0.0f;
+    if (y < kFloorY + 4) return 0.0f;
     const float depth = (y - kFloorY) / (kHeight - kFloorY); // 0 at the wall, 1 at the bottom edge
     const float shift = 0.10f * kWidth + depth * 0.55f * kWidth;
     const float px = x - shift;
     const float spread = 1.0f + 0.8f * depth;
     const float cx = 0.5f * (kWinX0 + kWinX1);
     const float half = 0.5f * (kWinX1 - kWinX0) * spread;
-    if (depth < 0.08f || depth > 0.78f)
-        return 0.0f;
+    if (depth < 0.08f || depth > 0.78f) return 0.0f;
     const float along = (px - (cx - half)) / (2 * half);
-    if (along < 0 || along > 1)
-        return 0.0f;
+    if (along < 0 || along > 1) return 0.0f;
     // Soft edges (penumbra grows with distance) and the cross of the mullions.
     const float soft = 0.01f + 0.03f * depth;
     float s = smoothstep(0.0f, soft, along) * smoothstep(0.0f, soft, 1.0f - along) *
@@ -167,23 +176,22 @@ rgb bookshelf(float x, float y, float light) {
         return wood * (light * (0.8f + 0.2f * fbm(x * 0.3f, y * 0.02f, 3, 71u)));
     const int row = std::min(shelves - 1, int((y - kShelfY0) / shelfH));
     const float inRow = y - kShelfY0 - row * shelfH;
-    if (inRow < board)
-        return wood * (light * 1.1f);
+    if (inRow < board) return wood * (light * 1.1f);
     // Books: widths and heights from a hash of their index along the row.
     float bx = kShelfX0 + side;
     for (int i = 0; i < 64 && bx < kShelfX1 - side; ++i) {
         const float w = (0.008f + 0.012f * hashUnit(i, row, 5u)) * kWidth;
         if (x < bx + w) {
             const float top = board + shelfH * (0.18f + 0.25f * hashUnit(i, row, 6u));
-            if (inRow < top)
-                break; // space above the book: the dark back of the shelf
+            if (inRow < top) break; // space above the book: the dark back of the shelf
             static const rgb colours[] = {{0.55f, 0.06f, 0.05f}, {0.06f, 0.18f, 0.45f}, {0.08f, 0.32f, 0.12f},
                                           {0.65f, 0.50f, 0.10f}, {0.50f, 0.48f, 0.42f}, {0.30f, 0.07f, 0.30f},
                                           {0.70f, 0.30f, 0.05f}, {0.10f, 0.10f, 0.11f}};
             const rgb c = colours[hash3(i, row, 7u) % 8];
             const float t = (x - bx) / w; // rounded spine: darker at its edges
             const float shade = 0.55f + 0.45f * std::sin(3.14159f * t);
-            const float band = std::fabs(inRow - (top + (shelfH - top) * 0.3f)) < 0.004f * kHeight ? 1.6f : 1.0f;
+            const float band =
+                std::fabs(inRow - (top + (shelfH - top) * 0.3f)) < 0.004f * kHeight ? 1.6f : 1.0f;
             return c * (light * shade * band * (0.85f + 0.3f * fbm(x * 0.5f, y * 0.5f, 2, 9u)));
         }
         bx += w + 0.6f;
@@ -195,8 +203,7 @@ rgb bookshelf(float x, float y, float light) {
 bool ball(float x, float y, float cx, float cy, float r, rgb albedo, float lightScale, rgb& out) {
     const float dx = (x - cx) / r, dy = (y - cy) / r;
     const float d2 = dx * dx + dy * dy;
-    if (d2 > 1.0f)
-        return false;
+    if (d2 > 1.0f) return false;
     const float nz = std::sqrt(1.0f - d2);
     const float lx = -0.55f, ly = -0.45f, lz = 0.70f; // towards the window
     const float lambert = std::max(0.0f, dx * lx + dy * ly + nz * lz);
@@ -221,19 +228,21 @@ rgb scenePixel(int ix, int iy) {
         // Corner shadow where the wall meets the floor.
         c = c * (1.0f - 0.45f * std::exp(-(kFloorY - y) / (0.03f * kHeight)));
         // Skirting board.
-        if (y > kFloorY - 0.022f * kHeight)
-            c = rgb{0.80f, 0.78f, 0.74f} * (light * 0.8f);
+        if (y > kFloorY - 0.022f * kHeight) c = rgb{0.80f, 0.78f, 0.74f} * (light * 0.8f);
 
         const bool inWindow = x > kWinX0 && x < kWinX1 && y > kWinY0 && y < kWinY1;
         if (inWindow) {
             const bool frame = x < kWinX0 + kFrame || x > kWinX1 - kFrame || y < kWinY0 + kFrame ||
-                               y > kWinY1 - kFrame || std::fabs(x - 0.5f * (kWinX0 + kWinX1)) < 0.4f * kFrame ||
+                               y > kWinY1 - kFrame ||
+                               std::fabs(x - 0.5f * (kWinX0 + kWinX1)) < 0.4f * kFrame ||
                                std::fabs(y - (kWinY0 + 0.38f * (kWinY1 - kWinY0))) < 0.4f * kFrame;
             // White frame seen against the light: its inner faces are in shadow.
-            c = frame ? rgb{0.85f, 0.84f, 0.80f} * (0.22f + 0.05f * fbm(x * 0.2f, y * 0.2f, 2, 8u)) : outside(x, y);
+            c = frame ? rgb{0.85f, 0.84f, 0.80f} * (0.22f + 0.05f * fbm(x * 0.2f, y * 0.2f, 2, 8u))
+                      : outside(x, y);
         }
         // Window sill catching the light.
-        if (x > kWinX0 - 0.01f * kWidth && x < kWinX1 + 0.01f * kWidth && y >= kWinY1 && y < kWinY1 + 0.018f * kHeight)
+        if (x > kWinX0 - 0.01f * kWidth && x < kWinX1 + 0.01f * kWidth && y >= kWinY1 &&
+            y < kWinY1 + 0.018f * kHeight)
             c = rgb{0.88f, 0.86f, 0.82f} * (1.6f - 1.2f * (y - kWinY1) / (0.018f * kHeight));
 
         if (x > kShelfX0 && x < kShelfX1 && y > kShelfY0 && y < kShelfY1) {
@@ -252,27 +261,30 @@ rgb scenePixel(int ix, int iy) {
     } else {
         // Wooden floor in perspective: planks running towards a vanishing point above the floor line.
         const float vx = 0.55f * kWidth, horizon = 0.40f * kHeight;
-        const float z = 1.0f / (y - horizon);       // depth ∝ 1 / distance below the horizon
-        const float lateral = (x - vx) * z * 2.2f;  // position across the planks
-        const float along = z * 900.0f;              // position along the planks
+        const float z = 1.0f / (y - horizon);      // depth ∝ 1 / distance below the horizon
+        const float lateral = (x - vx) * z * 2.2f; // position across the planks
+        const float along = z * 900.0f;            // position along the planks
         const float plank = std::floor(lateral * 3.0f);
         const float inPlank = lateral * 3.0f - plank;
         const float offset = hashUnit(int(plank), 0, 12u) * 7.0f;
         const float grain = fbm(inPlank * 2.0f + plank * 13.0f, (along + offset) * 6.0f, 5, 13u);
         const float rings = 0.5f + 0.5f * std::sin((along + offset) * 25.0f + grain * 10.0f);
         const float tone = 0.75f + 0.5f * hashUnit(int(plank), 1, 14u);
-        rgb wood = mix(rgb{0.36f, 0.20f, 0.09f}, rgb{0.55f, 0.33f, 0.16f}, 0.4f * rings + 0.6f * grain) * tone;
+        rgb wood =
+            mix(rgb{0.36f, 0.20f, 0.09f}, rgb{0.55f, 0.33f, 0.16f}, 0.4f * rings + 0.6f * grain) * tone;
         const float seam = smoothstep(0.0f, 0.04f, inPlank) * smoothstep(0.0f, 0.04f, 1.0f - inPlank);
         const float endJoint = std::fmod(along + offset, 2.7f) < 0.02f ? 0.4f : 1.0f;
         wood = wood * (0.35f + 0.65f * seam) * endJoint;
-        float light = roomLight(x, kFloorY - 1.0f) * (0.55f + 0.25f * (1.0f - (y - kFloorY) / (kHeight - kFloorY)));
+        float light =
+            roomLight(x, kFloorY - 1.0f) * (0.55f + 0.25f * (1.0f - (y - kFloorY) / (kHeight - kFloorY)));
         light *= 1.0f - 0.5f * std::exp(-(y - kFloorY) / (0.025f * kHeight)); // contact shadow at the wall
         c = wood * (light + 7.5f * sunPatch(x, y));
         // Two balls on the floor, one in the sun, one in the room's shade, with soft contact shadows.
         // The sunlit ball's shadow falls away from the window, towards the lower right.
         const float shadowA = std::hypot((x - 0.44f * kWidth) / 120.0f, (y - 0.955f * kHeight) / 24.0f);
         const float shadowB = std::hypot((x - 0.15f * kWidth) / 70.0f, (y - 0.915f * kHeight) / 14.0f);
-        c = c * (0.35f + 0.65f * smoothstep(0.6f, 1.3f, shadowA)) * (0.35f + 0.65f * smoothstep(0.6f, 1.3f, shadowB));
+        c = c * (0.35f + 0.65f * smoothstep(0.6f, 1.3f, shadowA)) *
+            (0.35f + 0.65f * smoothstep(0.6f, 1.3f, shadowB));
     }
     ball(x, y, 0.40f * kWidth, 0.87f * kHeight, 85.0f, rgb{0.60f, 0.05f, 0.04f}, 1.0f, c);
     ball(x, y, 0.15f * kWidth, 0.855f * kHeight, 62.0f, rgb{0.05f, 0.20f, 0.55f}, 0.18f, c); // in the shade
@@ -286,7 +298,9 @@ rgb scenePixel(int ix, int iy) {
 
 /// Camera response: linear up to a soft highlight shoulder, then the sRGB curve, a touch of contrast.
 float cameraResponse(float linear) {
-    auto shoulder = [](float v) { return v > 0.72f ? 0.72f + 0.28f * (1.0f - std::exp(-(v - 0.72f) / 0.28f)) : v; };
+    auto shoulder = [](float v) {
+        return v > 0.72f ? 0.72f + 0.28f * (1.0f - std::exp(-(v - 0.72f) / 0.28f)) : v;
+    };
     // The sensor saturates at 1.1: everything above is 255, as in a real camera.
     float v = std::min(1.0f, shoulder(std::max(0.0f, linear)) / shoulder(1.1f));
     v = v <= 0.0031308f ? 12.92f * v : 1.055f * std::pow(v, 1.0f / 2.4f) - 0.055f;
@@ -350,14 +364,15 @@ public:
         v.insert(v.end(), w.begin(), w.end());
         add(tag, 10, 1, v);
     }
-    void undefined(uint16_t tag, const std::string& s) { add(tag, 7, uint32_t(s.size()), {s.begin(), s.end()}); }
+    void undefined(uint16_t tag, const std::string& s) {
+        add(tag, 7, uint32_t(s.size()), {s.begin(), s.end()});
+    }
 
     /// Bytes of this directory placed at `offset` within the TIFF structure, values behind it.
     size_t size() const {
         size_t n = 2 + entries_.size() * 12 + 4;
         for (const auto& e : entries_)
-            if (e.value.size() > 4)
-                n += (e.value.size() + 1) & ~size_t(1);
+            if (e.value.size() > 4) n += (e.value.size() + 1) & ~size_t(1);
         return n;
     }
     std::vector<uint8_t> build(uint32_t offset) const {
@@ -375,8 +390,7 @@ public:
             } else {
                 append(out, be32(dataStart + uint32_t(data.size())));
                 append(data, e.value);
-                if (data.size() & 1)
-                    data.push_back(0);
+                if (data.size() & 1) data.push_back(0);
             }
         }
         append(out, be32(0));
@@ -385,8 +399,12 @@ public:
     }
 
     static std::vector<uint8_t> be16(uint16_t v) { return {uint8_t(v >> 8), uint8_t(v)}; }
-    static std::vector<uint8_t> be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
-    static void append(std::vector<uint8_t>& to, const std::vector<uint8_t>& b) { to.insert(to.end(), b.begin(), b.end()); }
+    static std::vector<uint8_t> be32(uint32_t v) {
+        return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
+    }
+    static void append(std::vector<uint8_t>& to, const std::vector<uint8_t>& b) {
+        to.insert(to.end(), b.begin(), b.end());
+    }
 
 private:
     struct entry {
@@ -411,7 +429,7 @@ QByteArray exifSegment(const shot& s) {
         ifd0.shortValue(0x0128, 2);
         ifd0.ascii(0x0131, "makeDemoBracket");
         ifd0.ascii(0x0132, s.dateTime);
-        ifd0.shortValue(0x0213, 1); // YCbCrPositioning: centred
+        ifd0.shortValue(0x0213, 1);         // YCbCrPositioning: centred
         ifd0.longValue(0x8769, exifOffset); // pointer to the Exif IFD
         return ifd0;
     };
@@ -422,23 +440,23 @@ QByteArray exifSegment(const shot& s) {
 
     ifdWriter exif;
 
-    exif.rational(0x829A, s.timeNum, s.timeDen); // ExposureTime
-    exif.rational(0x829D, 8, 1);                  // FNumber
-    exif.shortValue(0x8822, 1);                   // ExposureProgram: manual
-    exif.shortValue(0x8827, 100);                 // ISOSpeedRatings
-    exif.undefined(0x9000, "0230");               // ExifVersion
-    exif.ascii(0x9003, s.dateTime);               // DateTimeOriginal
-    exif.ascii(0x9004, s.dateTime);               // DateTimeDigitized
+    exif.rational(0x829A, s.timeNum, s.timeDen);                // ExposureTime
+    exif.rational(0x829D, 8, 1);                                // FNumber
+    exif.shortValue(0x8822, 1);                                 // ExposureProgram: manual
+    exif.shortValue(0x8827, 100);                               // ISOSpeedRatings
+    exif.undefined(0x9000, "0230");                             // ExifVersion
+    exif.ascii(0x9003, s.dateTime);                             // DateTimeOriginal
+    exif.ascii(0x9004, s.dateTime);                             // DateTimeDigitized
     exif.undefined(0x9101, std::string("\x01\x02\x03\x00", 4)); // ComponentsConfiguration: Y Cb Cr
-    exif.srational(0x9204, s.ev, 1);              // ExposureBiasValue
-    exif.shortValue(0x9207, 5);                   // MeteringMode: pattern
-    exif.rational(0x920A, 35, 1);                 // FocalLength
-    exif.undefined(0xA000, "0100");               // FlashpixVersion
-    exif.shortValue(0xA001, 1);                   // ColorSpace: sRGB
+    exif.srational(0x9204, s.ev, 1);                            // ExposureBiasValue
+    exif.shortValue(0x9207, 5);                                 // MeteringMode: pattern
+    exif.rational(0x920A, 35, 1);                               // FocalLength
+    exif.undefined(0xA000, "0100");                             // FlashpixVersion
+    exif.shortValue(0xA001, 1);                                 // ColorSpace: sRGB
     exif.longValue(0xA002, kWidth);
     exif.longValue(0xA003, kHeight);
-    exif.shortValue(0xA402, 2);                   // ExposureMode: auto bracket
-    exif.shortValue(0xA403, 0);                   // WhiteBalance: auto
+    exif.shortValue(0xA402, 2); // ExposureMode: auto bracket
+    exif.shortValue(0xA403, 0); // WhiteBalance: auto
 
     std::vector<uint8_t> tiff = {'M', 'M', 0, 42};
     ifdWriter::append(tiff, ifdWriter::be32(ifd0Offset));
@@ -457,8 +475,7 @@ QByteArray exifSegment(const shot& s) {
 
 /// The encoded JPEG with its JFIF header replaced by the EXIF segment (as a camera writes it).
 QByteArray withExif(const QByteArray& jpeg, const QByteArray& app1) {
-    if (jpeg.size() < 4 || uchar(jpeg[0]) != 0xFF || uchar(jpeg[1]) != 0xD8)
-        return {};
+    if (jpeg.size() < 4 || uchar(jpeg[0]) != 0xFF || uchar(jpeg[1]) != 0xD8) return {};
     qsizetype pos = 2;
     QByteArray out = jpeg.left(2) + app1;
     while (pos + 4 <= jpeg.size() && uchar(jpeg[pos]) == 0xFF && uchar(jpeg[pos + 1]) == 0xE0) {
@@ -499,13 +516,15 @@ int main(int argc, char** argv) {
         QImageWriter writer(&buffer, "jpg");
         writer.setQuality(kJpegQuality);
         if (!writer.write(img)) {
-            std::fprintf(stderr, "makeDemoBracket: JPEG encoding failed: %s\n", qPrintable(writer.errorString()));
+            std::fprintf(stderr, "makeDemoBracket: JPEG encoding failed: %s\n",
+                         qPrintable(writer.errorString()));
             return 1;
         }
         const QByteArray file = withExif(encoded, exifSegment(s));
         const QString path = dir + "/" + s.name;
         QFile out(path);
-        if (file.isEmpty() || !out.open(QIODevice::WriteOnly) || out.write(file) != file.size() || !out.flush()) {
+        if (file.isEmpty() || !out.open(QIODevice::WriteOnly) || out.write(file) != file.size() ||
+            !out.flush()) {
             std::fprintf(stderr, "makeDemoBracket: cannot write '%s'\n", qPrintable(path));
             return 1;
         }

@@ -214,10 +214,10 @@ bool applyAlignment(const applyAlignmentRequest& request, const alignCropRect& c
     for (size_t i = 0; i < request.transforms.size(); ++i) {
         const rgb16Buffer* photo = readChecked(request.readPhoto, int(i), request.width, request.height,
                                                nameOf(request.names, int(i)), error);
-        if (!photo || !getTransformedImage(*photo, request.transforms[i], request.model, crop, aligned, error))
+        if (!photo ||
+            !getTransformedImage(*photo, request.transforms[i], request.model, crop, aligned, error))
             return false;
-        if (!request.writePhoto(int(i), aligned, error))
-            return false;
+        if (!request.writePhoto(int(i), aligned, error)) return false;
     }
     return true;
 }

@@ -33,10 +33,8 @@ saveResultRequest automaticSaveRequest(const commandLineOptions& cl, const saveR
     error.clear();
     saveResultRequest request;
     request.options = persisted;
-    if (cl.outputFormat == saveResultOptions_t::formatTiff)
-        request.options.tiffBitDepth = cl.tiffBitDepth;
-    if (cl.outputToSrgb)
-        request.options.convertToSrgb = true;
+    if (cl.outputFormat == saveResultOptions_t::formatTiff) request.options.tiffBitDepth = cl.tiffBitDepth;
+    if (cl.outputToSrgb) request.options.convertToSrgb = true;
 
     QString fileName;
     if (!cl.outputFn.isEmpty()) {
@@ -49,27 +47,31 @@ saveResultRequest automaticSaveRequest(const commandLineOptions& cl, const saveR
         // The writers make JPEG and TIFF only: a name promising another format is refused rather than
         // filled with JPEG bytes. A name without a suffix gets JPEG.
         if (!suffix.isEmpty() && suffix != "jpg" && suffix != "jpeg" && suffix != "tif" && suffix != "tiff") {
-            error = QString("%1: cannot save .%2; the result is saved as JPEG (.jpg, .jpeg) or TIFF (.tif, .tiff)")
-                        .arg(QDir::toNativeSeparators(fileName), QFileInfo(fileName).suffix());
+            error =
+                QString(
+                    "%1: cannot save .%2; the result is saved as JPEG (.jpg, .jpeg) or TIFF (.tif, .tiff)")
+                    .arg(QDir::toNativeSeparators(fileName), QFileInfo(fileName).suffix());
             debugLog("%s: %s\n", "halvora::automaticSaveRequest", error.toLocal8Bit().constData());
             return request;
         }
         request.options.format = (suffix == "tif" || suffix == "tiff") ? saveResultOptions_t::formatTiff
-                                                                        : saveResultOptions_t::formatJpeg;
+                                                                       : saveResultOptions_t::formatJpeg;
     } else {
-        request.options.format = cl.outputFormat == saveResultOptions_t::formatTiff ? saveResultOptions_t::formatTiff
-                                                                                    : saveResultOptions_t::formatJpeg;
+        request.options.format = cl.outputFormat == saveResultOptions_t::formatTiff
+                                     ? saveResultOptions_t::formatTiff
+                                     : saveResultOptions_t::formatJpeg;
         QString dir = cl.outputDir;
-        if (dir.isEmpty() && !inputs.isEmpty())
-            dir = QFileInfo(inputs.front()).absolutePath();
+        if (dir.isEmpty() && !inputs.isEmpty()) dir = QFileInfo(inputs.front()).absolutePath();
         dir = QFileInfo(dir).absoluteFilePath();
-        fileName = uniqueOutputName(dir, halvora::defaultOutputName(inputs, false), request.options.extension(), false);
+        fileName = uniqueOutputName(dir, halvora::defaultOutputName(inputs, false),
+                                    request.options.extension(), false);
     }
     request.options.normalize();
 
     const QString folder = QFileInfo(fileName).absolutePath();
     if (!writableFolder(folder)) {
-        error = QString("%1: the output folder does not exist or cannot be written").arg(QDir::toNativeSeparators(folder));
+        error = QString("%1: the output folder does not exist or cannot be written")
+                    .arg(QDir::toNativeSeparators(folder));
         debugLog("%s: %s\n", "halvora::automaticSaveRequest", error.toLocal8Bit().constData());
         return request;
     }
@@ -79,8 +81,7 @@ saveResultRequest automaticSaveRequest(const commandLineOptions& cl, const saveR
 
 QString automaticHdrOutputPath(const commandLineOptions& cl, QString& error) {
     error.clear();
-    if (cl.saveHdr.isEmpty())
-        return QString();
+    if (cl.saveHdr.isEmpty()) return QString();
     const QString fileName = QFileInfo(cl.saveHdr).absoluteFilePath();
     if (!writableFolder(QFileInfo(fileName).absolutePath())) {
         // The run stops here: "HDR save disabled" would promise a run that goes on.
@@ -108,7 +109,9 @@ automaticRun::automaticRun(processingProject& project, const commandLineOptions&
     project_.unattendedRawOptions = rawLoadOptionsFromSettings(options);
 }
 
-automaticRun::~automaticRun() { stopNow(); }
+automaticRun::~automaticRun() {
+    stopNow();
+}
 
 void automaticRun::terminalLine(const QString& text) const {
     std::fprintf(stderr, "halvora: %s\n", text.toLocal8Bit().constData());
@@ -119,8 +122,7 @@ void automaticRun::beginStage(projectRun* run, const QString& stage) {
     endStage();
     stage_ = stage;
     stageTimer_.start();
-    if (verbose_)
-        terminalLine(stage + "...");
+    if (verbose_) terminalLine(stage + "...");
     current_ = run;
     if (run) {
         connect(run, &projectRun::logLine, this, &automaticRun::logLine);
@@ -130,7 +132,8 @@ void automaticRun::beginStage(projectRun* run, const QString& stage) {
 
 void automaticRun::endStage() {
     if (!stage_.isEmpty() && verbose_)
-        terminalLine(QStringLiteral("%1 done (%2 s)").arg(stage_).arg(stageTimer_.elapsed() / 1000.0, 0, 'f', 2));
+        terminalLine(
+            QStringLiteral("%1 done (%2 s)").arg(stage_).arg(stageTimer_.elapsed() / 1000.0, 0, 'f', 2));
     stage_.clear();
     current_ = nullptr;
 }
@@ -138,27 +141,23 @@ void automaticRun::endStage() {
 void automaticRun::warn(const QString& text) {
     debugLog("%s\n", text.toLocal8Bit().constData());
     emit logLine(projectRun::warning, text);
-    if (verbose_)
-        terminalLine(text);
+    if (verbose_) terminalLine(text);
 }
 
 void automaticRun::fail(const QString& error) {
-    if (!running_)
-        return;
+    if (!running_) return;
     running_ = false;
     current_ = nullptr;
     stage_.clear();
     const QString text = error.isEmpty() ? tr("The automatic run failed.") : error;
     debugLog("%s\n", text.toLocal8Bit().constData());
     emit logLine(projectRun::error, text);
-    if (terminal_)
-        terminalLine(text);
+    if (terminal_) terminalLine(text);
     emit finished(1, text);
 }
 
 void automaticRun::start() {
-    if (running_)
-        return;
+    if (running_) return;
     running_ = true;
     totalTimer_.start();
     // A name that is not valid UTF-8 would be opened or written under another name: refuse it.
@@ -180,7 +179,8 @@ void automaticRun::loadSettings() {
             return;
         }
         rebuildToneMappingTables(project_.tmSettings, toneMappingChange::everything);
-        emit logLine(projectRun::info, tr("Tone mapping settings loaded: %1").arg(QDir::toNativeSeparators(file)));
+        emit logLine(projectRun::info,
+                     tr("Tone mapping settings loaded: %1").arg(QDir::toNativeSeparators(file)));
         emit settingsLoaded();
     }
     loadPhotos();
@@ -204,8 +204,7 @@ void automaticRun::loadPhotos() {
 }
 
 void automaticRun::photosLoaded(bool ok, const QString& error) {
-    if (!running_)
-        return;
+    if (!running_) return;
     const QStringList failures = load_->failures();
     const bool havePhotos = !project_.photos.empty();
     load_.reset();
@@ -254,22 +253,23 @@ void automaticRun::generate() {
     }
     if (!radiance) {
         const evChoice choice = chooseEVsAfterLoading(project_);
-        if (!choice.warning.isEmpty())
-            warn(choice.warning);
+        if (!choice.warning.isEmpty()) warn(choice.warning);
         if (!ldrEnhancement) {
             bool switchedToAEB = false;
             for (const QString& w :
                  evChecksBeforeGeneration(project_, choice.chosen == evChoice::fromExif, switchedToAEB))
                 warn(w);
             for (const auto& photo : project_.photos)
-                debugLog("EV: %s = %g\n", QFileInfo(photo->fileName).fileName().toLocal8Bit().constData(), photo->ev);
+                debugLog("EV: %s = %g\n", QFileInfo(photo->fileName).fileName().toLocal8Bit().constData(),
+                         photo->ev);
         }
     }
     genHDR_options options = genHDRoptionsForAutomaticRun(*commandLine_, ldrEnhancement);
     options.saveHDR = !hdrOutput_.isEmpty();
     options.hdrFileName = hdrOutput_;
     generation_ = std::make_unique<generationRun>(&project_, options, radiance, true, runSettings_);
-    connect(generation_.get(), &generationRun::finished, this, &automaticRun::generated, Qt::QueuedConnection);
+    connect(generation_.get(), &generationRun::finished, this, &automaticRun::generated,
+            Qt::QueuedConnection);
     beginStage(generation_.get(), radiance         ? tr("Preparing the HDR image")
                                   : ldrEnhancement ? tr("LDR enhancement")
                                                    : tr("HDR generation"));
@@ -277,8 +277,7 @@ void automaticRun::generate() {
 }
 
 void automaticRun::generated(bool ok, const QString& error) {
-    if (!running_)
-        return;
+    if (!running_) return;
     generation_.reset();
     if (!ok) {
         fail(error);
@@ -297,8 +296,7 @@ void automaticRun::prepare() {
 }
 
 void automaticRun::prepared(bool ok, const QString& error) {
-    if (!running_)
-        return;
+    if (!running_) return;
     preparation_.reset();
     if (!ok) {
         fail(error);
@@ -327,13 +325,13 @@ void automaticRun::save() {
     emit logLine(projectRun::info, tr("Saving result..."));
     save_ = std::make_unique<saveRun>(project_, runSettings_);
     connect(save_.get(), &projectRun::finished, this, &automaticRun::saved, Qt::QueuedConnection);
-    beginStage(save_.get(), tr("Tone mapping and saving %1").arg(QDir::toNativeSeparators(request_.fileName)));
+    beginStage(save_.get(),
+               tr("Tone mapping and saving %1").arg(QDir::toNativeSeparators(request_.fileName)));
     save_->start(request_);
 }
 
 void automaticRun::saved(bool ok, const QString& error) {
-    if (!running_)
-        return;
+    if (!running_) return;
     const saveResultRequest request = save_->request();
     const metadataTransfer_t transfer = save_->exifTransfer();
     const QString transferError = save_->exifTransferError();
@@ -341,16 +339,14 @@ void automaticRun::saved(bool ok, const QString& error) {
     if (transfer == metadataTransfer_t::failed) {
         // The picture is saved, but without what a script may rely on: say why at the terminal too.
         emit logLine(projectRun::warning, transferError);
-        if (terminal_)
-            terminalLine(tr("EXIF transfer failed.") + " " + transferError);
+        if (terminal_) terminalLine(tr("EXIF transfer failed.") + " " + transferError);
     }
     for (const saveResultMessage_t& m : saveResultFinishedMessages(&request, true, transfer)) {
         const int kind = m.color == "#60a060"   ? projectRun::success
                          : m.color == "#b06060" ? projectRun::error
                          : m.color == "#b0b060" ? projectRun::warning
                                                 : projectRun::info;
-        if (kind != projectRun::error)
-            emit logLine(kind, m.text);
+        if (kind != projectRun::error) emit logLine(kind, m.text);
     }
     if (!ok) {
         fail(error.isEmpty() ? tr("Saving the result failed.") : error);
@@ -358,7 +354,8 @@ void automaticRun::saved(bool ok, const QString& error) {
     }
     endStage();
     savedFile_ = request.fileName;
-    debugLog("Automatic run finished: '%s'\n", QDir::toNativeSeparators(savedFile_).toLocal8Bit().constData());
+    debugLog("Automatic run finished: '%s'\n",
+             QDir::toNativeSeparators(savedFile_).toLocal8Bit().constData());
     if (verbose_)
         terminalLine(tr("saved %1 (%2 s in all)")
                          .arg(QDir::toNativeSeparators(savedFile_))
@@ -370,9 +367,9 @@ void automaticRun::saved(bool ok, const QString& error) {
 void automaticRun::stopNow() {
     running_ = false;
     current_ = nullptr;
-    for (projectRun* run : std::initializer_list<projectRun*>{load_.get(), generation_.get(), preparation_.get(), save_.get()})
-        if (run)
-            run->stopNow();
+    for (projectRun* run :
+         std::initializer_list<projectRun*>{load_.get(), generation_.get(), preparation_.get(), save_.get()})
+        if (run) run->stopNow();
     load_.reset();
     generation_.reset();
     preparation_.reset();

@@ -35,8 +35,9 @@ namespace halvora {
 /// the name's suffix ("tif"/"tiff" → TIFF, else JPEG); --tiff8/--tiff16 set the TIFF depth and
 /// --output_to_srgb the sRGB conversion; the rest are the persisted options. An empty fileName with
 /// `error` set when the target folder does not exist or cannot be written.
-saveResultRequest automaticSaveRequest(const commandLineOptions& options, const saveResultOptions_t& persisted,
-                                       const QStringList& inputs, QString& error);
+saveResultRequest automaticSaveRequest(const commandLineOptions& options,
+                                       const saveResultOptions_t& persisted, const QStringList& inputs,
+                                       QString& error);
 
 /// Absolute path of the --save_hdr file, or empty with `error` set when its folder does not exist or
 /// cannot be written (an empty option gives an empty path and no error).

@@ -19,15 +19,16 @@ struct commandLineOptions {
     int noiseStrength1 = 2;
     int noiseStrength2 = 2;
     bool panoramaMode = false;
-    int outputFormat = 0;  ///< 0 JPEG, 1 TIFF
-    int tiffBitDepth = 1;  ///< 1 = 8-bit, 2 = 16-bit
+    int outputFormat = 0; ///< 0 JPEG, 1 TIFF
+    int tiffBitDepth = 1; ///< 1 = 8-bit, 2 = 16-bit
     bool outputToSrgb = false;
     QString outputDir;
-    QString saveHdr;       ///< --save_hdr: also write the merged radiance picture here
+    QString saveHdr; ///< --save_hdr: also write the merged radiance picture here
     bool showHelp = false;
     bool showVersion = false;
-    bool verbose = false;  ///< --verbose: stage lines of an unattended run on standard error
-    QStringList undecodableArguments; ///< arguments not valid in the system's file-name encoding (set by the caller)
+    bool verbose = false; ///< --verbose: stage lines of an unattended run on standard error
+    QStringList
+        undecodableArguments; ///< arguments not valid in the system's file-name encoding (set by the caller)
 
     /// Parses the arguments from the second one on. Options are looked up by substring in the list of
     /// "--" arguments (first match wins), in a fixed order where later lookups override earlier ones.

@@ -1,12 +1,12 @@
 // Entry of every run: interactive, automatic ("--auto"), plug-in and batch.
 
-#include "app/settingsStore.h"
 #include "app/commandLineOptions.h"
 #include "app/debugLogSettings.h"
+#include "app/programOptionsSettings.h"
+#include "app/settingsStore.h"
+#include "app/terminationWatcher.h"
 #include "base/debugLog.h"
 #include "base/runContext.h"
-#include "app/programOptionsSettings.h"
-#include "app/terminationWatcher.h"
 #include "ui/framePlacement.h"
 #include "ui/mainWindow.h"
 #include "ui/myCustomStyle.h"
@@ -86,15 +86,17 @@ int main(int argc, char** argv) {
         return 0;
     }
     // An unattended run on a machine without a display uses the offscreen platform.
-    if (early.autoProcess && qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if (early.autoProcess && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     // Without a runtime directory Qt warns on every run and falls back to one under /tmp: give it the
     // private one it would make, quietly.
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
-        const QByteArray runtime = QDir::tempPath().toLocal8Bit() + "/runtime-" + QByteArray::number(getuid());
-        if (::mkdir(runtime.constData(), 0700) == 0 || (QFileInfo(runtime).isDir() && QFileInfo(runtime).isWritable()))
+        const QByteArray runtime =
+            QDir::tempPath().toLocal8Bit() + "/runtime-" + QByteArray::number(getuid());
+        if (::mkdir(runtime.constData(), 0700) == 0 ||
+            (QFileInfo(runtime).isDir() && QFileInfo(runtime).isWritable()))
             qputenv("XDG_RUNTIME_DIR", runtime);
     }
 
@@ -115,10 +117,8 @@ int main(int argc, char** argv) {
         savedMaximized = settings->value("WindowMaximized", true).toBool();
         bool ok = false;
         savedScreenIndex = settings->value("Screen", -1).toInt(&ok);
-        if (!ok)
-            savedScreenIndex = -1;
-        if (!savedGeometry.isValid())
-            savedGeometry = QRect(0, 0, 800, 600);
+        if (!ok) savedScreenIndex = -1;
+        if (!savedGeometry.isValid()) savedGeometry = QRect(0, 0, 800, 600);
     }
 
     halvora::installDebugLogSettings();
@@ -134,8 +134,7 @@ int main(int argc, char** argv) {
     // The resources live in a static library: without this their registration is never linked in.
     Q_INIT_RESOURCE(resources);
     QFile css(":/resources/style1.css");
-    if (css.open(QIODevice::ReadOnly))
-        app.setStyleSheet(QString::fromLatin1(css.readAll()));
+    if (css.open(QIODevice::ReadOnly)) app.setStyleSheet(QString::fromLatin1(css.readAll()));
 
     std::srand(unsigned(std::time(nullptr)));
 
@@ -146,14 +145,15 @@ int main(int argc, char** argv) {
     const bool unattended = cmd.autoProcess || cmd.hideWindow;
     styledMessageBox::setUnattended(unattended);
     if (!unattended)
-        halvora::setDebugLogQuestion([](const QString& text) { return styledMessageBox::question(nullptr, text); });
+        halvora::setDebugLogQuestion(
+            [](const QString& text) { return styledMessageBox::question(nullptr, text); });
 
     // Installed before the window exists so that an early SIGTERM still ends the run in order.
     terminationWatcher termination;
     styledMainWindow frame;
     auto* main = new mainWindow(&frame);
     QObject::connect(&termination, &terminationWatcher::terminationRequested, &frame, [&frame, main] {
-        abortRequested = true; // the process shuts down: every loop of every run ends
+        abortRequested = true;    // the process shuts down: every loop of every run ends
         main->resultSaved = true; // a termination request does not ask "Do you really want to exit?"
         frame.close();
     });
@@ -165,7 +165,8 @@ int main(int argc, char** argv) {
     cmd.logParameters(arguments);
 
     if (main->startupError()) {
-        styledMessageBox::show(&frame, styledMessageBox::error, QObject::tr("Error on startup. Please contact support."));
+        styledMessageBox::show(&frame, styledMessageBox::error,
+                               QObject::tr("Error on startup. Please contact support."));
         return -1;
     }
 
@@ -191,8 +192,7 @@ int main(int argc, char** argv) {
         settings->setValue("WindowGeometry", frame.normalGeometry());
         settings->setValue("WindowMaximized", frame.isMaximized());
         settings->setValue("Screen", int(QGuiApplication::screens().indexOf(frame.screen())));
-        if (main->failureExitCode() != 0)
-            ret = main->failureExitCode();
+        if (main->failureExitCode() != 0) ret = main->failureExitCode();
     }
     // A run ended by a signal did not finish its work: a script must not take it for success.
     if (const int signal = terminationWatcher::receivedSignal()) {

@@ -19,7 +19,9 @@ static QString doubledPath(const QString& savedFile) {
     return path.replace("\\", "\\\\");
 }
 
-QString pluginCallbackContent(const QString& savedFile) { return "\"" + doubledPath(savedFile) + "\""; }
+QString pluginCallbackContent(const QString& savedFile) {
+    return "\"" + doubledPath(savedFile) + "\"";
+}
 
 bool writePluginCallback(const QString& pluginSrcDir, const QString& savedFile) {
     const QString path = pluginCallbackPath(pluginSrcDir);

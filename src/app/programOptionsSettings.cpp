@@ -18,13 +18,10 @@ int readInt(const QVariant& value, int fallback) {
 }
 
 bool readBool(const QVariant& value, bool fallback) {
-    if (value.typeId() == QMetaType::Bool)
-        return value.toBool();
+    if (value.typeId() == QMetaType::Bool) return value.toBool();
     const QString text = value.toString().trimmed().toLower();
-    if (text == "true" || text == "1")
-        return true;
-    if (text == "false" || text == "0")
-        return false;
+    if (text == "true" || text == "1") return true;
+    if (text == "false" || text == "0") return false;
     return fallback;
 }
 
@@ -45,13 +42,14 @@ struct readVisitor {
 struct writeVisitor {
     QSettings& settings;
     template <class T, class D> void operator()(const char* key, const T& field, const D&) {
-        if (QString(key).startsWith("Installer/"))
-            return; // written by the installer only
+        if (QString(key).startsWith("Installer/")) return; // written by the installer only
         settings.setValue(key, field);
     }
 };
 
-int clampOrReset(int value, int low, int high, int reset) { return (value < low || value > high) ? reset : value; }
+int clampOrReset(int value, int low, int high, int reset) {
+    return (value < low || value > high) ? reset : value;
+}
 
 } // namespace
 
@@ -68,20 +66,19 @@ programOptionsSettings::programOptionsSettings() : maxCores(computeMaxCores()) {
 
 QString programOptionsSettings::existingFolder(const QString& preferred) {
     QString path = QDir::cleanPath(QFileInfo(preferred).absoluteFilePath());
-    if (preferred.isEmpty())
-        return QDir::homePath();
+    if (preferred.isEmpty()) return QDir::homePath();
     for (int depth = 0; depth < 256 && !path.isEmpty(); ++depth) {
-        if (QFileInfo(path).isDir())
-            return path;
+        if (QFileInfo(path).isDir()) return path;
         const QString parent = QFileInfo(path).absolutePath();
-        if (parent == path)
-            break;
+        if (parent == path) break;
         path = parent;
     }
     return QDir::homePath();
 }
 
-int programOptionsSettings::computeMaxCores() { return std::clamp(QThread::idealThreadCount(), 1, 64); }
+int programOptionsSettings::computeMaxCores() {
+    return std::clamp(QThread::idealThreadCount(), 1, 64);
+}
 
 template <class Visitor> void programOptionsSettings::visitKeys(Visitor&& v, bool full) {
     v("Installer/UserFolder", userFolder, QDir::homePath() + "/Halvora 3");
@@ -113,8 +110,7 @@ template <class Visitor> void programOptionsSettings::visitKeys(Visitor&& v, boo
     v("SavingResult/ConvertToSrgb", convertToSrgb, false);
     v("SavingResult/Dpi", dpi, 300);
     v("SavingResult/Format", saveFormat, 0);
-    if (!full)
-        return;
+    if (!full) return;
     v("Alignment/Method", alignmentMethod, 3);
     v("Alignment/PrefixSuffix", alignmentPrefixSuffix, QStringLiteral("aligned"));
     v("Alignment/Prefix", alignmentPrefix, false);
@@ -173,8 +169,7 @@ template <class Visitor> void programOptionsSettings::visitKeys(Visitor&& v, boo
 void programOptionsSettings::read(bool full) {
     auto settings = halvora::openSettings();
     visitKeys(readVisitor{*settings}, full);
-    if (!userFolder.isEmpty() && !QDir(userFolder).exists())
-        QDir().mkpath(userFolder);
+    if (!userFolder.isEmpty() && !QDir(userFolder).exists()) QDir().mkpath(userFolder);
     normalize();
 }
 
@@ -186,20 +181,16 @@ void programOptionsSettings::write() {
 }
 
 void programOptionsSettings::normalize() {
-    if (scratchPath.isEmpty() || !QFileInfo(scratchPath).isDir())
-        scratchStandard = true;
-    if (scratchStandard)
-        scratchPath.clear();
+    if (scratchPath.isEmpty() || !QFileInfo(scratchPath).isDir()) scratchStandard = true;
+    if (scratchStandard) scratchPath.clear();
     if (!tempDirFixed_) {
         // A change of the temporary directory takes effect at the next start.
         tempDirInEffect = scratchStandard ? QDir::tempPath() : scratchPath;
         tempDirFixed_ = true;
     }
 
-    if (coreCount < 1 || coreCount > maxCores)
-        coreCount = maxCores;
-    if (coreCountBatch < 1 || coreCountBatch > maxCores)
-        coreCountBatch = maxCores;
+    if (coreCount < 1 || coreCount > maxCores) coreCount = maxCores;
+    if (coreCountBatch < 1 || coreCountBatch > maxCores) coreCountBatch = maxCores;
 
     externalEditorCompression = clampOrReset(externalEditorCompression, 0, 2, 0);
     externalEditorBitDepth = clampOrReset(externalEditorBitDepth, 1, 2, 1);
@@ -221,38 +212,49 @@ void programOptionsSettings::normalize() {
         externalEditorEnabled = false;
         externalEditorPath.clear();
     }
-    if (!colorManagementCustomMonitorProfile.isEmpty() && !QFileInfo(colorManagementCustomMonitorProfile).isFile())
+    if (!colorManagementCustomMonitorProfile.isEmpty() &&
+        !QFileInfo(colorManagementCustomMonitorProfile).isFile())
         colorManagementCustomMonitorProfile.clear();
 
-    const int autoCreateModes = int(batchAutoCreateLDR) + int(batchAutoCreateFixed) + int(batchAutoCreateAutomatic);
-    if (autoCreateModes != 1)
-        batchAutoCreateLDR = batchAutoCreateFixed = batchAutoCreateAutomatic = false;
+    const int autoCreateModes =
+        int(batchAutoCreateLDR) + int(batchAutoCreateFixed) + int(batchAutoCreateAutomatic);
+    if (autoCreateModes != 1) batchAutoCreateLDR = batchAutoCreateFixed = batchAutoCreateAutomatic = false;
 }
 
 double programOptionsSettings::freeDiskSpaceMB(const QString& path) {
-    if (path.isEmpty() || !QFileInfo::exists(path))
-        return -1.0;
+    if (path.isEmpty() || !QFileInfo::exists(path)) return -1.0;
     QStorageInfo storage(path);
-    if (!storage.isValid() || !storage.isReady())
-        return -1.0;
+    if (!storage.isValid() || !storage.isReady()) return -1.0;
     const qint64 bytes = storage.bytesAvailable();
     return bytes < 0 ? -1.0 : double(bytes) / 1024.0 / 1024.0;
 }
 
 QString programOptionsSettings::languageForInstallerId(int id) {
     switch (id) {
-    case 0x407: return "de";
-    case 0x40A: return "es";
-    case 0x40C: return "fr";
-    case 0x40E: return "hu";
-    case 0x410: return "it";
-    case 0x415: return "pl";
-    case 0x416: return "br";
-    case 0x418: return "ro";
-    case 0x419: return "ru";
-    case 0x41B: return "sk";
-    case 0x816: return "pt";
-    default: return "en";
+    case 0x407:
+        return "de";
+    case 0x40A:
+        return "es";
+    case 0x40C:
+        return "fr";
+    case 0x40E:
+        return "hu";
+    case 0x410:
+        return "it";
+    case 0x415:
+        return "pl";
+    case 0x416:
+        return "br";
+    case 0x418:
+        return "ro";
+    case 0x419:
+        return "ru";
+    case 0x41B:
+        return "sk";
+    case 0x816:
+        return "pt";
+    default:
+        return "en";
     }
 }
 

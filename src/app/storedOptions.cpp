@@ -53,8 +53,7 @@ genHDR_options genHDRoptionsForAutomaticRun(const commandLineOptions& cl, bool l
 }
 
 bool storeGenHDRoptions(const genHDR_options& chosen, programOptionsSettings& s, bool automaticRun) {
-    if (automaticRun)
-        return false;
+    if (automaticRun) return false;
     genHDR_options o = chosen;
     o.normalize();
     if (o.ldrEnhancement) {
@@ -97,7 +96,7 @@ void storeHdrLoadOptions(const hdrLoadOptions& chosen, programOptionsSettings& s
 }
 
 hdrLoadOptions hdrLoadOptionsFromCommandLine(const commandLineOptions& commandLine,
-                                               const programOptionsSettings& settings) {
+                                             const programOptionsSettings& settings) {
     hdrLoadOptions o = hdrLoadOptionsFromSettings(settings);
     o.noiseFilter = commandLine.noiseFilter;
     o.noiseFilterStrength = commandLine.noiseStrength1;
@@ -108,8 +107,9 @@ hdrLoadOptions hdrLoadOptionsFromCommandLine(const commandLineOptions& commandLi
 }
 
 hdrLoadOptions hdrLoadOptionsForUnattendedRun(const commandLineOptions& commandLine,
-                                                const programOptionsSettings& settings) {
-    return commandLine.autoProcess ? hdrLoadOptionsFromCommandLine(commandLine, settings) : hdrLoadOptionsFromSettings(settings);
+                                              const programOptionsSettings& settings) {
+    return commandLine.autoProcess ? hdrLoadOptionsFromCommandLine(commandLine, settings)
+                                   : hdrLoadOptionsFromSettings(settings);
 }
 
 rawLoadOptions rawLoadOptionsFromSettings(const programOptionsSettings& settings) {

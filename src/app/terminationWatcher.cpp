@@ -12,8 +12,7 @@ volatile sig_atomic_t firstSignal = 0;
 // Only async-signal-safe work here: the first signal puts one byte into the pipe and the notifier
 // runs the ordered shutdown; a second one means the user will not wait for it.
 void onSignal(int signal) {
-    if (firstSignal != 0)
-        ::_exit(128 + signal);
+    if (firstSignal != 0) ::_exit(128 + signal);
     firstSignal = signal;
     const char byte = 1;
     [[maybe_unused]] ssize_t n = ::write(signalPipe[0], &byte, 1);
@@ -22,8 +21,7 @@ void onSignal(int signal) {
 } // namespace
 
 terminationWatcher::terminationWatcher(QObject* parent) : QObject(parent) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
-        return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) return;
     notifier_ = std::make_unique<QSocketNotifier>(signalPipe[1], QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
         char byte;
@@ -39,7 +37,9 @@ terminationWatcher::terminationWatcher(QObject* parent) : QObject(parent) {
     ::signal(SIGXFSZ, SIG_IGN);
 }
 
-int terminationWatcher::receivedSignal() { return firstSignal; }
+int terminationWatcher::receivedSignal() {
+    return firstSignal;
+}
 
 terminationWatcher::~terminationWatcher() {
     signal(SIGTERM, SIG_DFL);

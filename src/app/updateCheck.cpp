@@ -12,11 +12,9 @@
 namespace halvora {
 
 bool parseUpdateReply(const QString& text, updateReply& reply) {
-    if (text.size() < 16 || text.size() > 1024)
-        return false;
+    if (text.size() < 16 || text.size() > 1024) return false;
     const QStringList fields = text.split('#');
-    if (fields.size() != 5)
-        return false;
+    if (fields.size() != 5) return false;
     reply = {fields[0].trimmed(), fields[1].trimmed(), fields[2].trimmed(), fields[3].trimmed(),
              fields[4].trimmed()};
     return true;
@@ -24,15 +22,13 @@ bool parseUpdateReply(const QString& text, updateReply& reply) {
 
 QUrl updateRequestUrl(const QString& base) {
     const QUrl url(base.trimmed(), QUrl::StrictMode);
-    if (base.trimmed().isEmpty() || !url.isValid() || url.host().isEmpty())
-        return QUrl();
+    if (base.trimmed().isEmpty() || !url.isValid() || url.host().isEmpty()) return QUrl();
     const bool loopback = QHostAddress(url.host()).isLoopback() || url.host() == QLatin1String("localhost");
     if (url.scheme() != QLatin1String("https") && !(url.scheme() == QLatin1String("http") && loopback))
         return QUrl();
     QUrl request = url;
     QString path = url.path();
-    if (path.endsWith('/'))
-        path.chop(1);
+    if (path.endsWith('/')) path.chop(1);
     request.setPath(path + "/vercheck/index3.php");
     request.setQuery(QStringLiteral("email="));
     return request;
@@ -43,8 +39,7 @@ namespace {
 // A link is offered only for an https address; its text is escaped like every other field.
 QString safeLink(const QString& url, const QString& label) {
     const QUrl parsed(url, QUrl::StrictMode);
-    if (!parsed.isValid() || parsed.scheme() != QLatin1String("https"))
-        return QString();
+    if (!parsed.isValid() || parsed.scheme() != QLatin1String("https")) return QString();
     return QStringLiteral("<a href=\"%1\">%2</a>")
         .arg(parsed.toString(QUrl::FullyEncoded).toHtmlEscaped(), label.toHtmlEscaped());
 }
@@ -53,12 +48,13 @@ QString safeLink(const QString& url, const QString& label) {
 
 QString updateDialogText(const updateReply& reply, const QString& current) {
     if (reply.version == current)
-        return QObject::tr("Currently there are no updates available. You have the most recent version installed.")
+        return QObject::tr(
+                   "Currently there are no updates available. You have the most recent version installed.")
             .toHtmlEscaped();
-    QString text = QObject::tr("There is a new version of Halvora available for download").toHtmlEscaped() + "<br>";
+    QString text =
+        QObject::tr("There is a new version of Halvora available for download").toHtmlEscaped() + "<br>";
     const QString link = safeLink(reply.downloadUrl, reply.downloadUrl);
-    if (!link.isEmpty())
-        text += link + "<br>";
+    if (!link.isEmpty()) text += link + "<br>";
     text += "<b>" + reply.version.toHtmlEscaped() + "</b><br>";
     text += QObject::tr("Release date").toHtmlEscaped() + ": " + reply.releaseDate.toHtmlEscaped() + "<br>";
     text += "<i>" + reply.note.toHtmlEscaped() + "</i><br>";
@@ -85,11 +81,9 @@ bool checkUpdates::doCheck(bool userStarted) {
                         tr("The update service address must start with https://."));
         return false;
     }
-    if (reply_)
-        return true; // one check at a time
+    if (reply_) return true; // one check at a time
     userStarted_ = userStarted;
-    if (!network_)
-        network_ = std::make_unique<QNetworkAccessManager>();
+    if (!network_) network_ = std::make_unique<QNetworkAccessManager>();
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setHeader(QNetworkRequest::UserAgentHeader,
@@ -103,8 +97,7 @@ bool checkUpdates::doCheck(bool userStarted) {
 void checkUpdates::displayData() {
     QNetworkReply* reply = reply_;
     reply_ = nullptr;
-    if (!reply)
-        return;
+    if (!reply) return;
     reply->deleteLater();
     if (reply->error() != QNetworkReply::NoError) {
         debugLog("checkUpdates: %s\n", qPrintable(reply->errorString()));

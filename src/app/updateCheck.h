@@ -19,11 +19,11 @@ namespace halvora {
 
 /// The five fields of a valid reply.
 struct updateReply {
-    QString version;        ///< the current version, e.g. "3.0.2"
-    QString releaseDate;    ///< shown after "Release date"
-    QString downloadUrl;    ///< the download page (used only when it is an https:// address)
-    QString note;           ///< shown in italics
-    QString historyUrl;     ///< the version history (used only when it is an https:// address)
+    QString version;     ///< the current version, e.g. "3.0.2"
+    QString releaseDate; ///< shown after "Release date"
+    QString downloadUrl; ///< the download page (used only when it is an https:// address)
+    QString note;        ///< shown in italics
+    QString historyUrl;  ///< the version history (used only when it is an https:// address)
 };
 
 /// Parses a reply: 16 … 1024 characters splitting on "#" into exactly 5 fields. False otherwise.

@@ -23,16 +23,13 @@ void debugLog(const char* format, ...) {
         decided = true;
         logFile = targetRule ? targetRule() : QString();
     }
-    if (logFile.isEmpty() && !listener)
-        return;
+    if (logFile.isEmpty() && !listener) return;
     va_list args;
     va_start(args, format);
     std::vsnprintf(formatBuffer, sizeof formatBuffer, format, args);
     va_end(args);
-    if (listener)
-        listener(formatBuffer);
-    if (logFile.isEmpty())
-        return;
+    if (listener) listener(formatBuffer);
+    if (logFile.isEmpty()) return;
     QFile file(logFile);
     if (file.open(QIODevice::Append | QIODevice::Text)) {
         file.write(formatBuffer);

@@ -14,8 +14,7 @@ QString failureText(const QString& file, const QString& reason) {
 bool fail(QString* error, const char* caller, const QString& file, const QString& reason) {
     const QString text = failureText(file, reason);
     debugLog("%s: %s\n", caller, text.toLocal8Bit().constData());
-    if (error)
-        *error = text;
+    if (error) *error = text;
     return false;
 }
 

@@ -2,8 +2,8 @@
 
 #include "base/debugLog.h"
 #include "base/parallelFor.h"
-#include "base/tempFileRecord.h"
 #include "base/rgbBuffers.h"
+#include "base/tempFileRecord.h"
 
 namespace {
 
@@ -28,7 +28,8 @@ template <class T> void reduceRows(const buildLevel_threadParams_t& p, int64_t y
                 if constexpr (std::is_floating_point_v<T>)
                     out[x * c + ch] = (r0[xa + ch] + r0[xb + ch] + r1[xa + ch] + r1[xb + ch]) * 0.25f;
                 else
-                    out[x * c + ch] = T((uint32_t(r0[xa + ch]) + r0[xb + ch] + r1[xa + ch] + r1[xb + ch]) >> 2);
+                    out[x * c + ch] =
+                        T((uint32_t(r0[xa + ch]) + r0[xb + ch] + r1[xa + ch] + r1[xb + ch]) >> 2);
             }
         }
     }
@@ -66,8 +67,7 @@ bool pyramid::reshape(int w, int h, int levels) {
         return false;
     std::unique_ptr<uint8_t[]> first = std::move(levels_[0].block);
     const int bytes = bytesPerSample_, channels = channels_;
-    if (!init(w, h, levels, bytes, channels, false))
-        return false;
+    if (!init(w, h, levels, bytes, channels, false)) return false;
     levels_[0].block = std::move(first);
     for (int k = 1; k < levels; ++k) {
         const size_t n = levelBytes(k);
@@ -115,13 +115,11 @@ void pyramid::buildLevels() {
 }
 
 bool pyramid::readFromTempFile(tempFileRecord* file) {
-    if (!file || !file->isOpen() || !allocated())
-        return false;
+    if (!file || !file->isOpen() || !allocated()) return false;
     return file->read(levels_[0].block.get(), levelBytes(0), "pyramid::readFromTempFile");
 }
 
 bool pyramid::writeToTempFile(tempFileRecord* file) {
-    if (!file || !file->isOpen() || !allocated())
-        return false;
+    if (!file || !file->isOpen() || !allocated()) return false;
     return file->write(levels_[0].block.get(), levelBytes(0), "pyramid::writeToTempFile");
 }

@@ -48,7 +48,9 @@ public:
     size_t levelBytes(int k = 0) const;
 
     template <class T> T* data(int k = 0) { return reinterpret_cast<T*>(levels_[k].block.get()); }
-    template <class T> const T* data(int k = 0) const { return reinterpret_cast<const T*>(levels_[k].block.get()); }
+    template <class T> const T* data(int k = 0) const {
+        return reinterpret_cast<const T*>(levels_[k].block.get());
+    }
 
 private:
     int levelCount_ = 0;

@@ -26,20 +26,17 @@ inline constexpr int kUnitTableSize = 32641;
 
 /// Uninitialised heap block of `count` elements, or null when the memory cannot be had.
 template <class T> std::unique_ptr<T[]> allocateBlock(size_t count) {
-    if (count == 0 || count > std::numeric_limits<size_t>::max() / sizeof(T) / 2)
-        return nullptr;
+    if (count == 0 || count > std::numeric_limits<size_t>::max() / sizeof(T) / 2) return nullptr;
     std::unique_ptr<T[]> block(new (std::nothrow) T[count]);
     // Picture-sized blocks are first written by the pixel loops: backed by 2 MiB pages they cost a
     // few hundred page faults instead of hundreds of thousands (expensive on a virtual machine).
-    if (block)
-        adviseHugePages(block.get(), count * sizeof(T));
+    if (block) adviseHugePages(block.get(), count * sizeof(T));
     return block;
 }
 
 /// Element count of a w × h × channels picture, or 0 when the size is impossible.
 inline size_t pictureElements(int64_t w, int64_t h, int64_t channels) {
-    if (w <= 0 || h <= 0 || channels <= 0 || w > (1 << 20) || h > (1 << 20))
-        return 0;
+    if (w <= 0 || h <= 0 || channels <= 0 || w > (1 << 20) || h > (1 << 20)) return 0;
     return static_cast<size_t>(w * h * channels);
 }
 
@@ -53,8 +50,7 @@ template <class T> struct rgbBuffer {
     bool allocate(int w, int h) {
         release();
         data = allocateBlock<T>(pictureElements(w, h, 3));
-        if (!data)
-            return false;
+        if (!data) return false;
         width = w;
         height = h;
         return true;

@@ -15,13 +15,16 @@ thread_local runContext* bound = nullptr;
 
 int threadsFor(int configured) {
     int n = std::min(std::max(1, QThread::idealThreadCount()), 64);
-    if (configured >= 1)
-        n = std::min(n, configured);
+    if (configured >= 1) n = std::min(n, configured);
     return n;
 }
 
-void setDefaultThreadCount(int threads) { defaultThreads.store(std::max(0, threads)); }
-int defaultThreadCount() { return defaultThreads.load(); }
+void setDefaultThreadCount(int threads) {
+    defaultThreads.store(std::max(0, threads));
+}
+int defaultThreadCount() {
+    return defaultThreads.load();
+}
 
 runContext::runContext(int threads, bool panoramaMode)
     : threads_(threadsFor(threads > 0 ? threads : defaultThreadCount())), panoramaMode_(panoramaMode) {}
@@ -34,18 +37,20 @@ void runContext::startProgress(uint64_t total) {
 int runContext::progressPercent() const {
     const uint64_t total = std::max<uint64_t>(1, progressTotal());
     const uint64_t done = progressDone();
-    if (done >= total)
-        return 100;
+    if (done >= total) return 100;
     // done × 100 overflows 64 bits for totals above 2^57.
     return static_cast<int>(static_cast<unsigned __int128>(done) * 100 / total);
 }
 
-runContext::scope::scope(runContext& context) : previous_(bound) { bound = &context; }
-runContext::scope::~scope() { bound = previous_; }
+runContext::scope::scope(runContext& context) : previous_(bound) {
+    bound = &context;
+}
+runContext::scope::~scope() {
+    bound = previous_;
+}
 
 runContext& runContext::current() {
-    if (bound)
-        return *bound;
+    if (bound) return *bound;
     // The idle context follows the default thread count as it is when asked.
     static thread_local runContext idle;
     idle.threads_ = threadsFor(defaultThreadCount());

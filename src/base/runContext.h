@@ -80,8 +80,12 @@ int defaultThreadCount();
 int threadsFor(int configured);
 
 /// The current run was cancelled or the process shuts down: long loops return early.
-inline bool cancelRequested() { return runContext::current().cancelled(); }
+inline bool cancelRequested() {
+    return runContext::current().cancelled();
+}
 /// Adds finished units to the current run's progress.
-inline void addProgress(uint64_t units) { runContext::current().addProgress(units); }
+inline void addProgress(uint64_t units) {
+    runContext::current().addProgress(units);
+}
 
 } // namespace halvora

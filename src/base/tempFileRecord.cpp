@@ -19,11 +19,9 @@ constexpr size_t kDirectChunk = size_t(8) << 20;
 // written (0 when the file system refuses direct writes); the caller writes the rest normally.
 size_t writeDirect(int fd, const void* data, size_t bytes) {
     const size_t aligned = bytes / kDirectAlign * kDirectAlign;
-    if (fd < 0 || aligned < kDirectChunk)
-        return 0;
+    if (fd < 0 || aligned < kDirectChunk) return 0;
     const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_DIRECT) != 0)
-        return 0;
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_DIRECT) != 0) return 0;
     // Direct transfers need an aligned source: copy through a bounce block.
     halvora::hugePageBlock bounce(kDirectChunk);
     size_t done = 0;
@@ -31,8 +29,7 @@ size_t writeDirect(int fd, const void* data, size_t bytes) {
         const size_t n = std::min(kDirectChunk, aligned - done);
         std::memcpy(bounce.data(), static_cast<const char*>(data) + done, n);
         const ssize_t w = pwrite(fd, bounce.data(), n, off_t(done));
-        if (w != ssize_t(n))
-            break;
+        if (w != ssize_t(n)) break;
         done += n;
     }
     fcntl(fd, F_SETFL, flags);
@@ -72,8 +69,7 @@ bool tempFileRecord::append(const void* data, size_t bytes, const char* caller) 
     }
     if (!pending_) {
         pending_ = halvora::hugePageBlock(kDirectChunk);
-        if (!pending_)
-            return false;
+        if (!pending_) return false;
     }
     const char* in = static_cast<const char*>(data);
     while (bytes > 0) {
@@ -82,8 +78,7 @@ bool tempFileRecord::append(const void* data, size_t bytes, const char* caller) 
         pendingFill_ += n;
         in += n;
         bytes -= n;
-        if (pendingFill_ == kDirectChunk && !flushPending(false, caller))
-            return false;
+        if (pendingFill_ == kDirectChunk && !flushPending(false, caller)) return false;
     }
     return true;
 }
@@ -92,7 +87,8 @@ bool tempFileRecord::finish(size_t totalBytes, const char* caller) {
     const bool ok = file_.isOpen() && flushPending(true, caller);
     pending_ = halvora::hugePageBlock();
     if (!ok || appended_ != totalBytes || file_.size() != qint64(totalBytes)) {
-        debugLog("%s: write() failed (size=%lld/%lld)\n", caller, (long long)appended_, (long long)totalBytes);
+        debugLog("%s: write() failed (size=%lld/%lld)\n", caller, (long long)appended_,
+                 (long long)totalBytes);
         return false;
     }
     return file_.seek(0);
@@ -104,17 +100,16 @@ bool tempFileRecord::flushPending(bool last, const char* caller) {
     // Whole 4 KiB blocks past the page cache where the file system allows it; the tail normally.
     const size_t aligned = pendingFill_ / kDirectAlign * kDirectAlign;
     const int flags = fcntl(fd, F_GETFL);
-    if (aligned > 0 && flags >= 0 && appended_ % kDirectAlign == 0 && fcntl(fd, F_SETFL, flags | O_DIRECT) == 0) {
+    if (aligned > 0 && flags >= 0 && appended_ % kDirectAlign == 0 &&
+        fcntl(fd, F_SETFL, flags | O_DIRECT) == 0) {
         const ssize_t w = pwrite(fd, pending_.data(), aligned, off_t(appended_));
         fcntl(fd, F_SETFL, flags);
-        if (w > 0)
-            done = size_t(w);
+        if (w > 0) done = size_t(w);
     }
     while (done < pendingFill_ && (last || done < aligned)) {
         const ssize_t w = pwrite(fd, pending_.data() + done, pendingFill_ - done, off_t(appended_ + done));
         if (w <= 0) {
-            if (w < 0 && errno == EINTR)
-                continue;
+            if (w < 0 && errno == EINTR) continue;
             debugLog("%s: write() failed (size=%lld/%lld)\n", caller, (long long)(appended_ + done),
                      (long long)(appended_ + pendingFill_));
             return false;
@@ -141,12 +136,10 @@ bool tempFileRecord::read(void* data, size_t bytes, const char* caller) {
 }
 
 const uint8_t* tempFileRecord::map(qint64 offset, qint64 bytes) {
-    if (!file_.isOpen() || offset < 0 || bytes <= 0 || offset + bytes > file_.size())
-        return nullptr;
+    if (!file_.isOpen() || offset < 0 || bytes <= 0 || offset + bytes > file_.size()) return nullptr;
     return file_.map(offset, bytes, QFileDevice::NoOptions);
 }
 
 void tempFileRecord::unmap(const uint8_t* address) {
-    if (address)
-        file_.unmap(const_cast<uint8_t*>(address));
+    if (address) file_.unmap(const_cast<uint8_t*>(address));
 }

@@ -39,5 +39,5 @@ private:
     QTemporaryFile file_;
     halvora::hugePageBlock pending_; ///< appended bytes not yet written
     size_t pendingFill_ = 0;
-    size_t appended_ = 0;            ///< bytes written to the file by append()
+    size_t appended_ = 0; ///< bytes written to the file by append()
 };

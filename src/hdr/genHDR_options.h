@@ -11,13 +11,13 @@ struct genHDR_options {
     int selectivity = 2;        ///< 0 "None", 1 "Cut off…", 2 "Balanced", 3 "Get best exposed"
     int smartMergeStrength = 1; ///< 0 … 5
     bool ghostRemoval = true;
-    int ghostRemovalMode = 0;   ///< 0 automatic, 1 manual
+    int ghostRemovalMode = 0; ///< 0 automatic, 1 manual
     bool repairOverUnder = true;
     bool noiseFilter = true;
-    int noiseStrength = 2;      ///< 1 … 10
-    int noiseSoftness = 2;      ///< 1 … 10
-    bool saveHDR = false;       ///< not remembered
-    QString hdrFileName;        ///< not remembered
+    int noiseStrength = 2;       ///< 1 … 10
+    int noiseSoftness = 2;       ///< 1 … 10
+    bool saveHDR = false;        ///< not remembered
+    QString hdrFileName;         ///< not remembered
     bool ldrEnhancement = false; ///< one photo: the EnhanceLDR/* noise options apply
 
     /// Brings every field into its valid range (unknown choices take the defaults, strengths are clamped).

@@ -12,8 +12,7 @@ constexpr int kHalf = 16320;
 }
 
 bool buildSelectivityTable(int shape, double p, double q, double* table) {
-    if (shape < selectivityNone || shape > selectivityBestExposed)
-        return false;
+    if (shape < selectivityNone || shape > selectivityBestExposed) return false;
     const int n = kSampleTableSize;
     if (shape == selectivityNone) {
         std::fill_n(table, n, 1.0);
@@ -52,8 +51,7 @@ bool buildSelectivityTable(int shape, double p, double q, double* table) {
 int smartMergeCentre(double ev, double evLow, double evHigh) {
     const float mid = float((evHigh + evLow) / 2.0);
     const float span = float(evHigh - evLow) + 0.0001f;
-    if (span == 0.0f)
-        return kHalf;
+    if (span == 0.0f) return kHalf;
     const double c = std::floor(16320.0 - double((float(ev) - mid) / (span / 2.0f)) * 32640.0 * 0.5);
     return int(std::clamp(c, 0.0, 32639.0));
 }
@@ -72,8 +70,7 @@ void weightLimits(const double* table, uint16_t& lowLimit, uint16_t& highLimit) 
     int first = -1, last = -1;
     for (int x = 0; x < kSampleTableSize; ++x)
         if (table[x] > 0) {
-            if (first < 0)
-                first = x;
+            if (first < 0) first = x;
             last = x;
         }
     if (first >= 0) {

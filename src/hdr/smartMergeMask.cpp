@@ -21,8 +21,7 @@ smartMergeKernel makeSmartMergeKernel(int w, int h) {
     k.size = 64;
     for (int i = 0; i < 64; ++i) {
         k.spatial[size_t(i)] = float(s[i] / sum);
-        if (k.size == 64 && s[i] / sum < 0.03)
-            k.size = i;
+        if (k.size == 64 && s[i] / sum < 0.03) k.size = i;
     }
     k.size = std::min(k.size, 63);
     k.range.resize(32641);
@@ -82,7 +81,8 @@ void filterRows(const smartMergeFilter_threadParams_t& p, int64_t y0, int64_t y1
             accumulateLine(src + x, dst + x, 1, 1, std::min(size, x), std::min(size, w - 1 - x), k, sw.data(),
                            sv.data());
         if (inner1 > inner0)
-            accumulateLine(src + inner0, dst + inner0, inner1 - inner0, 1, size, size, k, sw.data(), sv.data());
+            accumulateLine(src + inner0, dst + inner0, inner1 - inner0, 1, size, size, k, sw.data(),
+                           sv.data());
         for (int x = inner1; x < w; ++x)
             accumulateLine(src + x, dst + x, 1, 1, std::min(size, x), std::min(size, w - 1 - x), k, sw.data(),
                            sv.data());

@@ -11,9 +11,13 @@ namespace halvora {
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("imageItem", text); }
+QString tr(const char* text) {
+    return QCoreApplication::translate("imageItem", text);
+}
 
-QString number(double v) { return QString::number(v, 'g', 4); }
+QString number(double v) {
+    return QString::number(v, 'g', 4);
+}
 
 // The fixed-size text fields are not always terminated by the writer of the file.
 QString fixedText(const char* field, size_t size) {
@@ -27,8 +31,7 @@ QString fixedText(const char* field, size_t size) {
 
 QString exposureTimeText(const exifInfo_t& exif) {
     const double t = exif.exposureTime;
-    if (!(t > 0) || !std::isfinite(t))
-        return {};
+    if (!(t > 0) || !std::isfinite(t)) return {};
     if (t < 1.0) {
         // A fraction with numerator 1 reads the way cameras print it; other fractions are reduced to 1/x.
         if (exif.exposureTimeNum == 1 && exif.exposureTimeDen > 1)
@@ -41,8 +44,7 @@ QString exposureTimeText(const exifInfo_t& exif) {
 QString exifSummary(const exifInfo_t& exif, bool hasAeb) {
     QStringList lines;
     auto add = [&](const char* label, const QString& value) {
-        if (!value.isEmpty())
-            lines << tr(label) + ": " + value;
+        if (!value.isEmpty()) lines << tr(label) + ": " + value;
     };
     const QString make = fixedText(exif.cameraMake, sizeof exif.cameraMake);
     QString model = fixedText(exif.cameraModel, sizeof exif.cameraModel);
@@ -54,10 +56,8 @@ QString exifSummary(const exifInfo_t& exif, bool hasAeb) {
     add("Exposure time", exposureTimeText(exif));
     if (exif.fNumber > 0 && std::isfinite(exif.fNumber))
         add("F-number", tr("F %1").arg(number(exif.fNumber)));
-    if (exif.iso > 0)
-        add("ISO", tr("ISO %1").arg(exif.iso));
-    if (hasAeb && std::isfinite(exif.exposureBias))
-        add("AEB EV", number(exif.exposureBias));
+    if (exif.iso > 0) add("ISO", tr("ISO %1").arg(exif.iso));
+    if (hasAeb && std::isfinite(exif.exposureBias)) add("AEB EV", number(exif.exposureBias));
     add("Timestamp", fixedText(exif.dateTime, sizeof exif.dateTime));
     if (exif.focalLength > 0 && std::isfinite(exif.focalLength)) {
         // Without the sensor size there is no honest equivalent to show.
@@ -69,12 +69,10 @@ QString exifSummary(const exifInfo_t& exif, bool hasAeb) {
     }
     if (exif.whiteBalance == 0 || exif.whiteBalance == 1) {
         // Only photos that carry EXIF at all say anything about white balance.
-        if (!lines.isEmpty())
-            add("White balance", exif.whiteBalance == 0 ? tr("Auto") : tr("Manual"));
+        if (!lines.isEmpty()) add("White balance", exif.whiteBalance == 0 ? tr("Auto") : tr("Manual"));
     }
     // 0 means the camera did not say.
-    if (exif.lightSource != 0)
-        add("Light source", tr(lightSourceName(exif.lightSource)));
+    if (exif.lightSource != 0) add("Light source", tr(lightSourceName(exif.lightSource)));
     return lines.join('\n');
 }
 

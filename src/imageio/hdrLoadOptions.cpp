@@ -1,6 +1,5 @@
 #include "imageio/hdrLoadOptions.h"
 
-
 #include <algorithm>
 
 QStringList hdrLoadOptions::colorSpaceNames() {
@@ -10,18 +9,21 @@ QStringList hdrLoadOptions::colorSpaceNames() {
 
 QString hdrLoadOptions::profileFile() const {
     switch (colorSpace) {
-    case sRGB: return QStringLiteral("/color profiles/sRGB.icm");
-    case adobeRGB: return QStringLiteral("/color profiles/AdobeRGB1998.icc");
-    case wideGamut: return QStringLiteral("/color profiles/WideGamutRGB.icc");
-    case proPhoto: return QStringLiteral("/color profiles/ProPhotoRGB.icm");
-    default: return QString();
+    case sRGB:
+        return QStringLiteral("/color profiles/sRGB.icm");
+    case adobeRGB:
+        return QStringLiteral("/color profiles/AdobeRGB1998.icc");
+    case wideGamut:
+        return QStringLiteral("/color profiles/WideGamutRGB.icc");
+    case proPhoto:
+        return QStringLiteral("/color profiles/ProPhotoRGB.icm");
+    default:
+        return QString();
     }
 }
 
 void hdrLoadOptions::normalize() {
-    if (colorSpace < 0 || colorSpace >= kColorSpaceCount)
-        colorSpace = asEmbedded;
+    if (colorSpace < 0 || colorSpace >= kColorSpaceCount) colorSpace = asEmbedded;
     noiseFilterStrength = std::clamp(noiseFilterStrength, 1, 10);
     noiseFilterSoftness = std::clamp(noiseFilterSoftness, 1, 10);
 }
-

@@ -28,5 +28,4 @@ struct hdrLoadOptions {
     /// Values a run can use: colour space 0 … 4 (else 0), strength 1 … 10 and softness 1 … 10
     /// (clamped), so a hand-edited setting or a command-line value never reaches a table out of range.
     void normalize();
-
 };

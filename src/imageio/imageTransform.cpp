@@ -53,9 +53,9 @@ void transformTiles(const transform_threadParams_t& p, int64_t t0, int64_t t1) {
             for (size_t y = y0; y < y1; ++y) {
                 T* out = dst + (y * W + x0) * C;
                 // Along a destination row the source index moves by a fixed step.
-                const ptrdiff_t step =
-                    (ptrdiff_t(sourceIndex<Mode>(x0 + 1, y, W, H, p)) - ptrdiff_t(sourceIndex<Mode>(x0, y, W, H, p))) *
-                    SrcStep;
+                const ptrdiff_t step = (ptrdiff_t(sourceIndex<Mode>(x0 + 1, y, W, H, p)) -
+                                        ptrdiff_t(sourceIndex<Mode>(x0, y, W, H, p))) *
+                                       SrcStep;
                 const T* in = src + sourceIndex<Mode>(x0, y, W, H, p) * SrcStep;
                 for (size_t x = x0; x < x1; ++x, out += C, in += step)
                     for (int c = 0; c < C; ++c)
@@ -73,12 +73,24 @@ template <class T, int C, int SrcStep, int Mode> void runTransform(const transfo
 // Out-of-place transform into p.dst (the turns and the float channel extraction need one).
 template <class T, int C, int SrcStep = C> void transformInto(const transform_threadParams_t& p, int mode) {
     switch (mode) {
-    case turnCounterClockwise: runTransform<T, C, SrcStep, turnCounterClockwise>(p); break;
-    case turn180: runTransform<T, C, SrcStep, turn180>(p); break;
-    case turnClockwise: runTransform<T, C, SrcStep, turnClockwise>(p); break;
-    case mirrorLeftRight: runTransform<T, C, SrcStep, mirrorLeftRight>(p); break;
-    case mirrorTopBottom: runTransform<T, C, SrcStep, mirrorTopBottom>(p); break;
-    default: runTransform<T, C, SrcStep, cropToRect>(p); break;
+    case turnCounterClockwise:
+        runTransform<T, C, SrcStep, turnCounterClockwise>(p);
+        break;
+    case turn180:
+        runTransform<T, C, SrcStep, turn180>(p);
+        break;
+    case turnClockwise:
+        runTransform<T, C, SrcStep, turnClockwise>(p);
+        break;
+    case mirrorLeftRight:
+        runTransform<T, C, SrcStep, mirrorLeftRight>(p);
+        break;
+    case mirrorTopBottom:
+        runTransform<T, C, SrcStep, mirrorTopBottom>(p);
+        break;
+    default:
+        runTransform<T, C, SrcStep, cropToRect>(p);
+        break;
     }
 }
 
@@ -118,15 +130,14 @@ template <class T, int C> void transformBySwapping(T* pixels, int w, int h, int 
 template <class T, int C> void cropInPlace(T* pixels, int w, const cropRect& r) {
     const size_t W = size_t(r.right - r.left);
     for (int y = 0; y < r.bottom - r.top; ++y)
-        std::memmove(pixels + size_t(y) * W * C, pixels + (size_t(y + r.top) * size_t(w) + size_t(r.left)) * C,
-                     W * C * sizeof(T));
+        std::memmove(pixels + size_t(y) * W * C,
+                     pixels + (size_t(y + r.top) * size_t(w) + size_t(r.left)) * C, W * C * sizeof(T));
 }
 
 template <class T, int C>
 bool transformInPlace(T* pixels, int w, int h, int mode, const cropRect& crop, T* scratch) {
     int W = 0, H = 0;
-    if (!pixels || !transformedSize(mode, w, h, crop, W, H))
-        return false;
+    if (!pixels || !transformedSize(mode, w, h, crop, W, H)) return false;
     if (mode == cropToRect) {
         cropInPlace<T, C>(pixels, w, crop);
         return true;
@@ -139,8 +150,7 @@ bool transformInPlace(T* pixels, int w, int h, int mode, const cropRect& crop, T
     std::unique_ptr<T[]> owned;
     if (!scratch) {
         owned = allocateBlock<T>(count);
-        if (!owned)
-            return false;
+        if (!owned) return false;
         scratch = owned.get();
     }
     transformInto<T, C>({pixels, scratch, w, W, H, crop.left, crop.top}, mode);
@@ -153,8 +163,7 @@ bool transformInPlace(T* pixels, int w, int h, int mode, const cropRect& crop, T
 } // namespace
 
 bool transformedSize(int mode, int w, int h, const cropRect& crop, int& outWidth, int& outHeight) {
-    if (w <= 0 || h <= 0)
-        return false;
+    if (w <= 0 || h <= 0) return false;
     switch (mode) {
     case turnCounterClockwise:
     case turnClockwise:
@@ -193,13 +202,11 @@ bool transformPlane8(uint8_t* plane, int w, int h, int mode, const cropRect& cro
 
 bool transformFloatChannel(float* rgb, int w, int h, int channel, int mode, const cropRect& crop) {
     int W = 0, H = 0;
-    if (!rgb || channel < 0 || channel > 2 || !transformedSize(mode, w, h, crop, W, H))
-        return false;
+    if (!rgb || channel < 0 || channel > 2 || !transformedSize(mode, w, h, crop, W, H)) return false;
     const size_t dstCount = size_t(W) * size_t(H);
     // The channel is gathered straight from the interleaved picture into the transformed plane.
     auto turned = allocateBlock<float>(dstCount);
-    if (!turned)
-        return false;
+    if (!turned) return false;
     transformInto<float, 1, 3>({rgb + channel, turned.get(), w, W, H, crop.left, crop.top}, mode);
     parallelFor(int64_t(dstCount), [&](int, int64_t i0, int64_t i1) {
         for (int64_t i = i0; i < i1; ++i)
@@ -209,8 +216,7 @@ bool transformFloatChannel(float* rgb, int w, int h, int channel, int mode, cons
 }
 
 void downscaleRgb16(const uint16_t* src, int w, int h, int k, uint16_t* dst) {
-    if (!src || !dst || w <= 0 || h <= 0 || k <= 0)
-        return;
+    if (!src || !dst || w <= 0 || h <= 0 || k <= 0) return;
     const int ow = downscaledSide(w, k), oh = downscaledSide(h, k);
     parallelFor(oh, [&](int, int64_t oy0, int64_t oy1) {
         std::vector<uint32_t> column(size_t(w) * 3); // vertical sums of one block row
@@ -238,8 +244,7 @@ void downscaleRgb16(const uint16_t* src, int w, int h, int k, uint16_t* dst) {
 }
 
 void downscaleFloat(const float* src, int w, int h, int k, double scale, uint16_t* dst) {
-    if (!src || !dst || w <= 0 || h <= 0 || k <= 0)
-        return;
+    if (!src || !dst || w <= 0 || h <= 0 || k <= 0) return;
     const int ow = downscaledSide(w, k), oh = downscaledSide(h, k);
     parallelFor(oh, [&](int, int64_t oy0, int64_t oy1) {
         std::vector<double> column(size_t(w) * 3);
@@ -261,7 +266,8 @@ void downscaleFloat(const float* src, int w, int h, int k, double scale, uint16_
                         sum += column[size_t(x) * 3 + c];
                     const double v = sum / count * kFullScale;
                     // NaN fails both comparisons and ends as 0.
-                    out[ox * 3 + c] = v >= kFullScale ? uint16_t(kFullScale) : (v > 0 ? uint16_t(v) : uint16_t(0));
+                    out[ox * 3 + c] =
+                        v >= kFullScale ? uint16_t(kFullScale) : (v > 0 ? uint16_t(v) : uint16_t(0));
                 }
             }
         }
@@ -271,11 +277,9 @@ void downscaleFloat(const float* src, int w, int h, int k, double scale, uint16_
 QImage buildThumbnail(const uint16_t* preview, int pw, int ph, double& meanBrightness) {
     meanBrightness = 0;
     const int tw = pw / 4, th = ph / 4;
-    if (!preview || tw <= 0 || th <= 0)
-        return QImage();
+    if (!preview || tw <= 0 || th <= 0) return QImage();
     QImage thumb(tw, th, QImage::Format_RGB888);
-    if (thumb.isNull())
-        return QImage();
+    if (thumb.isNull()) return QImage();
     std::vector<double> rowBrightness(th, 0.0);
     parallelFor(th, [&](int, int64_t y0, int64_t y1) {
         for (int64_t y = y0; y < y1; ++y) {

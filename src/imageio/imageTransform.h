@@ -30,15 +30,20 @@ bool transformedSize(int mode, int w, int h, const cropRect& crop, int& outWidth
 /// sample on. The 90° turns need a scratch block of the destination's size: `scratch` when given, else one
 /// is allocated; the other modes work in place.
 /// False, with nothing changed, for an invalid mode or rectangle or when memory is short.
-bool transformRgb16(uint16_t* pixels, int w, int h, int mode, const cropRect& crop, uint16_t* scratch = nullptr);
-bool transformPlane16(uint16_t* plane, int w, int h, int mode, const cropRect& crop, uint16_t* scratch = nullptr);
-bool transformPlane8(uint8_t* plane, int w, int h, int mode, const cropRect& crop, uint8_t* scratch = nullptr);
+bool transformRgb16(uint16_t* pixels, int w, int h, int mode, const cropRect& crop,
+                    uint16_t* scratch = nullptr);
+bool transformPlane16(uint16_t* plane, int w, int h, int mode, const cropRect& crop,
+                      uint16_t* scratch = nullptr);
+bool transformPlane8(uint8_t* plane, int w, int h, int mode, const cropRect& crop,
+                     uint8_t* scratch = nullptr);
 /// Channel `channel` of an interleaved 3 × float picture: copied out, transformed, written back to the
 /// same channel with the destination's layout. A whole picture takes three calls (channel 0, 1, 2).
 bool transformFloatChannel(float* rgb, int w, int h, int channel, int mode, const cropRect& crop);
 
 /// Size of a box-downscaled side: ceil(side ÷ k).
-inline int downscaledSide(int side, int k) { return (side + k - 1) / k; }
+inline int downscaledSide(int side, int k) {
+    return (side + k - 1) / k;
+}
 
 /// Box downscale by k: each output sample is the truncated mean of the source samples of its k × k
 /// block that lie inside the picture, clamped to 32640.

@@ -16,8 +16,7 @@ size_t packBitsDecode(const uint8_t* input, size_t inputLength, uint8_t* out, si
             written += n;
         } else if (header > 128) {
             // The next byte repeated 257 − header times.
-            if (in >= inputLength)
-                break;
+            if (in >= inputLength) break;
             const size_t n = std::min(size_t(257 - header), count - written);
             std::memset(out + written, input[in++], n);
             written += n;

@@ -252,7 +252,8 @@ bool imageSaver::saveResultTIFF(const QString& fileName, const uint16_t* rgb16, 
     if (!iccProfile.isEmpty()) {
         if (iccProfile.size() > halvora::kMaxEmbeddedIccBytes)
             return halvora::fail(error, who, fileName, "the colour profile is too large");
-        dir.add(34675, 7, uint32_t(iccProfile.size()), std::vector<uint8_t>(iccProfile.begin(), iccProfile.end()));
+        dir.add(34675, 7, uint32_t(iccProfile.size()),
+                std::vector<uint8_t>(iccProfile.begin(), iccProfile.end()));
     }
     const std::vector<uint8_t> directory = dir.build(uint32_t(position));
     if (position + directory.size() > 0xFFFFFFFFull) return halvora::fail(error, who, fileName, tooLarge);

@@ -26,40 +26,39 @@ QString withoutLastExtension(const QString& path) {
 }
 
 /// Characters that may continue a common prefix: letters, "_" and most from "A" up, and "-".
-inline bool prefixCharacter(QChar c) { return c.unicode() >= 0x41 || c == QLatin1Char('-'); }
+inline bool prefixCharacter(QChar c) {
+    return c.unicode() >= 0x41 || c == QLatin1Char('-');
+}
 
 } // namespace
 
 void saveResultOptions_t::normalize() {
-    if (format != formatJpeg && format != formatTiff)
-        format = formatJpeg;
-    if (jpegQuality < minJpegQuality || jpegQuality > maxJpegQuality)
-        jpegQuality = maxJpegQuality;
+    if (format != formatJpeg && format != formatTiff) format = formatJpeg;
+    if (jpegQuality < minJpegQuality || jpegQuality > maxJpegQuality) jpegQuality = maxJpegQuality;
     // Older stores may hold 2 (a second compressed kind); Deflate is the compressed kind we write.
-    if (tiffCompression == 2)
-        tiffCompression = compressionDeflate;
+    if (tiffCompression == 2) tiffCompression = compressionDeflate;
     if (tiffCompression != compressionNone && tiffCompression != compressionDeflate)
         tiffCompression = compressionNone;
-    if (tiffBitDepth != 1 && tiffBitDepth != 2)
-        tiffBitDepth = 1;
+    if (tiffBitDepth != 1 && tiffBitDepth != 2) tiffBitDepth = 1;
     dpi = std::clamp(dpi, minDpi, maxDpi);
 }
 
-QString saveResultOptions_t::extension() const { return format == formatTiff ? ".tif" : ".jpg"; }
+QString saveResultOptions_t::extension() const {
+    return format == formatTiff ? ".tif" : ".jpg";
+}
 
-QString uniqueOutputName(const QString& dir, const QString& baseName, const QString& extension, bool overwrite) {
+QString uniqueOutputName(const QString& dir, const QString& baseName, const QString& extension,
+                         bool overwrite) {
     const QString stem = QDir::cleanPath(dir + "/" + baseName);
     QString name = stem + extension;
-    if (overwrite)
-        return name;
+    if (overwrite) return name;
     for (int counter = 1; QFileInfo::exists(name) && counter < 1000000; ++counter)
         name = stem + QString("_%1").arg(counter) + extension;
     return name;
 }
 
 QString defaultOutputNameWithSuffix(const QStringList& inputs, const QString& suffix) {
-    if (inputs.isEmpty())
-        return QString();
+    if (inputs.isEmpty()) return QString();
     QStringList names;
     for (const QString& in : inputs)
         names << withoutLastExtension(in);
@@ -81,26 +80,21 @@ QString defaultOutputNameWithSuffix(const QStringList& inputs, const QString& su
         }
         if (prefixLength > 0) {
             result = first.left(prefixLength);
-            if (result.endsWith('_') || result.endsWith('-'))
-                result.chop(1);
+            if (result.endsWith('_') || result.endsWith('-')) result.chop(1);
             for (const QString& name : names) {
                 QString rest = name.mid(prefixLength);
-                if (rest.startsWith('_'))
-                    rest.remove(0, 1);
-                if (!rest.isEmpty())
-                    result += "_" + rest;
+                if (rest.startsWith('_')) rest.remove(0, 1);
+                if (!rest.isEmpty()) result += "_" + rest;
             }
         } else {
             result = first;
             for (qsizetype n = 1; n < names.size(); ++n)
                 result += "_" + names[n];
         }
-        if (result.size() > kMaxNameLength)
-            result = result.left(kMaxNameLength) + "_and_more";
+        if (result.size() > kMaxNameLength) result = result.left(kMaxNameLength) + "_and_more";
     }
     // An empty suffix adds nothing rather than a dangling "_".
-    if (!suffix.isEmpty())
-        result += "_" + suffix;
+    if (!suffix.isEmpty()) result += "_" + suffix;
     return result;
 }
 
@@ -181,11 +175,9 @@ QString outputNameForFormat(const QString& fileName, int format) {
     const QString suffix = info.suffix().toLower();
     const bool isJpeg = suffix == "jpg" || suffix == "jpeg";
     const bool isTiff = suffix == "tif" || suffix == "tiff";
-    if ((tiff && isTiff) || (!tiff && isJpeg))
-        return fileName;
+    if ((tiff && isTiff) || (!tiff && isJpeg)) return fileName;
     const QString wanted = tiff ? QStringLiteral(".tif") : QStringLiteral(".jpg");
-    if (isJpeg || isTiff)
-        return fileName.left(fileName.size() - suffix.size() - 1) + wanted;
+    if (isJpeg || isTiff) return fileName.left(fileName.size() - suffix.size() - 1) + wanted;
     // "photo.v2" keeps its dot part: only a known picture suffix is replaced.
     return fileName + wanted;
 }

@@ -50,13 +50,13 @@ struct saveResultRequest {
 saveResultRequest unattendedSaveRequest(const QString& dir, const QString& baseName,
                                         const saveResultOptions_t& options, bool overwrite);
 
-
 /// Starts `editor` detached with `fileName` as its only argument; logs "Export to external editor: '%s'".
 bool startExternalEditor(const QString& editor, const QString& fileName);
 
 /// `dir` + "/" + `baseName` + extension; while that file exists and `overwrite` is false, "_%1" with a
 /// counter from 1 is inserted before the extension. Used by unattended saving and aligned photos.
-QString uniqueOutputName(const QString& dir, const QString& baseName, const QString& extension, bool overwrite);
+QString uniqueOutputName(const QString& dir, const QString& baseName, const QString& extension,
+                         bool overwrite);
 
 /// `fileName` with a suffix that matches `format`: kept when it is already one of that format's
 /// (".jpg"/".jpeg", ".tif"/".tiff", any case), replaced when it is the other format's, appended otherwise.

@@ -34,8 +34,8 @@ void saveResultWorker::doSaveResult() {
             return;
         }
         const bool toneMapped = toneMapEntirePhotoInBands([&](int firstRow, int endRow) {
-            return writer.writeRows(result_ + size_t(firstRow) * size_t(width_) * 3, endRow - firstRow, transform,
-                                    &request.error);
+            return writer.writeRows(result_ + size_t(firstRow) * size_t(width_) * 3, endRow - firstRow,
+                                    transform, &request.error);
         });
         if (!toneMapped) {
             if (request.error.isEmpty()) {
@@ -51,7 +51,8 @@ void saveResultWorker::doSaveResult() {
     }
 
     if (toneMap) {
-        const bool toneMapped = toneMapEntirePhotoInBands ? toneMapEntirePhotoInBands({}) : toneMapEntirePhoto();
+        const bool toneMapped =
+            toneMapEntirePhotoInBands ? toneMapEntirePhotoInBands({}) : toneMapEntirePhoto();
         if (!toneMapped) {
             debugLog("%s: tone mapping the entire photo failed\n", "saveResultWorker::doSaveResult");
             request.error = "Tone mapping the entire photo failed.";
@@ -62,11 +63,12 @@ void saveResultWorker::doSaveResult() {
     debugLog("Saving result as: '%s'...\n", qPrintable(request.fileName));
     if (transform) debugLog("Converting to sRGB...\n");
     if (o.format == saveResultOptions_t::formatTiff)
-        request.success = imageSaver::saveResultTIFF(request.fileName, result_, width_, height_, o.tiffBitDepth,
-                                                     o.tiffCompression, o.dpi, transform, &request.error,
-                                                     request.iccProfile);
+        request.success = imageSaver::saveResultTIFF(request.fileName, result_, width_, height_,
+                                                     o.tiffBitDepth, o.tiffCompression, o.dpi, transform,
+                                                     &request.error, request.iccProfile);
     else
-        request.success = imageSaver::saveResultJPEG(request.fileName, result_, width_, height_, o.jpegQuality,
-                                                     o.dpi, transform, &request.error, request.iccProfile);
+        request.success =
+            imageSaver::saveResultJPEG(request.fileName, result_, width_, height_, o.jpegQuality, o.dpi,
+                                       transform, &request.error, request.iccProfile);
     emit finished();
 }

@@ -13,7 +13,9 @@ namespace halvora {
 namespace {
 
 // EXIF values can be anything a camera or a hostile file wrote; non-finite ones count as unknown.
-double finiteOrZero(double v) { return std::isfinite(v) ? v : 0.0; }
+double finiteOrZero(double v) {
+    return std::isfinite(v) ? v : 0.0;
+}
 
 bool evEditable(const processingProject& project) {
     return !project.photos.empty() && !project.photos.front()->isRadiance;
@@ -35,12 +37,9 @@ double evFromExposure(double t, double n, double s, bool& valid) {
         valid = false;
         return 0.0;
     }
-    if (!(t >= 1e-9))
-        t = 1.0;
-    if (!(n >= 1e-9))
-        n = 1.0;
-    if (!(s >= 1e-9))
-        s = 100.0;
+    if (!(t >= 1e-9)) t = 1.0;
+    if (!(n >= 1e-9)) n = 1.0;
+    if (!(s >= 1e-9)) s = 100.0;
     valid = true;
     return std::log(t / (n * n) * s / 100.0) / std::log(2.0);
 }
@@ -57,14 +56,12 @@ QStringList evStepEntries() {
 
 double evStepValue(int index) {
     const QStringList entries = evStepEntries();
-    if (index <= 0 || index >= entries.size())
-        return 0.0;
+    if (index <= 0 || index >= entries.size()) return 0.0;
     return entries[index].toDouble();
 }
 
 bool setEVsFromExif(processingProject& project) {
-    if (!evEditable(project))
-        return false;
+    if (!evEditable(project)) return false;
     for (auto& photo : project.photos)
         photo->ev = photo->exifEV;
     refreshEVs(project);
@@ -72,8 +69,7 @@ bool setEVsFromExif(processingProject& project) {
 }
 
 bool setEVsFromAEB(processingProject& project) {
-    if (!evEditable(project))
-        return false;
+    if (!evEditable(project)) return false;
     for (auto& photo : project.photos)
         photo->ev = photo->aebEV;
     refreshEVs(project);
@@ -82,8 +78,7 @@ bool setEVsFromAEB(processingProject& project) {
 
 bool setEVsEvenSteps(processingProject& project, int index) {
     const double step = evStepValue(index);
-    if (step == 0.0 || !evEditable(project))
-        return false;
+    if (step == 0.0 || !evEditable(project)) return false;
     const int n = int(project.photos.size());
     for (auto& photo : project.photos)
         photo->ev = step * double(n / 2 - photo->brightnessRank);
@@ -92,8 +87,7 @@ bool setEVsEvenSteps(processingProject& project, int index) {
 }
 
 bool setEVsManual(processingProject& project, const std::vector<double>& values) {
-    if (!evEditable(project) || values.size() != project.photos.size())
-        return false;
+    if (!evEditable(project) || values.size() != project.photos.size()) return false;
     for (size_t i = 0; i < values.size(); ++i)
         project.photos[i]->ev = finiteOrZero(values[i]);
     refreshEVs(project);
@@ -103,8 +97,7 @@ bool setEVsManual(processingProject& project, const std::vector<double>& values)
 evChoice chooseEVsAfterLoading(processingProject& project) {
     evChoice choice;
     project.computeEV();
-    if (!evEditable(project))
-        return choice;
+    if (!evEditable(project)) return choice;
     if (project.exifEVvalid) {
         setEVsFromExif(project);
         choice.chosen = evChoice::fromExif;
@@ -115,8 +108,9 @@ evChoice chooseEVsAfterLoading(processingProject& project) {
         choice.comboIndex = project.photos.size() <= 3 ? 8 : 4;
         setEVsEvenSteps(project, choice.comboIndex);
         choice.chosen = evChoice::evenSteps;
-        choice.warning = "No complete EXIF data found in input photos. Providing correct EV values is necessary "
-                         "for proper calibration.";
+        choice.warning =
+            "No complete EXIF data found in input photos. Providing correct EV values is necessary "
+            "for proper calibration.";
     }
     return choice;
 }
@@ -127,8 +121,9 @@ QStringList evChecksBeforeGeneration(processingProject& project, bool exifChecke
     if (project.checkAEBconsistency() && exifChecked) {
         setEVsFromAEB(project);
         switchedToAEB = true;
-        warnings << "The EV calculated from EXIF values seem to be incorrect (bad values written by the camera?). "
-                    "Instead, the AEB EV values are now taken directly from EXIF.";
+        warnings
+            << "The EV calculated from EXIF values seem to be incorrect (bad values written by the camera?). "
+               "Instead, the AEB EV values are now taken directly from EXIF.";
     }
     if (project.checkEVminDiff())
         warnings << "Warning! There are photos that have the same EV value. It is all right as far as it was "
@@ -140,8 +135,7 @@ QStringList evChecksBeforeGeneration(processingProject& project, bool exifChecke
 
 void processingProject::computeEV() {
     responseCurveValid = false; // the photos changed
-    if (photos.empty())
-        return;
+    if (photos.empty()) return;
 
     // Hundredths of the exposure bias, truncated; two equal keys make the AEB values unusable.
     aebEVdistinct = true;
@@ -149,8 +143,7 @@ void processingProject::computeEV() {
     for (auto& photo : photos) {
         const double bias = std::clamp(halvora::finiteOrZero(photo->exif.exposureBias), -1.0e6, 1.0e6);
         const int64_t key = int64_t(bias * 100.0);
-        if (std::find(keys.begin(), keys.end(), key) != keys.end())
-            aebEVdistinct = false;
+        if (std::find(keys.begin(), keys.end(), key) != keys.end()) aebEVdistinct = false;
         keys.push_back(key);
     }
 
@@ -159,7 +152,8 @@ void processingProject::computeEV() {
     bool allValid = true;
     for (auto& photo : photos) {
         bool valid = false;
-        photo->exifEV = halvora::evFromExposure(photo->exif.exposureTime, photo->exif.fNumber, photo->exif.iso, valid);
+        photo->exifEV =
+            halvora::evFromExposure(photo->exif.exposureTime, photo->exif.fNumber, photo->exif.iso, valid);
         photo->aebEV = halvora::finiteOrZero(photo->exif.exposureBias);
         if (valid)
             photo->ev = photo->exifEV;
@@ -172,8 +166,9 @@ void processingProject::computeEV() {
     // Brightest first; a stable sort keeps equal photos in list order.
     std::vector<size_t> order(photos.size());
     std::iota(order.begin(), order.end(), size_t(0));
-    std::stable_sort(order.begin(), order.end(),
-                     [this](size_t a, size_t b) { return photos[a]->meanBrightness > photos[b]->meanBrightness; });
+    std::stable_sort(order.begin(), order.end(), [this](size_t a, size_t b) {
+        return photos[a]->meanBrightness > photos[b]->meanBrightness;
+    });
     for (size_t rank = 0; rank < order.size(); ++rank)
         photos[order[rank]]->brightnessRank = int32_t(rank);
 
@@ -184,8 +179,7 @@ void processingProject::computeEV() {
 }
 
 void processingProject::normalizeEV() {
-    if (photos.empty())
-        return;
+    if (photos.empty()) return;
     midId = minId = maxId = 0;
     double mean = 0;
     for (auto& photo : photos)
@@ -228,22 +222,19 @@ void processingProject::normalizeEV() {
 }
 
 bool processingProject::checkAEBconsistency() {
-    if (photos.empty() || !aebEVdistinct)
-        return false;
+    if (photos.empty() || !aebEVdistinct) return false;
     const photoEntry& mid = *photos[size_t(std::clamp<int32_t>(midId, 0, int32_t(photos.size()) - 1))];
     bool inconsistent = false;
     for (auto& photo : photos) {
         const double diff = std::fabs((photo->exifEV - mid.exifEV) - (photo->aebEV - mid.aebEV));
         debugLog("AEB EV diff = %0.2f (EV=%0.2f, AEB_EV=%0.2f)\n", diff, photo->exifEV, photo->aebEV);
-        if (diff >= 0.5)
-            inconsistent = true;
+        if (diff >= 0.5) inconsistent = true;
     }
     return inconsistent;
 }
 
 bool processingProject::checkEVminDiff() {
-    if (photos.empty())
-        return false;
+    if (photos.empty()) return false;
     double minDiff = 100.0;
     for (size_t i = 0; i < photos.size(); ++i)
         for (size_t j = i + 1; j < photos.size(); ++j)

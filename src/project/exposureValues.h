@@ -36,8 +36,8 @@ bool setEVsManual(processingProject& project, const std::vector<double>& values)
 struct evChoice {
     enum source { fromExif, fromAEB, evenSteps, none };
     source chosen = none;
-    int comboIndex = 0;   ///< EV-step combo entry to show
-    QString warning;      ///< non-empty: report to the user (warning colour)
+    int comboIndex = 0; ///< EV-step combo entry to show
+    QString warning;    ///< non-empty: report to the user (warning colour)
 };
 /// Runs computeEV() and then takes EXIF, else AEB, else even steps (entry 8 for up to 3 photos,
 /// entry 4 otherwise, with the "No complete EXIF data" warning).

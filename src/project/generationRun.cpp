@@ -7,14 +7,17 @@
 
 #include <QDir>
 
-generationRun::generationRun(processingProject* project, const genHDR_options& options, bool radiance, bool hidden,
-                             const runSettings& settings, QObject* parent)
-    : projectRun(settings, parent), project_(project), options_(options), radiance_(radiance), hidden_(hidden) {
+generationRun::generationRun(processingProject* project, const genHDR_options& options, bool radiance,
+                             bool hidden, const runSettings& settings, QObject* parent)
+    : projectRun(settings, parent), project_(project), options_(options), radiance_(radiance),
+      hidden_(hidden) {
     options_.normalize();
     connect(&thread(), &halvora::workerThread::finished, this, &generationRun::generateHDRfinished);
 }
 
-generationRun::~generationRun() { stopNow(); }
+generationRun::~generationRun() {
+    stopNow();
+}
 
 uint64_t generationRun::generationProgressTotal(int width, int height, int photos, const genHDR_options& o) {
     const uint64_t w = uint64_t(std::max(width, 0)), h = uint64_t(std::max(height, 0));
@@ -105,8 +108,9 @@ void generationRun::startStage(int stage) {
     }
     // The worker reports on its own thread; the flag is read once the thread has ended.
     stageOk_ = false;
-    connect(worker_.get(), &generateHDRworker::finished, this, [this](bool ok) { stageOk_ = ok; },
-            Qt::DirectConnection);
+    connect(
+        worker_.get(), &generateHDRworker::finished, this, [this](bool ok) { stageOk_ = ok; },
+        Qt::DirectConnection);
     beginProgress(total);
     generateHDRworker* worker = worker_.get();
     thread().start(context(), [worker, entry] { (worker->*entry)(); });

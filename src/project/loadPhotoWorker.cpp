@@ -308,14 +308,17 @@ void loadPhotoWorker::completeExposureData() {
     const exifInfo_t& e = photo.exif;
     const bool complete = e.exposureTime > 0 && e.fNumber > 0 && e.iso > 0;
     // A photo without any camera EXIF has no maker notes either.
-    const bool partial = e.cameraMake[0] || e.cameraModel[0] || e.exposureTime > 0 || e.fNumber > 0 || e.iso > 0;
+    const bool partial =
+        e.cameraMake[0] || e.cameraModel[0] || e.exposureTime > 0 || e.fNumber > 0 || e.iso > 0;
     if (format != formatRaw && (complete || !partial)) return;
     const QByteArray name = QDir::toNativeSeparators(photo.fileName).toLocal8Bit();
     if (format == formatRaw)
-        debugLog("RAW photo. Using Exiftool to get its exposure data from maker notes (%s)...\n", name.constData());
-    else
-        debugLog("Partial EXIF found in JPEG/TIFF. Using Exiftool to try to get more from maker notes (%s)...\n",
+        debugLog("RAW photo. Using Exiftool to get its exposure data from maker notes (%s)...\n",
                  name.constData());
+    else
+        debugLog(
+            "Partial EXIF found in JPEG/TIFF. Using Exiftool to try to get more from maker notes (%s)...\n",
+            name.constData());
     exiftoolTags tags;
     QString error;
     // A failed query leaves the EXIF as it was: the EVs fall back to the other sources.

@@ -13,7 +13,9 @@
 loadRun::loadRun(processingProject& project, const runSettings& settings, QObject* parent)
     : projectRun(settings, parent), project_(project) {}
 
-loadRun::~loadRun() { stopNow(); }
+loadRun::~loadRun() {
+    stopNow();
+}
 
 bool loadRun::prepare(const QStringList& files, QString& error) {
     error.clear();
@@ -36,8 +38,7 @@ bool loadRun::prepare(const QStringList& files, QString& error) {
 }
 
 bool loadRun::start() {
-    if (pending_.empty() || !markStarted())
-        return false;
+    if (pending_.empty() || !markStarted()) return false;
     if (project_.hdrPresent) {
         // The first two decode buffers are the picture's own stores: the HDR image is gone.
         project_.discardPicture();
@@ -56,8 +57,7 @@ bool loadRun::anyWorkerRunning() const {
 }
 
 void loadRun::addImagesStartThreads() {
-    if (pending_.empty())
-        return;
+    if (pending_.empty()) return;
     QStringList pendingNames;
     for (const auto& photo : pending_)
         pendingNames << photo->fileName;
@@ -70,7 +70,8 @@ void loadRun::addImagesStartThreads() {
         uint16_t* buffer = nullptr;
         if (i == 0) {
             buffer = project_.resultImage.data<uint16_t>();
-            debugLog("To display: %s\n", QDir::toNativeSeparators(pending_.front()->fileName).toLocal8Bit().constData());
+            debugLog("To display: %s\n",
+                     QDir::toNativeSeparators(pending_.front()->fileName).toLocal8Bit().constData());
         } else if (i == 1) {
             buffer = project_.hdrImage.data<uint16_t>(); // 12 bytes per pixel: room for 6
         } else {
@@ -82,8 +83,7 @@ void loadRun::addImagesStartThreads() {
         }
         if (!buffer) {
             // Short of memory for another buffer: the photo waits for the next wave.
-            if (i > 0)
-                break;
+            if (i > 0) break;
             for (auto& photo : pending_) {
                 ++failed_;
                 reportFailure(QDir::toNativeSeparators(photo->fileName) + ": " + tr("Not enough memory!"));
@@ -103,26 +103,24 @@ void loadRun::addImagesStartThreads() {
 }
 
 void loadRun::releaseSlot(workerSlot& slot) {
-    if (slot.thread)
-        slot.thread->wait();
+    if (slot.thread) slot.thread->wait();
     slot.worker.reset();
     slot.thread.reset();
     slot.buffer.reset();
 }
 
 void loadRun::addImagesFinished(int status, QString errorMsg, int workerId) {
-    if (stopping_ || workerId < 0 || workerId >= kMaxWorkers || !slots_[size_t(workerId)].worker)
-        return;
+    if (stopping_ || workerId < 0 || workerId >= kMaxWorkers || !slots_[size_t(workerId)].worker) return;
     workerSlot& slot = slots_[size_t(workerId)];
-    if (slot.thread)
-        slot.thread->wait();
+    if (slot.thread) slot.thread->wait();
     std::unique_ptr<photoEntry> photo = slot.worker->takePhoto();
     releaseSlot(slot);
 
     if (photo && status == loadPhotoWorker::loaded) {
         // Photos keep the order they were chosen in; ids grow in that order.
         auto& photos = project_.photos;
-        auto at = std::find_if(photos.begin(), photos.end(), [&](const auto& p) { return p->id > photo->id; });
+        auto at =
+            std::find_if(photos.begin(), photos.end(), [&](const auto& p) { return p->id > photo->id; });
         const int row = int(at - photos.begin());
         photo->included = true;
         photos.insert(at, std::move(photo));
@@ -132,12 +130,10 @@ void loadRun::addImagesFinished(int status, QString errorMsg, int workerId) {
         // The worker's text names the file and the reason; without one, the file at least.
         const QString name = photo ? QDir::toNativeSeparators(photo->fileName) : QString();
         reportFailure(!errorMsg.isEmpty() ? errorMsg : name + ": " + tr("the photo could not be loaded"));
-        if (photo)
-            photo->releaseAll();
+        if (photo) photo->releaseAll();
     }
 
-    if (anyWorkerRunning())
-        return;
+    if (anyWorkerRunning()) return;
     if (!pending_.empty() && !context().cancelled()) {
         addImagesStartThreads();
         return;

@@ -2,8 +2,8 @@
 // The per-photo record of the processing project. Owned by the project; a load worker writes only
 // its own entry while it runs.
 
-#include "base/tempFileRecord.h"
 #include "base/rgbBuffers.h"
+#include "base/tempFileRecord.h"
 #include "imageio/exifInfo.h"
 #include "imageio/rawLoadOptions.h"
 
@@ -27,16 +27,16 @@ struct photoEntry {
     bool rawNoiseFilter = false;
     rawLoadOptions rawOptions; ///< the RAW converter's options chosen at preparation (isRaw only)
     bool included = false;
-    int32_t sourceWidth = 0;  ///< size as stored in the file (before the EXIF turn)
+    int32_t sourceWidth = 0; ///< size as stored in the file (before the EXIF turn)
     int32_t sourceHeight = 0;
 
-    halvora::rgb16Buffer preview;             ///< the photo reduced by the preview divisor
-    std::unique_ptr<uint8_t[]> previewPlane;  ///< one byte per preview pixel (ghost weights)
-    QImage thumbnail;                         ///< 8-bit RGB, a quarter of the preview each way
+    halvora::rgb16Buffer preview;            ///< the photo reduced by the preview divisor
+    std::unique_ptr<uint8_t[]> previewPlane; ///< one byte per preview pixel (ghost weights)
+    QImage thumbnail;                        ///< 8-bit RGB, a quarter of the preview each way
     double meanBrightness = 0;
-    std::unique_ptr<double[]> weightTable;    ///< the work block: 32640 float64, one per sample level
-    uint16_t lowLimit = 0;                    ///< first weightTable index above 0
-    uint16_t highLimit = 32639;               ///< last weightTable index above 0
+    std::unique_ptr<double[]> weightTable; ///< the work block: 32640 float64, one per sample level
+    uint16_t lowLimit = 0;                 ///< first weightTable index above 0
+    uint16_t highLimit = 32639;            ///< last weightTable index above 0
 
     // Exposure values
     double exifEV = 0;

@@ -32,7 +32,8 @@ processingProject::processingProject(QObject* parent, const QString& tempDir) : 
     if (sessionDir.isEmpty()) {
         const QString attempted = base + "/" + halvora::sessionNameFor(start) + "/";
         debugLog("%s: Failed to create session dir: '%s' (%s)\n", "processingProject::processingProject",
-                 QDir::toNativeSeparators(attempted).toLocal8Bit().constData(), error.toLocal8Bit().constData());
+                 QDir::toNativeSeparators(attempted).toLocal8Bit().constData(),
+                 error.toLocal8Bit().constData());
         createFailed = true;
     } else {
         // A run killed while writing leaves its hidden partial files listed here for the next start.

@@ -142,13 +142,15 @@ bool processingProject::toneMapFullImage(const std::function<bool(int firstRow, 
     for (int b = 0; b <= bands && toneMapped && handedOn; ++b) {
         const int first = b * bandRows, end = std::min(height, first + bandRows);
         auto toneMapBand = [&] {
-            if (b < bands) toneMapped = halvora::runToneMappingRows(tmSettings, source, first, end, resultBuffer());
+            if (b < bands)
+                toneMapped = halvora::runToneMappingRows(tmSettings, source, first, end, resultBuffer());
         };
         auto handOn = [&] {
             if (b > 0) handedOn = rowsReady(first - bandRows, std::min(height, first));
         };
         if (overlap) {
-            halvora::parallelForParts(2, 2, [&](int part, int64_t, int64_t) { part == 0 ? toneMapBand() : handOn(); });
+            halvora::parallelForParts(
+                2, 2, [&](int part, int64_t, int64_t) { part == 0 ? toneMapBand() : handOn(); });
         } else {
             toneMapBand();
             handOn();

@@ -3,7 +3,9 @@
 projectRun::projectRun(const runSettings& settings, QObject* parent)
     : QObject(parent), settings_(settings), context_(settings.threads, settings.panoramaMode) {}
 
-projectRun::~projectRun() { stopNow(); }
+projectRun::~projectRun() {
+    stopNow();
+}
 
 void projectRun::stopNow() {
     context_.cancel();
@@ -14,8 +16,7 @@ void projectRun::stopNow() {
 }
 
 bool projectRun::start(uint64_t progressTotal, std::function<bool(QString& error)> work) {
-    if (!markStarted())
-        return false;
+    if (!markStarted()) return false;
     workOk_ = false;
     workError_.clear();
     beginProgress(progressTotal);
@@ -30,15 +31,13 @@ bool projectRun::start(uint64_t progressTotal, std::function<bool(QString& error
 }
 
 bool projectRun::markStarted() {
-    if (started_ || thread_.running())
-        return false;
+    if (started_ || thread_.running()) return false;
     started_ = running_ = true;
     return true;
 }
 
 void projectRun::workDone() {
-    if (!running_)
-        return;
+    if (!running_) return;
     // Work that finished before a late "Break" has done its job: its result stands.
     const bool ok = workOk_;
     QString error = workError_;

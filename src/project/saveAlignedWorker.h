@@ -25,7 +25,8 @@ class saveAlignedWorker : public QObject {
     Q_OBJECT
 public:
     /// `project` is borrowed; its photos' current temporary files hold the aligned pixels.
-    saveAlignedWorker(processingProject* project, const saveAlignedOptions_t& options, QObject* parent = nullptr);
+    saveAlignedWorker(processingProject* project, const saveAlignedOptions_t& options,
+                      QObject* parent = nullptr);
 
     saveAlignedOptions_t options;
     /// One entry per photo of the project, in order: the written file, or empty when it failed.

@@ -8,8 +8,7 @@ saveRun::saveRun(processingProject& project, const runSettings& settings, QObjec
     : projectRun(settings, parent), project_(project) {}
 
 bool saveRun::start(const saveResultRequest& request) {
-    if (running())
-        return false;
+    if (running()) return false;
     request_ = request;
     request_.success = false;
     request_.error.clear();
@@ -19,7 +18,8 @@ bool saveRun::start(const saveResultRequest& request) {
     // Gathered here, on the main thread: the photo list does not change while the save runs.
     const resultMetadataSource_t metadata = resultMetadataSource(project_);
     exiftoolDaemon* tool = project_.metadataTool;
-    auto worker = std::make_shared<saveResultWorker>(request_, project->resultBuffer(), project->width, project->height);
+    auto worker = std::make_shared<saveResultWorker>(request_, project->resultBuffer(), project->width,
+                                                     project->height);
     worker->toneMapEntirePhotoInBands = [project](const saveResultWorker::rowsReady_t& rowsReady) {
         return project->toneMapFullImage(rowsReady);
     };

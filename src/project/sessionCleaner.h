@@ -40,6 +40,7 @@ bool sessionOwnerGone(const QString& sessionDir);
 /// cleaned and removed at once, with the partial files it lists; one whose owner still runs is left alone;
 /// one without an owner record (an older run's) follows cleanSession(…, ageLimitHours, true) and, when
 /// removed, takes the partial files it lists along.
-void cleanOldSessions(const QString& tempDir, double ageLimitHours, const QDateTime& now = QDateTime::currentDateTime());
+void cleanOldSessions(const QString& tempDir, double ageLimitHours,
+                      const QDateTime& now = QDateTime::currentDateTime());
 
 } // namespace halvora

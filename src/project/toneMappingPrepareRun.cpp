@@ -3,7 +3,8 @@
 #include "project/processingProject.h"
 #include "project/toneMappingPreprocessWorker.h"
 
-toneMappingPrepareRun::toneMappingPrepareRun(processingProject& project, const runSettings& settings, QObject* parent)
+toneMappingPrepareRun::toneMappingPrepareRun(processingProject& project, const runSettings& settings,
+                                             QObject* parent)
     : projectRun(settings, parent), project_(project) {}
 
 bool toneMappingPrepareRun::start() {
@@ -12,8 +13,7 @@ bool toneMappingPrepareRun::start() {
     auto worker = std::make_shared<toneMappingPreprocessWorker>(&project_, options);
     return projectRun::start(toneMappingPreprocessWorker::progressTotal(project_), [worker](QString& error) {
         worker->doIt();
-        if (!worker->succeeded())
-            error = tr("Preparing the picture for tone mapping failed.");
+        if (!worker->succeeded()) error = tr("Preparing the picture for tone mapping failed.");
         return worker->succeeded();
     });
 }

@@ -1,8 +1,8 @@
 #include "tonemap/localContrast.h"
 
 #include "base/parallelFor.h"
-#include "base/runContext.h"
 #include "base/rgbBuffers.h"
+#include "base/runContext.h"
 
 #include <algorithm>
 #include <cmath>
@@ -78,10 +78,12 @@ template <class B, class C> struct segmentedHistogram {
     C* offset; // kSegments
 
     void add(const uint16_t* s, int n) const {
-        for (int i = 0; i < n; ++i) add1(s[i]);
+        for (int i = 0; i < n; ++i)
+            add1(s[i]);
     }
     void remove(const uint16_t* s, int n) const {
-        for (int i = 0; i < n; ++i) remove1(s[i]);
+        for (int i = 0; i < n; ++i)
+            remove1(s[i]);
     }
     void add1(unsigned v) const {
         bins[v] = B(bins[v] + 1u);
@@ -165,10 +167,11 @@ template <class B, class W, class C> struct stripFilter {
 
     stripFilter(const localContrast_threadParams_t& params, int k, int stripBlocks)
         : p(params), K(k), strip(stripBlocks), gw((params.width + 1) / 2), gh((params.height + 1) / 2),
-          panorama(params.panorama != 0), startBins(kPaddedBins), startCount(kSegments), startOffset(kSegments),
-          moveBins(size_t(stripBlocks) * kPaddedBins), moveCount(size_t(stripBlocks) * kSegments),
-          moveOffset(size_t(stripBlocks) * kSegments), winBins(kPaddedBins),
-          tableCount(size_t(kHalves) * (kHalf + 1)), tableWeighted(size_t(kHalves) * (kHalf + 1)) {
+          panorama(params.panorama != 0), startBins(kPaddedBins), startCount(kSegments),
+          startOffset(kSegments), moveBins(size_t(stripBlocks) * kPaddedBins),
+          moveCount(size_t(stripBlocks) * kSegments), moveOffset(size_t(stripBlocks) * kSegments),
+          winBins(kPaddedBins), tableCount(size_t(kHalves) * (kHalf + 1)),
+          tableWeighted(size_t(kHalves) * (kHalf + 1)) {
         rampLimits(params.constantWidth != 0, ramps);
     }
 
@@ -344,7 +347,8 @@ template <class B, class W, class C> struct stripFilter {
                     const int v00 = std::min<int>(p.source[i0], kLocalHistogramTop);
                     const int v01 = right ? std::min<int>(p.source[i0 + 1], kLocalHistogramTop) : v00;
                     const int v10 = lower ? std::min<int>(p.source[i1], kLocalHistogramTop) : v00;
-                    const int v11 = lower && right ? std::min<int>(p.source[i1 + 1], kLocalHistogramTop) : v00;
+                    const int v11 =
+                        lower && right ? std::min<int>(p.source[i1 + 1], kLocalHistogramTop) : v00;
                     const int top = std::max(std::max(ramps.hi[v00], ramps.hi[v01]),
                                              std::max(ramps.hi[v10], ramps.hi[v11]));
                     const int limit = std::min(kSegments, (top >> kSegShift) + 1);
@@ -427,14 +431,14 @@ void localContrastSampleGrid(const uint16_t* plane, int width, int height, uint1
 // The window of block column X covers the slots X − K … X + K (grid columns, wrapped or clipped) and
 // the grid rows Y − K … Y + K. Block columns are taken in strips: the window of a strip's first block
 // slides down the picture as one histogram, and for each move within the strip the difference of the
-// column entering and the column leaving slides down with it. Along a row the window then moves right one column at
-// a time: its 64-value segment summaries are kept current, its fine bins are brought up to date
+// column entering and the column leaving slides down with it. Along a row the window then moves right one
+// column at a time: its 64-value segment summaries are kept current, its fine bins are brought up to date
 // lazily, only for the half segments a query needs. A move costs a few dozen operations whatever K is.
 bool localContrast(const localContrast_threadParams_t& p) {
     const int w = p.width, h = p.height;
     // Blocks start at even columns; an odd start would write into the neighbouring range.
-    if (w <= 0 || h <= 0 || !p.source || !p.target || !p.samples || (p.firstColumn & 1) || p.firstColumn < 0 ||
-        p.endColumn > w)
+    if (w <= 0 || h <= 0 || !p.source || !p.target || !p.samples || (p.firstColumn & 1) ||
+        p.firstColumn < 0 || p.endColumn > w)
         return false;
     const int gw = (w + 1) / 2, gh = (h + 1) / 2;
     // Half-size in grid units. Real windows are a fraction of the picture; the cap keeps sample counts

@@ -2,8 +2,8 @@
 
 #include "base/debugLog.h"
 #include "base/parallelFor.h"
-#include "base/runContext.h"
 #include "base/rgbBuffers.h"
+#include "base/runContext.h"
 
 #include <algorithm>
 #include <cmath>

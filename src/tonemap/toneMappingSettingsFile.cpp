@@ -200,8 +200,7 @@ int loadSettingsFile(const QString& fileName, toneMappingParameters_t& target, b
     }
     QString reason;
     const int result = loadSettingsText(content, target, whiteBalanceLocked, &reason);
-    if (result != settingsLoadOk && error)
-        *error = failureText(fileName, reason);
+    if (result != settingsLoadOk && error) *error = failureText(fileName, reason);
     return result;
 }
 
@@ -223,8 +222,9 @@ int loadSettingsText(const QByteArray& content, toneMappingParameters_t& target,
     QDomDocument doc;
     if (text.isEmpty() || !doc.setContent(text)) {
         debugLog("Error! Failed to parse XML\n");
-        if (reason) *reason = text.isEmpty() ? QStringLiteral("empty; not a settings file")
-                                             : QStringLiteral("not a settings file (no valid XML)");
+        if (reason)
+            *reason = text.isEmpty() ? QStringLiteral("empty; not a settings file")
+                                     : QStringLiteral("not a settings file (no valid XML)");
         return settingsUnreadable;
     }
     const QDomElement root = doc.elementsByTagName(kRootName).item(0).toElement();

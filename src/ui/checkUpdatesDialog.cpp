@@ -20,7 +20,8 @@ QUrl safeUrl(const QString& text) {
 
 } // namespace
 
-checkUpdatesDialog::checkUpdatesDialog(const QString& text, const halvora::updateReply& reply, QWidget* parent)
+checkUpdatesDialog::checkUpdatesDialog(const QString& text, const halvora::updateReply& reply,
+                                       QWidget* parent)
     : styledDialog(parent) {
     setObjectName("checkUpdatesDialog");
     setWindowTitle(tr("Check for updates"));
@@ -52,7 +53,8 @@ checkUpdatesDialog::checkUpdatesDialog(const QString& text, const halvora::updat
     const QUrl downloadUrl = safeUrl(reply.downloadUrl), historyUrl = safeUrl(reply.historyUrl);
     download_->setEnabled(!downloadUrl.isEmpty());
     history_->setEnabled(!historyUrl.isEmpty());
-    connect(download_, &QPushButton::clicked, this, [downloadUrl] { QDesktopServices::openUrl(downloadUrl); });
+    connect(download_, &QPushButton::clicked, this,
+            [downloadUrl] { QDesktopServices::openUrl(downloadUrl); });
     connect(history_, &QPushButton::clicked, this, [historyUrl] { QDesktopServices::openUrl(historyUrl); });
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
     close->setDefault(true);

@@ -12,8 +12,7 @@ framePlacement placeFrame(const QRect& saved, bool maximized, const QRect& avail
     framePlacement p;
     if (maximized) {
         QRect a = available;
-        if (a.height() == full.height())
-            a.setHeight(a.height() - 1);
+        if (a.height() == full.height()) a.setHeight(a.height() - 1);
         p.frame = a;
         p.maximized = true;
         p.restore = centredDefaultRect(a);
@@ -24,7 +23,8 @@ framePlacement placeFrame(const QRect& saved, bool maximized, const QRect& avail
     const int bottom1 = std::min(saved.bottom() + 1, available.bottom() + 1);
     p.intersection = QRect(QPoint(left, top), QPoint(right1 - 1, bottom1 - 1));
     const int w = right1 - left, h = bottom1 - top;
-    p.frame = (w < 100 || h < 100 || saved.top() < available.top() - 5) ? centredDefaultRect(available) : saved;
+    p.frame =
+        (w < 100 || h < 100 || saved.top() < available.top() - 5) ? centredDefaultRect(available) : saved;
     return p;
 }
 

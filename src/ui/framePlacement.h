@@ -6,10 +6,10 @@
 namespace halvora {
 
 struct framePlacement {
-    QRect frame;          ///< geometry given to the frame
+    QRect frame; ///< geometry given to the frame
     bool maximized = false;
-    QRect restore;        ///< restore rectangle of a maximized frame
-    QRect intersection;   ///< saved ∩ available (not maximized only), for the log line
+    QRect restore;      ///< restore rectangle of a maximized frame
+    QRect intersection; ///< saved ∩ available (not maximized only), for the log line
 };
 
 /// `available` is the screen minus task bars, `full` the whole screen; rectangles have inclusive

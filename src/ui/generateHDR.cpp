@@ -1,12 +1,12 @@
 #include "ui/generateHDR.h"
 
+#include "app/programOptionsSettings.h"
 #include "app/storedOptions.h"
 #include "base/debugLog.h"
-#include "project/processingProject.h"
-#include "app/programOptionsSettings.h"
 #include "project/alignmentRun.h"
 #include "project/alignmentWorker.h"
 #include "project/generationRun.h"
+#include "project/processingProject.h"
 #include "ui/styledMessageBox.h"
 
 #include <QApplication>
@@ -48,7 +48,8 @@ const char* const kSelectivityHints[] = {
 
 } // namespace
 
-generateHDR::generateHDR(processingProject* project, bool hidden, const runSettings& settings, QWidget* parent)
+generateHDR::generateHDR(processingProject* project, bool hidden, const runSettings& settings,
+                         QWidget* parent)
     : styledDialog(parent), project_(project), hidden_(hidden), settings_(settings) {
     setObjectName("generateHDR");
     ldr_ = project_ && project_->photos.size() == 1;
@@ -262,13 +263,14 @@ void generateHDR::saveHDRtoggled() {
 void generateHDR::browseHdrPath() {
     // Start where the file would go, or in the nearest folder that exists (the photos' by default).
     const QString typed = QDir::fromNativeSeparators(hdrPath_->text());
-    const QString near = !typed.isEmpty() ? typed
+    const QString near = !typed.isEmpty()                        ? typed
                          : project_ && !project_->photos.empty() ? project_->photos.front()->fileName
                                                                  : QString();
     const QString folder = programOptionsSettings::existingFolder(QFileInfo(near).absolutePath());
     const QString start = typed.isEmpty() ? folder : folder + "/" + QFileInfo(typed).fileName();
-    const QString fn = QFileDialog::getSaveFileName(this, tr("Save output HDR to file"), start,
-                                                    tr("Radiance RGBE (*.hdr)") + ";;" + tr("OpenEXR (*.exr)"));
+    const QString fn =
+        QFileDialog::getSaveFileName(this, tr("Save output HDR to file"), start,
+                                     tr("Radiance RGBE (*.hdr)") + ";;" + tr("OpenEXR (*.exr)"));
     if (!fn.isEmpty()) hdrPath_->setText(QDir::toNativeSeparators(fn));
 }
 
@@ -340,7 +342,8 @@ void generateHDR::generateHDRfinished(bool ok, const QString& error) {
         return;
     }
     const genHDR_options o = options();
-    if (halvora::storeGenHDRoptions(o, programOptionsSettings::instance(), hidden_)) debugLog("generateHDR: options stored\n");
+    if (halvora::storeGenHDRoptions(o, programOptionsSettings::instance(), hidden_))
+        debugLog("generateHDR: options stored\n");
     accept();
 }
 
@@ -362,7 +365,8 @@ void generateHDR::updateAlignUndo() {
 
 void generateHDR::doAlignUndoSlot() {
     if (run_ || undoRun_ || !project_ || !alignmentWorker::canUndo(*project_)) return;
-    if (!hidden_ && !styledMessageBox::question(this, tr("Are you sure you want to undo the alignment?"))) return;
+    if (!hidden_ && !styledMessageBox::question(this, tr("Are you sure you want to undo the alignment?")))
+        return;
     undoRun_ = std::make_unique<alignmentRun>(*project_, settings_);
     setEnabled(false);
     if (!cursorSet_) {
@@ -372,7 +376,8 @@ void generateHDR::doAlignUndoSlot() {
     emit runActive(true);
     connect(undoRun_.get(), &alignmentRun::startProgress, this, &generateHDR::startProgress);
     connect(undoRun_.get(), &alignmentRun::finishProgress, this, &generateHDR::finishProgress);
-    connect(undoRun_.get(), &alignmentRun::finished, this, &generateHDR::alignUndoFinished, Qt::QueuedConnection);
+    connect(undoRun_.get(), &alignmentRun::finished, this, &generateHDR::alignUndoFinished,
+            Qt::QueuedConnection);
     undoRun_->startUndo();
 }
 

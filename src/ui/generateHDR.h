@@ -4,8 +4,8 @@
 // (generationRun) on the current project. One photo is enhanced instead ("LDR enhancement"), with
 // the noise options only. The "Alignment" group chooses automatic alignment before the merge and
 // undoes an alignment (alignmentRun); chromatic aberration correction, manual alignment and ghost
-// removal are shown but not available yet. On success the options are remembered (interactive runs) and the dialog
-// accepts; a failed or broken run leaves it open for another try. Main thread only.
+// removal are shown but not available yet. On success the options are remembered (interactive runs) and the
+// dialog accepts; a failed or broken run leaves it open for another try. Main thread only.
 
 #include "hdr/genHDR_options.h"
 #include "project/projectRun.h"

@@ -1,7 +1,7 @@
 #include "ui/hdrLoadOptionsDialog.h"
 
-#include "app/storedOptions.h"
 #include "app/programOptionsSettings.h"
+#include "app/storedOptions.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -66,8 +66,7 @@ hdrLoadOptions hdrLoadOptionsDialog::options() const {
 
 bool hdrLoadOptionsDialog::ask(QWidget* parent, programOptionsSettings& settings, hdrLoadOptions& options) {
     hdrLoadOptionsDialog dialog(halvora::hdrLoadOptionsFromSettings(settings), parent);
-    if (dialog.exec() != QDialog::Accepted)
-        return false;
+    if (dialog.exec() != QDialog::Accepted) return false;
     options = dialog.options();
     halvora::storeHdrLoadOptions(options, settings);
     return true;

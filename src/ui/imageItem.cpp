@@ -1,7 +1,7 @@
 #include "ui/imageItem.h"
 
-#include "project/photoEntry.h"
 #include "imageio/exifSummary.h"
+#include "project/photoEntry.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -67,25 +67,30 @@ void imageItem::setEV(double ev) {
     updateLabel();
 }
 
-double imageItem::ev() const { return evBox_->value(); }
+double imageItem::ev() const {
+    return evBox_->value();
+}
 
 void imageItem::updateLabel() {
     // The label shows the value rounded the way photographers write steps (1/3 EV ≈ 0.33).
     evLabel_->setText(tr("EV %1").arg(QString::number(evBox_->value(), 'g', 3)));
 }
 
-bool imageItem::isChecked() const { return !isCheckable() || include_->isChecked(); }
+bool imageItem::isChecked() const {
+    return !isCheckable() || include_->isChecked();
+}
 
 void imageItem::setChecked(bool on) {
     const QSignalBlocker block(include_);
     include_->setChecked(on);
 }
 
-bool imageItem::isCheckable() const { return checkable_; }
+bool imageItem::isCheckable() const {
+    return checkable_;
+}
 
 void imageItem::setSelected(bool on) {
-    if (selected_ == on)
-        return;
+    if (selected_ == on) return;
     selected_ = on;
     setProperty("imageItemSelected", on);
     // The style sheet draws the frame from the property; it is re-read only when asked to.
@@ -98,8 +103,7 @@ void imageItem::setOutdated(bool on) {
     outdated_ = on;
     const QString path = QDir::toNativeSeparators(fileName_);
     QString tip = exifText_.isEmpty() ? path : path + "\n\n" + exifText_;
-    if (on)
-        tip = tr("Parameters were changed, HDR image is not up-to-date") + "\n\n" + tip;
+    if (on) tip = tr("Parameters were changed, HDR image is not up-to-date") + "\n\n" + tip;
     setToolTip(tip);
     name_->setText((on ? QStringLiteral("* ") : QString()) + QFileInfo(fileName_).fileName());
 }

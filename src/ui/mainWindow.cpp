@@ -66,8 +66,7 @@ mainWindow::mainWindow(styledMainWindow* frame) : QWidget(nullptr), frame_(frame
     connect(exiftool_.get(), &exiftoolDaemon::showError, this, &mainWindow::notifyAboutExiftoolError,
             Qt::QueuedConnection);
 
-    if (!createProject())
-        startupError_ = true;
+    if (!createProject()) startupError_ = true;
     attachToneMappingControls();
 
     progressTimer_.setInterval(250);
@@ -76,8 +75,7 @@ mainWindow::mainWindow(styledMainWindow* frame) : QWidget(nullptr), frame_(frame
     connect(this, &mainWindow::loadOnStartup, this, &mainWindow::loadOnStartupSlot, Qt::QueuedConnection);
     const commandLineOptions& options = commandLineOptions::current();
     // An automatic run always starts: without photos it ends with its reason.
-    if (!options.inputPhotos.isEmpty() || (options.autoProcess && !startupError_))
-        emit loadOnStartup();
+    if (!options.inputPhotos.isEmpty() || (options.autoProcess && !startupError_)) emit loadOnStartup();
 }
 
 runSettings mainWindow::currentRunSettings() const {
@@ -92,7 +90,8 @@ runSettings mainWindow::currentRunSettings() const {
 bool mainWindow::createProject() {
     const programOptionsSettings& options = programOptionsSettings::instance();
     project_ = std::make_unique<processingProject>(this, options.tempDirInEffect);
-    project_->unattendedHdrOptions = halvora::hdrLoadOptionsForUnattendedRun(commandLineOptions::current(), options);
+    project_->unattendedHdrOptions =
+        halvora::hdrLoadOptionsForUnattendedRun(commandLineOptions::current(), options);
     project_->unattendedRawOptions = halvora::rawLoadOptionsFromSettings(options);
     project_->metadataTool = exiftool_.get();
     projectColorSettings_t color;
@@ -108,52 +107,50 @@ bool mainWindow::createProject() {
         return false;
     }
     // The built-in default look; a missing or broken one leaves the record's own defaults.
-    if (halvora::loadSettingsFile(QStringLiteral(":/resources/built-in presets/default.hvsx"), project_->tmSettings) !=
-        halvora::settingsLoadOk)
+    if (halvora::loadSettingsFile(QStringLiteral(":/resources/built-in presets/default.hvsx"),
+                                  project_->tmSettings) != halvora::settingsLoadOk)
         debugLog("%s: Failed to load default tone mapping settings\n", "mainWindow::createProject");
     halvora::rebuildToneMappingTables(project_->tmSettings, halvora::toneMappingChange::everything);
     project_->hdrLoadOptionsHook = [this](hdrLoadOptions& options) {
         // Unattended runs keep the options preparation started from.
-        if (commandLineOptions::current().autoProcess || styledMessageBox::unattended())
-            return true;
+        if (commandLineOptions::current().autoProcess || styledMessageBox::unattended()) return true;
         return hdrLoadOptionsDialog::ask(this, programOptionsSettings::instance(), options);
     };
-    project_->rawLoadOptionsHook = [this](const QString& fileName, const rawInfo_t& info, rawLoadOptions& options) {
-        if (commandLineOptions::current().autoProcess || styledMessageBox::unattended())
-            return true;
+    project_->rawLoadOptionsHook = [this](const QString& fileName, const rawInfo_t& info,
+                                          rawLoadOptions& options) {
+        if (commandLineOptions::current().autoProcess || styledMessageBox::unattended()) return true;
         return rawLoadOptionsDialog::ask(this, programOptionsSettings::instance(), fileName, info, options);
     };
     return true;
 }
 
 void mainWindow::notifyAboutExiftoolError() {
-    if (exiftoolErrorShown_)
-        return;
+    if (exiftoolErrorShown_) return;
     exiftoolErrorShown_ = true;
-    const QString text = tr("Exiftool failed to initialize. EXIF transfer and color space extraction are disabled!");
+    const QString text =
+        tr("Exiftool failed to initialize. EXIF transfer and color space extraction are disabled!");
     debugLog("%s\n", text.toLocal8Bit().constData());
     appendLog(logWarning, text);
 }
 
 bool mainWindow::anyWorkerRunning() const {
-    for (const projectRun* run : std::initializer_list<const projectRun*>{
-             loadRun_.get(), generationRun_.get(), prepareRun_.get(), saveRun_.get(), transformRun_.get(),
-             saveAlignedRun_.get()})
-        if (run && run->running())
-            return true;
+    for (const projectRun* run :
+         std::initializer_list<const projectRun*>{loadRun_.get(), generationRun_.get(), prepareRun_.get(),
+                                                  saveRun_.get(), transformRun_.get(), saveAlignedRun_.get()})
+        if (run && run->running()) return true;
     return (automaticRun_ && automaticRun_->running()) || (hdrDialog_ && hdrDialog_->activeRun());
 }
 
-bool mainWindow::projectBusy() const { return anyWorkerRunning() || !hdrDialog_.isNull(); }
+bool mainWindow::projectBusy() const {
+    return anyWorkerRunning() || !hdrDialog_.isNull();
+}
 
 void mainWindow::stopRuns() {
     endGenerationRun();
-    if (automaticRun_)
-        automaticRun_->stopNow();
-    for (projectRun* run : std::initializer_list<projectRun*>{loadRun_.get(), prepareRun_.get(), saveRun_.get(),
-                                                              transformRun_.get(), saveAlignedRun_.get()})
-        if (run)
-            run->stopNow();
+    if (automaticRun_) automaticRun_->stopNow();
+    for (projectRun* run : std::initializer_list<projectRun*>{
+             loadRun_.get(), prepareRun_.get(), saveRun_.get(), transformRun_.get(), saveAlignedRun_.get()})
+        if (run) run->stopNow();
 }
 
 void mainWindow::logRuns() {
@@ -162,7 +159,9 @@ void mainWindow::logRuns() {
     else
         for (int i = 0; i < loadRun::kMaxWorkers; ++i)
             debugLog("loadPhoto.worker[%d]=%p\n", i, nullptr);
-    auto pointer = [](const auto& run) { return static_cast<void*>(run && run->running() ? run.get() : nullptr); };
+    auto pointer = [](const auto& run) {
+        return static_cast<void*>(run && run->running() ? run.get() : nullptr);
+    };
     debugLog("savePhoto.worker=%p\n", pointer(saveRun_));
     debugLog("saveAligned.worker=%p\n", pointer(saveAlignedRun_));
     debugLog("toneMapping.worker=%p\n", pointer(prepareRun_));
@@ -246,9 +245,8 @@ void mainWindow::buildMenus() {
     saveAlignedAction_->setObjectName("saveAlignedAction");
     saveAlignedAction_->setEnabled(false);
     connect(saveAlignedAction_, &QAction::triggered, this, &mainWindow::saveAlignedSlot);
-    connect(file, &QMenu::aboutToShow, this, [this] {
-        saveAlignedAction_->setEnabled(project_ && project_->aligned && !projectBusy());
-    });
+    connect(file, &QMenu::aboutToShow, this,
+            [this] { saveAlignedAction_->setEnabled(project_ && project_->aligned && !projectBusy()); });
     file->addSeparator();
     QAction* exitAction = file->addAction(tr("Exit"));
     exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -256,11 +254,12 @@ void mainWindow::buildMenus() {
     buildToneMappingMenus(file, exitAction);
 
     QMenu* transform = menuBar_->addMenu(tr("Transform"));
-    const std::pair<const char*, int> modes[] = {{"Rotate 90 (counter-clockwise)", halvora::turnCounterClockwise},
-                                                 {"Rotate 90 (clockwise)", halvora::turnClockwise},
-                                                 {"Rotate 180", halvora::turn180},
-                                                 {"Horizontal flip", halvora::mirrorLeftRight},
-                                                 {"Vertical flip", halvora::mirrorTopBottom}};
+    const std::pair<const char*, int> modes[] = {
+        {"Rotate 90 (counter-clockwise)", halvora::turnCounterClockwise},
+        {"Rotate 90 (clockwise)", halvora::turnClockwise},
+        {"Rotate 180", halvora::turn180},
+        {"Horizontal flip", halvora::mirrorLeftRight},
+        {"Vertical flip", halvora::mirrorTopBottom}};
     for (const auto& [label, mode] : modes) {
         QAction* action = transform->addAction(tr(label));
         action->setData(mode);
@@ -279,14 +278,16 @@ void mainWindow::buildMenus() {
 }
 
 void mainWindow::appendLog(logKind kind, const QString& text) {
-    logPanel_->append(QStringLiteral("<font color=%1>%2</font>").arg(kLogColours[kind], text.toHtmlEscaped()));
+    logPanel_->append(
+        QStringLiteral("<font color=%1>%2</font>").arg(kLogColours[kind], text.toHtmlEscaped()));
 }
 
-QString mainWindow::logPanelHtml() const { return logPanel_->toHtml(); }
+QString mainWindow::logPanelHtml() const {
+    return logPanel_->toHtml();
+}
 
 void mainWindow::observeRun(projectRun* run, bool logLines) {
-    if (!run)
-        return;
+    if (!run) return;
     progressRun_ = run;
     connect(run, &projectRun::startProgress, this, [this, run](uint64_t total) {
         progressRun_ = run;
@@ -294,11 +295,9 @@ void mainWindow::observeRun(projectRun* run, bool logLines) {
     });
     connect(run, &projectRun::finishProgress, this, &mainWindow::finishProgress);
     if (logLines)
-        connect(run, &projectRun::logLine, this, [this](int kind, const QString& text) {
-            appendLog(logKind(std::clamp(kind, 0, 3)), text);
-        });
-    if (run->running())
-        startProgress(run->context().progressTotal());
+        connect(run, &projectRun::logLine, this,
+                [this](int kind, const QString& text) { appendLog(logKind(std::clamp(kind, 0, 3)), text); });
+    if (run->running()) startProgress(run->context().progressTotal());
 }
 
 void mainWindow::startProgress(uint64_t total) {
@@ -316,7 +315,9 @@ void mainWindow::finishProgress() {
     breakButton_->setEnabled(false);
 }
 
-void mainWindow::updateProgress() { progressBar_->setValue(progressRun_ ? progressRun_->context().progressPercent() : 0); }
+void mainWindow::updateProgress() {
+    progressBar_->setValue(progressRun_ ? progressRun_->context().progressPercent() : 0);
+}
 
 void mainWindow::checkForUpdates(bool userStarted) {
     const programOptionsSettings& options = programOptionsSettings::instance();
@@ -336,17 +337,19 @@ void mainWindow::checkForUpdates(bool userStarted) {
 void mainWindow::splashFinished() {
     const programOptionsSettings& options = programOptionsSettings::instance();
     // An automatic check stays silent about the network; unattended runs never ask.
-    if (options.autoCheckUpdates && !commandLineOptions::current().autoProcess && !styledMessageBox::unattended())
+    if (options.autoCheckUpdates && !commandLineOptions::current().autoProcess &&
+        !styledMessageBox::unattended())
         checkForUpdates(false);
     const int ideal = QThread::idealThreadCount();
     if (options.coreCount < ideal) {
         const int used = std::min({ideal, 64, options.coreCount});
-        styledMessageBox::show(this, styledMessageBox::warning,
-                               tr("The program is running with decreased performance, using %1 out of %2 CPU cores. "
-                                  "If it's not intended please go to the Program Options and change the performance "
-                                  "settings.")
-                                   .arg(used)
-                                   .arg(ideal));
+        styledMessageBox::show(
+            this, styledMessageBox::warning,
+            tr("The program is running with decreased performance, using %1 out of %2 CPU cores. "
+               "If it's not intended please go to the Program Options and change the performance "
+               "settings.")
+                .arg(used)
+                .arg(ideal));
     }
 }
 
@@ -358,7 +361,9 @@ void mainWindow::rightTabChanged(int n) {
     }
 }
 
-void mainWindow::showProgramOptions() { showProgramOptions(0); }
+void mainWindow::showProgramOptions() {
+    showProgramOptions(0);
+}
 
 void mainWindow::showProgramOptions(int tab) {
     programOptions dialog(this, tab);
@@ -369,8 +374,7 @@ void mainWindow::setControlsEnabled(bool enabled) {
     menuBar_->setEnabled(enabled);
     rightTabs_->setEnabled(enabled);
     leftTabs_->setEnabled(enabled);
-    if (enabled)
-        updatePhotoControls();
+    if (enabled) updatePhotoControls();
     const bool result = enabled && resultAvailable();
     saveAction_->setEnabled(result);
     saveAsAction_->setEnabled(result);
@@ -383,14 +387,12 @@ void mainWindow::setControlsEnabled(bool enabled) {
 
 void mainWindow::transformImageSlot() {
     auto* action = qobject_cast<QAction*>(sender());
-    if (!action)
-        return;
+    if (!action) return;
     startTransform(action->data().toInt(), halvora::cropRect{});
 }
 
 void mainWindow::startTransform(int mode, const halvora::cropRect& rect) {
-    if (projectBusy() || !project_ || project_->photos.empty())
-        return;
+    if (projectBusy() || !project_ || project_->photos.empty()) return;
     appendLog(logInfo, tr("Transforming image..."));
     QApplication::setOverrideCursor(Qt::BusyCursor);
     setControlsEnabled(false);
@@ -402,8 +404,7 @@ void mainWindow::startTransform(int mode, const halvora::cropRect& rect) {
 }
 
 void mainWindow::transformImageFinished(bool ok, QString error) {
-    if (!transformRun_)
-        return;
+    if (!transformRun_) return;
     transformRun_.reset();
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
@@ -461,8 +462,7 @@ void mainWindow::closeEvent(QCloseEvent* event) {
     shutdownDone_ = true;
     event->accept();
     // Queued: when the frame's own close handling called us, it finishes closing itself first.
-    if (frame_)
-        QTimer::singleShot(0, frame_, [f = frame_] { f->close(); });
+    if (frame_) QTimer::singleShot(0, frame_, [f = frame_] { f->close(); });
     project_.reset(); // removes the session directory
 
     const commandLineOptions& options = commandLineOptions::current();

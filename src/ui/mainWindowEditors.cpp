@@ -228,8 +228,9 @@ void mainWindow::buildHelpMenu() {
     updates->setObjectName("checkUpdatesAction");
     // Usable when a version service is set up (Misc/UpdateCheckUrl or HALVORA_UPDATE_URL).
     connect(help, &QMenu::aboutToShow, this, [updates] {
-        updates->setEnabled(
-            !checkUpdates::configuredBase(programOptionsSettings::instance().updateCheckUrl).trimmed().isEmpty());
+        updates->setEnabled(!checkUpdates::configuredBase(programOptionsSettings::instance().updateCheckUrl)
+                                 .trimmed()
+                                 .isEmpty());
     });
     connect(updates, &QAction::triggered, this, [this] { checkForUpdates(true); });
 }

@@ -4,13 +4,13 @@
 
 #include "app/automaticRun.h"
 #include "app/commandLineOptions.h"
-#include "base/debugLog.h"
-#include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
 #include "app/storedOptions.h"
-#include "project/exposureValues.h"
+#include "base/debugLog.h"
 #include "hdr/genHDR_options.h"
+#include "project/exposureValues.h"
 #include "project/generationRun.h"
+#include "project/processingProject.h"
 #include "ui/generateHDR.h"
 #include "ui/styledMessageBox.h"
 
@@ -28,8 +28,7 @@
 #include <algorithm>
 
 void mainWindow::startAutomaticRun() {
-    if (!project_ || automaticRun_)
-        return;
+    if (!project_ || automaticRun_) return;
     const commandLineOptions& cl = commandLineOptions::current();
     automaticRun_ = std::make_unique<automaticRun>(*project_, cl, programOptionsSettings::instance());
     automaticRun_->setVerbose(cl.verbose);
@@ -52,12 +51,10 @@ void mainWindow::startAutomaticRun() {
 
 void mainWindow::automaticRunFinished(int exitCode, QString error) {
     Q_UNUSED(error); // the run has logged it and written it to standard error
-    if (!automaticRun_)
-        return;
+    if (!automaticRun_) return;
     lastSavedPath = automaticRun_->savedFile();
     QApplication::restoreOverrideCursor();
-    if (closing_)
-        return;
+    if (closing_) return;
     setControlsEnabled(true);
     failureExitCode_ = exitCode;
     resultSaved = true; // nothing to ask about: the run has ended either way
@@ -67,7 +64,8 @@ void mainWindow::automaticRunFinished(int exitCode, QString error) {
 void mainWindow::startGenerationRun(const genHDR_options& options, bool radiance) {
     if (!project_ || generationRun_ || anyWorkerRunning()) return;
     const bool hidden = styledMessageBox::unattended();
-    generationRun_ = std::make_unique<generationRun>(project_.get(), options, radiance, hidden, currentRunSettings());
+    generationRun_ =
+        std::make_unique<generationRun>(project_.get(), options, radiance, hidden, currentRunSettings());
     generationRun* run = generationRun_.get();
     observeRun(run);
     connect(run, &generationRun::message, this, [this](int kind, const QString& text) {
@@ -117,7 +115,8 @@ void mainWindow::showGenerateHDR() {
     if (!generateHdrAction_ || !generateHdrAction_->isEnabled()) return;
     if (project_->photos.front()->isRadiance) {
         // An opened radiance picture is not merged: it is prepared with its load options and tone-mapped.
-        startGenerationRun(halvora::genHDRoptionsFromSettings(programOptionsSettings::instance(), false), true);
+        startGenerationRun(halvora::genHDRoptionsFromSettings(programOptionsSettings::instance(), false),
+                           true);
         return;
     }
     const bool hidden = styledMessageBox::unattended();
@@ -128,10 +127,9 @@ void mainWindow::showGenerateHDR() {
     };
     if (project_->photos.size() > 1) {
         bool switchedToAEB = false;
-        const QStringList warnings =
-            halvora::evChecksBeforeGeneration(*project_, exifButton_ && exifButton_->isChecked(), switchedToAEB);
-        if (switchedToAEB)
-            EVsetFromExifAEBslot(); // the photo list and the EV buttons follow
+        const QStringList warnings = halvora::evChecksBeforeGeneration(
+            *project_, exifButton_ && exifButton_->isChecked(), switchedToAEB);
+        if (switchedToAEB) EVsetFromExifAEBslot(); // the photo list and the EV buttons follow
         for (const QString& w : warnings)
             warn(w);
     }
@@ -147,8 +145,7 @@ void mainWindow::showGenerateHDR() {
         if (project_ && !project_->hdrPresent) showSelectedPhoto();
     });
     connect(dialog, &generateHDR::runActive, this, [this, dialog](bool active) {
-        if (active)
-            observeRun(dialog->activeRun(), false); // the dialog passes its run's lines on itself
+        if (active) observeRun(dialog->activeRun(), false); // the dialog passes its run's lines on itself
         if (!active && project_ && !project_->hdrPresent)
             showSelectedPhoto(); // the old picture is gone; never leave its preview on show
     });
@@ -157,7 +154,8 @@ void mainWindow::showGenerateHDR() {
         if (closing_) return;
         setControlsEnabled(true);
         if (result == QDialog::Accepted) {
-            appendLog(logSuccess, project_->photos.size() == 1 ? tr("LDR enhancement done.") : tr("HDR image generated."));
+            appendLog(logSuccess, project_->photos.size() == 1 ? tr("LDR enhancement done.")
+                                                               : tr("HDR image generated."));
             toneMappingPrepare();
         }
     });
@@ -188,8 +186,8 @@ void mainWindow::buildGeneratePage(QWidget* page) {
     generateHdrButton_->setEnabled(false);
     connect(generateHdrButton_, &QPushButton::clicked, this, &mainWindow::showGenerateHDR);
     // Without photos the button is off, and this line says what comes first.
-    generateHint_ = new QLabel(tr("Add photos first: File \u203a Add (Ctrl+A), or drop them on the picture area."),
-                               page);
+    generateHint_ =
+        new QLabel(tr("Add photos first: File \u203a Add (Ctrl+A), or drop them on the picture area."), page);
     generateHint_->setObjectName("generateHint");
     generateHint_->setWordWrap(true);
     generateHdrButton_->setToolTip(tr("Needs photos: add them first."));

@@ -15,18 +15,18 @@
 #include "ui/imageItem.h"
 #include "ui/styledMessageBox.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QListWidget>
-#include <QTabWidget>
-#include <QTimer>
-#include <QAction>
-#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 void mainWindow::loadOnStartupSlot() {
@@ -43,7 +43,8 @@ void mainWindow::loadOnStartupSlot() {
             halvora::settingsLoadOk) {
             halvora::rebuildToneMappingTables(project_->tmSettings, halvora::toneMappingChange::everything);
             attachToneMappingControls();
-            appendLog(logInfo, tr("Tone mapping settings loaded: %1").arg(QDir::toNativeSeparators(settingsFile)));
+            appendLog(logInfo,
+                      tr("Tone mapping settings loaded: %1").arg(QDir::toNativeSeparators(settingsFile)));
         } else {
             // A file that cannot be used must not pass silently for the chosen look.
             appendLog(logWarning, tr("Cannot load the tone mapping settings file %1").arg(error));
@@ -54,10 +55,11 @@ void mainWindow::loadOnStartupSlot() {
 
 QString mainWindow::addImagesFilters() {
     const QStringList filters = {
-        tr("All supported formats") +
-            " (*.jpg *.jpeg *.tif *.tiff *.exr *.hdr *.bmp *.png *.fit *.fits *.fts *.hvp *.3fr *.raw *.rw2 *.crw "
-            "*.cr2 *.mrw *.nef *.orf *.dng *.pef *.arw *.dcr *.kdc *.srf *.sr2 *.raf *.mdc *.erf *.x3f *.dcs *.rwl "
-            "*.nrw *.srw)",
+        tr("All supported formats") + " (*.jpg *.jpeg *.tif *.tiff *.exr *.hdr *.bmp *.png *.fit *.fits "
+                                      "*.fts *.hvp *.3fr *.raw *.rw2 *.crw "
+                                      "*.cr2 *.mrw *.nef *.orf *.dng *.pef *.arw *.dcr *.kdc *.srf *.sr2 "
+                                      "*.raf *.mdc *.erf *.x3f *.dcs *.rwl "
+                                      "*.nrw *.srw)",
         "Halvora (*.hvp)",
         "JPEG (*.jpg *.jpeg)",
         "TIFF 8/16/32-bit (*.tif *.tiff)",
@@ -86,21 +88,23 @@ QString mainWindow::addImagesFilters() {
     return filters.join(";;");
 }
 
-bool mainWindow::loadingPhotos() const { return loadRun_ && loadRun_->running(); }
+bool mainWindow::loadingPhotos() const {
+    return loadRun_ && loadRun_->running();
+}
 
-bool mainWindow::addImages() { return addImages(QStringList()); }
+bool mainWindow::addImages() {
+    return addImages(QStringList());
+}
 
 bool mainWindow::addImages(const QStringList& fileNames) {
-    if (!project_ || projectBusy() || closing_)
-        return false;
+    if (!project_ || projectBusy() || closing_) return false;
     QStringList files = fileNames;
     programOptionsSettings& options = programOptionsSettings::instance();
     if (files.isEmpty()) {
-        files = QFileDialog::getOpenFileNames(this, tr("Add images"),
-                                              programOptionsSettings::existingFolder(options.openSavePhotoLastDir),
-                                              addImagesFilters());
-        if (files.isEmpty())
-            return false;
+        files = QFileDialog::getOpenFileNames(
+            this, tr("Add images"), programOptionsSettings::existingFolder(options.openSavePhotoLastDir),
+            addImagesFilters());
+        if (files.isEmpty()) return false;
         options.openSavePhotoLastDir = QFileInfo(files.front()).absolutePath();
     }
 
@@ -128,7 +132,8 @@ bool mainWindow::addImages(const QStringList& fileNames) {
     rightTabs_->setCurrentIndex(0);
     setControlsEnabled(false);
     connect(loadRun_.get(), &loadRun::photoLoaded, this, &mainWindow::photoLoaded);
-    connect(loadRun_.get(), &projectRun::finished, this, &mainWindow::addImagesFinished, Qt::QueuedConnection);
+    connect(loadRun_.get(), &projectRun::finished, this, &mainWindow::addImagesFinished,
+            Qt::QueuedConnection);
     observeRun(loadRun_.get());
     return loadRun_->start();
 }
@@ -141,13 +146,11 @@ void mainWindow::photoLoaded(int row) {
 void mainWindow::addImagesFinished(bool ok, QString error) {
     Q_UNUSED(ok);
     Q_UNUSED(error);
-    if (!loadRun_)
-        return;
+    if (!loadRun_) return;
     const int loaded = loadRun_->requested() - loadRun_->failed();
     const QStringList failures = loadRun_->failures();
     loadRun_.reset();
-    if (closing_)
-        return;
+    if (closing_) return;
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
     const bool havePhotos = project_ && !project_->photos.empty();
@@ -163,8 +166,7 @@ void mainWindow::addImagesFinished(bool ok, QString error) {
         QTimer::singleShot(
             0, this, [this, text] { styledMessageBox::showPlain(this, styledMessageBox::error, text); });
     }
-    if (loaded > 0)
-        assignEVsAfterLoading();
+    if (loaded > 0) assignEVsAfterLoading();
     // An opened radiance picture needs no merge: it is prepared and tone-mapped at once, and the user
     // lands on the tone-mapping step with a real preview, as an automatic run does.
     if (loaded > 0 && project_->photos.size() == 1 && project_->photos.front()->isRadiance)
@@ -174,7 +176,8 @@ void mainWindow::addImagesFinished(bool ok, QString error) {
         programOptionsSettings::instance().newProjectAutoLDR)
         QTimer::singleShot(0, this, [this] {
             if (project_ && project_->photos.size() == 1 && !closing_)
-                startGenerationRun(halvora::genHDRoptionsFromSettings(programOptionsSettings::instance(), true), false);
+                startGenerationRun(
+                    halvora::genHDRoptionsFromSettings(programOptionsSettings::instance(), true), false);
         });
 }
 
@@ -190,8 +193,7 @@ QWidget* mainWindow::buildPhotoPanel(QWidget* parent) {
     photoList_->setMinimumWidth(260);
     connect(photoList_, &QListWidget::currentRowChanged, this, [this](int row) {
         for (int i = 0; i < photoList_->count(); ++i)
-            if (auto* item = photoItemAt(i))
-                item->setSelected(i == row);
+            if (auto* item = photoItemAt(i)) item->setSelected(i == row);
         // The chosen photo goes on show (a load in progress shows its photos when it ends).
         if (const imageItem* item = photoItemAt(row); item && !loadingPhotos()) showPhoto(item->id());
     });
@@ -246,8 +248,7 @@ imageItem* mainWindow::photoItemAt(int row) const {
 
 imageItem* mainWindow::photoItem(int id) const {
     for (int i = 0; i < photoList_->count(); ++i)
-        if (imageItem* item = photoItemAt(i); item && item->id() == id)
-            return item;
+        if (imageItem* item = photoItemAt(i); item && item->id() == id) return item;
     return nullptr;
 }
 
@@ -263,8 +264,7 @@ void mainWindow::insertPhotoItem(int row, const photoEntry& photo) {
     connect(widget, &imageItem::stateChanged, this, &mainWindow::imageItemStateChanged);
     connect(widget, &imageItem::clicked, this, [this](int id) {
         for (int i = 0; i < photoList_->count(); ++i)
-            if (imageItem* it = photoItemAt(i); it && it->id() == id)
-                photoList_->setCurrentRow(i);
+            if (imageItem* it = photoItemAt(i); it && it->id() == id) photoList_->setCurrentRow(i);
     });
 }
 
@@ -282,28 +282,23 @@ void mainWindow::updatePhotoControls() {
     removeButton_->setEnabled(n > 0);
     ldrLabel_->setVisible(n == 1 && !project_->photos.front()->isRadiance);
     for (int i = 0; i < photoList_->count(); ++i)
-        if (imageItem* item = photoItemAt(i))
-            item->setEVEditable(ev);
+        if (imageItem* item = photoItemAt(i)) item->setEVEditable(ev);
     for (QAction* action : {removeAction_})
-        if (action)
-            action->setEnabled(n > 0);
+        if (action) action->setEnabled(n > 0);
 }
 
 void mainWindow::refreshPhotoList(bool renormalise) {
-    if (!project_)
-        return;
+    if (!project_) return;
     if (renormalise) {
         project_->normalizeEV();
         project_->invalidateResponseCurve();
         // The picture on screen was made from other EVs: say so on every photo.
         if (project_->hdrPresent)
             for (int i = 0; i < photoList_->count(); ++i)
-                if (imageItem* item = photoItemAt(i))
-                    item->setOutdated(true);
+                if (imageItem* item = photoItemAt(i)) item->setOutdated(true);
     }
     for (const auto& photo : project_->photos)
-        if (imageItem* item = photoItem(photo->id))
-            item->setEV(photo->ev);
+        if (imageItem* item = photoItem(photo->id)) item->setEV(photo->ev);
     updatePhotoControls();
 }
 
@@ -352,22 +347,19 @@ void mainWindow::EVsetFromExifAEBslot() {
 }
 
 void mainWindow::EVmanualSelectSlot(int idx) {
-    if (!evControlsUsable() || !halvora::setEVsEvenSteps(*project_, idx))
-        return;
+    if (!evControlsUsable() || !halvora::setEVsEvenSteps(*project_, idx)) return;
     setEVbuttons(false, false, idx);
     refreshPhotoList(true);
 }
 
 void mainWindow::evChanged() {
-    if (!evControlsUsable())
-        return;
+    if (!evControlsUsable()) return;
     std::vector<double> values;
     for (const auto& photo : project_->photos) {
         const imageItem* item = photoItem(photo->id);
         values.push_back(item ? item->ev() : photo->ev);
     }
-    if (!halvora::setEVsManual(*project_, values))
-        return;
+    if (!halvora::setEVsManual(*project_, values)) return;
     setEVbuttons(false, false, 0);
     refreshPhotoList(true);
 }
@@ -379,13 +371,11 @@ void mainWindow::imageItemStateChanged(int id, int state) {
 
 void mainWindow::imageItemChanged(int id) {
     Q_UNUSED(id);
-    if (!project_)
-        return;
+    if (!project_) return;
     if (projectBusy()) {
         // Undo the click: the photos taking part cannot change under a running generation.
         for (const auto& photo : project_->photos)
-            if (imageItem* item = photoItem(photo->id))
-                item->setChecked(photo->included);
+            if (imageItem* item = photoItem(photo->id)) item->setChecked(photo->included);
         return;
     }
     int included = 0;
@@ -396,13 +386,11 @@ void mainWindow::imageItemChanged(int id) {
     }
     includedPhotos_ = included;
     if (project_->hdrPresent && id >= 0)
-        if (imageItem* item = photoItem(id))
-            item->setOutdated(true);
+        if (imageItem* item = photoItem(id)) item->setOutdated(true);
 }
 
 void mainWindow::removeImages() {
-    if (!project_ || projectBusy())
-        return;
+    if (!project_ || projectBusy()) return;
     const int row = photoList_->currentRow();
     const imageItem* item = row >= 0 ? photoItemAt(row) : nullptr;
     if (!item) {
@@ -410,8 +398,8 @@ void mainWindow::removeImages() {
         return;
     }
     const int id = item->id();
-    if (!styledMessageBox::question(
-            this, tr("Are you sure you want to remove <b>%1</b> from the sequence?").arg(QFileInfo(item->fileName()).fileName())))
+    if (!styledMessageBox::question(this, tr("Are you sure you want to remove <b>%1</b> from the sequence?")
+                                              .arg(QFileInfo(item->fileName()).fileName())))
         return;
     if (project_->photos.size() == 1) {
         // The last photo: the project's size and sequence rules start afresh.
@@ -419,8 +407,7 @@ void mainWindow::removeImages() {
         return;
     }
     const QString name = item->fileName();
-    if (!project_->removePhoto(id))
-        return;
+    if (!project_->removePhoto(id)) return;
     delete photoList_->takeItem(row);
     appendLog(logInfo, tr("Removed %1.").arg(QDir::toNativeSeparators(name)));
     if (evControlsUsable()) {
@@ -437,26 +424,27 @@ void mainWindow::removeImages() {
     imageItemChanged(-1);
 }
 
-void mainWindow::newProject() { newProject(false); }
+void mainWindow::newProject() {
+    newProject(false);
+}
 
 void mainWindow::newProject(bool justClose) {
-    if (!project_ || closing_ || projectBusy())
-        return;
+    if (!project_ || closing_ || projectBusy()) return;
     if (!justClose && !project_->photos.empty() &&
         !styledMessageBox::question(this, tr("Are you sure you want to start a new project?")))
         return;
     programOptionsSettings& options = programOptionsSettings::instance();
     const double freeMB = programOptionsSettings::freeDiskSpaceMB(options.tempDirInEffect);
     if (freeMB >= 0 && freeMB < 1024.0 && !justClose)
-        styledMessageBox::show(this, styledMessageBox::warning,
-                               tr("There is little free disk space for temporary data ('%1': %2 MB). Please consider "
-                                  "selecting a different location.")
-                                   .arg(QDir::toNativeSeparators(options.tempDirInEffect), QString::number(freeMB, 'f', 0)));
+        styledMessageBox::show(
+            this, styledMessageBox::warning,
+            tr("There is little free disk space for temporary data ('%1': %2 MB). Please consider "
+               "selecting a different location.")
+                .arg(QDir::toNativeSeparators(options.tempDirInEffect), QString::number(freeMB, 'f', 0)));
 
     // The look carries over to the next photos; colour adjustment only when the options say so.
     toneMappingParameters_t look = project_->tmSettings.parameters();
-    if (options.newProjectResetColorAdjustment)
-        look.temperature = look.tint = look.hue = 1.0;
+    if (options.newProjectResetColorAdjustment) look.temperature = look.tint = look.hue = 1.0;
     photoList_->clear();
     project_.reset();
     if (!createProject()) {

@@ -2,9 +2,9 @@
 #include "app/storedOptions.h"
 #include "ui/mainWindow.h"
 
+#include "app/programOptionsSettings.h"
 #include "base/debugLog.h"
 #include "project/processingProject.h"
-#include "app/programOptionsSettings.h"
 #include "project/saveAlignedWorker.h"
 #include "project/saveRun.h"
 #include "ui/programOptions.h"
@@ -26,14 +26,12 @@ QStringList mainWindow::includedPhotoNames() const {
     QStringList names;
     if (project_)
         for (const auto& photo : project_->photos)
-            if (photo->included || project_->photos.size() == 1)
-                names << photo->fileName;
+            if (photo->included || project_->photos.size() == 1) names << photo->fileName;
     return names;
 }
 
 void mainWindow::saveResultSlot() {
-    if (!resultAvailable())
-        return;
+    if (!resultAvailable()) return;
     // "Save" repeats the last save of this result; the first one needs a name and options.
     if (lastSaveRequest_.fileName.isEmpty()) {
         saveResultAsSlot();
@@ -47,8 +45,7 @@ void mainWindow::saveResultSlot() {
 }
 
 void mainWindow::saveResultAsSlot() {
-    if (!resultAvailable())
-        return;
+    if (!resultAvailable()) return;
     programOptionsSettings& options = programOptionsSettings::instance();
     const QStringList inputs = includedPhotoNames();
     const saveResultOptions_t stored = halvora::saveResultOptionsFromSettings(options);
@@ -63,14 +60,12 @@ void mainWindow::saveResultAsSlot() {
     QString selected = stored.format == saveResultOptions_t::formatTiff ? tiffFilter : jpegFilter;
     const QString chosen =
         QFileDialog::getSaveFileName(this, tr("Save as"), start, jpegFilter + ";;" + tiffFilter, &selected);
-    if (chosen.isEmpty())
-        return;
+    if (chosen.isEmpty()) return;
     options.savePhotoLastDir = QFileInfo(chosen).absolutePath();
 
     saveResultRequest request;
     request.fileName = chosen;
-    if (!saveResult::ask(this, options, request))
-        return;
+    if (!saveResult::ask(this, options, request)) return;
     // The options dialog decides the format; the name follows it.
     const QString fixed = outputNameForFormat(chosen, request.options.format);
     if (fixed != chosen && QFileInfo::exists(fixed) &&
@@ -87,18 +82,19 @@ void mainWindow::saveResultAsSlot() {
 
 bool mainWindow::externalEditorReady() {
     const programOptionsSettings& options = programOptionsSettings::instance();
-    auto ready = [&] { return options.externalEditorEnabled && QFileInfo(options.externalEditorPath).isExecutable(); };
-    if (!ready())
-        showProgramOptions(programOptions::pageExternalEditor); // the place to set one up
+    auto ready = [&] {
+        return options.externalEditorEnabled && QFileInfo(options.externalEditorPath).isExecutable();
+    };
+    if (!ready()) showProgramOptions(programOptions::pageExternalEditor); // the place to set one up
     return ready();
 }
 
 void mainWindow::saveResultSlot(const saveResultRequest& request) {
-    if (!project_ || anyWorkerRunning())
-        return;
+    if (!project_ || anyWorkerRunning()) return;
     appendLog(logInfo, tr("Saving result..."));
     saveRun_ = std::make_unique<saveRun>(*project_, currentRunSettings());
-    connect(saveRun_.get(), &projectRun::finished, this, &mainWindow::saveResultFinished, Qt::QueuedConnection);
+    connect(saveRun_.get(), &projectRun::finished, this, &mainWindow::saveResultFinished,
+            Qt::QueuedConnection);
     QApplication::setOverrideCursor(Qt::BusyCursor);
     setControlsEnabled(false);
     observeRun(saveRun_.get());
@@ -108,8 +104,7 @@ void mainWindow::saveResultSlot(const saveResultRequest& request) {
 void mainWindow::saveResultFinished(bool ok, QString error) {
     Q_UNUSED(ok);
     Q_UNUSED(error); // the request carries both
-    if (!saveRun_)
-        return;
+    if (!saveRun_) return;
     const saveResultRequest request = saveRun_->request();
     const metadataTransfer_t transfer = saveRun_->exifTransfer();
     const QString transferError = saveRun_->exifTransferError();
@@ -117,8 +112,7 @@ void mainWindow::saveResultFinished(bool ok, QString error) {
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
     const bool boxes = !closing_ && !styledMessageBox::unattended();
-    if (!transferError.isEmpty())
-        appendLog(logWarning, transferError);
+    if (!transferError.isEmpty()) appendLog(logWarning, transferError);
     for (const saveResultMessage_t& m : saveResultFinishedMessages(&request, false, transfer)) {
         const logKind kind = m.color == "#60a060"   ? logSuccess
                              : m.color == "#b06060" ? logError
@@ -133,8 +127,7 @@ void mainWindow::saveResultFinished(bool ok, QString error) {
         else if (boxes && m.kind == saveResultMessage_t::warningBox)
             styledMessageBox::show(this, styledMessageBox::warning, text);
     }
-    if (closing_ || !request.success)
-        return;
+    if (closing_ || !request.success) return;
     // The export for the external editor is a working copy in the session folder: the result is not
     // saved for the user by it, and "Save" must not write there.
     const bool exported = request.openInExternalEditor && request.fileName == externalEditorExportName();

@@ -3,9 +3,9 @@
 #include "ui/mainWindow.h"
 
 #include "app/commandLineOptions.h"
+#include "app/programOptionsSettings.h"
 #include "base/debugLog.h"
 #include "project/processingProject.h"
-#include "app/programOptionsSettings.h"
 #include "project/toneMappingPrepareRun.h"
 #include "tonemap/rebuildOnChange.h"
 #include "tonemap/toneMappingSettingsFile.h"
@@ -13,21 +13,21 @@
 #include "ui/histogramTool.h"
 #include "ui/styledMessageBox.h"
 #include "ui/toneCurveTool.h"
-#include "ui/toolBox.h"
 #include "ui/tonemappingGroup.h"
+#include "ui/toolBox.h"
 #include "ui/wheelGuard.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QClipboard>
-#include <QGuiApplication>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -36,13 +36,14 @@ namespace {
 
 const char* const kDefaultSettings = ":/resources/built-in presets/default.hvsx";
 
-QString settingsFilter() { return mainWindow::tr("Halvora settings") + " (*.hvsx)"; }
+QString settingsFilter() {
+    return mainWindow::tr("Halvora settings") + " (*.hvsx)";
+}
 
 } // namespace
 
 void mainWindow::toneMappingPrepare() {
-    if (!project_ || anyWorkerRunning())
-        return;
+    if (!project_ || anyWorkerRunning()) return;
     rightTabs_->setCurrentIndex(1);
     prepareRun_ = std::make_unique<toneMappingPrepareRun>(*project_, currentRunSettings());
     connect(prepareRun_.get(), &projectRun::finished, this, &mainWindow::toneMappingPrepareFinished,
@@ -54,13 +55,11 @@ void mainWindow::toneMappingPrepare() {
 }
 
 void mainWindow::toneMappingPrepareFinished(bool ok, QString error) {
-    if (!prepareRun_)
-        return;
+    if (!prepareRun_) return;
     prepareRun_.reset();
     QApplication::restoreOverrideCursor();
     setControlsEnabled(true);
-    if (closing_)
-        return;
+    if (closing_) return;
     if (!ok) {
         appendLog(logError, error);
         return;
@@ -70,8 +69,7 @@ void mainWindow::toneMappingPrepareFinished(bool ok, QString error) {
 
 void mainWindow::doToneMapping() {
     // One timer: requests that arrive while a render runs or before the timer fires are one render.
-    if (!toneMappingTimer_.isActive())
-        toneMappingTimer_.start();
+    if (!toneMappingTimer_.isActive()) toneMappingTimer_.start();
 }
 
 void mainWindow::doToneMapping(bool preset) {
@@ -79,10 +77,8 @@ void mainWindow::doToneMapping(bool preset) {
     toneMappingTimer_.stop(); // this render already uses the latest settings
     // A worker may be reading or rebuilding the planes (and writing their flags); its finished slot
     // renders afterwards.
-    if (anyWorkerRunning())
-        return;
-    if (!project_ || !project_->hdrPresent || !project_->lcPlanesValid)
-        return;
+    if (anyWorkerRunning()) return;
+    if (!project_ || !project_->hdrPresent || !project_->lcPlanesValid) return;
     QApplication::setOverrideCursor(Qt::BusyCursor);
     {
         // The preview renders on this thread with the options of now (threads, panorama).
@@ -96,10 +92,8 @@ void mainWindow::doToneMapping(bool preset) {
     histogramTool_->setControlsFromSettings();
     curveTool_->setWBpoints(project_->tmSettings.blackLevel, project_->tmSettings.whiteLevel);
     resultSaved = false; // the result on show is not the one on disk any more
-    if (project_->previewValid)
-        showResultSlot();
-    if (showResultAction_)
-        showResultAction_->setEnabled(project_->previewValid);
+    if (project_->previewValid) showResultSlot();
+    if (showResultAction_) showResultAction_->setEnabled(project_->previewValid);
 }
 
 void mainWindow::buildToneMappingTab() {
@@ -125,8 +119,8 @@ void mainWindow::buildToneMappingTab() {
     pageLayout->addWidget(scroll);
     wheelGuard::install(scroll);
     // The splitter may not squeeze the tools below the width their rows need.
-    scroll->setMinimumWidth(column->minimumSizeHint().width() + scroll->verticalScrollBar()->sizeHint().width() +
-                            2 * scroll->frameWidth());
+    scroll->setMinimumWidth(column->minimumSizeHint().width() +
+                            scroll->verticalScrollBar()->sizeHint().width() + 2 * scroll->frameWidth());
 
     toneMappingTimer_.setSingleShot(true);
     toneMappingTimer_.setInterval(0);
@@ -170,8 +164,7 @@ void mainWindow::buildToneMappingMenus(QMenu* file, QAction* before) {
 }
 
 void mainWindow::attachToneMappingControls() {
-    if (!tmGroup_)
-        return;
+    if (!tmGroup_) return;
     if (project_)
         connect(project_.get(), &processingProject::disableAutoClipping, histogramTool_,
                 &histogramTool::disableAutoClipping);
@@ -198,14 +191,11 @@ void mainWindow::setToneMappingControlsEnabled() {
             box->content()->setEnabled(usable);
             box->content()->setToolTip(why);
         }
-        if (!usable && sampleMode_ != 0)
-            requestSampleMode(0); // an eyedropper cannot be used now
+        if (!usable && sampleMode_ != 0) requestSampleMode(0); // an eyedropper cannot be used now
     }
     const bool havePhoto = project_ && !project_->photos.empty() && project_->photos.front()->preview.data;
-    if (showBeforeAction_)
-        showBeforeAction_->setEnabled(havePhoto);
-    if (showResultAction_)
-        showResultAction_->setEnabled(prepared && project_->previewValid);
+    if (showBeforeAction_) showBeforeAction_->setEnabled(havePhoto);
+    if (showResultAction_) showResultAction_->setEnabled(prepared && project_->previewValid);
 }
 
 void mainWindow::showBeforeSlot() {
@@ -213,13 +203,13 @@ void mainWindow::showBeforeSlot() {
 }
 
 void mainWindow::showResultSlot() {
-    if (!project_ || !project_->previewValid || project_->toneMappedWidth <= 0 || project_->toneMappedHeight <= 0)
+    if (!project_ || !project_->previewValid || project_->toneMappedWidth <= 0 ||
+        project_->toneMappedHeight <= 0)
         return;
     const size_t bytes = size_t(project_->toneMappedWidth) * size_t(project_->toneMappedHeight) * 3;
-    if (project_->toneMappedPreview.size() < bytes)
-        return;
-    const QImage shown(project_->toneMappedPreview.data(), project_->toneMappedWidth, project_->toneMappedHeight,
-                       project_->toneMappedWidth * 3, QImage::Format_RGB888);
+    if (project_->toneMappedPreview.size() < bytes) return;
+    const QImage shown(project_->toneMappedPreview.data(), project_->toneMappedWidth,
+                       project_->toneMappedHeight, project_->toneMappedWidth * 3, QImage::Format_RGB888);
     // The preview stands for the whole picture: zoom 100 % is one screen pixel per picture pixel.
     workspace_->showPicture(shown, project_->width, project_->height);
     workspace_->setMarkOverUnder(markOverUnder_);
@@ -231,11 +221,11 @@ void mainWindow::showResultSlot() {
 }
 
 void mainWindow::addDroppedImages(const QStringList& files) {
-    if (files.isEmpty())
-        return;
+    if (files.isEmpty()) return;
     // The photos must not change under a running worker; the drop is refused with a word why.
     if (projectBusy()) {
-        appendLog(logWarning, tr("Please wait until the current operation has finished, then drop the files again."));
+        appendLog(logWarning,
+                  tr("Please wait until the current operation has finished, then drop the files again."));
         return;
     }
     addImages(files);
@@ -243,19 +233,16 @@ void mainWindow::addDroppedImages(const QStringList& files) {
 
 void mainWindow::loadSettingsSlot() {
     programOptionsSettings& options = programOptionsSettings::instance();
-    const QString fileName =
-        QFileDialog::getOpenFileName(this, tr("Load tone mapping settings"),
-                                     programOptionsSettings::existingFolder(options.openSaveSettingsLastDir),
-                                     settingsFilter());
-    if (fileName.isEmpty())
-        return;
+    const QString fileName = QFileDialog::getOpenFileName(
+        this, tr("Load tone mapping settings"),
+        programOptionsSettings::existingFolder(options.openSaveSettingsLastDir), settingsFilter());
+    if (fileName.isEmpty()) return;
     options.openSaveSettingsLastDir = QFileInfo(fileName).absolutePath();
     loadSettingsSlot(fileName);
 }
 
 bool mainWindow::loadSettingsSlot(const QString& fileName) {
-    if (!project_)
-        return false;
+    if (!project_) return false;
     if (anyWorkerRunning()) {
         appendLog(logWarning, tr("Please wait until the current operation has finished."));
         return false;
@@ -267,7 +254,8 @@ bool mainWindow::loadSettingsSlot(const QString& fileName) {
         const QString shownName = QDir::toNativeSeparators(fileName);
         if (result == halvora::settingsWrongVersion) {
             appendLog(logError, tr("Error! Wrong version of the settings file.") + " " + shownName);
-            styledMessageBox::show(this, styledMessageBox::error, tr("Error! Wrong version of the settings file."));
+            styledMessageBox::show(this, styledMessageBox::error,
+                                   tr("Error! Wrong version of the settings file."));
         } else {
             appendLog(logError, tr("Error while loading the settings file.") + " " + shownName);
             styledMessageBox::show(this, styledMessageBox::error,
@@ -286,22 +274,18 @@ bool mainWindow::loadSettingsSlot(const QString& fileName) {
 
 void mainWindow::saveSettingsSlot() {
     programOptionsSettings& options = programOptionsSettings::instance();
-    const QString fileName =
-        QFileDialog::getSaveFileName(this, tr("Save tone mapping settings"),
-                                     programOptionsSettings::existingFolder(options.openSaveSettingsLastDir),
-                                     settingsFilter());
-    if (fileName.isEmpty())
-        return;
+    const QString fileName = QFileDialog::getSaveFileName(
+        this, tr("Save tone mapping settings"),
+        programOptionsSettings::existingFolder(options.openSaveSettingsLastDir), settingsFilter());
+    if (fileName.isEmpty()) return;
     options.openSaveSettingsLastDir = QFileInfo(fileName).absolutePath();
     saveSettingsSlot(fileName);
 }
 
 bool mainWindow::saveSettingsSlot(const QString& fileName) {
-    if (!project_ || fileName.isEmpty())
-        return false;
+    if (!project_ || fileName.isEmpty()) return false;
     QString target = fileName;
-    if (QFileInfo(target).suffix().toLower() != "hvsx")
-        target += ".hvsx";
+    if (QFileInfo(target).suffix().toLower() != "hvsx") target += ".hvsx";
     if (!halvora::saveSettingsFile(target, project_->tmSettings.parameters())) {
         const QString text = tr("Failed to save settings as: %1.").arg(QDir::toNativeSeparators(target));
         appendLog(logError, text);
@@ -312,4 +296,6 @@ bool mainWindow::saveSettingsSlot(const QString& fileName) {
     return true;
 }
 
-void mainWindow::defaultSettingsSlot() { loadSettingsSlot(QString::fromLatin1(kDefaultSettings)); }
+void mainWindow::defaultSettingsSlot() {
+    loadSettingsSlot(QString::fromLatin1(kDefaultSettings));
+}

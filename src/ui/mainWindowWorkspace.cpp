@@ -25,9 +25,9 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
-#include <cstdio>
 #include <QToolButton>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -229,9 +229,10 @@ void mainWindow::updateStatusArea() {
 
     const programOptionsSettings& options = programOptionsSettings::instance();
     const bool managed = options.colorManagementEnabled;
-    photoSpaceButton_->setText(colorNotice_.isEmpty()
-                                   ? tr("Photo colors: %1").arg(inputProfileName(options.colorManagementInputProfile))
-                                   : tr("Photo colors: not managed"));
+    photoSpaceButton_->setText(
+        colorNotice_.isEmpty()
+            ? tr("Photo colors: %1").arg(inputProfileName(options.colorManagementInputProfile))
+            : tr("Photo colors: not managed"));
     monitorButton_->setText(tr("Monitor: %1").arg(monitorProfileName(options.colorManagementOutputProfile)));
     // The buttons belong to colour management: without it they have nothing to offer.
     for (QPushButton* b : {photoSpaceButton_, monitorButton_}) {

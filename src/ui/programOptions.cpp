@@ -62,8 +62,8 @@ void programOptions::buildScratchPadPage() {
     scratchPath_ = named(new QLineEdit(page), "scratchPathEdit");
     auto* browse = new QPushButton(tr("Browse..."), page);
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString dir = QFileDialog::getExistingDirectory(this, tr("User defined directory"),
-                                                            programOptionsSettings::existingFolder(scratchPath_->text()));
+        const QString dir = QFileDialog::getExistingDirectory(
+            this, tr("User defined directory"), programOptionsSettings::existingFolder(scratchPath_->text()));
         if (!dir.isEmpty()) {
             scratchPath_->setText(QDir::toNativeSeparators(dir));
             userDir_->setChecked(true);
@@ -98,8 +98,7 @@ void programOptions::buildPerformancePage() {
                               "liveWhileZoomingCheck");
     connect(liveToneMapping_, &QCheckBox::toggled, this, [this](bool on) {
         liveWhileZooming_->setEnabled(on);
-        if (!on)
-            liveWhileZooming_->setChecked(false);
+        if (!on) liveWhileZooming_->setChecked(false);
     });
     form->addRow(tr("Maximum number of cores to use in normal mode"), coreCount_);
     form->addRow(tr("Maximum number of cores to use in batch mode"), coreCountBatch_);
@@ -148,12 +147,14 @@ void programOptions::buildSavingResultPage() {
 void programOptions::buildMiscellaneousPage() {
     auto* page = new QWidget(pages_);
     auto* layout = new QVBoxLayout(page);
-    showFileOpen_ = named(new QCheckBox(tr("Automatically show file open dialog when starting new project"), page),
-                          "showFileOpenCheck");
+    showFileOpen_ =
+        named(new QCheckBox(tr("Automatically show file open dialog when starting new project"), page),
+              "showFileOpenCheck");
     resetColorAdjustment_ = named(new QCheckBox(tr("Reset color adjustment settings for new project"), page),
                                   "resetColorAdjustmentCheck");
-    autoLdr_ = named(new QCheckBox(tr("Apply LDR enhancement automatically when only one photo is loaded"), page),
-                     "autoLdrCheck");
+    autoLdr_ =
+        named(new QCheckBox(tr("Apply LDR enhancement automatically when only one photo is loaded"), page),
+              "autoLdrCheck");
     layout->addWidget(showFileOpen_);
     layout->addWidget(resetColorAdjustment_);
     layout->addWidget(autoLdr_);
@@ -190,15 +191,14 @@ void programOptions::loadFromSettings() {
 }
 
 QString programOptions::chosenDirectory() const {
-    return systemTemp_->isChecked() ? QDir::tempPath() : QDir::fromNativeSeparators(scratchPath_->text().trimmed());
+    return systemTemp_->isChecked() ? QDir::tempPath()
+                                    : QDir::fromNativeSeparators(scratchPath_->text().trimmed());
 }
 
 QString programOptions::freeSpaceText(double megabytes) {
     const QString label = tr("Free space");
-    if (megabytes >= 1024.0)
-        return label + ": " + QString::number(megabytes / 1024.0, 'f', 1) + " GB";
-    if (megabytes >= 0)
-        return label + QStringLiteral(": %1").arg(qint64(megabytes)) + " MB";
+    if (megabytes >= 1024.0) return label + ": " + QString::number(megabytes / 1024.0, 'f', 1) + " GB";
+    if (megabytes >= 0) return label + QStringLiteral(": %1").arg(qint64(megabytes)) + " MB";
     return label + ": " + tr("unknown");
 }
 
@@ -220,20 +220,23 @@ void programOptions::accept() {
     }
     const double freeMB = programOptionsSettings::freeDiskSpaceMB(dir);
     if (freeMB < 1024.0)
-        styledMessageBox::show(this, styledMessageBox::warning,
-                               tr("There is little free disk space for temporary data ('%1': %2 MB). Please consider "
-                                  "selecting a different location.")
-                                   .arg(QDir::toNativeSeparators(dir), QString::number(freeMB, 'f', 0)));
+        styledMessageBox::show(
+            this, styledMessageBox::warning,
+            tr("There is little free disk space for temporary data ('%1': %2 MB). Please consider "
+               "selecting a different location.")
+                .arg(QDir::toNativeSeparators(dir), QString::number(freeMB, 'f', 0)));
     if (eeEnabled_->isChecked() && !QFileInfo(eePath_->text()).isFile()) {
-        styledMessageBox::show(this, styledMessageBox::warning, tr("File does not exist. External editor is disabled."));
+        styledMessageBox::show(this, styledMessageBox::warning,
+                               tr("File does not exist. External editor is disabled."));
         eeEnabled_->setChecked(false);
         pages_->setCurrentIndex(pageExternalEditor);
         return;
     }
     if (QDir::cleanPath(dir) != QDir::cleanPath(o.tempDirInEffect))
-        styledMessageBox::show(this, styledMessageBox::information,
-                               tr("The temporary directory change will be applied after the program is restarted. "
-                                  "Please close the application and run it again."));
+        styledMessageBox::show(
+            this, styledMessageBox::information,
+            tr("The temporary directory change will be applied after the program is restarted. "
+               "Please close the application and run it again."));
 
     o.scratchStandard = systemTemp_->isChecked();
     o.scratchPath = o.scratchStandard ? QString() : dir;

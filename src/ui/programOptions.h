@@ -16,7 +16,13 @@ class QTabWidget;
 class programOptions : public styledDialog {
     Q_OBJECT
 public:
-    enum page { pageScratchPad = 0, pagePerformance, pageExternalEditor, pageSavingResult, pageMiscellaneous };
+    enum page {
+        pageScratchPad = 0,
+        pagePerformance,
+        pageExternalEditor,
+        pageSavingResult,
+        pageMiscellaneous
+    };
 
     programOptions(QWidget* parent, int page);
 

@@ -1,7 +1,7 @@
 // The result options dialog: two option pages over the core save-options record.
 
-#include "app/storedOptions.h"
 #include "ui/saveResult.h"
+#include "app/storedOptions.h"
 
 #include "app/programOptionsSettings.h"
 
@@ -65,9 +65,8 @@ saveResult::saveResult(const saveResultOptions_t& initial, QWidget* parent) : st
     jpegForm->addRow(jpegExif_);
     jpegForm->addRow(jpegSrgb_);
     pages_->addWidget(jpegPage);
-    connect(quality_, &QSlider::valueChanged, qualityValue, [qualityValue](int v) {
-        qualityValue->setText(QString::number(v));
-    });
+    connect(quality_, &QSlider::valueChanged, qualityValue,
+            [qualityValue](int v) { qualityValue->setText(QString::number(v)); });
     connect(qualityReset_, &QPushButton::clicked, quality_,
             [this] { quality_->setValue(saveResultOptions_t::maxJpegQuality); });
 
@@ -95,7 +94,8 @@ saveResult::saveResult(const saveResultOptions_t& initial, QWidget* parent) : st
     const bool tiff = o.format == saveResultOptions_t::formatTiff;
     (tiff ? asTiff_ : asJpeg_)->setChecked(true);
     pages_->setCurrentIndex(tiff ? 1 : 0);
-    connect(asTiff_, &QRadioButton::toggled, pages_, [this](bool on) { pages_->setCurrentIndex(on ? 1 : 0); });
+    connect(asTiff_, &QRadioButton::toggled, pages_,
+            [this](bool on) { pages_->setCurrentIndex(on ? 1 : 0); });
 
     editor_ = new QPushButton(tr("Save and open in external editor"), this);
     save_ = new QPushButton(tr("Save"), this);
@@ -139,8 +139,7 @@ saveResultOptions_t saveResult::options() const {
 
 bool saveResult::ask(QWidget* parent, programOptionsSettings& settings, saveResultRequest& request) {
     saveResult dialog(halvora::saveResultOptionsFromSettings(settings), parent);
-    if (dialog.exec() != QDialog::Accepted)
-        return false;
+    if (dialog.exec() != QDialog::Accepted) return false;
     request.options = dialog.options();
     request.openInExternalEditor = dialog.openInExternalEditor();
     halvora::storeSaveResultOptions(request.options, settings);

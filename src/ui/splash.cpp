@@ -9,7 +9,8 @@
 #include <QPainter>
 #include <QScreen>
 
-splash::splash(QWidget* mainWindow) : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint), main_(mainWindow) {
+splash::splash(QWidget* mainWindow)
+    : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint), main_(mainWindow) {
     setObjectName("splash");
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(480, 270);
@@ -23,19 +24,16 @@ void splash::start() {
     setWindowOpacity(1.0);
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
-    if (main_)
-        main_->setEnabled(false);
+    if (main_) main_->setEnabled(false);
     show();
     raise();
 }
 
 void splash::startHiding() {
-    if (hiding_)
-        return;
+    if (hiding_) return;
     hiding_ = true;
     activateWindow();
-    if (main_)
-        main_->setEnabled(true);
+    if (main_) main_->setEnabled(true);
     timer_.start();
 }
 
@@ -43,8 +41,7 @@ void splash::hidingStep() {
     ++step_;
     if (step_ >= kFadeFrom)
         setWindowOpacity(std::max(0.0, 1.0 - double(step_ - kFadeFrom) / double(kLastStep - kFadeFrom)));
-    if (step_ < kLastStep)
-        return;
+    if (step_ < kLastStep) return;
     timer_.stop();
     hide();
     emit finished();
@@ -72,12 +69,12 @@ void splash::paintEvent(QPaintEvent*) {
     title.setBold(true);
     p.setFont(title);
     p.setPen(QColor(0xf2, 0xf2, 0xf2));
-    p.drawText(QRect(116, 32, width() - 130, 56), Qt::AlignLeft | Qt::AlignVCenter, halvora::kApplicationName);
+    p.drawText(QRect(116, 32, width() - 130, 56), Qt::AlignLeft | Qt::AlignVCenter,
+               halvora::kApplicationName);
     QFont text = font();
     text.setPixelSize(14);
     p.setFont(text);
-    p.drawText(QRect(118, 88, width() - 130, 20), Qt::AlignLeft,
-               tr("High-dynamic-range photography"));
+    p.drawText(QRect(118, 88, width() - 130, 20), Qt::AlignLeft, tr("High-dynamic-range photography"));
     p.drawText(QRect(28, height() - 56, width() - 56, 20), Qt::AlignLeft,
                tr("Version") + " " + QString::fromLatin1(halvora::kApplicationVersion));
     p.drawText(QRect(28, height() - 34, width() - 56, 20), Qt::AlignLeft,

@@ -27,7 +27,6 @@ void styledDialog::toggleSize() {
 }
 
 void styledDialog::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::WindowTitleChange)
-        titleBar_->setTitle(windowTitle());
+    if (event->type() == QEvent::WindowTitleChange) titleBar_->setTitle(windowTitle());
     QDialog::changeEvent(event);
 }

@@ -46,10 +46,22 @@ QPixmap message(messageKind kind, int size) {
     QColor fill;
     QString mark;
     switch (kind) {
-    case informationIcon: fill = QColor(0x3f, 0x7f, 0xbf); mark = "i"; break;
-    case warningIcon: fill = QColor(0xc8, 0xa0, 0x30); mark = "!"; break;
-    case errorIcon: fill = QColor(0xc0, 0x40, 0x40); mark = QString(QChar(0x00D7)); break;
-    case confirmationIcon: fill = QColor(0x4a, 0x90, 0x4a); mark = "?"; break;
+    case informationIcon:
+        fill = QColor(0x3f, 0x7f, 0xbf);
+        mark = "i";
+        break;
+    case warningIcon:
+        fill = QColor(0xc8, 0xa0, 0x30);
+        mark = "!";
+        break;
+    case errorIcon:
+        fill = QColor(0xc0, 0x40, 0x40);
+        mark = QString(QChar(0x00D7));
+        break;
+    case confirmationIcon:
+        fill = QColor(0x4a, 0x90, 0x4a);
+        mark = "?";
+        break;
     }
     p.setPen(Qt::NoPen);
     p.setBrush(fill);
@@ -80,8 +92,12 @@ QIcon titleButton(glyph g) {
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(QPen(colour, 1.6));
         switch (g) {
-        case minimiseGlyph: p.drawLine(QPointF(4, 11.5), QPointF(12, 11.5)); break;
-        case resizeGlyph: p.drawRect(QRectF(4.5, 4.5, 7, 7)); break;
+        case minimiseGlyph:
+            p.drawLine(QPointF(4, 11.5), QPointF(12, 11.5));
+            break;
+        case resizeGlyph:
+            p.drawRect(QRectF(4.5, 4.5, 7, 7));
+            break;
         case closeGlyph:
             p.drawLine(QPointF(4.5, 4.5), QPointF(11.5, 11.5));
             p.drawLine(QPointF(11.5, 4.5), QPointF(4.5, 11.5));

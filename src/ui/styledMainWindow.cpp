@@ -59,8 +59,7 @@ void styledMainWindow::toggleSize() {
 
 void styledMainWindow::closeEvent(QCloseEvent* event) {
     // The main window runs the ordered shutdown (and may refuse it); the frame closes only after it.
-    if (main_ && !main_->shutdownDone())
-        main_->close();
+    if (main_ && !main_->shutdownDone()) main_->close();
     if (main_ && !main_->shutdownDone()) {
         event->ignore();
         return;

@@ -17,10 +17,14 @@ bool unattendedRun = false;
 
 QString styledMessageBox::caption(kind k) {
     switch (k) {
-    case information: return QObject::tr("Information");
-    case warning: return QObject::tr("Warning");
-    case error: return QObject::tr("Error");
-    default: return QObject::tr("Confirmation");
+    case information:
+        return QObject::tr("Information");
+    case warning:
+        return QObject::tr("Warning");
+    case error:
+        return QObject::tr("Error");
+    default:
+        return QObject::tr("Confirmation");
     }
 }
 
@@ -48,8 +52,7 @@ styledMessageBox::styledMessageBox(QWidget* parent, kind k, const QString& text,
     auto* buttonRow = new QHBoxLayout;
     buttonRow->addStretch(1);
     auto add = [this, buttonRow](button b, const QString& title) -> QPushButton* {
-        if (!(buttons_ & b))
-            return nullptr;
+        if (!(buttons_ & b)) return nullptr;
         auto* push = new QPushButton(title, contentArea());
         push->setEnabled(false);
         push->setMinimumWidth(80);
@@ -62,29 +65,30 @@ styledMessageBox::styledMessageBox(QWidget* parent, kind k, const QString& text,
     ok_ = add(ok, tr("OK"));
     cancel_ = add(cancel, tr("Cancel"));
     layout->addLayout(buttonRow);
-    if (QPushButton* first = ok_ ? ok_ : yes_)
-        first->setDefault(true);
+    if (QPushButton* first = ok_ ? ok_ : yes_) first->setDefault(true);
     // Closing from the title bar is the safe answer.
     connect(this, &QDialog::rejected, this, [this] {
-        if (!clicked_)
-            clicked_ = (buttons_ & cancel) ? cancel : (buttons_ & no) ? no : ok;
+        if (!clicked_) clicked_ = (buttons_ & cancel) ? cancel : (buttons_ & no) ? no : ok;
     });
 }
 
 QPushButton* styledMessageBox::buttonFor(button b) const {
     switch (b) {
-    case ok: return ok_;
-    case yes: return yes_;
-    case no: return no_;
-    case cancel: return cancel_;
+    case ok:
+        return ok_;
+    case yes:
+        return yes_;
+    case no:
+        return no_;
+    case cancel:
+        return cancel_;
     }
     return nullptr;
 }
 
 void styledMessageBox::enableButtons() {
     for (QPushButton* b : {ok_, yes_, no_, cancel_})
-        if (b)
-            b->setEnabled(true);
+        if (b) b->setEnabled(true);
 }
 
 void styledMessageBox::showEvent(QShowEvent* event) {
@@ -96,17 +100,31 @@ void styledMessageBox::showEvent(QShowEvent* event) {
 void styledMessageBox::finishWith(button b) {
     clicked_ = b;
     switch (b) {
-    case ok: emit okClicked(); break;
-    case yes: emit yesClicked(); break;
-    case no: emit noClicked(); break;
-    case cancel: emit cancelClicked(); break;
+    case ok:
+        emit okClicked();
+        break;
+    case yes:
+        emit yesClicked();
+        break;
+    case no:
+        emit noClicked();
+        break;
+    case cancel:
+        emit cancelClicked();
+        break;
     }
     done(b == yes || b == ok ? QDialog::Accepted : QDialog::Rejected);
 }
 
-void styledMessageBox::setRecorder(std::function<bool(kind, const QString&)> r) { recorder = std::move(r); }
-void styledMessageBox::setUnattended(bool u) { unattendedRun = u; }
-bool styledMessageBox::unattended() { return unattendedRun; }
+void styledMessageBox::setRecorder(std::function<bool(kind, const QString&)> r) {
+    recorder = std::move(r);
+}
+void styledMessageBox::setUnattended(bool u) {
+    unattendedRun = u;
+}
+bool styledMessageBox::unattended() {
+    return unattendedRun;
+}
 
 void styledMessageBox::showPlain(QWidget* parent, kind k, const QString& text) {
     if (recorder || unattendedRun) {
@@ -114,7 +132,8 @@ void styledMessageBox::showPlain(QWidget* parent, kind k, const QString& text) {
         return;
     }
     // The box shows rich text: the plain text is escaped, its line breaks kept.
-    styledMessageBox box(parent, k, text.toHtmlEscaped().replace(QLatin1Char('\n'), QLatin1String("<br>")), ok);
+    styledMessageBox box(parent, k, text.toHtmlEscaped().replace(QLatin1Char('\n'), QLatin1String("<br>")),
+                         ok);
     box.exec();
 }
 
@@ -132,11 +151,10 @@ void styledMessageBox::show(QWidget* parent, kind k, const QString& text) {
 }
 
 bool styledMessageBox::question(QWidget* parent, const QString& text, bool unattendedAnswer) {
-    if (recorder)
-        return recorder(confirmation, text);
+    if (recorder) return recorder(confirmation, text);
     if (unattendedRun) {
-        debugLog("%s: %s (%s)\n", caption(confirmation).toLocal8Bit().constData(), text.toLocal8Bit().constData(),
-                 unattendedAnswer ? "yes" : "no");
+        debugLog("%s: %s (%s)\n", caption(confirmation).toLocal8Bit().constData(),
+                 text.toLocal8Bit().constData(), unattendedAnswer ? "yes" : "no");
         return unattendedAnswer;
     }
     styledMessageBox box(parent, confirmation, text, yes | no);

@@ -37,8 +37,10 @@ styledTitleBar::styledTitleBar(QWidget* window, bool mainWindowButtons) : QWidge
         return b;
     };
     if (mainWindowButtons) {
-        minimise_ = button("windowTitleButton", styledIcons::titleButton(styledIcons::minimiseGlyph), tr("Minimize"));
-        resize_ = button("windowTitleButton", styledIcons::titleButton(styledIcons::resizeGlyph), tr("Maximize / restore"));
+        minimise_ =
+            button("windowTitleButton", styledIcons::titleButton(styledIcons::minimiseGlyph), tr("Minimize"));
+        resize_ = button("windowTitleButton", styledIcons::titleButton(styledIcons::resizeGlyph),
+                         tr("Maximize / restore"));
         connect(minimise_, &QToolButton::clicked, this, &styledTitleBar::minimiseClicked);
         connect(resize_, &QToolButton::clicked, this, &styledTitleBar::resizeClicked);
     }
@@ -46,18 +48,21 @@ styledTitleBar::styledTitleBar(QWidget* window, bool mainWindowButtons) : QWidge
     connect(close_, &QToolButton::clicked, this, &styledTitleBar::closeClicked);
 }
 
-void styledTitleBar::setTitle(const QString& title) { title_->setText(title); }
+void styledTitleBar::setTitle(const QString& title) {
+    title_->setText(title);
+}
 
 void styledTitleBar::setFileName(const QString& fileName) {
     fileName_->setText(fileName);
     fileName_->setVisible(!fileName.isEmpty());
 }
 
-QString styledTitleBar::title() const { return title_->text(); }
+QString styledTitleBar::title() const {
+    return title_->text();
+}
 
 void styledTitleBar::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton)
-        return QWidget::mousePressEvent(event);
+    if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
     // The window system moves the window where it can (Wayland allows nothing else); otherwise the
     // bar follows the pointer itself.
     if (QWindow* handle = window_->windowHandle(); handle && handle->startSystemMove()) {
@@ -70,10 +75,8 @@ void styledTitleBar::mousePressEvent(QMouseEvent* event) {
 }
 
 void styledTitleBar::mouseMoveEvent(QMouseEvent* event) {
-    if (!dragging_)
-        return QWidget::mouseMoveEvent(event);
-    if (window_->isMaximized())
-        return; // a maximised window stays where it is
+    if (!dragging_) return QWidget::mouseMoveEvent(event);
+    if (window_->isMaximized()) return; // a maximised window stays where it is
     window_->move(event->globalPosition().toPoint() - grab_);
     event->accept();
 }

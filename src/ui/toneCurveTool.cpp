@@ -1,7 +1,7 @@
 #include "ui/toneCurveTool.h"
 
-#include "tonemap/toneCurvePresets.h"
 #include "tonemap/rebuildOnChange.h"
+#include "tonemap/toneCurvePresets.h"
 #include "ui/toneCurveToolArea.h"
 
 #include <QComboBox>

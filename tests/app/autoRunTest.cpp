@@ -7,15 +7,15 @@
 #include "support/testSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStandardPaths>
-#include <QElapsedTimer>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QThread>
 #include <algorithm>
 #include <cmath>
@@ -344,7 +344,8 @@ TEST(autoRun, failuresEndNonZeroWithAReason) {
     // A --save_hdr folder that does not exist: the reason reaches the terminal.
     QString errors;
     ASSERT_TRUE(box.run(QStringList{"--auto", "--output_fn=" + box.out + "/z.jpg",
-                                    "--save_hdr=" + box.root + "/nowhere/m.hdr"} + deskBracket(),
+                                    "--save_hdr=" + box.root + "/nowhere/m.hdr"} +
+                            deskBracket(),
                         code, 20000, &errors));
     EXPECT_NE(code, 0);
     EXPECT_TRUE(errors.contains("halvora: " + QDir::toNativeSeparators(box.root + "/nowhere") +
@@ -361,15 +362,17 @@ TEST(autoRun, theTerminalShowsStagesWhenAskedAndAlwaysTheReason) {
     sandbox box;
     int code = -1;
     QString errors;
-    ASSERT_TRUE(box.run(QStringList{"--auto", "--output_fn=" + box.out + "/quiet.jpg"} + deskBracket(), code, 60000,
-                        &errors));
+    ASSERT_TRUE(box.run(QStringList{"--auto", "--output_fn=" + box.out + "/quiet.jpg"} + deskBracket(), code,
+                        60000, &errors));
     EXPECT_EQ(code, 0);
     EXPECT_TRUE(errors.trimmed().isEmpty()) << "a quiet run says nothing: " << errors.toStdString();
-    ASSERT_TRUE(box.run(QStringList{"--auto", "--verbose", "--output_fn=" + box.out + "/loud.jpg"} + deskBracket(),
-                        code, 60000, &errors));
+    ASSERT_TRUE(
+        box.run(QStringList{"--auto", "--verbose", "--output_fn=" + box.out + "/loud.jpg"} + deskBracket(),
+                code, 60000, &errors));
     EXPECT_EQ(code, 0);
-    for (const char* stage : {"halvora: Loading 3 photo", "halvora: HDR generation...", "halvora: HDR generation done (",
-                              "halvora: Preparing for tone mapping done (", "halvora: saved "})
+    for (const char* stage :
+         {"halvora: Loading 3 photo", "halvora: HDR generation...", "halvora: HDR generation done (",
+          "halvora: Preparing for tone mapping done (", "halvora: saved "})
         EXPECT_TRUE(errors.contains(stage)) << "missing: " << stage << "\n" << errors.toStdString();
 
     struct refusal {
@@ -404,8 +407,9 @@ TEST(autoRun, anOutputNameThatIsNotUtf8IsRefused) {
     const QByteArray name = QFile::encodeName(box.out) + "/r\xe9sultat.jpg";
     QFile script(box.root + "/run.sh");
     ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("exec '" + QFile::encodeName(halvora::test::halvoraBinary()) + "' --auto '--output_fn=" + name +
-                 "' '" + QFile::encodeName(deskBracket()[0]) + "' '" + QFile::encodeName(deskBracket()[1]) + "'\n");
+    script.write("exec '" + QFile::encodeName(halvora::test::halvoraBinary()) +
+                 "' --auto '--output_fn=" + name + "' '" + QFile::encodeName(deskBracket()[0]) + "' '" +
+                 QFile::encodeName(deskBracket()[1]) + "'\n");
     script.close();
     QProcess p;
     p.setProcessEnvironment(box.environment());
@@ -432,7 +436,8 @@ TEST(autoRun, aTerminatedRunEndsWith143AndLeavesNothing) {
         sandbox box;
         QProcess p;
         p.setProcessEnvironment(box.environment());
-        p.start(halvora::test::halvoraBinary(), QStringList{"--auto", "--output_fn=" + box.out + "/n.jpg"} + photos);
+        p.start(halvora::test::halvoraBinary(),
+                QStringList{"--auto", "--output_fn=" + box.out + "/n.jpg"} + photos);
         ASSERT_TRUE(p.waitForStarted(20000));
         QElapsedTimer guard;
         guard.start();
@@ -443,7 +448,8 @@ TEST(autoRun, aTerminatedRunEndsWith143AndLeavesNothing) {
         ASSERT_TRUE(p.waitForFinished(30000)) << "the ordered shutdown must be prompt";
         EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(p.exitCode(), 143) << moment;
-        EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardError()).contains("halvora: interrupted")) << moment;
+        EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardError()).contains("halvora: interrupted"))
+            << moment;
         EXPECT_FALSE(QFileInfo::exists(box.out + "/n.jpg")) << moment;
         EXPECT_TRUE(QDir(box.out).entryList(QDir::Files | QDir::Hidden).isEmpty()) << moment;
         EXPECT_TRUE(box.sessions().isEmpty()) << "no session directory is left behind: " << moment;
@@ -502,13 +508,14 @@ TEST(autoRun, aMergedResultCarriesTheReferencePhotosExif) {
     ASSERT_EQ(code, 0) << box.logText().toStdString();
     const QJsonObject tags = exiftoolTags(result);
     const QJsonObject& source = sources[reference];
-    for (const char* copied : {"Make", "Model", "LensModel", "DateTimeOriginal", "GPSLatitude", "GPSLongitude"})
+    for (const char* copied :
+         {"Make", "Model", "LensModel", "DateTimeOriginal", "GPSLatitude", "GPSLongitude"})
         EXPECT_EQ(tags[copied], source[copied]) << copied;
     EXPECT_EQ(tags["Make"].toString(), "FUJIFILM");
     EXPECT_EQ(tags["Orientation"].toInt(), 1);
     EXPECT_EQ(tags["Software"].toString(), "Halvora 3.0.1  (Linux)");
-    EXPECT_EQ(tags["Comment"].toString(), "HDR created and tone mapped with Halvora 3.0.1 : [1] " + photos[0] +
-                                              ", [2] " + photos[1] + ", [3] " + photos[2]);
+    EXPECT_EQ(tags["Comment"].toString(), "HDR created and tone mapped with Halvora 3.0.1 : [1] " +
+                                              photos[0] + ", [2] " + photos[1] + ", [3] " + photos[2]);
     EXPECT_FALSE(tags.contains("ThumbnailImage"));
     EXPECT_FALSE(tags.contains("ExposureTime"));
     EXPECT_EQ(tags["XResolution"].toInt(), 300);
@@ -521,7 +528,8 @@ TEST(autoRun, aMergedResultCarriesTheReferencePhotosExif) {
 TEST(autoRun, aRawPhotoIsEnhancedAndATruncatedOneRefused) {
     HALVORA_REQUIRE_DATA();
     sandbox box;
-    const QString dng = QFileInfo(halvora::test::dataFile("formats/raw/canon_eos_6d_lossy.dng")).canonicalFilePath();
+    const QString dng =
+        QFileInfo(halvora::test::dataFile("formats/raw/canon_eos_6d_lossy.dng")).canonicalFilePath();
     const QString result = box.out + "/raw.jpg";
     int code = -1;
     QString errors;
@@ -569,7 +577,8 @@ TEST(autoRun, aMissingExiftoolIsReportedOnceAndTheResultSaved) {
     EXPECT_EQ(code, 0) << errors.toStdString();
     EXPECT_TRUE(QImage(result).size() == QSize(640, 427));
     const QString log = box.logText();
-    EXPECT_EQ(log.count("Exiftool failed to initialize. EXIF transfer and color space extraction are disabled!"), 1)
+    EXPECT_EQ(
+        log.count("Exiftool failed to initialize. EXIF transfer and color space extraction are disabled!"), 1)
         << log.toStdString();
     EXPECT_TRUE(errors.contains("halvora: EXIF transfer failed.")) << errors.toStdString();
 }
@@ -582,7 +591,8 @@ TEST(autoRun, colourManagedPhotoIsSavedInSrgbOnRequestAndKeepsItsProfileOtherwis
     const QString photo = box.root + "/desk_adobe.jpg";
     ASSERT_TRUE(QFile::copy(deskBracket()[1], photo));
     QProcess embed;
-    embed.start("exiftool", {"-q", "-overwrite_original", "-icc_profile<=" + profiles + "AdobeRGB1998.icc", photo});
+    embed.start("exiftool",
+                {"-q", "-overwrite_original", "-icc_profile<=" + profiles + "AdobeRGB1998.icc", photo});
     ASSERT_TRUE(embed.waitForFinished(30000) && embed.exitCode() == 0);
     auto profileOf = [](const QString& file) {
         QProcess p;

@@ -102,8 +102,9 @@ TEST(automaticSaveRequest, impossibleFoldersAreRefused) {
     // A suffix the writers do not produce is refused instead of filled with JPEG bytes.
     cl.outputFn = dir + "/result.png";
     EXPECT_TRUE(halvora::automaticSaveRequest(cl, persisted(), {}, error).fileName.isEmpty());
-    EXPECT_EQ(error, QDir::toNativeSeparators(dir + "/result.png") +
-                         ": cannot save .png; the result is saved as JPEG (.jpg, .jpeg) or TIFF (.tif, .tiff)");
+    EXPECT_EQ(error,
+              QDir::toNativeSeparators(dir + "/result.png") +
+                  ": cannot save .png; the result is saved as JPEG (.jpg, .jpeg) or TIFF (.tif, .tiff)");
     cl.outputFn = dir + "/result";
     const saveResultRequest bare = halvora::automaticSaveRequest(cl, persisted(), {}, error);
     EXPECT_EQ(bare.fileName, dir + "/result") << "no suffix: no claim, JPEG";

@@ -108,9 +108,10 @@ TEST(commandLineOptions, helpAndVersionAreExactNames) {
 
 TEST(commandLineOptions, usageListsEveryOption) {
     const QString usage = commandLineOptions::usageText();
-    for (const char* option : {"--auto", "--plugin", "--hide", "--output_fn", "--output_dir", "--tm_settings",
-                               "--auto_align", "--auto_deghost", "--noise_filter", "--panorama", "--output_to_srgb",
-                               "--jpeg", "--tiff8", "--tiff16", "--save_hdr", "--help", "--version"})
+    for (const char* option :
+         {"--auto", "--plugin", "--hide", "--output_fn", "--output_dir", "--tm_settings", "--auto_align",
+          "--auto_deghost", "--noise_filter", "--panorama", "--output_to_srgb", "--jpeg", "--tiff8",
+          "--tiff16", "--save_hdr", "--help", "--version"})
         EXPECT_TRUE(usage.contains(option)) << option;
 }
 

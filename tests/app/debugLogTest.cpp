@@ -1,6 +1,6 @@
-#include "app/settingsStore.h"
-#include "app/debugLogSettings.h"
 #include "base/debugLog.h"
+#include "app/debugLogSettings.h"
+#include "app/settingsStore.h"
 
 #include <QDir>
 #include <QFile>

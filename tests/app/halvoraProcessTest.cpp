@@ -21,8 +21,7 @@ namespace {
 struct sandbox : halvora::test::autoRunSandbox {
     QProcessEnvironment environment(bool display = true) const {
         QProcessEnvironment env = autoRunSandbox::environment();
-        if (display)
-            env.insert("QT_QPA_PLATFORM", "offscreen");
+        if (display) env.insert("QT_QPA_PLATFORM", "offscreen");
         return env;
     }
 };
@@ -31,8 +30,7 @@ bool waitFor(const std::function<bool()>& condition, int ms) {
     QElapsedTimer timer;
     timer.start();
     while (!condition()) {
-        if (timer.elapsed() > ms)
-            return false;
+        if (timer.elapsed() > ms) return false;
         QThread::msleep(50);
     }
     return true;
@@ -77,7 +75,8 @@ TEST(halvoraProcess, startAndOrderlyShutdown) {
     p.setProcessEnvironment(box.environment());
     p.start(halvora::test::halvoraBinary(), {"--hide", "-x", "--plugin"});
     ASSERT_TRUE(p.waitForStarted(20000));
-    ASSERT_TRUE(waitFor([&] { return box.logText().contains("maxThreadCount="); }, 30000)) << box.logText().toStdString();
+    ASSERT_TRUE(waitFor([&] { return box.logText().contains("maxThreadCount="); }, 30000))
+        << box.logText().toStdString();
     EXPECT_EQ(box.sessions().size(), 2) << "the old session is cleaned, the young one kept, ours created";
     EXPECT_FALSE(QDir(oldSession).exists());
 
@@ -89,13 +88,15 @@ TEST(halvoraProcess, startAndOrderlyShutdown) {
 
     const QString log = box.logText();
     for (const char* line :
-         {"Starting: Halvora 3.0.1 ", "Timestamp: ", "OS: ", "CPU core count: ", "Screen count = ", "User folder: '",
-          "Preparing environment...\n", "Environment ready.\n", "argv[1] = --hide\n", "argv[2] = -x\n",
-          "PARAMS: autoProcess=0\n", "PARAMS: plugin=1\n", "PARAMS: outputFormat=0 (tiff bit depth: 1)\n",
-          "\nClosing...\n", "loadPhoto.worker[31]=", "transformWorker.worker=", "Waiting for threads to terminate...\n",
+         {"Starting: Halvora 3.0.1 ", "Timestamp: ", "OS: ", "CPU core count: ", "Screen count = ",
+          "User folder: '", "Preparing environment...\n", "Environment ready.\n", "argv[1] = --hide\n",
+          "argv[2] = -x\n", "PARAMS: autoProcess=0\n", "PARAMS: plugin=1\n",
+          "PARAMS: outputFormat=0 (tiff bit depth: 1)\n", "\nClosing...\n",
+          "loadPhoto.worker[31]=", "transformWorker.worker=", "Waiting for threads to terminate...\n",
           "Threads should be terminated now\n", "\nTerminated (ret=143)\n"})
         EXPECT_TRUE(log.contains(line)) << "missing: " << line;
-    EXPECT_EQ(box.sessions(), QStringList{QFileInfo(youngSession).fileName()}) << "our session directory is gone";
+    EXPECT_EQ(box.sessions(), QStringList{QFileInfo(youngSession).fileName()})
+        << "our session directory is gone";
     EXPECT_TRUE(QFile::exists(box.tmp + "/decoy/photo.jpg"));
     EXPECT_TRUE(QFile::exists(box.tmp + "/halvoratmp_notes.txt"));
     EXPECT_TRUE(QFile::exists(youngSession + "/XXXXXX"));
@@ -165,9 +166,11 @@ QStringList handHeldBracket(const QString& folder) {
     QStringList out;
     for (int i = 0; i < 3; ++i) {
         const QString name = folder + "/" + files[i];
-        if (!QImage(source + files[i]).copy(QRect(corners[i], QSize(960, 700))).save(name, "JPG", 95)) return {};
+        if (!QImage(source + files[i]).copy(QRect(corners[i], QSize(960, 700))).save(name, "JPG", 95))
+            return {};
         QProcess tool;
-        tool.start("exiftool", {"-q", "-overwrite_original", "-TagsFromFile", source + files[i], "-exif:all", name});
+        tool.start("exiftool",
+                   {"-q", "-overwrite_original", "-TagsFromFile", source + files[i], "-exif:all", name});
         if (!tool.waitForFinished(30000) || tool.exitCode() != 0) return {};
         out << name;
     }

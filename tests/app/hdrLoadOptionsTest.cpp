@@ -1,9 +1,9 @@
 // HDR load options: where an opened radiance file takes its colour space and noise filtering from.
 
+#include "imageio/hdrLoadOptions.h"
 #include "app/commandLineOptions.h"
 #include "app/programOptionsSettings.h"
 #include "app/storedOptions.h"
-#include "imageio/hdrLoadOptions.h"
 
 #include <gtest/gtest.h>
 
@@ -56,14 +56,15 @@ TEST(hdrLoadOptions, automaticRunsTakeNoiseFilteringFromTheCommandLine) {
     EXPECT_TRUE(o.panoramaMode);
 
     // --auto without --noise_filter: no filtering, whatever the stored choice.
-    o = halvora::hdrLoadOptionsForUnattendedRun(commandLineOptions::parse({"halvora", "--auto", "in.exr"}), stored);
+    o = halvora::hdrLoadOptionsForUnattendedRun(commandLineOptions::parse({"halvora", "--auto", "in.exr"}),
+                                                stored);
     EXPECT_FALSE(o.noiseFilter);
     EXPECT_FALSE(o.panoramaMode);
 
     // Without --auto (a batch or a hidden run) the stored options hold.
     stored.loadHdrNoiseFilterStrength = 6;
-    o = halvora::hdrLoadOptionsForUnattendedRun(commandLineOptions::parse({"halvora", "--noise_filter=9,9", "in.exr"}),
-                                         stored);
+    o = halvora::hdrLoadOptionsForUnattendedRun(
+        commandLineOptions::parse({"halvora", "--noise_filter=9,9", "in.exr"}), stored);
     EXPECT_TRUE(o.noiseFilter);
     EXPECT_EQ(o.noiseFilterStrength, 6);
     EXPECT_EQ(o.noiseFilterSoftness, 2);

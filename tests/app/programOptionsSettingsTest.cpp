@@ -1,5 +1,5 @@
-#include "app/settingsStore.h"
 #include "app/programOptionsSettings.h"
+#include "app/settingsStore.h"
 #include "support/testSupport.h"
 
 #include <QDir>
@@ -13,7 +13,9 @@ class programOptionsSettingsTest : public ::testing::Test {
 protected:
     void SetUp() override { halvora::openSettings()->clear(); }
     void TearDown() override { halvora::openSettings()->clear(); }
-    static void store(const char* key, const QVariant& value) { halvora::openSettings()->setValue(key, value); }
+    static void store(const char* key, const QVariant& value) {
+        halvora::openSettings()->setValue(key, value);
+    }
     static programOptionsSettings readFresh() {
         programOptionsSettings o;
         o.read(true);
@@ -141,7 +143,7 @@ TEST_F(programOptionsSettingsTest, languageFromInstallerId) {
 
 TEST_F(programOptionsSettingsTest, partialReadLeavesTheOtherGroupsAlone) {
     programOptionsSettings o = readFresh();
-    o.generateHdrMethod = 2;      // a remembered choice not yet written
+    o.generateHdrMethod = 2; // a remembered choice not yet written
     store("SavingResult/Suffix", "X");
     o.read(false);
     EXPECT_EQ(o.savingSuffix, "X");

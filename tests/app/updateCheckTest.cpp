@@ -45,13 +45,15 @@ TEST(updateCheck, onlyHttpsOrTheLoopbackIsAskedAndNothingPersonalIsSent) {
     const QUrl secure = updateRequestUrl("https://updates.example.org/halvora/");
     EXPECT_EQ(secure.toString(), "https://updates.example.org/halvora/vercheck/index3.php?email=");
     EXPECT_EQ(secure.query(), "email=") << "no e-mail address or other personal data";
-    EXPECT_EQ(updateRequestUrl("http://127.0.0.1:8123").toString(), "http://127.0.0.1:8123/vercheck/index3.php?email=");
+    EXPECT_EQ(updateRequestUrl("http://127.0.0.1:8123").toString(),
+              "http://127.0.0.1:8123/vercheck/index3.php?email=");
     EXPECT_FALSE(updateRequestUrl("http://localhost:9").isEmpty());
 }
 
 TEST(updateCheck, everyFieldOfTheReplyIsEscapedAndOnlyHttpsLinksAreOffered) {
     updateReply r;
-    ASSERT_TRUE(parseUpdateReply("<b>9</b>#<img src=x onerror=alert(1)>#javascript:alert(1)#<script>x</script>#h", r));
+    ASSERT_TRUE(parseUpdateReply(
+        "<b>9</b>#<img src=x onerror=alert(1)>#javascript:alert(1)#<script>x</script>#h", r));
     const QString text = halvora::updateDialogText(r, halvora::kApplicationVersion);
     EXPECT_FALSE(text.contains("<script>"));
     EXPECT_FALSE(text.contains("<img"));
@@ -60,7 +62,8 @@ TEST(updateCheck, everyFieldOfTheReplyIsEscapedAndOnlyHttpsLinksAreOffered) {
     EXPECT_FALSE(text.contains("javascript:")) << "a link that is not https is not offered";
     EXPECT_TRUE(text.contains("There is a new version of Halvora available for download"));
 
-    ASSERT_TRUE(parseUpdateReply(QString(halvora::kApplicationVersion) + "#2026-12-06#https://a#note#https://b", r));
+    ASSERT_TRUE(
+        parseUpdateReply(QString(halvora::kApplicationVersion) + "#2026-12-06#https://a#note#https://b", r));
     EXPECT_EQ(halvora::updateDialogText(r, halvora::kApplicationVersion),
               "Currently there are no updates available. You have the most recent version installed.");
 }
@@ -76,10 +79,10 @@ struct fakeService {
             QTcpSocket* socket = server.nextPendingConnection();
             QObject::connect(socket, &QTcpSocket::readyRead, [this, socket] {
                 request += socket->readAll();
-                if (!request.contains("\r\n\r\n"))
-                    return;
-                socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: " +
-                              QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                if (!request.contains("\r\n\r\n")) return;
+                socket->write(
+                    "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: " +
+                    QByteArray::number(body.size()) + "\r\n\r\n" + body);
                 socket->disconnectFromHost();
             });
         });

@@ -1,5 +1,5 @@
-#include "base/parallelFor.h"
 #include "base/pyramid.h"
+#include "base/parallelFor.h"
 #include "base/tempFileRecord.h"
 #include "support/testSupport.h"
 

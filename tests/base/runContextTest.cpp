@@ -1,8 +1,8 @@
 // A run's context: its progress, its cancel flag and thread count, the binding that carries it into
 // the parts of parallelFor, and the shutdown signal that reaches every run.
 
-#include "base/parallelFor.h"
 #include "base/runContext.h"
+#include "base/parallelFor.h"
 
 #include <QThread>
 #include <atomic>

@@ -69,7 +69,8 @@ std::vector<named> profiles() {
                              "AppleRGB.icc", "ColorMatchRGB.icc"})
         all.push_back({file, iccProfile::fromData(colorTest::shippedBytes(file), file, &error), true});
     all.push_back({"tabulated", iccProfile::fromData(tabulatedProfile(), "tabulated", &error), false});
-    all.push_back({"per-channel gamma", iccProfile::fromData(perChannelGammaProfile(), "gammas", &error), true});
+    all.push_back(
+        {"per-channel gamma", iccProfile::fromData(perChannelGammaProfile(), "gammas", &error), true});
     all.push_back(
         {"raised black", iccProfile::fromData(colorTest::raisedBlackRgbProfile(), "raised", &error), false});
     return all;

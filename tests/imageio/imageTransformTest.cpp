@@ -1,5 +1,5 @@
-#include "base/parallelFor.h"
 #include "imageio/imageTransform.h"
+#include "base/parallelFor.h"
 #include "base/rgbBuffers.h"
 
 #include <gtest/gtest.h>
@@ -13,12 +13,18 @@ namespace {
 // as (column, row) of the w × h source, written from the geometry rather than the index formulas.
 std::pair<int, int> sourceOf(int mode, int x, int y, int w, int h, const cropRect& r) {
     switch (mode) {
-    case turnCounterClockwise: return {w - 1 - y, x}; // top-right corner goes to top-left
-    case turn180: return {w - 1 - x, h - 1 - y};
-    case turnClockwise: return {y, h - 1 - x};        // bottom-left corner goes to top-left
-    case mirrorLeftRight: return {w - 1 - x, y};
-    case mirrorTopBottom: return {x, h - 1 - y};
-    default: return {x + r.left, y + r.top};
+    case turnCounterClockwise:
+        return {w - 1 - y, x}; // top-right corner goes to top-left
+    case turn180:
+        return {w - 1 - x, h - 1 - y};
+    case turnClockwise:
+        return {y, h - 1 - x}; // bottom-left corner goes to top-left
+    case mirrorLeftRight:
+        return {w - 1 - x, y};
+    case mirrorTopBottom:
+        return {x, h - 1 - y};
+    default:
+        return {x + r.left, y + r.top};
     }
 }
 
@@ -34,7 +40,7 @@ struct transformCase {
     cropRect rect;
 };
 
-const transformCase kCases[] = {{turnCounterClockwise, {}}, {turn180, {}},          {turnClockwise, {}},
+const transformCase kCases[] = {{turnCounterClockwise, {}}, {turn180, {}},         {turnClockwise, {}},
                                 {mirrorLeftRight, {}},      {mirrorTopBottom, {}}, {cropToRect, {2, 1, 6, 4}},
                                 {cropToRect, {0, 0, 7, 5}}};
 
@@ -134,7 +140,8 @@ TEST(boxDownscale, clampsToFullScale) {
 
 TEST(boxDownscale, floatScaledTruncatedAndClamped) {
     // 3 × 1 picture, k = 2 → 2 × 1.
-    const float src[] = {0.25f, 0.5f, 2.0f, 0.75f, -1.0f, 0.0f, 0.1f, std::numeric_limits<float>::quiet_NaN(), 0.3f};
+    const float src[] = {0.25f, 0.5f, 2.0f, 0.75f, -1.0f, 0.0f, 0.1f, std::numeric_limits<float>::quiet_NaN(),
+                         0.3f};
     uint16_t dst[6];
     downscaleFloat(src, 3, 1, 2, 2.0, dst);
     EXPECT_EQ(dst[0], uint16_t((0.25 + 0.75) * 2.0 / 2 * kFullScale)); // 32640

@@ -8,8 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <gtest/gtest.h>
 #include <atomic>
+#include <gtest/gtest.h>
 #include <vector>
 
 namespace {
@@ -29,9 +29,11 @@ TEST(defaultOutputName, ExamplesOfCommonPrefixAndRemainders) {
     // No common prefix: the names joined.
     EXPECT_EQ(defaultOutputNameWithSuffix({"b.tif", "a.tif"}, "S"), "a_b_S");
     // Inputs are sorted; only the last extension goes; folders do not count; "." ends the prefix.
-    EXPECT_EQ(defaultOutputNameWithSuffix({"/x/y/shot.v2.c.jpg", "/z/shot.v2.b.jpg"}, "S"), "shot_.v2.b_.v2.c_S");
+    EXPECT_EQ(defaultOutputNameWithSuffix({"/x/y/shot.v2.c.jpg", "/z/shot.v2.b.jpg"}, "S"),
+              "shot_.v2.b_.v2.c_S");
     // Letters and "_" continue the prefix.
-    EXPECT_EQ(defaultOutputNameWithSuffix({"beach_dark.jpg", "beach_bright.jpg"}, "S"), "beach_bright_dark_S");
+    EXPECT_EQ(defaultOutputNameWithSuffix({"beach_dark.jpg", "beach_bright.jpg"}, "S"),
+              "beach_bright_dark_S");
     // A name without a dot stays whole; equal names leave empty remainders, which are skipped.
     EXPECT_EQ(defaultOutputNameWithSuffix({"photo", "photo"}, "S"), "photo_S");
     EXPECT_EQ(defaultOutputNameWithSuffix({"/a/one_photo.jpeg"}, "S"), "one_photo_S");
@@ -52,8 +54,6 @@ TEST(defaultOutputName, LongListsAreCutAtSixtyFourCharacters) {
     EXPECT_EQ(defaultOutputNameWithSuffix({longName + ".jpg"}, "S"), longName + "_S");
 }
 
-
-
 TEST(saveResultOptions, UnattendedNamesNeverOverwriteUnlessAllowed) {
     const QString dir = halvora::test::makeTempDir("names");
     saveResultOptions_t jpeg;
@@ -67,7 +67,6 @@ TEST(saveResultOptions, UnattendedNamesNeverOverwriteUnlessAllowed) {
     tiff.format = saveResultOptions_t::formatTiff;
     EXPECT_EQ(unattendedSaveRequest(dir + "/", "name", tiff, false).fileName, dir + "/name.tif");
 }
-
 
 TEST(saveResultMessages, FailureAndSuccessTexts) {
     using msg = saveResultMessage_t;
@@ -191,6 +190,7 @@ TEST(outputNameForFormat, TheSuffixFollowsTheChosenFormat) {
     EXPECT_EQ(outputNameForFormat("/p/a.jpg", tiff), "/p/a.tif");
     EXPECT_EQ(outputNameForFormat("/p/a.Tiff", jpeg), "/p/a.jpg");
     EXPECT_EQ(outputNameForFormat("/p/a", jpeg), "/p/a.jpg");
-    EXPECT_EQ(outputNameForFormat("/p/shot.v2", tiff), "/p/shot.v2.tif") << "an unknown suffix is part of the name";
+    EXPECT_EQ(outputNameForFormat("/p/shot.v2", tiff), "/p/shot.v2.tif")
+        << "an unknown suffix is part of the name";
     EXPECT_EQ(outputNameForFormat("/p.jpg/a", tiff), "/p.jpg/a.tif") << "a dot in the folder is not a suffix";
 }

@@ -15,8 +15,20 @@ namespace halvora::test {
 
 class tiffBuilder {
 public:
-    enum { tByte = 1, tAscii = 2, tShort = 3, tLong = 4, tRational = 5, tSByte = 6, tUndefined = 7,
-           tSShort = 8, tSLong = 9, tSRational = 10, tFloat = 11, tDouble = 12 };
+    enum {
+        tByte = 1,
+        tAscii = 2,
+        tShort = 3,
+        tLong = 4,
+        tRational = 5,
+        tSByte = 6,
+        tUndefined = 7,
+        tSShort = 8,
+        tSLong = 9,
+        tSRational = 10,
+        tFloat = 11,
+        tDouble = 12
+    };
 
     explicit tiffBuilder(bool bigEndian) : be_(bigEndian) {}
 
@@ -61,7 +73,9 @@ public:
         raw(ifd, tag, tAscii, uint32_t(b.size()), b);
     }
     /// An entry (LONG) holding the offset of directory `target`.
-    void link(int ifd, uint16_t tag, int target) { ifds_[ifd].entries.push_back({tag, tLong, 1, {}, target}); }
+    void link(int ifd, uint16_t tag, int target) {
+        ifds_[ifd].entries.push_back({tag, tLong, 1, {}, target});
+    }
     /// The next-directory link of `ifd`.
     void setNext(int ifd, int target) { ifds_[ifd].next = target; }
     /// Overrides the next-directory link with a raw offset.
@@ -78,8 +92,7 @@ public:
             where[i] = pos;
             pos += 2 + 12 * uint32_t(ifds_[i].entries.size()) + 4;
             for (const auto& e : ifds_[i].entries)
-                if (e.value.size() > 4)
-                    pos += uint32_t(e.value.size() + (e.value.size() & 1));
+                if (e.value.size() > 4) pos += uint32_t(e.value.size() + (e.value.size() & 1));
         }
         std::vector<uint8_t> out;
         out.push_back(be_ ? 'M' : 'I');
@@ -101,8 +114,7 @@ public:
                 } else if (e.value.size() > 4) {
                     put32(out, data + uint32_t(extra.size()));
                     extra.insert(extra.end(), e.value.begin(), e.value.end());
-                    if (e.value.size() & 1)
-                        extra.push_back(0);
+                    if (e.value.size() & 1) extra.push_back(0);
                 } else {
                     std::vector<uint8_t> v = e.value;
                     v.resize(4, 0);
@@ -152,7 +164,8 @@ private:
 };
 
 /// A minimal JPEG stream: SOI, the given APP sections, SOS and EOI.
-inline std::vector<uint8_t> jpegWithSections(const std::vector<std::pair<uint8_t, std::vector<uint8_t>>>& sections) {
+inline std::vector<uint8_t>
+jpegWithSections(const std::vector<std::pair<uint8_t, std::vector<uint8_t>>>& sections) {
     std::vector<uint8_t> out = {0xFF, 0xD8};
     for (const auto& [marker, data] : sections) {
         const size_t len = data.size() + 2;
@@ -172,8 +185,7 @@ inline std::vector<uint8_t> exifApp1(const std::vector<uint8_t>& tiff) {
 
 inline bool writeBytes(const QString& path, const std::vector<uint8_t>& bytes) {
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
     return f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) == qint64(bytes.size());
 }
 

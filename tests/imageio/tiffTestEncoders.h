@@ -51,8 +51,7 @@ inline std::vector<uint8_t> lzwEncode(const std::vector<uint8_t>& in, bool oldSt
         }
         putCode(w);
         dict[{w, c}] = next++;
-        if (oldStyle ? next > (1 << width) : next >= (1 << width))
-            width = std::min(width + 1, 12);
+        if (oldStyle ? next > (1 << width) : next >= (1 << width)) width = std::min(width + 1, 12);
         if (next >= 4094) {
             putCode(256);
             dict.clear();
@@ -65,8 +64,7 @@ inline std::vector<uint8_t> lzwEncode(const std::vector<uint8_t>& in, bool oldSt
         putCode(w);
         // The decoder adds an entry for this code too; keep the width in step.
         ++next;
-        if (oldStyle ? next > (1 << width) : next >= (1 << width))
-            width = std::min(width + 1, 12);
+        if (oldStyle ? next > (1 << width) : next >= (1 << width)) width = std::min(width + 1, 12);
     }
     putCode(257);
     if (held > 0) {
@@ -102,8 +100,7 @@ inline std::vector<uint8_t> packBitsEncode(const std::vector<uint8_t>& in) {
         }
         size_t start = i, n = 0;
         while (i < in.size() && n < 128) {
-            if (i + 2 < in.size() && in[i] == in[i + 1] && in[i] == in[i + 2])
-                break;
+            if (i + 2 < in.size() && in[i] == in[i + 1] && in[i] == in[i + 2]) break;
             ++i;
             ++n;
         }
@@ -130,7 +127,8 @@ inline std::vector<uint8_t> makeTiff(const testTiff& t, const std::vector<uint32
     const int bps = t.bits / 8;
     const size_t rowSamples = size_t(t.width) * t.spp;
     auto rowBytes = [&](int y) {
-        std::vector<uint32_t> v(samples.begin() + long(y * rowSamples), samples.begin() + long((y + 1) * rowSamples));
+        std::vector<uint32_t> v(samples.begin() + long(y * rowSamples),
+                                samples.begin() + long((y + 1) * rowSamples));
         std::vector<uint8_t> bytes;
         if (t.predictor == 3) {
             // Byte planes, most significant first, then byte differences one pixel apart.
@@ -186,8 +184,7 @@ inline std::vector<uint8_t> makeTiff(const testTiff& t, const std::vector<uint32
         }
         offsets.push_back(b.addBlob(coded));
         counts.push_back(uint32_t(coded.size()));
-        if (coded.size() & 1)
-            b.addBlob({0});
+        if (coded.size() & 1) b.addBlob({0});
     }
     const int d = b.addIfd();
     const int compression[] = {1, 5, 5, 8, 32946, 32773};
@@ -198,14 +195,11 @@ inline std::vector<uint8_t> makeTiff(const testTiff& t, const std::vector<uint32
     b.shorts(d, 262, {uint16_t(t.spp == 1 ? 1 : 2)});
     b.longs(d, 273, offsets);
     b.shorts(d, 277, {uint16_t(t.spp)});
-    if (t.rowsPerStrip > 0)
-        b.longs(d, 278, {uint32_t(t.rowsPerStrip)});
+    if (t.rowsPerStrip > 0) b.longs(d, 278, {uint32_t(t.rowsPerStrip)});
     b.longs(d, 279, counts);
     b.shorts(d, 284, {1});
-    if (t.predictor != 1)
-        b.shorts(d, 317, {uint16_t(t.predictor)});
-    if (t.spp == 4)
-        b.shorts(d, 338, {2});
+    if (t.predictor != 1) b.shorts(d, 317, {uint16_t(t.predictor)});
+    if (t.spp == 4) b.shorts(d, 338, {2});
     b.shorts(d, 339, std::vector<uint16_t>(size_t(t.spp), uint16_t(t.floatFormat ? 3 : 1)));
     return b.build();
 }

@@ -105,15 +105,16 @@ decodeResult decodeTiff(const QByteArray& bytes) {
     // An exact copy: the sanitizer sees any read beyond the cut.
     const std::vector<uint8_t> data(bytes.begin(), bytes.end());
     int bits = 0;
-    r.infoOk = tiffQuickInfoFromMemory(data.data(), data.size(), "cut.tif", r.width, r.height, bits, &r.error);
+    r.infoOk =
+        tiffQuickInfoFromMemory(data.data(), data.size(), "cut.tif", r.width, r.height, bits, &r.error);
     if (r.infoOk && r.width > 0 && r.height > 0 && int64_t(r.width) * r.height <= (1 << 20)) {
         const size_t n = size_t(r.width) * size_t(r.height) * 3;
         guardedBuffer<uint16_t> rgb16(n, 0xBEEF);
         guardedBuffer<float> rgbFloat(n, -7.0f);
         float mn = 0, mx = 0;
         exifInfo_t exif;
-        r.ok = tiffDecodeFromMemory(data.data(), data.size(), "cut.tif", rgb16.data(), rgbFloat.data(), mn, mx, exif,
-                                    &r.error);
+        r.ok = tiffDecodeFromMemory(data.data(), data.size(), "cut.tif", rgb16.data(), rgbFloat.data(), mn,
+                                    mx, exif, &r.error);
         r.guardIntact = rgb16.guardIntact() && rgbFloat.guardIntact();
         r.pixels = asFloat(rgb16.samples());
         const std::vector<float> f = rgbFloat.samples();
@@ -205,8 +206,8 @@ decodeResult decodeFits(const QByteArray& bytes) {
     const QString path = prefixFile(bytes, "fits");
     int channels = 0, bitpix = 0;
     qint64 dataPosition = 0;
-    r.infoOk = imageLoader::getFITSinfo(path, r.width, r.height, channels, bitpix, dataPosition, nullptr,
-                                          &r.error);
+    r.infoOk =
+        imageLoader::getFITSinfo(path, r.width, r.height, channels, bitpix, dataPosition, nullptr, &r.error);
     if (r.infoOk && int64_t(r.width) * r.height <= (1 << 20)) {
         guardedBuffer<uint16_t> rgb(size_t(r.width) * size_t(r.height) * 3, 0xBEEF);
         r.ok = imageLoader::loadFITS(path, r.width, r.height, rgb.data(), &r.error);

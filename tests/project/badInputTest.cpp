@@ -6,8 +6,8 @@
 #include "project/hdrTestSupport.h"
 #include "support/testSupport.h"
 
-#include <gtest/gtest.h>
 #include <cmath>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -22,12 +22,13 @@ std::vector<photoData> bracket(int count, double step, bool withExif = true) {
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x)
             for (int c = 0; c < 3; ++c)
-                scene.rgb.push_back(float(std::exp2(-6.0 + 9.0 * x / W) * (1.0 + 0.3 * std::cos(y * 0.2 + c))));
+                scene.rgb.push_back(
+                    float(std::exp2(-6.0 + 9.0 * x / W) * (1.0 + 0.3 * std::cos(y * 0.2 + c))));
     std::vector<double> evs;
     for (int i = 0; i < count; ++i)
         evs.push_back(step * (i - (count - 1) / 2.0));
-    auto photos =
-        hdrtest::exposeBracket(scene, hdrtest::syntheticCamera(halvora::standardResponsePolynomial()), 1.0, evs);
+    auto photos = hdrtest::exposeBracket(
+        scene, hdrtest::syntheticCamera(halvora::standardResponsePolynomial()), 1.0, evs);
     if (!withExif)
         for (auto& p : photos)
             p.exposureTime = p.fNumber = float(p.iso = 0);
@@ -73,8 +74,9 @@ TEST(badInput, equalEVsWarnAndFallBackToTheStandardCurve) {
     bool switched = false;
     const QStringList warnings = halvora::evChecksBeforeGeneration(*project, true, switched);
     ASSERT_EQ(warnings.size(), 1);
-    EXPECT_EQ(warnings[0], "Warning! There are photos that have the same EV value. It is all right as far as it "
-                           "was intended.");
+    EXPECT_EQ(warnings[0],
+              "Warning! There are photos that have the same EV value. It is all right as far as it "
+              "was intended.");
     halvora::test::logCapture log;
     for (int method : {0, 1, 2})
         generateAndCheck(*project, method, "equal evs");
@@ -156,20 +158,23 @@ TEST(badInput, missingOrDamagedTemporaryFilesFailVisibly) {
         halvora::test::logCapture log;
         EXPECT_FALSE(worker.generateHDR_core());
         EXPECT_TRUE(log.contains("tfInput=NULL\n"));
-        EXPECT_TRUE(log.contains("generateHDRworker::generateHDR_core: The temporary file of photo 1 is missing."));
+        EXPECT_TRUE(
+            log.contains("generateHDRworker::generateHDR_core: The temporary file of photo 1 is missing."));
     }
     EXPECT_EQ(project->rgbFloatBuffer()[0], 7.0f); // nothing was merged
 
     // A shorter file (the disk filled up, the file was cut).
     std::vector<uint16_t> half(size_t(W) * H * 3 / 2, 100);
-    ASSERT_TRUE(project->writeToTempFile(*project->photos[1], photoEntry::slotCurrent, half.data(), half.size() * 2));
+    ASSERT_TRUE(
+        project->writeToTempFile(*project->photos[1], photoEntry::slotCurrent, half.data(), half.size() * 2));
     EXPECT_FALSE(worker.generateHDR_core());
     EXPECT_TRUE(worker.lastError.contains("bytes instead of"));
 
     // A ghost map of the wrong size.
     project->photos[1]->tempFiles[photoEntry::slotCurrent] = std::move(saved);
     std::vector<uint8_t> ghost(10, 255);
-    ASSERT_TRUE(project->writeToTempFile(*project->photos[0], photoEntry::slotGhostMap, ghost.data(), ghost.size()));
+    ASSERT_TRUE(
+        project->writeToTempFile(*project->photos[0], photoEntry::slotGhostMap, ghost.data(), ghost.size()));
     worker.ghostRemovalEnabled = true;
     EXPECT_FALSE(worker.generateHDR_core());
     worker.ghostRemovalEnabled = false;

@@ -4,8 +4,8 @@
 #include "project/hdrTestSupport.h"
 #include "support/testSupport.h"
 
-#include <gtest/gtest.h>
 #include <cmath>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -56,8 +56,8 @@ TEST(exposureValues, evFromExposureData) {
 }
 
 TEST(exposureValues, stepEntries) {
-    const QStringList expected{"-",    "0.33", "0.5", "0.67", "1",    "1.33", "1.5", "1.67", "2",
-                               "2.33", "2.5",  "2.67", "3",   "3.33", "3.5",  "3.67", "4"};
+    const QStringList expected{"-",    "0.33", "0.5",  "0.67", "1",    "1.33", "1.5",  "1.67", "2",
+                               "2.33", "2.5",  "2.67", "3",    "3.33", "3.5",  "3.67", "4"};
     EXPECT_EQ(halvora::evStepEntries(), expected);
     EXPECT_DOUBLE_EQ(halvora::evStepValue(8), 2.0);
     EXPECT_DOUBLE_EQ(halvora::evStepValue(0), 0.0);
@@ -107,7 +107,8 @@ TEST(exposureValues, aebBiasesAndTheirKeys) {
 }
 
 TEST(exposureValues, evenStepsAndTheTieRule) {
-    auto five = projectWith({{0, 0, 0, 0, 50}, {0, 0, 0, 0, 40}, {0, 0, 0, 0, 30}, {0, 0, 0, 0, 20}, {0, 0, 0, 0, 10}});
+    auto five = projectWith(
+        {{0, 0, 0, 0, 50}, {0, 0, 0, 0, 40}, {0, 0, 0, 0, 30}, {0, 0, 0, 0, 20}, {0, 0, 0, 0, 10}});
     five->computeEV();
     ASSERT_TRUE(halvora::setEVsEvenSteps(*five, 4)); // step 1
     const std::vector<double> expected5{2, 1, 0, -1, -2};

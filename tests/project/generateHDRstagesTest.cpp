@@ -2,10 +2,10 @@
 // picture levels; the LDR enhancement; the preparation of an opened radiance picture.
 
 #include "base/parallelFor.h"
-#include "project/processingProject.h"
+#include "hdrTestSupport.h"
 #include "project/exposureValues.h"
 #include "project/generateHDRworker.h"
-#include "hdrTestSupport.h"
+#include "project/processingProject.h"
 #include "support/testSupport.h"
 
 #include <QDir>
@@ -130,7 +130,8 @@ TEST(generateHDRstages, ldrEnhancementAndOpenedRadiance) {
     EXPECT_TRUE(project->hdrPresent);
     const std::vector<float> enhanced = picture(*project);
     // No merge: the photo's own samples on the 0…1 scale.
-    EXPECT_NEAR(enhanced[(size_t(30) * W + 40) * 3 + 1], one[0].pixels[(size_t(30) * W + 40) * 3 + 1] / 32640.0, 1e-4);
+    EXPECT_NEAR(enhanced[(size_t(30) * W + 40) * 3 + 1],
+                one[0].pixels[(size_t(30) * W + 40) * 3 + 1] / 32640.0, 1e-4);
 
     // An opened radiance picture (here: a ramp from 0.5 to 4000) is normalised to 0…1.
     project->hdrPresent = false;

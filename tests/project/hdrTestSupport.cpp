@@ -12,8 +12,7 @@ namespace hdrtest {
 namespace {
 
 float rgbeToFloat(uint8_t mantissa, uint8_t exponent) {
-    if (exponent == 0)
-        return 0.0f;
+    if (exponent == 0) return 0.0f;
     return std::ldexp((mantissa + 0.5f) / 256.0f, int(exponent) - 128);
 }
 
@@ -21,56 +20,47 @@ float rgbeToFloat(uint8_t mantissa, uint8_t exponent) {
 
 bool readRgbe(const QString& path, radianceImage& out) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
+    if (!file.open(QIODevice::ReadOnly)) return false;
     const QByteArray data = file.readAll();
     qsizetype pos = 0;
     // Header lines up to an empty line, then the resolution line.
     for (;;) {
         const qsizetype end = data.indexOf('\n', pos);
-        if (end < 0)
-            return false;
+        if (end < 0) return false;
         const QByteArray line = data.mid(pos, end - pos);
         pos = end + 1;
-        if (line.isEmpty())
-            break;
+        if (line.isEmpty()) break;
     }
     const qsizetype end = data.indexOf('\n', pos);
-    if (end < 0)
-        return false;
+    if (end < 0) return false;
     const QList<QByteArray> res = data.mid(pos, end - pos).split(' ');
     pos = end + 1;
-    if (res.size() != 4 || res[0] != "-Y" || res[2] != "+X")
-        return false;
+    if (res.size() != 4 || res[0] != "-Y" || res[2] != "+X") return false;
     const int h = res[1].toInt(), w = res[3].toInt();
-    if (w <= 0 || h <= 0 || w > 100000 || h > 100000)
-        return false;
+    if (w <= 0 || h <= 0 || w > 100000 || h > 100000) return false;
     out.width = w;
     out.height = h;
     out.rgb.assign(size_t(w) * h * 3, 0.0f);
     std::vector<uint8_t> scan(size_t(w) * 4);
     const auto byteAt = [&](qsizetype i) { return i < data.size() ? uint8_t(data[i]) : uint8_t(0); };
     for (int y = 0; y < h; ++y) {
-        if (pos + 4 > data.size())
-            return false;
-        if (w >= 8 && w < 32768 && byteAt(pos) == 2 && byteAt(pos + 1) == 2 && (byteAt(pos + 2) & 0x80) == 0) {
+        if (pos + 4 > data.size()) return false;
+        if (w >= 8 && w < 32768 && byteAt(pos) == 2 && byteAt(pos + 1) == 2 &&
+            (byteAt(pos + 2) & 0x80) == 0) {
             pos += 4;
             for (int c = 0; c < 4; ++c) {
                 int x = 0;
                 while (x < w) {
-                    if (pos >= data.size())
-                        return false;
+                    if (pos >= data.size()) return false;
                     int count = byteAt(pos++);
                     if (count > 128) {
                         count -= 128;
-                        if (x + count > w)
-                            return false;
+                        if (x + count > w) return false;
                         const uint8_t v = byteAt(pos++);
                         for (int k = 0; k < count; ++k)
                             scan[size_t(x++) * 4 + c] = v;
                     } else {
-                        if (count == 0 || x + count > w)
-                            return false;
+                        if (count == 0 || x + count > w) return false;
                         for (int k = 0; k < count; ++k)
                             scan[size_t(x++) * 4 + c] = byteAt(pos++);
                     }
@@ -97,10 +87,8 @@ syntheticCamera::syntheticCamera(const halvora::responsePolynomial& response) : 
 }
 
 uint16_t syntheticCamera::expose(double q) const {
-    if (!(q > table.front()))
-        return 0;
-    if (q >= table.back())
-        return 32640;
+    if (!(q > table.front())) return 0;
+    if (q >= table.back()) return 32640;
     // Interpolated inverse: find x with table[x] <= q < table[x + 1].
     const auto it = std::upper_bound(table.begin(), table.end(), q);
     const int x = int(it - table.begin()) - 1;
@@ -113,11 +101,9 @@ std::unique_ptr<processingProject> makeProject() {
 }
 
 bool addPhotos(processingProject& project, int w, int h, const std::vector<photoData>& photos) {
-    if (!project.setImageSize(w, h))
-        return false;
+    if (!project.setImageSize(w, h)) return false;
     for (const photoData& data : photos) {
-        if (data.pixels.size() != size_t(w) * h * 3)
-            return false;
+        if (data.pixels.size() != size_t(w) * h * 3) return false;
         auto photo = std::make_unique<photoEntry>();
         photo->id = project.photoIdCounter++;
         photo->fileName = QString("photo%1.tif").arg(photo->id);
@@ -127,14 +113,14 @@ bool addPhotos(processingProject& project, int w, int h, const std::vector<photo
         photo->exif.exposureBias = data.exposureBias;
         photo->bitDepthClass = 2;
         photo->included = data.included;
-        if (!photo->preview.allocate(project.previewWidth, project.previewHeight))
-            return false;
+        if (!photo->preview.allocate(project.previewWidth, project.previewHeight)) return false;
         halvora::downscaleRgb16(data.pixels.data(), w, h, project.previewDivisor, photo->preview.pixels());
         const size_t area = size_t(project.previewWidth) * project.previewHeight;
         photo->previewPlane = std::make_unique<uint8_t[]>(area);
         photo->thumbnail = halvora::buildThumbnail(photo->preview.pixels(), project.previewWidth,
                                                    project.previewHeight, photo->meanBrightness);
-        if (!project.writeToTempFile(*photo, photoEntry::slotCurrent, data.pixels.data(), data.pixels.size() * 2))
+        if (!project.writeToTempFile(*photo, photoEntry::slotCurrent, data.pixels.data(),
+                                     data.pixels.size() * 2))
             return false;
         project.photos.push_back(std::move(photo));
     }
@@ -174,8 +160,7 @@ halvora::responsePolynomial gridCandidate(int o1, int o2, int o3, int o4) {
 
 bool allFinite(const float* values, size_t count) {
     for (size_t i = 0; i < count; ++i)
-        if (!std::isfinite(values[i]))
-            return false;
+        if (!std::isfinite(values[i])) return false;
     return true;
 }
 

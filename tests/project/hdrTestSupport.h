@@ -3,8 +3,8 @@
 // picture through a known monotone response, and a way to put photos straight into a project (as
 // the photo loader would leave them: EXIF, preview, thumbnail, slot-0 temporary file).
 
-#include "project/processingProject.h"
 #include "hdr/responseCurve.h"
+#include "project/processingProject.h"
 
 #include <QString>
 #include <memory>

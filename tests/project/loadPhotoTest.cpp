@@ -86,9 +86,8 @@ TEST_F(loadPhotoTest, PreparationEnforcesTheSequenceRules) {
     ASSERT_TRUE(p1);
     EXPECT_EQ(p1->id, 1);
     EXPECT_FALSE(preparePhoto(*project, other, 2, false, &error));
-    EXPECT_EQ(error,
-              other + ": Wrong image dimensions. All photos must be the same size. (this one is "
-                      "50 × 40, the sequence 60 × 40)");
+    EXPECT_EQ(error, other + ": Wrong image dimensions. All photos must be the same size. (this one is "
+                             "50 × 40, the sequence 60 × 40)");
 
     // Position 31 is the 32nd photo; 32 is one too many.
     EXPECT_TRUE(preparePhoto(*project, first, 31, false, &error));
@@ -102,8 +101,7 @@ TEST_F(loadPhotoTest, PreparationEnforcesTheSequenceRules) {
 
     // A radiance image opened before refuses every further photo.
     EXPECT_FALSE(preparePhoto(*project, first, 1, true, &error));
-    EXPECT_EQ(error,
-              first + ": You can load only one HDR image. (a radiance image is already open)");
+    EXPECT_EQ(error, first + ": You can load only one HDR image. (a radiance image is already open)");
     // Failed preparations consume no id.
     auto next = preparePhoto(*project, first, 2);
     ASSERT_TRUE(next);
@@ -125,8 +123,7 @@ TEST_F(loadPhotoTest, FormatIsTakenFromTheSuffixOnly) {
     logCapture log;
     EXPECT_FALSE(preparePhoto(*project, jpe, 1, false, &error));
     EXPECT_EQ(error, jpe + ": Unsupported image format (\"jpe\" files are not read)");
-    EXPECT_TRUE(
-        log.contains("processingProject::loadPhotoPrepare: " + error.toStdString() + "\n"));
+    EXPECT_TRUE(log.contains("processingProject::loadPhotoPrepare: " + error.toStdString() + "\n"));
 
     // A JPEG under a RAW name goes to the RAW converter, which does not know it.
     EXPECT_FALSE(preparePhoto(*project, raw, 1, false, &error));
@@ -154,8 +151,7 @@ TEST_F(loadPhotoTest, UnreadableAndImpossibleFilesAreRefusedBeforeAnyMemoryIsRes
     f.write(QByteArray(500, 'x'));
     f.close();
     EXPECT_FALSE(preparePhoto(*project, garbage, 0, false, &error));
-    EXPECT_TRUE(error.startsWith(garbage + ": is not a BMP picture"))
-        << error.toStdString();
+    EXPECT_TRUE(error.startsWith(garbage + ": is not a BMP picture")) << error.toStdString();
 
     // A header claiming a million pixels each way in 57 bytes: refused, nothing allocated.
     const QString huge = pngHeaderOnly(dir + "/huge.png", 1000000, 1000000);
@@ -177,8 +173,7 @@ TEST_F(loadPhotoTest, UnreadableAndImpossibleFilesAreRefusedBeforeAnyMemoryIsRes
             out.write(rows);
     }
     EXPECT_FALSE(preparePhoto(*project, vast, 0, false, &error));
-    EXPECT_TRUE(
-        error.startsWith(vast + ": Not enough memory! (a project of 1000000 × 1000000 pixels"))
+    EXPECT_TRUE(error.startsWith(vast + ": Not enough memory! (a project of 1000000 × 1000000 pixels"))
         << error.toStdString();
     EXPECT_EQ(project->width, 0);
     EXPECT_FALSE(project->hdrImage.allocated());
@@ -747,8 +742,7 @@ TEST_F(loadPhotoTest, RadianceFileBecomesTheProjectsRadiancePicture) {
     // Nothing may join it, and it may not join photos.
     const QString jpeg = savedImage(patternImage(1024, 512), dir, "after.jpg");
     EXPECT_FALSE(preparePhoto(*project, jpeg, 0, true, &error));
-    EXPECT_EQ(error,
-              jpeg + ": You can load only one HDR image. (a radiance image is already open)");
+    EXPECT_EQ(error, jpeg + ": You can load only one HDR image. (a radiance image is already open)");
     processingProject photos(nullptr, makeTempDir("scratch"));
     ASSERT_TRUE(preparePhoto(photos, jpeg, 0));
     const QString rightNow =
@@ -857,7 +851,7 @@ TEST_F(loadPhotoTest, SixteenBitAndFloatTiffs) {
     ASSERT_TRUE(preparePhoto(mixed, savedImage(patternImage(32, 32), dir, "small.png"), 0));
     EXPECT_FALSE(preparePhoto(mixed, flt, 1, false, &error));
     EXPECT_EQ(error, flt + ": Cannot load the HDR image right now. (a radiance image must be the "
-                                     "only picture of a project)");
+                           "only picture of a project)");
 }
 
 TEST(loadPhotoTempRecord, PiecewiseWritesReadBackExactlyWithOrWithoutDirectTransfers) {

@@ -2,8 +2,8 @@
 // Helpers of the photo-loading tests: generated pictures, preparing and loading through the real
 // preparation and load worker, and an independent conversion of a decoded QImage to the working scale.
 
-#include "project/processingProject.h"
 #include "project/loadPhotoWorker.h"
+#include "project/processingProject.h"
 #include "support/testSupport.h"
 
 #include <QImage>

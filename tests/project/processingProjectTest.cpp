@@ -1,6 +1,6 @@
 #include "project/processingProject.h"
-#include "project/sessionCleaner.h"
 #include "base/runContext.h"
+#include "project/sessionCleaner.h"
 #include "support/testSupport.h"
 
 #include <QDir>
@@ -13,8 +13,7 @@ namespace {
 
 std::unique_ptr<processingProject> newProject(QString* base = nullptr) {
     const QString dir = halvora::test::makeTempDir("project");
-    if (base)
-        *base = dir;
+    if (base) *base = dir;
     auto p = std::make_unique<processingProject>(nullptr, dir);
     EXPECT_FALSE(p->createFailed);
     return p;
@@ -26,7 +25,8 @@ photoEntry& addPhoto(processingProject& project, int seed) {
     photo->id = project.photoIdCounter++;
     photo->included = true;
     photo->preview.allocate(project.previewWidth, project.previewHeight);
-    photo->previewPlane = halvora::allocateBlock<uint8_t>(size_t(project.previewWidth) * project.previewHeight);
+    photo->previewPlane =
+        halvora::allocateBlock<uint8_t>(size_t(project.previewWidth) * project.previewHeight);
     std::vector<uint16_t> pixels(size_t(project.width) * project.height * 3);
     for (size_t i = 0; i < pixels.size(); ++i)
         pixels[i] = uint16_t((i * 7 + seed * 131) % 32641);

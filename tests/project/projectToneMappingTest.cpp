@@ -14,7 +14,6 @@ using halvora::test::testPicture;
 
 namespace {
 
-
 TEST(toneMapProject, previewAndFullImage) {
     processingProject project(nullptr, test::makeTempDir("project"));
     ASSERT_FALSE(project.createFailed);

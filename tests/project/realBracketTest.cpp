@@ -10,8 +10,8 @@
 #include <QImage>
 #include <QImageReader>
 #include <QRegularExpression>
-#include <gtest/gtest.h>
 #include <cmath>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -23,13 +23,11 @@ struct exposure {
 std::map<QString, exposure> exposuresFromSource(const QString& folder) {
     std::map<QString, exposure> result;
     QFile file(folder + "/SOURCE.txt");
-    if (!file.open(QIODevice::ReadOnly))
-        return result;
+    if (!file.open(QIODevice::ReadOnly)) return result;
     const QRegularExpression re(R"(^\s+(\S+) \|.*\| t=([0-9./]+)s f/([0-9.]+) ISO([0-9]+) )");
     for (const QByteArray& line : file.readAll().split('\n')) {
         const auto m = re.match(QString::fromUtf8(line));
-        if (!m.hasMatch())
-            continue;
+        if (!m.hasMatch()) continue;
         exposure e;
         const QStringList t = m.captured(2).split('/');
         e.t = t.size() == 2 ? t[0].toDouble() / t[1].toDouble() : t[0].toDouble();
@@ -44,11 +42,9 @@ std::map<QString, exposure> exposuresFromSource(const QString& folder) {
 bool loadJpeg(const QString& path, int reduce, hdrtest::photoData& out, int& w, int& h) {
     QImageReader reader(path);
     reader.setAutoTransform(false);
-    if (reduce > 1)
-        reader.setScaledSize(reader.size() / reduce);
+    if (reduce > 1) reader.setScaledSize(reader.size() / reduce);
     QImage image = reader.read();
-    if (image.isNull())
-        return false;
+    if (image.isNull()) return false;
     image = image.convertToFormat(QImage::Format_RGB888);
     w = image.width();
     h = image.height();
@@ -73,8 +69,7 @@ bracketRun loadBracket(const QString& folder, const QStringList& files, int redu
     const auto table = exposuresFromSource(folder);
     for (const QString& f : files) {
         hdrtest::photoData p;
-        if (!loadJpeg(folder + "/" + f, reduce, p, run.w, run.h) || !table.count(f))
-            return bracketRun{};
+        if (!loadJpeg(folder + "/" + f, reduce, p, run.w, run.h) || !table.count(f)) return bracketRun{};
         const exposure e = table.at(f);
         p.exposureTime = float(e.t);
         p.fNumber = float(e.n);
@@ -83,8 +78,7 @@ bracketRun loadBracket(const QString& folder, const QStringList& files, int redu
         run.photos.push_back(std::move(p));
     }
     run.project = hdrtest::makeProject();
-    if (!hdrtest::addPhotos(*run.project, run.w, run.h, run.photos))
-        return bracketRun{};
+    if (!hdrtest::addPhotos(*run.project, run.w, run.h, run.photos)) return bracketRun{};
     return run;
 }
 
@@ -93,7 +87,8 @@ void checkEVs(const bracketRun& run) {
         for (size_t j = 0; j < run.exposures.size(); ++j) {
             const exposure &a = run.exposures[i], &b = run.exposures[j];
             const double expected = std::log2((a.t * a.iso / (a.n * a.n)) / (b.t * b.iso / (b.n * b.n)));
-            EXPECT_NEAR(run.project->photos[i]->ev - run.project->photos[j]->ev, expected, 1e-5) << i << " " << j;
+            EXPECT_NEAR(run.project->photos[i]->ev - run.project->photos[j]->ev, expected, 1e-5)
+                << i << " " << j;
         }
 }
 
@@ -153,8 +148,7 @@ std::pair<int, int> orderCheck(const bracketRun& run, int size, double margin) {
             int sign = 0;
             bool consistent = true;
             for (const auto& s : photos) {
-                if (!s.usable[a] || !s.usable[b])
-                    continue;
+                if (!s.usable[a] || !s.usable[b]) continue;
                 const double ratio = s.luminance[a] / s.luminance[b];
                 const int here = ratio > 1 + margin ? 1 : ratio < 1 / (1 + margin) ? -1 : 0;
                 if (here == 0 || (sign != 0 && here != sign)) {
@@ -163,11 +157,9 @@ std::pair<int, int> orderCheck(const bracketRun& run, int size, double margin) {
                 }
                 sign = here;
             }
-            if (!consistent || sign == 0)
-                continue;
+            if (!consistent || sign == 0) continue;
             ++checked;
-            if ((merged[a] > merged[b] ? 1 : -1) != sign)
-                ++wrong;
+            if ((merged[a] > merged[b] ? 1 : -1) != sign) ++wrong;
         }
     return {checked, wrong};
 }
@@ -184,8 +176,8 @@ void mergeAndCheckOrder(bracketRun& run, int block, const char* name) {
     // pairs that are within that disagreement.
     const auto [close, closeWrong] = orderCheck(run, block, 0.1);
     const auto [checked, wrong] = orderCheck(run, block, 1.0);
-    std::printf("[ order    ] %s: >10 %% apart: %d pairs, %d swapped; >1 stop apart: %d pairs, %d swapped\n", name,
-                close, closeWrong, checked, wrong);
+    std::printf("[ order    ] %s: >10 %% apart: %d pairs, %d swapped; >1 stop apart: %d pairs, %d swapped\n",
+                name, close, closeWrong, checked, wrong);
     EXPECT_GT(checked, 1000) << name;
     EXPECT_EQ(wrong, 0) << name;
 }

@@ -1,8 +1,8 @@
 // Aligned photos: one file per photo with prefix, suffix and a counter instead of overwriting; a photo
 // whose temporary data is missing is skipped without stopping the others.
 
-#include "project/processingProject.h"
 #include "project/saveAlignedWorker.h"
+#include "project/processingProject.h"
 #include "support/testSupport.h"
 
 #include <QFile>
@@ -67,5 +67,6 @@ TEST(saveAlignedWorker, WritesEveryPhotoWithUniqueNames) {
     saveAlignedWorker tiffWorker(&project, o);
     tiffWorker.doSaveAligned();
     EXPECT_TRUE(tiffWorker.success);
-    EXPECT_EQ(tiffWorker.savedFiles, (std::vector<QString>{out + "/al_IMG_1_x.tif", out + "/al_IMG_3_x.tif"}));
+    EXPECT_EQ(tiffWorker.savedFiles,
+              (std::vector<QString>{out + "/al_IMG_1_x.tif", out + "/al_IMG_3_x.tif"}));
 }

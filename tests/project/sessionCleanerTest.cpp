@@ -53,8 +53,10 @@ TEST(sessionCleaner, oldSessionsRemovedYoungOnesAndDecoysKept) {
     EXPECT_TRUE(QFile::exists(unparsable + "/keep")) << "an unparsable time stamp counts as age 0";
     EXPECT_TRUE(QFile::exists(decoy + "/keep"));
     EXPECT_TRUE(QFile::exists(base + "/~halvoratmp20000101000000_000.txt"));
-    EXPECT_TRUE(log.contains("Cleaning up session: " + QDir::toNativeSeparators(old).toStdString() + " (delDir=1)\n"));
-    EXPECT_TRUE(log.contains("Found session: " + QDir::toNativeSeparators(young).toStdString() + " (no cleaning)\n"));
+    EXPECT_TRUE(log.contains("Cleaning up session: " + QDir::toNativeSeparators(old).toStdString() +
+                             " (delDir=1)\n"));
+    EXPECT_TRUE(
+        log.contains("Found session: " + QDir::toNativeSeparators(young).toStdString() + " (no cleaning)\n"));
 }
 
 TEST(sessionCleaner, emptySessionDirectoryIsRemoved) {

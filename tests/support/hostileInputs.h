@@ -21,8 +21,8 @@ struct hostileInput {
         refusedAtLoad,        ///< its header passes, its pixels do not
         loads                 ///< a valid, if unusual, file
     };
-    QString name; ///< what the case is, usable as a test name
-    QString path; ///< the file (a pipe or a directory for some cases)
+    QString name;         ///< what the case is, usable as a test name
+    QString path;         ///< the file (a pipe or a directory for some cases)
     QByteArray localPath; ///< the path's real bytes, which `path` cannot carry for names that are not UTF-8
     outcome expected = refusedAtPreparation;
     QString reason; ///< part of the failure text, which starts with "<path>: "

@@ -10,8 +10,7 @@
 
 int main(int argc, char** argv) {
     const auto root = halvora::test::prepareTestEnvironment();
-    if (!root)
-        return 2;
+    if (!root) return 2;
     HALVORA_TEST_APPLICATION app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -21,11 +21,18 @@ static_assert(halvora::test::sanitizerExitCode == 86);
 constexpr char asanOptions[] = "halt_on_error=1:abort_on_error=0:" HALVORA_SANITIZER_EXIT ":detect_leaks=1:"
                                "check_initialization_order=1:strict_init_order=1";
 constexpr char ubsanOptions[] = "halt_on_error=1:print_stacktrace=1:" HALVORA_SANITIZER_EXIT;
-constexpr char lsanOptions[] = "suppressions=" HALVORA_SOURCE_DIR "/tests/support/lsan.supp:print_suppressions=0";
+constexpr char lsanOptions[] =
+    "suppressions=" HALVORA_SOURCE_DIR "/tests/support/lsan.supp:print_suppressions=0";
 } // namespace
-extern "C" const char* __asan_default_options() { return asanOptions; }
-extern "C" const char* __ubsan_default_options() { return ubsanOptions; }
-extern "C" const char* __lsan_default_options() { return lsanOptions; }
+extern "C" const char* __asan_default_options() {
+    return asanOptions;
+}
+extern "C" const char* __ubsan_default_options() {
+    return ubsanOptions;
+}
+extern "C" const char* __lsan_default_options() {
+    return lsanOptions;
+}
 #endif
 
 namespace halvora::test {
@@ -69,8 +76,7 @@ void watchChildSanitizerReports([[maybe_unused]] const QString& dir) {
 
 std::unique_ptr<QTemporaryDir> prepareTestEnvironment() {
     auto root = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/halvora-test-XXXXXX");
-    if (!root->isValid())
-        return nullptr;
+    if (!root->isValid()) return nullptr;
     const QString base = root->path();
     for (const char* sub : {"config", "home", "tmp", "runtime"})
         QDir().mkpath(base + "/" + sub);
@@ -80,18 +86,22 @@ std::unique_ptr<QTemporaryDir> prepareTestEnvironment() {
     qputenv("XDG_RUNTIME_DIR", (base + "/runtime").toLocal8Bit());
     qputenv("HOME", (base + "/home").toLocal8Bit());
     qputenv("TMPDIR", (base + "/tmp").toLocal8Bit());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     watchChildSanitizerReports(base + "/sanitizer");
     return root;
 }
 
-QString childSanitizerReportDir() { return qEnvironmentVariable("HALVORA_TEST_SANITIZER_DIR"); }
+QString childSanitizerReportDir() {
+    return qEnvironmentVariable("HALVORA_TEST_SANITIZER_DIR");
+}
 
-QString scratchRoot() { return qEnvironmentVariable("HALVORA_TEST_ROOT"); }
+QString scratchRoot() {
+    return qEnvironmentVariable("HALVORA_TEST_ROOT");
+}
 
 QString makeTempDir(const QString& name) {
-    const QString path = scratchRoot() + "/" + name + "-" + QUuid::createUuid().toString(QUuid::Id128).left(12);
+    const QString path =
+        scratchRoot() + "/" + name + "-" + QUuid::createUuid().toString(QUuid::Id128).left(12);
     QDir().mkpath(path);
     return path;
 }
@@ -103,9 +113,13 @@ QString dataDir() {
     return QFileInfo(dir).isDir() ? dir : QString();
 }
 
-QString dataFile(const QString& relative) { return dataDir() + "/" + relative; }
+QString dataFile(const QString& relative) {
+    return dataDir() + "/" + relative;
+}
 
-QString halvoraBinary() { return HALVORA_BINARY; }
+QString halvoraBinary() {
+    return HALVORA_BINARY;
+}
 
 struct logCapture::state {
     std::mutex mutex;
@@ -120,7 +134,9 @@ logCapture::logCapture() : state_(std::make_shared<state>()) {
     });
 }
 
-logCapture::~logCapture() { halvora::setDebugLogListener(nullptr); }
+logCapture::~logCapture() {
+    halvora::setDebugLogListener(nullptr);
+}
 
 std::string logCapture::text() const {
     std::lock_guard<std::mutex> lock(state_->mutex);

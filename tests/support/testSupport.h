@@ -48,8 +48,7 @@ private:
 } // namespace halvora::test
 
 /// Skips the current test when the shared photograph folder is missing.
-#define HALVORA_REQUIRE_DATA()                                                                                        \
-    do {                                                                                                              \
-        if (halvora::test::dataDir().isEmpty())                                                                       \
-            GTEST_SKIP() << "test data folder ../shared/data is absent";                                              \
+#define HALVORA_REQUIRE_DATA()                                                                               \
+    do {                                                                                                     \
+        if (halvora::test::dataDir().isEmpty()) GTEST_SKIP() << "test data folder ../shared/data is absent"; \
     } while (0)

@@ -3,8 +3,8 @@
 // their knee points.
 
 #include "tonemap/kneePointEditing.h"
-#include "tonemap/toneCurvePresets.h"
 #include "tonemap/tableBuilders.h"
+#include "tonemap/toneCurvePresets.h"
 
 #include <gtest/gtest.h>
 

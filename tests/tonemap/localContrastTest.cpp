@@ -3,8 +3,8 @@
 
 #include "tonemap/localContrast.h"
 #include "base/parallelFor.h"
-#include "base/runContext.h"
 #include "base/rgbBuffers.h"
+#include "base/runContext.h"
 
 #include <gtest/gtest.h>
 
@@ -385,7 +385,8 @@ TEST(localContrastFilter, stripsAndThreadRangesJoinSeamlessly) {
                                   block == 100 || block == 101 || block == 150 || block == 151;
             if (!nearSeam) continue;
             for (int y = 0; y < wideH; ++y)
-                ASSERT_EQ(out[size_t(y) * wideW + x], referenceRank(wide, wideW, wideH, x, y, 260, panorama, false))
+                ASSERT_EQ(out[size_t(y) * wideW + x],
+                          referenceRank(wide, wideW, wideH, x, y, 260, panorama, false))
                     << "at " << x << "," << y << " panorama=" << panorama;
         }
     }

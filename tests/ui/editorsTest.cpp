@@ -6,8 +6,8 @@
 
 #include "tonemap/colorAdjustment.h"
 #include "tonemap/histogramEditing.h"
-#include "tonemap/toneCurvePresets.h"
 #include "tonemap/rebuildOnChange.h"
+#include "tonemap/toneCurvePresets.h"
 #include "ui/colorAdjustGroup.h"
 #include "ui/colorSaturationGroup.h"
 #include "ui/histogramTool.h"

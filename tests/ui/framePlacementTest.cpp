@@ -37,7 +37,8 @@ TEST(framePlacement, replacedWhenOverlapTooSmallOrTooHigh) {
     // Only 99 pixels of width overlap the available area.
     EXPECT_EQ(placeFrame(QRect(1821, 100, 800, 600), false, kAvailable, kFull).frame, centred);
     // 100 pixels overlap is enough.
-    EXPECT_EQ(placeFrame(QRect(1820, 100, 800, 600), false, kAvailable, kFull).frame, QRect(1820, 100, 800, 600));
+    EXPECT_EQ(placeFrame(QRect(1820, 100, 800, 600), false, kAvailable, kFull).frame,
+              QRect(1820, 100, 800, 600));
     // 99 pixels of height overlap.
     EXPECT_EQ(placeFrame(QRect(100, 941, 800, 600), false, kAvailable, kFull).frame, centred);
     // Top more than 5 pixels above the available area.

@@ -23,15 +23,15 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QImage>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QThread>
 #include <cmath>
@@ -388,7 +388,8 @@ TEST_F(generateHDRDialog, automaticAlignmentBeforeTheMergeAndItsUndo) {
         const QString name = dir + QString("/f%1.jpg").arg(i);
         ASSERT_TRUE(frame.copy(i == 1 ? QRect(8, 5, 600, 400) : QRect(0, 0, 600, 400)).save(name, "JPG", 95));
         QProcess tool; // the exposures come from the frames' EXIF
-        tool.start("exiftool", {"-q", "-overwrite_original", "-TagsFromFile", bracketFiles()[i], "-exif:all", name});
+        tool.start("exiftool",
+                   {"-q", "-overwrite_original", "-TagsFromFile", bracketFiles()[i], "-exif:all", name});
         ASSERT_TRUE(tool.waitForFinished(30000) && tool.exitCode() == 0);
         files << name;
     }
@@ -397,7 +398,8 @@ TEST_F(generateHDRDialog, automaticAlignmentBeforeTheMergeAndItsUndo) {
     std::vector<std::vector<uint16_t>> before;
     for (auto& photo : p->photos) {
         before.emplace_back(p->photoBytes() / 2);
-        ASSERT_TRUE(p->readFromTempFile(*photo, photoEntry::slotCurrent, before.back().data(), p->photoBytes()));
+        ASSERT_TRUE(
+            p->readFromTempFile(*photo, photoEntry::slotCurrent, before.back().data(), p->photoBytes()));
     }
     action()->trigger();
     generateHDR* d = dialog();

@@ -1,13 +1,13 @@
 // HDR load options dialog: its texts, the selected colour space and what "Load" stores.
 
-#include "app/programOptionsSettings.h"
 #include "ui/hdrLoadOptionsDialog.h"
+#include "app/programOptionsSettings.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QApplication>
 #include <QTimer>
 #include <gtest/gtest.h>
 

@@ -28,8 +28,7 @@ namespace {
 using namespace halvora::test;
 
 int differingSamples(const QImage& a, const QImage& b) {
-    if (a.size() != b.size())
-        return -1;
+    if (a.size() != b.size()) return -1;
     const QImage x = a.convertToFormat(QImage::Format_RGB888), y = b.convertToFormat(QImage::Format_RGB888);
     int n = 0;
     for (int row = 0; row < x.height(); ++row)
@@ -96,7 +95,8 @@ TEST(mainRoad, photosToHdrToSliderToSavedResult) {
     compression->setValue(compression->value() + 100);
     ASSERT_TRUE(waitUntil([&] { return differingSamples(view->shownImage(), before) > 0; }, 10000));
     const QImage after = view->shownImage();
-    EXPECT_GT(differingSamples(after, before), after.width() * after.height() / 10) << "most of the picture changes";
+    EXPECT_GT(differingSamples(after, before), after.width() * after.height() / 10)
+        << "most of the picture changes";
     auto meanOf = [](const QImage& img) {
         const QImage g = img.convertToFormat(QImage::Format_Grayscale8);
         double sum = 0;
@@ -135,7 +135,8 @@ TEST(mainRoad, photosToHdrToSliderToSavedResult) {
     ASSERT_TRUE(waitUntil([&] { return window->menuBar()->isEnabled(); }));
     EXPECT_FALSE(QFileInfo::exists(broken)) << "a broken save leaves no file";
     ASSERT_EQ(boxes.texts.size(), 1) << boxes.texts.join(" | ").toStdString();
-    EXPECT_TRUE(boxes.texts[0].contains("Tone mapping the entire photo failed.")) << boxes.texts[0].toStdString();
+    EXPECT_TRUE(boxes.texts[0].contains("Tone mapping the entire photo failed."))
+        << boxes.texts[0].toStdString();
     boxes.texts.clear();
     boxes.kinds.clear();
     const QImage beforeBreak = view->shownImage();

@@ -1,10 +1,10 @@
-#include "base/runContext.h"
-#include "project/projectRun.h"
-#include "project/processingProject.h"
-#include "support/testSupport.h"
-#include "uiTestSupport.h"
 #include "ui/mainWindow.h"
+#include "base/runContext.h"
+#include "project/processingProject.h"
+#include "project/projectRun.h"
+#include "support/testSupport.h"
 #include "ui/styledMainWindow.h"
+#include "uiTestSupport.h"
 
 #include <QDir>
 #include <QProgressBar>

@@ -1,16 +1,16 @@
 // The photo list of the main window on a real bracket: EV sources, typed EVs, include boxes,
 // removing photos and starting a new project.
-#include "project/processingProject.h"
 #include "app/programOptionsSettings.h"
+#include "project/processingProject.h"
 #include "support/testSupport.h"
 #include "ui/imageItem.h"
 #include "ui/mainWindow.h"
-#include "uiTestSupport.h"
 #include "ui/styledMessageBox.h"
+#include "uiTestSupport.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QCheckBox>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -44,8 +44,7 @@ struct photoListWindow : ::testing::Test {
         QStringList files;
         for (const QString& n : names)
             files << dataDir() + "/brackets/desk_canon_s45_13exp/" + n;
-        if (!window->addImages(files))
-            return false;
+        if (!window->addImages(files)) return false;
         return halvora::test::waitUntil([&] { return !window->loadingPhotos(); });
     }
     template <class T> T* child(const char* name) const { return window->findChild<T*>(name); }
@@ -70,7 +69,8 @@ TEST_F(photoListWindow, EVsComeFromExifAndFollowTheControls) {
         imageItem* item = window->photoItemAt(i);
         ASSERT_NE(item, nullptr);
         EXPECT_NEAR(item->ev(), ev(i), 0.006);
-        EXPECT_EQ(item->findChild<QLabel*>("imageItemEV")->text(), QString("EV %1").arg(QString::number(item->ev(), 'g', 3)));
+        EXPECT_EQ(item->findChild<QLabel*>("imageItemEV")->text(),
+                  QString("EV %1").arg(QString::number(item->ev(), 'g', 3)));
         EXPECT_TRUE(item->toolTip().contains("Exposure time: ")) << item->toolTip().toStdString();
         EXPECT_TRUE(item->isChecked());
     }
@@ -163,7 +163,8 @@ TEST_F(photoListWindow, OnePhotoIsEnhancedAtOnceWhenTheOptionSaysSo) {
     const bool loaded = load({"img05.jpg"});
     programOptionsSettings::instance().newProjectAutoLDR = false;
     ASSERT_TRUE(loaded);
-    halvora::test::waitUntil([&] { return window->project()->hdrPresent && window->project()->lcPlanesValid; });
+    halvora::test::waitUntil(
+        [&] { return window->project()->hdrPresent && window->project()->lcPlanesValid; });
     EXPECT_TRUE(window->project()->hdrPresent);
     EXPECT_TRUE(window->project()->lcPlanesValid) << "the enhanced photo is prepared for tone mapping";
     EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(" | ").toStdString();

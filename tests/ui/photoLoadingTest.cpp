@@ -8,8 +8,8 @@
 #include "support/testSupport.h"
 #include "ui/imageItem.h"
 #include "ui/mainWindow.h"
-#include "uiTestSupport.h"
 #include "ui/styledMessageBox.h"
+#include "uiTestSupport.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -18,8 +18,8 @@
 #include <QFile>
 #include <QImage>
 #include <QListWidget>
-#include <QProgressBar>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -115,7 +115,8 @@ TEST_F(photoLoadingWindow, PhotosLoadInWavesIntoTheListInTheirOrder) {
     EXPECT_TRUE(boxes.texts[0].startsWith("No complete EXIF data found in input photos."));
     EXPECT_TRUE(window->menuBar()->isEnabled());
     EXPECT_TRUE(window->logPanelHtml().contains("Loaded 7 of 7 photos."));
-    EXPECT_EQ(window->findChild<QProgressBar*>("progressBar")->value(), 0) << "the bar is reset when the load ends";
+    EXPECT_EQ(window->findChild<QProgressBar*>("progressBar")->value(), 0)
+        << "the bar is reset when the load ends";
 
     // A later action adds to the sequence; positions continue after the loaded photos.
     const QStringList more = makePhotos(makeTempDir("more"), 2);
@@ -140,7 +141,8 @@ TEST_F(photoLoadingWindow, AFailedPreparationLoadsNothingAndTellsTheUser) {
                                           ": Wrong image dimensions. All photos must be the same size. "
                                           "(this one is 120 × 150, the sequence "))
         << boxes.texts[0].toStdString();
-    EXPECT_TRUE(boxes.texts[0].endsWith("\n\nNo photo was added. Remove or replace this file and add the photos again."))
+    EXPECT_TRUE(boxes.texts[0].endsWith(
+        "\n\nNo photo was added. Remove or replace this file and add the photos again."))
         << boxes.texts[0].toStdString();
     EXPECT_TRUE(window->project()->photos.empty());
     EXPECT_EQ(photoList()->count(), 0);
@@ -177,7 +179,8 @@ TEST_F(photoLoadingWindow, AFileThatFailsToLoadIsReportedAndTheOthersStay) {
     EXPECT_EQ(project->photos[0]->fileName, QFileInfo(files[0]).absoluteFilePath());
     EXPECT_EQ(project->photos[1]->fileName, QFileInfo(files[2]).absoluteFilePath());
     EXPECT_EQ(photoList()->count(), 2);
-    const QString line = QDir::toNativeSeparators(QFileInfo(files[1]).absoluteFilePath()) + ": damaged picture data";
+    const QString line =
+        QDir::toNativeSeparators(QFileInfo(files[1]).absoluteFilePath()) + ": damaged picture data";
     EXPECT_TRUE(window->logPanelHtml().contains(line));
     QCoreApplication::processEvents();
     ASSERT_GE(boxes.texts.size(), 1);
@@ -227,7 +230,8 @@ TEST(photoLoadingUnattended, FailuresEndTheRunWithAnErrorAndNeverHang) {
     QString log;
     EXPECT_EQ(runUnattended({files[0], unreadable}, &log), 1);
     // The reader's own reason, once, after the file's name.
-    EXPECT_TRUE(log.contains(QDir::toNativeSeparators(unreadable) + ": has no readable picture size")) << log.toStdString();
+    EXPECT_TRUE(log.contains(QDir::toNativeSeparators(unreadable) + ": has no readable picture size"))
+        << log.toStdString();
     EXPECT_EQ(log.count(QDir::toNativeSeparators(unreadable)), 1) << log.toStdString();
     EXPECT_TRUE(boxes.texts.isEmpty()) << "an unattended run shows no box";
 

@@ -1,9 +1,9 @@
-#include "app/settingsStore.h"
 #include "app/programOptionsSettings.h"
+#include "app/settingsStore.h"
 #include "support/testSupport.h"
-#include "uiTestSupport.h"
 #include "ui/programOptions.h"
 #include "ui/styledMessageBox.h"
+#include "uiTestSupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -80,15 +80,17 @@ TEST_F(programOptionsDialogTest, acceptingStoresAndWritesAndWarnsAboutTheRestart
     dialog.findChild<QCheckBox*>("autoLdrCheck")->setChecked(true);
     dialog.accept();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_TRUE(messages.contains("The temporary directory change will be applied after the program is restarted. "
-                                  "Please close the application and run it again."));
+    EXPECT_TRUE(
+        messages.contains("The temporary directory change will be applied after the program is restarted. "
+                          "Please close the application and run it again."));
     auto settings = halvora::openSettings();
     EXPECT_EQ(settings->value("Scratchpad/Path").toString(), dir);
     EXPECT_EQ(settings->value("Scratchpad/Standard").toString(), "false");
     EXPECT_EQ(settings->value("SavingResult/Suffix").toString(), "Merged");
     EXPECT_EQ(settings->value("Performance/CoreCount").toInt(), 1);
     EXPECT_EQ(settings->value("NewProject/AutoLDR").toString(), "true");
-    EXPECT_NE(programOptionsSettings::instance().tempDirInEffect, dir) << "the running session keeps its directory";
+    EXPECT_NE(programOptionsSettings::instance().tempDirInEffect, dir)
+        << "the running session keeps its directory";
 }
 
 TEST_F(programOptionsDialogTest, liveZoomingFollowsLiveToneMapping) {

@@ -95,8 +95,8 @@ TEST(styledLook, textIsReadableInEveryKindOfControl) {
     QTabBar tabs(&host);
     tabs.addTab("HHHH");
     tabs.addTab("HHHH");
-    for (QWidget* w : std::initializer_list<QWidget*>{&label, &button, &disabledButton, &disabledLabel, &edit, &check,
-                                                      &group, &tabs}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{&label, &button, &disabledButton, &disabledLabel, &edit,
+                                                      &check, &group, &tabs}) {
         w->setFont(big);
         layout->addWidget(w);
     }
@@ -109,10 +109,10 @@ TEST(styledLook, textIsReadableInEveryKindOfControl) {
     };
     // Rendered as the window shows them: each control on what its parent paints behind it.
     const QImage whole = host.grab().toImage();
-    for (const item& i : {item{"label", &label, 7.0}, item{"button", &button, 7.0}, item{"line edit", &edit, 7.0},
-                          item{"check box", &check, 7.0}, item{"group box title", &group, 7.0},
-                          item{"tab", &tabs, 7.0}, item{"disabled button", &disabledButton, 3.0},
-                          item{"disabled label", &disabledLabel, 3.0}})
+    for (const item& i :
+         {item{"label", &label, 7.0}, item{"button", &button, 7.0}, item{"line edit", &edit, 7.0},
+          item{"check box", &check, 7.0}, item{"group box title", &group, 7.0}, item{"tab", &tabs, 7.0},
+          item{"disabled button", &disabledButton, 3.0}, item{"disabled label", &disabledLabel, 3.0}})
         EXPECT_GE(textContrast(whole.copy(i.widget->geometry())), i.least) << i.what;
 
     QMenu menu;
@@ -142,7 +142,8 @@ TEST(styledMessageBox, buttonsWakeWhenShownAndAnswerOnce) {
     EXPECT_EQ(yesSignals, 1);
 
     // Closing from the title bar is the safe answer: "No".
-    styledMessageBox closed(nullptr, styledMessageBox::confirmation, "Quit?", styledMessageBox::yes | styledMessageBox::no);
+    styledMessageBox closed(nullptr, styledMessageBox::confirmation, "Quit?",
+                            styledMessageBox::yes | styledMessageBox::no);
     QTimer::singleShot(0, &closed, [&closed] { closed.titleBar()->closeButton()->click(); });
     closed.exec();
     EXPECT_EQ(closed.clicked(), styledMessageBox::no);

@@ -11,7 +11,8 @@ namespace halvora::test {
 
 /// One mouse event; a press or move holds `button`, a release holds nothing.
 inline void sendMouse(QWidget* w, QEvent::Type type, QPointF at, Qt::MouseButton button) {
-    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+    const Qt::MouseButtons held =
+        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
     QMouseEvent event(type, at, w->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : button, held,
                       Qt::NoModifier);
     QApplication::sendEvent(w, &event);

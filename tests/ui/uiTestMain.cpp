@@ -16,8 +16,7 @@ void halvora::test::restoreBoxGuard() {
 
 int main(int argc, char** argv) {
     const auto root = halvora::test::prepareTestEnvironment();
-    if (!root)
-        return 2;
+    if (!root) return 2;
     QApplication app(argc, argv);
     halvora::test::restoreBoxGuard();
     ::testing::InitGoogleTest(&argc, argv);

@@ -96,9 +96,9 @@ TEST(userWalk, addGenerateZoomCropSampleCurvePresetTurnSave) {
     auto* dialog = window.findChild<generateHDR*>();
     ASSERT_NE(dialog, nullptr);
     dialog->runButton()->click();
-    ASSERT_TRUE(waitUntil([&] {
-        return !window.findChild<generateHDR*>() && project->hdrPresent && project->previewValid;
-    }, 120000));
+    ASSERT_TRUE(waitUntil(
+        [&] { return !window.findChild<generateHDR*>() && project->hdrPresent && project->previewValid; },
+        120000));
     ASSERT_TRUE(w.idle());
     w.shot("generated");
 
@@ -118,7 +118,8 @@ TEST(userWalk, addGenerateZoomCropSampleCurvePresetTurnSave) {
     // Crop to 800 × 600 from (100, 80).
     w.action("Crop")->trigger();
     ASSERT_EQ(w.ws()->area()->currentMode(), mainImageArea::cropMode);
-    drag(w.ws()->area(), w.ws()->mapping().toView(QPointF(100, 80)), w.ws()->mapping().toView(QPointF(900, 680)));
+    drag(w.ws()->area(), w.ws()->mapping().toView(QPointF(100, 80)),
+         w.ws()->mapping().toView(QPointF(900, 680)));
     w.shot("crop-rectangle");
     key(w.ws()->area(), Qt::Key_Return);
     ASSERT_TRUE(waitUntil([&] { return project->width == 800 && project->previewValid; }, 120000));
@@ -143,7 +144,8 @@ TEST(userWalk, addGenerateZoomCropSampleCurvePresetTurnSave) {
     ASSERT_LT(best, 20);
     histogram->whiteSampleButton()->click();
     const double sx = double(project->width) / shown.width();
-    click(w.ws()->area(), w.ws()->mapping().toView(QPointF((lightGrey.x() + 0.5) * sx, (lightGrey.y() + 0.5) * sx)));
+    click(w.ws()->area(),
+          w.ws()->mapping().toView(QPointF((lightGrey.x() + 0.5) * sx, (lightGrey.y() + 0.5) * sx)));
     ASSERT_TRUE(waitUntil([&] { return project->tmSettings.whiteLevel != whiteBefore; }));
     EXPECT_LT(project->tmSettings.whiteLevel, whiteBefore);
     EXPECT_FALSE(project->tmSettings.autoClipping);
@@ -154,14 +156,16 @@ TEST(userWalk, addGenerateZoomCropSampleCurvePresetTurnSave) {
     auto* curve = window.findChild<toneCurveTool*>();
     ASSERT_NE(curve, nullptr);
     for (QWidget* p = curve; p; p = p->parentWidget())
-        if (auto* tabs = qobject_cast<QTabWidget*>(p->parentWidget() ? p->parentWidget()->parentWidget() : nullptr))
+        if (auto* tabs =
+                qobject_cast<QTabWidget*>(p->parentWidget() ? p->parentWidget()->parentWidget() : nullptr))
             if (tabs->indexOf(p) >= 0) tabs->setCurrentWidget(p);
     const QImage plain = w.ws()->shownImage();
     auto mean = [](const QImage& img) {
         const QImage g = img.convertToFormat(QImage::Format_Grayscale8);
         double s = 0;
         for (int y = 0; y < g.height(); ++y)
-            for (int x = 0; x < g.width(); ++x) s += g.constScanLine(y)[x];
+            for (int x = 0; x < g.width(); ++x)
+                s += g.constScanLine(y)[x];
         return s / (double(g.width()) * g.height());
     };
     toneCurveToolArea* area = curve->area();
