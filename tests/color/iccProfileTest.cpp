@@ -72,7 +72,7 @@ TEST(iccProfile, refusesDataThatIsNotAWholeProfile) {
     struct hostile {
         const char* what;
         QByteArray data;
-        const char* reason;
+        QString reason;
     };
     std::vector<hostile> cases;
     cases.push_back({"empty", QByteArray(), "too short for a colour profile (0 bytes)"});
@@ -80,12 +80,9 @@ TEST(iccProfile, refusesDataThatIsNotAWholeProfile) {
     QByteArray noMagic = good;
     noMagic[36] = 'x';
     cases.push_back({"no magic", noMagic, "no 'acsp' signature"});
-    cases.push_back({"cut in half", good.left(good.size() / 2),
-                     QString("truncated: declares %1 bytes but holds only %2")
-                         .arg(good.size())
-                         .arg(good.size() / 2)
-                         .toLatin1()
-                         .constData()});
+    cases.push_back(
+        {"cut in half", good.left(good.size() / 2),
+         QString("truncated: declares %1 bytes but holds only %2").arg(good.size()).arg(good.size() / 2)});
     QByteArray huge = good;
     putBigEndian32(huge, 0, 0xFFFFFFF0u);
     cases.push_back({"4 GB declared", huge, "declares an impossible length of 4294967280 bytes"});

@@ -29,7 +29,7 @@ QByteArray exiftoolIcc(const QString& file) {
 QByteArray fakeProfile(int n) {
     QByteArray b(n, 0);
     for (int i = 0; i < n; ++i)
-        b[i] = char((i * 131 + (i >> 8)) & 0xFF);
+        b[i] = char((unsigned(i) * 131u + (unsigned(i) >> 8)) & 0xFFu);
     return b;
 }
 
