@@ -9,7 +9,7 @@
 namespace halvora {
 namespace {
 
-double clamp01(double v) {
+double clampToUnit(double v) {
     return v > 0 ? (v < 1 ? v : 1) : 0;
 }
 
@@ -59,11 +59,11 @@ void evaluateCurve(double* out, int n, const std::vector<curvePoint_t>& points, 
     for (int j = 0; j < n; ++j) {
         const double x = n > 1 ? double(j) / double(n - 1) : 0.0;
         if (k == 1 || x < p[0].x) {
-            out[j] = clamp01(p[0].y);
+            out[j] = clampToUnit(p[0].y);
             continue;
         }
         if (x > p[k - 1].x) {
-            out[j] = clamp01(p[k - 1].y);
+            out[j] = clampToUnit(p[k - 1].y);
             continue;
         }
         // x grows with j, so the segment only moves right.
@@ -80,7 +80,7 @@ void evaluateCurve(double* out, int n, const std::vector<curvePoint_t>& points, 
             const double t = x - a.x;
             v = a.y + s.b[segment] * t + s.c[segment] * t * t + s.d[segment] * t * t * t;
         }
-        out[j] = clamp01(v);
+        out[j] = clampToUnit(v);
     }
 }
 

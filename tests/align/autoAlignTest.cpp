@@ -19,10 +19,6 @@ using aligntest::matrix3;
 
 namespace {
 
-struct threadCountGuard {
-    ~threadCountGuard() { setThreadCountOverride(0); }
-};
-
 const rgb16Buffer& deskPhoto() {
     static const rgb16Buffer photo =
         aligntest::loadPhoto(test::dataFile("brackets/desk_canon_s45_13exp/img05.jpg"));
@@ -79,7 +75,7 @@ TEST(autoAlign, aKnownCameraMotionOfARealPhotoIsRecovered) {
 }
 
 TEST(autoAlign, sameResultEveryRunAndForAnyThreadCount) {
-    threadCountGuard guard;
+    test::threadCountGuard guard;
     const rgb16Buffer scene = aligntest::texturedScene(700, 460, 21);
     rgb16Buffer reference, photo;
     aligntest::makeWarpedPair(scene, 50, aligntest::cameraMotion(600, 360, 7.3, -4.1, -0.8, 0.01), 1,

@@ -40,10 +40,6 @@ int countedMiddle(const uint8_t* grey, size_t count) {
     return (at(0.475) + at(0.5) + at(0.525)) / 3;
 }
 
-struct threadCountGuard {
-    ~threadCountGuard() { setThreadCountOverride(0); }
-};
-
 } // namespace
 
 TEST(greyPicture, equalRadianceGivesEqualGreyAtEveryExposure) {
@@ -103,7 +99,7 @@ TEST(greyPicture, aDarkerRealPhotoIsBrightenedToAMiddleGreyOf128) {
 }
 
 TEST(greyPicture, pyramidLevelsAreBlockMeansWithoutZeroes) {
-    threadCountGuard guard;
+    test::threadCountGuard guard;
     rgb16Buffer photo = aligntest::texturedScene(1000, 700, 11);
     for (int y = 0; y < 40; ++y) // a black band: still no zero grey anywhere
         std::fill_n(photo.pixels() + size_t(y) * 1000 * 3, 1000 * 3, uint16_t(0));

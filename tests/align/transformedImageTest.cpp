@@ -16,10 +16,6 @@ using namespace halvora;
 
 namespace {
 
-struct threadCountGuard {
-    ~threadCountGuard() { setThreadCountOverride(0); }
-};
-
 uint16_t sampleOf(const rgb16Buffer& b, int x, int y, int c) {
     return b.pixels()[(size_t(y) * b.width + x) * 3 + c];
 }
@@ -137,7 +133,7 @@ TEST(transformedImage, hostileInputGivesAReasonAndFullScaleSamplesDoNotWrap) {
 }
 
 TEST(transformedImage, resamplingIsTheSameForAnyThreadCount) {
-    threadCountGuard guard;
+    test::threadCountGuard guard;
     const rgb16Buffer photo = aligntest::texturedScene(301, 203, 4);
     const aligntest::matrix3 m = aligntest::cameraMotion(301, 203, -3.2, 1.7, -1.4, 0.01);
     alignTransform t;

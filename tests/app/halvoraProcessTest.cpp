@@ -18,7 +18,7 @@
 namespace {
 
 // The scratch home of the automatic-run tests; these runs may also have an offscreen display.
-struct sandbox : halvora::test::autoRunSandbox {
+struct displaySandbox : halvora::test::autoRunSandbox {
     QProcessEnvironment environment(bool display = true) const {
         QProcessEnvironment env = autoRunSandbox::environment();
         if (display) env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -37,7 +37,7 @@ bool waitFor(const std::function<bool()>& condition, int ms) {
 }
 
 TEST(halvoraProcess, helpAndVersionWithoutDisplayOrSession) {
-    sandbox box;
+    displaySandbox box;
     QProcess p;
     p.setProcessEnvironment(box.environment(false));
     p.start(halvora::test::halvoraBinary(), {"--help"});
@@ -57,7 +57,7 @@ TEST(halvoraProcess, helpAndVersionWithoutDisplayOrSession) {
 }
 
 TEST(halvoraProcess, startAndOrderlyShutdown) {
-    sandbox box;
+    displaySandbox box;
     const QDateTime now = QDateTime::currentDateTime();
     const QString oldSession = box.tmp + "/" + halvora::sessionNameFor(now.addSecs(-73 * 3600));
     const QString youngSession = box.tmp + "/" + halvora::sessionNameFor(now.addSecs(-71 * 3600));
@@ -110,7 +110,7 @@ TEST(halvoraProcess, startAndOrderlyShutdown) {
 }
 
 TEST(halvoraProcess, missingTemporaryDirectoryIsAStartError) {
-    sandbox box;
+    displaySandbox box;
     QProcessEnvironment env = box.environment();
     env.insert("TMPDIR", box.root + "/missing");
     QProcess p;
@@ -125,7 +125,7 @@ TEST(halvoraProcess, missingTemporaryDirectoryIsAStartError) {
 }
 
 TEST(halvoraProcess, automaticRunWithoutPhotosEndsWithAnError) {
-    sandbox box;
+    displaySandbox box;
     QProcess p;
     p.setProcessEnvironment(box.environment(false)); // no display: the offscreen platform is chosen
     p.start(halvora::test::halvoraBinary(), {"--auto", "--output_fn=" + box.root + "/out.jpg"});
@@ -182,7 +182,7 @@ QStringList handHeldBracket(const QString& folder) {
 TEST(halvoraProcess, automaticAlignmentLinesUpAHandHeldBracket) {
     HALVORA_REQUIRE_DATA();
     if (QStandardPaths::findExecutable("exiftool").isEmpty()) GTEST_SKIP() << "exiftool is not installed";
-    sandbox box;
+    displaySandbox box;
     const QStringList photos = handHeldBracket(box.root);
     ASSERT_EQ(photos.size(), 3);
     // The middle exposure (img07, cut at (12, 20)) is the reference: the aligned merge shows it from

@@ -6,11 +6,6 @@
 
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 TEST(pluginCallback, contentQuotesTheNativePathWithBackslashesDoubled) {
     const QString dir = halvora::test::makeTempDir("cb");
     const QString saved = dir + "/odd\\name.jpg"; // a backslash is an ordinary character in a Linux name
@@ -18,7 +13,8 @@ TEST(pluginCallback, contentQuotesTheNativePathWithBackslashesDoubled) {
     halvora::test::logCapture log;
     ASSERT_TRUE(halvora::writePluginCallback(dir, saved));
     const QByteArray expected = "\"" + dir.toLocal8Bit() + "/odd\\\\name.jpg\"";
-    EXPECT_EQ(readAll(dir + "/Halvora3_pluginCallback"), expected) << "no line end, quotes around";
+    EXPECT_EQ(halvora::test::readBytes(dir + "/Halvora3_pluginCallback"), expected)
+        << "no line end, quotes around";
     EXPECT_TRUE(log.contains(" ok\n"));
     EXPECT_TRUE(log.contains("path=" + (dir + "/odd\\\\name.jpg").toStdString() + "\n"));
 }
@@ -30,7 +26,8 @@ TEST(pluginCallback, relativeSavedPathBecomesAbsoluteAndOldContentIsReplaced) {
     old.write("a much longer previous content that must disappear");
     old.close();
     ASSERT_TRUE(halvora::writePluginCallback(dir, dir + "/sub/../r.jpg"));
-    EXPECT_EQ(readAll(dir + "/Halvora3_pluginCallback"), "\"" + dir.toLocal8Bit() + "/r.jpg\"");
+    EXPECT_EQ(halvora::test::readBytes(dir + "/Halvora3_pluginCallback"),
+              "\"" + dir.toLocal8Bit() + "/r.jpg\"");
 }
 
 TEST(pluginCallback, unwritableDirectoryFailsAndSaysSo) {

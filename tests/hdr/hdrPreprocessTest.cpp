@@ -11,12 +11,6 @@
 
 namespace {
 
-bool allFinite(const std::vector<float>& values) {
-    for (float v : values)
-        if (!std::isfinite(v)) return false;
-    return true;
-}
-
 TEST(hdrPreprocess, curvesHistogramAndGammaSearch) {
     // Reference curves at values spread over many binades.
     std::vector<float> rgb;
@@ -142,7 +136,7 @@ TEST(hdrPreprocess, uniformAndHostilePictures) {
     // NaN and infinity in a loaded radiance picture become finite values.
     std::vector<float> bad = {std::nanf(""), INFINITY, -INFINITY, 1.0f, 2.0f, 3.0f};
     halvora::applyGammaHDR(bad.data(), 2, 0, NAN, NAN);
-    EXPECT_TRUE(allFinite(bad));
+    EXPECT_TRUE(test::allFinite(bad));
     // (The NaN channel is 0 before the exposure normalisation, which may then lift it with its pixel.)
     for (float v : bad)
         EXPECT_TRUE(v >= 0.0f && v <= 1.0f) << v;

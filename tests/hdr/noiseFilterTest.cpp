@@ -119,16 +119,6 @@ std::vector<double> referenceDenoise(std::vector<double> plane, int w, int h, do
     return plane;
 }
 
-struct threadCountGuard {
-    ~threadCountGuard() { setThreadCountOverride(0); }
-};
-
-bool allFinite(const std::vector<float>& v) {
-    for (float x : v)
-        if (!std::isfinite(x)) return false;
-    return true;
-}
-
 } // namespace
 
 TEST(noiseFilterColour, forwardValuesAndRoundTrip) {
@@ -323,7 +313,7 @@ TEST(noiseFilterPicture, hostileSamplesAndTinySizesStayFinite) {
         o.softness = 10;
         o.photoIso = {3200, 0};
         ASSERT_TRUE(noiseFilter(pic.data(), w, h, o)) << w << "x" << h;
-        EXPECT_TRUE(allFinite(pic)) << w << "x" << h;
+        EXPECT_TRUE(test::allFinite(pic)) << w << "x" << h;
         for (float v : pic)
             EXPECT_GE(v, 0.0f);
     }
@@ -372,7 +362,7 @@ TEST(noiseFilterPicture, logProgressAndAbort) {
 }
 
 TEST(noiseFilterPicture, sameResultForAnyThreadCount) {
-    threadCountGuard guard;
+    test::threadCountGuard guard;
     // 5 rows with three threads: bands of one or two rows, far narrower than the spacings.
     const int sizes[][2] = {{157, 101}, {40, 5}, {3, 70}};
     for (auto [w, h] : sizes) {
@@ -426,5 +416,5 @@ TEST(noiseFilterPicture, realPhotoWithAddedNoise) {
     ASSERT_TRUE(noiseFilter(noisy.data(), w, h, o));
     const double after = rmse(noisy, clean);
     EXPECT_LT(after, 0.8 * before) << "before " << before << " after " << after;
-    EXPECT_TRUE(allFinite(noisy));
+    EXPECT_TRUE(test::allFinite(noisy));
 }

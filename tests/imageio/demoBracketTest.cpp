@@ -28,11 +28,6 @@ bool runGenerator(const QString& dir) {
     return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 /// Mean luma and the share of clipped pixels (any channel at 255) inside a rectangle.
 void regionStats(const QImage& img, QRect r, double& mean, double& clipped) {
     double sum = 0;
@@ -71,9 +66,9 @@ TEST_F(demoBracket, WritesThreeDeterministicPictures) {
     const QString again = halvora::test::makeTempDir("demoAgain");
     ASSERT_TRUE(runGenerator(again));
     for (const char* name : kNames) {
-        const QByteArray a = readAll(*dir_ + "/" + name);
+        const QByteArray a = halvora::test::readBytes(*dir_ + "/" + name);
         ASSERT_GT(a.size(), 50000) << name;
-        EXPECT_EQ(a, readAll(again + "/" + name)) << name << " differs between two runs";
+        EXPECT_EQ(a, halvora::test::readBytes(again + "/" + name)) << name << " differs between two runs";
         const QImage img(*dir_ + "/" + name);
         EXPECT_EQ(img.size(), QSize(1600, 1067)) << name;
     }

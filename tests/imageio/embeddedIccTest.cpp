@@ -33,11 +33,6 @@ QByteArray fakeProfile(int n) {
     return b;
 }
 
-bool writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
 /// SOI, one APP2 profile segment built by hand from `payload` with the given number and count, EOI.
 QByteArray jpegWithSegment(const QByteArray& payload, int number, int count, int lengthDelta = 0) {
     QByteArray j("\xFF\xD8", 2);
@@ -122,7 +117,7 @@ TEST(embeddedIcc, damagedProfileDataAreRefusedWithAReason) {
     };
     for (const jpegCase& c : jpegs) {
         const QString path = dir + "/" + c.name;
-        ASSERT_TRUE(writeBytes(path, c.bytes));
+        ASSERT_TRUE(test::writeBytes(path, c.bytes));
         QByteArray icc;
         QString error;
         EXPECT_FALSE(readEmbeddedIcc(path, false, icc, &error)) << c.name;
@@ -163,7 +158,7 @@ TEST(embeddedIcc, damagedProfileDataAreRefusedWithAReason) {
     };
     for (const tiffCase& c : tiffs) {
         const QString path = dir + "/" + c.name;
-        ASSERT_TRUE(writeBytes(path, c.bytes));
+        ASSERT_TRUE(test::writeBytes(path, c.bytes));
         QByteArray icc;
         QString error;
         EXPECT_FALSE(readEmbeddedIcc(path, true, icc, &error)) << c.name;
@@ -171,7 +166,7 @@ TEST(embeddedIcc, damagedProfileDataAreRefusedWithAReason) {
     }
     // The same layout with the profile inside the file reads it.
     const QString good = dir + "/good.tif";
-    ASSERT_TRUE(writeBytes(good, tiff(30, 40, 8)));
+    ASSERT_TRUE(test::writeBytes(good, tiff(30, 40, 8)));
     QByteArray icc;
     EXPECT_TRUE(readEmbeddedIcc(good, true, icc, nullptr));
     EXPECT_EQ(icc, QByteArray(40, 'p'));

@@ -14,11 +14,6 @@
 
 namespace {
 
-QByteArray readAll(const QString& file) {
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 TEST(jpegStreamWriter, writesWhatQtsEncoderWritesForARealPhotoInAnyBands) {
     HALVORA_REQUIRE_DATA();
     QImageReader reader(halvora::test::dataFile("brackets/iphone_xr_night_9exp/IMG_3872.jpeg"));
@@ -49,7 +44,8 @@ TEST(jpegStreamWriter, writesWhatQtsEncoderWritesForARealPhotoInAnyBands) {
             ASSERT_TRUE(writer.writeRows(px.data() + size_t(y) * w * 3, std::min(band, h - y), {}, nullptr));
         EXPECT_FALSE(QFileInfo::exists(name)) << "named before it is complete";
         ASSERT_TRUE(writer.finish(nullptr));
-        EXPECT_EQ(readAll(name), readAll(dir + "/qt.jpg")) << "bands of " << band;
+        EXPECT_EQ(halvora::test::readBytes(name), halvora::test::readBytes(dir + "/qt.jpg"))
+            << "bands of " << band;
     }
 }
 

@@ -21,11 +21,6 @@ using namespace halvora::test;
 
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 bool write(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
@@ -141,7 +136,7 @@ TEST(qtImageReader, AFileShortOfItsDeclaredSizeIsRefusedBeforeDecoding) {
     QImage img(33, 20, QImage::Format_RGB888);
     img.fill(Qt::red);
     ASSERT_TRUE(img.save(dir + "/full.bmp"));
-    const QByteArray full = readAll(dir + "/full.bmp");
+    const QByteArray full = test::readBytes(dir + "/full.bmp");
     const int stride = (33 * 3 + 3) / 4 * 4;
     const QByteArray cut = full.left(full.size() - stride);
     ASSERT_TRUE(write(dir + "/cut.bmp", cut));
@@ -165,7 +160,7 @@ TEST(qtImageReader, AFileShortOfItsDeclaredSizeIsRefusedBeforeDecoding) {
 TEST(qtImageReader, DamagedJpegDataFailTheReadWholeOrInStrips) {
     HALVORA_REQUIRE_DATA();
     const QString dir = makeTempDir("damaged");
-    const QByteArray photo = readAll(dataFile("brackets/desk_canon_s45_13exp/img13.jpg"));
+    const QByteArray photo = test::readBytes(dataFile("brackets/desk_canon_s45_13exp/img13.jpg"));
     // Cut in the middle of the scan and closed with an end-of-image marker: libjpeg fills the rest
     // with grey and reports it only as a warning.
     const qsizetype scan = photo.indexOf(QByteArray("\xff\xda", 2));
@@ -200,7 +195,7 @@ TEST(qtImageReader, EachThreadCapturesOnlyTheMessagesOfItsOwnDecodes) {
     HALVORA_REQUIRE_DATA();
     const QString dir = makeTempDir("threads");
     const QString good = dataFile("brackets/desk_canon_s45_13exp/img13.jpg");
-    const QByteArray photo = readAll(good);
+    const QByteArray photo = test::readBytes(good);
     const qsizetype scan = photo.indexOf(QByteArray("\xff\xda", 2));
     const QString damaged = dir + "/damaged.jpg";
     ASSERT_TRUE(write(damaged, photo.left(scan + (photo.size() - scan) / 3) + QByteArray("\xff\xd9", 2)));

@@ -1,6 +1,8 @@
 #pragma once
 // Small helpers of the radiance reader and writer tests: writing hand-made files byte by byte.
 
+#include "support/testSupport.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -9,16 +11,6 @@
 #include <vector>
 
 namespace halvora::test {
-
-inline bool writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-inline QByteArray readBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 inline QByteArray toBytes(const std::vector<uint8_t>& v) {
     return QByteArray(reinterpret_cast<const char*>(v.data()), qsizetype(v.size()));

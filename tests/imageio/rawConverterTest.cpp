@@ -29,11 +29,6 @@ QString kdcFile() {
     return dataFile("formats/raw/RAW_KODAK_DC50_é.KDC");
 }
 
-QByteArray readAll(const QString& fileName) {
-    QFile f(fileName);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 QString writeFile(const QString& name, const QByteArray& bytes) {
     const QString path = QDir(makeTempDir("raw")).filePath(name);
     QFile f(path);
@@ -48,7 +43,7 @@ struct decoded {
     std::vector<uint16_t> rgb16;
 };
 
-decoded decode(const QString& fileName, const rawLoadOptions& options = {}) {
+decoded decodeRaw(const QString& fileName, const rawLoadOptions& options = {}) {
     decoded d;
     exifInfo_t exif;
     if (!getRAWinfo_DCRAW(fileName, options.halfSize, d.info, exif, &d.error)) return d;
@@ -125,7 +120,7 @@ TEST(rawConverter, realFilesGiveSizesAndExposureData) {
 
 TEST(rawConverter, decodeMatchesTheEmbeddedPreviewAndStaysOnTheWorkingScale) {
     HALVORA_REQUIRE_DATA();
-    const decoded d = decode(dngFile());
+    const decoded d = decodeRaw(dngFile());
     ASSERT_TRUE(d.ok) << d.error.toStdString();
     uint16_t maximum = 0;
     size_t saturated = 0;
@@ -145,7 +140,7 @@ TEST(rawConverter, decodeMatchesTheEmbeddedPreviewAndStaysOnTheWorkingScale) {
     // The camera maker's rendition and ours differ in tone, not in what is where.
     EXPECT_GT(correlation(toImage(d.rgb16, d.info.width, d.info.height), preview), 0.9);
 
-    const decoded k = decode(kdcFile());
+    const decoded k = decodeRaw(kdcFile());
     ASSERT_TRUE(k.ok) << k.error.toStdString();
     double sum = 0;
     for (uint16_t v : k.rgb16)
@@ -159,7 +154,7 @@ TEST(rawConverter, halfSizeAnd8BitDecodesHaveTheReportedSize) {
     HALVORA_REQUIRE_DATA();
     rawLoadOptions half;
     half.halfSize = true;
-    const decoded d = decode(kdcFile(), half);
+    const decoded d = decodeRaw(kdcFile(), half);
     ASSERT_TRUE(d.ok) << d.error.toStdString();
 
     // The preview form: 8 bits into a byte buffer.
@@ -182,9 +177,9 @@ TEST(rawConverter, halfSizeAnd8BitDecodesHaveTheReportedSize) {
 TEST(rawConverter, outputDoesNotDependOnTheThreadCount) {
     HALVORA_REQUIRE_DATA();
     halvora::setThreadCountOverride(1);
-    const decoded one = decode(kdcFile());
+    const decoded one = decodeRaw(kdcFile());
     halvora::setThreadCountOverride(5);
-    const decoded five = decode(kdcFile());
+    const decoded five = decodeRaw(kdcFile());
     halvora::setThreadCountOverride(0);
     ASSERT_TRUE(one.ok && five.ok);
     EXPECT_TRUE(one.rgb16 == five.rgb16);
@@ -193,27 +188,27 @@ TEST(rawConverter, outputDoesNotDependOnTheThreadCount) {
 TEST(rawConverter, cutOffAndDamagedFilesAreRefusedWithAReason) {
     HALVORA_REQUIRE_DATA();
     for (const QString& source : {dngFile(), kdcFile()}) {
-        const QByteArray whole = readAll(source);
+        const QByteArray whole = test::readBytes(source);
         ASSERT_FALSE(whole.isEmpty());
         for (int percent : {1, 10, 30, 50, 70, 90, 95, 99}) {
             const QString path = writeFile(QString("cut%1.%2").arg(percent).arg(QFileInfo(source).suffix()),
                                            whole.left(whole.size() * percent / 100));
-            const decoded d = decode(path);
+            const decoded d = decodeRaw(path);
             EXPECT_FALSE(d.ok) << path.toStdString();
             EXPECT_TRUE(d.error.startsWith(QDir::toNativeSeparators(path) + ": ")) << d.error.toStdString();
         }
         // The header zeroed: no longer a file the converter knows.
         QByteArray blank = whole;
         std::fill(blank.begin(), blank.begin() + 2048, '\0');
-        const decoded d = decode(writeFile("blank." + QFileInfo(source).suffix(), blank));
+        const decoded d = decodeRaw(writeFile("blank." + QFileInfo(source).suffix(), blank));
         EXPECT_FALSE(d.ok);
         EXPECT_TRUE(d.error.contains("failed to run the RAW converter")) << d.error.toStdString();
     }
     // Flipped bytes all through the picture data: whatever comes out stays on the working scale.
-    QByteArray damaged = readAll(kdcFile());
+    QByteArray damaged = test::readBytes(kdcFile());
     for (qsizetype i = 20000; i < damaged.size(); i += 997)
         damaged[i] = char(damaged[i] ^ 0x5A);
-    const decoded d = decode(writeFile("damaged.kdc", damaged));
+    const decoded d = decodeRaw(writeFile("damaged.kdc", damaged));
     if (d.ok) {
         for (uint16_t v : d.rgb16)
             ASSERT_LE(v, 32640);

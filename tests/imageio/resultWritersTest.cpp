@@ -35,11 +35,6 @@ std::vector<uint16_t> testPicture(int w, int h) {
     return px;
 }
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 /// Decoder for exactly what a baseline little-endian RGB TIFF writer may produce: one directory,
 /// chunky 8/16-bit RGB, uncompressed or Deflate strips. Independent of the program's reader.
 struct decodedTiff {
@@ -51,7 +46,7 @@ struct decodedTiff {
     std::vector<uint16_t> samples; // as stored (0 … 255 or 0 … 65535)
 };
 
-decodedTiff decodeTiff(const QByteArray& file) {
+decodedTiff decodeWrittenTiff(const QByteArray& file) {
     decodedTiff t;
     const auto* d = reinterpret_cast<const uint8_t*>(file.constData());
     const size_t n = size_t(file.size());
@@ -232,8 +227,8 @@ TEST_F(resultWriters, FullScaleIsWhiteAndAboveFullScaleIsClamped) {
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             ASSERT_EQ(jpeg.pixel(x, y) & 0xFFFFFF, 0xFFFFFFu);
-    const decodedTiff t8 = decodeTiff(readAll(dir + "/w8.tif"));
-    const decodedTiff t16 = decodeTiff(readAll(dir + "/w16.tif"));
+    const decodedTiff t8 = decodeWrittenTiff(halvora::test::readBytes(dir + "/w8.tif"));
+    const decodedTiff t16 = decodeWrittenTiff(halvora::test::readBytes(dir + "/w16.tif"));
     ASSERT_TRUE(t8.ok) << t8.why;
     ASSERT_TRUE(t16.ok) << t16.why;
     for (uint16_t v : t8.samples)
@@ -256,7 +251,7 @@ TEST_F(resultWriters, TiffDepthsAndCompressionsDecodeToExpectedSamples) {
             const QString file = dir + QString("/r_%1_%2.tif").arg(depth).arg(compression);
             ASSERT_TRUE(
                 imageSaver::saveResultTIFF(file, px.data(), w, h, depth, compression, 240, {}, nullptr));
-            const decodedTiff t = decodeTiff(readAll(file));
+            const decodedTiff t = decodeWrittenTiff(halvora::test::readBytes(file));
             ASSERT_TRUE(t.ok) << t.why;
             EXPECT_EQ(t.width, w);
             EXPECT_EQ(t.height, h);
@@ -339,9 +334,9 @@ TEST_F(resultWriters, OutputIsIdenticalForOneAndSeveralThreads) {
             imageSaver::saveResultTIFF(dir + "/b" + t + ".tif", px.data(), w, h, 1, 0, 300, {}, nullptr));
     }
     for (const char* name : {"j%1.jpg", "a%1.tif", "b%1.tif"}) {
-        const QByteArray one = readAll(dir + "/" + QString(name).arg(1));
+        const QByteArray one = halvora::test::readBytes(dir + "/" + QString(name).arg(1));
         ASSERT_FALSE(one.isEmpty());
-        EXPECT_EQ(one, readAll(dir + "/" + QString(name).arg(3))) << name;
+        EXPECT_EQ(one, halvora::test::readBytes(dir + "/" + QString(name).arg(3))) << name;
     }
 }
 
@@ -361,10 +356,10 @@ TEST_F(resultWriters, RowTransformWorksOnCopiesAndKeepsWhite) {
     ASSERT_TRUE(imageSaver::saveResultTIFF(dir + "/inv8.tif", px.data(), w, h, 1, 0, 300, invert, nullptr));
     EXPECT_EQ(px, original) << "the result buffer must not be converted in place";
 
-    const decodedTiff id8 = decodeTiff(readAll(dir + "/id8.tif"));
-    const decodedTiff id16 = decodeTiff(readAll(dir + "/id16.tif"));
-    const decodedTiff inv16 = decodeTiff(readAll(dir + "/inv16.tif"));
-    const decodedTiff inv8 = decodeTiff(readAll(dir + "/inv8.tif"));
+    const decodedTiff id8 = decodeWrittenTiff(halvora::test::readBytes(dir + "/id8.tif"));
+    const decodedTiff id16 = decodeWrittenTiff(halvora::test::readBytes(dir + "/id16.tif"));
+    const decodedTiff inv16 = decodeWrittenTiff(halvora::test::readBytes(dir + "/inv16.tif"));
+    const decodedTiff inv8 = decodeWrittenTiff(halvora::test::readBytes(dir + "/inv8.tif"));
     ASSERT_TRUE(id8.ok && id16.ok && inv16.ok && inv8.ok);
     for (size_t i = 0; i < px.size(); ++i) {
         const long full = std::lround(px[i] * 65535.0 / 32640.0);
@@ -388,8 +383,8 @@ TEST_F(resultWriters, ExistingFileIsReplacedOnlyBySuccessfulWrite) {
         out.write("old contents");
     }
     auto onlyOld = [&]() {
-        EXPECT_EQ(readAll(jpg), QByteArray("old contents"));
-        EXPECT_EQ(readAll(tif), QByteArray("old contents"));
+        EXPECT_EQ(halvora::test::readBytes(jpg), QByteArray("old contents"));
+        EXPECT_EQ(halvora::test::readBytes(tif), QByteArray("old contents"));
         EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 2)
             << "no temporary file may remain";
     };
@@ -414,7 +409,7 @@ TEST_F(resultWriters, ExistingFileIsReplacedOnlyBySuccessfulWrite) {
     ASSERT_TRUE(imageSaver::saveResultJPEG(jpg, px.data(), w, h, 90, 300, {}, nullptr));
     ASSERT_TRUE(imageSaver::saveResultTIFF(tif, px.data(), w, h, 1, 0, 300, {}, nullptr));
     EXPECT_FALSE(QImage(jpg).isNull());
-    EXPECT_TRUE(decodeTiff(readAll(tif)).ok);
+    EXPECT_TRUE(decodeWrittenTiff(halvora::test::readBytes(tif)).ok);
     EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 

@@ -33,7 +33,7 @@ struct decoded {
 };
 
 // Decodes bytes the way the loading step does: quick information first, then a buffer of that size.
-decoded decode(const std::vector<uint8_t>& bytes) {
+decoded decodeTiffBytes(const std::vector<uint8_t>& bytes) {
     decoded d;
     if (!tiffQuickInfoFromMemory(bytes.data(), bytes.size(), QString(), d.width, d.height, d.bits, &d.error))
         return d;
@@ -140,7 +140,7 @@ TEST(tiffReader, greyAlphaAndFloatRanges) {
         t.width = 4;
         t.spp = 1;
         const std::vector<uint32_t> grey = {0, 1, 128, 255};
-        const decoded d = decode(makeTiff(t, grey));
+        const decoded d = decodeTiffBytes(makeTiff(t, grey));
         ASSERT_TRUE(d.ok);
         const std::vector<uint16_t> want = {0, 0, 0, 128, 128, 128, 16384, 16384, 16384, 32640, 32640, 32640};
         EXPECT_EQ(d.rgb16, want);
@@ -151,7 +151,7 @@ TEST(tiffReader, greyAlphaAndFloatRanges) {
         t.spp = 4;
         t.bigEndian = true;
         t.bits = 16;
-        const decoded d = decode(makeTiff(t, {2, 4, 6, 65535, 200, 100, 50, 0}));
+        const decoded d = decodeTiffBytes(makeTiff(t, {2, 4, 6, 65535, 200, 100, 50, 0}));
         ASSERT_TRUE(d.ok);
         const std::vector<uint16_t> want = {1, 2, 3, 100, 50, 25};
         EXPECT_EQ(d.rgb16, want);
@@ -165,14 +165,14 @@ TEST(tiffReader, greyAlphaAndFloatRanges) {
         std::vector<uint32_t> v;
         for (float f : {1.0f, 0.25f, 3.0f, 8.0f, 0.5f, 2.0f})
             v.push_back(std::bit_cast<uint32_t>(f));
-        decoded d = decode(makeTiff(t, v));
+        decoded d = decodeTiffBytes(makeTiff(t, v));
         ASSERT_TRUE(d.ok);
         EXPECT_EQ(d.minimum, 0.25f);
         EXPECT_EQ(d.maximum, 8.0f);
         EXPECT_EQ(d.rgbFloat, (std::vector<float>{1.0f, 0.25f, 3.0f, 8.0f, 0.5f, 2.0f}));
         EXPECT_EQ(d.rgb16[0], 0xBEEF); // 32-bit data goes only to the float buffer
 
-        d = decode(makeTiff(t, std::vector<uint32_t>(6, 0)));
+        d = decodeTiffBytes(makeTiff(t, std::vector<uint32_t>(6, 0)));
         ASSERT_TRUE(d.ok);
         EXPECT_EQ(d.minimum, 0.0f);
         EXPECT_EQ(d.maximum, 0.0f);
@@ -206,7 +206,7 @@ TEST(tiffReader, everyCodecPredictorAndLayoutDecodesExactly) {
                                          << ", rows/strip " << rps);
                             const std::vector<uint32_t> samples = testSamples(t, uint32_t(combinations));
                             logCapture log;
-                            const decoded d = decode(makeTiff(t, samples));
+                            const decoded d = decodeTiffBytes(makeTiff(t, samples));
                             expectPixels(d, t, samples);
                             EXPECT_EQ(d.exif.compression, codec == testCodec::none         ? 1
                                                           : codec == testCodec::packBits   ? 32773
@@ -365,7 +365,7 @@ TEST(tiffReader, refusalsLeaveTheBufferUntouched) {
         b.longs(d, 273, {strip});
         b.shorts(d, 277, {uint16_t(r.spp)});
         b.longs(d, 279, {64});
-        const decoded dd = decode(b.build());
+        const decoded dd = decodeTiffBytes(b.build());
         EXPECT_FALSE(dd.ok) << r.message;
         EXPECT_EQ(dd.error.toStdString(), r.message);
         EXPECT_TRUE(std::all_of(dd.rgb16.begin(), dd.rgb16.end(), [](uint16_t v) { return v == 0xBEEF; }));
@@ -380,8 +380,8 @@ TEST(tiffReader, hostileStructuresGiveClearErrors) {
     t.rowsPerStrip = 3;
     const std::vector<uint32_t> samples = testSamples(t, 3);
     const std::vector<uint8_t> good = makeTiff(t, samples);
-    ASSERT_TRUE(decode(good).ok);
-    const decoded reference = decode(good);
+    ASSERT_TRUE(decodeTiffBytes(good).ok);
+    const decoded reference = decodeTiffBytes(good);
 
     // Patches a LONG entry of the first directory (this writer puts StripOffsets etc. there as LONG).
     auto patched = [&](uint16_t tag, uint32_t index, uint32_t value) {
@@ -413,7 +413,7 @@ TEST(tiffReader, hostileStructuresGiveClearErrors) {
         {patched(256, 0, 0), "has no picture size in its first directory"},
     };
     for (const row& r : rows) {
-        const decoded d = decode(r.bytes);
+        const decoded d = decodeTiffBytes(r.bytes);
         EXPECT_FALSE(d.ok) << r.message;
         EXPECT_TRUE(d.error.contains(QString::fromUtf8(r.message)))
             << r.message << " got: " << d.error.toStdString();
@@ -464,7 +464,7 @@ TEST(tiffReader, hostileStructuresGiveClearErrors) {
         b.longs(d0, 279, {12});
         b.setNext(d0, d1);
         b.shorts(d1, 257, {4000});
-        const decoded d = decode(b.build());
+        const decoded d = decodeTiffBytes(b.build());
         EXPECT_FALSE(d.ok);
         EXPECT_EQ(d.error,
                   "the directories disagree about the picture (2x4000, 8 bits; first directory 2x2, 8 bits)");
@@ -477,7 +477,7 @@ TEST(tiffReader, hostileStructuresGiveClearErrors) {
         for (int i = 0; i < n; ++i)
             if ((bytes[dir + 2 + 12 * i] | bytes[dir + 3 + 12 * i] << 8) == 279)
                 bytes[dir + 2 + 12 * i] = 0x18; // tag 0x0118: no longer StripByteCounts
-        const decoded d = decode(bytes);
+        const decoded d = decodeTiffBytes(bytes);
         EXPECT_FALSE(d.ok);
         EXPECT_EQ(d.error, "0 strip byte counts for 4 strips");
     }
@@ -491,7 +491,7 @@ TEST(tiffReader, hostileStructuresGiveClearErrors) {
                 bytes[e.stripOffsets[strip] + k] = uint8_t(0xFF - k);
         for (int threads : {1, 2, 4}) {
             halvora::setThreadCountOverride(threads);
-            const decoded d = decode(bytes);
+            const decoded d = decodeTiffBytes(bytes);
             EXPECT_FALSE(d.ok);
             EXPECT_TRUE(d.error.startsWith("strip 1 of 4: damaged LZW data: ")) << d.error.toStdString();
         }
@@ -500,7 +500,7 @@ TEST(tiffReader, hostileStructuresGiveClearErrors) {
     // Every truncation: a clear refusal or a partial decode, never a read outside the bytes.
     for (size_t n = 0; n < good.size(); ++n) {
         std::vector<uint8_t> cut(good.begin(), good.begin() + long(n));
-        decode(cut);
+        decodeTiffBytes(cut);
     }
 }
 
@@ -522,7 +522,7 @@ TEST(tiffReader, twoPagesKeepTheFirstAndStripsMayBeAbsent) {
     }
     b.setNext(d0, d1);
     logCapture log;
-    const decoded d = decode(b.build());
+    const decoded d = decodeTiffBytes(b.build());
     ASSERT_TRUE(d.ok);
     EXPECT_TRUE(log.contains("TODO: second EXIF...! BREAK!\n"));
     EXPECT_EQ(d.rgb16, (std::vector<uint16_t>{1280, 2560, 3840, 5120, 6400, 7680}));
@@ -536,7 +536,7 @@ TEST(tiffReader, twoPagesKeepTheFirstAndStripsMayBeAbsent) {
     g.shorts(dg, 257, {2});
     g.shorts(dg, 258, {8});
     g.shorts(dg, 273, {uint16_t(s)});
-    const decoded grey = decode(g.build());
+    const decoded grey = decodeTiffBytes(g.build());
     ASSERT_TRUE(grey.ok);
     EXPECT_EQ(grey.rgb16,
               (std::vector<uint16_t>{0, 0, 0, 32640, 32640, 32640, 896, 896, 896, 1152, 1152, 1152}));
@@ -556,7 +556,7 @@ TEST(tiffReader, threadCountDoesNotChangeTheResult) {
         std::vector<decoded> results;
         for (int threads : {1, 2, 3}) {
             halvora::setThreadCountOverride(threads);
-            results.push_back(decode(bytes));
+            results.push_back(decodeTiffBytes(bytes));
         }
         halvora::setThreadCountOverride(0);
         ASSERT_TRUE(results[0].ok);
@@ -708,7 +708,7 @@ TEST(tiffReader, libtiffWrittenVariantsDecodeIdentically) {
         if (!f.open(QIODevice::ReadOnly)) return decoded{};
         const QByteArray a = f.readAll();
         logCapture log;
-        decoded d = decode(std::vector<uint8_t>(a.begin(), a.end()));
+        decoded d = decodeTiffBytes(std::vector<uint8_t>(a.begin(), a.end()));
         EXPECT_FALSE(log.contains("Not enough data")) << log.text();
         EXPECT_FALSE(log.contains("Corrupt")) << log.text();
         return d;
@@ -784,7 +784,7 @@ TEST(tiffReader, largeLibtiffStripsFillTheLzwTableAndSplitOverThreads) {
         std::vector<decoded> results;
         for (int threads : {1, 3}) {
             halvora::setThreadCountOverride(threads);
-            results.push_back(decode(bytes));
+            results.push_back(decodeTiffBytes(bytes));
         }
         halvora::setThreadCountOverride(0);
         expectPixels(results[0], t, samples);

@@ -21,9 +21,9 @@
 
 namespace {
 
-// Cut of the 1024 × 768 tripod frames: every photo is W × H from its own corner, so photo i shows
+// Cut of the 1024 × 768 tripod frames: every photo is alignW × alignH from its own corner, so photo i shows
 // the scene moved by (ox[i], oy[i]) against the first.
-constexpr int W = 940, H = 680;
+constexpr int alignW = 940, alignH = 680;
 const int kOx[3] = {40, 12, 71};
 const int kOy[3] = {40, 58, 25};
 const char* const kFiles[3] = {"img05.jpg", "img07.jpg", "img08.jpg"};
@@ -32,11 +32,11 @@ const double kTimes[3] = {1.0, 1 / 3.3, 1 / 4.0};
 // A projective-free cut of the scene with the camera's exposure data.
 hdrtest::photoData cutPhoto(const QImage& image, int ox, int oy, double time) {
     hdrtest::photoData p;
-    p.pixels.resize(size_t(W) * H * 3);
-    for (int y = 0; y < H; ++y) {
+    p.pixels.resize(size_t(alignW) * alignH * 3);
+    for (int y = 0; y < alignH; ++y) {
         const uchar* line = image.constScanLine(y + oy) + size_t(ox) * 3;
-        for (int i = 0; i < W * 3; ++i)
-            p.pixels[size_t(y) * W * 3 + size_t(i)] = uint16_t(line[i] * 128);
+        for (int i = 0; i < alignW * 3; ++i)
+            p.pixels[size_t(y) * alignW * 3 + size_t(i)] = uint16_t(line[i] * 128);
     }
     p.exposureTime = float(time);
     p.fNumber = 2.8f;
@@ -56,8 +56,8 @@ std::vector<hdrtest::photoData> deskBracket() {
     return photos;
 }
 
-std::unique_ptr<processingProject> projectOf(const std::vector<hdrtest::photoData>& photos, int w = W,
-                                             int h = H) {
+std::unique_ptr<processingProject> alignmentProject(const std::vector<hdrtest::photoData>& photos,
+                                                    int w = alignW, int h = alignH) {
     auto project = hdrtest::makeProject();
     EXPECT_TRUE(hdrtest::addPhotos(*project, w, h, photos));
     halvora::chooseEVsAfterLoading(*project);
@@ -121,7 +121,7 @@ TEST(alignmentRun, tripodBracketCutAtKnownOffsetsLinesUpAndUndoGivesTheBytesBack
     HALVORA_REQUIRE_DATA();
     const auto photos = deskBracket();
     ASSERT_EQ(photos.size(), 3u);
-    auto project = projectOf(photos);
+    auto project = alignmentProject(photos);
     const int ref = project->midId;
     std::vector<QImage> thumbnails;
     std::vector<std::vector<uint16_t>> previews;
@@ -141,8 +141,10 @@ TEST(alignmentRun, tripodBracketCutAtKnownOffsetsLinesUpAndUndoGivesTheBytesBack
     // Reference position (x, y) shows the scene point that photo i holds at (x + oxr − oxi, …).
     for (int i = 0; i < 3; ++i) {
         const halvora::alignTransform& t = run.transforms()[size_t(i)];
-        for (const auto& [x, y] :
-             {std::pair{0.0, 0.0}, {double(W - 1), 0.0}, {0.0, double(H - 1)}, {W - 1.0, H - 1.0}}) {
+        for (const auto& [x, y] : {std::pair{0.0, 0.0},
+                                   {double(alignW - 1), 0.0},
+                                   {0.0, double(alignH - 1)},
+                                   {alignW - 1.0, alignH - 1.0}}) {
             const halvora::alignPoint p = t.map(x, y);
             EXPECT_NEAR(p.x, x + kOx[ref] - kOx[i], 0.5) << "photo " << i;
             EXPECT_NEAR(p.y, y + kOy[ref] - kOy[i], 0.5) << "photo " << i;
@@ -151,12 +153,12 @@ TEST(alignmentRun, tripodBracketCutAtKnownOffsetsLinesUpAndUndoGivesTheBytesBack
     // The common area of the three cuts: the full size less the spread of the offsets (a rectangle
     // with fractional edges loses at most one more row or column).
     const int spanX = 71 - 12, spanY = 58 - 25;
-    EXPECT_LE(project->width, W - spanX);
-    EXPECT_GE(project->width, W - spanX - 2);
-    EXPECT_LE(project->height, H - spanY);
-    EXPECT_GE(project->height, H - spanY - 2);
-    EXPECT_EQ(project->unalignedWidth, W);
-    EXPECT_EQ(project->unalignedHeight, H);
+    EXPECT_LE(project->width, alignW - spanX);
+    EXPECT_GE(project->width, alignW - spanX - 2);
+    EXPECT_LE(project->height, alignH - spanY);
+    EXPECT_GE(project->height, alignH - spanY - 2);
+    EXPECT_EQ(project->unalignedWidth, alignW);
+    EXPECT_EQ(project->unalignedHeight, alignH);
     for (const auto& p : project->photos) {
         EXPECT_EQ(p->preview.width, project->previewWidth);
         EXPECT_EQ(p->preview.height, project->previewHeight);
@@ -168,7 +170,7 @@ TEST(alignmentRun, tripodBracketCutAtKnownOffsetsLinesUpAndUndoGivesTheBytesBack
     // less than the unaligned cuts did.
     const auto a7 = currentPixels(*project, 1), a8 = currentPixels(*project, 2);
     const double aligned = meanGreyDifference(a7, a8, project->width, project->height, 2);
-    const double unaligned = meanGreyDifference(photos[1].pixels, photos[2].pixels, W, H, 2);
+    const double unaligned = meanGreyDifference(photos[1].pixels, photos[2].pixels, alignW, alignH, 2);
     EXPECT_LT(aligned, 0.35 * unaligned) << aligned << " vs " << unaligned;
 
     // Undo: the photos' files hold the original samples again, at the original size.
@@ -177,8 +179,8 @@ TEST(alignmentRun, tripodBracketCutAtKnownOffsetsLinesUpAndUndoGivesTheBytesBack
     ASSERT_TRUE(u.ok) << qPrintable(u.error);
     EXPECT_TRUE(log.contains("Undoing alignment...\n"));
     EXPECT_FALSE(project->aligned);
-    ASSERT_EQ(project->width, W);
-    ASSERT_EQ(project->height, H);
+    ASSERT_EQ(project->width, alignW);
+    ASSERT_EQ(project->height, alignH);
     for (int i = 0; i < 3; ++i) {
         EXPECT_TRUE(currentPixels(*project, i) == photos[size_t(i)].pixels) << "photo " << i;
         const photoEntry& p = *project->photos[size_t(i)];
@@ -199,7 +201,7 @@ TEST(alignmentRun, failuresLeaveEveryPhotoAndTheSizeAsTheyWere) {
         flat[size_t(i)].fNumber = 4;
         flat[size_t(i)].iso = 100;
     }
-    auto project = projectOf(flat, 200, 150);
+    auto project = alignmentProject(flat, 200, 150);
     {
         alignmentRun run(*project, runSettings{});
         halvora::test::logCapture log;
@@ -242,7 +244,7 @@ TEST(alignmentRun, generationAlignsFirstOnceAndMergesUnalignedWhenAlignmentFails
         if (featureless)
             for (auto& p : input)
                 std::fill(p.pixels.begin(), p.pixels.end(), uint16_t(128 * 100));
-        auto project = projectOf(input);
+        auto project = alignmentProject(input);
         genHDR_options o;
         o.autoAlign = true;
         o.ghostRemoval = false;
@@ -265,7 +267,7 @@ TEST(alignmentRun, generationAlignsFirstOnceAndMergesUnalignedWhenAlignmentFails
             EXPECT_EQ(changes, aligns && !featureless ? 1 : 0);
             EXPECT_EQ(project->aligned, !featureless);
             EXPECT_EQ(logs.filter("Most probably the alignment failed").size(), featureless ? 1 : 0);
-            if (!featureless) EXPECT_LT(project->width, W);
+            if (!featureless) EXPECT_LT(project->width, alignW);
         }
     }
 }

@@ -13,17 +13,17 @@ namespace {
 
 using hdrtest::photoData;
 
-constexpr int W = 120, H = 80;
+constexpr int badW = 120, badH = 80;
 
 std::vector<photoData> bracket(int count, double step, bool withExif = true) {
     hdrtest::radianceImage scene;
-    scene.width = W;
-    scene.height = H;
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x)
+    scene.width = badW;
+    scene.height = badH;
+    for (int y = 0; y < badH; ++y)
+        for (int x = 0; x < badW; ++x)
             for (int c = 0; c < 3; ++c)
                 scene.rgb.push_back(
-                    float(std::exp2(-6.0 + 9.0 * x / W) * (1.0 + 0.3 * std::cos(y * 0.2 + c))));
+                    float(std::exp2(-6.0 + 9.0 * x / badW) * (1.0 + 0.3 * std::cos(y * 0.2 + c))));
     std::vector<double> evs;
     for (int i = 0; i < count; ++i)
         evs.push_back(step * (i - (count - 1) / 2.0));
@@ -35,9 +35,9 @@ std::vector<photoData> bracket(int count, double step, bool withExif = true) {
     return photos;
 }
 
-std::unique_ptr<processingProject> projectOf(const std::vector<photoData>& photos) {
+std::unique_ptr<processingProject> badProject(const std::vector<photoData>& photos) {
     auto project = hdrtest::makeProject();
-    EXPECT_TRUE(hdrtest::addPhotos(*project, W, H, photos));
+    EXPECT_TRUE(hdrtest::addPhotos(*project, badW, badH, photos));
     return project;
 }
 
@@ -47,18 +47,18 @@ void generateAndCheck(processingProject& project, int method, const char* what) 
     worker.method = method;
     ASSERT_TRUE(worker.prepareWeightTables()) << what;
     ASSERT_TRUE(worker.generateHDR_core()) << what << ": " << worker.lastError.toStdString();
-    const size_t n = size_t(W) * H * 3;
-    ASSERT_TRUE(hdrtest::allFinite(project.rgbFloatBuffer(), n)) << what;
+    const size_t n = size_t(badW) * badH * 3;
+    ASSERT_TRUE(halvora::test::allFinite(project.rgbFloatBuffer(), n)) << what;
     EXPECT_TRUE(std::isfinite(worker.hdrMin) && std::isfinite(worker.hdrMax)) << what;
     ASSERT_TRUE(worker.hdrPreprocess());
-    ASSERT_TRUE(hdrtest::allFinite(project.rgbFloatBuffer(), n)) << what;
+    ASSERT_TRUE(halvora::test::allFinite(project.rgbFloatBuffer(), n)) << what;
     for (size_t i = 0; i < n; ++i)
         ASSERT_TRUE(project.rgbFloatBuffer()[i] >= 0.0f && project.rgbFloatBuffer()[i] <= 1.0f) << what;
     EXPECT_TRUE(std::isfinite(project.lcCorrection) && std::isfinite(project.hdrMean)) << what;
 }
 
 TEST(badInput, photosWithoutExposureDataGetEvenStepsAndMerge) {
-    auto project = projectOf(bracket(3, 2, false));
+    auto project = badProject(bracket(3, 2, false));
     const auto choice = halvora::chooseEVsAfterLoading(*project);
     EXPECT_EQ(choice.chosen, halvora::evChoice::evenSteps);
     EXPECT_FALSE(choice.warning.isEmpty());
@@ -69,7 +69,7 @@ TEST(badInput, photosWithoutExposureDataGetEvenStepsAndMerge) {
 }
 
 TEST(badInput, equalEVsWarnAndFallBackToTheStandardCurve) {
-    auto project = projectOf(bracket(3, 0));
+    auto project = badProject(bracket(3, 0));
     halvora::chooseEVsAfterLoading(*project);
     bool switched = false;
     const QStringList warnings = halvora::evChecksBeforeGeneration(*project, true, switched);
@@ -84,13 +84,13 @@ TEST(badInput, equalEVsWarnAndFallBackToTheStandardCurve) {
 }
 
 TEST(badInput, onePhoto) {
-    auto project = projectOf(bracket(1, 0));
+    auto project = badProject(bracket(1, 0));
     halvora::chooseEVsAfterLoading(*project);
     for (int method : {0, 1, 2})
         generateAndCheck(*project, method, "one photo");
     generateHDRworker worker(project.get());
     ASSERT_TRUE(worker.ldrPreprocess());
-    EXPECT_TRUE(hdrtest::allFinite(project->rgbFloatBuffer(), size_t(W) * H * 3));
+    EXPECT_TRUE(halvora::test::allFinite(project->rgbFloatBuffer(), size_t(badW) * badH * 3));
 }
 
 TEST(badInput, bracketsClippedWhiteOrBlackEverywhere) {
@@ -98,7 +98,7 @@ TEST(badInput, bracketsClippedWhiteOrBlackEverywhere) {
         auto photos = bracket(3, 2);
         for (auto& p : photos)
             std::fill(p.pixels.begin(), p.pixels.end(), level);
-        auto project = projectOf(photos);
+        auto project = badProject(photos);
         halvora::chooseEVsAfterLoading(*project);
         for (int method : {0, 1, 2}) {
             generateAndCheck(*project, method, level ? "white" : "black");
@@ -113,14 +113,14 @@ TEST(badInput, bracketsClippedWhiteOrBlackEverywhere) {
 }
 
 TEST(badInput, thirtyTwoPhotos) {
-    auto project = projectOf(bracket(32, 0.5));
+    auto project = badProject(bracket(32, 0.5));
     halvora::chooseEVsAfterLoading(*project);
     EXPECT_NEAR(project->evMax - project->evMin, 15.5, 1e-4);
     for (int method : {0, 1, 2})
         generateAndCheck(*project, method, "32 photos");
 
     // A 33rd photo (the loader refuses it; the merge must refuse it too, not overrun its tables).
-    ASSERT_TRUE(hdrtest::addPhotos(*project, W, H, bracket(1, 0)));
+    ASSERT_TRUE(hdrtest::addPhotos(*project, badW, badH, bracket(1, 0)));
     generateHDRworker worker(project.get());
     EXPECT_FALSE(worker.prepareWeightTables());
     EXPECT_FALSE(worker.generateHDR_core());
@@ -128,7 +128,7 @@ TEST(badInput, thirtyTwoPhotos) {
 }
 
 TEST(badInput, photosRemovedBetweenTheStages) {
-    auto project = projectOf(bracket(3, 2));
+    auto project = badProject(bracket(3, 2));
     halvora::chooseEVsAfterLoading(*project);
     generateHDRworker worker(project.get());
     ASSERT_TRUE(worker.prepareWeightTables());
@@ -136,7 +136,7 @@ TEST(badInput, photosRemovedBetweenTheStages) {
     ASSERT_TRUE(project->removePhoto(project->photos[2]->id));
     EXPECT_FALSE(project->responseCurveValid);
     ASSERT_TRUE(worker.generateHDR_core()) << worker.lastError.toStdString();
-    EXPECT_TRUE(hdrtest::allFinite(project->rgbFloatBuffer(), size_t(W) * H * 3));
+    EXPECT_TRUE(halvora::test::allFinite(project->rgbFloatBuffer(), size_t(badW) * badH * 3));
 
     while (!project->photos.empty())
         project->removePhoto(project->photos.front()->id);
@@ -146,11 +146,11 @@ TEST(badInput, photosRemovedBetweenTheStages) {
 }
 
 TEST(badInput, missingOrDamagedTemporaryFilesFailVisibly) {
-    auto project = projectOf(bracket(3, 2));
+    auto project = badProject(bracket(3, 2));
     halvora::chooseEVsAfterLoading(*project);
     generateHDRworker worker(project.get());
     ASSERT_TRUE(worker.prepareWeightTables());
-    std::fill_n(project->rgbFloatBuffer(), size_t(W) * H * 3, 7.0f);
+    std::fill_n(project->rgbFloatBuffer(), size_t(badW) * badH * 3, 7.0f);
 
     // Slot 0 of the middle photo is gone.
     auto saved = std::move(project->photos[1]->tempFiles[photoEntry::slotCurrent]);
@@ -164,7 +164,7 @@ TEST(badInput, missingOrDamagedTemporaryFilesFailVisibly) {
     EXPECT_EQ(project->rgbFloatBuffer()[0], 7.0f); // nothing was merged
 
     // A shorter file (the disk filled up, the file was cut).
-    std::vector<uint16_t> half(size_t(W) * H * 3 / 2, 100);
+    std::vector<uint16_t> half(size_t(badW) * badH * 3 / 2, 100);
     ASSERT_TRUE(
         project->writeToTempFile(*project->photos[1], photoEntry::slotCurrent, half.data(), half.size() * 2));
     EXPECT_FALSE(worker.generateHDR_core());
@@ -181,7 +181,7 @@ TEST(badInput, missingOrDamagedTemporaryFilesFailVisibly) {
     EXPECT_TRUE(worker.generateHDR_core());
 
     // Merging before the preparation.
-    auto fresh = projectOf(bracket(2, 2));
+    auto fresh = badProject(bracket(2, 2));
     halvora::chooseEVsAfterLoading(*fresh);
     generateHDRworker unprepared(fresh.get());
     EXPECT_FALSE(unprepared.generateHDR_core());
@@ -198,7 +198,7 @@ TEST(badInput, missingOrDamagedTemporaryFilesFailVisibly) {
     odd.method = 1;
     ASSERT_TRUE(odd.prepareWeightTables());
     EXPECT_TRUE(odd.generateHDR_core());
-    EXPECT_TRUE(hdrtest::allFinite(project->rgbFloatBuffer(), size_t(W) * H * 3));
+    EXPECT_TRUE(halvora::test::allFinite(project->rgbFloatBuffer(), size_t(badW) * badH * 3));
 }
 
 TEST(badInput, hostileExposureData) {
@@ -206,7 +206,7 @@ TEST(badInput, hostileExposureData) {
     photos[0].exposureTime = 3.0e38f;  // absurd but finite
     photos[1].exposureTime = 1.0e-30f; // below the floor: counts as unknown (1 s)
     photos[2].exposureBias = NAN;
-    auto project = projectOf(photos);
+    auto project = badProject(photos);
     halvora::chooseEVsAfterLoading(*project);
     for (auto& photo : project->photos)
         ASSERT_TRUE(std::isfinite(photo->ev));

@@ -45,11 +45,6 @@ bool loadPhoto(const QString& path, float exposureTime, hdrtest::photoData& out,
     return true;
 }
 
-QByteArray readAll(const QString& file) {
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 struct bandedSave : ::testing::Test {
     std::unique_ptr<processingProject> project;
     QString dir;
@@ -101,7 +96,7 @@ struct bandedSave : ::testing::Test {
         worker.doSaveResult();
         EXPECT_TRUE(worker.request.success) << worker.request.error.toStdString();
         EXPECT_GE(bands, 16);
-        return readAll(r.fileName);
+        return halvora::test::readBytes(r.fileName);
     }
 };
 

@@ -14,17 +14,17 @@
 
 namespace {
 
-constexpr int W = 640, H = 40; // wide enough for a second picture level
+constexpr int stageW = 640, stageH = 40; // wide enough for a second picture level
 
 std::vector<hdrtest::photoData> bracket() {
-    const hdrtest::radianceImage scene = hdrtest::rampScene(W, H);
+    const hdrtest::radianceImage scene = hdrtest::rampScene(stageW, stageH);
     return hdrtest::exposeBracket(scene, hdrtest::syntheticCamera(halvora::standardResponsePolynomial()), 1.0,
                                   {-2.0, 0.0, 2.0});
 }
 
-std::unique_ptr<processingProject> bracketProject() {
+std::unique_ptr<processingProject> stagesProject() {
     auto project = hdrtest::makeProject();
-    EXPECT_TRUE(hdrtest::addPhotos(*project, W, H, bracket()));
+    EXPECT_TRUE(hdrtest::addPhotos(*project, stageW, stageH, bracket()));
     halvora::chooseEVsAfterLoading(*project);
     return project;
 }
@@ -47,7 +47,7 @@ std::vector<float> picture(processingProject& p, int level = 0) {
 }
 
 TEST(generateHDRstages, generationWritesTheMergeBeforeThePreprocess) {
-    auto project = bracketProject();
+    auto project = stagesProject();
     const QString dir = halvora::test::makeTempDir("stages");
 
     // The merge alone, for reference.
@@ -67,8 +67,8 @@ TEST(generateHDRstages, generationWritesTheMergeBeforeThePreprocess) {
     // The file holds the merge (RGBE keeps about 1 % precision), the project the 0…1 picture.
     hdrtest::radianceImage file;
     ASSERT_TRUE(hdrtest::readRgbe(dir + "/m.hdr", file));
-    ASSERT_EQ(file.width, W);
-    ASSERT_EQ(file.height, H);
+    ASSERT_EQ(file.width, stageW);
+    ASSERT_EQ(file.height, stageH);
     const std::vector<float> fromFile = file.rgb;
     double worst = 0;
     for (size_t i = 0; i < merged.size(); ++i)
@@ -87,14 +87,15 @@ TEST(generateHDRstages, generationWritesTheMergeBeforeThePreprocess) {
     const int w1 = project->hdrImage.width(1);
     const size_t at = (size_t(10) * w1 + 20) * 3 + 1;
     const float* l0 = normalised.data();
-    const double expected = (l0[(size_t(19) * W + 39) * 3 + 1] + l0[(size_t(19) * W + 40) * 3 + 1] +
-                             l0[(size_t(20) * W + 39) * 3 + 1] + l0[(size_t(20) * W + 40) * 3 + 1]) /
-                            4.0;
+    const double expected =
+        (l0[(size_t(19) * stageW + 39) * 3 + 1] + l0[(size_t(19) * stageW + 40) * 3 + 1] +
+         l0[(size_t(20) * stageW + 39) * 3 + 1] + l0[(size_t(20) * stageW + 40) * 3 + 1]) /
+        4.0;
     EXPECT_NEAR(level1[at], expected, 1e-5);
 }
 
 TEST(generateHDRstages, anUnwritableHdrFileFailsTheStage) {
-    auto project = bracketProject();
+    auto project = stagesProject();
     generateHDRworker worker(project.get());
     worker.saveHDR = true;
     worker.hdrOutputFileName = halvora::test::makeTempDir("stages") + "/missing/m.exr";
@@ -109,7 +110,7 @@ TEST(generateHDRstages, noiseFilteredGenerationDoesNotDependOnThreads) {
     const int threads[2] = {1, 3};
     for (int k = 0; k < 2; ++k) {
         halvora::setThreadCountOverride(threads[k]);
-        auto project = bracketProject();
+        auto project = stagesProject();
         generateHDRworker worker(project.get());
         worker.noiseFilterEnabled = true;
         worker.noiseFilterStrength = 5;
@@ -124,21 +125,21 @@ TEST(generateHDRstages, noiseFilteredGenerationDoesNotDependOnThreads) {
 TEST(generateHDRstages, ldrEnhancementAndOpenedRadiance) {
     auto project = hdrtest::makeProject();
     std::vector<hdrtest::photoData> one = {bracket()[1]};
-    ASSERT_TRUE(hdrtest::addPhotos(*project, W, H, one));
+    ASSERT_TRUE(hdrtest::addPhotos(*project, stageW, stageH, one));
     generateHDRworker ldr(project.get());
     ASSERT_TRUE(runStage(ldr, &generateHDRworker::generateLDR_function));
     EXPECT_TRUE(project->hdrPresent);
     const std::vector<float> enhanced = picture(*project);
     // No merge: the photo's own samples on the 0…1 scale.
-    EXPECT_NEAR(enhanced[(size_t(30) * W + 40) * 3 + 1],
-                one[0].pixels[(size_t(30) * W + 40) * 3 + 1] / 32640.0, 1e-4);
+    EXPECT_NEAR(enhanced[(size_t(30) * stageW + 40) * 3 + 1],
+                one[0].pixels[(size_t(30) * stageW + 40) * 3 + 1] / 32640.0, 1e-4);
 
     // An opened radiance picture (here: a ramp from 0.5 to 4000) is normalised to 0…1.
     project->hdrPresent = false;
     float* rgb = project->rgbFloatBuffer();
-    for (int i = 0; i < W * H; ++i)
+    for (int i = 0; i < stageW * stageH; ++i)
         for (int c = 0; c < 3; ++c)
-            rgb[i * 3 + c] = float(0.5 * std::pow(8000.0, double(i) / (W * H - 1)));
+            rgb[i * 3 + c] = float(0.5 * std::pow(8000.0, double(i) / (stageW * stageH - 1)));
     rgb[5] = std::nanf(""); // a broken sample must not spoil the rest
     generateHDRworker opened(project.get());
     ASSERT_TRUE(runStage(opened, &generateHDRworker::prepareRadiance_function));
@@ -148,7 +149,7 @@ TEST(generateHDRstages, ldrEnhancementAndOpenedRadiance) {
         ASSERT_TRUE(std::isfinite(v) && v >= 0.0f && v <= 1.0f);
     EXPECT_NEAR(prepared.back(), 1.0f, 1e-4);
     EXPECT_LT(prepared[3], 0.05f);
-    EXPECT_LT(prepared[size_t(W) * H * 3 / 2], prepared.back()) << "order of brightness kept";
+    EXPECT_LT(prepared[size_t(stageW) * stageH * 3 / 2], prepared.back()) << "order of brightness kept";
 }
 
 } // namespace

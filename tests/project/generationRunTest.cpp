@@ -19,15 +19,15 @@
 
 namespace {
 
-constexpr int W = 320, H = 24;
+constexpr int runW = 320, runH = 24;
 
 std::unique_ptr<processingProject> bracketProject(int photos = 3) {
-    const hdrtest::radianceImage scene = hdrtest::rampScene(W, H);
+    const hdrtest::radianceImage scene = hdrtest::rampScene(runW, runH);
     std::vector<double> evs = {-2.0, 0.0, 2.0};
     evs.resize(size_t(photos));
     auto project = hdrtest::makeProject();
     EXPECT_TRUE(hdrtest::addPhotos(
-        *project, W, H,
+        *project, runW, runH,
         hdrtest::exposeBracket(scene, hdrtest::syntheticCamera(halvora::standardResponsePolynomial()), 1.0,
                                evs)));
     halvora::chooseEVsAfterLoading(*project);
@@ -125,7 +125,7 @@ TEST_F(generationRunTest, hiddenRunSkipsAlignmentAndLogsItsStages) {
     // Stage 1 moved on at once; stage 2 then stage 3 each started the bar.
     ASSERT_EQ(rec.totals.size(), 2u);
     EXPECT_EQ(rec.totals[0], 1u);
-    EXPECT_EQ(rec.totals[1], uint64_t(10 * H + H)) << "ghost removal is not run, so it is not counted";
+    EXPECT_EQ(rec.totals[1], uint64_t(10 * runH + runH)) << "ghost removal is not run, so it is not counted";
     EXPECT_EQ(rec.finishes, 2);
 
     EXPECT_TRUE(rec.messages.isEmpty()) << "a hidden run sends nothing meant for a box";
@@ -141,8 +141,8 @@ TEST_F(generationRunTest, hiddenRunSkipsAlignmentAndLogsItsStages) {
     double primaries[8];
     bool present = false;
     ASSERT_TRUE(getRGBEinfo(dir + "/out.hdr", w, h, primaries, present, nullptr));
-    EXPECT_EQ(w, W);
-    EXPECT_EQ(h, H);
+    EXPECT_EQ(w, runW);
+    EXPECT_EQ(h, runH);
     std::vector<float> back(size_t(w) * h * 3);
     float maximum = 0, minimum = 0;
     ASSERT_TRUE(
@@ -164,7 +164,7 @@ TEST_F(generationRunTest, interactiveRunIsQuietAndOtherSuffixesGiveOpenExr) {
     ASSERT_TRUE(waitForRun(run));
     ASSERT_TRUE(rec.result) << rec.error.toStdString();
     ASSERT_EQ(rec.totals.size(), 2u);
-    EXPECT_EQ(rec.totals[1], uint64_t(10 * H + 3 * (H + W) + H));
+    EXPECT_EQ(rec.totals[1], uint64_t(10 * runH + 3 * (runH + runW) + runH));
     EXPECT_TRUE(rec.messages.isEmpty());
     EXPECT_FALSE(rec.logs.contains("HDR generation...")) << "progress lines are for hidden runs";
 
@@ -174,8 +174,8 @@ TEST_F(generationRunTest, interactiveRunIsQuietAndOtherSuffixesGiveOpenExr) {
     EXPECT_EQ(magic, QByteArray("\x76\x2f\x31\x01", 4)) << "anything but .hdr is OpenEXR";
     int w = 0, h = 0;
     ASSERT_TRUE(getEXRinfo(dir + "/out.pic", w, h, nullptr));
-    EXPECT_EQ(w, W);
-    EXPECT_EQ(h, H);
+    EXPECT_EQ(w, runW);
+    EXPECT_EQ(h, runH);
 }
 
 TEST_F(generationRunTest, onePhotoIsEnhancedWithoutPreparation) {
@@ -189,7 +189,7 @@ TEST_F(generationRunTest, onePhotoIsEnhancedWithoutPreparation) {
     ASSERT_TRUE(waitForRun(run));
     ASSERT_TRUE(rec.result) << rec.error.toStdString();
     ASSERT_EQ(rec.totals.size(), 1u) << "no preparation stage for one photo";
-    EXPECT_EQ(rec.totals[0], uint64_t((W + 2 * H) * 15 + 1));
+    EXPECT_EQ(rec.totals[0], uint64_t((runW + 2 * runH) * 15 + 1));
     EXPECT_EQ(rec.logs, QStringList{"LDR enhancement..."});
     EXPECT_TRUE(project->hdrPresent);
 }

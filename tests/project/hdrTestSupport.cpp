@@ -158,12 +158,6 @@ halvora::responsePolynomial gridCandidate(int o1, int o2, int o3, int o4) {
     return p;
 }
 
-bool allFinite(const float* values, size_t count) {
-    for (size_t i = 0; i < count; ++i)
-        if (!std::isfinite(values[i])) return false;
-    return true;
-}
-
 radianceImage rampScene(int width, int height) {
     radianceImage scene;
     scene.width = width;

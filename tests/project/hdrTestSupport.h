@@ -54,7 +54,4 @@ std::vector<photoData> exposeBracket(const radianceImage& scene, const synthetic
 /// A grid candidate of the recovery's search (offsets o1…o4 in −5…4) built independently.
 halvora::responsePolynomial gridCandidate(int o1, int o2, int o3, int o4);
 
-/// True when every value is finite.
-bool allFinite(const float* values, size_t count);
-
 } // namespace hdrtest

@@ -18,16 +18,16 @@ namespace {
 
 using hdrtest::photoData;
 
-constexpr int W = 96, H = 64;
+constexpr int mergeW = 96, mergeH = 64;
 
 // A scene with a horizontal radiance ramp over 12 stops and a vertical colour tint.
 std::vector<float> rampScene() {
-    std::vector<float> rgb(size_t(W) * H * 3);
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x) {
-            const double e = std::exp2(-8.0 + 12.0 * x / (W - 1));
-            const double tint = 0.8 + 0.4 * y / (H - 1);
-            float* p = &rgb[(size_t(y) * W + x) * 3];
+    std::vector<float> rgb(size_t(mergeW) * mergeH * 3);
+    for (int y = 0; y < mergeH; ++y)
+        for (int x = 0; x < mergeW; ++x) {
+            const double e = std::exp2(-8.0 + 12.0 * x / (mergeW - 1));
+            const double tint = 0.8 + 0.4 * y / (mergeH - 1);
+            float* p = &rgb[(size_t(y) * mergeW + x) * 3];
             p[0] = float(e * tint);
             p[1] = float(e);
             p[2] = float(e / tint);
@@ -37,14 +37,15 @@ std::vector<float> rampScene() {
 
 std::vector<photoData> rampBracket(const std::vector<double>& evs) {
     hdrtest::radianceImage scene;
-    scene.width = W;
-    scene.height = H;
+    scene.width = mergeW;
+    scene.height = mergeH;
     scene.rgb = rampScene();
     return hdrtest::exposeBracket(scene, hdrtest::syntheticCamera(halvora::standardResponsePolynomial()), 1.0,
                                   evs);
 }
 
-std::unique_ptr<processingProject> projectOf(const std::vector<photoData>& photos, int w = W, int h = H) {
+std::unique_ptr<processingProject> projectOf(const std::vector<photoData>& photos, int w = mergeW,
+                                             int h = mergeH) {
     auto project = hdrtest::makeProject();
     EXPECT_TRUE(hdrtest::addPhotos(*project, w, h, photos));
     halvora::chooseEVsAfterLoading(*project);
@@ -103,10 +104,10 @@ TEST(merge, clippedPixelsComeFromTheRightPhoto) {
     // Column 0 is black in every photo, column 1 white in every photo.
     auto photos = rampBracket({-2, 0, 2});
     for (auto& p : photos)
-        for (int y = 0; y < H; ++y)
+        for (int y = 0; y < mergeH; ++y)
             for (int c = 0; c < 3; ++c) {
-                p.pixels[(size_t(y) * W + 0) * 3 + c] = 0;
-                p.pixels[(size_t(y) * W + 1) * 3 + c] = 32640;
+                p.pixels[(size_t(y) * mergeW + 0) * 3 + c] = 0;
+                p.pixels[(size_t(y) * mergeW + 1) * 3 + c] = 32640;
             }
     auto project = projectOf(photos);
     generateHDRworker worker(project.get());
@@ -130,7 +131,7 @@ TEST(merge, withoutWeightsThePixelComesFromTheBrightestUnderexposedElseTheDarkes
     // Pixel 0: dark photo under, middle under, bright over. Pixel 1: all over.
     const uint16_t px0[3] = {200, 500, 35000}, px1[3] = {31000, 32000, 32640};
     for (int k = 0; k < 3; ++k) {
-        photos[size_t(k)].pixels.assign(size_t(W) * H * 3, 16000);
+        photos[size_t(k)].pixels.assign(size_t(mergeW) * mergeH * 3, 16000);
         for (int c = 0; c < 3; ++c) {
             photos[size_t(k)].pixels[size_t(c)] = px0[k] > 32640 ? 32640 : px0[k];
             photos[size_t(k)].pixels[size_t(3 + c)] = px1[k];
@@ -152,7 +153,7 @@ TEST(merge, withoutWeightsThePixelComesFromTheBrightestUnderexposedElseTheDarkes
     EXPECT_FLOAT_EQ(out[0], float(linear(*project, 1, 0, 500)));   // brightest of the under-exposed
     EXPECT_FLOAT_EQ(out[3], float(linear(*project, 0, 0, 31000))); // darkest of the over-exposed
     // Everything well exposed and still no weight: black.
-    EXPECT_EQ(out[3 * (W + 1)], 0.0f);
+    EXPECT_EQ(out[3 * (mergeW + 1)], 0.0f);
 }
 
 // Full-size ghost maps in slot 3, one byte per pixel.
@@ -173,12 +174,12 @@ TEST(merge, ghostWeightsSelectAndShareThePhotos) {
     ASSERT_TRUE(worker.generateHDR_core()); // no maps yet: a normal merge
     const std::vector<float> plain = radiance(*project);
 
-    addGhostMap(*project, 1, 255, W);     // first row from the middle photo alone
-    addGhostMap(*project, 0, 200, 2 * W); // first two rows: photo 0 with 200 …
+    addGhostMap(*project, 1, 255, mergeW);     // first row from the middle photo alone
+    addGhostMap(*project, 0, 200, 2 * mergeW); // first two rows: photo 0 with 200 …
     project->photos[2]->tempFiles[photoEntry::slotGhostMap].reset();
     ASSERT_TRUE(worker.generateHDR_core());
     const float* out = project->rgbFloatBuffer();
-    for (int x = 0; x < W; ++x)
+    for (int x = 0; x < mergeW; ++x)
         for (int c = 0; c < 3; ++c) {
             const size_t i = size_t(x) * 3 + c;
             // Row 0: 200 + 255 > 255, scaled: photo 0 with 200/455, photo 1 with 255/455.
@@ -187,12 +188,12 @@ TEST(merge, ghostWeightsSelectAndShareThePhotos) {
                                 455.0;
             EXPECT_NEAR(out[i], row0, 1e-5 * row0) << x;
             // Row 1: photo 0 with 200/255, the normal mean with 55/255.
-            const size_t j = size_t(W + x) * 3 + c;
+            const size_t j = size_t(mergeW + x) * 3 + c;
             const double row1 =
                 (200.0 * linear(*project, 0, c, photos[0].pixels[j]) + 55.0 * plain[j]) / 255.0;
             EXPECT_NEAR(out[j], row1, 1e-5 * row1) << x;
         }
-    for (size_t i = size_t(2 * W) * 3; i < plain.size(); ++i)
+    for (size_t i = size_t(2 * mergeW) * 3; i < plain.size(); ++i)
         ASSERT_EQ(out[i], plain[i]);
 }
 
@@ -202,7 +203,7 @@ TEST(merge, smartMergeWeightsFollowTheBrightnessMap) {
     const uint16_t value[2] = {24000, 6000};
     const float times[2] = {1 / 15.f, 1 / 60.f};
     for (int k = 0; k < 2; ++k) {
-        photos[size_t(k)].pixels.assign(size_t(W) * H * 3, value[k]);
+        photos[size_t(k)].pixels.assign(size_t(mergeW) * mergeH * 3, value[k]);
         photos[size_t(k)].exposureTime = times[k];
         photos[size_t(k)].fNumber = 8;
         photos[size_t(k)].iso = 100;
@@ -221,12 +222,12 @@ TEST(merge, smartMergeWeightsFollowTheBrightnessMap) {
     const double expected = (24000 * w0 + 6000 * w1) / (w0 + w1);
     const float* out = project->rgbFloatBuffer();
     EXPECT_NEAR(out[0], expected, 0.5);
-    EXPECT_NEAR(out[(size_t(H / 2) * W + W / 2) * 3 + 1], expected, 0.5);
+    EXPECT_NEAR(out[(size_t(mergeH / 2) * mergeW + mergeW / 2) * 3 + 1], expected, 0.5);
 }
 
 TEST(merge, sameResultForOneAndSeveralThreads) {
     // 1152 × 768: two full-size chunks and four preview chunks.
-    const int w = W * 12, h = H * 12;
+    const int w = mergeW * 12, h = mergeH * 12;
     hdrtest::radianceImage scene;
     scene.width = w;
     scene.height = h;
@@ -266,7 +267,7 @@ TEST(merge, sameResultForOneAndSeveralThreads) {
                 }
                 stats[run][0] = worker.hdrMin;
                 stats[run][1] = worker.hdrMax;
-                ASSERT_TRUE(hdrtest::allFinite(result[run].data(), result[run].size()));
+                ASSERT_TRUE(halvora::test::allFinite(result[run].data(), result[run].size()));
             }
             halvora::setThreadCountOverride(0);
             EXPECT_EQ(curve[0], curve[1]) << method;

@@ -168,7 +168,7 @@ void mergeAndCheckOrder(bracketRun& run, int block, const char* name) {
     generateHDRworker worker(run.project.get());
     ASSERT_TRUE(worker.prepareWeightTables());
     ASSERT_TRUE(worker.generateHDR_core()) << worker.lastError.toStdString();
-    ASSERT_TRUE(hdrtest::allFinite(run.project->rgbFloatBuffer(), size_t(run.w) * run.h * 3));
+    ASSERT_TRUE(halvora::test::allFinite(run.project->rgbFloatBuffer(), size_t(run.w) * run.h * 3));
     // Where every unclipped photo puts one block at least a stop above the other, so must the merge.
     // Closer pairs are only reported: in-camera JPEG processing (tone curve, local contrast on the
     // phone) is not one global response, so the photos' radiance estimates of a block disagree by

@@ -19,21 +19,13 @@ using namespace halvora;
 
 namespace {
 
-uint32_t mix(uint32_t x) {
-    x ^= x >> 16;
-    x *= 0x7feb352dU;
-    x ^= x >> 15;
-    x *= 0x846ca68bU;
-    return x ^ (x >> 16);
-}
-
 void fillRadiance(processingProject& p) {
     float* hdr = p.rgbFloatBuffer();
     for (int y = 0; y < p.height; ++y)
         for (int x = 0; x < p.width; ++x) {
             const double lum = 0.002 + 0.5 * (1 + std::sin(x * 0.09) * std::cos(y * 0.13)) *
                                            (x > p.width / 2 ? 1.0 : 0.01) *
-                                           (0.9 + 0.2 * (mix(y * 7919 + x) % 100) / 100.0);
+                                           (0.9 + 0.2 * (halvora::test::hashMix(y * 7919 + x) % 100) / 100.0);
             for (int c = 0; c < 3; ++c)
                 hdr[3 * (size_t(y) * p.width + x) + c] = float(std::min(1.0, lum * (1.0 - 0.1 * c)));
         }
@@ -43,11 +35,6 @@ std::vector<uint16_t> level(pyramid& p, int k) {
     const uint16_t* d = p.data<uint16_t>(k);
     return std::vector<uint16_t>(d, d + size_t(p.width(k)) * p.height(k));
 }
-
-struct threadOverride {
-    explicit threadOverride(int n) { setThreadCountOverride(n); }
-    ~threadOverride() { setThreadCountOverride(0); }
-};
 
 struct projectFixture {
     processingProject project{nullptr, test::makeTempDir("tm")};
@@ -98,17 +85,17 @@ TEST(pyramidLevels, matchDirectReduction) {
     pyramid p16;
     ASSERT_TRUE(p16.init(37, 29, 4, 2, 1, true));
     for (int i = 0; i < 37 * 29; ++i)
-        p16.data<uint16_t>()[i] = uint16_t(mix(uint32_t(i)) % 32641);
+        p16.data<uint16_t>()[i] = uint16_t(halvora::test::hashMix(uint32_t(i)) % 32641);
     pyramid pf;
     ASSERT_TRUE(pf.init(23, 15, 3, 4, 3, true));
     for (int i = 0; i < 23 * 15 * 3; ++i)
-        pf.data<float>()[i] = float(mix(uint32_t(i) + 5) % 1000) / 999.0f;
+        pf.data<float>()[i] = float(halvora::test::hashMix(uint32_t(i) + 5) % 1000) / 999.0f;
     pyramid p8;
     ASSERT_TRUE(p8.init(9, 7, 3, 1, 3, true));
     for (int i = 0; i < 9 * 7 * 3; ++i)
-        p8.data<uint8_t>()[i] = uint8_t(mix(uint32_t(i) + 9));
+        p8.data<uint8_t>()[i] = uint8_t(halvora::test::hashMix(uint32_t(i) + 9));
     for (int n : {1, 3}) {
-        threadOverride t(n);
+        halvora::test::threadCountGuard t(n);
         p16.buildLevels();
         pf.buildLevels();
         p8.buildLevels();
@@ -173,7 +160,7 @@ TEST(toneMappingPreprocessWorker, buildsEveryPlaneAndPyramid) {
 TEST(toneMappingPreprocessWorker, sameResultForAnyThreadCountAndPanoramaLogged) {
     std::vector<std::vector<uint16_t>> planes;
     for (int n : {1, 3}) {
-        threadOverride t(n);
+        halvora::test::threadCountGuard t(n);
         projectFixture f(157, 94);
         fillRadiance(f.project);
         test::logCapture log;
@@ -192,7 +179,7 @@ TEST(toneMappingPreprocessWorker, hostileRadianceStaysInRange) {
     processingProject& p = f.project;
     const float specials[] = {NAN, INFINITY, -INFINITY, -1.0f, 1e30f, -1e-30f, 1e-40f, 0.0f, 0.5f, 2.0f};
     for (size_t i = 0; i < size_t(64 * 48 * 3); ++i)
-        p.rgbFloatBuffer()[i] = specials[mix(uint32_t(i)) % std::size(specials)];
+        p.rgbFloatBuffer()[i] = specials[halvora::test::hashMix(uint32_t(i)) % std::size(specials)];
     for (double e : {1.0, 0.51, std::nan(""), -3.0, 0.0}) {
         p.maskPlaneValid = p.lcPlanesValid = false;
         p.lcCorrection = e;

@@ -18,11 +18,6 @@ namespace {
 
 using outcome = hostileInput::outcome;
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 /// Writes by the name's real bytes (some are not UTF-8, which a QString cannot carry).
 bool writeAll(const QByteArray& name, const QByteArray& bytes) {
     FILE* out = std::fopen(name.constData(), "wb");
@@ -324,12 +319,13 @@ QStringList hostileInputNames() {
 }
 
 std::vector<hostileInput> makeHostileInputs(const QString& dir, const QString& dataDir) {
-    const QByteArray photo = readAll(dataDir + "/brackets/desk_canon_s45_13exp/img13.jpg");
-    const QByteArray mid = readAll(dataDir + "/brackets/desk_canon_s45_13exp/img09.jpg");
-    const QByteArray png = readAll(dataDir + "/brackets/ghost_horse_3exp/1.png");
-    const QByteArray damagedHdr = readAll(dataDir + "/formats/rgbe/memorial_DAMAGED_crlf.hdr");
-    const QByteArray desk = readAll(dataDir + "/radiance/openexr_images/ScanLines/Desk.exr");
-    const QByteArray nanInf = readAll(dataDir + "/radiance/openexr_images/TestImages/BrightRingsNanInf.exr");
+    const QByteArray photo = readBytes(dataDir + "/brackets/desk_canon_s45_13exp/img13.jpg");
+    const QByteArray mid = readBytes(dataDir + "/brackets/desk_canon_s45_13exp/img09.jpg");
+    const QByteArray png = readBytes(dataDir + "/brackets/ghost_horse_3exp/1.png");
+    const QByteArray damagedHdr = readBytes(dataDir + "/formats/rgbe/memorial_DAMAGED_crlf.hdr");
+    const QByteArray desk = readBytes(dataDir + "/radiance/openexr_images/ScanLines/Desk.exr");
+    const QByteArray nanInf =
+        readBytes(dataDir + "/radiance/openexr_images/TestImages/BrightRingsNanInf.exr");
     if (photo.isEmpty() || mid.isEmpty() || png.isEmpty() || damagedHdr.isEmpty() || desk.isEmpty() ||
         nanInf.isEmpty())
         return {};

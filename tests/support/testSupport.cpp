@@ -1,7 +1,9 @@
 #include "support/testSupport.h"
 
 #include "base/debugLog.h"
+#include "base/parallelFor.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include <QDir>
@@ -141,6 +143,30 @@ logCapture::~logCapture() {
 std::string logCapture::text() const {
     std::lock_guard<std::mutex> lock(state_->mutex);
     return state_->text;
+}
+
+QByteArray readBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeBytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+bool allFinite(const float* values, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        if (!std::isfinite(values[i])) return false;
+    return true;
+}
+
+threadCountGuard::threadCountGuard(int threads) {
+    setThreadCountOverride(threads);
+}
+
+threadCountGuard::~threadCountGuard() {
+    setThreadCountOverride(0);
 }
 
 } // namespace halvora::test

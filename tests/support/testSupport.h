@@ -1,9 +1,11 @@
 #pragma once
 // Helpers shared by the test programs.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +33,34 @@ QString dataDir();
 QString dataFile(const QString& relative);
 /// Path of the built program.
 QString halvoraBinary();
+
+/// Whole contents of a file, or empty when it cannot be read.
+QByteArray readBytes(const QString& path);
+/// Replaces a file's contents; false when the file cannot be written in full.
+bool writeBytes(const QString& path, const QByteArray& bytes);
+/// True when no value is NaN or infinite.
+bool allFinite(const float* values, size_t count);
+inline bool allFinite(const std::vector<float>& values) {
+    return allFinite(values.data(), values.size());
+}
+
+/// Forces the worker thread count for a test (0 leaves it automatic) and puts the automatic count back
+/// when the test ends, even when it fails early.
+struct threadCountGuard {
+    explicit threadCountGuard(int threads = 0);
+    ~threadCountGuard();
+    threadCountGuard(const threadCountGuard&) = delete;
+    threadCountGuard& operator=(const threadCountGuard&) = delete;
+};
+
+/// A well-mixed 32-bit hash: reproducible noise for synthetic pictures.
+inline uint32_t hashMix(uint32_t x) {
+    x ^= x >> 16;
+    x *= 0x7feb352dU;
+    x ^= x >> 15;
+    x *= 0x846ca68bU;
+    return x ^ (x >> 16);
+}
 
 /// Collects every debugLog line while alive.
 class logCapture {

@@ -5,6 +5,7 @@
 #include "base/parallelFor.h"
 #include "base/rgbBuffers.h"
 #include "base/runContext.h"
+#include "support/testSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -66,22 +67,13 @@ std::vector<uint16_t> runFilter(const std::vector<uint16_t>& plane, int w, int h
     return out;
 }
 
-uint32_t mix(uint32_t x) {
-    x ^= x >> 16;
-    x *= 0x7feb352dU;
-    x ^= x >> 15;
-    x *= 0x846ca68bU;
-    x ^= x >> 16;
-    return x;
-}
-
 // A prepared-plane test picture: smooth ramp, a few flat patches and noise, values 0 … 2040.
 std::vector<uint16_t> texturedPlane(int w, int h, uint32_t seed) {
     std::vector<uint16_t> p(size_t(w) * h);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            int v =
-                (x * 1500) / std::max(1, w) + (y * 300) / std::max(1, h) + int(mix(seed + y * 977 + x) % 200);
+            int v = (x * 1500) / std::max(1, w) + (y * 300) / std::max(1, h) +
+                    int(halvora::test::hashMix(seed + y * 977 + x) % 200);
             if ((x / 5 + y / 4) % 7 == 0) v = 1000;
             p[size_t(y) * w + x] = uint16_t(std::min(v, 2040));
         }
@@ -96,11 +88,6 @@ void expectMatchesReference(const std::vector<uint16_t>& plane, int w, int h, in
                 << "at " << x << "," << y << " of " << w << "x" << h << " k=" << k
                 << " panorama=" << panorama;
 }
-
-struct threadOverride {
-    explicit threadOverride(int n) { setThreadCountOverride(n); }
-    ~threadOverride() { setThreadCountOverride(0); }
-};
 
 } // namespace
 
@@ -264,7 +251,7 @@ TEST(localContrastFilter, sameResultForAnyThreadCount) {
     const std::vector<uint16_t> plane = texturedPlane(w, h, 7);
     std::vector<std::vector<uint16_t>> results;
     for (int n : {1, 2, 3, 5}) {
-        threadOverride t(n);
+        halvora::test::threadCountGuard t(n);
         results.push_back(runFilter(plane, w, h, 16, false, false));
         results.push_back(runFilter(plane, w, h, 16, true, true));
     }
@@ -311,14 +298,14 @@ TEST(localContrastPrepare, sameResultForAnyThreadCount) {
     const int w = 101, h = 7;
     std::vector<float> hdr(size_t(w) * h * 3);
     for (size_t i = 0; i < hdr.size(); ++i)
-        hdr[i] = float(mix(uint32_t(i)) % 10000) / 9000.0f;
+        hdr[i] = float(halvora::test::hashMix(uint32_t(i)) % 10000) / 9000.0f;
     std::vector<uint16_t> a(size_t(w) * h), b(a.size());
     {
-        threadOverride t(1);
+        halvora::test::threadCountGuard t(1);
         runLocalContrastPrepare(hdr.data(), w, h, 0.7, a.data());
     }
     {
-        threadOverride t(3);
+        halvora::test::threadCountGuard t(3);
         runLocalContrastPrepare(hdr.data(), w, h, 0.7, b.data());
     }
     EXPECT_EQ(a, b);
@@ -369,7 +356,7 @@ TEST(localContrastFilter, threadFunctionRefusesBadRanges) {
 TEST(localContrastFilter, stripsAndThreadRangesJoinSeamlessly) {
     // The filter sweeps 64 block columns at a time (256 for windows of k ≥ 256); threads split the
     // picture elsewhere. Pixels next to every such boundary must see exactly their own window.
-    threadOverride t(3);
+    halvora::test::threadCountGuard t(3);
     const int w = 301, h = 20; // 151 block columns: two full strips of 64 and a short one
     const std::vector<uint16_t> plane = texturedPlane(w, h, 11);
     for (bool panorama : {false, true})

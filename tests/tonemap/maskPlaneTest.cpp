@@ -3,6 +3,7 @@
 #include "tonemap/maskPlane.h"
 #include "base/parallelFor.h"
 #include "base/runContext.h"
+#include "support/testSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -54,31 +55,18 @@ std::vector<uint16_t> referencePass(const std::vector<uint16_t>& in, int w, int 
     return out;
 }
 
-uint32_t mix(uint32_t x) {
-    x ^= x >> 16;
-    x *= 0x7feb352dU;
-    x ^= x >> 15;
-    x *= 0x846ca68bU;
-    return x ^ (x >> 16);
-}
-
 std::vector<float> radianceScene(int w, int h) {
     std::vector<float> hdr(size_t(w) * h * 3);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             // Dark and bright halves with noise: edges the filter must keep.
             const float base = (x * 3 < w * 2) ? 0.02f : 0.7f;
-            const float n = float(mix(uint32_t(y * 4099 + x)) % 1000) / 1000.0f;
+            const float n = float(halvora::test::hashMix(uint32_t(y * 4099 + x)) % 1000) / 1000.0f;
             for (int c = 0; c < 3; ++c)
                 hdr[3 * (size_t(y) * w + x) + c] = base * (0.8f + 0.4f * n) * (1.0f + 0.1f * c);
         }
     return hdr;
 }
-
-struct threadOverride {
-    explicit threadOverride(int n) { setThreadCountOverride(n); }
-    ~threadOverride() { setThreadCountOverride(0); }
-};
 
 } // namespace
 
@@ -164,7 +152,7 @@ TEST(maskPlane, sameResultForAnyThreadCount) {
     const std::vector<float> hdr = radianceScene(w, h);
     std::vector<std::vector<uint16_t>> results;
     for (int n : {1, 2, 3}) {
-        threadOverride t(n);
+        halvora::test::threadCountGuard t(n);
         std::vector<uint16_t> mask(size_t(w) * h), scratch(mask.size());
         ASSERT_TRUE(computeMaskPlane(hdr.data(), w, h, mask.data(), scratch.data()));
         results.push_back(mask);

@@ -61,7 +61,7 @@ QColor onScreen(mainWorkspace& ws, double px, double py) {
     return ws.area()->frame().pixelColor(int(v.x()), int(v.y()));
 }
 
-double meanOf(const QImage& image) {
+double meanLevelOf(const QImage& image) {
     const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
     double sum = 0;
     for (int y = 0; y < rgb.height(); ++y)
@@ -411,9 +411,9 @@ TEST_F(windowFixture, anOpenedRadianceFileIsToneMappedAndTurnedAtOnce) {
         for (int x = 0; x < result.width(); ++x)
             white += qGray(result.pixel(x, y)) >= 250 ? 1 : 0;
     EXPECT_LT(white, result.width() * result.height() / 10) << "a tone-mapped picture, not a white sheet";
-    EXPECT_LT(meanOf(window->photoItemAt(0)->thumbnail()), 200.0)
+    EXPECT_LT(meanLevelOf(window->photoItemAt(0)->thumbnail()), 200.0)
         << "the thumbnail shows the tone-mapped look";
-    EXPECT_GT(meanOf(window->photoItemAt(0)->thumbnail()), 20.0);
+    EXPECT_GT(meanLevelOf(window->photoItemAt(0)->thumbnail()), 20.0);
 
     // At 100 % the result is rendered from the full-size level: the real pixels, not the preview
     // magnified; zoomed out again, the preview-sized level comes back.
