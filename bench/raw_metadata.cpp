@@ -121,14 +121,14 @@ void decodeFull(benchmark::State& state, const QString& file) {
     rawInfo_t info;
     exifInfo_t exif;
     QString error;
-    if (!getRAWinfo_DCRAW(file, false, info, exif, &error)) {
+    if (!halvora::getRAWinfo_DCRAW(file, false, info, exif, &error)) {
         state.SkipWithError(qPrintable(error));
         return;
     }
     std::vector<uint16_t> rgb16(size_t(info.width) * info.height * 3);
-    const QStringList args = buildDcrawArgs(rawLoadOptions{}, false);
+    const QStringList args = halvora::buildDcrawArgs(rawLoadOptions{}, false);
     for (auto _ : state)
-        if (!loadRAW_DCRAW(file, args, info.width, info.height, rgb16.data(), nullptr, &error))
+        if (!halvora::loadRAW_DCRAW(file, args, info.width, info.height, rgb16.data(), nullptr, &error))
             state.SkipWithError(qPrintable(error));
     state.counters["megapixels"] = double(info.width) * info.height / 1e6;
 }
@@ -147,7 +147,7 @@ void BM_embeddedPreview(benchmark::State& state) {
     QImage preview;
     QString error;
     for (auto _ : state)
-        if (!getThumbFromRAW_DCRAW(file, preview, &error)) state.SkipWithError(qPrintable(error));
+        if (!halvora::getThumbFromRAW_DCRAW(file, preview, &error)) state.SkipWithError(qPrintable(error));
 }
 
 void BM_exifAndProfileTransfer(benchmark::State& state) {
@@ -168,7 +168,7 @@ void BM_exifAndProfileTransfer(benchmark::State& state) {
     p.write(QColorSpace(QColorSpace::SRgb).iccProfile());
     p.close();
     const QString source = dataFile("brackets/desk_canon_s45_13exp/img01.jpg");
-    const QString used = exiftoolUsedPhotoList({"img01.jpg", "img02.jpg", "img03.jpg"});
+    const QString used = halvora::exiftoolUsedPhotoList({"img01.jpg", "img02.jpg", "img03.jpg"});
     // One untimed round, so the tool has loaded its JPEG and EXIF modules.
     QFile::remove(target);
     QFile::copy(saved, target);

@@ -11,8 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     exifInfo_t jpeg;
     QString error;
     // A walk that ends without the picture data must say why.
-    if (!readJpegExifFromMemory(data, size, jpeg, &error) && error.isEmpty()) std::abort();
+    if (!halvora::readJpegExifFromMemory(data, size, jpeg, &error) && error.isEmpty()) std::abort();
     exifInfo_t tiff;
-    processExifStart(data, size, tiff);
+    halvora::processExifStart(data, size, tiff);
     return 0;
 }

@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int width = 0, height = 0;
     // Every refusal must say why.
     QString error;
-    if (!getEXRinfo(path, width, height, &error)) {
+    if (!halvora::getEXRinfo(path, width, height, &error)) {
         if (error.isEmpty()) std::abort();
         return 0;
     }
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (int64_t(width) * height > (int64_t(1) << 16)) return 0;
     std::vector<float> pixels(size_t(width) * height * 3);
     float minimum = 0, maximum = 0;
-    if (!loadEXR(path, width, height, pixels.data(), minimum, maximum, &error) && error.isEmpty())
+    if (!halvora::loadEXR(path, width, height, pixels.data(), minimum, maximum, &error) && error.isEmpty())
         std::abort();
     return 0;
 }

@@ -15,20 +15,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         halvora::setThreadCountOverride(2);
         // Reach LibRaw's parsers directly: a crash there is what this target looks for (the program
         // itself reads headers in a child process and survives such a crash).
-        setRawIdentificationIsolated(false);
+        halvora::setRawIdentificationIsolated(false);
         return true;
     }();
     (void)once;
     rawInfo_t info;
     exifInfo_t exif;
-    if (!getRAWinfoFromMemory(data, size, "fuzz", true, info, exif)) return 0;
+    if (!halvora::getRAWinfoFromMemory(data, size, "fuzz", true, info, exif)) return 0;
     QImage thumbnail;
-    getThumbFromRAWmemory(data, size, "fuzz", thumbnail);
+    halvora::getThumbFromRAWmemory(data, size, "fuzz", thumbnail);
     // Pictures too large to decode quickly here are left to the size checks above.
     const uint64_t pixels = uint64_t(info.halfWidth) * uint64_t(info.halfHeight);
     if (pixels == 0 || pixels > (uint64_t(1) << 20)) return 0;
     std::vector<uint8_t> rgb8(pixels * 3);
-    loadRAWfromMemory(data, size, "fuzz", buildDcrawArgs(rawLoadOptions{}, true), info.halfWidth,
-                      info.halfHeight, nullptr, rgb8.data());
+    halvora::loadRAWfromMemory(data, size, "fuzz", halvora::buildDcrawArgs(rawLoadOptions{}, true),
+                               info.halfWidth, info.halfHeight, nullptr, rgb8.data());
     return 0;
 }

@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool primariesPresent = false;
     // Every refusal must say why.
     QString error;
-    if (!getRGBEinfo(path, width, height, primaries, primariesPresent, &error)) {
+    if (!halvora::getRGBEinfo(path, width, height, primaries, primariesPresent, &error)) {
         if (error.isEmpty()) std::abort();
         return 0;
     }

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Every refusal must say why.
     QString error;
     int width = 0, height = 0, bits = 0;
-    if (!tiffQuickInfoFromMemory(data, size, QString(), width, height, bits, &error)) {
+    if (!halvora::tiffQuickInfoFromMemory(data, size, QString(), width, height, bits, &error)) {
         if (error.isEmpty()) std::abort();
         return 0;
     }
@@ -27,15 +27,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint64_t samples = uint64_t(width) * uint64_t(height) * 3;
     if (samples == 0 || samples > (uint64_t(1) << 16)) {
         // Too large to hold here: the reader must refuse without touching a buffer.
-        if (tiffDecodeFromMemory(data, size, QString(), nullptr, nullptr, minimum, maximum, exif, &error) ||
+        if (halvora::tiffDecodeFromMemory(data, size, QString(), nullptr, nullptr, minimum, maximum, exif,
+                                          &error) ||
             error.isEmpty())
             std::abort();
         return 0;
     }
     std::vector<uint16_t> rgb16(samples);
     std::vector<float> rgbFloat(samples);
-    if (!tiffDecodeFromMemory(data, size, QString(), rgb16.data(), rgbFloat.data(), minimum, maximum, exif,
-                              &error) &&
+    if (!halvora::tiffDecodeFromMemory(data, size, QString(), rgb16.data(), rgbFloat.data(), minimum, maximum,
+                                       exif, &error) &&
         error.isEmpty())
         std::abort();
     return 0;

@@ -452,6 +452,8 @@ void exifWalker::walkDirectory(uint64_t dirOffset, int level) {
 
 } // namespace
 
+namespace halvora {
+
 bool processExifStart(const uint8_t* data, size_t length, exifInfo_t& exif) {
     exif.orientation = -1;
     bool ok = false;
@@ -490,6 +492,8 @@ bool processExifStart(const uint8_t* data, size_t length, exifInfo_t& exif) {
     if (exif.orientation == -1) exif.orientation = 0;
     return ok;
 }
+
+} // namespace halvora
 
 namespace {
 
@@ -548,7 +552,7 @@ bool walkJpegSections(FILE* f, exifInfo_t& exif, QString& reason) {
         if (marker == 0xDA) return true;
         if (marker == 0xE1) {
             if (length >= 8 && std::memcmp(section.data() + 2, "Exif\0\0", 6) == 0)
-                processExifStart(section.data() + 8, size_t(length - 8), exif);
+                halvora::processExifStart(section.data() + 8, size_t(length - 8), exif);
             else
                 debugLog("EXIF: found other EXIF header (XMP?)\n");
         }
@@ -556,6 +560,8 @@ bool walkJpegSections(FILE* f, exifInfo_t& exif, QString& reason) {
 }
 
 } // namespace
+
+namespace halvora {
 
 bool readJpegExif(const QString& fileName, exifInfo_t& exif, QString* error) {
     static const char* const caller = "readJpegExif";
@@ -595,3 +601,5 @@ const char* lightSourceName(int code) {
         return "?";
     }
 }
+
+} // namespace halvora

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace halvora {
+
 /// Walks the JPEG sections of `fileName` into `exif`; true when the start-of-scan section was reached,
 /// else false with the reason.
 bool readJpegExif(const QString& fileName, exifInfo_t& exif, QString* error);
@@ -22,3 +24,5 @@ bool processExifStart(const uint8_t* data, size_t length, exifInfo_t& exif);
 
 /// Name of an EXIF LightSource code ("Daylight", …; "?" for others).
 const char* lightSourceName(int code);
+
+} // namespace halvora

@@ -29,6 +29,8 @@ const char* kindText(exifResultKind kind) {
 
 } // namespace
 
+namespace halvora {
+
 QString exiftoolSoftwareTag() {
     return QString::fromLatin1(halvora::kApplicationName) + " " + versionText() + " (Linux)";
 }
@@ -80,3 +82,5 @@ QStringList exiftoolTransferExifArguments(const QString& source, const QString& 
     args << absolute(target);
     return args;
 }
+
+} // namespace halvora

@@ -9,6 +9,8 @@
 /// Kind of result named in the comment the EXIF transfer writes.
 enum class exifResultKind { alignedPhoto, hdrToneMapped, singlePhotoEnhanced };
 
+namespace halvora {
+
 /// "Halvora 3.0.1  (Linux)": the program name, the version with its trailing blank, and the platform,
 /// written into the Software, CreatorTool and HistorySoftwareAgent tags.
 QString exiftoolSoftwareTag();
@@ -30,3 +32,5 @@ QStringList exiftoolEmbedIccArguments(const QString& target, const QString& prof
 QStringList exiftoolTransferExifArguments(const QString& source, const QString& target,
                                           const QString& usedPhotos, exifResultKind kind, int dpi,
                                           const QString& profile = QString());
+
+} // namespace halvora

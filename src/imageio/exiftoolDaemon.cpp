@@ -286,10 +286,10 @@ bool exiftoolDaemon::getExifExiftool(const QString& fileName, int format, exifto
         return halvora::fail(error, kCaller, fileName,
                              "the metadata tool is asked about JPEG, TIFF and RAW files only");
     QStringList lines;
-    if (!execDefault(exiftoolTagQueryArguments(fileName), &lines, error)) return false;
+    if (!execDefault(halvora::exiftoolTagQueryArguments(fileName), &lines, error)) return false;
     QString reason;
     if (toolFailed(lines, reason)) return halvora::fail(error, kCaller, fileName, reason);
-    parseExiftoolAnswer(lines, tags);
+    halvora::parseExiftoolAnswer(lines, tags);
     return true;
 }
 
@@ -298,7 +298,7 @@ bool exiftoolDaemon::extractIcc(const QString& source, const QString& profile, Q
     // The tool does not replace an existing file.
     QFile::remove(profile);
     QStringList lines;
-    if (!execDefault(exiftoolExtractIccArguments(source, profile), &lines, error)) return false;
+    if (!execDefault(halvora::exiftoolExtractIccArguments(source, profile), &lines, error)) return false;
     QString reason;
     if (toolFailed(lines, reason)) {
         QFile::remove(profile);
@@ -316,7 +316,7 @@ bool exiftoolDaemon::embedIcc(const QString& target, const QString& profile, QSt
     if (!QFileInfo(profile).isFile())
         return halvora::fail(error, kCaller, profile, "the colour profile file does not exist");
     QStringList lines;
-    if (!execDefault(exiftoolEmbedIccArguments(target, profile), &lines, error)) return false;
+    if (!execDefault(halvora::exiftoolEmbedIccArguments(target, profile), &lines, error)) return false;
     QString reason;
     if (toolFailed(lines, reason)) return halvora::fail(error, kCaller, target, reason);
     return true;
@@ -328,8 +328,8 @@ bool exiftoolDaemon::transferExif(const QString& source, const QString& target, 
     if (!profile.isEmpty() && !QFileInfo(profile).isFile())
         return halvora::fail(error, kCaller, profile, "the colour profile file does not exist");
     QStringList lines;
-    if (!execDefault(exiftoolTransferExifArguments(source, target, usedPhotos, kind, dpi, profile), &lines,
-                     error))
+    if (!execDefault(halvora::exiftoolTransferExifArguments(source, target, usedPhotos, kind, dpi, profile),
+                     &lines, error))
         return false;
     QString reason;
     if (toolFailed(lines, reason)) return halvora::fail(error, kCaller, target, reason);

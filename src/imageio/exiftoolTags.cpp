@@ -47,6 +47,8 @@ bool readExposureTime(const QString& text, double& seconds) {
 
 } // namespace
 
+namespace halvora {
+
 bool exiftoolTimeStamp(const QString& text, int64_t& seconds) {
     static const QRegularExpression pattern(
         R"(^\s*(\d{1,6}):(\d{1,2}):(\d{1,2})\s+(\d{1,2}):(\d{1,2}):(\d{1,2}))");
@@ -108,3 +110,5 @@ void applyExiftoolExposure(const exiftoolTags& tags, exifInfo_t& exif) {
     if (tags.fNumber > 0 && tags.fNumber < 1e6) exif.fNumber = float(tags.fNumber);
     if (tags.iso > 0) exif.iso = tags.iso;
 }
+
+} // namespace halvora

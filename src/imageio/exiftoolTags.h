@@ -25,6 +25,8 @@ struct exiftoolTags {
     bool madeByHalvora = false;
 };
 
+namespace halvora {
+
 /// Reads the tool's answer lines ("Label<blanks>: value") into `tags`; lines of other labels, and
 /// values that do not read as their field's type, leave the fields as they were. Any thread.
 void parseExiftoolAnswer(const QStringList& lines, exiftoolTags& tags);
@@ -36,3 +38,5 @@ bool exiftoolTimeStamp(const QString& text, int64_t& seconds);
 /// Takes exposure time, F-number and ISO from `tags` where they are known (non-zero), leaving the
 /// other fields of `exif` as they are.
 void applyExiftoolExposure(const exiftoolTags& tags, exifInfo_t& exif);
+
+} // namespace halvora

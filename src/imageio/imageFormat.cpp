@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+namespace halvora {
+
 imageFormat imageFormatOf(const QString& fileName) {
     const qsizetype dot = fileName.lastIndexOf('.');
     if (dot < 0) return formatUnsupported;
@@ -19,3 +21,5 @@ imageFormat imageFormatOf(const QString& fileName) {
     if (raw.contains(suffix)) return formatRaw;
     return formatUnsupported;
 }
+
+} // namespace halvora

@@ -15,5 +15,9 @@ enum imageFormat : int {
     formatOpenExr = 7,
 };
 
+namespace halvora {
+
 /// The format code of `fileName` (the text after its last dot, compared in lower case).
 imageFormat imageFormatOf(const QString& fileName);
+
+} // namespace halvora

@@ -32,6 +32,8 @@ public:
     static bool loadFITS(const QString& fileName, int width, int height, uint16_t* rgb16, QString* error);
 };
 
+namespace halvora {
+
 /// Radiance RGBE information: size and, when the header has them, the eight primaries.
 bool getRGBEinfo(const QString& fileName, int& width, int& height, double primaries[8],
                  bool& primariesPresent, QString* error);
@@ -42,3 +44,5 @@ bool getEXRinfo(const QString& fileName, int& width, int& height, QString* error
 /// window is read again here. Values are kept within 0 … 65504 (NaN and negative values become 0).
 bool loadEXR(const QString& fileName, int width, int height, float* rgbFloat, float& minimum, float& maximum,
              QString* error);
+
+} // namespace halvora

@@ -148,6 +148,8 @@ inline float clampHalfValue(float v) {
 
 } // namespace
 
+namespace halvora {
+
 bool getEXRinfo(const QString& fileName, int& width, int& height, QString* error) {
     dataWindow w;
     inputPtr in = openExr(fileName, w, "getEXRinfo", error);
@@ -211,3 +213,5 @@ bool loadEXR(const QString& fileName, int width, int height, float* rgbFloat, fl
     maximum = hi;
     return true;
 }
+
+} // namespace halvora

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace halvora {
+
 size_t packBitsDecode(const uint8_t* input, size_t inputLength, uint8_t* out, size_t count) {
     size_t in = 0;
     size_t written = 0;
@@ -25,3 +27,5 @@ size_t packBitsDecode(const uint8_t* input, size_t inputLength, uint8_t* out, si
     }
     return written;
 }
+
+} // namespace halvora

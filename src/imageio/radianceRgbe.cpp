@@ -358,6 +358,8 @@ void rgbeToFloat(rgbeToFloat_threadParams_t& p) {
 
 } // namespace
 
+namespace halvora {
+
 bool getRGBEinfo(const QString& fileName, int& width, int& height, double primaries[8],
                  bool& primariesPresent, QString* error) {
     rgbeHeader h;
@@ -370,6 +372,8 @@ bool getRGBEinfo(const QString& fileName, int& width, int& height, double primar
     if (primaries) std::copy(h.primaries, h.primaries + 8, primaries);
     return true;
 }
+
+} // namespace halvora
 
 bool imageLoader::loadRadianceRGBE(const QString& fileName, int width, int height, float* rgbFloat,
                                    float& maximum, float& minimum, QString* error) {

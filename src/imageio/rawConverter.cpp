@@ -189,7 +189,7 @@ constexpr double kMaxPixelsPerByte = 256.0;
 
 // The declared picture against the bytes the file really has after the picture data's start.
 bool checkDataFits(LibRaw& raw, const uint8_t* data, size_t length, QString& reason) {
-    if (!rawPictureDataInsideFile(data, length, reason)) return false;
+    if (!halvora::rawPictureDataInsideFile(data, length, reason)) return false;
     const auto& unpacker = raw.get_internal_data_pointer()->unpacker_data;
     const int64_t offset = unpacker.data_offset;
     const int64_t size = unpacker.data_size;
@@ -286,6 +286,8 @@ void convertRows(const convertRaw_threadParams_t& p, int64_t r0, int64_t r1) {
 }
 
 } // namespace
+
+namespace halvora {
 
 void setRawIdentificationIsolated(bool isolated) {
     isolateIdentification.store(isolated);
@@ -430,3 +432,5 @@ bool loadRAW_DCRAW(const QString& fileName, const QStringList& args, int width, 
     if (!file.open(fileName, kLoadCaller, error)) return false;
     return loadRAWfromMemory(file.data(), file.length(), fileName, args, width, height, rgb16, rgb8, error);
 }
+
+} // namespace halvora

@@ -31,6 +31,8 @@ struct rawInfo_t {
     bool filterPattern = false;
 };
 
+namespace halvora {
+
 /// Information of `fileName`: sizes (and the half-size sizes when `wantHalfSize`), multipliers, and the
 /// camera make and model, time stamp ("YYYY:MM:DD HH:MM:SS"), focal length, ISO, F-number and exposure
 /// time into `exif` (other fields untouched). Logs "S = %d x %d\n" and "SH = %d x %d\n". False with a
@@ -65,3 +67,5 @@ bool loadRAW_DCRAW(const QString& fileName, const QStringList& args, int width, 
 /// The same from bytes in memory.
 bool loadRAWfromMemory(const uint8_t* data, size_t length, const QString& fileName, const QStringList& args,
                        int width, int height, uint16_t* rgb16, uint8_t* rgb8, QString* error = nullptr);
+
+} // namespace halvora

@@ -82,6 +82,8 @@ private:
 
 } // namespace
 
+namespace halvora {
+
 bool rawPictureDataInsideFile(const uint8_t* data, size_t length, QString& reason) {
     if (length < 8) return true;
     const bool little = data[0] == 'I' && data[1] == 'I', big = data[0] == 'M' && data[1] == 'M';
@@ -103,3 +105,5 @@ bool rawPictureDataInsideFile(const uint8_t* data, size_t length, QString& reaso
     }
     return true;
 }
+
+} // namespace halvora

@@ -7,7 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace halvora {
+
 /// Walks the directory chain and the sub-directories of a TIFF structure at `data` and checks every
 /// strip and tile (offset + byte count) against `length`. True for data that are no TIFF structure
 /// (other RAW formats are left to LibRaw's own checks). False with a reason otherwise. Any thread.
 bool rawPictureDataInsideFile(const uint8_t* data, size_t length, QString& reason);
+
+} // namespace halvora

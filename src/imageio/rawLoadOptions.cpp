@@ -9,6 +9,8 @@ QString number(double value) {
 
 } // namespace
 
+namespace halvora {
+
 QStringList buildDcrawArgs(const rawLoadOptions& options, bool preview) {
     QStringList args;
     switch (options.whiteBalance) {
@@ -62,3 +64,5 @@ QStringList buildDcrawArgs(const rawLoadOptions& options, bool preview) {
          << "-0";
     return args;
 }
+
+} // namespace halvora

@@ -38,8 +38,12 @@ struct rawLoadOptions {
     bool sameForRemaining = false;
 };
 
+namespace halvora {
+
 /// The converter's options for a decode with `options` (the file name is not part of it): white
 /// balance, "-f", noise filtering, output colour space, half size, highlight recovery, then "-c", "-W",
 /// the quality ("-q 0" for a preview, else "-q 2 -6" for 16-bit output) and "-s -0". A preview is
 /// decoded at half size in 8 bits and never converted to another colour space. Any thread.
 QStringList buildDcrawArgs(const rawLoadOptions& options, bool preview);
+
+} // namespace halvora

@@ -40,6 +40,8 @@ bool badValue(QString* error, const QString& option) {
 
 } // namespace
 
+namespace halvora {
+
 bool dcrawArgsToLibRaw(const QStringList& args, libraw_output_params_t& params, QString* error) {
     argumentReader in(args);
     while (!in.atEnd()) {
@@ -109,3 +111,5 @@ bool dcrawArgsToLibRaw(const QStringList& args, libraw_output_params_t& params, 
     }
     return true;
 }
+
+} // namespace halvora

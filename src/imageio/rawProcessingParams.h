@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <libraw/libraw_types.h>
 
+namespace halvora {
+
 /// Applies `args` (converter options without the file name) on top of `params`, which hold a fresh
 /// LibRaw object's defaults: "-w" camera white balance, "-r" four multipliers, "-a" automatic white
 /// balance, "-A x y w h" automatic over a grey box, "-f" four-colour interpolation, "-n" wavelet
@@ -15,3 +17,5 @@
 /// meaning in memory. An unknown option, a missing or malformed value, or a value out of range leaves
 /// a reason in `error` and returns false. Any thread.
 bool dcrawArgsToLibRaw(const QStringList& args, libraw_output_params_t& params, QString* error);
+
+} // namespace halvora

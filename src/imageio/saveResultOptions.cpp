@@ -47,6 +47,8 @@ QString saveResultOptions_t::extension() const {
     return format == formatTiff ? ".tif" : ".jpg";
 }
 
+namespace halvora {
+
 QString uniqueOutputName(const QString& dir, const QString& baseName, const QString& extension,
                          bool overwrite) {
     const QString stem = QDir::cleanPath(dir + "/" + baseName);
@@ -181,3 +183,5 @@ QString outputNameForFormat(const QString& fileName, int format) {
     // "photo.v2" keeps its dot part: only a known picture suffix is replaced.
     return fileName + wanted;
 }
+
+} // namespace halvora

@@ -45,6 +45,8 @@ struct saveResultRequest {
     QString error; ///< why writing failed (set by the worker), for the log panel
 };
 
+namespace halvora {
+
 /// Request of an unattended (command-line or batch) save: the options as given and a file name in `dir`
 /// made unique with uniqueOutputName unless `overwrite` is set; the extension follows the format.
 saveResultRequest unattendedSaveRequest(const QString& dir, const QString& baseName,
@@ -66,6 +68,8 @@ QString outputNameForFormat(const QString& fileName, int format);
 /// remainders, cut at 64 characters with "_and_more", then "_" + `suffix` (empty: no "_" is appended).
 QString defaultOutputNameWithSuffix(const QStringList& inputs, const QString& suffix);
 
+} // namespace halvora
+
 /// One entry of a result report: a log-panel line or a message box, with its colour.
 struct saveResultMessage_t {
     enum kind_t { logPanel, errorBox, warningBox, batchLog };
@@ -77,6 +81,8 @@ struct saveResultMessage_t {
 /// Outcome of the metadata transfer after a save.
 enum class metadataTransfer_t { notRequested, done, failed, unavailable };
 
+namespace halvora {
+
 /// What the main window shows after a save: the failure box or batch line, or "Saved: …" / "Saved as"
 /// and, when the transfer failed, "EXIF transfer failed.". Log lines are written here; the returned
 /// entries are for the window. `request` may be null (a save that never got a request).
@@ -85,3 +91,5 @@ std::vector<saveResultMessage_t> saveResultFinishedMessages(const saveResultRequ
 
 /// "[1] a.jpg, [2] b.jpg" — the source list written with the EXIF transfer.
 QString sourcePhotoList(const QStringList& fileNames);
+
+} // namespace halvora

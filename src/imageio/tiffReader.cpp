@@ -447,7 +447,7 @@ bool decodeStrip(const tiffLayout& L, int k, uint8_t* buffer, lzwDecoder* lzw, c
     case compressionDeflateOld:
         return inflateStrip(input, inputLength, buffer, need, reason);
     case compressionPackBits: {
-        const size_t produced = packBitsDecode(input, inputLength, buffer, need);
+        const size_t produced = halvora::packBitsDecode(input, inputLength, buffer, need);
         if (produced == need) return true;
         reason = QStringLiteral("the PackBits data end %1 bytes short of %2").arg(need - produced).arg(need);
         return false;
@@ -479,7 +479,7 @@ bool readLayout(const uint8_t* data, size_t length, const QString& fileName, exi
     exif.stripOffsets.clear();
     exif.stripByteCounts.clear();
     exif.largestOffset = 0;
-    if (!processExifStart(data, length, exif))
+    if (!halvora::processExifStart(data, length, exif))
         return halvora::fail(error, kLoad, fileName, "invalid TIFF header");
 
     tiffFormat f;
@@ -724,6 +724,8 @@ bool decodeSingleStrip(const tiffLayout& L, const QString& fileName, float& lo, 
 
 } // namespace
 
+namespace halvora {
+
 bool tiffQuickInfo(const QString& fileName, int& width, int& height, int& bitsPerSample, QString* error) {
     int64_t fileLength = 0;
     halvora::fileHandle file = halvora::openInputFile(fileName, kInfo, error, &fileLength);
@@ -766,6 +768,8 @@ bool tiffDecodeFromMemory(const uint8_t* data, size_t length, const QString& fil
     return true;
 }
 
+} // namespace halvora
+
 bool imageLoader::loadTIFF(const QString& fileName, uint16_t* rgb16, float* rgbFloat, float& minimum,
                            float& maximum, exifInfo_t& exif, QString* error) {
     QFile file;
@@ -773,8 +777,8 @@ bool imageLoader::loadTIFF(const QString& fileName, uint16_t* rgb16, float* rgbF
     if (!halvora::openInputFile(fileName, file, kLoad, error, &size)) return false;
     uchar* mapped = file.map(0, size);
     if (!mapped) return halvora::fail(error, kLoad, fileName, "mapping failed: " + file.errorString());
-    const bool ok =
-        tiffDecodeFromMemory(mapped, size_t(size), fileName, rgb16, rgbFloat, minimum, maximum, exif, error);
+    const bool ok = halvora::tiffDecodeFromMemory(mapped, size_t(size), fileName, rgb16, rgbFloat, minimum,
+                                                  maximum, exif, error);
     file.unmap(mapped);
     return ok;
 }

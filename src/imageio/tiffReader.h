@@ -15,6 +15,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace halvora {
+
 /// Width, height and bits per sample of the first directory; false with the reason (see
 /// failure.h) for a file that is not a TIFF this reader reads, or is too short for its picture.
 bool tiffQuickInfo(const QString& fileName, int& width, int& height, int& bitsPerSample, QString* error);
@@ -30,3 +32,5 @@ bool tiffQuickInfoFromMemory(const uint8_t* data, size_t length, const QString& 
 /// load worker; the strips are decoded in parallel and the result does not depend on the thread count.
 bool tiffDecodeFromMemory(const uint8_t* data, size_t length, const QString& fileName, uint16_t* rgb16,
                           float* rgbFloat, float& minimum, float& maximum, exifInfo_t& exif, QString* error);
+
+} // namespace halvora

@@ -62,7 +62,7 @@ bool processingProject::preparePhoto(photoEntry& photo, int position, bool radia
     photo.releaseAll();
     debugLog("Getting image info: %s...\n", QDir::toNativeSeparators(fileName).toLocal8Bit().constData());
 
-    const imageFormat format = imageFormatOf(fileName);
+    const imageFormat format = halvora::imageFormatOf(fileName);
     if (position == 0) rawChosenInAction_ = false;
     const int p = int(photos.size()) + position;
     if (p > kMaxPhotos - 1)
@@ -137,11 +137,11 @@ bool processingProject::readPhotoInfo(photoEntry& photo, int format, int p, bool
         hdrOptions = options;
         if (format == formatRadianceRgbe) {
             bool primariesPresent = false;
-            ok = getRGBEinfo(fileName, w, h, primaries, primariesPresent, &text);
+            ok = halvora::getRGBEinfo(fileName, w, h, primaries, primariesPresent, &text);
             customPrimaries = ok && primariesPresent;
             failedLine = "Failed to get Radiance RGBE image info";
         } else {
-            ok = getEXRinfo(fileName, w, h, &text);
+            ok = halvora::getEXRinfo(fileName, w, h, &text);
             failedLine = "Failed to get OpenEXR image info";
         }
         photo.bitDepthClass = 2;
@@ -150,7 +150,7 @@ bool processingProject::readPhotoInfo(photoEntry& photo, int format, int p, bool
     }
     case formatTiff: {
         int bitsPerSample = 0;
-        ok = tiffQuickInfo(fileName, w, h, bitsPerSample, &text);
+        ok = halvora::tiffQuickInfo(fileName, w, h, bitsPerSample, &text);
         photo.bitDepthClass = bitsPerSample == 16 ? 2 : 1;
         photo.isRadiance = bitsPerSample == 32;
         if (ok && photo.isRadiance && p == 0) hdrOptions = unattendedHdrOptions;
@@ -174,7 +174,7 @@ bool processingProject::readRawInfo(photoEntry& photo, int& w, int& h, QString& 
     rawInfo_t info;
     // The half size is asked for at once: whether it is wanted is only known after the dialog, and
     // a second look at the header costs less than opening the file again.
-    if (!getRAWinfo_DCRAW(fileName, true, info, photo.exif, &text)) {
+    if (!halvora::getRAWinfo_DCRAW(fileName, true, info, photo.exif, &text)) {
         debugLog("%s: Failed to get RAW image info: %s\n", kPrepare, text.toLocal8Bit().constData());
         return false;
     }

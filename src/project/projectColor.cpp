@@ -130,6 +130,8 @@ QByteArray fileBytes(const QString& path) {
 
 } // namespace
 
+namespace halvora {
+
 QString shippedProfileFolder() {
     const QString beside = QCoreApplication::applicationDirPath() + "/color profiles";
     if (QFileInfo(beside).isDir()) return beside;
@@ -169,3 +171,5 @@ std::function<void(uint8_t* row, int pixels)> monitorRowTransform(const processi
     const halvora::colorManagement* c = &project.color;
     return [c](uint8_t* row, int pixels) { c->toMonitor(row, size_t(pixels)); };
 }
+
+} // namespace halvora

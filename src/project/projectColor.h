@@ -29,6 +29,8 @@ struct projectColorSettings_t {
     std::function<void(const halvora::colorSetupResult_t& result)> report;
 };
 
+namespace halvora {
+
 /// Folder of the shipped profiles: "color profiles" beside the executable (build tree), else in the
 /// installed data folder "<prefix>/share/halvora".
 QString shippedProfileFolder();
@@ -46,3 +48,5 @@ void prepareColorOutput(const processingProject& project, saveResultRequest& req
 /// Working → monitor conversion of an 8-bit R, G, B row for the workspaces; empty when colour
 /// management is inactive. The function borrows the project's transforms.
 std::function<void(uint8_t* row, int pixels)> monitorRowTransform(const processingProject& project);
+
+} // namespace halvora

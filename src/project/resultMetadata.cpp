@@ -6,6 +6,8 @@
 
 #include <QDir>
 
+namespace halvora {
+
 resultMetadataSource_t resultMetadataSource(const processingProject& project) {
     resultMetadataSource_t source;
     const auto& photos = project.photos;
@@ -42,3 +44,5 @@ metadataTransfer_t transferResultExif(exiftoolDaemon* tool, const resultMetadata
     if (error) *error = reason;
     return metadataTransfer_t::failed;
 }
+
+} // namespace halvora

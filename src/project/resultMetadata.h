@@ -21,6 +21,8 @@ struct resultMetadataSource_t {
     exifResultKind kind = exifResultKind::hdrToneMapped;
 };
 
+namespace halvora {
+
 /// The source of a result of `project`: the reference photo (midId) and the included photos of a merge;
 /// one photo is an enhanced single photo, a radiance picture a tone-mapped HDR image. Main thread.
 resultMetadataSource_t resultMetadataSource(const processingProject& project);
@@ -30,3 +32,5 @@ resultMetadataSource_t resultMetadataSource(const processingProject& project);
 /// logged) when the tool could not do it. Called after the file is complete; any thread.
 metadataTransfer_t transferResultExif(exiftoolDaemon* tool, const resultMetadataSource_t& source,
                                       const saveResultRequest& request, QString* error = nullptr);
+
+} // namespace halvora

@@ -36,7 +36,7 @@ void saveAlignedWorker::doSaveAligned() {
             break;
         }
         const QString base = options.prefix + QFileInfo(photo->fileName).completeBaseName() + options.suffix;
-        const QString name = uniqueOutputName(options.folder, base, extension, false);
+        const QString name = halvora::uniqueOutputName(options.folder, base, extension, false);
         debugLog("- %s\n", qPrintable(name));
         bool ok =
             project_->readFromTempFile(*photo, photoEntry::slotCurrent, pixels.pixels(), pixels.byteSize());

@@ -16,7 +16,7 @@ bool saveRun::start(const saveResultRequest& request) {
     exifTransferError_.clear();
     processingProject* project = &project_;
     // Gathered here, on the main thread: the photo list does not change while the save runs.
-    const resultMetadataSource_t metadata = resultMetadataSource(project_);
+    const resultMetadataSource_t metadata = halvora::resultMetadataSource(project_);
     exiftoolDaemon* tool = project_.metadataTool;
     auto worker = std::make_shared<saveResultWorker>(request_, project->resultBuffer(), project->width,
                                                      project->height);
@@ -24,14 +24,14 @@ bool saveRun::start(const saveResultRequest& request) {
         return project->toneMapFullImage(rowsReady);
     };
     // Colour: the sRGB conversion of the rows and the profile the file carries.
-    prepareColorOutput(*project, worker->request, *worker);
+    halvora::prepareColorOutput(*project, worker->request, *worker);
     const uint64_t total = uint64_t(project->width) * uint64_t(project->height) * 3;
     return projectRun::start(total, [this, worker, metadata, tool](QString& error) {
         worker->doSaveResult();
         // Read on the main thread only after the work has ended.
         request_ = worker->request;
         // The file is complete: its metadata step follows, and never undoes the save.
-        exifTransfer_ = transferResultExif(tool, metadata, request_, &exifTransferError_);
+        exifTransfer_ = halvora::transferResultExif(tool, metadata, request_, &exifTransferError_);
         error = worker->request.error;
         return worker->request.success;
     });

@@ -30,7 +30,7 @@ colorAdjustGroup::colorAdjustGroup(QWidget* parent) : QWidget(parent) {
     sample_->setObjectName("whiteBalanceSample");
     sample_->setCheckable(true);
     sample_->setText(tr("White balance (sample)"));
-    sample_->setIcon(toolIcons::eyedropper(QColor(0x80, 0x80, 0x80)));
+    sample_->setIcon(halvora::toolIcons::eyedropper(QColor(0x80, 0x80, 0x80)));
     sample_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     sample_->setToolTip(
         tr("Use it to take a sample from the image. The point that should become neutral (gray) "
@@ -38,7 +38,7 @@ colorAdjustGroup::colorAdjustGroup(QWidget* parent) : QWidget(parent) {
     lock_ = new QToolButton(this);
     lock_->setObjectName("whiteBalanceLock");
     lock_->setCheckable(true);
-    lock_->setIcon(toolIcons::padlock());
+    lock_->setIcon(halvora::toolIcons::padlock());
     lock_->setIconSize(QSize(18, 18));
     lock_->setToolTip(tr("When locked, the white balance settings are not loaded from presets."));
     swatch_ = new QLabel(this);

@@ -3,7 +3,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-namespace curvePainting {
+namespace halvora::curvePainting {
 
 namespace {
 constexpr int kMargin = 5; // room for a handle on the border
@@ -58,4 +58,4 @@ void drawKneePoints(QPainter& painter, const halvora::curveFrame_t& frame, const
     painter.setBrush(Qt::NoBrush);
 }
 
-} // namespace curvePainting
+} // namespace halvora::curvePainting

@@ -10,7 +10,7 @@
 
 class QPainter;
 
-namespace curvePainting {
+namespace halvora::curvePainting {
 
 /// Background, border and quarter grid of the curve's unit square.
 void drawFrame(QPainter& painter, const halvora::curveFrame_t& frame);
@@ -23,4 +23,4 @@ void drawKneePoints(QPainter& painter, const halvora::curveFrame_t& frame, const
 /// The drawing frame of a widget of `width` × `height` pixels with a margin for the handles.
 halvora::curveFrame_t frameFor(int width, int height);
 
-} // namespace curvePainting
+} // namespace halvora::curvePainting

@@ -43,10 +43,10 @@ histogramTool::histogramTool(QWidget* parent) : QWidget(parent) {
     area_ = new histogramToolArea(this);
     layout->addWidget(area_, 0, 0, 1, 4);
 
-    blackSample_ = toolButton(this, "blackPointSample", toolIcons::eyedropper(Qt::black),
+    blackSample_ = toolButton(this, "blackPointSample", halvora::toolIcons::eyedropper(Qt::black),
                               tr("Select the black point. Left-click on image to sample current result, or "
                                  "right-click to get a sample from input, not tonemapped HDR image."));
-    whiteSample_ = toolButton(this, "whitePointSample", toolIcons::eyedropper(Qt::white),
+    whiteSample_ = toolButton(this, "whitePointSample", halvora::toolIcons::eyedropper(Qt::white),
                               tr("Select the white point. Left-click on image to sample current result, or "
                                  "right-click to get a sample from input, not tonemapped HDR image."));
     blackClip_ = clipBox(this, "blackClip",
@@ -58,8 +58,8 @@ histogramTool::histogramTool(QWidget* parent) : QWidget(parent) {
     layout->addWidget(whiteClip_, 1, 2);
     layout->addWidget(whiteSample_, 1, 3);
 
-    lock_ =
-        toolButton(this, "autoClipping", toolIcons::padlock(), tr("Automatic histogram clipping on/off."));
+    lock_ = toolButton(this, "autoClipping", halvora::toolIcons::padlock(),
+                       tr("Automatic histogram clipping on/off."));
     noClip_ = new QPushButton(tr("No clipping"), this);
     noClip_->setObjectName("noClip");
     noClip_->setToolTip(tr("Switch automatic clipping off and clip no pixels."));

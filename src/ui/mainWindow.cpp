@@ -96,9 +96,9 @@ bool mainWindow::createProject() {
     project_->metadataTool = exiftool_.get();
     projectColorSettings_t color;
     color.options = halvora::colorManagementOptionsFromSettings(options);
-    color.profileDir = shippedProfileFolder();
+    color.profileDir = halvora::shippedProfileFolder();
     color.report = [this](const halvora::colorSetupResult_t& result) { colorSetupReported(result); };
-    installColorManagement(*project_, color);
+    halvora::installColorManagement(*project_, color);
     // The old project's transforms are gone with it; this one has none until its first photo.
     colorNotice_.clear();
     if (workspace_) workspace_->area()->setDisplayTransform({});

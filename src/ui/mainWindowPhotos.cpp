@@ -157,7 +157,7 @@ void mainWindow::addImagesFinished(bool ok, QString error) {
     for (QAction* action : std::as_const(transformActions_))
         action->setEnabled(havePhotos);
     if (havePhotos && photoList_->currentRow() < 0) photoList_->setCurrentRow(0);
-    if (project_) workspace_->area()->setDisplayTransform(monitorRowTransform(*project_));
+    if (project_) workspace_->area()->setDisplayTransform(halvora::monitorRowTransform(*project_));
     if (havePhotos && !project_->hdrPresent) showSelectedPhoto();
     updateStatusArea();
     if (!failures.isEmpty() && !styledMessageBox::unattended()) {

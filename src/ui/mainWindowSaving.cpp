@@ -67,7 +67,7 @@ void mainWindow::saveResultAsSlot() {
     request.fileName = chosen;
     if (!saveResult::ask(this, options, request)) return;
     // The options dialog decides the format; the name follows it.
-    const QString fixed = outputNameForFormat(chosen, request.options.format);
+    const QString fixed = halvora::outputNameForFormat(chosen, request.options.format);
     if (fixed != chosen && QFileInfo::exists(fixed) &&
         !styledMessageBox::question(this, tr("%1 already exists.<br>Do you want to replace it?")
                                               .arg(QFileInfo(fixed).fileName().toHtmlEscaped())))
@@ -113,7 +113,7 @@ void mainWindow::saveResultFinished(bool ok, QString error) {
     setControlsEnabled(true);
     const bool boxes = !closing_ && !styledMessageBox::unattended();
     if (!transferError.isEmpty()) appendLog(logWarning, transferError);
-    for (const saveResultMessage_t& m : saveResultFinishedMessages(&request, false, transfer)) {
+    for (const saveResultMessage_t& m : halvora::saveResultFinishedMessages(&request, false, transfer)) {
         const logKind kind = m.color == "#60a060"   ? logSuccess
                              : m.color == "#b06060" ? logError
                              : m.color == "#b0b060" ? logWarning
@@ -137,7 +137,7 @@ void mainWindow::saveResultFinished(bool ok, QString error) {
         lastSaveRequest_ = request;
     }
     if (request.openInExternalEditor)
-        startExternalEditor(programOptionsSettings::instance().externalEditorPath, request.fileName);
+        halvora::startExternalEditor(programOptionsSettings::instance().externalEditorPath, request.fileName);
 }
 
 void mainWindow::saveAlignedSlot() {

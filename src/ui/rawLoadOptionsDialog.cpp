@@ -176,7 +176,7 @@ rawLoadOptionsDialog::rawLoadOptionsDialog(const QString& fileName, const rawInf
     whiteBalanceChanged();
 
     QString error;
-    if (!getThumbFromRAW_DCRAW(fileName_, picture_, &error))
+    if (!halvora::getThumbFromRAW_DCRAW(fileName_, picture_, &error))
         debugLog("%s: No thumbnail in RAW: %s\n", "rawLoadOptionsDialog", error.toLocal8Bit().constData());
     showPicture();
 }
@@ -223,7 +223,8 @@ bool rawLoadOptionsDialog::renderPreview() {
     // The converter writes rows without padding; the picture's rows may be padded.
     std::vector<uint8_t> rows(size_t(w) * size_t(h) * 3);
     QString error;
-    if (!loadRAW_DCRAW(fileName_, buildDcrawArgs(options(), true), w, h, nullptr, rows.data(), &error)) {
+    if (!halvora::loadRAW_DCRAW(fileName_, halvora::buildDcrawArgs(options(), true), w, h, nullptr,
+                                rows.data(), &error)) {
         debugLog("%s: %s\n", "rawLoadOptionsDialog::renderPreview", error.toLocal8Bit().constData());
         pickLabel_->setText(error);
         return false;

@@ -32,13 +32,13 @@ void selectiveCurveToolArea::setMarker(double x, bool show) {
 }
 
 halvora::curveFrame_t selectiveCurveToolArea::frame() const {
-    return curvePainting::frameFor(width(), height() - kBand);
+    return halvora::curvePainting::frameFor(width(), height() - kBand);
 }
 
 void selectiveCurveToolArea::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const halvora::curveFrame_t f = frame();
-    curvePainting::drawFrame(painter, f);
+    halvora::curvePainting::drawFrame(painter, f);
     // The axis as colours: the hue circle, or black to white.
     QLinearGradient band(f.pixelX(0), 0, f.pixelX(1), 0);
     if (hueAxis_)
@@ -66,11 +66,11 @@ void selectiveCurveToolArea::paintEvent(QPaintEvent*) {
         const size_t entry = i * (table.size() - 2) / (values.size() - 1);
         values[i] = 0.5 + 0.5 * table[entry];
     }
-    curvePainting::drawValues(painter, f, values, QColor(0xe0, 0xe0, 0xe0));
+    halvora::curvePainting::drawValues(painter, f, values, QColor(0xe0, 0xe0, 0xe0));
     std::vector<QPointF> shown;
     for (const selKneePoints_t& p : *points)
         shown.emplace_back(p.x, p.y);
-    curvePainting::drawKneePoints(painter, f, shown, editing_.hovered(), editing_.selected());
+    halvora::curvePainting::drawKneePoints(painter, f, shown, editing_.hovered(), editing_.selected());
 }
 
 void selectiveCurveToolArea::handle(halvora::kneeEdit edit, int selectedBefore) {

@@ -63,7 +63,7 @@ void splash::paintEvent(QPaintEvent*) {
     sky.setColorAt(0.6, QColor(0x3a, 0x3f, 0x52));
     sky.setColorAt(1.0, QColor(0xc9, 0x7b, 0x3c));
     p.fillRect(rect(), sky);
-    p.drawPixmap(28, 28, styledIcons::application(72));
+    p.drawPixmap(28, 28, halvora::styledIcons::application(72));
     QFont title = font();
     title.setPixelSize(40);
     title.setBold(true);

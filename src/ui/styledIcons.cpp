@@ -4,7 +4,7 @@
 #include <QPainterPath>
 #include <QtMath>
 
-namespace styledIcons {
+namespace halvora::styledIcons {
 namespace {
 
 QPixmap canvas(int size) {
@@ -109,4 +109,4 @@ QIcon titleButton(glyph g) {
     return icon;
 }
 
-} // namespace styledIcons
+} // namespace halvora::styledIcons

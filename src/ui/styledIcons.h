@@ -5,7 +5,7 @@
 #include <QIcon>
 #include <QPixmap>
 
-namespace styledIcons {
+namespace halvora::styledIcons {
 
 enum glyph { minimiseGlyph, resizeGlyph, closeGlyph };
 enum messageKind { informationIcon, warningIcon, errorIcon, confirmationIcon };
@@ -17,4 +17,4 @@ QPixmap message(messageKind kind, int size);
 /// A title-bar button glyph in light grey (and white when active).
 QIcon titleButton(glyph g);
 
-} // namespace styledIcons
+} // namespace halvora::styledIcons

@@ -13,7 +13,7 @@
 styledMainWindow::styledMainWindow(QWidget* parent) : QMainWindow(parent) {
     setObjectName("windowFrame");
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
-    setWindowIcon(QIcon(styledIcons::application(64)));
+    setWindowIcon(QIcon(halvora::styledIcons::application(64)));
     auto* frame = new QWidget(this);
     frame->setObjectName("windowFrameBody");
     auto* layout = new QVBoxLayout(frame);

@@ -38,7 +38,7 @@ styledMessageBox::styledMessageBox(QWidget* parent, kind k, const QString& text,
     auto* row = new QHBoxLayout;
     row->setSpacing(14);
     auto* icon = new QLabel(contentArea());
-    icon->setPixmap(styledIcons::message(styledIcons::messageKind(k), 40));
+    icon->setPixmap(halvora::styledIcons::message(halvora::styledIcons::messageKind(k), 40));
     icon->setAlignment(Qt::AlignTop);
     auto* label = new QLabel(text, contentArea());
     label->setObjectName("messageText");

@@ -15,7 +15,7 @@ styledTitleBar::styledTitleBar(QWidget* window, bool mainWindowButtons) : QWidge
     layout->setContentsMargins(6, 2, 2, 2);
     layout->setSpacing(6);
     auto* icon = new QLabel(this);
-    icon->setPixmap(styledIcons::application(16));
+    icon->setPixmap(halvora::styledIcons::application(16));
     icon->setFixedSize(16, 16);
     title_ = new QLabel(this);
     title_->setObjectName("windowTitle");
@@ -38,13 +38,16 @@ styledTitleBar::styledTitleBar(QWidget* window, bool mainWindowButtons) : QWidge
     };
     if (mainWindowButtons) {
         minimise_ =
-            button("windowTitleButton", styledIcons::titleButton(styledIcons::minimiseGlyph), tr("Minimize"));
-        resize_ = button("windowTitleButton", styledIcons::titleButton(styledIcons::resizeGlyph),
-                         tr("Maximize / restore"));
+            button("windowTitleButton",
+                   halvora::styledIcons::titleButton(halvora::styledIcons::minimiseGlyph), tr("Minimize"));
+        resize_ =
+            button("windowTitleButton", halvora::styledIcons::titleButton(halvora::styledIcons::resizeGlyph),
+                   tr("Maximize / restore"));
         connect(minimise_, &QToolButton::clicked, this, &styledTitleBar::minimiseClicked);
         connect(resize_, &QToolButton::clicked, this, &styledTitleBar::resizeClicked);
     }
-    close_ = button("windowTitleButtonX", styledIcons::titleButton(styledIcons::closeGlyph), tr("Close"));
+    close_ = button("windowTitleButtonX", halvora::styledIcons::titleButton(halvora::styledIcons::closeGlyph),
+                    tr("Close"));
     connect(close_, &QToolButton::clicked, this, &styledTitleBar::closeClicked);
 }
 

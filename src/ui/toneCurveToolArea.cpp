@@ -27,13 +27,13 @@ void toneCurveToolArea::setLevels(double black, double white) {
 }
 
 halvora::curveFrame_t toneCurveToolArea::frame() const {
-    return curvePainting::frameFor(width(), height());
+    return halvora::curvePainting::frameFor(width(), height());
 }
 
 void toneCurveToolArea::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const halvora::curveFrame_t f = frame();
-    curvePainting::drawFrame(painter, f);
+    halvora::curvePainting::drawFrame(painter, f);
     // The levels of the histogram editor, for orientation.
     painter.setPen(QPen(QColor(0x90, 0x90, 0x90), 1, Qt::DashLine));
     for (double level : {black_, white_})
@@ -47,11 +47,11 @@ void toneCurveToolArea::paintEvent(QPaintEvent*) {
                                      QColor(0x50, 0xd0, 0x50), QColor(0x60, 0x80, 0xff)};
     std::vector<double> values(size_t(std::max(f.width, 2)));
     halvora::evaluateCurve(values.data(), int(values.size()), curve_->kneePoints, curve_->type);
-    curvePainting::drawValues(painter, f, values, colours[std::clamp(channel_, 0, 3)]);
+    halvora::curvePainting::drawValues(painter, f, values, colours[std::clamp(channel_, 0, 3)]);
     std::vector<QPointF> points;
     for (const curvePoint_t& p : curve_->kneePoints)
         points.emplace_back(p.x, p.y);
-    curvePainting::drawKneePoints(painter, f, points, editing_.hovered(), editing_.dragged());
+    halvora::curvePainting::drawKneePoints(painter, f, points, editing_.hovered(), editing_.dragged());
 }
 
 void toneCurveToolArea::handle(halvora::kneeEdit edit) {

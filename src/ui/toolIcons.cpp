@@ -4,7 +4,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 
-namespace toolIcons {
+namespace halvora::toolIcons {
 namespace {
 
 constexpr int kSize = 32; // drawn large, scaled down by the buttons
@@ -63,4 +63,4 @@ QIcon eyedropper(const QColor& tip) {
     return QIcon(pixmap);
 }
 
-} // namespace toolIcons
+} // namespace halvora::toolIcons

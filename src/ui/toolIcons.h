@@ -5,11 +5,11 @@
 #include <QColor>
 #include <QIcon>
 
-namespace toolIcons {
+namespace halvora::toolIcons {
 
 /// A padlock whose shackle is shut for the button's checked state and open otherwise.
 QIcon padlock();
 /// An eyedropper whose tip has `tip` colour (black point, white point, neutral grey).
 QIcon eyedropper(const QColor& tip);
 
-} // namespace toolIcons
+} // namespace halvora::toolIcons

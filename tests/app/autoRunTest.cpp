@@ -153,7 +153,7 @@ TEST(autoRun, bracketToJpegWithPluginCallbackAndRadianceFile) {
     int w = 0, h = 0;
     double primaries[8];
     bool havePrimaries = false;
-    ASSERT_TRUE(getRGBEinfo(hdr, w, h, primaries, havePrimaries, nullptr));
+    ASSERT_TRUE(halvora::getRGBEinfo(hdr, w, h, primaries, havePrimaries, nullptr));
     ASSERT_EQ(w, 1024);
     ASSERT_EQ(h, 768);
     std::vector<float> rgb(size_t(w) * h * 3);
@@ -188,7 +188,7 @@ TEST(autoRun, tiffOutputsInBothDepthsAndOpenExrFile) {
 
     int w = 0, h = 0, bits = 0;
     const QString t16 = box.out + "/desk16.tif";
-    ASSERT_TRUE(tiffQuickInfo(t16, w, h, bits, nullptr));
+    ASSERT_TRUE(halvora::tiffQuickInfo(t16, w, h, bits, nullptr));
     EXPECT_EQ(w, 1024);
     EXPECT_EQ(h, 768);
     EXPECT_EQ(bits, 16);
@@ -205,11 +205,11 @@ TEST(autoRun, tiffOutputsInBothDepthsAndOpenExrFile) {
     EXPECT_GT(std::unique(distinct.begin(), distinct.end()) - distinct.begin(), 1000);
 
     int ew = 0, eh = 0;
-    ASSERT_TRUE(getEXRinfo(box.out + "/desk.exr", ew, eh, nullptr));
+    ASSERT_TRUE(halvora::getEXRinfo(box.out + "/desk.exr", ew, eh, nullptr));
     EXPECT_EQ(ew, 1024);
     EXPECT_EQ(eh, 768);
     std::vector<float> rgb(size_t(ew) * eh * 3);
-    ASSERT_TRUE(loadEXR(box.out + "/desk.exr", ew, eh, rgb.data(), mn, mx, nullptr));
+    ASSERT_TRUE(halvora::loadEXR(box.out + "/desk.exr", ew, eh, rgb.data(), mn, mx, nullptr));
     EXPECT_GT(radianceRange(rgb), 300.0);
     expectMergedDetailInHighlights(rgb, ew, eh);
 
@@ -219,7 +219,7 @@ TEST(autoRun, tiffOutputsInBothDepthsAndOpenExrFile) {
             deskBracket(),
         code));
     EXPECT_EQ(code, 0);
-    ASSERT_TRUE(tiffQuickInfo(box.out + "/desk8.tif", w, h, bits, nullptr));
+    ASSERT_TRUE(halvora::tiffQuickInfo(box.out + "/desk8.tif", w, h, bits, nullptr));
     EXPECT_EQ(bits, 8);
     std::vector<uint16_t> pixels8(pixels.size());
     ASSERT_TRUE(
@@ -273,7 +273,7 @@ TEST(autoRun, settingsFileGivesTheLookAndABrokenOneFails) {
                 code));
     EXPECT_EQ(code, 0) << box.logText().toStdString();
     int w = 0, h = 0, bits = 0;
-    ASSERT_TRUE(tiffQuickInfo(grey, w, h, bits, nullptr));
+    ASSERT_TRUE(halvora::tiffQuickInfo(grey, w, h, bits, nullptr));
     std::vector<uint16_t> pixels(size_t(w) * h * 3);
     float mn = 0, mx = 0;
     exifInfo_t exif;

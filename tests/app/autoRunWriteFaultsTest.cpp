@@ -47,14 +47,14 @@ bool writesInto(qint64 pid, const QByteArray& folder) {
 bool wholeRadiancePicture(const QString& fileName) {
     int w = 0, h = 0;
     if (fileName.endsWith(".exr")) {
-        if (!getEXRinfo(fileName, w, h, nullptr)) return false;
+        if (!halvora::getEXRinfo(fileName, w, h, nullptr)) return false;
         std::vector<float> rgb(size_t(w) * h * 3);
         float mn = 0, mx = 0;
-        return loadEXR(fileName, w, h, rgb.data(), mn, mx, nullptr);
+        return halvora::loadEXR(fileName, w, h, rgb.data(), mn, mx, nullptr);
     }
     double primaries[8];
     bool present = false;
-    if (!getRGBEinfo(fileName, w, h, primaries, present, nullptr)) return false;
+    if (!halvora::getRGBEinfo(fileName, w, h, primaries, present, nullptr)) return false;
     std::vector<float> rgb(size_t(w) * h * 3);
     float mx = 0, mn = 0;
     return imageLoader::loadRadianceRGBE(fileName, w, h, rgb.data(), mx, mn, nullptr);

@@ -90,14 +90,14 @@ TEST(rawLoadOptions, StoredOptionsGiveTheConvertersArgumentsAndAreStoredBack) {
     settings.loadRawNoiseFilterMedian = 2;
     settings.loadRawRGGB = true;
     const rawLoadOptions o = halvora::rawLoadOptionsFromSettings(settings);
-    EXPECT_EQ(buildDcrawArgs(o, false),
+    EXPECT_EQ(halvora::buildDcrawArgs(o, false),
               QStringList({"-w", "-f", "-n", "30", "-m", "2",  "-o", "4",  "-H", "2",
                            "-g", "5",  "7",  "-c", "-W", "-q", "2",  "-6", "-s", "-0"}));
     settings.loadRawColorSpace = 9;
     settings.loadRawNoiseFilter = false;
     settings.loadRawRecoverHighlights = false;
     settings.loadRawRGGB = false;
-    EXPECT_EQ(buildDcrawArgs(halvora::rawLoadOptionsFromSettings(settings), false),
+    EXPECT_EQ(halvora::buildDcrawArgs(halvora::rawLoadOptionsFromSettings(settings), false),
               QStringList({"-w", "-c", "-W", "-q", "2", "-6", "-s", "-0"}));
 
     programOptionsSettings stored;

@@ -86,7 +86,7 @@ TEST_F(demoBracket, ExifDescribesTheBracket) {
     // Our own reader.
     for (int i = 0; i < 3; ++i) {
         exifInfo_t exif;
-        ASSERT_TRUE(readJpegExif(*dir_ + "/" + kNames[i], exif, nullptr)) << kNames[i];
+        ASSERT_TRUE(halvora::readJpegExif(*dir_ + "/" + kNames[i], exif, nullptr)) << kNames[i];
         EXPECT_STREQ(exif.cameraMake, "Halvora");
         EXPECT_NEAR(exif.exposureTime, times[i], 1e-7);
         EXPECT_FLOAT_EQ(exif.fNumber, 8.0f);

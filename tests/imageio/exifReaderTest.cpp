@@ -23,7 +23,7 @@ namespace {
 
 exifInfo_t walk(const std::vector<uint8_t>& tiff) {
     exifInfo_t exif;
-    processExifStart(tiff.data(), tiff.size(), exif);
+    halvora::processExifStart(tiff.data(), tiff.size(), exif);
     return exif;
 }
 
@@ -193,7 +193,7 @@ TEST(exifReader, lightSourceNames) {
                                               {4, "Flash"},    {9, "Fine weather"}, {11, "Shade"}};
     for (int code = -2; code < 300; ++code) {
         const auto it = named.find(code);
-        EXPECT_EQ(std::string(lightSourceName(code)), it == named.end() ? "?" : it->second) << code;
+        EXPECT_EQ(std::string(halvora::lightSourceName(code)), it == named.end() ? "?" : it->second) << code;
     }
 }
 
@@ -224,7 +224,7 @@ TEST(exifReader, badHeadersAreReported) {
     for (const row& r : rows) {
         logCapture log;
         exifInfo_t e;
-        EXPECT_EQ(processExifStart(r.bytes.data(), r.bytes.size(), e), r.ok) << r.message;
+        EXPECT_EQ(halvora::processExifStart(r.bytes.data(), r.bytes.size(), e), r.ok) << r.message;
         EXPECT_TRUE(log.contains(r.message)) << r.message << " got: " << log.text();
         EXPECT_EQ(e.orientation, 0);
     }
@@ -242,7 +242,7 @@ TEST(exifReader, badEntriesAreSkippedAndTheWalkGoesOn) {
     logCapture log;
     const std::vector<uint8_t> bytes = b.build();
     exifInfo_t e;
-    EXPECT_TRUE(processExifStart(bytes.data(), bytes.size(), e));
+    EXPECT_TRUE(halvora::processExifStart(bytes.data(), bytes.size(), e));
     EXPECT_TRUE(log.contains("EXIF: Illegal number format 13 for tag 0110 in Exif\n"));
     EXPECT_TRUE(log.contains("EXIF: Too many components 70000 for tag 0111 in Exif\n"));
     EXPECT_TRUE(log.contains("EXIF: Illegal value pointer for tag 010f in Exif\n"));
@@ -320,7 +320,7 @@ TEST(exifReader, everyTruncationOfAValidStructureIsSafe) {
     for (size_t n = 0; n <= full.size(); ++n) {
         std::vector<uint8_t> cut(full.begin(), full.begin() + n);
         exifInfo_t e;
-        processExifStart(cut.data(), cut.size(), e);
+        halvora::processExifStart(cut.data(), cut.size(), e);
         if (n == full.size()) {
             EXPECT_EQ(e.iso, 400);
         }
@@ -333,7 +333,7 @@ TEST(exifReader, jpegSectionWalk) {
         const QString path = dir + "/t.jpg";
         EXPECT_TRUE(writeBytes(path, bytes));
         e.clear();
-        return readJpegExif(path, e, nullptr);
+        return halvora::readJpegExif(path, e, nullptr);
     };
     exifInfo_t e;
     {
@@ -365,7 +365,7 @@ TEST(exifReader, jpegSectionWalk) {
         const QString path = dir + "/t.jpg";
         ASSERT_TRUE(writeBytes(path, bad));
         QString error;
-        EXPECT_FALSE(readJpegExif(path, e, &error));
+        EXPECT_FALSE(halvora::readJpegExif(path, e, &error));
         EXPECT_TRUE(
             log.contains("EXIF: Extraneous 9 padding bytes before section 0A (no EXIF header found)\n"));
         EXPECT_EQ(error, path + ": no EXIF data: the file has no JPEG section where one should begin");
@@ -394,7 +394,7 @@ TEST(exifReader, jpegSectionWalk) {
     {
         // The reason names the file and the cause, as the system words it.
         QString error;
-        EXPECT_FALSE(readJpegExif(dir + "/missing.jpg", e, &error));
+        EXPECT_FALSE(halvora::readJpegExif(dir + "/missing.jpg", e, &error));
         EXPECT_EQ(error, dir + "/missing.jpg: no such file or directory");
     }
 }
@@ -455,7 +455,7 @@ TEST(exifReader, realPhotosMatchTheMetadataTool) {
         SCOPED_TRACE(file.toStdString());
         const auto& t = table.at(QDir::cleanPath(file));
         exifInfo_t e;
-        ASSERT_TRUE(readJpegExif(file, e, nullptr));
+        ASSERT_TRUE(halvora::readJpegExif(file, e, nullptr));
         const double time = number(t.at("EXIF:ExposureTime"), number(t.at("EXIF:ShutterSpeedValue"), 0));
         EXPECT_NEAR(e.exposureTime, time, time * 1e-6);
         const double f = number(t.at("EXIF:FNumber"), number(t.at("EXIF:ApertureValue"), 0));
@@ -479,7 +479,7 @@ TEST(exifReader, knownOddFiles) {
     for (int o = 1; o <= 8; ++o) {
         for (const char* kind : {"landscape", "portrait"}) {
             exifInfo_t e;
-            ASSERT_TRUE(readJpegExif(
+            ASSERT_TRUE(halvora::readJpegExif(
                 halvora::test::dataFile(QString("formats/exif/orientation/%1_%2.jpg").arg(kind).arg(o)), e,
                 nullptr));
             EXPECT_EQ(e.orientation, o) << kind;
@@ -488,31 +488,32 @@ TEST(exifReader, knownOddFiles) {
     }
     exifInfo_t e;
     // Its ISO 65535 lives in the maker notes; the EXIF directory only has ExposureIndex 140.
-    ASSERT_TRUE(
-        readJpegExif(halvora::test::dataFile("formats/exif/bigendian_MM/kodak-dc240.jpg"), e, nullptr));
+    ASSERT_TRUE(halvora::readJpegExif(halvora::test::dataFile("formats/exif/bigendian_MM/kodak-dc240.jpg"), e,
+                                      nullptr));
     EXPECT_EQ(e.iso, 140);
     EXPECT_STREQ(e.cameraModel, "KODAK DC240 ZOOM DIGITAL CAMERA");
     e.clear();
-    ASSERT_TRUE(
-        readJpegExif(halvora::test::dataFile("formats/exif/bigendian_MM/36-memory_error.jpg"), e, nullptr));
+    ASSERT_TRUE(halvora::readJpegExif(
+        halvora::test::dataFile("formats/exif/bigendian_MM/36-memory_error.jpg"), e, nullptr));
     EXPECT_EQ(e.iso, 0);
     EXPECT_NEAR(e.exposureTime, 1.0 / 40.0, 1e-7);
     EXPECT_FLOAT_EQ(e.fNumber, 3.2f);
     e.clear();
-    ASSERT_TRUE(readJpegExif(halvora::test::dataFile("formats/exif/bigendian_MM/fujifilm-finepix40i.jpg"), e,
-                             nullptr));
+    ASSERT_TRUE(halvora::readJpegExif(
+        halvora::test::dataFile("formats/exif/bigendian_MM/fujifilm-finepix40i.jpg"), e, nullptr));
     EXPECT_FLOAT_EQ(e.fNumber, 2.8f);
     EXPECT_EQ(e.iso, 200);
     e.clear();
-    ASSERT_TRUE(readJpegExif(halvora::test::dataFile("formats/exif/hdr_pairs/canon_hdr_NO.jpg"), e, nullptr));
+    ASSERT_TRUE(halvora::readJpegExif(halvora::test::dataFile("formats/exif/hdr_pairs/canon_hdr_NO.jpg"), e,
+                                      nullptr));
     EXPECT_EQ(e.orientation, 6);
     EXPECT_STREQ(e.dateTime, "2015:02:26 04:20:03"); // DateTime of the first directory comes first
     EXPECT_NEAR(e.exposureTime, 1.0 / 60.0, 1e-8);
     EXPECT_EQ(e.iso, 800);
     EXPECT_FLOAT_EQ(e.exposureBias, 1.0f);
     e.clear();
-    ASSERT_TRUE(
-        readJpegExif(halvora::test::dataFile("formats/exif/hdr_pairs/iphone_hdr_NO.jpg"), e, nullptr));
+    ASSERT_TRUE(halvora::readJpegExif(halvora::test::dataFile("formats/exif/hdr_pairs/iphone_hdr_NO.jpg"), e,
+                                      nullptr));
     EXPECT_EQ(e.iso, 32);
     EXPECT_STREQ(e.cameraModel, "iPhone 6");
 }

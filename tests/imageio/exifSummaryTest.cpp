@@ -13,7 +13,7 @@ using halvora::test::dataDir;
 
 QStringList summaryOf(const QString& file) {
     exifInfo_t exif;
-    EXPECT_TRUE(readJpegExif(file, exif, nullptr)) << file.toStdString();
+    EXPECT_TRUE(halvora::readJpegExif(file, exif, nullptr)) << file.toStdString();
     return halvora::exifSummary(exif, true).split('\n');
 }
 

@@ -131,7 +131,8 @@ TEST(exiftoolDaemon, realToolQueriesAndWritesResults) {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(icc);
     }
-    ASSERT_TRUE(daemon.transferExif(source, result, exiftoolUsedPhotoList({"img01.jpg", "img02.jpg"}),
+    ASSERT_TRUE(daemon.transferExif(source, result,
+                                    halvora::exiftoolUsedPhotoList({"img01.jpg", "img02.jpg"}),
                                     exifResultKind::hdrToneMapped, 300, profile, &error))
         << error.toStdString();
     const std::map<QString, QString> written =

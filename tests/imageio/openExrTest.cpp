@@ -61,10 +61,10 @@ struct loadedExr {
 
 loadedExr loadExr(const QString& path) {
     loadedExr l;
-    l.infoOk = getEXRinfo(path, l.width, l.height, nullptr);
+    l.infoOk = halvora::getEXRinfo(path, l.width, l.height, nullptr);
     if (!l.infoOk) return l;
     l.pixels.assign(size_t(l.width) * l.height * 3, -1.0f);
-    l.loadOk = loadEXR(path, l.width, l.height, l.pixels.data(), l.minimum, l.maximum, nullptr);
+    l.loadOk = halvora::loadEXR(path, l.width, l.height, l.pixels.data(), l.minimum, l.maximum, nullptr);
     return l;
 }
 
@@ -162,8 +162,8 @@ TEST(openExr, damagedAndForeignFilesAreRefused) {
     // A load asked for another size than the file has is refused.
     std::vector<float> buffer(64 * 65 * 3);
     float mn = 0, mx = 0;
-    EXPECT_FALSE(loadEXR(dir + "/good.exr", 64, 65, buffer.data(), mn, mx, nullptr));
-    EXPECT_FALSE(loadEXR(dir + "/missing.exr", 64, 64, buffer.data(), mn, mx, nullptr));
+    EXPECT_FALSE(halvora::loadEXR(dir + "/good.exr", 64, 65, buffer.data(), mn, mx, nullptr));
+    EXPECT_FALSE(halvora::loadEXR(dir + "/missing.exr", 64, 64, buffer.data(), mn, mx, nullptr));
 }
 
 TEST(openExr, realSampleFilesLoad) {

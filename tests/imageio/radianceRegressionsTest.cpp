@@ -22,7 +22,7 @@ bool readsThrough(const QString& path, QString& error) {
         int w = 0, h = 0;
         double prim[8];
         bool hasPrim = false;
-        if (!getRGBEinfo(path, w, h, prim, hasPrim, &error)) return false;
+        if (!halvora::getRGBEinfo(path, w, h, prim, hasPrim, &error)) return false;
         std::vector<float> pixels(size_t(w) * h * 3);
         float mx = 0, mn = 0;
         return imageLoader::loadRadianceRGBE(path, w, h, pixels.data(), mx, mn, &error);
@@ -37,10 +37,10 @@ bool readsThrough(const QString& path, QString& error) {
     }
     if (path.endsWith(".exr")) {
         int w = 0, h = 0;
-        if (!getEXRinfo(path, w, h, &error)) return false;
+        if (!halvora::getEXRinfo(path, w, h, &error)) return false;
         std::vector<float> pixels(size_t(w) * h * 3);
         float mn = 0, mx = 0;
-        return loadEXR(path, w, h, pixels.data(), mn, mx, &error);
+        return halvora::loadEXR(path, w, h, pixels.data(), mn, mx, &error);
     }
     ADD_FAILURE() << "no reader for " << path.toStdString();
     return true;

@@ -88,7 +88,7 @@ loaded loadRgbe(const QString& path) {
     loaded l;
     double primaries[8];
     bool hasPrimaries = false;
-    l.infoOk = getRGBEinfo(path, l.width, l.height, primaries, hasPrimaries, &l.error);
+    l.infoOk = halvora::getRGBEinfo(path, l.width, l.height, primaries, hasPrimaries, &l.error);
     if (!l.infoOk) return l;
     l.pixels.assign(size_t(l.width) * l.height * 3, -1.0f);
     l.loadOk = imageLoader::loadRadianceRGBE(path, l.width, l.height, l.pixels.data(), l.maximum, l.minimum,
@@ -198,7 +198,7 @@ TEST(radianceRgbe, headerVariantsAndPixelOrder) {
     int w = 0, h = 0;
     double prim[8] = {};
     bool hasPrim = false;
-    ASSERT_TRUE(getRGBEinfo(dir + "/crlf.hdr", w, h, prim, hasPrim, nullptr));
+    ASSERT_TRUE(halvora::getRGBEinfo(dir + "/crlf.hdr", w, h, prim, hasPrim, nullptr));
     EXPECT_EQ(w, 2);
     EXPECT_EQ(h, 2);
     EXPECT_TRUE(hasPrim);
@@ -222,7 +222,7 @@ TEST(radianceRgbe, headerVariantsAndPixelOrder) {
     // Degenerate primaries (all zero, as some tools write) count as absent.
     QByteArray zeros = "#?RADIANCE\nPRIMARIES=0 0 0 0 0 0 0 0\nFORMAT=32-bit_rle_rgbe\n\n-Y 2 +X 2\n";
     ASSERT_TRUE(writeBytes(dir + "/zeros.hdr", zeros + flatRows(px)));
-    ASSERT_TRUE(getRGBEinfo(dir + "/zeros.hdr", w, h, prim, hasPrim, nullptr));
+    ASSERT_TRUE(halvora::getRGBEinfo(dir + "/zeros.hdr", w, h, prim, hasPrim, nullptr));
     EXPECT_FALSE(hasPrim);
 }
 
@@ -292,7 +292,7 @@ TEST(radianceRgbe, hostileFilesAreRefusedWithALogLine) {
         double prim[8];
         bool hasPrim = false;
         QString error;
-        const bool info = getRGBEinfo(path, width, height, prim, hasPrim, &error);
+        const bool info = halvora::getRGBEinfo(path, width, height, prim, hasPrim, &error);
         EXPECT_EQ(info, !c.infoRefuses);
         if (info) {
             std::vector<float> buffer(size_t(width) * height * 3);

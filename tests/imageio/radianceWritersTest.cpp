@@ -71,7 +71,7 @@ TEST(radianceWriters, rgbeRoundTripKeepsEightBitsOfMantissa) {
     int rw = 0, rh = 0;
     double prim[8];
     bool hasPrim = true;
-    ASSERT_TRUE(getRGBEinfo(path, rw, rh, prim, hasPrim, nullptr));
+    ASSERT_TRUE(halvora::getRGBEinfo(path, rw, rh, prim, hasPrim, nullptr));
     EXPECT_EQ(rw, w);
     EXPECT_EQ(rh, h);
     EXPECT_FALSE(hasPrim);
@@ -101,12 +101,12 @@ TEST(radianceWriters, openExrRoundTripWithinHalfPrecision) {
     EXPECT_TRUE(log.contains("Saving OpenEXR image format...\n"));
 
     int rw = 0, rh = 0;
-    ASSERT_TRUE(getEXRinfo(path, rw, rh, nullptr));
+    ASSERT_TRUE(halvora::getEXRinfo(path, rw, rh, nullptr));
     ASSERT_EQ(rw, w);
     ASSERT_EQ(rh, h);
     std::vector<float> back(picture.size());
     float mn = 0, mx = 0;
-    ASSERT_TRUE(loadEXR(path, w, h, back.data(), mn, mx, nullptr));
+    ASSERT_TRUE(halvora::loadEXR(path, w, h, back.data(), mn, mx, nullptr));
     EXPECT_EQ(back[0], 65504.0f);
     EXPECT_EQ(back[1], 0.0f);
     EXPECT_EQ(back[2], 0.0f);

@@ -46,11 +46,12 @@ struct decoded {
 decoded decodeRaw(const QString& fileName, const rawLoadOptions& options = {}) {
     decoded d;
     exifInfo_t exif;
-    if (!getRAWinfo_DCRAW(fileName, options.halfSize, d.info, exif, &d.error)) return d;
+    if (!halvora::getRAWinfo_DCRAW(fileName, options.halfSize, d.info, exif, &d.error)) return d;
     const int w = options.halfSize ? d.info.halfWidth : d.info.width;
     const int h = options.halfSize ? d.info.halfHeight : d.info.height;
     d.rgb16.assign(size_t(w) * h * 3, 0);
-    d.ok = loadRAW_DCRAW(fileName, buildDcrawArgs(options, false), w, h, d.rgb16.data(), nullptr, &d.error);
+    d.ok = halvora::loadRAW_DCRAW(fileName, halvora::buildDcrawArgs(options, false), w, h, d.rgb16.data(),
+                                  nullptr, &d.error);
     return d;
 }
 
@@ -88,7 +89,7 @@ TEST(rawConverter, realFilesGiveSizesAndExposureData) {
     rawInfo_t info;
     exifInfo_t exif;
     QString error;
-    ASSERT_TRUE(getRAWinfo_DCRAW(dngFile(), true, info, exif, &error)) << error.toStdString();
+    ASSERT_TRUE(halvora::getRAWinfo_DCRAW(dngFile(), true, info, exif, &error)) << error.toStdString();
     EXPECT_EQ(info.width, 1224);
     EXPECT_EQ(info.height, 816);
     // A demosaiced (linear) DNG has no mosaic to halve.
@@ -106,7 +107,7 @@ TEST(rawConverter, realFilesGiveSizesAndExposureData) {
     // The non-ASCII file name is opened by its real bytes.
     info = {};
     exif = {};
-    ASSERT_TRUE(getRAWinfo_DCRAW(kdcFile(), true, info, exif, &error)) << error.toStdString();
+    ASSERT_TRUE(halvora::getRAWinfo_DCRAW(kdcFile(), true, info, exif, &error)) << error.toStdString();
     EXPECT_EQ(info.width, 768);
     EXPECT_EQ(info.height, 512);
     EXPECT_TRUE(info.filterPattern);
@@ -134,7 +135,7 @@ TEST(rawConverter, decodeMatchesTheEmbeddedPreviewAndStaysOnTheWorkingScale) {
 
     QImage preview;
     QString error;
-    ASSERT_TRUE(getThumbFromRAW_DCRAW(dngFile(), preview, &error)) << error.toStdString();
+    ASSERT_TRUE(halvora::getThumbFromRAW_DCRAW(dngFile(), preview, &error)) << error.toStdString();
     EXPECT_EQ(preview.width(), 1024);
     EXPECT_EQ(preview.height(), 683);
     // The camera maker's rendition and ours differ in tone, not in what is where.
@@ -160,16 +161,16 @@ TEST(rawConverter, halfSizeAnd8BitDecodesHaveTheReportedSize) {
     // The preview form: 8 bits into a byte buffer.
     std::vector<uint8_t> rgb8(size_t(d.info.halfWidth) * d.info.halfHeight * 3, 0);
     QString error;
-    ASSERT_TRUE(loadRAW_DCRAW(kdcFile(), buildDcrawArgs({}, true), d.info.halfWidth, d.info.halfHeight,
-                              nullptr, rgb8.data(), &error))
+    ASSERT_TRUE(halvora::loadRAW_DCRAW(kdcFile(), halvora::buildDcrawArgs({}, true), d.info.halfWidth,
+                                       d.info.halfHeight, nullptr, rgb8.data(), &error))
         << error.toStdString();
     EXPECT_GT(*std::max_element(rgb8.begin(), rgb8.end()), 100);
 
     // A size other than the one the converter gives is refused, never written past.
     logCapture log;
     std::vector<uint16_t> small(size_t(100) * 100 * 3);
-    EXPECT_FALSE(
-        loadRAW_DCRAW(kdcFile(), buildDcrawArgs({}, false), 100, 100, small.data(), nullptr, &error));
+    EXPECT_FALSE(halvora::loadRAW_DCRAW(kdcFile(), halvora::buildDcrawArgs({}, false), 100, 100, small.data(),
+                                        nullptr, &error));
     EXPECT_TRUE(log.contains("DCRAW - cannot load data"));
     EXPECT_TRUE(error.contains("768 × 512")) << error.toStdString();
 }
@@ -226,7 +227,8 @@ TEST(rawConverter, metadataOnlyFilesAreRefusedBeforeDecoding) {
         rawInfo_t info;
         exifInfo_t exif;
         QString error;
-        EXPECT_FALSE(getRAWinfo_DCRAW(stubs.filePath(name), false, info, exif, &error)) << name.toStdString();
+        EXPECT_FALSE(halvora::getRAWinfo_DCRAW(stubs.filePath(name), false, info, exif, &error))
+            << name.toStdString();
         EXPECT_TRUE(error.contains(name)) << error.toStdString();
     }
 }
@@ -248,12 +250,13 @@ TEST(rawConverter, thingsThatAreNoRegularFileAreRefusedAtOnce) {
         rawInfo_t info;
         exifInfo_t exif;
         QString error;
-        EXPECT_FALSE(getRAWinfo_DCRAW(r.file, false, info, exif, &error)) << r.file.toStdString();
+        EXPECT_FALSE(halvora::getRAWinfo_DCRAW(r.file, false, info, exif, &error)) << r.file.toStdString();
         EXPECT_TRUE(error.contains(r.reason)) << error.toStdString();
         QImage thumb;
-        EXPECT_FALSE(getThumbFromRAW_DCRAW(r.file, thumb, &error));
+        EXPECT_FALSE(halvora::getThumbFromRAW_DCRAW(r.file, thumb, &error));
         uint16_t pixel[3];
-        EXPECT_FALSE(loadRAW_DCRAW(r.file, buildDcrawArgs({}, false), 1, 1, pixel, nullptr, &error));
+        EXPECT_FALSE(
+            halvora::loadRAW_DCRAW(r.file, halvora::buildDcrawArgs({}, false), 1, 1, pixel, nullptr, &error));
     }
 }
 
@@ -271,13 +274,15 @@ TEST(rawConverter, headersThatCrashTheRawLibraryAreRefused) {
         exifInfo_t exif;
         QString error;
         // A LibRaw that has the fault mended may read or refuse it; it must never take the program down.
-        if (!getRAWinfo_DCRAW(file, true, info, exif, &error)) {
+        if (!halvora::getRAWinfo_DCRAW(file, true, info, exif, &error)) {
             EXPECT_TRUE(error.startsWith(QDir::toNativeSeparators(file) + ": ")) << error.toStdString();
         }
         QImage thumbnail;
-        getThumbFromRAW_DCRAW(file, thumbnail, &error);
+        halvora::getThumbFromRAW_DCRAW(file, thumbnail, &error);
         uint16_t pixel[3];
-        EXPECT_FALSE(loadRAW_DCRAW(file, buildDcrawArgs({}, false), 1, 1, pixel, nullptr, &error)) << name;
+        EXPECT_FALSE(
+            halvora::loadRAW_DCRAW(file, halvora::buildDcrawArgs({}, false), 1, 1, pixel, nullptr, &error))
+            << name;
     }
 }
 
@@ -296,7 +301,8 @@ TEST(rawPictureDataInsideFile, stripsAndTilesOfEveryDirectoryMustFit) {
         b.shorts(preview, 279, {16});
         const std::vector<uint8_t> whole = b.build();
         QString reason;
-        EXPECT_TRUE(rawPictureDataInsideFile(whole.data(), whole.size(), reason)) << reason.toStdString();
+        EXPECT_TRUE(halvora::rawPictureDataInsideFile(whole.data(), whole.size(), reason))
+            << reason.toStdString();
 
         // The last tile ends one byte past the file (the builder's size does not depend on the count).
         tiffBuilder d(bigEndian);
@@ -314,7 +320,7 @@ TEST(rawPictureDataInsideFile, stripsAndTilesOfEveryDirectoryMustFit) {
         f.longs(fRaw, 325, {uint32_t(size) - t3 + 1});
         const std::vector<uint8_t> cut = f.build();
         ASSERT_EQ(cut.size(), size);
-        EXPECT_FALSE(rawPictureDataInsideFile(cut.data(), cut.size(), reason));
+        EXPECT_FALSE(halvora::rawPictureDataInsideFile(cut.data(), cut.size(), reason));
         EXPECT_TRUE(reason.contains(QString("reach byte %1").arg(cut.size() + 1))) << reason.toStdString();
 
         // Directories that link to themselves and counts larger than the file end the walk, not the program.
@@ -324,10 +330,10 @@ TEST(rawPictureDataInsideFile, stripsAndTilesOfEveryDirectoryMustFit) {
         e.link(e0, 330, e0);
         e.raw(e0, 273, tiffBuilder::tLong, 0x40000000u, {0, 0, 0, 1});
         const std::vector<uint8_t> loop = e.build();
-        EXPECT_TRUE(rawPictureDataInsideFile(loop.data(), loop.size(), reason));
+        EXPECT_TRUE(halvora::rawPictureDataInsideFile(loop.data(), loop.size(), reason));
     }
     // Not a TIFF structure: left to LibRaw.
     const uint8_t other[16] = {'F', 'U', 'J', 'I'};
     QString reason;
-    EXPECT_TRUE(rawPictureDataInsideFile(other, sizeof other, reason));
+    EXPECT_TRUE(halvora::rawPictureDataInsideFile(other, sizeof other, reason));
 }

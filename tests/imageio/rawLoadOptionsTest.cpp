@@ -118,13 +118,13 @@ TEST(buildDcrawArgs, eachOptionCombinationGivesItsArgumentList) {
                       "-g", "5",  "7",  "-c",  "-W", "-q", "2",  "-6", "-s", "-0"})},
     };
     for (const argsCase& c : cases)
-        EXPECT_EQ(buildDcrawArgs(c.options, c.preview), c.expected) << c.name;
+        EXPECT_EQ(halvora::buildDcrawArgs(c.options, c.preview), c.expected) << c.name;
 }
 
 TEST(dcrawArgsToLibRaw, everyOptionSetsTheParameterOfTheSameMeaning) {
     libraw_output_params_t p = freshParams();
     QString error;
-    ASSERT_TRUE(dcrawArgsToLibRaw(
+    ASSERT_TRUE(halvora::dcrawArgsToLibRaw(
         args({"-r", "2.5", "1",  "1.25", "1", "-f", "-n", "150", "-m", "3",  "-o", "4", "-h",
               "-H", "2",   "-g", "5",    "7", "-c", "-W", "-q",  "2",  "-6", "-s", "-0"}),
         p, &error))
@@ -150,13 +150,13 @@ TEST(dcrawArgsToLibRaw, everyOptionSetsTheParameterOfTheSameMeaning) {
 
     // White balance choices.
     p = freshParams();
-    ASSERT_TRUE(dcrawArgsToLibRaw(args({"-w"}), p, nullptr));
+    ASSERT_TRUE(halvora::dcrawArgsToLibRaw(args({"-w"}), p, nullptr));
     EXPECT_EQ(p.use_camera_wb, 1);
     p = freshParams();
-    ASSERT_TRUE(dcrawArgsToLibRaw(args({"-a"}), p, nullptr));
+    ASSERT_TRUE(halvora::dcrawArgsToLibRaw(args({"-a"}), p, nullptr));
     EXPECT_EQ(p.use_auto_wb, 1);
     p = freshParams();
-    ASSERT_TRUE(dcrawArgsToLibRaw(args({"-A", "568", "368", "64", "48"}), p, nullptr));
+    ASSERT_TRUE(halvora::dcrawArgsToLibRaw(args({"-A", "568", "368", "64", "48"}), p, nullptr));
     EXPECT_EQ(p.use_auto_wb, 1);
     EXPECT_EQ(p.greybox[0], 568u);
     EXPECT_EQ(p.greybox[1], 368u);
@@ -164,13 +164,13 @@ TEST(dcrawArgsToLibRaw, everyOptionSetsTheParameterOfTheSameMeaning) {
     EXPECT_EQ(p.greybox[3], 48u);
     // A square picked at the top-left edge has a negative corner; it must not wrap to 4 billion.
     p = freshParams();
-    ASSERT_TRUE(dcrawArgsToLibRaw(args({"-A", "-12", "-3", "64", "64"}), p, nullptr));
+    ASSERT_TRUE(halvora::dcrawArgsToLibRaw(args({"-A", "-12", "-3", "64", "64"}), p, nullptr));
     EXPECT_EQ(p.greybox[0], 0u);
     EXPECT_EQ(p.greybox[1], 0u);
 
     // A preview: 8-bit output, the fastest interpolation; "-s 1" selects the second picture.
     p = freshParams();
-    ASSERT_TRUE(dcrawArgsToLibRaw(args({"-q", "0", "-s", "1"}), p, nullptr));
+    ASSERT_TRUE(halvora::dcrawArgsToLibRaw(args({"-q", "0", "-s", "1"}), p, nullptr));
     EXPECT_EQ(p.user_qual, 0);
     EXPECT_EQ(p.output_bps, 8);
     EXPECT_EQ(p.shot_select, 1u);
@@ -195,7 +195,8 @@ TEST(dcrawArgsToLibRaw, everyBuiltListMapsWithoutComplaint) {
                 o.recoverHighlights = flags & 16;
                 libraw_output_params_t p = freshParams();
                 QString error;
-                ASSERT_TRUE(dcrawArgsToLibRaw(buildDcrawArgs(o, preview), p, &error)) << error.toStdString();
+                ASSERT_TRUE(halvora::dcrawArgsToLibRaw(halvora::buildDcrawArgs(o, preview), p, &error))
+                    << error.toStdString();
                 EXPECT_EQ(p.half_size, o.halfSize || preview);
                 EXPECT_EQ(p.output_bps, preview ? 8 : 16);
                 EXPECT_EQ(p.no_auto_bright, 1);
@@ -224,7 +225,7 @@ TEST(dcrawArgsToLibRaw, malformedListsAreRefusedWithTheOption) {
     for (const QStringList& list : bad) {
         libraw_output_params_t p = freshParams();
         QString error;
-        EXPECT_FALSE(dcrawArgsToLibRaw(list, p, &error)) << list.join(' ').toStdString();
+        EXPECT_FALSE(halvora::dcrawArgsToLibRaw(list, p, &error)) << list.join(' ').toStdString();
         EXPECT_TRUE(error.contains(list.first())) << error.toStdString();
     }
 }

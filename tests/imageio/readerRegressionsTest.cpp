@@ -40,16 +40,16 @@ TEST(readerRegressions, everyStoredInputIsHandled) {
         // Both readers see every file, whatever its name says.
         logCapture log;
         exifInfo_t exif;
-        const bool jpegWalk = readJpegExifFromMemory(bytes.data(), bytes.size(), exif, nullptr);
+        const bool jpegWalk = halvora::readJpegExifFromMemory(bytes.data(), bytes.size(), exif, nullptr);
         exifInfo_t structure;
-        processExifStart(bytes.data(), bytes.size(), structure);
+        halvora::processExifStart(bytes.data(), bytes.size(), structure);
 
         int w = 0, h = 0, bits = 0;
         bool loaded = false;
         QString quickError, fileError, error;
         const bool quick =
-            tiffQuickInfoFromMemory(bytes.data(), bytes.size(), QString(), w, h, bits, &quickError);
-        EXPECT_EQ(quick, tiffQuickInfo(info.filePath(), w, h, bits, &fileError));
+            halvora::tiffQuickInfoFromMemory(bytes.data(), bytes.size(), QString(), w, h, bits, &quickError);
+        EXPECT_EQ(quick, halvora::tiffQuickInfo(info.filePath(), w, h, bits, &fileError));
         // The file variant says the same, with the file's name in front.
         EXPECT_EQ(fileError, quick ? QString() : info.filePath() + ": " + quickError);
         if (quick) {
@@ -64,8 +64,9 @@ TEST(readerRegressions, everyStoredInputIsHandled) {
                 loaded = imageLoader::loadTIFF(info.filePath(), rgb16.data(), rgbFloat.data(), mn, mx,
                                                tiffExif, &error);
             else
-                loaded = tiffDecodeFromMemory(bytes.data(), bytes.size(), info.filePath(), rgb16.data(),
-                                              rgbFloat.data(), mn, mx, tiffExif, &error);
+                loaded =
+                    halvora::tiffDecodeFromMemory(bytes.data(), bytes.size(), info.filePath(), rgb16.data(),
+                                                  rgbFloat.data(), mn, mx, tiffExif, &error);
         } else {
             error = fileError;
         }

@@ -22,23 +22,24 @@ void touch(const QString& path) {
 } // namespace
 
 TEST(defaultOutputName, ExamplesOfCommonPrefixAndRemainders) {
-    EXPECT_EQ(defaultOutputNameWithSuffix({"/p/IMG_0001.JPG", "/p/IMG_0002.JPG", "/p/IMG_0003.JPG"}, "HDR"),
+    EXPECT_EQ(halvora::defaultOutputNameWithSuffix({"/p/IMG_0001.JPG", "/p/IMG_0002.JPG", "/p/IMG_0003.JPG"},
+                                                   "HDR"),
               "IMG_0001_0002_0003_HDR");
     // A digit ends the prefix; the trailing "-" is dropped.
-    EXPECT_EQ(defaultOutputNameWithSuffix({"DSC-100.jpg", "DSC-101.jpg"}, "S"), "DSC_100_101_S");
+    EXPECT_EQ(halvora::defaultOutputNameWithSuffix({"DSC-100.jpg", "DSC-101.jpg"}, "S"), "DSC_100_101_S");
     // No common prefix: the names joined.
-    EXPECT_EQ(defaultOutputNameWithSuffix({"b.tif", "a.tif"}, "S"), "a_b_S");
+    EXPECT_EQ(halvora::defaultOutputNameWithSuffix({"b.tif", "a.tif"}, "S"), "a_b_S");
     // Inputs are sorted; only the last extension goes; folders do not count; "." ends the prefix.
-    EXPECT_EQ(defaultOutputNameWithSuffix({"/x/y/shot.v2.c.jpg", "/z/shot.v2.b.jpg"}, "S"),
+    EXPECT_EQ(halvora::defaultOutputNameWithSuffix({"/x/y/shot.v2.c.jpg", "/z/shot.v2.b.jpg"}, "S"),
               "shot_.v2.b_.v2.c_S");
     // Letters and "_" continue the prefix.
-    EXPECT_EQ(defaultOutputNameWithSuffix({"beach_dark.jpg", "beach_bright.jpg"}, "S"),
+    EXPECT_EQ(halvora::defaultOutputNameWithSuffix({"beach_dark.jpg", "beach_bright.jpg"}, "S"),
               "beach_bright_dark_S");
     // A name without a dot stays whole; equal names leave empty remainders, which are skipped.
-    EXPECT_EQ(defaultOutputNameWithSuffix({"photo", "photo"}, "S"), "photo_S");
-    EXPECT_EQ(defaultOutputNameWithSuffix({"/a/one_photo.jpeg"}, "S"), "one_photo_S");
-    EXPECT_EQ(defaultOutputNameWithSuffix({"x_1.jpg", "x_2.jpg"}, ""), "x_1_2");
-    EXPECT_EQ(defaultOutputNameWithSuffix(QStringList{}, "S"), "");
+    EXPECT_EQ(halvora::defaultOutputNameWithSuffix({"photo", "photo"}, "S"), "photo_S");
+    EXPECT_EQ(halvora::defaultOutputNameWithSuffix({"/a/one_photo.jpeg"}, "S"), "one_photo_S");
+    EXPECT_EQ(halvora::defaultOutputNameWithSuffix({"x_1.jpg", "x_2.jpg"}, ""), "x_1_2");
+    EXPECT_EQ(halvora::defaultOutputNameWithSuffix(QStringList{}, "S"), "");
 }
 
 TEST(defaultOutputName, LongListsAreCutAtSixtyFourCharacters) {
@@ -47,31 +48,31 @@ TEST(defaultOutputName, LongListsAreCutAtSixtyFourCharacters) {
         inputs << QString("/photos/holiday_evening_long_exposure_%1.jpg").arg(i + 10);
     // "holiday_evening_long_exposure" (29) + "_10_11_12_…": cut after 64 characters.
     const QString joined = "holiday_evening_long_exposure_10_11_12_13_14_15_16_17_18_19_20_21_22";
-    EXPECT_EQ(defaultOutputNameWithSuffix(inputs, "HDR"), joined.left(64) + "_and_more_HDR");
+    EXPECT_EQ(halvora::defaultOutputNameWithSuffix(inputs, "HDR"), joined.left(64) + "_and_more_HDR");
     EXPECT_EQ(joined.left(64), "holiday_evening_long_exposure_10_11_12_13_14_15_16_17_18_19_20_2");
     // One input is never cut.
     const QString longName(100, QChar('q'));
-    EXPECT_EQ(defaultOutputNameWithSuffix({longName + ".jpg"}, "S"), longName + "_S");
+    EXPECT_EQ(halvora::defaultOutputNameWithSuffix({longName + ".jpg"}, "S"), longName + "_S");
 }
 
 TEST(saveResultOptions, UnattendedNamesNeverOverwriteUnlessAllowed) {
     const QString dir = halvora::test::makeTempDir("names");
     saveResultOptions_t jpeg;
-    EXPECT_EQ(unattendedSaveRequest(dir, "name", jpeg, false).fileName, dir + "/name.jpg");
+    EXPECT_EQ(halvora::unattendedSaveRequest(dir, "name", jpeg, false).fileName, dir + "/name.jpg");
     touch(dir + "/name.jpg");
-    EXPECT_EQ(unattendedSaveRequest(dir, "name", jpeg, false).fileName, dir + "/name_1.jpg");
+    EXPECT_EQ(halvora::unattendedSaveRequest(dir, "name", jpeg, false).fileName, dir + "/name_1.jpg");
     touch(dir + "/name_1.jpg");
-    EXPECT_EQ(unattendedSaveRequest(dir, "name", jpeg, false).fileName, dir + "/name_2.jpg");
-    EXPECT_EQ(unattendedSaveRequest(dir, "name", jpeg, true).fileName, dir + "/name.jpg");
+    EXPECT_EQ(halvora::unattendedSaveRequest(dir, "name", jpeg, false).fileName, dir + "/name_2.jpg");
+    EXPECT_EQ(halvora::unattendedSaveRequest(dir, "name", jpeg, true).fileName, dir + "/name.jpg");
     saveResultOptions_t tiff;
     tiff.format = saveResultOptions_t::formatTiff;
-    EXPECT_EQ(unattendedSaveRequest(dir + "/", "name", tiff, false).fileName, dir + "/name.tif");
+    EXPECT_EQ(halvora::unattendedSaveRequest(dir + "/", "name", tiff, false).fileName, dir + "/name.tif");
 }
 
 TEST(saveResultMessages, FailureAndSuccessTexts) {
     using msg = saveResultMessage_t;
     halvora::test::logCapture log;
-    auto m = saveResultFinishedMessages(nullptr, false, metadataTransfer_t::notRequested);
+    auto m = halvora::saveResultFinishedMessages(nullptr, false, metadataTransfer_t::notRequested);
     ASSERT_EQ(m.size(), 1u);
     EXPECT_EQ(m[0].kind, msg::errorBox);
     EXPECT_EQ(m[0].text, "Saving failed.");
@@ -80,21 +81,21 @@ TEST(saveResultMessages, FailureAndSuccessTexts) {
     saveResultRequest r;
     r.fileName = "/out/x.jpg";
     r.error = "Cannot write into the folder '/out': denied";
-    m = saveResultFinishedMessages(&r, false, metadataTransfer_t::done);
+    m = halvora::saveResultFinishedMessages(&r, false, metadataTransfer_t::done);
     ASSERT_EQ(m.size(), 2u);
     EXPECT_EQ(m[0].kind, msg::errorBox);
     EXPECT_EQ(m[1].text, r.error);
     EXPECT_EQ(m[1].color, "#b06060");
     EXPECT_TRUE(log.contains("Saving failed: /out/x.jpg\n"));
 
-    m = saveResultFinishedMessages(&r, true, metadataTransfer_t::done);
+    m = halvora::saveResultFinishedMessages(&r, true, metadataTransfer_t::done);
     ASSERT_EQ(m.size(), 1u);
     EXPECT_EQ(m[0].kind, msg::batchLog);
     EXPECT_EQ(m[0].text, "Saving failed.");
     EXPECT_EQ(m[0].color, "#b06060");
 
     r.success = true;
-    m = saveResultFinishedMessages(&r, false, metadataTransfer_t::failed);
+    m = halvora::saveResultFinishedMessages(&r, false, metadataTransfer_t::failed);
     ASSERT_EQ(m.size(), 2u);
     EXPECT_EQ(m[0].text, "Saved: /out/x.jpg");
     EXPECT_EQ(m[0].color, "#60a060");
@@ -103,7 +104,7 @@ TEST(saveResultMessages, FailureAndSuccessTexts) {
     EXPECT_EQ(m[1].color, "#b0b060");
     EXPECT_TRUE(log.contains("Saved: /out/x.jpg\n"));
 
-    m = saveResultFinishedMessages(&r, true, metadataTransfer_t::failed);
+    m = halvora::saveResultFinishedMessages(&r, true, metadataTransfer_t::failed);
     ASSERT_EQ(m.size(), 2u);
     EXPECT_EQ(m[0].kind, msg::batchLog);
     EXPECT_EQ(m[0].text, "Saved as /out/x.jpg");
@@ -111,13 +112,13 @@ TEST(saveResultMessages, FailureAndSuccessTexts) {
     EXPECT_EQ(m[1].text, "EXIF transfer failed.");
 
     // Without the metadata tool nothing claims that EXIF arrived.
-    m = saveResultFinishedMessages(&r, false, metadataTransfer_t::unavailable);
+    m = halvora::saveResultFinishedMessages(&r, false, metadataTransfer_t::unavailable);
     ASSERT_EQ(m.size(), 2u);
     EXPECT_EQ(m[1].color, "#b0b060");
     EXPECT_TRUE(m[1].text.contains("not transferred"));
     EXPECT_TRUE(log.contains("saveResultFinished: EXIF and colour profile were not transferred"));
 
-    EXPECT_EQ(sourcePhotoList({"a.jpg", "b.jpg", "c.jpg"}), "[1] a.jpg, [2] b.jpg, [3] c.jpg");
+    EXPECT_EQ(halvora::sourcePhotoList({"a.jpg", "b.jpg", "c.jpg"}), "[1] a.jpg, [2] b.jpg, [3] c.jpg");
 }
 
 TEST(saveResultWorker, WritesTheRequestedFormatAndReports) {
@@ -184,13 +185,14 @@ TEST(saveResultWorker, WritesTheRequestedFormatAndReports) {
 
 TEST(outputNameForFormat, TheSuffixFollowsTheChosenFormat) {
     const int jpeg = saveResultOptions_t::formatJpeg, tiff = saveResultOptions_t::formatTiff;
-    EXPECT_EQ(outputNameForFormat("/p/a.jpg", jpeg), "/p/a.jpg");
-    EXPECT_EQ(outputNameForFormat("/p/a.JPEG", jpeg), "/p/a.JPEG");
-    EXPECT_EQ(outputNameForFormat("/p/a.TIFF", tiff), "/p/a.TIFF");
-    EXPECT_EQ(outputNameForFormat("/p/a.jpg", tiff), "/p/a.tif");
-    EXPECT_EQ(outputNameForFormat("/p/a.Tiff", jpeg), "/p/a.jpg");
-    EXPECT_EQ(outputNameForFormat("/p/a", jpeg), "/p/a.jpg");
-    EXPECT_EQ(outputNameForFormat("/p/shot.v2", tiff), "/p/shot.v2.tif")
+    EXPECT_EQ(halvora::outputNameForFormat("/p/a.jpg", jpeg), "/p/a.jpg");
+    EXPECT_EQ(halvora::outputNameForFormat("/p/a.JPEG", jpeg), "/p/a.JPEG");
+    EXPECT_EQ(halvora::outputNameForFormat("/p/a.TIFF", tiff), "/p/a.TIFF");
+    EXPECT_EQ(halvora::outputNameForFormat("/p/a.jpg", tiff), "/p/a.tif");
+    EXPECT_EQ(halvora::outputNameForFormat("/p/a.Tiff", jpeg), "/p/a.jpg");
+    EXPECT_EQ(halvora::outputNameForFormat("/p/a", jpeg), "/p/a.jpg");
+    EXPECT_EQ(halvora::outputNameForFormat("/p/shot.v2", tiff), "/p/shot.v2.tif")
         << "an unknown suffix is part of the name";
-    EXPECT_EQ(outputNameForFormat("/p.jpg/a", tiff), "/p.jpg/a.tif") << "a dot in the folder is not a suffix";
+    EXPECT_EQ(halvora::outputNameForFormat("/p.jpg/a", tiff), "/p.jpg/a.tif")
+        << "a dot in the folder is not a suffix";
 }

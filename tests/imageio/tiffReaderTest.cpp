@@ -35,14 +35,15 @@ struct decoded {
 // Decodes bytes the way the loading step does: quick information first, then a buffer of that size.
 decoded decodeTiffBytes(const std::vector<uint8_t>& bytes) {
     decoded d;
-    if (!tiffQuickInfoFromMemory(bytes.data(), bytes.size(), QString(), d.width, d.height, d.bits, &d.error))
+    if (!halvora::tiffQuickInfoFromMemory(bytes.data(), bytes.size(), QString(), d.width, d.height, d.bits,
+                                          &d.error))
         return d;
     const size_t n = size_t(d.width) * size_t(d.height) * 3;
     if (n == 0 || n > (size_t(1) << 26)) return d;
     d.rgb16.assign(n, 0xBEEF);
     d.rgbFloat.assign(n, -7.0f);
-    d.ok = tiffDecodeFromMemory(bytes.data(), bytes.size(), QString(), d.rgb16.data(), d.rgbFloat.data(),
-                                d.minimum, d.maximum, d.exif, &d.error);
+    d.ok = halvora::tiffDecodeFromMemory(bytes.data(), bytes.size(), QString(), d.rgb16.data(),
+                                         d.rgbFloat.data(), d.minimum, d.maximum, d.exif, &d.error);
     return d;
 }
 
@@ -120,7 +121,7 @@ TEST(tiffReader, sixteenBitMappingAndByteOrder) {
         const QString path = dir + (be ? "/mm.tif" : "/ii.tif");
         ASSERT_TRUE(writeBytes(path, bytes));
         int w = 0, h = 0, bits = 0;
-        ASSERT_TRUE(tiffQuickInfo(path, w, h, bits, nullptr));
+        ASSERT_TRUE(halvora::tiffQuickInfo(path, w, h, bits, nullptr));
         EXPECT_EQ(w, 3);
         EXPECT_EQ(h, 1);
         EXPECT_EQ(bits, 16);
@@ -332,15 +333,15 @@ TEST(tiffReader, packBitsDecoder) {
                                        0xAA, 0xAA, 0x80, 0x00, 0x2A, 0x22, 0xAA, 0xAA,
                                        0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
     std::vector<uint8_t> out(want.size() + 4, 0x55);
-    EXPECT_EQ(packBitsDecode(packed.data(), packed.size(), out.data(), out.size()), want.size());
+    EXPECT_EQ(halvora::packBitsDecode(packed.data(), packed.size(), out.data(), out.size()), want.size());
     EXPECT_TRUE(std::equal(want.begin(), want.end(), out.begin()));
     // Output full: stops in the middle of a run without writing past the end.
     std::vector<uint8_t> small(5, 0x55);
-    EXPECT_EQ(packBitsDecode(packed.data(), packed.size(), small.data(), 4), 4u);
+    EXPECT_EQ(halvora::packBitsDecode(packed.data(), packed.size(), small.data(), 4), 4u);
     EXPECT_EQ(small[4], 0x55);
     // Input exhausted inside a literal or before a repeated byte.
-    EXPECT_EQ(packBitsDecode(packed.data(), 4, out.data(), out.size()), 4u);
-    EXPECT_EQ(packBitsDecode(packed.data(), 1, out.data(), out.size()), 0u);
+    EXPECT_EQ(halvora::packBitsDecode(packed.data(), 4, out.data(), out.size()), 4u);
+    EXPECT_EQ(halvora::packBitsDecode(packed.data(), 1, out.data(), out.size()), 0u);
 }
 
 TEST(tiffReader, refusalsLeaveTheBufferUntouched) {
@@ -426,8 +427,8 @@ TEST(tiffReader, hostileStructuresGiveClearErrors) {
         exifInfo_t exif;
         logCapture log;
         QString error;
-        EXPECT_FALSE(
-            tiffDecodeFromMemory(bytes.data(), bytes.size(), QString(), one, none, mn, mx, exif, &error));
+        EXPECT_FALSE(halvora::tiffDecodeFromMemory(bytes.data(), bytes.size(), QString(), one, none, mn, mx,
+                                                   exif, &error));
         EXPECT_TRUE(error.startsWith(QString::fromUtf8(message))) << error.toStdString();
         EXPECT_TRUE(log.contains("imageLoader::loadTIFF: " + error.toStdString() + "\n")) << log.text();
         EXPECT_EQ(one[0], 1);
@@ -625,7 +626,7 @@ TEST(tiffReader, realFilesMatchAnIndependentDecode) {
         std::vector<uint32_t> samples;
         ASSERT_TRUE(plainDecode(path, w, h, spp, bits, samples));
         int qw, qh, qbits;
-        ASSERT_TRUE(tiffQuickInfo(path, qw, qh, qbits, nullptr));
+        ASSERT_TRUE(halvora::tiffQuickInfo(path, qw, qh, qbits, nullptr));
         ASSERT_EQ(qw, w);
         ASSERT_EQ(qh, h);
         ASSERT_EQ(qbits, bits);

@@ -105,16 +105,16 @@ decodeResult decodeTiff(const QByteArray& bytes) {
     // An exact copy: the sanitizer sees any read beyond the cut.
     const std::vector<uint8_t> data(bytes.begin(), bytes.end());
     int bits = 0;
-    r.infoOk =
-        tiffQuickInfoFromMemory(data.data(), data.size(), "cut.tif", r.width, r.height, bits, &r.error);
+    r.infoOk = halvora::tiffQuickInfoFromMemory(data.data(), data.size(), "cut.tif", r.width, r.height, bits,
+                                                &r.error);
     if (r.infoOk && r.width > 0 && r.height > 0 && int64_t(r.width) * r.height <= (1 << 20)) {
         const size_t n = size_t(r.width) * size_t(r.height) * 3;
         guardedBuffer<uint16_t> rgb16(n, 0xBEEF);
         guardedBuffer<float> rgbFloat(n, -7.0f);
         float mn = 0, mx = 0;
         exifInfo_t exif;
-        r.ok = tiffDecodeFromMemory(data.data(), data.size(), "cut.tif", rgb16.data(), rgbFloat.data(), mn,
-                                    mx, exif, &r.error);
+        r.ok = halvora::tiffDecodeFromMemory(data.data(), data.size(), "cut.tif", rgb16.data(),
+                                             rgbFloat.data(), mn, mx, exif, &r.error);
         r.guardIntact = rgb16.guardIntact() && rgbFloat.guardIntact();
         r.pixels = asFloat(rgb16.samples());
         const std::vector<float> f = rgbFloat.samples();
@@ -188,7 +188,7 @@ decodeResult decodeRgbe(const QByteArray& bytes) {
     const QString path = prefixFile(bytes, "hdr");
     double primaries[8];
     bool havePrimaries = false;
-    r.infoOk = getRGBEinfo(path, r.width, r.height, primaries, havePrimaries, &r.error);
+    r.infoOk = halvora::getRGBEinfo(path, r.width, r.height, primaries, havePrimaries, &r.error);
     if (r.infoOk && int64_t(r.width) * r.height <= (1 << 20)) {
         guardedBuffer<float> rgb(size_t(r.width) * size_t(r.height) * 3, -7.0f);
         float mx = 0, mn = 0;
@@ -222,11 +222,11 @@ decodeResult decodeExr(const QByteArray& bytes) {
     decodeResult r;
     logCapture log;
     const QString path = prefixFile(bytes, "exr");
-    r.infoOk = getEXRinfo(path, r.width, r.height, &r.error);
+    r.infoOk = halvora::getEXRinfo(path, r.width, r.height, &r.error);
     if (r.infoOk && int64_t(r.width) * r.height <= (1 << 20)) {
         guardedBuffer<float> rgb(size_t(r.width) * size_t(r.height) * 3, -7.0f);
         float mn = 0, mx = 0;
-        r.ok = loadEXR(path, r.width, r.height, rgb.data(), mn, mx, &r.error);
+        r.ok = halvora::loadEXR(path, r.width, r.height, rgb.data(), mn, mx, &r.error);
         r.guardIntact = rgb.guardIntact();
         r.pixels = rgb.samples();
     }

@@ -140,7 +140,7 @@ TEST_F(generationRunTest, hiddenRunSkipsAlignmentAndLogsItsStages) {
     int w = 0, h = 0;
     double primaries[8];
     bool present = false;
-    ASSERT_TRUE(getRGBEinfo(dir + "/out.hdr", w, h, primaries, present, nullptr));
+    ASSERT_TRUE(halvora::getRGBEinfo(dir + "/out.hdr", w, h, primaries, present, nullptr));
     EXPECT_EQ(w, runW);
     EXPECT_EQ(h, runH);
     std::vector<float> back(size_t(w) * h * 3);
@@ -173,7 +173,7 @@ TEST_F(generationRunTest, interactiveRunIsQuietAndOtherSuffixesGiveOpenExr) {
     const QByteArray magic = f.read(4);
     EXPECT_EQ(magic, QByteArray("\x76\x2f\x31\x01", 4)) << "anything but .hdr is OpenEXR";
     int w = 0, h = 0;
-    ASSERT_TRUE(getEXRinfo(dir + "/out.pic", w, h, nullptr));
+    ASSERT_TRUE(halvora::getEXRinfo(dir + "/out.pic", w, h, nullptr));
     EXPECT_EQ(w, runW);
     EXPECT_EQ(h, runH);
 }

@@ -184,7 +184,8 @@ TEST_F(generateHDRDialog, hdrFileFollowsTheSuffixAndAMissingFolderIsRefused) {
     int w = 0, h = 0;
     double primaries[8];
     bool present = false;
-    ASSERT_TRUE(getRGBEinfo(dir + "/out.hdr", w, h, primaries, present, nullptr)) << "Radiance RGBE for .hdr";
+    ASSERT_TRUE(halvora::getRGBEinfo(dir + "/out.hdr", w, h, primaries, present, nullptr))
+        << "Radiance RGBE for .hdr";
     EXPECT_EQ(w, 640);
     EXPECT_EQ(h, 427);
     EXPECT_TRUE(window->logPanelHtml().contains("Saved as"));
@@ -197,7 +198,7 @@ TEST_F(generateHDRDialog, hdrFileFollowsTheSuffixAndAMissingFolderIsRefused) {
     dialog()->hdrPathEdit()->setText(dir + "/out.exr");
     dialog()->runButton()->click();
     ASSERT_TRUE(waitForPicture());
-    ASSERT_TRUE(getEXRinfo(dir + "/out.exr", w, h, nullptr)) << "OpenEXR for any other suffix";
+    ASSERT_TRUE(halvora::getEXRinfo(dir + "/out.exr", w, h, nullptr)) << "OpenEXR for any other suffix";
     EXPECT_EQ(w, 640);
     EXPECT_EQ(boxes.texts.size(), 1);
 }

@@ -24,7 +24,7 @@ struct rawDialogTest : ::testing::Test {
         file = halvora::test::dataFile("formats/raw/RAW_KODAK_DC50_é.KDC");
         exifInfo_t exif;
         QString error;
-        ASSERT_TRUE(getRAWinfo_DCRAW(file, true, info, exif, &error)) << error.toStdString();
+        ASSERT_TRUE(halvora::getRAWinfo_DCRAW(file, true, info, exif, &error)) << error.toStdString();
     }
     QString file;
     rawInfo_t info;
@@ -37,7 +37,7 @@ TEST_F(rawDialogTest, TheWidgetsChoicesBecomeTheConvertersArguments) {
     EXPECT_EQ(dialog.whiteBalanceList()->itemText(2), "DCRAW automatic (whole image)");
     EXPECT_EQ(dialog.colorSpaceList()->itemText(3), "ProPhoto");
     // The defaults: as shot, nothing else.
-    EXPECT_EQ(buildDcrawArgs(dialog.options(), false),
+    EXPECT_EQ(halvora::buildDcrawArgs(dialog.options(), false),
               QStringList({"-w", "-c", "-W", "-q", "2", "-6", "-s", "-0"}));
 
     dialog.whiteBalanceList()->setCurrentIndex(1);
@@ -54,17 +54,17 @@ TEST_F(rawDialogTest, TheWidgetsChoicesBecomeTheConvertersArguments) {
     dialog.recoverHighlightsBox()->setChecked(true);
     dialog.halfSizeBox()->setChecked(true);
     const rawLoadOptions chosen = dialog.options();
-    EXPECT_EQ(buildDcrawArgs(chosen, false),
+    EXPECT_EQ(halvora::buildDcrawArgs(chosen, false),
               QStringList({"-r", "2.5", "1",  "1.25", "1", "-f", "-n", "15", "-m", "2",  "-o", "4", "-h",
                            "-H", "2",   "-g", "5",    "7", "-c", "-W", "-q", "2",  "-6", "-s", "-0"}));
     // The quick preview: 8 bits at half size, never converted to another colour space.
-    EXPECT_EQ(buildDcrawArgs(chosen, true),
+    EXPECT_EQ(halvora::buildDcrawArgs(chosen, true),
               QStringList({"-r", "2.5", "1",  "1.25", "1", "-f", "-n", "15", "-m", "2",  "-h",
                            "-H", "2",   "-g", "5",    "7", "-c", "-W", "-q", "0",  "-s", "-0"}));
 
     // Back in: a second dialog started from the record shows the same choices.
     rawLoadOptionsDialog again(file, info, chosen);
-    EXPECT_EQ(buildDcrawArgs(again.options(), false), buildDcrawArgs(chosen, false));
+    EXPECT_EQ(halvora::buildDcrawArgs(again.options(), false), halvora::buildDcrawArgs(chosen, false));
     EXPECT_TRUE(again.halfSizeBox()->isChecked());
     EXPECT_DOUBLE_EQ(again.multiplierBox(2)->value(), 1.25);
 }
@@ -72,7 +72,7 @@ TEST_F(rawDialogTest, TheWidgetsChoicesBecomeTheConvertersArguments) {
 TEST_F(rawDialogTest, AClickOnThePreviewPicksTheGreySelection) {
     file = halvora::test::dataFile("formats/raw/canon_eos_6d_lossy.dng");
     exifInfo_t exif;
-    ASSERT_TRUE(getRAWinfo_DCRAW(file, true, info, exif));
+    ASSERT_TRUE(halvora::getRAWinfo_DCRAW(file, true, info, exif));
     rawLoadOptionsDialog dialog(file, info, rawLoadOptions{});
     // Manual starts from the camera's multipliers relative to its green one.
     if (info.cameraMultipliers[1] > 0)
@@ -87,7 +87,7 @@ TEST_F(rawDialogTest, AClickOnThePreviewPicksTheGreySelection) {
     dialog.pickAt(QPoint(100, 60));
     const rawLoadOptions o = dialog.options();
     EXPECT_TRUE(o.hasSelection);
-    EXPECT_EQ(buildDcrawArgs(o, false).mid(0, 5), QStringList({"-A", "168", "88", "64", "64"}));
+    EXPECT_EQ(halvora::buildDcrawArgs(o, false).mid(0, 5), QStringList({"-A", "168", "88", "64", "64"}));
 
     // Manual: a click outside the picture changes no multiplier.
     dialog.whiteBalanceList()->setCurrentIndex(1);
