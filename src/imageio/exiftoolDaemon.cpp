@@ -14,6 +14,10 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
+#include <csignal>
+#include <linux/close_range.h>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -92,6 +96,16 @@ void exiftoolDaemon::startTool() {
     process_->setProcessEnvironment(environment);
     // Error lines come before the "{ready}" of their command, so they are read as part of its answer.
     process_->setProcessChannelMode(QProcess::MergedChannels);
+    // The tool must not outlive the program: a killed program would otherwise leave a stay-open tool
+    // behind for good, holding every file the program had open (output files, locks of the caller).
+    // So it ends with this thread, and it inherits no descriptor beyond its own pipes. Only system
+    // calls here: the function runs in the forked child.
+    const pid_t parent = ::getpid();
+    process_->setChildProcessModifier([parent] {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) ::_exit(1);
+        ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+    });
     process_->start(toolPath_, {"-stay_open", "True", "-@", "-"});
     if (!process_->waitForStarted(2000)) {
         debugLog("Error! Failed to start exiftool. (%s)\n",
