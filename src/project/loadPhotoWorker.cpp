@@ -174,7 +174,7 @@ int loadPhotoWorker::run(QString& message) {
     photoEntry& photo = *photo_;
     const QByteArray nameLocal = QDir::toNativeSeparators(photo.fileName).toLocal8Bit();
     debugLog("Loading: %s (id=%d)...\n", nameLocal.constData(), photo.id);
-    const imageFormat format = imageFormatOf(photo.fileName);
+    const imageFormat format = halvora::imageFormatOf(photo.fileName);
     const int sw = photo.sourceWidth, sh = photo.sourceHeight;
     if (!project_ || !halvora::pictureElements(sw, sh, 3))
         return failed(failedToDecode, message, "the photo was not prepared for loading");
@@ -221,7 +221,7 @@ int loadPhotoWorker::loadQtFormat(int format, QString& message) {
         // Read before the pixels (not after, as it costs nothing) so that they can be turned on
         // the way; a photo without EXIF simply keeps orientation 0.
         QString exifError;
-        if (!readJpegExif(photo.fileName, photo.exif, &exifError))
+        if (!halvora::readJpegExif(photo.fileName, photo.exif, &exifError))
             debugLog("%s: Failed to get JPEGs EXIF: %s\n", kLoad, exifError.toLocal8Bit().constData());
     }
     // The orientation is known before decoding, so the pixels are written turned straight away.
@@ -288,8 +288,8 @@ int loadPhotoWorker::loadRaw(QString& message) {
     photoEntry& photo = *photo_;
     const int sw = photo.sourceWidth, sh = photo.sourceHeight;
     if (!buffer_) return failed(failedToDecode, message, "no decode buffer");
-    if (!loadRAW_DCRAW(photo.fileName, buildDcrawArgs(photo.rawOptions, false), sw, sh, buffer_, nullptr,
-                       &message)) {
+    if (!halvora::loadRAW_DCRAW(photo.fileName, halvora::buildDcrawArgs(photo.rawOptions, false), sw, sh,
+                                buffer_, nullptr, &message)) {
         debugLog("%s: Failed to load RAW image: %s\n", kLoad, message.toLocal8Bit().constData());
         return failedToDecode;
     }
@@ -302,7 +302,7 @@ int loadPhotoWorker::loadRaw(QString& message) {
 void loadPhotoWorker::completeExposureData() {
     photoEntry& photo = *photo_;
     exiftoolDaemon* tool = project_->metadataTool;
-    const imageFormat format = imageFormatOf(photo.fileName);
+    const imageFormat format = halvora::imageFormatOf(photo.fileName);
     if (!tool || photo.isRadiance || !(format == formatJpeg || format == formatTiff || format == formatRaw))
         return;
     const exifInfo_t& e = photo.exif;
@@ -323,7 +323,7 @@ void loadPhotoWorker::completeExposureData() {
     QString error;
     // A failed query leaves the EXIF as it was: the EVs fall back to the other sources.
     if (!tool->getExifExiftool(photo.fileName, format, tags, &error)) return;
-    applyExiftoolExposure(tags, photo.exif);
+    halvora::applyExiftoolExposure(tags, photo.exif);
 }
 
 int loadPhotoWorker::finishLoad(QString& message) {
@@ -391,8 +391,8 @@ bool loadPhotoWorker::decodeWhole(halvora::hugePageBlock& block, QImage& decoded
     // Decoding into a block of our own (the toolkit reuses an image of the right size and format)
     // saves a fresh allocation per photo.
     if (block) decoded = QImage(block.data(), w, h, qsizetype(w) * 4, QImage::Format_RGB32);
-    if (halvora::qtImageRead(photo_->fileName, imageFormatOf(photo_->fileName), QSize(w, h), QRect(), decoded,
-                             &message))
+    if (halvora::qtImageRead(photo_->fileName, halvora::imageFormatOf(photo_->fileName), QSize(w, h), QRect(),
+                             decoded, &message))
         return true;
     debugLog("%s: Failed to load image: %s, div=1.\n", kLoad, message.toLocal8Bit().constData());
     return false;
@@ -404,7 +404,7 @@ int loadPhotoWorker::loadTiff(QString& message) {
     // The reader writes as many pixels as the file says: make sure it still says what it said when
     // the buffers were sized.
     int w = 0, h = 0, bits = 0;
-    if (!tiffQuickInfo(photo.fileName, w, h, bits, &message)) {
+    if (!halvora::tiffQuickInfo(photo.fileName, w, h, bits, &message)) {
         debugLog("%s: Failed to load TIFF image: %s\n", kLoad, message.toLocal8Bit().constData());
         return failedToDecode;
     }
@@ -468,7 +468,7 @@ int loadPhotoWorker::loadRadiance(int format, QString& message) {
     const bool rgbe = format == formatRadianceRgbe;
     const bool ok =
         rgbe ? imageLoader::loadRadianceRGBE(photo.fileName, w, h, radiance, maximum, minimum, &message)
-             : loadEXR(photo.fileName, w, h, radiance, minimum, maximum, &message);
+             : halvora::loadEXR(photo.fileName, w, h, radiance, minimum, maximum, &message);
     if (!ok) {
         debugLog("%s: %s: %s\n", kLoad,
                  rgbe ? "Failed to load Radiance RGBE image" : "Failed to load OpenEXR image",
@@ -517,7 +517,7 @@ int loadPhotoWorker::applyOrientation(int orientation, QString& message) {
 
 bool loadPhotoWorker::decodeQt(int width, int height, int mode, uint16_t* dst, QString& message) {
     const int count = stripCount(width, height);
-    const imageFormat format = imageFormatOf(photo_->fileName);
+    const imageFormat format = halvora::imageFormatOf(photo_->fileName);
     // The decoder writes into a block of our own when it decodes to 32-bit pixels (the usual case),
     // so the strip costs no fresh page-by-page allocation inside the toolkit.
     int largest = 0, first = 0;

@@ -136,7 +136,7 @@ TEST(hdrPreprocess, uniformAndHostilePictures) {
     // NaN and infinity in a loaded radiance picture become finite values.
     std::vector<float> bad = {std::nanf(""), INFINITY, -INFINITY, 1.0f, 2.0f, 3.0f};
     halvora::applyGammaHDR(bad.data(), 2, 0, NAN, NAN);
-    EXPECT_TRUE(test::allFinite(bad));
+    EXPECT_TRUE(halvora::test::allFinite(bad));
     // (The NaN channel is 0 before the exposure normalisation, which may then lift it with its pixel.)
     for (float v : bad)
         EXPECT_TRUE(v >= 0.0f && v <= 1.0f) << v;

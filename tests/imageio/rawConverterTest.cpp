@@ -189,7 +189,7 @@ TEST(rawConverter, outputDoesNotDependOnTheThreadCount) {
 TEST(rawConverter, cutOffAndDamagedFilesAreRefusedWithAReason) {
     HALVORA_REQUIRE_DATA();
     for (const QString& source : {dngFile(), kdcFile()}) {
-        const QByteArray whole = test::readBytes(source);
+        const QByteArray whole = halvora::test::readBytes(source);
         ASSERT_FALSE(whole.isEmpty());
         for (int percent : {1, 10, 30, 50, 70, 90, 95, 99}) {
             const QString path = writeFile(QString("cut%1.%2").arg(percent).arg(QFileInfo(source).suffix()),
@@ -206,7 +206,7 @@ TEST(rawConverter, cutOffAndDamagedFilesAreRefusedWithAReason) {
         EXPECT_TRUE(d.error.contains("failed to run the RAW converter")) << d.error.toStdString();
     }
     // Flipped bytes all through the picture data: whatever comes out stays on the working scale.
-    QByteArray damaged = test::readBytes(kdcFile());
+    QByteArray damaged = halvora::test::readBytes(kdcFile());
     for (qsizetype i = 20000; i < damaged.size(); i += 997)
         damaged[i] = char(damaged[i] ^ 0x5A);
     const decoded d = decodeRaw(writeFile("damaged.kdc", damaged));

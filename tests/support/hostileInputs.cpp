@@ -1,4 +1,5 @@
 #include "support/hostileInputs.h"
+#include "support/testSupport.h"
 
 #include <QDir>
 #include <QFile>
