@@ -207,6 +207,10 @@ public:
     /// nothing but the full-size pass will read them, as in an automatic run after its preview; a
     /// later preview is made from the full-size picture. Caller's thread, while no run is working.
     void releasePreviewLevels();
+    /// Frees the radiance picture's smaller levels other than the preview's (the level above it only
+    /// served to build it), as an automatic run does once the picture is merged: it makes one
+    /// preview and never zooms. Caller's thread, while no run is working.
+    void releaseLevelsBesidesPreview();
     /// Forgets the preview's detail plane; call when a new radiance picture is in place.
     void invalidateToneMapCaches();
     /// The radiance picture's buffers are about to be overwritten (a new generation, or photo loads

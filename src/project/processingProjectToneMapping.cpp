@@ -44,6 +44,12 @@ void processingProject::releasePreviewLevels() {
     invalidateToneMapCaches();
 }
 
+void processingProject::releaseLevelsBesidesPreview() {
+    const int level = previewToneMapLevel();
+    if (level < 0) return;
+    hdrImage.releaseSmallerLevelsExcept(level);
+}
+
 void processingProject::invalidateToneMapCaches() {
     std::vector<int16_t>().swap(previewDetailPlane_);
     previewDetailLevel_ = -1;

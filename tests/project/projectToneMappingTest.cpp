@@ -83,6 +83,41 @@ TEST(toneMapProject, previewAndFullImage) {
     EXPECT_TRUE(std::equal(without.begin(), without.end(), project.resultBuffer()));
 }
 
+// An automatic run frees the radiance picture's levels it does not show before it prepares the planes:
+// the preview it then makes is the one it would have made with every level.
+TEST(toneMapProject, levelsBesidesThePreviewGoWithoutChangingIt) {
+    processingProject project(nullptr, test::makeTempDir("project"));
+    ASSERT_FALSE(project.createFailed);
+    const int w = 1300, h = 900; // three levels; the preview is made at the middle one
+    ASSERT_TRUE(project.setImageSize(w, h));
+    const std::vector<float> rgb = testPicture(w, h, 3);
+    std::copy(rgb.begin(), rgb.end(), project.rgbFloatBuffer());
+    project.hdrImage.buildLevels();
+    project.hdrMean = 0.2;
+    rebuildToneMappingTables(project.tmSettings, toneMappingChange::everything);
+    ASSERT_EQ(project.hdrImage.levelCount(), 3);
+    ASSERT_EQ(project.previewToneMapLevel(), 1);
+    project.toneMapPreview(project.tmSettings, nullptr, false);
+    ASSERT_TRUE(project.previewValid);
+    const std::vector<uint8_t> before = project.toneMappedPreview;
+
+    project.releaseLevelsBesidesPreview();
+    EXPECT_NE(project.hdrImage.data<float>(0), nullptr);
+    EXPECT_NE(project.hdrImage.data<float>(1), nullptr);
+    EXPECT_EQ(project.hdrImage.data<float>(2), nullptr);
+    EXPECT_EQ(project.previewToneMapLevel(), 1);
+    project.invalidateToneMapCaches();
+    project.toneMapPreview(project.tmSettings, nullptr, false);
+    ASSERT_TRUE(project.previewValid);
+    EXPECT_TRUE(project.toneMappedPreview == before);
+    // Rebuilding stops at the missing level instead of reading it.
+    project.hdrImage.buildLevels();
+    EXPECT_EQ(project.hdrImage.data<float>(2), nullptr);
+    // A new picture size sets every level up again.
+    ASSERT_TRUE(project.setImageSize(w, h));
+    EXPECT_NE(project.hdrImage.data<float>(2), nullptr);
+}
+
 // The banded pass keeps only the bands in flight (in the result buffer, or in a block of its own for a
 // picture a few rows high) and puts the detail plane there too: the bands it hands on must still be
 // the whole picture's rows exactly, with and without sharpening, on one thread and on two.
