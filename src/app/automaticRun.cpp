@@ -289,6 +289,9 @@ void automaticRun::generated(bool ok, const QString& error) {
 
 void automaticRun::prepare() {
     emit logLine(projectRun::info, tr("Tone mapping..."));
+    // The preview is the only smaller picture this run makes: the other levels go before the planes
+    // are made, which is when the run needs the most memory.
+    project_.releaseLevelsBesidesPreview();
     preparation_ = std::make_unique<toneMappingPrepareRun>(project_, runSettings_);
     connect(preparation_.get(), &projectRun::finished, this, &automaticRun::prepared, Qt::QueuedConnection);
     beginStage(preparation_.get(), tr("Preparing for tone mapping"));

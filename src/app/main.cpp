@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,6 +75,12 @@ void placeFrame(styledMainWindow& frame, const QRect& saved, bool maximized, int
 } // namespace
 
 int main(int argc, char** argv) {
+#ifdef M_MMAP_THRESHOLD
+    // Blocks from 128 KiB on get pages of their own, returned to the system when freed. Left to
+    // itself the allocator raises this limit after the first large free and then keeps the merge's
+    // and the loaders' freed blocks (about 18 MB at the peak of a 12-megapixel run).
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
     // --help and --version answer without a window, a display or a session directory.
     const QStringList arguments = rawArguments(argc, argv);
     const commandLineOptions early = commandLineOptions::parse(arguments);

@@ -97,6 +97,11 @@ void pyramid::dropSmallerLevels() {
     levelCount_ = 1;
 }
 
+void pyramid::releaseSmallerLevelsExcept(int kept) {
+    for (int k = 1; k < levelCount_; ++k)
+        if (k != kept) levels_[k].block.reset();
+}
+
 void pyramid::buildLevels() {
     for (int k = 1; k < levelCount_; ++k) {
         if (!levels_[k].block || !levels_[k - 1].block || levels_[k].width == 0 || levels_[k].height == 0)

@@ -30,6 +30,9 @@ public:
     void release();
     /// Frees levels 1 … n−1 and keeps level 0 as a one-level pyramid (no-op when empty).
     void dropSmallerLevels();
+    /// Frees the blocks of levels 1 … n−1 other than `kept`; their sizes stay, their data() is null
+    /// until the pyramid is set up again (buildLevels stops at the first missing level).
+    void releaseSmallerLevelsExcept(int kept);
     /// Recomputes levels 1 … n−1 from level 0: each sample is the truncated mean of the 2 × 2
     /// samples at columns 2x−1, 2x and rows 2y−1, 2y of the level above (−1 read as 0).
     void buildLevels();

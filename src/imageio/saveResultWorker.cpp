@@ -33,10 +33,10 @@ void saveResultWorker::doSaveResult() {
             emit finished();
             return;
         }
-        const bool toneMapped = toneMapEntirePhotoInBands([&](int firstRow, int endRow) {
-            return writer.writeRows(result_ + size_t(firstRow) * size_t(width_) * 3, endRow - firstRow,
-                                    transform, &request.error);
-        });
+        const bool toneMapped =
+            toneMapEntirePhotoInBands([&](int firstRow, int endRow, const uint16_t* rows) {
+                return writer.writeRows(rows, endRow - firstRow, transform, &request.error);
+            });
         if (!toneMapped) {
             if (request.error.isEmpty()) {
                 debugLog("%s: tone mapping the entire photo failed\n", "saveResultWorker::doSaveResult");

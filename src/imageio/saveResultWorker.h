@@ -23,8 +23,9 @@ public:
     /// Renders the whole picture into `result` at full size first; left empty when the result already is
     /// the full-size picture (post-processed). Called on the worker's thread; false fails the save.
     std::function<bool()> toneMapEntirePhoto;
-    /// Rows [firstRow, endRow) of `result` are final and may be written; false stops the tone mapping.
-    using rowsReady_t = std::function<bool(int firstRow, int endRow)>;
+    /// Rows [firstRow, endRow) are final and may be written; `rows` holds them (width × 3 samples
+    /// each) until the call returns. False stops the tone mapping.
+    using rowsReady_t = std::function<bool(int firstRow, int endRow, const uint16_t* rows)>;
     /// Like toneMapEntirePhoto, but reports bands of finished rows in order through its argument (which
     /// may be empty), so that a JPEG is encoded while later rows are still tone-mapped. Takes precedence
     /// over toneMapEntirePhoto. Called on the worker's thread.

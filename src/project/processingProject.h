@@ -197,13 +197,20 @@ public:
     /// Tone-maps the whole picture with tmSettings into the 16-bit result buffer (levels of the last
     /// preview); logs "Tone mapping entire photo...\n". False when there is no picture or no memory.
     /// With `rowsReady`, the picture is made in bands of rows and each finished band is handed to it in
-    /// order, on a pool thread while the next band is tone-mapped (the result is the same); its false
-    /// ends the work with false. Runs on the calling worker's thread and the pool.
-    bool toneMapFullImage(const std::function<bool(int firstRow, int endRow)>& rowsReady = {});
+    /// order (`rows`: the band's samples, valid during the call), on a pool thread while the next band
+    /// is tone-mapped (the pixels are the same); its false ends the work with false. The result buffer
+    /// then serves as working space and does not hold the picture afterwards. Runs on the calling
+    /// worker's thread and the pool.
+    bool toneMapFullImage(
+        const std::function<bool(int firstRow, int endRow, const uint16_t* rows)>& rowsReady = {});
     /// Frees the smaller levels of the radiance picture and of its planes (a fifth of their memory) once
     /// nothing but the full-size pass will read them, as in an automatic run after its preview; a
     /// later preview is made from the full-size picture. Caller's thread, while no run is working.
     void releasePreviewLevels();
+    /// Frees the radiance picture's smaller levels other than the preview's (the level above it only
+    /// served to build it), as an automatic run does once the picture is merged: it makes one
+    /// preview and never zooms. Caller's thread, while no run is working.
+    void releaseLevelsBesidesPreview();
     /// Forgets the preview's detail plane; call when a new radiance picture is in place.
     void invalidateToneMapCaches();
     /// The radiance picture's buffers are about to be overwritten (a new generation, or photo loads

@@ -44,6 +44,12 @@ void processingProject::releasePreviewLevels() {
     invalidateToneMapCaches();
 }
 
+void processingProject::releaseLevelsBesidesPreview() {
+    const int level = previewToneMapLevel();
+    if (level < 0) return;
+    hdrImage.releaseSmallerLevelsExcept(level);
+}
+
 void processingProject::invalidateToneMapCaches() {
     std::vector<int16_t>().swap(previewDetailPlane_);
     previewDetailLevel_ = -1;
@@ -102,7 +108,8 @@ void processingProject::toneMapPreview(toneMappingSettings_t& settings, uint8_t*
     }
 }
 
-bool processingProject::toneMapFullImage(const std::function<bool(int firstRow, int endRow)>& rowsReady) {
+bool processingProject::toneMapFullImage(
+    const std::function<bool(int firstRow, int endRow, const uint16_t* rows)>& rowsReady) {
     const char* const caller = "processingProject::toneMapFullImage";
     debugLog("Tone mapping entire photo...\n");
     if (!hdrImage.allocated() || !resultImage.allocated() || width <= 0 || height <= 0) {
@@ -118,35 +125,61 @@ bool processingProject::toneMapFullImage(const std::function<bool(int firstRow, 
     source.hdrMean = hdrMean;
     source.lcCorrection = lcCorrection;
 
-    // Without sharpening the detail plane adds nothing; otherwise it is made with the result
-    // buffer as its scratch plane (the result overwrites it afterwards).
-    std::unique_ptr<int16_t[]> detail;
-    if (tmSettings.sharpness > 0) {
-        detail = halvora::allocateBlock<int16_t>(pixels);
-        if (!detail) {
+    // The result buffer holds three samples per pixel. Without bands it receives the picture, and the
+    // detail plane (made only with sharpening, which it serves) needs a block of its own; with bands
+    // the picture never lies there whole, so its first third holds the detail plane, the second the
+    // plane's unsmoothed scratch and then the two bands in flight: fresh memory is spared.
+    const bool sharpen = tmSettings.sharpness > 0;
+    uint16_t* const result = resultBuffer();
+    std::unique_ptr<int16_t[]> ownDetail;
+    int16_t* detail = nullptr;
+    if (sharpen && !rowsReady) {
+        ownDetail = halvora::allocateBlock<int16_t>(pixels);
+        if (!ownDetail) {
             debugLog("%s: Not enough memory!\n", caller);
             return false;
         }
-        halvora::computeDetailPlane(width, height, source.hdr, detail.get(), resultBuffer(), width, height,
-                                    halvora::runContext::current().panoramaMode(), source.detailScale, 1.0);
-        source.detailPlane = detail.get();
+        detail = ownDetail.get();
+    } else if (sharpen) {
+        detail = reinterpret_cast<int16_t*>(result);
     }
-    if (!rowsReady) return halvora::runToneMapping(tmSettings, source, resultBuffer(), nullptr, false);
+    if (detail) {
+        uint16_t* scratch = detail == ownDetail.get() ? result : result + pixels;
+        halvora::computeDetailPlane(width, height, source.hdr, detail, scratch, width, height,
+                                    halvora::runContext::current().panoramaMode(), source.detailScale, 1.0);
+        source.detailPlane = detail;
+    }
+    if (!rowsReady) return halvora::runToneMapping(tmSettings, source, result, nullptr, false);
 
     // Band b is tone-mapped while band b − 1 is handed on; a band is a sixteenth of the picture, so the
     // hand-over of the last one is all that is left when the tone mapping ends.
     const int bandRows = std::max(16, (height + 15) / 16);
     const int bands = (height + bandRows - 1) / bandRows;
+    const size_t bandSamples = size_t(std::min(bandRows, height)) * size_t(width) * 3;
+    const size_t ringStart = detail ? pixels : 0;
+    std::unique_ptr<uint16_t[]> ownRing;
+    uint16_t* ring = result + ringStart;
+    if (ringStart + 2 * bandSamples > 3 * pixels) { // a picture only a few bands high
+        ownRing = halvora::allocateBlock<uint16_t>(2 * bandSamples);
+        if (!ownRing) {
+            debugLog("%s: Not enough memory!\n", caller);
+            return false;
+        }
+        ring = ownRing.get();
+    }
     const bool overlap = halvora::usableThreadCount() > 1;
     bool toneMapped = true, handedOn = true;
     for (int b = 0; b <= bands && toneMapped && handedOn; ++b) {
         const int first = b * bandRows, end = std::min(height, first + bandRows);
         auto toneMapBand = [&] {
             if (b < bands)
-                toneMapped = halvora::runToneMappingRows(tmSettings, source, first, end, resultBuffer());
+                toneMapped = halvora::runToneMappingBand(tmSettings, source, first, end,
+                                                         ring + size_t(b % 2) * bandSamples);
         };
         auto handOn = [&] {
-            if (b > 0) handedOn = rowsReady(first - bandRows, std::min(height, first));
+            if (b > 0)
+                handedOn = rowsReady(first - bandRows, std::min(height, first),
+                                     ring + size_t((b - 1) % 2) * bandSamples);
         };
         if (overlap) {
             halvora::parallelForParts(

@@ -91,8 +91,11 @@ bool runToneMapping(toneMappingSettings_t& settings, const toneMapSource_t& sour
     return true;
 }
 
-bool runToneMappingRows(const toneMappingSettings_t& settings, const toneMapSource_t& source, int firstRow,
-                        int endRow, uint16_t* out16) {
+namespace {
+
+// Rows [firstRow, endRow) into out16, whose first samples belong to pixel outFirstPixel.
+bool toneMapRows(const toneMappingSettings_t& settings, const toneMapSource_t& source, int firstRow,
+                 int endRow, uint16_t* out16, int64_t outFirstPixel) {
     const int64_t count = int64_t(source.width) * source.height;
     if (!source.hdr || !out16 || source.width <= 0 || source.height <= 0 || count > INT32_MAX ||
         !settings.tables.allocated() || firstRow < 0 || endRow > source.height || firstRow >= endRow)
@@ -109,6 +112,7 @@ bool runToneMappingRows(const toneMappingSettings_t& settings, const toneMapSour
     base.lcPlaneFine = source.lcPlaneFine;
     base.maskPlane = source.maskPlane;
     base.out16 = out16;
+    base.outFirstPixel = int32_t(outFirstPixel);
     base.detailPlane = source.detailPlane;
     base.settings = &settings;
     base.detailScale = source.detailScale;
@@ -120,6 +124,18 @@ bool runToneMappingRows(const toneMappingSettings_t& settings, const toneMapSour
         toneMapping(p);
     });
     return !halvora::cancelRequested();
+}
+
+} // namespace
+
+bool runToneMappingRows(const toneMappingSettings_t& settings, const toneMapSource_t& source, int firstRow,
+                        int endRow, uint16_t* out16) {
+    return toneMapRows(settings, source, firstRow, endRow, out16, 0);
+}
+
+bool runToneMappingBand(const toneMappingSettings_t& settings, const toneMapSource_t& source, int firstRow,
+                        int endRow, uint16_t* band) {
+    return toneMapRows(settings, source, firstRow, endRow, band, int64_t(firstRow) * source.width);
 }
 
 bool finishToneMapping(const toneMappingSettings_t& settings, const toneMapSource_t& source,

@@ -39,6 +39,10 @@ bool runToneMapping(toneMappingSettings_t& settings, const toneMapSource_t& sour
 /// are missing or the rows do not lie in the picture, or when the run was cancelled.
 bool runToneMappingRows(const toneMappingSettings_t& settings, const toneMapSource_t& source, int firstRow,
                         int endRow, uint16_t* out16);
+/// The same pass with the rows written from the start of `band` (endRow − firstRow rows of width × 3
+/// samples), for a caller that keeps only the bands still being worked on.
+bool runToneMappingBand(const toneMappingSettings_t& settings, const toneMapSource_t& source, int firstRow,
+                        int endRow, uint16_t* band);
 
 /// The render pass from the colours a histogram pass kept: the same output as runToneMapping without
 /// histograms, at a fraction of its cost. False (nothing done) when the inputs are missing.

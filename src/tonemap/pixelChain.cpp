@@ -254,7 +254,7 @@ CHAIN_STEP void countInHistograms(const toneMapping_threadParams_t& p, rgb_t v) 
 
 // Step 14: the pixel's samples into the 16-bit result or the 8-bit preview.
 CHAIN_STEP void storeOutput(const toneMapping_threadParams_t& p, int32_t i, rgb_t v) {
-    const size_t o = size_t(i) * 3;
+    const size_t o = size_t(i - p.outFirstPixel) * 3;
     if (p.out16) {
         p.out16[o] = uint16_t(v.r * 32639.0);
         p.out16[o + 1] = uint16_t(v.g * 32639.0);

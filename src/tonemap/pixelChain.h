@@ -24,6 +24,9 @@ struct toneMapping_threadParams_t {
     const uint16_t* maskPlane = nullptr;
     uint16_t* out16 = nullptr; ///< 3 samples per pixel, or null
     uint8_t* out8 = nullptr;   ///< 3 bytes per pixel, used when out16 is null; may be null too
+    /// Pixel whose samples out16 / out8 start with (0: the whole picture; a band's first pixel when
+    /// the output holds that band only).
+    int32_t outFirstPixel = 0;
     const int16_t* detailPlane = nullptr;
     const toneMappingSettings_t* settings = nullptr;
     /// Histogram targets (luminance, R, G, B; 4096 bins each), or null. Each thread gets its own set,

@@ -1,6 +1,5 @@
 #include "tonemap/tableStorage.h"
 
-#include "base/hugePageBlock.h"
 #include "base/rgbBuffers.h"
 
 #include <algorithm>
@@ -19,11 +18,9 @@ bool toneMappingTables_t::allocate() {
             t.assign(halvora::kUnitTableSize, 0.0);
         for (auto& t : selectiveTable)
             t.assign(halvora::kUnitTableSize, 0.0);
-        const size_t tmEntries = size_t(kTmTableSide) * kTmTableSide;
-        tmTable.reserve(tmEntries); // reserved untouched, so the advice applies before the first write
-        // The per-pixel loop reads this 32 MiB table at scattered places: 2 MiB pages spare the TLB.
-        halvora::adviseHugePages(tmTable.data(), tmEntries * sizeof(double));
-        tmTable.assign(tmEntries, 0.0);
+        // 32 MiB, read at scattered places by the per-pixel loop: the block is advised for 2 MiB
+        // pages (they spare the TLB) and stays unwritten, costing nothing, until the table is built.
+        tmTable.assignZero(size_t(kTmTableSide) * kTmTableSide);
         tmTableStrength = -1;
     } catch (const std::bad_alloc&) {
         release();
@@ -43,7 +40,7 @@ void toneMappingTables_t::release() {
         std::vector<double>().swap(t);
     for (auto& t : selectiveTable)
         std::vector<double>().swap(t);
-    std::vector<double>().swap(tmTable);
+    tmTable.release();
     tmTableStrength = -1;
 }
 

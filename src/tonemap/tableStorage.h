@@ -3,6 +3,8 @@
 // processing project, zero-initialised, filled by the table builders (tableBuilders.h,
 // colorAdjustment.h) as rebuildOnChange.h decides, and read by the per-pixel chain.
 
+#include "tonemap/zeroedTable.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -10,11 +12,12 @@ struct toneMappingTables_t {
     static constexpr int kTmTableSide = 2048;
     static constexpr int kHistogramSize = 4096;
 
-    std::vector<uint16_t> curveTable[4];   ///< master, R, G, B: curve value × 32639 (32641 entries)
-    std::vector<uint32_t> histogram[4];    ///< luminance, R, G, B pixel counts (4096)
-    std::vector<double> cumHistogram[4];   ///< average, R, G, B cumulative percentages (4096)
-    std::vector<double> outputLUT[3];      ///< R, G, B: curve then gamma, 0 … 1 (32641)
-    std::vector<double> tmTable;           ///< local tone-mapping response, 2048 × 2048
+    std::vector<uint16_t> curveTable[4]; ///< master, R, G, B: curve value × 32639 (32641 entries)
+    std::vector<uint32_t> histogram[4];  ///< luminance, R, G, B pixel counts (4096)
+    std::vector<double> cumHistogram[4]; ///< average, R, G, B cumulative percentages (4096)
+    std::vector<double> outputLUT[3];    ///< R, G, B: curve then gamma, 0 … 1 (32641)
+    /// Local tone-mapping response, 2048 × 2048; zero pages until the table is first built.
+    halvora::zeroedTable<double> tmTable;
     std::vector<double> selectiveTable[2]; ///< hue, brightness saturation offsets (32641)
     double wbGain[3] = {1, 1, 1};
     bool hueSelectiveActive = false;

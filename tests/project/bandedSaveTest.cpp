@@ -88,9 +88,9 @@ struct bandedSave : ::testing::Test {
         processingProject* p = project.get();
         int bands = 0;
         worker.toneMapEntirePhotoInBands = [&](const saveResultWorker::rowsReady_t& rowsReady) {
-            return p->toneMapFullImage([&](int first, int end) {
+            return p->toneMapFullImage([&](int first, int end, const uint16_t* rows) {
                 ++bands;
-                return rowsReady(first, end);
+                return rowsReady(first, end, rows);
             });
         };
         worker.doSaveResult();
@@ -158,7 +158,7 @@ TEST_F(bandedSave, matchesTheWholePictureReferenceAndIgnoresTheThreadCount) {
 
 TEST_F(bandedSave, aFailingHandOverStopsTheToneMapping) {
     int handed = 0;
-    const bool ok = project->toneMapFullImage([&](int first, int end) {
+    const bool ok = project->toneMapFullImage([&](int first, int end, const uint16_t*) {
         EXPECT_EQ(first, handed * ((project->height + 15) / 16));
         EXPECT_GT(end, first);
         return ++handed < 3;

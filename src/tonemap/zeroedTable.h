@@ -1,0 +1,78 @@
+#pragma once
+// A fixed-size table of trivially copyable values that starts out all zero without writing a byte:
+// large blocks come straight from the system as zero pages, which cost neither memory nor page
+// clearing until an entry is written. A project's second settings record keeps its 32 MiB mask
+// table this way while nothing renders with it.
+//
+// Used like a std::vector of that size (data, size, indexing, iteration, comparison); not shared
+// between threads while it is resized.
+
+#include "base/hugePageBlock.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <new>
+#include <type_traits>
+
+namespace halvora {
+
+template <class T> class zeroedTable {
+    static_assert(std::is_trivially_copyable_v<T>, "zero bytes must be a valid value");
+
+public:
+    zeroedTable() = default;
+    zeroedTable(const zeroedTable& other) { *this = other; }
+    zeroedTable(zeroedTable&& other) noexcept = default;
+    zeroedTable& operator=(zeroedTable&& other) noexcept = default;
+    zeroedTable& operator=(const zeroedTable& other) {
+        if (this == &other) return *this;
+        assignZero(other.size_);
+        std::copy(other.begin(), other.end(), begin());
+        return *this;
+    }
+
+    /// Holds `count` zero entries (nothing for 0); throws std::bad_alloc when memory is short.
+    void assignZero(size_t count) {
+        release();
+        if (count == 0) return;
+        if (count > std::numeric_limits<size_t>::max() / sizeof(T)) throw std::bad_alloc();
+        // calloc hands out fresh zero pages for large blocks and clears only reused small ones.
+        std::unique_ptr<T, freeDeleter> block(static_cast<T*>(std::calloc(count, sizeof(T))));
+        if (!block) throw std::bad_alloc();
+        adviseHugePages(block.get(), count * sizeof(T));
+        data_ = std::move(block);
+        size_ = count;
+    }
+    /// Frees the table; it is empty afterwards.
+    void release() {
+        data_.reset();
+        size_ = 0;
+    }
+
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    T* data() { return data_.get(); }
+    const T* data() const { return data_.get(); }
+    T& operator[](size_t i) { return data_.get()[i]; }
+    const T& operator[](size_t i) const { return data_.get()[i]; }
+    T* begin() { return data(); }
+    T* end() { return data() + size_; }
+    const T* begin() const { return data(); }
+    const T* end() const { return data() + size_; }
+
+    friend bool operator==(const zeroedTable& a, const zeroedTable& b) {
+        return a.size_ == b.size_ && std::equal(a.begin(), a.end(), b.begin());
+    }
+
+private:
+    struct freeDeleter {
+        void operator()(T* p) const { std::free(p); }
+    };
+    std::unique_ptr<T, freeDeleter> data_;
+    size_t size_ = 0;
+};
+
+} // namespace halvora

@@ -1,0 +1,75 @@
+// The zero-page table of the settings records: all zero from the start without taking memory until
+// it is written, and otherwise a plain table (copies, comparison, release).
+
+#include "tonemap/zeroedTable.h"
+#include "tonemap/tableStorage.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <numeric>
+#include <string>
+
+using halvora::zeroedTable;
+
+namespace {
+
+// Resident anonymous memory of this process in KiB (RssAnon of /proc/self/status), or −1.
+long residentAnonymousKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long value = 0;
+    while (status >> key) {
+        if (key == "RssAnon:" && status >> value) return value;
+        status.ignore(1 << 12, '\n');
+    }
+    return -1;
+}
+
+TEST(zeroedTable, startsAllZeroAndTakesMemoryOnlyWhenWritten) {
+    if (residentAnonymousKiB() < 0) GTEST_SKIP() << "no /proc/self/status RssAnon on this system";
+    toneMappingTables_t tables;
+    const long before = residentAnonymousKiB();
+    ASSERT_TRUE(tables.allocate());
+    const long allocated = residentAnonymousKiB();
+    // The other tables are small; the 32 MiB mask table must not be written to be zero.
+    EXPECT_LT(allocated - before, 8 * 1024) << "allocating the tables wrote the mask table";
+    ASSERT_EQ(tables.tmTable.size(), 2048u * 2048u);
+    EXPECT_EQ(std::accumulate(tables.tmTable.begin(), tables.tmTable.end(), 0.0), 0.0);
+    for (size_t i = 0; i < tables.tmTable.size(); ++i)
+        tables.tmTable[i] = double(i % 7);
+    EXPECT_GT(residentAnonymousKiB() - allocated, 24 * 1024) << "the written table is resident";
+    tables.release();
+    EXPECT_TRUE(tables.tmTable.empty());
+    EXPECT_FALSE(tables.allocated());
+}
+
+TEST(zeroedTable, copiesCompareAndStayIndependent) {
+    zeroedTable<double> a;
+    EXPECT_TRUE(a.empty());
+    EXPECT_EQ(a.data(), nullptr);
+    a.assignZero(1000);
+    a[3] = 2.5;
+    zeroedTable<double> b(a);
+    EXPECT_TRUE(a == b);
+    EXPECT_NE(a.data(), b.data());
+    b[3] = 1.0;
+    EXPECT_FALSE(a == b);
+    EXPECT_EQ(a[3], 2.5);
+    b = a;
+    EXPECT_TRUE(a == b);
+    zeroedTable<double> shorter;
+    shorter.assignZero(999);
+    EXPECT_FALSE(shorter == b);
+    // Assigning afresh forgets the old values.
+    b.assignZero(1000);
+    EXPECT_EQ(b[3], 0.0);
+    zeroedTable<double> moved(std::move(a));
+    EXPECT_EQ(moved[3], 2.5);
+    EXPECT_EQ(moved.size(), 1000u);
+    b = zeroedTable<double>();
+    EXPECT_TRUE(b.empty());
+    EXPECT_THROW(b.assignZero(size_t(-1) / 4), std::bad_alloc);
+    EXPECT_TRUE(b.empty());
+}
+
+} // namespace
