@@ -110,6 +110,28 @@ QString windowText(const dataWindow& w) {
         .arg(w.yMax);
 }
 
+/// Whether the tiles of a tiled file fit its data window: the library reserves an 8-byte offset for
+/// every tile of the first level when it opens the file, and a buffer of a whole row of tiles (tile
+/// height × picture width) when a load starts, whatever the picture's height.
+bool tilesFit(const halvora::exrHeader& header, int64_t width, int64_t height, uint64_t fileSize,
+              const char* caller, const QString& fileName, QString* error) {
+    if (header.tileWidth == 0 || header.tileHeight == 0) return true;
+    const uint64_t tiles = uint64_t((width + header.tileWidth - 1) / header.tileWidth) *
+                           uint64_t((height + header.tileHeight - 1) / header.tileHeight);
+    const bool tooLarge = header.tileWidth > uint64_t(std::max<int64_t>(width, 4096)) ||
+                          header.tileHeight > uint64_t(std::max<int64_t>(height, 4096));
+    if (!tooLarge && tiles <= fileSize / 8) return true;
+    return halvora::fail(
+        error, caller, fileName,
+        QStringLiteral("declares %1 tiles of %2 × %3 pixels for a %4 × %5 picture in %6 bytes")
+            .arg(tiles)
+            .arg(header.tileWidth)
+            .arg(header.tileHeight)
+            .arg(width)
+            .arg(height)
+            .arg(fileSize));
+}
+
 /// Opens the file and checks its data window and channels; false with the reason of a refusal.
 inputPtr openExr(const QString& fileName, dataWindow& w, const char* caller, QString* error) {
     int64_t fileSize = 0;
@@ -137,21 +159,7 @@ inputPtr openExr(const QString& fileName, dataWindow& w, const char* caller, QSt
                     leastExrBytes(header.compression, 1, header.singlePartScanlines(), width, height),
                     uint64_t(fileSize), caller, fileName, error))
                 return nullptr;
-            // The library reserves an 8-byte offset for every tile of the first level before reading them.
-            if (header.tileWidth > 0 && header.tileHeight > 0) {
-                const uint64_t tiles = uint64_t((width + header.tileWidth - 1) / header.tileWidth) *
-                                       uint64_t((height + header.tileHeight - 1) / header.tileHeight);
-                if (tiles > uint64_t(fileSize) / 8) {
-                    halvora::fail(
-                        error, caller, fileName,
-                        QStringLiteral("declares %1 tiles of %2 × %3 pixels but holds only %4 bytes")
-                            .arg(tiles)
-                            .arg(header.tileWidth)
-                            .arg(header.tileHeight)
-                            .arg(fileSize));
-                    return nullptr;
-                }
-            }
+            if (!tilesFit(header, width, height, uint64_t(fileSize), caller, fileName, error)) return nullptr;
         }
     }
     inputPtr in(ImfOpenInputFile(halvora::localFileName(fileName).constData()));
@@ -167,6 +175,7 @@ inputPtr openExr(const QString& fileName, dataWindow& w, const char* caller, QSt
         halvora::fail(error, caller, fileName, windowText(w));
         return nullptr;
     }
+    if (!tilesFit(header, width, height, uint64_t(fileSize), caller, fileName, error)) return nullptr;
     const int channelFlags = ImfInputChannels(in.get());
     if (!(channelFlags & (IMF_WRITE_RGB | IMF_WRITE_Y))) {
         halvora::fail(error, caller, fileName, "has no colour or luminance channels");

@@ -334,6 +334,16 @@ TEST(openExr, headerSizesTheFileCannotHoldAreRefusedBeforeTheLibraryReservesThem
     EXPECT_FALSE(getEXRinfo(found, width, height, &error));
     EXPECT_TRUE(error.startsWith(found + ": has a header attribute ")) << error.toStdString();
 
+    // Also found by fuzz_exr: tiles 31 M rows high over a 64-row picture; a load made the library
+    // reserve a 4 GB row of tiles.
+    const QString tall =
+        QString(HALVORA_SOURCE_DIR) +
+        "/tests/imageio/regressions/fuzz_exr_tiles_31M_rows_high_made_openexr_reserve_4GB.exr";
+    error.clear();
+    EXPECT_FALSE(getEXRinfo(tall, width, height, &error));
+    EXPECT_TRUE(error.startsWith(tall + ": declares ")) << error.toStdString();
+    EXPECT_TRUE(error.contains("tiles of 8 × 31736064 pixels")) << error.toStdString();
+
     // Attributes the file does hold are skipped, however long.
     const std::string comment(5000, 'c');
     ASSERT_TRUE(writeTestExr(
