@@ -4,6 +4,7 @@
 #include "base/fileHandle.h"
 #include "imageio/declaredSize.h"
 #include "imageio/decoderMessages.h"
+#include "imageio/pngChunks.h"
 
 #include <QFile>
 #include <QImageReader>
@@ -217,6 +218,12 @@ bool qtImageInfo(const QString& fileName, imageFormat format, int& width, int& h
     if (declared.known && !fileHoldsPicture(declared.width, declared.height, declared.leastBytes,
                                             uint64_t(fileBytes), kInfo, fileName, error))
         return false;
+    // libpng would print its complaint about a cut or damaged file on standard error.
+    if (format == formatPng) {
+        if (fseeko(file.get(), 0, SEEK_SET) != 0) return fail(error, kInfo, fileName, systemReason(errno));
+        const QString damage = pngDamage(file.get(), uint64_t(fileBytes), pngCheck::layout);
+        if (!damage.isEmpty()) return fail(error, kInfo, fileName, damage);
+    }
 
     QFile device;
     if (::lseek(fileno(file.get()), 0, SEEK_SET) != 0 ||
@@ -241,6 +248,14 @@ bool qtImageInfo(const QString& fileName, imageFormat format, int& width, int& h
 
 bool qtImageRead(const QString& fileName, imageFormat format, const QSize& expected, const QRect& clip,
                  QImage& image, QString* error) {
+    if (format == formatPng) {
+        // Everything libpng stops at (and would print on standard error) is refused here, with its reason.
+        int64_t fileBytes = 0;
+        const fileHandle file = openInputFile(fileName, kRead, error, &fileBytes);
+        if (!file) return false;
+        const QString damage = pngDamage(file.get(), uint64_t(fileBytes), pngCheck::data);
+        if (!damage.isEmpty()) return fail(error, kRead, fileName, damage);
+    }
     QFile device;
     if (!openInputFile(fileName, device, kRead, error)) return false;
     QImageReader reader(&device, qtFormatName(format));

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStringList>
 #include <algorithm>
 #include <gtest/gtest.h>
 
@@ -103,6 +104,12 @@ TEST_P(autoRunHostileInputTest, EndsPromptlyWithTheFileAndTheReasonAndWritesNoth
             << errors.toStdString();
         EXPECT_TRUE(errors.contains(reason))
             << "expected " << reason.toStdString() << " in " << errors.toStdString();
+        // Our line is all the user sees: no library prints its own complaint beside it, and the file
+        // is named once.
+        const QStringList lines = errors.split('\n', Qt::SkipEmptyParts);
+        EXPECT_EQ(lines.filter(QDir::toNativeSeparators(in.path)).size(), 1) << errors.toStdString();
+        for (const QString& line : lines)
+            EXPECT_TRUE(line.startsWith("halvora: ")) << "a line not ours: " << line.toStdString();
         EXPECT_TRUE(
             QDir(box.out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
     } else {

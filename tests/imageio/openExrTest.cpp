@@ -7,10 +7,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <gtest/gtest.h>
 #include <limits>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -26,11 +28,13 @@ struct rgb {
 
 // Writes a half RGBA file with the given data window through the library, independently of our writer.
 bool writeTestExr(const QString& path, int xMin, int yMin, int xMax, int yMax,
-                  const std::function<rgb(int, int)>& f) {
+                  const std::function<rgb(int, int)>& f, int compression = IMF_ZIP_COMPRESSION,
+                  const char* comment = nullptr) {
     ImfHeader* header = ImfNewHeader();
     ImfHeaderSetDataWindow(header, xMin, yMin, xMax, yMax);
     ImfHeaderSetDisplayWindow(header, 0, 0, 9, 9);
-    ImfHeaderSetCompression(header, IMF_ZIP_COMPRESSION);
+    ImfHeaderSetCompression(header, compression);
+    if (comment) ImfHeaderSetStringAttribute(header, "comments", comment);
     ImfOutputFile* out = ImfOpenOutputFile(QFile::encodeName(path).constData(), header, IMF_WRITE_RGBA);
     ImfDeleteHeader(header);
     if (!out) return false;
@@ -245,4 +249,110 @@ TEST(openExr, concurrentLoadsOfDifferentFilesMatchSequentialOnes) {
         ASSERT_TRUE(ca.pixels == a.pixels);
         ASSERT_TRUE(cb.pixels == b.pixels);
     }
+}
+
+TEST(openExr, everyCompressionLoadsEveryRowAcrossItsBlocks) {
+    // 300 rows from an origin off any block boundary: bands of rows cross the 16-, 32- and 256-row
+    // blocks of the compressions at different places. Small integers are exact in every lossless
+    // compression; the lossy ones get a margin.
+    const QString dir = makeTempDir("exr");
+    const auto value = [](int x, int y) {
+        return rgb{float((x * 3 + y) % 64), float(y % 97), float(x % 31)};
+    };
+    struct kind {
+        int compression;
+        float tolerance;
+    };
+    for (const kind k :
+         {kind{IMF_NO_COMPRESSION, 0}, kind{IMF_RLE_COMPRESSION, 0}, kind{IMF_ZIPS_COMPRESSION, 0},
+          kind{IMF_ZIP_COMPRESSION, 0}, kind{IMF_PIZ_COMPRESSION, 0}, kind{IMF_PXR24_COMPRESSION, 0},
+          kind{IMF_B44_COMPRESSION, 0.25f}, kind{IMF_DWAA_COMPRESSION, 0.25f},
+          kind{IMF_DWAB_COMPRESSION, 0.25f}}) {
+        SCOPED_TRACE(k.compression);
+        const QString path = dir + QString("/c%1.exr").arg(k.compression);
+        ASSERT_TRUE(writeTestExr(path, 3, 7, 3 + 40 - 1, 7 + 300 - 1, value, k.compression));
+        const loadedExr l = loadExr(path);
+        ASSERT_TRUE(l.loadOk);
+        ASSERT_EQ(l.height, 300);
+        for (int y = 0; y < 300; ++y)
+            for (int x = 0; x < 40; ++x) {
+                const rgb v = value(3 + x, 7 + y);
+                const float* p = &l.pixels[(size_t(y) * 40 + x) * 3];
+                const float expected[3] = {v.r, v.g, v.b};
+                for (int c = 0; c < 3; ++c)
+                    ASSERT_NEAR(p[c], expected[c], k.tolerance * (expected[c] + 8.0f))
+                        << "row " << y << " column " << x;
+            }
+    }
+}
+
+TEST(openExr, headerSizesTheFileCannotHoldAreRefusedBeforeTheLibraryReservesThem) {
+    const QString dir = makeTempDir("exr");
+    ASSERT_TRUE(writeTestExr(dir + "/good.exr", 0, 0, 15, 15, [](int x, int y) {
+        return rgb{float(x + 1), float(y), 1.0f};
+    }));
+    const QByteArray good = readBytes(dir + "/good.exr");
+    ASSERT_GT(good.size(), 8);
+    // An extra attribute right after the version field, of the declared size and carrying `held` bytes.
+    auto withAttribute = [&](int32_t declared, int held) {
+        QByteArray attribute("junk\0blob\0", 10);
+        for (int i = 0; i < 4; ++i)
+            attribute.append(char(uint32_t(declared) >> (8 * i)));
+        attribute.append(QByteArray(held, 'x'));
+        return good.left(8) + attribute + good.mid(8);
+    };
+    struct lying {
+        const char* name;
+        QByteArray bytes;
+        QString reason;
+    };
+    const std::vector<lying> cases = {
+        {"2 GB attribute", withAttribute(0x7ffffff0, 4),
+         "has a header attribute \"junk\" of 2147483632 bytes"},
+        {"negative size", withAttribute(-16, 0), "has a header attribute \"junk\" of -16 bytes"},
+        {"attribute past the end", withAttribute(good.size(), 0), "has a header attribute \"junk\" of"},
+        {"name without end", good.left(8) + QByteArray(300, 'n'), "has a damaged header"},
+        {"header without end", good.left(good.indexOf("dataWindow") + 20), "has a damaged header"},
+    };
+    for (const lying& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir + "/lying.exr";
+        ASSERT_TRUE(writeBytes(path, c.bytes));
+        int width = 0, height = 0;
+        QString error;
+        EXPECT_FALSE(getEXRinfo(path, width, height, &error));
+        EXPECT_TRUE(error.startsWith(path + ": " + c.reason)) << error.toStdString();
+    }
+    // Found by fuzz_exr: the library reads a channel list up to its empty name whatever size the file
+    // gives it, and took the bytes after the list as an attribute of 1.8 GB, which it reserved.
+    const QString found =
+        QString(HALVORA_SOURCE_DIR) +
+        "/tests/imageio/regressions/fuzz_exr_channel_list_longer_than_its_size_made_openexr_"
+        "reserve_1_8GB.exr";
+    int width = 0, height = 0;
+    QString error;
+    EXPECT_FALSE(getEXRinfo(found, width, height, &error));
+    EXPECT_TRUE(error.startsWith(found + ": has a header attribute ")) << error.toStdString();
+
+    // Also found by fuzz_exr: tiles 31 M rows high over a 64-row picture; a load made the library
+    // reserve a 4 GB row of tiles.
+    const QString tall =
+        QString(HALVORA_SOURCE_DIR) +
+        "/tests/imageio/regressions/fuzz_exr_tiles_31M_rows_high_made_openexr_reserve_4GB.exr";
+    error.clear();
+    EXPECT_FALSE(getEXRinfo(tall, width, height, &error));
+    EXPECT_TRUE(error.startsWith(tall + ": declares ")) << error.toStdString();
+    EXPECT_TRUE(error.contains("tiles of 8 × 31736064 pixels")) << error.toStdString();
+
+    // Attributes the file does hold are skipped, however long.
+    const std::string comment(5000, 'c');
+    ASSERT_TRUE(writeTestExr(
+        dir + "/extra.exr", 0, 0, 15, 15,
+        [](int x, int y) {
+            return rgb{float(x + 1), float(y), 1.0f};
+        },
+        IMF_ZIP_COMPRESSION, comment.c_str()));
+    const loadedExr extra = loadExr(dir + "/extra.exr");
+    EXPECT_TRUE(extra.loadOk);
+    EXPECT_EQ(extra.pixels[3], 2.0f);
 }

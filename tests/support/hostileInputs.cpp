@@ -293,6 +293,7 @@ QStringList hostileInputNames() {
             "jpeg_not_a_picture",
             "unsupported_suffix",
             "png_truncated",
+            "png_damaged_picture_data",
             "png_declares_60000x60000",
             "bmp_truncated",
             "tiff_lzw_damaged_strip",
@@ -363,7 +364,14 @@ std::vector<hostileInput> makeHostileInputs(const QString& dir, const QString& d
         "Unsupported image format (\"jpe\" files are not read)");
 
     // PNG and BMP
-    add("png_truncated", "cut.png", png.left(png.size() / 2), outcome::refusedAtLoad, "cannot be decoded");
+    // libpng would complain about these on standard error; the reader finds them first.
+    add("png_truncated", "cut.png", png.left(png.size() / 2), outcome::refusedAtPreparation, "is truncated");
+    {
+        QByteArray damaged = png;
+        damaged[damaged.size() / 2] = char(damaged[damaged.size() / 2] ^ 0x10);
+        add("png_damaged_picture_data", "damaged.png", damaged, outcome::refusedAtLoad,
+            "its CRC does not match");
+    }
     {
         const QByteArray lying = withPngSize(png, 60000, 60000);
         add("png_declares_60000x60000", "lying.png", lying, outcome::refusedAtPreparation,
