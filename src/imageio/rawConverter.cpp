@@ -317,6 +317,10 @@ bool getRAWinfoFromMemory(const uint8_t* data, size_t length, const QString& fil
         info.daylightMultipliers[c] = d.color.pre_mul[c];
         info.cameraMultipliers[c] = d.color.cam_mul[c];
     }
+    if (d.idata.colors == 3)
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c)
+                info.cameraToRgb[r][c] = d.color.rgb_cam[r][c];
 
     if (wantHalfSize) {
         raw->recycle();

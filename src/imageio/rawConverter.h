@@ -29,6 +29,9 @@ struct rawInfo_t {
     double cameraMultipliers[3] = {0, 0, 0};
     /// The sensor has a colour filter array (a mosaic to interpolate).
     bool filterPattern = false;
+    /// Camera R, G, B (after the multipliers) → linear sRGB output, rows R, G, B; the identity for
+    /// sensors of other than three colours, whose matrix is not used for picking.
+    double cameraToRgb[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
 };
 
 namespace halvora {

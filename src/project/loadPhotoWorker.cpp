@@ -237,6 +237,15 @@ void loadPhotoWorker::toMonitor(QImage& thumbnail) const {
     if (project_->colorManagementEnabled && project_->color.active()) project_->color.toMonitor(thumbnail);
 }
 
+void loadPhotoWorker::toWorkingSpace(uint16_t* samples, int rows) const {
+    const halvora::colorTransform* convert = photo_->toWorkingSpace.get();
+    if (!convert) return;
+    const size_t rowSamples = size_t(width_) * 3;
+    halvora::parallelFor(rows, [&](int, int64_t begin, int64_t end) {
+        convert->apply(samples + size_t(begin) * rowSamples, size_t(end - begin) * size_t(width_));
+    });
+}
+
 QString loadPhotoWorker::tempFileReason() const {
     return tr("Cannot write temporary file (no write rights or not enough disk space).") + " " +
            tr("(in %1)").arg(QDir::toNativeSeparators(project_->sessionDir));
@@ -272,6 +281,7 @@ int loadPhotoWorker::finishFromBuffer(QString& message) {
     halvora::addProgress(progressStep);
     if (!allocatePreview()) return failed(failedWithMessage, message, notEnoughMemory("preview"));
     if (!photo.isRadiance) {
+        toWorkingSpace(buffer_, height_);
         halvora::downscaleRgb16(buffer_, width_, height_, previewDivisor_, photo.preview.pixels());
         photo.thumbnail = halvora::buildThumbnail(photo.preview.pixels(), previewWidth_, previewHeight_,
                                                   photo.meanBrightness);
@@ -369,6 +379,7 @@ int loadPhotoWorker::loadWhole(QString& message) {
             photo.tempFiles[photoEntry::slotCurrent].reset();
             return failed(failedToDecode, message, "the decoded picture cannot be converted");
         }
+        toWorkingSpace(piece, rows);
         halvora::downscaleRgb16(piece, width_, rows, d,
                                 photo.preview.pixels() + size_t(row / d) * size_t(previewWidth_) * 3);
         written =

@@ -78,6 +78,9 @@ private:
     QString tempFileReason() const;
     /// Converts a finished thumbnail to the monitor when colour management is active (it is only shown).
     void toMonitor(QImage& thumbnail) const;
+    /// Converts `rows` full-width rows of working-scale samples into the sequence's working profile when
+    /// the photo is in another one; rows are split over the run's threads.
+    void toWorkingSpace(uint16_t* samples, int rows) const;
     /// JPEG, BMP and PNG through the toolkit, whole or in strips.
     int loadQtFormat(int format, QString& message);
     int applyOrientation(int orientation, QString& message);

@@ -4,6 +4,7 @@
 
 #include "base/rgbBuffers.h"
 #include "base/tempFileRecord.h"
+#include "color/colorTransform.h"
 #include "imageio/exifInfo.h"
 #include "imageio/rawLoadOptions.h"
 
@@ -20,6 +21,9 @@ struct photoEntry {
     int32_t id = -1;
     QString fileName;
     QString profilePath;
+    /// Set at preparation when the photo's profile differs from the sequence's working profile: its
+    /// decoded samples are converted through it before anything else sees them.
+    std::unique_ptr<halvora::colorTransform> toWorkingSpace;
     exifInfo_t exif;
     int32_t bitDepthClass = 0; ///< 1 = 8-bit source, 2 = 16-bit or wider, 0 = unknown
     bool isRaw = false;

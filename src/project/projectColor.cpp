@@ -4,6 +4,7 @@
 #include "base/failure.h"
 #include "imageio/embeddedIcc.h"
 #include "imageio/imageFormat.h"
+#include "imageio/imageTransform.h"
 #include "imageio/saveResultWorker.h"
 #include "project/processingProject.h"
 
@@ -56,6 +57,42 @@ void writeProfileCopy(const processingProject& project, const photoEntry& photo,
     }
 }
 
+/// The request of a set-up for `photo`, whose profile copy is `copy`.
+halvora::colorSetupRequest_t requestFor(const processingProject& project,
+                                        const projectColorSettings_t& settings, const photoEntry& photo,
+                                        const QString& copy) {
+    halvora::colorSetupRequest_t request;
+    request.options = settings.options;
+    request.profileDir = settings.profileDir;
+    request.photoProfilePath = copy;
+    request.hasCustomPrimaries = photo.isRadiance && project.customPrimaries && !QFileInfo::exists(copy);
+    if (request.hasCustomPrimaries)
+        request.customPrimaries = halvora::chromaticities_t::fromArray(project.primaries);
+    return request;
+}
+
+/// Makes the project's transforms for the first photo of a sequence; the failed step's box text and
+/// the reason on failure. `warning` is told with the report when nothing else is.
+bool setupWorkingProfile(processingProject& project, const projectColorSettings_t& settings,
+                         const halvora::colorSetupRequest_t& request, const QString& file,
+                         const QString& warning, QString* error) {
+    QMutexLocker lock(&project.mutex);
+    halvora::colorSetupResult_t result;
+    QString reason;
+    const bool ok = project.color.setupForPhoto(request, result, &reason);
+    if (!warning.isEmpty() && result.notice.isEmpty()) result.notice = warning;
+    lock.unlock();
+    if (settings.report) settings.report(result);
+    if (ok) return true;
+    const char* box = result.failedStage == halvora::colorSetupResult_t::stageInputProfile
+                          ? "Error while loading input color profile."
+                      : result.failedStage == halvora::colorSetupResult_t::stageMonitorProfile
+                          ? "Error while loading monitor color profile."
+                          : "Failed to create color profile transform.";
+    return halvora::fail(error, kSettle, file,
+                         QCoreApplication::translate("processingProject", box) + " (" + reason + ")");
+}
+
 bool settlePhotoProfile(processingProject& project, const projectColorSettings_t& settings, photoEntry& photo,
                         int position, int format, QString* error) {
     const int p = int(project.photos.size()) + position;
@@ -66,31 +103,9 @@ bool settlePhotoProfile(processingProject& project, const projectColorSettings_t
                      settings.profileDir, copy, warning);
     photo.profilePath = copy;
 
-    halvora::colorSetupRequest_t request;
-    request.options = settings.options;
-    request.profileDir = settings.profileDir;
-    request.photoProfilePath = copy;
-    request.hasCustomPrimaries = photo.isRadiance && project.customPrimaries && !QFileInfo::exists(copy);
-    if (request.hasCustomPrimaries)
-        request.customPrimaries = halvora::chromaticities_t::fromArray(project.primaries);
-
+    const halvora::colorSetupRequest_t request = requestFor(project, settings, photo, copy);
     if (p == 0) {
-        QMutexLocker lock(&project.mutex);
-        halvora::colorSetupResult_t result;
-        QString reason;
-        const bool ok = project.color.setupForPhoto(request, result, &reason);
-        if (!warning.isEmpty() && result.notice.isEmpty()) result.notice = warning;
-        lock.unlock();
-        if (settings.report) settings.report(result);
-        if (!ok) {
-            const char* box = result.failedStage == halvora::colorSetupResult_t::stageInputProfile
-                                  ? "Error while loading input color profile."
-                              : result.failedStage == halvora::colorSetupResult_t::stageMonitorProfile
-                                  ? "Error while loading monitor color profile."
-                                  : "Failed to create color profile transform.";
-            return halvora::fail(error, kSettle, photo.fileName,
-                                 QCoreApplication::translate("processingProject", box) + " (" + reason + ")");
-        }
+        if (!setupWorkingProfile(project, settings, request, photo.fileName, warning, error)) return false;
         debugLog("Using color profile: %s\n", project.color.workingDescription().toLocal8Bit().constData());
         return true;
     }
@@ -108,10 +123,18 @@ bool settlePhotoProfile(processingProject& project, const projectColorSettings_t
         debugLog("Color profile of currently loaded photo is wrong: %s / %s\n",
                  description.toLocal8Bit().constData(),
                  project.color.workingDescription().toLocal8Bit().constData());
-        return halvora::fail(
-            error, kSettle, photo.fileName,
-            QCoreApplication::translate("processingProject",
-                                        "Color profiles of all photos in the sequence must be the same."));
+        // A photo in another space joins the sequence converted into the working profile on load.
+        QString why;
+        photo.toWorkingSpace = project.color.photoToWorking(profile, &why);
+        if (!photo.toWorkingSpace)
+            return halvora::fail(
+                error, kSettle, photo.fileName,
+                QCoreApplication::translate(
+                    "processingProject", "Color profiles of all photos in the sequence must be the same.") +
+                    " (" + why + ")");
+        debugLog("Photo '%s' is converted from '%s' into the working profile\n",
+                 QDir::toNativeSeparators(photo.fileName).toLocal8Bit().constData(),
+                 description.toLocal8Bit().constData());
     }
     if (!warning.isEmpty() && settings.report) {
         halvora::colorSetupResult_t result;
@@ -135,6 +158,9 @@ namespace halvora {
 QString shippedProfileFolder() {
     const QString beside = QCoreApplication::applicationDirPath() + "/color profiles";
     if (QFileInfo(beside).isDir()) return beside;
+    // Test programs run one folder below the program in the build tree.
+    const QString above = QCoreApplication::applicationDirPath() + "/../color profiles";
+    if (QFileInfo(above).isDir()) return above;
     return QCoreApplication::applicationDirPath() + "/../share/halvora/color profiles";
 }
 
@@ -166,10 +192,46 @@ void prepareColorOutput(const processingProject& project, saveResultRequest& req
                  "prepareColorOutput", QDir::toNativeSeparators(profile).toLocal8Bit().constData());
 }
 
+void rebuildThumbnails(processingProject& project) {
+    const bool managed = project.colorManagementEnabled && project.color.active();
+    for (const auto& photo : project.photos) {
+        if (photo->preview.empty()) continue;
+        double mean = 0; // the photo keeps the value its load measured
+        photo->thumbnail = halvora::buildThumbnail(photo->preview.pixels(), photo->preview.width,
+                                                   photo->preview.height, mean);
+        if (managed) project.color.toMonitor(photo->thumbnail);
+    }
+}
+
+bool reapplyColorManagement(processingProject& project, const projectColorSettings_t& settings,
+                            QString* error) {
+    installColorManagement(project, settings);
+    bool ok = true;
+    if (!project.photos.empty()) {
+        if (settings.options.enabled) {
+            const photoEntry& first = *project.photos.front();
+            ok = setupWorkingProfile(project, settings,
+                                     requestFor(project, settings, first, first.profilePath), first.fileName,
+                                     QString(), error);
+        } else {
+            QMutexLocker lock(&project.mutex);
+            project.color.deleteTransforms();
+        }
+    }
+    rebuildThumbnails(project);
+    return ok;
+}
+
 std::function<void(uint8_t* row, int pixels)> monitorRowTransform(const processingProject& project) {
     if (!project.colorManagementEnabled || !project.color.active()) return {};
     const halvora::colorManagement* c = &project.color;
     return [c](uint8_t* row, int pixels) { c->toMonitor(row, size_t(pixels)); };
+}
+
+std::function<void(QImage& image)> monitorImageTransform(const processingProject& project) {
+    if (!project.colorManagementEnabled || !project.color.active()) return {};
+    const halvora::colorManagement* c = &project.color;
+    return [c](QImage& image) { c->toMonitor(image); };
 }
 
 } // namespace halvora

@@ -5,7 +5,7 @@
 // photo of a sequence, and the two uses outside drawing: the display transform of a row and the
 // sRGB conversion and profile of a saved result.
 //
-// Threads: installColorManagement() and the hook it installs run on the main thread (preparation);
+// Threads: installColorManagement(), reapplyColorManagement() and the hook run on the main thread;
 // the row and save helpers only read the transforms and may run on any thread while nothing
 // prepares photos.
 
@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 
+class QImage;
 class processingProject;
 class saveResultWorker;
 struct saveResultRequest;
@@ -45,8 +46,25 @@ void installColorManagement(processingProject& project, const projectColorSettin
 void prepareColorOutput(const processingProject& project, saveResultRequest& request,
                         saveResultWorker& worker);
 
+/// Colour management of `project` set up anew with `settings` (the colour-space menu): later photos are
+/// prepared with them and, with photos loaded, the transforms are made again for the first photo and
+/// every thumbnail is rebuilt from its preview for the new monitor. False with the failed step's text
+/// and why; colour management is then inactive and the thumbnails unconverted. Main thread, while no
+/// run uses the project.
+bool reapplyColorManagement(processingProject& project, const projectColorSettings_t& settings,
+                            QString* error);
+
+/// Every photo's thumbnail made again from its preview, converted to the monitor when colour
+/// management is active. Main thread, while no run uses the project.
+void rebuildThumbnails(processingProject& project);
+
 /// Working → monitor conversion of an 8-bit R, G, B row for the workspaces; empty when colour
 /// management is inactive. The function borrows the project's transforms.
 std::function<void(uint8_t* row, int pixels)> monitorRowTransform(const processingProject& project);
+
+/// Working → monitor conversion of a whole QImage (RGB888, RGB32 or ARGB32) for views that draw
+/// pictures of their own (alignment and ghost views, preset thumbnails); empty when colour management
+/// is inactive. Borrows the project's transforms.
+std::function<void(QImage& image)> monitorImageTransform(const processingProject& project);
 
 } // namespace halvora

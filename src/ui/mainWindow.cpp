@@ -19,6 +19,7 @@
 #include "tonemap/rebuildOnChange.h"
 #include "tonemap/toneMappingSettingsFile.h"
 #include "ui/checkUpdatesDialog.h"
+#include "ui/colorSettingsMenu.h"
 #include "ui/generateHDR.h"
 #include "ui/hdrLoadOptionsDialog.h"
 #include "ui/programOptions.h"
@@ -87,6 +88,14 @@ runSettings mainWindow::currentRunSettings() const {
     return settings;
 }
 
+projectColorSettings_t mainWindow::projectColorSettings() {
+    projectColorSettings_t color;
+    color.options = halvora::colorManagementOptionsFromSettings(programOptionsSettings::instance());
+    color.profileDir = shippedProfileFolder();
+    color.report = [this](const halvora::colorSetupResult_t& result) { colorSetupReported(result); };
+    return color;
+}
+
 bool mainWindow::createProject() {
     const programOptionsSettings& options = programOptionsSettings::instance();
     project_ = std::make_unique<processingProject>(this, options.tempDirInEffect);
@@ -94,11 +103,7 @@ bool mainWindow::createProject() {
         halvora::hdrLoadOptionsForUnattendedRun(commandLineOptions::current(), options);
     project_->unattendedRawOptions = halvora::rawLoadOptionsFromSettings(options);
     project_->metadataTool = exiftool_.get();
-    projectColorSettings_t color;
-    color.options = halvora::colorManagementOptionsFromSettings(options);
-    color.profileDir = halvora::shippedProfileFolder();
-    color.report = [this](const halvora::colorSetupResult_t& result) { colorSetupReported(result); };
-    halvora::installColorManagement(*project_, color);
+    halvora::installColorManagement(*project_, projectColorSettings());
     // The old project's transforms are gone with it; this one has none until its first photo.
     colorNotice_.clear();
     if (workspace_) workspace_->area()->setDisplayTransform({});
@@ -271,6 +276,17 @@ void mainWindow::buildMenus() {
     buildWorkspaceActions(viewMenu_, transform);
 
     QMenu* settings = menuBar_->addMenu(tr("Settings"));
+    colorMenu_ = new colorSettingsMenu(this);
+    settings->addMenu(colorMenu_);
+    connect(colorMenu_, &QMenu::aboutToShow, this, [this] {
+        colorMenu_->setFromOptions(
+            halvora::colorManagementOptionsFromSettings(programOptionsSettings::instance()));
+    });
+    connect(colorMenu_, &colorSettingsMenu::chosen, this, [this](QAction* action) {
+        colorChoice_ = action;
+        setupColorManagement();
+        colorChoice_ = nullptr;
+    });
     QAction* options = settings->addAction(tr("Program options"));
     connect(options, &QAction::triggered, this, qOverload<>(&mainWindow::showProgramOptions));
     buildLanguageMenu();

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QBoxLayout;
@@ -31,6 +32,7 @@ class QPushButton;
 class QTabWidget;
 class QTextEdit;
 class processingProject;
+struct projectColorSettings_t;
 namespace halvora {
 struct colorSetupResult_t;
 }
@@ -53,6 +55,7 @@ class toneCurveTool;
 class histogramTool;
 class colorSaturationGroup;
 class colorAdjustGroup;
+class colorSettingsMenu;
 
 class mainWindow : public QWidget {
     Q_OBJECT
@@ -75,6 +78,10 @@ public:
     void appendLog(logKind kind, const QString& text);
     QString logPanelHtml() const;
     QMenuBar* menuBar() const { return menuBar_; }
+    colorSettingsMenu* colorMenu() const { return colorMenu_; }
+    /// Asks for the monitor profile file of "From file…" (a file dialog; tests replace it). Empty when
+    /// the user cancelled.
+    std::function<QString()> chooseMonitorProfileFile;
     /// True while photos of an add-images action are being loaded.
     bool loadingPhotos() const;
     /// The run whose progress the bar shows and which "Break" cancels, or null.
@@ -207,6 +214,10 @@ public slots:
     void setBackgroundSlot();
     /// The menu of the status area's colour buttons: photo colour space, monitor profile, intent.
     void showColorSpaceMenu();
+    /// An item of "Color settings" was chosen: colour management on or off (through a new project when
+    /// photos are loaded, after asking), the choices stored, and with photos loaded the transforms made
+    /// again for the first photo and the preview and thumbnails redrawn at once.
+    void setupColorManagement();
     /// "Open in external editor": saves the result as a TIFF in the session folder and opens it in
     /// the configured editor (offering the options page first when none is set up).
     void exportToExternalEditorSlot();
@@ -297,6 +308,11 @@ private:
     void colorSetupReported(const halvora::colorSetupResult_t& result);
     /// Every photo item shows its photo's current thumbnail (a radiance picture: the tone-mapped one).
     void refreshThumbnails();
+    /// The colour settings a project starts with, from the options store.
+    projectColorSettings_t projectColorSettings();
+    /// Sets the current project's colour management up again from the options store and redraws the
+    /// picture on show and the thumbnails.
+    void applyColorSettings();
     /// After a radiance file was opened: the generation run prepares and tone-maps it at once.
     void startRadianceRun();
     /// The tone-mapped preview is rendered at the pyramid level the zoom can show: finer when zoomed
@@ -389,4 +405,6 @@ private:
     QAction* showResultAction_ = nullptr;
     QMenu* viewMenu_ = nullptr;
     QString colorNotice_; ///< why colour management is off for the shown photos; empty when it is not
+    colorSettingsMenu* colorMenu_ = nullptr;
+    QAction* colorChoice_ = nullptr; ///< the "Color settings" item being handled
 };

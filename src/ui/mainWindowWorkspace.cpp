@@ -10,14 +10,17 @@
 #include "base/debugLog.h"
 #include "imageio/hdrLoadOptions.h"
 #include "project/processingProject.h"
+#include "project/projectColor.h"
 #include "project/transformRun.h"
+#include "ui/colorSettingsMenu.h"
 #include "ui/imageItem.h"
+#include "ui/styledMessageBox.h"
 #include "ui/zoomWidget.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QBoxLayout>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
@@ -59,11 +62,7 @@ QString inputProfileName(int index) {
     return mainWindow::tr(names[std::clamp(index, 0, 4)]);
 }
 
-// The menu's entries name the first choice in full; the button has room for the short name only.
-QString inputProfileMenuName(int index) {
-    return index == 0 ? mainWindow::tr("As embedded in input photo") : inputProfileName(index);
-}
-
+// The status buttons have room for short names only.
 QString monitorProfileName(int index) {
     static const char* const names[] = {QT_TRANSLATE_NOOP("mainWindow", "From file"), "sRGB", "Adobe RGB",
                                         "Apple RGB", "Color Match"};
@@ -288,7 +287,10 @@ void mainWindow::refreshThumbnails() {
             const QImage result(project_->toneMappedPreview.data(), project_->toneMappedWidth,
                                 project_->toneMappedHeight, project_->toneMappedWidth * 3,
                                 QImage::Format_RGB888);
-            item->setThumbnail(result.scaled(160, 160, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+            QImage thumbnail = result.scaled(160, 160, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+            if (project_->colorManagementEnabled && project_->color.active())
+                project_->color.toMonitor(thumbnail);
+            item->setThumbnail(thumbnail);
         } else {
             item->setThumbnail(photo->thumbnail);
         }
@@ -378,27 +380,92 @@ void mainWindow::colorSetupReported(const halvora::colorSetupResult_t& result) {
 }
 
 void mainWindow::showColorSpaceMenu() {
-    programOptionsSettings& options = programOptionsSettings::instance();
-    if (!options.colorManagementEnabled) return;
-    QMenu menu(this);
-    auto addGroup = [&menu, this](const QString& title, int first, QString (*name)(int), int* target) {
-        menu.addSection(title);
-        auto* group = new QActionGroup(&menu);
-        for (int i = first; i < 5; ++i) {
-            QAction* action = menu.addAction(name(i));
-            action->setCheckable(true);
-            action->setChecked(i == *target);
-            group->addAction(action);
-            connect(action, &QAction::triggered, this, [this, target, i] {
-                *target = i;
-                appendLog(logInfo, tr("The color settings apply to the photos added from now on."));
-                updateStatusArea();
-            });
-        }
-    };
-    addGroup(tr("Photo color space"), 0, &inputProfileMenuName, &options.colorManagementInputProfile);
-    // A monitor profile from a file is chosen in the color settings, where its file is asked for.
-    addGroup(tr("Monitor color profile"), 1, &monitorProfileName, &options.colorManagementOutputProfile);
+    colorMenu_->setFromOptions(
+        halvora::colorManagementOptionsFromSettings(programOptionsSettings::instance()));
     auto* source = qobject_cast<QWidget*>(sender());
-    menu.exec(source ? source->mapToGlobal(QPoint(0, 0)) : QCursor::pos());
+    colorMenu_->popup(source ? source->mapToGlobal(QPoint(0, 0)) : QCursor::pos());
+}
+
+void mainWindow::setupColorManagement() {
+    programOptionsSettings& options = programOptionsSettings::instance();
+    const halvora::colorManagementOptions_t before = halvora::colorManagementOptionsFromSettings(options);
+    halvora::colorManagementOptions_t wanted = colorMenu_->checkedOptions(before);
+    auto putBack = [this, &before] { colorMenu_->setFromOptions(before); };
+    // Every run that draws or saves reads the transforms: they are made again only while none works.
+    if (!project_ || projectBusy()) {
+        putBack();
+        appendLog(logWarning, tr("The color settings cannot change while the program is working."));
+        return;
+    }
+    const bool havePhotos = !project_->photos.empty();
+    const bool switching = wanted.enabled != before.enabled;
+    if (switching && havePhotos &&
+        !styledMessageBox::question(
+            this,
+            wanted.enabled ? tr("Enabling color management requires closing the current project. Continue?")
+                           : tr("Disabling color management requires closing the current project. Continue?"),
+            false)) {
+        putBack();
+        return;
+    }
+    wanted.blackPointCompensation = true;
+    if (colorChoice_ && colorChoice_ == colorMenu_->fromFileAction()) {
+        const QString file = chooseMonitorProfileFile
+                                 ? chooseMonitorProfileFile()
+                                 : QFileDialog::getOpenFileName(this, tr("Monitor color profile"),
+                                                                QFileInfo(before.customMonitorProfile).path(),
+                                                                tr("Color profile") + " (*.icm *.icc)");
+        // Cancelling the file dialog keeps the monitor profile in use.
+        if (file.isEmpty()) {
+            putBack();
+            return;
+        }
+        wanted.customMonitorProfile = file;
+        wanted.outputProfile = QFileInfo::exists(file) ? 0 : 1;
+    }
+    if (wanted.enabled && (wanted.outputProfile != before.outputProfile ||
+                           wanted.customMonitorProfile != before.customMonitorProfile)) {
+        // A monitor profile is checked when it is chosen, not first when a photo arrives.
+        halvora::iccProfile monitor, srgb;
+        halvora::colorSetupResult_t checked;
+        QString error;
+        if (!halvora::colorManagement::openOutputProfiles(wanted, shippedProfileFolder(), monitor, srgb,
+                                                          checked, &error)) {
+            if (checked.resetMonitorChoice) wanted.outputProfile = 1;
+            if (checked.clearCustomMonitorProfile) wanted.customMonitorProfile.clear();
+            debugLog("%s\n", error.toLocal8Bit().constData());
+            styledMessageBox::showPlain(this, styledMessageBox::error, error);
+        }
+    }
+    options.colorManagementEnabled = wanted.enabled;
+    options.colorManagementBpCompensation = wanted.blackPointCompensation;
+    options.colorManagementInputProfile = wanted.inputProfile;
+    options.colorManagementOutputProfile = wanted.outputProfile;
+    options.colorManagementIntent = wanted.intent;
+    options.colorManagementCustomMonitorProfile = wanted.customMonitorProfile;
+    colorMenu_->setFromOptions(wanted);
+    debugLog("Color settings: enabled=%d input=%d monitor=%d intent=%d\n", int(wanted.enabled),
+             wanted.inputProfile, wanted.outputProfile, wanted.intent);
+    if (switching && havePhotos)
+        newProject(true);
+    else
+        applyColorSettings();
+    updateStatusArea();
+}
+
+void mainWindow::applyColorSettings() {
+    QString error;
+    const bool ok = reapplyColorManagement(*project_, projectColorSettings(), &error);
+    if (!project_->color.usingFallback()) colorNotice_.clear();
+    workspace_->area()->setDisplayTransform(monitorRowTransform(*project_));
+    refreshThumbnails();
+    if (!ok) {
+        debugLog("%s\n", error.toLocal8Bit().constData());
+        appendLog(logError, error);
+        styledMessageBox::showPlain(this, styledMessageBox::error, error);
+    } else if (!project_->photos.empty() && project_->colorManagementEnabled) {
+        appendLog(logInfo,
+                  tr("Color settings applied: %1 → %2.")
+                      .arg(project_->color.workingDescription(), project_->color.monitorDescription()));
+    }
 }

@@ -3,6 +3,7 @@
 #include "app/programOptionsSettings.h"
 #include "app/storedOptions.h"
 #include "base/debugLog.h"
+#include "imageio/rawWhiteBalance.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -27,11 +28,6 @@ namespace {
 constexpr int kFittedSide = 560;
 // Half side of the area whose mean colour a click picks, in picture pixels.
 constexpr int kPickRadius = 2;
-
-// The sRGB curve undone: previews and embedded pictures are sRGB-encoded.
-double srgbToLinear(double v) {
-    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-}
 
 QDoubleSpinBox* makeMultiplierBox(QWidget* parent, double value) {
     auto* box = new QDoubleSpinBox(parent);
@@ -263,29 +259,20 @@ void rawLoadOptionsDialog::pickAt(const QPoint& point) {
         return;
     }
     if (mode != rawLoadOptions::manual) return;
-    double sum[3] = {0, 0, 0};
-    int count = 0;
-    for (int y = point.y() - kPickRadius; y <= point.y() + kPickRadius; ++y)
-        for (int x = point.x() - kPickRadius; x <= point.x() + kPickRadius; ++x) {
-            if (!picture_.rect().contains(x, y)) continue;
-            const QRgb c = picture_.pixel(x, y);
-            sum[0] += qRed(c);
-            sum[1] += qGreen(c);
-            sum[2] += qBlue(c);
-            ++count;
-        }
-    // Black or clipped areas tell nothing about the light's colour.
-    if (count == 0 || sum[0] <= 0 || sum[1] <= 0 || sum[2] <= 0) return;
-    // The shown picture was made with the current multipliers: scaling each by green over its channel
-    // (in linear light, as the multipliers act) makes the picked area grey.
-    double linear[3];
-    for (int c = 0; c < 3; ++c)
-        linear[c] = srgbToLinear(sum[c] / (255.0 * count));
-    if (linear[0] <= 0 || linear[2] <= 0) return;
-    const double r = multipliers_[0]->value() * linear[1] / linear[0];
-    const double b = multipliers_[2]->value() * linear[1] / linear[2];
-    multipliers_[0]->setValue(r);
-    multipliers_[2]->setValue(b);
+    // The preview was made with the current multipliers; the picked colour goes back through the
+    // output curve and the camera's colour matrix to the channels the multipliers act on.
+    const QImage rgb = picture_.convertToFormat(QImage::Format_RGB888);
+    double mean[3];
+    if (!halvora::meanLinearColor(rgb.constBits(), rgb.width(), rgb.height(), int(rgb.bytesPerLine()),
+                                  point.x(), point.y(), kPickRadius,
+                                  halvora::outputCurveOf(buildDcrawArgs(options(), true)), mean))
+        return;
+    const rawLoadOptions now = options();
+    double current[4], wanted[4];
+    std::copy(std::begin(now.multipliers), std::end(now.multipliers), current);
+    if (!halvora::greyMultipliers(mean, current, info_.cameraToRgb, wanted)) return;
+    multipliers_[0]->setValue(wanted[0]);
+    multipliers_[2]->setValue(wanted[2]);
 }
 
 bool rawLoadOptionsDialog::eventFilter(QObject* watched, QEvent* event) {

@@ -5,6 +5,7 @@
 // file carries (read back by exiftool), a monitor profile that is not RGB, and the one notice when
 // the chosen profiles cannot be linked.
 
+#include "base/parallelFor.h"
 #include "imageio/embeddedIcc.h"
 #include "imageio/imageLoader.h"
 #include "imageio/saveResultWorker.h"
@@ -328,4 +329,175 @@ TEST(colorManagedPhoto, radianceFileTakesItsPrimariesOrTheChosenSpace) {
         EXPECT_EQ(bytesOf(photo->profilePath), bytesOf(profileFile("AdobeRGB1998.icc")));
         EXPECT_TRUE(cm.project->color.workingDescription().startsWith("Adobe RGB"));
     }
+}
+
+namespace {
+
+/// A copy of the desk photograph with `profile` embedded by exiftool.
+QString deskPhotoWith(const QString& dir, const QString& name, const QString& profile) {
+    const QString copy = dir + "/" + name;
+    QFile::remove(copy);
+    if (!QFile::copy(dataFile("brackets/desk_canon_s45_13exp/img05.jpg"), copy)) return {};
+    QProcess p;
+    p.start("exiftool", {"-q", "-overwrite_original", "-icc_profile<=" + profile, copy});
+    return p.waitForFinished(30000) && p.exitCode() == 0 ? copy : QString();
+}
+
+/// The largest ΔE between two working-scale pictures read as 16-bit sRGB after `ref` converted the
+/// second from its own space.
+double worstAfterReference(const reference& ref, const std::vector<uint16_t>& got,
+                           std::vector<uint16_t> source) {
+    std::vector<uint16_t> a(got.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+        a[i] = uint16_t(std::lround(std::min<int>(got[i], 32640) * 65535.0 / 32640.0));
+        source[i] = uint16_t(std::lround(std::min<int>(source[i], 32640) * 65535.0 / 32640.0));
+    }
+    ref.convert(source.data(), source.size() / 3);
+    double worst = 0;
+    for (size_t i = 0; i + 2 < got.size(); i += 3)
+        worst = std::max(worst, ref.deltaE(&a[i], &source[i]));
+    return worst;
+}
+
+/// The largest ΔE between a thumbnail and LittleCMS's conversion of the unmanaged one (`ref` may be
+/// null: the two must then agree without conversion).
+double thumbnailError(const QImage& shown, const QImage& unmanaged, const reference& ref, bool convert) {
+    const QImage a = shown.convertToFormat(QImage::Format_RGB888);
+    QImage b = unmanaged.convertToFormat(QImage::Format_RGB888);
+    if (a.size() != b.size()) return 1e9;
+    double worst = 0;
+    for (int y = 0; y < b.height(); ++y) {
+        if (convert) ref.convert(b.scanLine(y), size_t(b.width()));
+        for (int x = 0; x < b.width(); ++x)
+            worst = std::max(worst, ref.deltaE(a.constScanLine(y) + 3 * x, b.constScanLine(y) + 3 * x));
+    }
+    return worst;
+}
+
+} // namespace
+
+TEST(colorManagedPhoto, photoInAnotherProfileIsConvertedIntoTheSequencesProfileOnLoad) {
+    HALVORA_REQUIRE_DATA();
+    if (!haveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+    const QString dir = makeTempDir("mixed");
+    const QString srgb = deskPhotoWith(dir, "desk_srgb.jpg", profileFile("sRGB.icm"));
+    const QString adobe = deskPhotoWith(dir, "desk_adobe.jpg", profileFile("AdobeRGB1998.icc"));
+    ASSERT_FALSE(srgb.isEmpty());
+    ASSERT_FALSE(adobe.isEmpty());
+
+    // The Adobe RGB photo's own samples, as an unmanaged project stores them.
+    colorProject plain(colorManagementOptions_t{});
+    std::vector<uint16_t> own;
+    ASSERT_EQ(loadSequence(*plain.project, {adobe}, &own).at(0).code, 0);
+
+    std::vector<uint16_t> converted[2];
+    for (int threads : {1, 3}) {
+        setThreadCountOverride(threads);
+        colorProject cm(managed());
+        std::vector<uint16_t> samples;
+        const auto outcomes = loadSequence(*cm.project, {srgb, adobe}, &samples);
+        setThreadCountOverride(0);
+        ASSERT_EQ(outcomes.size(), 2u);
+        for (const loadOutcome& o : outcomes)
+            ASSERT_EQ(o.code, 0) << o.message.toStdString();
+        EXPECT_TRUE(cm.project->color.workingDescription().startsWith("sRGB"))
+            << cm.project->color.workingDescription().toStdString();
+        EXPECT_FALSE(cm.project->photos[0]->toWorkingSpace) << "the first photo sets the working profile";
+        EXPECT_TRUE(cm.project->photos[1]->toWorkingSpace);
+        converted[threads == 1 ? 0 : 1] = std::move(samples);
+    }
+    EXPECT_EQ(converted[0], converted[1]) << "the conversion does not depend on the thread count";
+    ASSERT_EQ(converted[0].size(), own.size());
+    EXPECT_NE(converted[0], own);
+    const reference toSrgb(profileFile("AdobeRGB1998.icc"), profileFile("sRGB.icm"), TYPE_RGB_16);
+    ASSERT_TRUE(toSrgb.valid());
+    EXPECT_LE(worstAfterReference(toSrgb, converted[0], own), 1.0);
+}
+
+TEST(colorManagedPhoto, photoWhoseProfileCannotBeLinkedIsRefused) {
+    if (!haveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+    const QString dir = makeTempDir("unlinkable");
+    const QString tagless = dir + "/tagless.icc";
+    cmsHPROFILE h = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetDeviceClass(h, cmsSigDisplayClass);
+    cmsSetColorSpace(h, cmsSigRgbData);
+    cmsSetPCS(h, cmsSigXYZData);
+    ASSERT_TRUE(saveProfile(h, tagless));
+    const QString first = savedImage(patternImage(48, 32, 1), dir, "a.jpg");
+    const QString second = savedImage(patternImage(48, 32, 2), dir, "b.jpg");
+    QProcess p;
+    p.start("exiftool", {"-q", "-overwrite_original", "-icc_profile<=" + tagless, second});
+    ASSERT_TRUE(p.waitForFinished(30000) && p.exitCode() == 0);
+
+    colorProject cm(managed());
+    ASSERT_TRUE(preparePhoto(*cm.project, first));
+    QString error;
+    EXPECT_FALSE(preparePhoto(*cm.project, second, 1, false, &error));
+    EXPECT_TRUE(error.contains("Color profiles of all photos in the sequence must be the same."))
+        << error.toStdString();
+    EXPECT_TRUE(error.contains("b.jpg")) << "the file is named";
+}
+
+TEST(colorManagedPhoto, changedSettingsRemakeTheTransformsAndThumbnailsAtOnce) {
+    HALVORA_REQUIRE_DATA();
+    if (!haveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+    const QString dir = makeTempDir("reapply");
+    const QString photo = adobeRgbPhoto(dir);
+    ASSERT_FALSE(photo.isEmpty());
+    colorProject plain(colorManagementOptions_t{});
+    ASSERT_EQ(loadSequence(*plain.project, {photo}).at(0).code, 0);
+    const QImage unmanaged = plain.project->photos[0]->thumbnail;
+
+    colorProject cm(managed());
+    ASSERT_EQ(loadSequence(*cm.project, {photo}).at(0).code, 0);
+    processingProject& pr = *cm.project;
+    const reference adobeToSrgb(profileFile("AdobeRGB1998.icc"), profileFile("sRGB.icm"), TYPE_RGB_8);
+    const reference srgbOnly(profileFile("sRGB.icm"), profileFile("sRGB.icm"), TYPE_RGB_8);
+    ASSERT_TRUE(adobeToSrgb.valid() && srgbOnly.valid());
+    ASSERT_LE(thumbnailError(pr.photos[0]->thumbnail, unmanaged, adobeToSrgb, true), 1.0);
+
+    auto reapply = [&](const colorManagementOptions_t& options, QString* error = nullptr) {
+        projectColorSettings_t settings;
+        settings.options = options;
+        settings.profileDir = QStringLiteral(HALVORA_PROFILE_DIR);
+        return reapplyColorManagement(pr, settings, error);
+    };
+    // An Adobe RGB monitor shows the Adobe RGB photo as it is.
+    ASSERT_TRUE(reapply(managed(2)));
+    EXPECT_TRUE(pr.color.monitorDescription().startsWith("Adobe RGB"));
+    EXPECT_LE(thumbnailError(pr.photos[0]->thumbnail, unmanaged, srgbOnly, false), 1.0);
+    // The photo taken as sRGB whatever it embeds: shown unchanged on an sRGB monitor.
+    colorManagementOptions_t asSrgb = managed(1);
+    asSrgb.inputProfile = 1;
+    ASSERT_TRUE(reapply(asSrgb));
+    EXPECT_TRUE(pr.color.workingDescription().startsWith("sRGB"));
+    EXPECT_LE(thumbnailError(pr.photos[0]->thumbnail, unmanaged, srgbOnly, false), 1.0);
+    // Back to the first settings: converted once from the preview, not from the shown thumbnail.
+    ASSERT_TRUE(reapply(managed(1)));
+    EXPECT_LE(thumbnailError(pr.photos[0]->thumbnail, unmanaged, adobeToSrgb, true), 1.0);
+    EXPECT_TRUE(bool(monitorRowTransform(pr)));
+    // Views drawing 32-bit pictures of their own get the same conversion.
+    const auto toMonitor32 = monitorImageTransform(pr);
+    ASSERT_TRUE(bool(toMonitor32));
+    QImage drawn = unmanaged.convertToFormat(QImage::Format_RGB32);
+    toMonitor32(drawn);
+    EXPECT_LE(thumbnailError(drawn, unmanaged, adobeToSrgb, true), 1.0);
+
+    // A grey monitor profile: refused, colour management off, thumbnails as the photo is.
+    const QString grey = dir + "/grey.icc";
+    cmsToneCurve* curve = cmsBuildGamma(nullptr, 2.2);
+    ASSERT_TRUE(saveProfile(cmsCreateGrayProfile(cmsD50_xyY(), curve), grey));
+    cmsFreeToneCurve(curve);
+    QString error;
+    EXPECT_FALSE(reapply(managed(0, grey), &error));
+    EXPECT_TRUE(error.contains("The color profile is not RGB.")) << error.toStdString();
+    EXPECT_FALSE(pr.color.active());
+    EXPECT_FALSE(bool(monitorRowTransform(pr)));
+    EXPECT_FALSE(bool(monitorImageTransform(pr)));
+    EXPECT_LE(thumbnailError(pr.photos[0]->thumbnail, unmanaged, srgbOnly, false), 1.0);
+
+    // Switched off: no transforms for the photos of this project.
+    ASSERT_TRUE(reapply(colorManagementOptions_t{}));
+    EXPECT_FALSE(pr.colorManagementEnabled);
+    EXPECT_FALSE(pr.color.active());
 }
