@@ -243,3 +243,61 @@ TEST_F(manualAlignmentDialog, appliedShiftMovesThePixelsAndUndoGivesBackTheOrigi
     d->findChild<manualAlignment*>()->close();
     d->cancelButton()->click();
 }
+
+TEST_F(manualAlignmentDialog, automaticPinsComeFromTheEstimatorOffTheWindowsThread) {
+    HALVORA_REQUIRE_DATA();
+    boxRecorder boxes;
+    loadCuts();
+    generateHDR* d = openHdrDialog();
+    ASSERT_NE(d, nullptr);
+    d->manualAlignButton()->click();
+    auto* m = d->findChild<manualAlignment*>();
+    ASSERT_NE(m, nullptr);
+    m->baseBox()->setCurrentIndex(1);
+    m->toAlignBox()->setCurrentIndex(m->toAlignBox()->findData(0));
+    m->methodBox()->setCurrentIndex(0);
+
+    // The shown pair: asked first; No leaves the pins alone.
+    boxes.texts.clear();
+    boxes.answer = false;
+    m->autoPinsButton()->click();
+    EXPECT_EQ(boxes.texts.value(0),
+              "Are you sure you want to automatically set the pins for the current pair of "
+              "photos? This will reset your current settings.");
+    EXPECT_FALSE(m->activeRun());
+    boxes.answer = true;
+    m->autoPinsButton()->click();
+    ASSERT_NE(m->activeRun(), nullptr) << "the estimation runs on the alignment run's thread";
+    EXPECT_FALSE(m->applyButton()->isEnabled());
+    EXPECT_TRUE(m->breakButton()->isVisible());
+    ASSERT_TRUE(waitUntil([&] { return !m->activeRun(); }));
+    EXPECT_TRUE(m->applyButton()->isEnabled());
+    EXPECT_EQ(boxes.texts.size(), 2) << boxes.texts.join("|").toStdString();
+    EXPECT_TRUE(m->pinSet().pair(0).set);
+    EXPECT_FALSE(m->pinSet().pair(2).set);
+    EXPECT_EQ(m->methodBox()->currentIndex(), 2) << "the estimator's pins fix a perspective";
+    // Photo 0 shows base position (x, y) at (x + 8, y + 5).
+    halvora::alignTransform t;
+    ASSERT_TRUE(m->currentTransform(t, nullptr));
+    for (const QPointF at : {QPointF(100, 80), QPointF(300, 200), QPointF(520, 330)}) {
+        const halvora::alignPoint q = t.map(at.x(), at.y());
+        EXPECT_NEAR(q.x, at.x() + 8, 0.5) << at.x();
+        EXPECT_NEAR(q.y, at.y() + 5, 0.5) << at.y();
+    }
+
+    // Every pair: photo 2 is cut like photo 0, so it gets the same pins' shift.
+    m->autoPinsAllButton()->click();
+    EXPECT_EQ(boxes.texts.value(2),
+              "Are you sure you want to automatically set the pins for all the photo pairs? "
+              "This will reset your current settings.");
+    ASSERT_TRUE(waitUntil([&] { return !m->activeRun(); }));
+    EXPECT_TRUE(m->pinSet().pair(2).set);
+    m->toAlignBox()->setCurrentIndex(m->toAlignBox()->findData(2));
+    ASSERT_TRUE(m->currentTransform(t, nullptr));
+    const halvora::alignPoint q = t.map(300, 200);
+    EXPECT_NEAR(q.x, 308, 0.5);
+    EXPECT_NEAR(q.y, 205, 0.5);
+    EXPECT_EQ(boxes.texts.size(), 3) << "no failure reported: " << boxes.texts.join("|").toStdString();
+    m->close();
+    d->cancelButton()->click();
+}
