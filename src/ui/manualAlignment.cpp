@@ -86,7 +86,13 @@ void manualAlignment::buildUi() {
     choices->addRow(tr("Photo to align"), toAlignBox_);
     choices->addRow(tr("Method"), method_);
     choices->addRow(tr("Preview"), previewMode_);
+    centerAt_ = new QComboBox(this);
+    centerAt_->setObjectName("centerAt");
+    centerAt_->addItem(tr("None"));
+    for (int i = 1; i <= 4; ++i)
+        centerAt_->addItem(tr("Pin %1").arg(i));
     choices->addRow(tr("Pin quality"), score_);
+    choices->addRow(tr("Center at"), centerAt_);
     choices->addRow(autoCrop_);
 
     baseView_ = new manualAlignmentWorkspace(this);
@@ -179,6 +185,7 @@ void manualAlignment::buildUi() {
     connect(method_, &QComboBox::currentIndexChanged, this, &manualAlignment::methodChanged);
     connect(previewMode_, &QComboBox::currentIndexChanged, this, &manualAlignment::previewModeChange);
     connect(autoCrop_, &QCheckBox::toggled, this, &manualAlignment::autoCropChanged);
+    connect(centerAt_, &QComboBox::currentIndexChanged, this, &manualAlignment::centerToggled);
     connect(autoPins_, &QPushButton::clicked, this, [this] { doAutoAlign(false); });
     connect(autoPinsAll_, &QPushButton::clicked, this, [this] { doAutoAlign(true); });
     connect(reset_, &QPushButton::clicked, this, &manualAlignment::resetPairSlot);
@@ -218,6 +225,15 @@ void manualAlignment::showPair() {
     baseView_->setActivePins(pinsUsedBy(model()));
     photoView_->setActivePins(pinsUsedBy(model()));
     updateScoreAndPreview();
+    centerToggled();
+}
+
+void manualAlignment::centerToggled() {
+    const int pin = centerAt_->currentIndex() - 1;
+    if (!ready_ || toAlign_ < 0 || pin < 0 || pin >= pinsUsedBy(model())) return;
+    const pinPair_t& pair = pins_.pair(toAlign_);
+    baseView_->centerOn(QPointF(pair.base[pin].x, pair.base[pin].y));
+    photoView_->centerOn(QPointF(pair.photo[pin].x, pair.photo[pin].y));
 }
 
 bool manualAlignment::currentTransform(alignTransform& t, QString* error) const {

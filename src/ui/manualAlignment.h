@@ -53,6 +53,7 @@ public:
     QComboBox* toAlignBox() const { return toAlignBox_; }
     QComboBox* methodBox() const { return method_; }
     QComboBox* previewBox() const { return previewMode_; }
+    QComboBox* centerAtBox() const { return centerAt_; }
     QCheckBox* autoCropBox() const { return autoCrop_; }
     QLabel* scoreLabel() const { return score_; }
     manualAlignmentWorkspace* baseView() const { return baseView_; }
@@ -77,6 +78,8 @@ public slots:
     void baseSelectionChanged();
     void toAlignSelectionChanged();
     void previewModeChange();
+    /// "Center at": both pinned views scroll to the chosen pin of their side.
+    void centerToggled();
     void methodChanged(int index);
     void autoCropChanged();
     /// Automatic pins for the shown pair (`allPairs` false) or every pair.
@@ -117,6 +120,7 @@ private:
     QComboBox* toAlignBox_ = nullptr;
     QComboBox* method_ = nullptr;
     QComboBox* previewMode_ = nullptr;
+    QComboBox* centerAt_ = nullptr;
     QCheckBox* autoCrop_ = nullptr;
     QLabel* score_ = nullptr;
     QLabel* status_ = nullptr;

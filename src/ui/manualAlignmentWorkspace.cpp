@@ -59,6 +59,12 @@ void manualAlignmentWorkspace::setPins(const std::array<QPointF, 4>& pins) {
     overlay_->update();
 }
 
+void manualAlignmentWorkspace::centerOn(QPointF at) {
+    const halvora::viewMapping& m = area()->mapping();
+    setScrollBars(int(std::lround(at.x() * m.scale - m.viewWidth / 2.0)),
+                  int(std::lround(at.y() * m.scale - m.viewHeight / 2.0)));
+}
+
 int manualAlignmentWorkspace::pinAt(QPointF at) const {
     if (!hasPicture()) return -1;
     int best = -1;

@@ -21,6 +21,9 @@ public:
     /// Places the four pins (picture coordinates) without announcing it.
     void setPins(const std::array<QPointF, 4>& pins);
     const std::array<QPointF, 4>& pins() const { return pins_; }
+    /// Scrolls so that the picture point `at` lies in the middle of the view (as far as the
+    /// scroll ranges allow).
+    void centerOn(QPointF at);
     /// The pin under the view position `at` (within the grab radius), or −1.
     int pinAt(QPointF at) const;
     /// Grab radius around a pin in screen pixels.
