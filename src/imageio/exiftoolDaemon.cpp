@@ -27,7 +27,8 @@ constexpr int kLockTryMs = 250;
 constexpr int kLinesPerRound = 256;
 constexpr int kCounterWrap = 50;
 
-// The first error the tool reported for a command ("Error: File not found - …"), if any.
+// The first error the tool reported for a command ("Error: File not found - …", or a copy source
+// that does not exist), if any.
 bool toolFailed(const QStringList& lines, QString& reason) {
     for (const QString& line : lines) {
         if (line.startsWith("Error")) {
@@ -36,7 +37,9 @@ bool toolFailed(const QStringList& lines, QString& reason) {
         }
     }
     for (const QString& line : lines) {
-        if (line.contains("weren't updated due to errors")) {
+        // A missing -tagsFromFile source is reported without "Error" and nothing is written.
+        if (line.contains("weren't updated due to errors") ||
+            line.contains("does not exist for -tagsFromFile")) {
             reason = "exiftool: " + line.trimmed();
             return true;
         }

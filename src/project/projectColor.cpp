@@ -222,6 +222,16 @@ bool reapplyColorManagement(processingProject& project, const projectColorSettin
     return ok;
 }
 
+QString sequenceProfilePath(const processingProject& project) {
+    if (!project.colorManagementEnabled || !project.color.active()) return QString();
+    return project.color.workingProfilePath();
+}
+
+QByteArray sequenceProfileBytes(const processingProject& project) {
+    const QString path = sequenceProfilePath(project);
+    return path.isEmpty() ? QByteArray() : fileBytes(path);
+}
+
 std::function<void(uint8_t* row, int pixels)> monitorRowTransform(const processingProject& project) {
     if (!project.colorManagementEnabled || !project.color.active()) return {};
     const halvora::colorManagement* c = &project.color;

@@ -58,6 +58,11 @@ bool reapplyColorManagement(processingProject& project, const projectColorSettin
 /// management is active. Main thread, while no run uses the project.
 void rebuildThumbnails(processingProject& project);
 
+/// The sequence's colour profile for files made of the photos themselves (aligned photos): the working
+/// profile's path and bytes while colour management is active; empty otherwise or when unreadable.
+QString sequenceProfilePath(const processingProject& project);
+QByteArray sequenceProfileBytes(const processingProject& project);
+
 /// Working → monitor conversion of an 8-bit R, G, B row for the workspaces; empty when colour
 /// management is inactive. The function borrows the project's transforms.
 std::function<void(uint8_t* row, int pixels)> monitorRowTransform(const processingProject& project);

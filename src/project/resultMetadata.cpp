@@ -5,6 +5,7 @@
 #include "project/processingProject.h"
 
 #include <QDir>
+#include <algorithm>
 
 namespace halvora {
 
@@ -43,6 +44,30 @@ metadataTransfer_t transferResultExif(exiftoolDaemon* tool, const resultMetadata
              reason.toLocal8Bit().constData());
     if (error) *error = reason;
     return metadataTransfer_t::failed;
+}
+
+metadataTransfer_t transferAlignedExif(exiftoolDaemon* tool, const std::vector<QString>& sources,
+                                       const std::vector<QString>& saved, int dpi, const QString& profile,
+                                       QString* error) {
+    const size_t n = std::min(sources.size(), saved.size());
+    const bool anySaved = std::any_of(saved.begin(), saved.begin() + ptrdiff_t(n),
+                                      [](const QString& f) { return !f.isEmpty(); });
+    if (!anySaved) return metadataTransfer_t::notRequested;
+    if (!tool) return metadataTransfer_t::unavailable;
+    debugLog("Exiftool...\n");
+    bool all = true;
+    for (size_t i = 0; i < n; ++i) {
+        if (saved[i].isEmpty() || sources[i].isEmpty()) continue;
+        QString reason;
+        if (tool->transferExif(sources[i], saved[i], QString(), exifResultKind::alignedPhoto, dpi, profile,
+                               &reason))
+            continue;
+        debugLog("%s: EXIF transfer failed: %s\n", "saveAlignedRun::transferAlignedExif",
+                 reason.toLocal8Bit().constData());
+        if (all && error) *error = reason;
+        all = false;
+    }
+    return all ? metadataTransfer_t::done : metadataTransfer_t::failed;
 }
 
 } // namespace halvora

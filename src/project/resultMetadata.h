@@ -9,6 +9,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <vector>
 
 class exiftoolDaemon;
 class processingProject;
@@ -32,5 +33,15 @@ resultMetadataSource_t resultMetadataSource(const processingProject& project);
 /// logged) when the tool could not do it. Called after the file is complete; any thread.
 metadataTransfer_t transferResultExif(exiftoolDaemon* tool, const resultMetadataSource_t& source,
                                       const saveResultRequest& request, QString* error = nullptr);
+
+/// The EXIF transfer after "Save aligned photos": for every photo written (saved[i] not empty) the
+/// EXIF of its source photo sources[i] goes into the aligned file ("Image aligned with"), with the
+/// dpi and, when `profile` names a file, that colour profile. `done` when every transfer worked,
+/// `notRequested` when nothing was written, `unavailable` without a metadata tool, `failed` (the
+/// first reason in `error`, every failure logged) when any transfer failed; the others still run.
+/// Called after the files are complete; any thread.
+metadataTransfer_t transferAlignedExif(exiftoolDaemon* tool, const std::vector<QString>& sources,
+                                       const std::vector<QString>& saved, int dpi, const QString& profile,
+                                       QString* error = nullptr);
 
 } // namespace halvora

@@ -43,12 +43,12 @@ void saveAlignedWorker::doSaveAligned() {
         // A writer logs its reason; this run reports failures per photo through savedFiles.
         QString reason;
         if (ok)
-            ok = tiff
-                     ? imageSaver::saveResultTIFF(name, pixels.pixels(), pixels.width, pixels.height,
-                                                  options.tiffBitDepth, options.tiffCompression, dpi, {},
-                                                  &reason)
-                     : imageSaver::saveResultJPEG(name, pixels.pixels(), pixels.width, pixels.height,
-                                                  std::clamp(options.jpegQuality, 70, 100), dpi, {}, &reason);
+            ok = tiff ? imageSaver::saveResultTIFF(name, pixels.pixels(), pixels.width, pixels.height,
+                                                   options.tiffBitDepth, options.tiffCompression, dpi, {},
+                                                   &reason, options.iccProfile)
+                      : imageSaver::saveResultJPEG(name, pixels.pixels(), pixels.width, pixels.height,
+                                                   std::clamp(options.jpegQuality, 70, 100), dpi, {}, &reason,
+                                                   options.iccProfile);
         savedFiles.push_back(ok ? name : QString());
         all = all && ok;
     }

@@ -3,6 +3,7 @@
 // own. The main window fills `options`, starts the thread with started() → doSaveAligned() and reads
 // the results only after finished(); the project must not change meanwhile.
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <vector>
@@ -19,6 +20,8 @@ struct saveAlignedOptions_t {
     int tiffBitDepth = 1;
     int tiffCompression = 0;
     int dpi = 300;
+    /// The sequence's colour profile, embedded in every file (empty: none; colour management off).
+    QByteArray iccProfile;
 };
 
 class saveAlignedWorker : public QObject {

@@ -7,6 +7,7 @@
 #include "project/alignmentWorker.h"
 #include "project/generationRun.h"
 #include "project/processingProject.h"
+#include "ui/manualAlignment.h"
 #include "ui/styledMessageBox.h"
 
 #include <QApplication>
@@ -79,10 +80,11 @@ void generateHDR::buildUi() {
     autoAlign_->setObjectName("autoAlign");
     autoAlign_->setToolTip(tr("Line the photos up before merging them (for photos taken without a tripod)."));
     alignLayout->addWidget(autoAlign_);
-    auto* manualAlign = new QPushButton(tr("Manual"), align);
-    manualAlign->setEnabled(false);
-    manualAlign->setToolTip(notYet);
-    alignLayout->addWidget(manualAlign);
+    manualAlign_ = new QPushButton(tr("Manual"), align);
+    manualAlign_->setObjectName("manualAlign");
+    manualAlign_->setToolTip(tr("Line the photos up by pins placed by hand."));
+    manualAlign_->setEnabled(!ldr_);
+    alignLayout->addWidget(manualAlign_);
     alignUndo_ = new QPushButton(tr("Undo"), align);
     alignUndo_->setObjectName("alignUndo");
     alignUndo_->setToolTip(tr("Give back the photos as they were before the alignment."));
@@ -192,6 +194,7 @@ void generateHDR::buildUi() {
     connect(ghostRemoval_, &QCheckBox::toggled, this, &generateHDR::deghostToggled);
     connect(saveHdr_, &QCheckBox::toggled, this, &generateHDR::saveHDRtoggled);
     connect(alignUndo_, &QPushButton::clicked, this, &generateHDR::doAlignUndoSlot);
+    connect(manualAlign_, &QPushButton::clicked, this, &generateHDR::doManualAlignSlot);
     connect(browse_, &QToolButton::clicked, this, &generateHDR::browseHdrPath);
     connect(runButton_, &QPushButton::clicked, this,
             ldr_ ? &generateHDR::enhanceLDRslot : &generateHDR::generateHDRslot);
@@ -348,6 +351,7 @@ void generateHDR::generateHDRfinished(bool ok, const QString& error) {
 }
 
 void generateHDR::stopRun() {
+    if (manualDialog_) manualDialog_->stopRun();
     if (!run_ && !undoRun_) return;
     if (run_) run_->stopNow();
     if (undoRun_) undoRun_->stopNow();
@@ -367,6 +371,39 @@ void generateHDR::doAlignUndoSlot() {
     if (run_ || undoRun_ || !project_ || !alignmentWorker::canUndo(*project_)) return;
     if (!hidden_ && !styledMessageBox::question(this, tr("Are you sure you want to undo the alignment?")))
         return;
+    startAlignUndo();
+}
+
+void generateHDR::doManualAlignSlot() {
+    if (ldr_ || run_ || undoRun_ || manualDialog_ || !project_ || project_->photos.size() < 2) return;
+    if (project_->aligned && alignmentWorker::canUndo(*project_) &&
+        styledMessageBox::question(
+            this, tr("The photos have already been aligned. Undo the current alignment first?"), false)) {
+        manualAfterUndo_ = true; // the dialog opens on the restored photos
+        startAlignUndo();
+        return;
+    }
+    openManualAlignment();
+}
+
+void generateHDR::openManualAlignment() {
+    auto* dialog = new manualAlignment(project_, settings_, this);
+    dialog->setWindowFlag(Qt::Dialog);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    if (!dialog->ready()) {
+        delete dialog;
+        return;
+    }
+    manualDialog_ = dialog;
+    connect(dialog, &manualAlignment::photosChanged, this, &generateHDR::photosChanged);
+    connect(dialog, &QDialog::finished, this, [this] {
+        manualDialog_ = nullptr;
+        updateAlignUndo();
+    });
+    dialog->open();
+}
+
+void generateHDR::startAlignUndo() {
     undoRun_ = std::make_unique<alignmentRun>(*project_, settings_);
     setEnabled(false);
     if (!cursorSet_) {
@@ -385,10 +422,13 @@ void generateHDR::alignUndoFinished(bool ok, const QString& error) {
     if (!undoRun_) return;
     endRun();
     emit photosChanged(); // the photos are whole again, or (after a failure) as the undo left them
+    const bool openManual = manualAfterUndo_;
+    manualAfterUndo_ = false;
     if (ok)
         emit logLine(generationRun::info, tr("Alignment undone."));
     else
         report(generationRun::error, error);
+    if (ok && openManual) openManualAlignment();
 }
 
 void generateHDR::endRun() {

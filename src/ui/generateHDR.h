@@ -3,14 +3,16 @@
 // noise filtering, saving the HDR file) and the button that runs the generation stages
 // (generationRun) on the current project. One photo is enhanced instead ("LDR enhancement"), with
 // the noise options only. The "Alignment" group chooses automatic alignment before the merge and
-// undoes an alignment (alignmentRun); chromatic aberration correction, manual alignment and ghost
-// removal are shown but not available yet. On success the options are remembered (interactive runs) and the
-// dialog accepts; a failed or broken run leaves it open for another try. Main thread only.
+// undoes an alignment (alignmentRun) and opens the manual alignment (manualAlignment); chromatic
+// aberration correction and ghost removal are shown but not available yet. On success the options are
+// remembered (interactive runs) and the dialog accepts; a failed or broken run leaves it open for another
+// try. Main thread only.
 
 #include "hdr/genHDR_options.h"
 #include "project/projectRun.h"
 
 #include "ui/styledDialog.h"
+#include <QPointer>
 #include <memory>
 
 class QCheckBox;
@@ -24,6 +26,7 @@ class QSpinBox;
 class QToolButton;
 class alignmentRun;
 class generationRun;
+class manualAlignment;
 class processingProject;
 
 class generateHDR : public styledDialog {
@@ -64,6 +67,7 @@ public:
     QLineEdit* hdrPathEdit() const { return hdrPath_; }
     QCheckBox* autoAlignBox() const { return autoAlign_; }
     QPushButton* alignUndoButton() const { return alignUndo_; }
+    QPushButton* manualAlignButton() const { return manualAlign_; }
 
 signals:
     void startProgress(uint64_t total);
@@ -88,6 +92,9 @@ public slots:
     void saveHDRtoggled();
     /// "Undo" of the "Alignment" group: asks, then restores the unaligned photos.
     void doAlignUndoSlot();
+    /// "Manual" of the "Alignment" group: opens the manual alignment (after an undo when the photos
+    /// are aligned already and the user wants that).
+    void doManualAlignSlot();
 
 protected:
     void reject() override;
@@ -96,6 +103,8 @@ private:
     /// Releases the finished or stopped run and gives the dialog back to the user.
     void endRun();
     void alignUndoFinished(bool ok, const QString& error);
+    void startAlignUndo();
+    void openManualAlignment();
     /// "Undo" is offered while the photos hold unaligned copies.
     void updateAlignUndo();
     void buildUi();
@@ -114,6 +123,9 @@ private:
 
     QCheckBox* autoAlign_ = nullptr;
     QPushButton* alignUndo_ = nullptr;
+    QPushButton* manualAlign_ = nullptr;
+    QPointer<manualAlignment> manualDialog_;
+    bool manualAfterUndo_ = false; ///< the undo was asked for on the way to the manual alignment
     QComboBox* method_ = nullptr;
     QWidget* trueHdrSelectivity_ = nullptr;
     QComboBox* selectivity_ = nullptr;

@@ -13,6 +13,7 @@
 #include "project/loadRun.h"
 #include "project/processingProject.h"
 #include "project/projectColor.h"
+#include "project/saveAlignedRun.h"
 #include "project/saveRun.h"
 #include "project/toneMappingPrepareRun.h"
 #include "project/transformRun.h"

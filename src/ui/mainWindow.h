@@ -40,6 +40,7 @@ class generateHDR;
 class generationRun;
 class loadRun;
 class saveRun;
+class saveAlignedRun;
 class toneMappingPrepareRun;
 class transformRun;
 class automaticRun;
@@ -221,8 +222,8 @@ public slots:
     /// "Open in external editor": saves the result as a TIFF in the session folder and opens it in
     /// the configured editor (offering the options page first when none is set up).
     void exportToExternalEditorSlot();
-    /// "Save aligned photos": asks for the folder, then writes every aligned photo with the stored
-    /// prefix or suffix and format (saveAlignedWorker on a run of its own).
+    /// "Save aligned photos": the options dialog (saveAligned), then every aligned photo written and
+    /// given its source photo's EXIF (saveAlignedRun).
     void saveAlignedSlot();
     void saveAlignedFinished(bool ok, QString error);
     /// A sample was taken from the picture (logged, sample mode left): mode 1 and 2 set the black or
@@ -381,9 +382,8 @@ private:
     std::unique_ptr<generationRun> generationRun_; ///< a run the window started (one photo, radiance)
     std::unique_ptr<toneMappingPrepareRun> prepareRun_;
     std::unique_ptr<saveRun> saveRun_;
-    std::unique_ptr<projectRun> saveAlignedRun_;
+    std::unique_ptr<saveAlignedRun> saveAlignedRun_;
     QAction* saveAlignedAction_ = nullptr;
-    std::vector<QString> savedAligned_; ///< files written by the last "Save aligned photos"
     std::unique_ptr<transformRun> transformRun_;
     std::unique_ptr<automaticRun> automaticRun_;
     QPointer<projectRun> progressRun_; ///< the run the bar shows and "Break" cancels

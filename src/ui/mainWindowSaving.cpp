@@ -5,9 +5,10 @@
 #include "app/programOptionsSettings.h"
 #include "base/debugLog.h"
 #include "project/processingProject.h"
-#include "project/saveAlignedWorker.h"
+#include "project/saveAlignedRun.h"
 #include "project/saveRun.h"
 #include "ui/programOptions.h"
+#include "ui/saveAligned.h"
 #include "ui/saveResult.h"
 #include "ui/styledMessageBox.h"
 
@@ -142,40 +143,36 @@ void mainWindow::saveResultFinished(bool ok, QString error) {
 
 void mainWindow::saveAlignedSlot() {
     if (projectBusy() || !project_ || !project_->aligned || project_->photos.empty()) return;
-    const programOptionsSettings& o = programOptionsSettings::instance();
     const QString start =
         programOptionsSettings::existingFolder(QFileInfo(project_->photos.front()->fileName).absolutePath());
-    const QString folder = QFileDialog::getExistingDirectory(this, tr("Save aligned photos"), start);
-    if (folder.isEmpty()) return;
     saveAlignedOptions_t options;
-    (o.alignmentPrefix ? options.prefix : options.suffix) =
-        o.alignmentPrefix ? o.alignmentPrefixSuffix + "_" : "_" + o.alignmentPrefixSuffix;
-    options.folder = QDir::fromNativeSeparators(folder);
-    options.format = o.alignmentFormat;
-    auto worker = std::make_shared<saveAlignedWorker>(project_.get(), options);
-    saveAlignedRun_ = std::make_unique<projectRun>(currentRunSettings());
+    if (!saveAligned::ask(this, programOptionsSettings::instance(), start, options)) return;
+    saveAlignedRun_ = std::make_unique<saveAlignedRun>(*project_, currentRunSettings());
     connect(saveAlignedRun_.get(), &projectRun::finished, this, &mainWindow::saveAlignedFinished,
             Qt::QueuedConnection);
     observeRun(saveAlignedRun_.get());
     setControlsEnabled(false);
-    savedAligned_.clear();
-    saveAlignedRun_->start(uint64_t(project_->photos.size()), [this, worker](QString& error) {
-        worker->doSaveAligned();
-        savedAligned_ = worker->savedFiles; // read on the main thread only after the run has ended
-        if (!worker->success) error = tr("Saving failed.");
-        return worker->success;
-    });
+    if (!saveAlignedRun_->start(options)) {
+        saveAlignedRun_.reset();
+        setControlsEnabled(true);
+    }
 }
 
 void mainWindow::saveAlignedFinished(bool ok, QString error) {
     if (!saveAlignedRun_) return;
-    saveAlignedRun_.reset();
+    const std::unique_ptr<saveAlignedRun> run = std::move(saveAlignedRun_);
     setControlsEnabled(true);
+    const bool boxes = !styledMessageBox::unattended();
+    for (const QString& file : run->savedFiles())
+        if (!file.isEmpty()) appendLog(logSuccess, tr("Saved as") + " " + QDir::toNativeSeparators(file));
     if (!ok) {
         appendLog(logError, error);
-        if (!styledMessageBox::unattended()) styledMessageBox::show(this, styledMessageBox::error, error);
+        if (boxes) styledMessageBox::show(this, styledMessageBox::error, error);
         return;
     }
-    for (const QString& file : savedAligned_)
-        if (!file.isEmpty()) appendLog(logSuccess, tr("Saved as") + " " + QDir::toNativeSeparators(file));
+    if (run->exifTransfer() == metadataTransfer_t::failed) {
+        const QString text = tr("EXIF transfer failed.");
+        appendLog(logWarning, text);
+        if (boxes) styledMessageBox::show(this, styledMessageBox::warning, text);
+    }
 }

@@ -47,6 +47,9 @@ public:
     double fitScale() const;
     /// Scale changes follow the viewport's size until another zoom is chosen.
     bool fitting() const { return fitting_; }
+    /// Whether scale changes follow the viewport's size (a view zoomed together with another one
+    /// takes that one's choice; an attached zoom widget sets it itself).
+    void setFitting(bool on) { fitting_ = on; }
 
     /// Draws the over/under marks (on the tone-mapped picture only: the owner switches them).
     void setMarkOverUnder(bool on) { area_->setMarkOverUnder(on); }
