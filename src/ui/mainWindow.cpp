@@ -92,7 +92,7 @@ runSettings mainWindow::currentRunSettings() const {
 projectColorSettings_t mainWindow::projectColorSettings() {
     projectColorSettings_t color;
     color.options = halvora::colorManagementOptionsFromSettings(programOptionsSettings::instance());
-    color.profileDir = shippedProfileFolder();
+    color.profileDir = halvora::shippedProfileFolder();
     color.report = [this](const halvora::colorSetupResult_t& result) { colorSetupReported(result); };
     return color;
 }

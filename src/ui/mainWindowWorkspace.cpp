@@ -429,8 +429,8 @@ void mainWindow::setupColorManagement() {
         halvora::iccProfile monitor, srgb;
         halvora::colorSetupResult_t checked;
         QString error;
-        if (!halvora::colorManagement::openOutputProfiles(wanted, shippedProfileFolder(), monitor, srgb,
-                                                          checked, &error)) {
+        if (!halvora::colorManagement::openOutputProfiles(wanted, halvora::shippedProfileFolder(), monitor,
+                                                          srgb, checked, &error)) {
             if (checked.resetMonitorChoice) wanted.outputProfile = 1;
             if (checked.clearCustomMonitorProfile) wanted.customMonitorProfile.clear();
             debugLog("%s\n", error.toLocal8Bit().constData());
@@ -455,9 +455,9 @@ void mainWindow::setupColorManagement() {
 
 void mainWindow::applyColorSettings() {
     QString error;
-    const bool ok = reapplyColorManagement(*project_, projectColorSettings(), &error);
+    const bool ok = halvora::reapplyColorManagement(*project_, projectColorSettings(), &error);
     if (!project_->color.usingFallback()) colorNotice_.clear();
-    workspace_->area()->setDisplayTransform(monitorRowTransform(*project_));
+    workspace_->area()->setDisplayTransform(halvora::monitorRowTransform(*project_));
     refreshThumbnails();
     if (!ok) {
         debugLog("%s\n", error.toLocal8Bit().constData());

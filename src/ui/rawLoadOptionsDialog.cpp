@@ -265,7 +265,7 @@ void rawLoadOptionsDialog::pickAt(const QPoint& point) {
     double mean[3];
     if (!halvora::meanLinearColor(rgb.constBits(), rgb.width(), rgb.height(), int(rgb.bytesPerLine()),
                                   point.x(), point.y(), kPickRadius,
-                                  halvora::outputCurveOf(buildDcrawArgs(options(), true)), mean))
+                                  halvora::outputCurveOf(halvora::buildDcrawArgs(options(), true)), mean))
         return;
     const rawLoadOptions now = options();
     double current[4], wanted[4];

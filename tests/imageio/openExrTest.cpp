@@ -320,7 +320,7 @@ TEST(openExr, headerSizesTheFileCannotHoldAreRefusedBeforeTheLibraryReservesThem
         ASSERT_TRUE(writeBytes(path, c.bytes));
         int width = 0, height = 0;
         QString error;
-        EXPECT_FALSE(getEXRinfo(path, width, height, &error));
+        EXPECT_FALSE(halvora::getEXRinfo(path, width, height, &error));
         EXPECT_TRUE(error.startsWith(path + ": " + c.reason)) << error.toStdString();
     }
     // Found by fuzz_exr: the library reads a channel list up to its empty name whatever size the file
@@ -331,7 +331,7 @@ TEST(openExr, headerSizesTheFileCannotHoldAreRefusedBeforeTheLibraryReservesThem
         "reserve_1_8GB.exr";
     int width = 0, height = 0;
     QString error;
-    EXPECT_FALSE(getEXRinfo(found, width, height, &error));
+    EXPECT_FALSE(halvora::getEXRinfo(found, width, height, &error));
     EXPECT_TRUE(error.startsWith(found + ": has a header attribute ")) << error.toStdString();
 
     // Also found by fuzz_exr: tiles 31 M rows high over a 64-row picture; a load made the library
@@ -340,7 +340,7 @@ TEST(openExr, headerSizesTheFileCannotHoldAreRefusedBeforeTheLibraryReservesThem
         QString(HALVORA_SOURCE_DIR) +
         "/tests/imageio/regressions/fuzz_exr_tiles_31M_rows_high_made_openexr_reserve_4GB.exr";
     error.clear();
-    EXPECT_FALSE(getEXRinfo(tall, width, height, &error));
+    EXPECT_FALSE(halvora::getEXRinfo(tall, width, height, &error));
     EXPECT_TRUE(error.startsWith(tall + ": declares ")) << error.toStdString();
     EXPECT_TRUE(error.contains("tiles of 8 × 31736064 pixels")) << error.toStdString();
 
