@@ -1,5 +1,7 @@
 #include "imageio/pngChunks.h"
 
+#include "imageio/byteFields.h"
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -16,10 +18,6 @@ constexpr uint32_t kLargestLength = 0x7FFFFFFFu;
 constexpr uint64_t kLargestOtherChunk = 8000000;
 // libpng refuses pictures wider or taller than its default user limit.
 constexpr uint64_t kLargestSide = 1000000;
-
-uint32_t be32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
 
 QString chunkName(const uint8_t* type) {
     return QString::fromLatin1(reinterpret_cast<const char*>(type), 4);
@@ -192,10 +190,6 @@ private:
     uint64_t row_ = 0, inRow_ = 0, delivered_ = 0;
 };
 
-bool readBytes(std::FILE* file, uint8_t* out, size_t count) {
-    return std::fread(out, 1, count, file) == count;
-}
-
 /// Largest IDAT chunk libpng accepts for this picture (its estimate of the compressed rows).
 uint64_t largestIdat(const header& h) {
     uint64_t rowFactor = h.width * uint64_t(h.channels) * (h.depth > 8 ? 2 : 1) + 1 + (h.interlace ? 6 : 0);
@@ -210,7 +204,7 @@ uint64_t largestIdat(const header& h) {
 QString pngDamage(std::FILE* file, uint64_t fileBytes, pngCheck depth) {
     const bool data = depth == pngCheck::data;
     uint8_t b[8];
-    if (!readBytes(file, b, 8) || std::memcmp(b, "\x89PNG\r\n\x1a\n", 8) != 0)
+    if (!readExactly(file, b, 8) || std::memcmp(b, "\x89PNG\r\n\x1a\n", 8) != 0)
         return QStringLiteral("is not a PNG picture");
     uint64_t at = 8;
     header h;
@@ -218,7 +212,7 @@ QString pngDamage(std::FILE* file, uint64_t fileBytes, pngCheck depth) {
     bool seenHeader = false, seenPalette = false, inData = false, dataDone = false;
     std::vector<uint8_t> buffer;
     for (;;) {
-        if (at + 12 > fileBytes || !readBytes(file, b, 8))
+        if (at + 12 > fileBytes || !readExactly(file, b, 8))
             return QStringLiteral("is truncated: it ends at byte %1 before its IEND chunk").arg(fileBytes);
         const uint32_t length = be32(b);
         const uint8_t* type = b + 4;
@@ -271,7 +265,7 @@ QString pngDamage(std::FILE* file, uint64_t fileBytes, pngCheck depth) {
             buffer.resize(std::min<size_t>(length, 1 << 16));
             while (left > 0) {
                 const size_t n = std::min<size_t>(left, buffer.size());
-                if (!readBytes(file, buffer.data(), n))
+                if (!readExactly(file, buffer.data(), n))
                     return QStringLiteral("cannot be read at byte %1").arg(at + 8 + (length - left));
                 crc = crc32(crc, buffer.data(), uInt(n));
                 if (isHeader) {
@@ -283,7 +277,7 @@ QString pngDamage(std::FILE* file, uint64_t fileBytes, pngCheck depth) {
                 left -= uint32_t(n);
             }
             uint8_t stored[4];
-            if (!readBytes(file, stored, 4))
+            if (!readExactly(file, stored, 4))
                 return QStringLiteral("cannot be read at byte %1").arg(at + 8 + length);
             if ((data || isHeader) && be32(stored) != uint32_t(crc))
                 return QStringLiteral("has a damaged %1 chunk at byte %2 (its CRC does not match)")

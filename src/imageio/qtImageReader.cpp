@@ -2,6 +2,7 @@
 
 #include "base/failure.h"
 #include "base/fileHandle.h"
+#include "imageio/byteFields.h"
 #include "imageio/declaredSize.h"
 #include "imageio/decoderMessages.h"
 #include "imageio/pngChunks.h"
@@ -18,23 +19,6 @@ namespace {
 
 constexpr const char* kInfo = "qtImageInfo";
 constexpr const char* kRead = "qtImageRead";
-
-bool readBytes(std::FILE* file, uint8_t* out, size_t count) {
-    return std::fread(out, 1, count, file) == count;
-}
-
-uint32_t be16(const uint8_t* p) {
-    return uint32_t(p[0]) << 8 | p[1];
-}
-uint32_t be32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-uint32_t le16(const uint8_t* p) {
-    return uint32_t(p[1]) << 8 | p[0];
-}
-uint32_t le32(const uint8_t* p) {
-    return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-}
 
 uint64_t ceilDiv(uint64_t a, uint64_t b) {
     return (a + b - 1) / b;
@@ -91,7 +75,7 @@ declaredPicture jpegFrame(const uint8_t* sof, size_t length, int marker) {
 
 declaredPicture jpegHeader(std::FILE* file) {
     uint8_t b[4];
-    if (!readBytes(file, b, 2) || b[0] != 0xFF || b[1] != 0xD8) return {};
+    if (!readExactly(file, b, 2) || b[0] != 0xFF || b[1] != 0xD8) return {};
     for (;;) {
         int c = std::fgetc(file);
         if (c != 0xFF) return {}; // segments follow each other directly
@@ -100,7 +84,7 @@ declaredPicture jpegHeader(std::FILE* file) {
         if (c == EOF) return {};
         const int marker = c;
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) continue; // markers without a length
-        if (marker == 0xD9 || marker == 0xDA || !readBytes(file, b, 2))
+        if (marker == 0xD9 || marker == 0xDA || !readExactly(file, b, 2))
             return {}; // no frame header before the first scan
         const uint32_t length = be16(b);
         if (length < 2) return {};
@@ -109,7 +93,7 @@ declaredPicture jpegHeader(std::FILE* file) {
         if (frame) {
             uint8_t sof[6 + 3 * 255];
             const size_t n = std::min<size_t>(length - 2, sizeof sof);
-            if (!readBytes(file, sof, n)) return {};
+            if (!readExactly(file, sof, n)) return {};
             return jpegFrame(sof, n, marker);
         }
         if (fseeko(file, off_t(length - 2), SEEK_CUR) != 0) return {};
@@ -119,7 +103,7 @@ declaredPicture jpegHeader(std::FILE* file) {
 // PNG image header: the filtered rows (one filter byte each) compressed by Deflate at best.
 declaredPicture pngHeader(std::FILE* file) {
     uint8_t b[8 + 8 + 13];
-    if (!readBytes(file, b, sizeof b) || std::memcmp(b, "\x89PNG\r\n\x1a\n", 8) != 0 ||
+    if (!readExactly(file, b, sizeof b) || std::memcmp(b, "\x89PNG\r\n\x1a\n", 8) != 0 ||
         std::memcmp(b + 12, "IHDR", 4) != 0)
         return {};
     const uint64_t width = be32(b + 16), height = be32(b + 20);
@@ -141,18 +125,18 @@ declaredPicture pngHeader(std::FILE* file) {
 // data must be as long as the header says.
 declaredPicture bmpHeader(std::FILE* file) {
     uint8_t b[14 + 40];
-    if (!readBytes(file, b, 18) || b[0] != 'B' || b[1] != 'M') return {};
+    if (!readExactly(file, b, 18) || b[0] != 'B' || b[1] != 'M') return {};
     const uint64_t dataOffset = le32(b + 10);
     const uint32_t infoSize = le32(b + 14);
     int64_t width, height;
     uint32_t bits, compression = 0, imageBytes = 0;
     if (infoSize == 12) {
-        if (!readBytes(file, b + 18, 8)) return {};
+        if (!readExactly(file, b + 18, 8)) return {};
         width = le16(b + 18);
         height = int16_t(le16(b + 20));
         bits = le16(b + 24);
     } else if (infoSize >= 40) {
-        if (!readBytes(file, b + 18, 36)) return {};
+        if (!readExactly(file, b + 18, 36)) return {};
         width = int32_t(le32(b + 18));
         height = int32_t(le32(b + 22));
         bits = le16(b + 28);
