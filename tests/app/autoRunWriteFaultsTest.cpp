@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -44,6 +45,39 @@ bool writesInto(qint64 pid, const QByteArray& folder) {
 }
 
 // A whole radiance picture of the bracket's size, as the reader checks it.
+/// Processes started by `parent` whose command line names the metadata tool.
+std::vector<pid_t> metadataToolsOf(qint64 parent) {
+    std::vector<pid_t> found;
+    DIR* proc = opendir("/proc");
+    if (!proc) return found;
+    while (dirent* e = readdir(proc)) {
+        const pid_t pid = pid_t(std::atoi(e->d_name));
+        if (pid <= 0) continue;
+        QFile stat(QString("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly)) continue;
+        // "pid (name) state ppid …": the name may hold spaces, so the fields are counted after ')'.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() < 2 || fields[1].toLongLong() != parent) continue;
+        QFile cmd(QString("/proc/%1/cmdline").arg(pid));
+        if (cmd.open(QIODevice::ReadOnly) && cmd.readAll().contains("exiftool")) found.push_back(pid);
+    }
+    closedir(proc);
+    return found;
+}
+
+bool processGone(pid_t pid, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QFile stat(QString("/proc/%1/stat").arg(pid));
+        // A zombie no longer runs; it waits only for its new parent to collect it.
+        if (!stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ")) return true;
+        QThread::msleep(20);
+    }
+    return false;
+}
+
 bool wholeRadiancePicture(const QString& fileName) {
     int w = 0, h = 0;
     if (fileName.endsWith(".exr")) {
@@ -93,9 +127,14 @@ TEST(autoRunWriteFaults, aRunKilledWhileSavingTheRadiancePictureLeavesNothingBeh
             const QByteArray out = QFile::encodeName(box.out);
             while (!caught && guard.elapsed() < 120000 && !p.waitForFinished(0))
                 if (!(caught = writesInto(p.processId(), out))) QThread::usleep(200);
+            const std::vector<pid_t> tools = caught ? metadataToolsOf(p.processId()) : std::vector<pid_t>();
             if (caught) p.kill();
             ASSERT_TRUE(p.waitForFinished(30000));
             ASSERT_TRUE(caught) << "the run ended before it wrote the radiance picture";
+            // The stay-open metadata tool ends with the killed program instead of running on for good.
+            EXPECT_FALSE(tools.empty()) << "the run had no metadata tool running";
+            for (pid_t tool : tools)
+                EXPECT_TRUE(processGone(tool, 10000)) << "metadata tool " << tool << " outlived the program";
             EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
             ASSERT_EQ(box.sessions().size(), 1) << "the killed run's session is there until the next start";
 
