@@ -71,17 +71,6 @@ std::vector<uint16_t> currentPixels(processingProject& project, int i) {
     return pixels;
 }
 
-bool waitFor(projectRun& run) {
-    QElapsedTimer guard;
-    guard.start();
-    while (run.running() && guard.elapsed() < 120000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    QCoreApplication::processEvents();
-    return !run.running();
-}
-
 struct runResult {
     int ends = 0;
     bool ok = false;
@@ -96,7 +85,7 @@ runResult runToEnd(alignmentRun& run, const std::function<bool()>& start) {
         r.error = e;
     });
     EXPECT_TRUE(start());
-    EXPECT_TRUE(waitFor(run));
+    EXPECT_TRUE(hdrtest::waitForRun(run));
     return r;
 }
 
@@ -258,7 +247,7 @@ TEST(alignmentRun, generationAlignsFirstOnceAndMergesUnalignedWhenAlignmentFails
             QObject::connect(&run, &generationRun::photosChanged, [&] { ++changes; });
             QObject::connect(&run, &generationRun::finished, [&](bool r, const QString&) { ok = r; });
             run.start();
-            ASSERT_TRUE(waitFor(run));
+            ASSERT_TRUE(hdrtest::waitForRun(run));
             EXPECT_TRUE(ok) << featureless << " " << qPrintable(logs.join(" | "));
             EXPECT_TRUE(project->hdrPresent);
             // The second generation finds the photos aligned (or, after a failure, tries again).

@@ -3,7 +3,16 @@
 #include "imageio/imageTransform.h"
 #include "support/testSupport.h"
 
+#include <QThread>
+
+#include <QElapsedTimer>
+
+#include <QCoreApplication>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 #include <algorithm>
 #include <cmath>
 
@@ -172,6 +181,17 @@ radianceImage rampScene(int width, int height) {
             p[2] = float(e * 0.7);
         }
     return scene;
+}
+
+bool waitForRun(projectRun& run) {
+    QElapsedTimer guard;
+    guard.start();
+    while (run.running() && guard.elapsed() < 120000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    QCoreApplication::processEvents();
+    return !run.running();
 }
 
 } // namespace hdrtest

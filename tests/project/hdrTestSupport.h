@@ -5,6 +5,7 @@
 
 #include "hdr/responseCurve.h"
 #include "project/processingProject.h"
+#include "project/projectRun.h"
 
 #include <QString>
 #include <memory>
@@ -53,5 +54,8 @@ std::vector<photoData> exposeBracket(const radianceImage& scene, const synthetic
 
 /// A grid candidate of the recovery's search (offsets o1…o4 in −5…4) built independently.
 halvora::responsePolynomial gridCandidate(int o1, int o2, int o3, int o4);
+
+/// Serves events until `run` ends (at most two minutes); false when it is still running then.
+bool waitForRun(projectRun& run);
 
 } // namespace hdrtest

@@ -4,6 +4,7 @@
 
 #include "project/saveAlignedRun.h"
 #include "imageio/exiftoolDaemon.h"
+#include "project/hdrTestSupport.h"
 #include "project/processingProject.h"
 #include "support/testSupport.h"
 
@@ -27,17 +28,6 @@ QStringList tagsOf(const QString& file) {
                             "-XResolution", file});
     if (!tool.waitForFinished(30000)) return {};
     return QString::fromUtf8(tool.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-}
-
-bool waitFor(projectRun& run) {
-    QElapsedTimer guard;
-    guard.start();
-    while (run.running() && guard.elapsed() < 120000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    QCoreApplication::processEvents();
-    return !run.running();
 }
 
 // A project of w × h photos named `sources`, each photo a flat grey of its own.
@@ -82,7 +72,7 @@ TEST(saveAlignedRun, everyAlignedFileCarriesItsOwnSourcePhotosExif) {
         ok = r;
     });
     ASSERT_TRUE(run.start(o));
-    ASSERT_TRUE(waitFor(run));
+    ASSERT_TRUE(hdrtest::waitForRun(run));
     ASSERT_TRUE(ended);
     EXPECT_TRUE(ok);
     ASSERT_EQ(run.savedFiles(),
@@ -123,7 +113,7 @@ TEST(saveAlignedRun, aSourceTheToolCannotReadFailsTheTransferButKeepsEveryFile) 
     o.format = 1;
     saveAlignedRun run(*project, runSettings());
     ASSERT_TRUE(run.start(o));
-    ASSERT_TRUE(waitFor(run));
+    ASSERT_TRUE(hdrtest::waitForRun(run));
     ASSERT_EQ(run.savedFiles().size(), 2u);
     EXPECT_TRUE(QFileInfo(run.savedFiles()[0]).isFile());
     EXPECT_TRUE(QFileInfo(run.savedFiles()[1]).isFile());
@@ -137,7 +127,7 @@ TEST(saveAlignedRun, aSourceTheToolCannotReadFailsTheTransferButKeepsEveryFile) 
     project->metadataTool = nullptr;
     saveAlignedRun second(*project, runSettings());
     ASSERT_TRUE(second.start(o));
-    ASSERT_TRUE(waitFor(second));
+    ASSERT_TRUE(hdrtest::waitForRun(second));
     EXPECT_EQ(second.exifTransfer(), metadataTransfer_t::unavailable);
     EXPECT_TRUE(second.savedFiles()[0].endsWith("/a_AJAZ0816_1.tif"));
 }
