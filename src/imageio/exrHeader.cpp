@@ -121,7 +121,11 @@ bool readExrHeader(std::FILE* file, uint64_t fileBytes, exrHeader& header, QStri
                 for (;;) {
                     if (!readName(file, name, at)) return cut();
                     if (name[0] == 0) break;
-                    if (16 > fileBytes - at || !skip(file, 16, at)) return cut();
+                    uint8_t channel[16];
+                    if (16 > fileBytes - at || std::fread(channel, 1, 16, file) != 16) return cut();
+                    at += 16;
+                    // The library sizes its tile and line buffers by these bytes per pixel.
+                    if (first) header.pixelBytes += le32(channel) == 1 ? 2 : 4;
                 }
             } else if (std::strcmp(type, "preview") == 0) {
                 // The library reserves width × height × 4 bytes before reading them.

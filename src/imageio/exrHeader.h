@@ -19,6 +19,7 @@ struct exrHeader {
     bool hasDataWindow = false;
     int32_t xMin = 0, yMin = 0, xMax = 0, yMax = 0;
     uint32_t tileWidth = 0, tileHeight = 0; ///< of a tiled first part; 0 when it has no tile description
+    uint64_t pixelBytes = 0; ///< bytes of one pixel over all channels of the first part (half 2, others 4)
 
     /// A single-part scanline file, whose blocks each have an 8-byte line offset and header.
     bool singlePartScanlines() const { return (flags & (0x200 | 0x800 | 0x1000)) == 0; }

@@ -120,6 +120,17 @@ bool tilesFit(const halvora::exrHeader& header, int64_t width, int64_t height, u
                            uint64_t((height + header.tileHeight - 1) / header.tileHeight);
     const bool tooLarge = header.tileWidth > uint64_t(std::max<int64_t>(width, 4096)) ||
                           header.tileHeight > uint64_t(std::max<int64_t>(height, 4096));
+    // Opening the file also reserves the buffer of one whole tile over all its channels.
+    constexpr uint64_t kLargestTileBytes = uint64_t(1) << 30;
+    const uint64_t tilePixels = uint64_t(header.tileWidth) * header.tileHeight;
+    if (!tooLarge && header.pixelBytes > kLargestTileBytes / tilePixels)
+        return halvora::fail(
+            error, caller, fileName,
+            QStringLiteral("declares tiles of %1 × %2 pixels of %3 bytes each (%4 MB per tile)")
+                .arg(header.tileWidth)
+                .arg(header.tileHeight)
+                .arg(header.pixelBytes)
+                .arg(tilePixels * header.pixelBytes >> 20));
     if (!tooLarge && tiles <= fileSize / 8) return true;
     return halvora::fail(
         error, caller, fileName,
@@ -146,7 +157,12 @@ inputPtr openExr(const QString& fileName, dataWindow& w, const char* caller, QSt
             halvora::fail(error, caller, fileName, reason);
             return nullptr;
         }
-        if (header.hasDataWindow) {
+        // Without one the library assumes a window of its own and sizes its buffers by the tiles.
+        if (!header.hasDataWindow) {
+            halvora::fail(error, caller, fileName, "has no data window");
+            return nullptr;
+        }
+        {
             const dataWindow declared{header.xMin, header.yMin, header.xMax, header.yMax};
             const int64_t width = int64_t(header.xMax) - header.xMin + 1;
             const int64_t height = int64_t(header.yMax) - header.yMin + 1;

@@ -21,7 +21,7 @@ namespace {
 #define HALVORA_SANITIZER_EXIT "exitcode=86"
 static_assert(halvora::test::sanitizerExitCode == 86);
 constexpr char asanOptions[] = "halt_on_error=1:abort_on_error=0:" HALVORA_SANITIZER_EXIT ":detect_leaks=1:"
-                               "check_initialization_order=1:strict_init_order=1";
+                               "check_initialization_order=1:strict_init_order=1:max_allocation_size_mb=1024";
 constexpr char ubsanOptions[] = "halt_on_error=1:print_stacktrace=1:" HALVORA_SANITIZER_EXIT;
 constexpr char lsanOptions[] =
     "suppressions=" HALVORA_SOURCE_DIR "/tests/support/lsan.supp:print_suppressions=0";
