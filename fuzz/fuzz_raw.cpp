@@ -33,7 +33,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                info.halfWidth, info.halfHeight, nullptr, rgb8.data());
     double means[4];
     int colors = 0;
-    halvora::rawAreaChannelMeansFromMemory(data, size, "fuzz", info.halfWidth / 2, info.halfHeight / 2, 2,
-                                           means, colors);
+    halvora::rawAreaChannelMeansFromMemory(data, size, "fuzz", QPointF(0.5, 0.5), true, 2, means, colors);
     return 0;
 }

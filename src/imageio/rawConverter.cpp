@@ -384,9 +384,14 @@ bool getThumbFromRAW_DCRAW(const QString& fileName, QImage& thumbnail, QString* 
     return getThumbFromRAWmemory(file.data(), file.length(), fileName, thumbnail, error);
 }
 
-bool rawAreaChannelMeansFromMemory(const uint8_t* data, size_t length, const QString& fileName, int x, int y,
-                                   int radius, double means[4], int& colors, QString* error) {
+bool rawAreaChannelMeansFromMemory(const uint8_t* data, size_t length, const QString& fileName,
+                                   QPointF relative, bool turned, int radius, double means[4], int& colors,
+                                   QString* error) {
     if (radius < 0 || radius > 64) return halvora::fail(error, kAreaCaller, fileName, "invalid area size");
+    if (!(relative.x() >= 0 && relative.x() < 1 && relative.y() >= 0 && relative.y() < 1))
+        return halvora::fail(
+            error, kAreaCaller, fileName,
+            QString("the point (%1, %2) is off the picture").arg(relative.x()).arg(relative.y()));
     QString crash;
     if (!identifiesWithoutCrashing(data, length, crash))
         return halvora::fail(error, kAreaCaller, fileName, crash);
@@ -404,19 +409,14 @@ bool rawAreaChannelMeansFromMemory(const uint8_t* data, size_t length, const QSt
     if (code != LIBRAW_SUCCESS) return halvora::fail(error, kAreaCaller, fileName, converterFailure(code));
     if (damage.seen) return halvora::fail(error, kAreaCaller, fileName, damageReason(damage));
     const libraw_data_t& d = raw->imgdata;
-    const int w = d.sizes.iwidth, h = d.sizes.iheight, flip = d.sizes.flip;
+    const int w = d.sizes.iwidth, h = d.sizes.iheight, flip = turned ? d.sizes.flip : 0;
     colors = std::clamp(int(d.idata.colors), 1, 4);
     if (!d.image || w <= 0 || h <= 0) return halvora::fail(error, kAreaCaller, fileName, "no picture data");
-    // The picked point is on the turned picture; the samples are stored unturned. LibRaw's turn: bit 4
-    // swaps rows and columns, bit 2 mirrors the rows, bit 1 the columns.
+    // The samples are stored unturned. LibRaw's turn: bit 4 swaps rows and columns, bit 2 mirrors the
+    // rows, bit 1 the columns.
     const int outWidth = flip & 4 ? h : w, outHeight = flip & 4 ? w : h;
-    if (x < 0 || y < 0 || x >= outWidth || y >= outHeight)
-        return halvora::fail(error, kAreaCaller, fileName,
-                             QString("the point %1, %2 is off the %3 × %4 picture")
-                                 .arg(x)
-                                 .arg(y)
-                                 .arg(outWidth)
-                                 .arg(outHeight));
+    const int x = std::min(int(relative.x() * outWidth), outWidth - 1);
+    const int y = std::min(int(relative.y() * outHeight), outHeight - 1);
     // Samples this close to the white level may be clipped in one filter and not in another.
     const double clipped = double(d.color.maximum) * (1.0 - 1.0 / 64.0);
     double sum[4] = {0, 0, 0, 0};
@@ -444,12 +444,12 @@ bool rawAreaChannelMeansFromMemory(const uint8_t* data, size_t length, const QSt
     return true;
 }
 
-bool rawAreaChannelMeans(const QString& fileName, int x, int y, int radius, double means[4], int& colors,
-                         QString* error) {
+bool rawAreaChannelMeans(const QString& fileName, QPointF relative, bool turned, int radius, double means[4],
+                         int& colors, QString* error) {
     mappedRawFile file;
     if (!file.open(fileName, kAreaCaller, error)) return false;
-    return rawAreaChannelMeansFromMemory(file.data(), file.length(), fileName, x, y, radius, means, colors,
-                                         error);
+    return rawAreaChannelMeansFromMemory(file.data(), file.length(), fileName, relative, turned, radius,
+                                         means, colors, error);
 }
 
 bool loadRAWfromMemory(const uint8_t* data, size_t length, const QString& fileName, const QStringList& args,

@@ -11,6 +11,7 @@
 #include "imageio/exifInfo.h"
 
 #include <QImage>
+#include <QPointF>
 #include <QString>
 #include <QStringList>
 #include <cstddef>
@@ -64,16 +65,19 @@ bool getThumbFromRAWmemory(const uint8_t* data, size_t length, const QString& fi
                            QString* error = nullptr);
 
 /// Mean sensor values (black subtracted, before any multiplier or colour matrix) of each of the
-/// sensor's channels over the (2 × radius + 1)² square around (x, y) of the half-size picture as it is
-/// decoded (after the camera's rotation); `colors` tells how many channels were measured. Pixels where
-/// a channel is clipped are left out. For picking grey on sensors whose colours a converted picture
-/// cannot give back. False with a reason when the file cannot be read, the point is off the picture,
-/// or the square holds no unclipped pixel with every channel above black.
-bool rawAreaChannelMeans(const QString& fileName, int x, int y, int radius, double means[4], int& colors,
-                         QString* error = nullptr);
+/// sensor's channels over the (2 × radius + 1)² square of the half-size picture around the point at
+/// `relative` (0 … 1 of the picture's width and height): of the picture as decoded (after the camera's
+/// rotation) when `turned`, else of the picture as stored, as embedded previews are. `colors` tells how
+/// many channels were measured; pixels where a channel is clipped are left out. For picking grey on
+/// sensors whose colours a converted picture cannot give back. False with a reason when the file
+/// cannot be read, the point is off the picture, or the square holds no unclipped pixel with every
+/// channel above black.
+bool rawAreaChannelMeans(const QString& fileName, QPointF relative, bool turned, int radius, double means[4],
+                         int& colors, QString* error = nullptr);
 /// The same from bytes in memory.
-bool rawAreaChannelMeansFromMemory(const uint8_t* data, size_t length, const QString& fileName, int x, int y,
-                                   int radius, double means[4], int& colors, QString* error = nullptr);
+bool rawAreaChannelMeansFromMemory(const uint8_t* data, size_t length, const QString& fileName,
+                                   QPointF relative, bool turned, int radius, double means[4], int& colors,
+                                   QString* error = nullptr);
 
 /// Decodes `fileName` with the converter options `args` (buildDcrawArgs) into exactly one destination:
 /// `rgb16`, width × height × 3 samples of the working scale (8-bit samples × 128, 16-bit samples halved

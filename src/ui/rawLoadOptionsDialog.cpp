@@ -230,6 +230,7 @@ bool rawLoadOptionsDialog::renderPreview() {
     for (int y = 0; y < h; ++y)
         std::copy_n(rows.data() + size_t(y) * size_t(w) * 3, size_t(w) * 3, decoded.scanLine(y));
     picture_ = decoded;
+    pictureDecoded_ = true;
     showPicture();
     return true;
 }
@@ -284,17 +285,15 @@ void rawLoadOptionsDialog::pickAt(const QPoint& point) {
 void rawLoadOptionsDialog::pickOnSensor(const QPoint& point) {
     // Four filters give four channels but the picture only three colours, so the picked colour cannot
     // be taken back to the channels: the area is measured on the sensor itself, at the same place of
-    // the half-size picture.
-    const int hw = info_.halfWidth > 0 ? info_.halfWidth : picture_.width();
-    const int hh = info_.halfHeight > 0 ? info_.halfHeight : picture_.height();
-    const int x = int(int64_t(point.x()) * hw / picture_.width());
-    const int y = int(int64_t(point.y()) * hh / picture_.height());
+    // the half-size picture (turned like the quick preview, unturned like an embedded one).
+    const QPointF relative((point.x() + 0.5) / picture_.width(), (point.y() + 0.5) / picture_.height());
     double means[4], current[4], wanted[4];
     int colors = 0;
     QString error;
     const rawLoadOptions now = options();
     std::copy(std::begin(now.multipliers), std::end(now.multipliers), current);
-    if (!halvora::rawAreaChannelMeans(fileName_, x, y, kPickRadius, means, colors, &error)) {
+    if (!halvora::rawAreaChannelMeans(fileName_, relative, pictureDecoded_, kPickRadius, means, colors,
+                                      &error)) {
         pickLabel_->setText(tr("This area cannot be used: %1").arg(error)); // the reason is logged
         return;
     }

@@ -79,6 +79,7 @@ private:
     rawInfo_t info_;
     rawLoadOptions initial_;
     QImage picture_;
+    bool pictureDecoded_ = false; ///< picture_ is the quick decode (turned), not the embedded preview
     bool hasSelection_ = false;
     int selectionX_ = 0, selectionY_ = 0;
 

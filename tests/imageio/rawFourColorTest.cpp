@@ -11,6 +11,7 @@
 #include "support/testSupport.h"
 
 #include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace halvora;
@@ -43,12 +44,20 @@ TEST(rawFourColor, pickedAreaIsMeasuredOnTheSensorAndDecodesGreyInEveryOrientati
         const bool turned = orientation == 6 || orientation == 8;
         ASSERT_EQ(info.halfWidth, turned ? fourColorDng::height / 2 : fourColorDng::width / 2);
 
-        // The middle of the grey patch as the turned preview shows it.
+        // The middle of the grey patch as the turned preview shows it, and as stored (an embedded
+        // preview is not turned).
         int x = 0, y = 0;
         fourColorDng::shownAt(orientation, 8, 16, x, y);
+        const int w = info.halfWidth, h = info.halfHeight;
         double means[4];
         int colors = 0;
-        ASSERT_TRUE(rawAreaChannelMeans(dng, x, y, 2, means, colors, &error)) << error.toStdString();
+        ASSERT_TRUE(rawAreaChannelMeans(dng, QPointF((8 + 0.5) / 48, (16 + 0.5) / 32), false, 2, means,
+                                        colors, &error))
+            << error.toStdString();
+        EXPECT_NEAR(means[2], fourColorDng::grey[2] * fourColorDng::range, 0.51);
+        ASSERT_TRUE(
+            rawAreaChannelMeans(dng, QPointF((x + 0.5) / w, (y + 0.5) / h), true, 2, means, colors, &error))
+            << error.toStdString();
         ASSERT_EQ(colors, 4);
         for (int c = 0; c < 4; ++c)
             EXPECT_NEAR(means[c], fourColorDng::grey[c] * fourColorDng::range, 0.51) << "channel " << c;
@@ -63,7 +72,6 @@ TEST(rawFourColor, pickedAreaIsMeasuredOnTheSensorAndDecodesGreyInEveryOrientati
         // Decoded with them (as "Manual" does), the patch comes out grey; as shot it does not.
         rawLoadOptions options;
         options.whiteBalance = rawLoadOptions::manual;
-        const int w = info.halfWidth, h = info.halfHeight;
         const rawOutputCurve_t curve = outputCurveOf(buildDcrawArgs(options, true));
         std::vector<uint8_t> rgb(size_t(w) * size_t(h) * 3);
         double shown[3];
@@ -87,21 +95,24 @@ TEST(rawFourColor, clippedOffPictureAndTruncatedInputIsRefusedWithAReason) {
     int colors = 0;
     QString error;
     // Magenta is clipped all over the right third.
-    EXPECT_FALSE(rawAreaChannelMeans(dng, 40, 16, 2, means, colors, &error));
+    EXPECT_FALSE(rawAreaChannelMeans(dng, QPointF(40.5 / 48, 0.5), true, 2, means, colors, &error));
     EXPECT_TRUE(error.contains("clipped")) << error.toStdString();
     // A square reaching over the edge counts the pixels inside only; a point outside is refused.
-    EXPECT_TRUE(rawAreaChannelMeans(dng, 0, 0, 2, means, colors, &error)) << error.toStdString();
+    EXPECT_TRUE(rawAreaChannelMeans(dng, QPointF(0, 0), true, 2, means, colors, &error))
+        << error.toStdString();
     EXPECT_NEAR(means[3], fourColorDng::grey[3] * fourColorDng::range, 0.51);
-    for (const auto& [px, py] :
-         {std::pair{-1, 0}, std::pair{48, 0}, std::pair{0, 32}, std::pair{-2147483647, 5}})
-        EXPECT_FALSE(rawAreaChannelMeans(dng, px, py, 2, means, colors, &error)) << px << ", " << py;
-    EXPECT_TRUE(error.contains("is off the 48 × 32 picture")) << error.toStdString();
-    EXPECT_FALSE(rawAreaChannelMeans(dng, 8, 16, 1 << 20, means, colors, &error));
+    for (const QPointF& p :
+         {QPointF(-0.01, 0.5), QPointF(1, 0.5), QPointF(0.5, 1), QPointF(std::nan(""), 0.5)}) {
+        error.clear();
+        EXPECT_FALSE(rawAreaChannelMeans(dng, p, true, 2, means, colors, &error)) << p.x() << ", " << p.y();
+        EXPECT_TRUE(error.contains("is off the picture")) << error.toStdString();
+    }
+    EXPECT_FALSE(rawAreaChannelMeans(dng, QPointF(0.5, 0.5), true, 1 << 20, means, colors, &error));
     // Cut inside the picture data.
     const std::vector<uint8_t> whole = fourColorDng::bytes(1);
     error.clear();
-    EXPECT_FALSE(rawAreaChannelMeansFromMemory(whole.data(), whole.size() / 2, "cut.dng", 8, 16, 2, means,
-                                               colors, &error));
+    EXPECT_FALSE(rawAreaChannelMeansFromMemory(whole.data(), whole.size() / 2, "cut.dng", QPointF(0.2, 0.5),
+                                               true, 2, means, colors, &error));
     EXPECT_TRUE(error.startsWith("cut.dng: ")) << error.toStdString();
     // A black channel (or a zero multiplier to keep) gives no multipliers.
     const double dark[4] = {100, 200, 0, 300};
