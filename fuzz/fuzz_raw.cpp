@@ -1,6 +1,7 @@
 // libFuzzer target: the RAW converter's open, identify, unpack and decode path on bytes in memory,
 // as photo preparation and loading use it (information with the half size, the embedded preview,
-// then a half-size 8-bit decode into a buffer of the announced size).
+// then a half-size 8-bit decode into a buffer of the announced size, and the grey pick's sensor
+// measurement at the picture's middle).
 
 #include "base/parallelFor.h"
 #include "imageio/rawConverter.h"
@@ -30,5 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> rgb8(pixels * 3);
     halvora::loadRAWfromMemory(data, size, "fuzz", halvora::buildDcrawArgs(rawLoadOptions{}, true),
                                info.halfWidth, info.halfHeight, nullptr, rgb8.data());
+    double means[4];
+    int colors = 0;
+    halvora::rawAreaChannelMeansFromMemory(data, size, "fuzz", QPointF(0.5, 0.5), true, 2, means, colors);
     return 0;
 }

@@ -26,6 +26,7 @@ namespace {
 constexpr const char* kInfoCaller = "imageLoader::getRAWinfo_DCRAW";
 constexpr const char* kThumbCaller = "imageLoader::getThumbFromRAW_DCRAW";
 constexpr const char* kLoadCaller = "imageLoader::loadRAW_DCRAW";
+constexpr const char* kAreaCaller = "rawAreaChannelMeans";
 
 // The file's bytes, mapped read-only for as long as the object lives.
 class mappedRawFile {
@@ -313,7 +314,8 @@ bool getRAWinfoFromMemory(const uint8_t* data, size_t length, const QString& fil
     const libraw_data_t& d = raw->imgdata;
     fillExif(d, exif);
     info.filterPattern = d.idata.filters != 0;
-    for (int c = 0; c < 3; ++c) {
+    info.colors = d.idata.colors;
+    for (int c = 0; c < 4; ++c) {
         info.daylightMultipliers[c] = d.color.pre_mul[c];
         info.cameraMultipliers[c] = d.color.cam_mul[c];
     }
@@ -380,6 +382,74 @@ bool getThumbFromRAW_DCRAW(const QString& fileName, QImage& thumbnail, QString* 
     mappedRawFile file;
     if (!file.open(fileName, kThumbCaller, error)) return false;
     return getThumbFromRAWmemory(file.data(), file.length(), fileName, thumbnail, error);
+}
+
+bool rawAreaChannelMeansFromMemory(const uint8_t* data, size_t length, const QString& fileName,
+                                   QPointF relative, bool turned, int radius, double means[4], int& colors,
+                                   QString* error) {
+    if (radius < 0 || radius > 64) return halvora::fail(error, kAreaCaller, fileName, "invalid area size");
+    if (!(relative.x() >= 0 && relative.x() < 1 && relative.y() >= 0 && relative.y() < 1))
+        return halvora::fail(
+            error, kAreaCaller, fileName,
+            QString("the point (%1, %2) is off the picture").arg(relative.x()).arg(relative.y()));
+    QString crash;
+    if (!identifiesWithoutCrashing(data, length, crash))
+        return halvora::fail(error, kAreaCaller, fileName, crash);
+    dataDamage damage;
+    auto raw = newConverter(&damage);
+    // At half size every pixel holds one sample of each filter of its 2 × 2 block: all channels at once.
+    raw->imgdata.params.half_size = 1;
+    int code = openBuffer(*raw, data, length);
+    if (code != LIBRAW_SUCCESS) return halvora::fail(error, kAreaCaller, fileName, converterFailure(code));
+    QString reason;
+    if (!checkDataFits(*raw, data, length, reason))
+        return halvora::fail(error, kAreaCaller, fileName, reason);
+    code = guarded([&] { return raw->unpack(); });
+    if (code == LIBRAW_SUCCESS) code = guarded([&] { return raw->raw2image_ex(1); }); // black subtracted
+    if (code != LIBRAW_SUCCESS) return halvora::fail(error, kAreaCaller, fileName, converterFailure(code));
+    if (damage.seen) return halvora::fail(error, kAreaCaller, fileName, damageReason(damage));
+    const libraw_data_t& d = raw->imgdata;
+    const int w = d.sizes.iwidth, h = d.sizes.iheight, flip = turned ? d.sizes.flip : 0;
+    colors = std::clamp(int(d.idata.colors), 1, 4);
+    if (!d.image || w <= 0 || h <= 0) return halvora::fail(error, kAreaCaller, fileName, "no picture data");
+    // The samples are stored unturned. LibRaw's turn: bit 4 swaps rows and columns, bit 2 mirrors the
+    // rows, bit 1 the columns.
+    const int outWidth = flip & 4 ? h : w, outHeight = flip & 4 ? w : h;
+    const int x = std::min(int(relative.x() * outWidth), outWidth - 1);
+    const int y = std::min(int(relative.y() * outHeight), outHeight - 1);
+    // Samples this close to the white level may be clipped in one filter and not in another.
+    const double clipped = double(d.color.maximum) * (1.0 - 1.0 / 64.0);
+    double sum[4] = {0, 0, 0, 0};
+    int64_t count = 0;
+    for (int oy = y - radius; oy <= y + radius; ++oy)
+        for (int ox = x - radius; ox <= x + radius; ++ox) {
+            if (ox < 0 || oy < 0 || ox >= outWidth || oy >= outHeight) continue;
+            int row = flip & 4 ? ox : oy, col = flip & 4 ? oy : ox;
+            if (flip & 2) row = h - 1 - row;
+            if (flip & 1) col = w - 1 - col;
+            const uint16_t* p = d.image[size_t(row) * size_t(w) + size_t(col)];
+            bool usable = true;
+            for (int c = 0; c < colors; ++c)
+                usable = usable && p[c] > 0 && p[c] < clipped;
+            if (!usable) continue;
+            for (int c = 0; c < colors; ++c)
+                sum[c] += p[c];
+            ++count;
+        }
+    if (count == 0)
+        return halvora::fail(error, kAreaCaller, fileName,
+                             "the picked area is clipped or black in one of the sensor's colours");
+    for (int c = 0; c < 4; ++c)
+        means[c] = c < colors ? sum[c] / double(count) : 0.0;
+    return true;
+}
+
+bool rawAreaChannelMeans(const QString& fileName, QPointF relative, bool turned, int radius, double means[4],
+                         int& colors, QString* error) {
+    mappedRawFile file;
+    if (!file.open(fileName, kAreaCaller, error)) return false;
+    return rawAreaChannelMeansFromMemory(file.data(), file.length(), fileName, relative, turned, radius,
+                                         means, colors, error);
 }
 
 bool loadRAWfromMemory(const uint8_t* data, size_t length, const QString& fileName, const QStringList& args,

@@ -11,6 +11,7 @@
 #include "imageio/exifInfo.h"
 
 #include <QImage>
+#include <QPointF>
 #include <QString>
 #include <QStringList>
 #include <cstddef>
@@ -24,9 +25,13 @@ struct rawInfo_t {
     /// Output size of a half-size decode (0 unless asked for).
     int halfWidth = 0;
     int halfHeight = 0;
-    /// Red, green, blue multipliers for daylight and those the camera recorded ("as shot").
-    double daylightMultipliers[3] = {0, 0, 0};
-    double cameraMultipliers[3] = {0, 0, 0};
+    /// Multipliers of the sensor's channels (R, G, B, G2 on the usual sensors) for daylight and those
+    /// the camera recorded ("as shot"); the fourth is 0 when the file gives none.
+    double daylightMultipliers[4] = {0, 0, 0, 0};
+    double cameraMultipliers[4] = {0, 0, 0, 0};
+    /// Colours of the sensor: 3, or 4 for sensors of four different filters (CMYG and the like), whose
+    /// colours a converted R, G, B picture cannot give back.
+    int colors = 3;
     /// The sensor has a colour filter array (a mosaic to interpolate).
     bool filterPattern = false;
     /// Camera R, G, B (after the multipliers) → linear sRGB output, rows R, G, B; the identity for
@@ -58,6 +63,21 @@ bool getThumbFromRAW_DCRAW(const QString& fileName, QImage& thumbnail, QString* 
 /// The same from bytes in memory.
 bool getThumbFromRAWmemory(const uint8_t* data, size_t length, const QString& fileName, QImage& thumbnail,
                            QString* error = nullptr);
+
+/// Mean sensor values (black subtracted, before any multiplier or colour matrix) of each of the
+/// sensor's channels over the (2 × radius + 1)² square of the half-size picture around the point at
+/// `relative` (0 … 1 of the picture's width and height): of the picture as decoded (after the camera's
+/// rotation) when `turned`, else of the picture as stored, as embedded previews are. `colors` tells how
+/// many channels were measured; pixels where a channel is clipped are left out. For picking grey on
+/// sensors whose colours a converted picture cannot give back. False with a reason when the file
+/// cannot be read, the point is off the picture, or the square holds no unclipped pixel with every
+/// channel above black.
+bool rawAreaChannelMeans(const QString& fileName, QPointF relative, bool turned, int radius, double means[4],
+                         int& colors, QString* error = nullptr);
+/// The same from bytes in memory.
+bool rawAreaChannelMeansFromMemory(const uint8_t* data, size_t length, const QString& fileName,
+                                   QPointF relative, bool turned, int radius, double means[4], int& colors,
+                                   QString* error = nullptr);
 
 /// Decodes `fileName` with the converter options `args` (buildDcrawArgs) into exactly one destination:
 /// `rgb16`, width × height × 3 samples of the working scale (8-bit samples × 128, 16-bit samples halved

@@ -107,4 +107,18 @@ bool greyMultipliers(const double mean[3], const double current[4], const double
     return std::isfinite(result[0]) && std::isfinite(result[2]);
 }
 
+bool sensorGreyMultipliers(const double means[4], int colors, const double current[4], double result[4]) {
+    if (colors < 3 || colors > 4 || !(current[1] > 0) || !std::isfinite(current[1])) return false;
+    for (int c = 0; c < colors; ++c)
+        if (!(means[c] > 0) || !std::isfinite(means[c])) return false;
+    double out[4];
+    for (int c = 0; c < colors; ++c)
+        out[c] = current[1] * means[1] / means[c];
+    if (colors == 3) out[3] = current[3];
+    for (int c = 0; c < 4; ++c)
+        if (!std::isfinite(out[c])) return false;
+    std::copy(out, out + 4, result);
+    return true;
+}
+
 } // namespace halvora

@@ -1,8 +1,10 @@
 #pragma once
 // Manual white balance of a RAW photo from a grey area picked on its converted preview: the
 // multipliers act on the camera's channels before its colour matrix and the output curve, so the
-// picked colour is taken back through both before the multipliers are corrected. Pure functions;
-// any thread.
+// picked colour is taken back through both before the multipliers are corrected. A sensor of four
+// colours cannot be solved that way (three output values for four channels); its picked area is
+// measured on the sensor instead and the multipliers follow from those values directly. Pure
+// functions; any thread.
 
 #include <QStringList>
 #include <cstdint>
@@ -33,5 +35,13 @@ bool meanLinearColor(const uint8_t* rgb, int width, int height, int stride, int 
 /// matrix cannot be inverted or the area has no positive camera colour.
 bool greyMultipliers(const double mean[3], const double current[4], const double cameraToRgb[3][3],
                      double result[4]);
+
+/// Multipliers that make an area grey whose mean sensor values (black subtracted, before the
+/// multipliers) are `means`, measured on the sensor itself (rawAreaChannelMeans): every one of the
+/// `colors` channels (3 or 4) is brought to the level of the second, which keeps its multiplier
+/// `current[1]`; equal sensor channels are grey through any of the camera's matrices. With 3 colours
+/// the fourth (G2) keeps `current[3]`. False (result untouched) when a mean or `current[1]` is not
+/// positive.
+bool sensorGreyMultipliers(const double means[4], int colors, const double current[4], double result[4]);
 
 } // namespace halvora

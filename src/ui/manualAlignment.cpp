@@ -5,6 +5,7 @@
 #include "base/debugLog.h"
 #include "project/alignmentRun.h"
 #include "project/processingProject.h"
+#include "project/projectColor.h"
 #include "ui/manualAlignmentWorkspace.h"
 #include "ui/styledMessageBox.h"
 #include "ui/zoomWidget.h"
@@ -47,6 +48,7 @@ manualAlignment::manualAlignment(processingProject* project, const runSettings& 
              preview_.allocate(std::max(project_->previewWidth, 1), std::max(project_->previewHeight, 1));
     if (n >= 2 && !ready_) styledMessageBox::show(this, styledMessageBox::error, tr("Not enough memory!"));
     if (!ready_) return;
+    refreshColor();
     fillPhotoBoxes();
     showPair();
 }
@@ -211,6 +213,14 @@ void manualAlignment::fillPhotoBoxes() {
     const int next = pins_.base() + 1 < pins_.photoCount() ? pins_.base() + 1 : pins_.base() - 1;
     toAlignBox_->setCurrentIndex(std::max(toAlignBox_->findData(next), 0));
     toAlign_ = toAlignBox_->currentData().toInt();
+}
+
+void manualAlignment::refreshColor() {
+    // The previews are in the photos' working profile, like the main workspace's pictures, and go to
+    // the monitor through the same row conversion when they are drawn.
+    const auto toMonitor = halvora::monitorRowTransform(*project_);
+    for (manualAlignmentWorkspace* view : {baseView_, photoView_, previewView_})
+        view->area()->setDisplayTransform(toMonitor);
 }
 
 void manualAlignment::showPair() {

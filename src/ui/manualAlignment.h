@@ -8,7 +8,8 @@
 //
 // Main thread only. Estimation and apply run on an alignmentRun of the dialog's own (progress bar and
 // "Break" in the dialog); the project must not change while the dialog is open. After a successful
-// apply the dialog accepts and photosChanged() has been emitted.
+// apply the dialog accepts and photosChanged() has been emitted. With colour management on, the views
+// draw through the project's monitor conversion, as the main workspace does.
 
 #include "align/manualPins.h"
 #include "base/rgbBuffers.h"
@@ -97,6 +98,10 @@ protected:
 
 private:
     void buildUi();
+    /// The three views take the project's working → monitor conversion (none while colour management
+    /// is off or not set up). Done once when the dialog opens: while it is open it blocks the main
+    /// window (window-modal), so the colour settings cannot change under it.
+    void refreshColor();
     void fillPhotoBoxes();
     /// Pins, score and preview of the shown pair.
     void showPair();

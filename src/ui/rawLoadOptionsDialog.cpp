@@ -54,7 +54,9 @@ rawLoadOptionsDialog::rawLoadOptionsDialog(const QString& fileName, const rawInf
                                 initial.multipliers[3]};
     const double* cam = info.cameraMultipliers;
     if (initial.whiteBalance != rawLoadOptions::manual && cam[1] > 0 && cam[0] > 0 && cam[2] > 0)
-        start = {cam[0] / cam[1], 1.0, cam[2] / cam[1], 1.0};
+        // A four-colour sensor's fourth channel is a colour of its own, not a second green.
+        start = {cam[0] / cam[1], 1.0, cam[2] / cam[1],
+                 info.colors == 4 && cam[3] > 0 ? cam[3] / cam[1] : 1.0};
 
     // ---- white balance
     auto* balance = new QGroupBox(tr("White balance"), this);
@@ -228,6 +230,7 @@ bool rawLoadOptionsDialog::renderPreview() {
     for (int y = 0; y < h; ++y)
         std::copy_n(rows.data() + size_t(y) * size_t(w) * 3, size_t(w) * 3, decoded.scanLine(y));
     picture_ = decoded;
+    pictureDecoded_ = true;
     showPicture();
     return true;
 }
@@ -259,6 +262,10 @@ void rawLoadOptionsDialog::pickAt(const QPoint& point) {
         return;
     }
     if (mode != rawLoadOptions::manual) return;
+    if (info_.colors == 4) {
+        pickOnSensor(point);
+        return;
+    }
     // The preview was made with the current multipliers; the picked colour goes back through the
     // output curve and the camera's colour matrix to the channels the multipliers act on.
     const QImage rgb = picture_.convertToFormat(QImage::Format_RGB888);
@@ -273,6 +280,30 @@ void rawLoadOptionsDialog::pickAt(const QPoint& point) {
     if (!halvora::greyMultipliers(mean, current, info_.cameraToRgb, wanted)) return;
     multipliers_[0]->setValue(wanted[0]);
     multipliers_[2]->setValue(wanted[2]);
+}
+
+void rawLoadOptionsDialog::pickOnSensor(const QPoint& point) {
+    // Four filters give four channels but the picture only three colours, so the picked colour cannot
+    // be taken back to the channels: the area is measured on the sensor itself, at the same place of
+    // the half-size picture (turned like the quick preview, unturned like an embedded one).
+    const QPointF relative((point.x() + 0.5) / picture_.width(), (point.y() + 0.5) / picture_.height());
+    double means[4], current[4], wanted[4];
+    int colors = 0;
+    QString error;
+    const rawLoadOptions now = options();
+    std::copy(std::begin(now.multipliers), std::end(now.multipliers), current);
+    if (!halvora::rawAreaChannelMeans(fileName_, relative, pictureDecoded_, kPickRadius, means, colors,
+                                      &error)) {
+        pickLabel_->setText(tr("This area cannot be used: %1").arg(error)); // the reason is logged
+        return;
+    }
+    if (!halvora::sensorGreyMultipliers(means, colors, current, wanted)) {
+        pickLabel_->setText(tr("This area cannot be used: it is black in one of the sensor's colours."));
+        return;
+    }
+    for (size_t i = 0; i < multipliers_.size(); ++i)
+        multipliers_[i]->setValue(wanted[i]);
+    pickLabel_->setText(tr("Click a neutral grey area of the preview to set the multipliers."));
 }
 
 bool rawLoadOptionsDialog::eventFilter(QObject* watched, QEvent* event) {

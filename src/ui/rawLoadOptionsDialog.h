@@ -3,7 +3,8 @@
 // interactively. It edits the core record rawLoadOptions (white balance, noise filtering, output colour
 // space, highlight recovery, half size, the same settings for the rest of a bracket) and shows the
 // file's embedded preview, or on "Preview" a quick half-size decode with the current choices. A click
-// on the preview picks the grey area for "Manual" (the multipliers) or "DCRAW automatic (selection)".
+// on the preview picks the grey area for "Manual" (the multipliers; on a four-colour sensor measured on
+// the sensor itself) or "DCRAW automatic (selection)".
 // Unattended runs never show it.
 
 #include "imageio/rawConverter.h"
@@ -71,11 +72,14 @@ protected:
 private:
     void showPicture();
     void whiteBalanceChanged();
+    /// "Manual" on a four-colour sensor: the multipliers from the picked area's sensor values.
+    void pickOnSensor(const QPoint& point);
 
     QString fileName_;
     rawInfo_t info_;
     rawLoadOptions initial_;
     QImage picture_;
+    bool pictureDecoded_ = false; ///< picture_ is the quick decode (turned), not the embedded preview
     bool hasSelection_ = false;
     int selectionX_ = 0, selectionY_ = 0;
 

@@ -1,0 +1,52 @@
+// "Load RAW image" on a four-colour sensor: "Manual" starts from all four "as shot" multipliers, a click
+// on the turned preview's grey patch sets the four multipliers its sensor values ask for, and a click
+// on a clipped patch is refused in the dialog with the multipliers left as they were.
+
+#include "imageio/fourColorDng.h"
+#include "support/testSupport.h"
+#include "ui/rawLoadOptionsDialog.h"
+
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <gtest/gtest.h>
+
+using halvora::test::fourColorDng;
+
+TEST(rawFourColorPick, aClickOnTheGreyPatchSetsAllFourMultipliersAndAClippedOneIsRefused) {
+    const QString file = halvora::test::makeTempDir("cmygDialog") + "/cmyg.dng";
+    constexpr int orientation = 6;
+    ASSERT_TRUE(halvora::test::writeBytes(file, fourColorDng::bytes(orientation)));
+    rawInfo_t info;
+    exifInfo_t exif;
+    QString error;
+    ASSERT_TRUE(halvora::getRAWinfo_DCRAW(file, true, info, exif, &error)) << error.toStdString();
+    rawLoadOptionsDialog dialog(file, info, rawLoadOptions{});
+    // "As shot" relative to the second channel, the fourth one included: neutral[1] / neutral[c].
+    for (int c = 0; c < 4; ++c)
+        EXPECT_NEAR(dialog.multiplierBox(c)->value(), fourColorDng::neutral[1] / fourColorDng::neutral[c],
+                    1e-4)
+            << "channel " << c;
+    ASSERT_TRUE(dialog.renderPreview());
+    ASSERT_EQ(dialog.shownPicture().size(), QSize(fourColorDng::height / 2, fourColorDng::width / 2));
+    dialog.whiteBalanceList()->setCurrentIndex(rawLoadOptions::manual);
+    auto* label = dialog.findChild<QLabel*>("pickLabel");
+    ASSERT_NE(label, nullptr);
+
+    int x = 0, y = 0;
+    fourColorDng::shownAt(orientation, 8, 16, x, y);
+    dialog.pickAt(QPoint(x, y));
+    for (int c = 0; c < 4; ++c)
+        EXPECT_NEAR(dialog.multiplierBox(c)->value(), fourColorDng::grey[1] / fourColorDng::grey[c], 2e-4)
+            << "channel " << c;
+
+    double before[4];
+    for (int c = 0; c < 4; ++c)
+        before[c] = dialog.multiplierBox(c)->value();
+    fourColorDng::shownAt(orientation, 40, 16, x, y);
+    dialog.pickAt(QPoint(x, y));
+    EXPECT_TRUE(label->text().contains("cannot be used")) << label->text().toStdString();
+    EXPECT_TRUE(label->text().contains("clipped")) << label->text().toStdString();
+    for (int c = 0; c < 4; ++c)
+        EXPECT_EQ(dialog.multiplierBox(c)->value(), before[c]) << "channel " << c;
+}
