@@ -3,12 +3,6 @@
 #include "imageio/imageTransform.h"
 #include "support/testSupport.h"
 
-#include <QThread>
-
-#include <QElapsedTimer>
-
-#include <QCoreApplication>
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>

@@ -12,7 +12,6 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QThread>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -604,13 +603,6 @@ TEST_F(loadPhotoTest, WaveSizeFollowsMegapixelsThreadsAndFileSizes) {
     withBig = small;
     withBig.insert(0, big);
     EXPECT_EQ(loadPhotoWorker::waveSize(100, 100, withBig), 5);
-}
-
-TEST(loadPhotoProgress, TotalCountsBothStepsOfEveryWorker) {
-    EXPECT_EQ(loadPhotoWorker::progressTotal(4032, 3024, 3, false), uint64_t(4032 + 3024) * 3 * 4);
-    EXPECT_EQ(loadPhotoWorker::progressTotal(1024, 512, 1, true),
-              uint64_t(1536) * 4 + uint64_t(1024 + 1024) * 15);
-    EXPECT_EQ(loadPhotoWorker::progressTotal(0, 0, 0, false), 1u);
 }
 
 // ---- real photographs
