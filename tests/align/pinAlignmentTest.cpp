@@ -3,7 +3,6 @@
 
 #include "align/pinAlignment.h"
 #include "align/alignTestSupport.h"
-#include "align/transformedImage.h"
 #include "support/testSupport.h"
 
 #include <gtest/gtest.h>
@@ -163,20 +162,4 @@ TEST(pinAlignment, qualityScoreFollowsTheNearestPinToTheDiagonalsCrossing) {
     ASSERT_TRUE(pinsAroundCrossing(wide, crossing));
     EXPECT_DOUBLE_EQ(crossing.x, 150);
     EXPECT_DOUBLE_EQ(crossing.y, 200);
-}
-
-TEST(pinAlignment, shiftFromPinsMovesThePicture) {
-    // The "Shift" transform of pins 10 pixels apart, applied: output pixel x shows photo pixel x + 10.
-    const rgb16Buffer photo = aligntest::texturedScene(64, 32, 5);
-    const alignPoint p[4] = {{20, 10}, {}, {}, {}}, q[4] = {{30, 10}, {}, {}, {}};
-    alignTransform t;
-    ASSERT_TRUE(transformFromPins(alignShift, p, q, 1, t, nullptr));
-    rgb16Buffer out;
-    ASSERT_TRUE(getTransformedImage(photo, t, alignShift, {0, 0, 64, 32}, out, nullptr));
-    for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 64; ++x)
-            for (int c = 0; c < 3; ++c) {
-                const uint16_t expected = x + 10 < 64 ? photo.pixels()[(size_t(y) * 64 + x + 10) * 3 + c] : 0;
-                ASSERT_EQ(out.pixels()[(size_t(y) * 64 + x) * 3 + c], expected) << x << ", " << y;
-            }
 }

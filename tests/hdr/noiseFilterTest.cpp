@@ -180,20 +180,6 @@ TEST(noiseFilterColour, histogramAndHostileSamples) {
     EXPECT_LT(pic[10], 1e-6f * pic[11]);
 }
 
-TEST(noiseFilterThreshold, softnessTableAndLevels) {
-    const double expected[10] = {10.0, 3.0, 2.0, 1.0, 0.85, 0.7, 0.6, 0.52, 0.44, 0.36};
-    for (int i = 1; i <= 10; ++i)
-        EXPECT_DOUBLE_EQ(noiseSoftnessValue(i), expected[i - 1]) << "index " << i;
-    EXPECT_DOUBLE_EQ(noiseSoftnessValue(0), 10.0);
-    EXPECT_DOUBLE_EQ(noiseSoftnessValue(-7), 10.0);
-    EXPECT_DOUBLE_EQ(noiseSoftnessValue(99), 0.36);
-
-    EXPECT_NEAR(noiseLevelThreshold(1.0, 1.0, 0), 0.8002, 1e-12);
-    EXPECT_NEAR(noiseLevelThreshold(1.0, 1.0, 3), 0.8002 * 0.0742735782, 1e-9); // exp(−2.6 × (2 − 1))
-    EXPECT_NEAR(noiseLevelThreshold(0.5, 0.36, 1), 0.5 * 0.8002 * std::exp(-0.33696 * 0.41421356), 1e-9);
-    EXPECT_LT(noiseLevelThreshold(1.0, 10.0, 1), 1e-40); // softness 10 filters level 0 only
-}
-
 TEST(noiseFilterThreshold, sigmaRules) {
     uint64_t hist[256] = {};
     hist[5] = 100;

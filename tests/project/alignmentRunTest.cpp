@@ -11,11 +11,9 @@
 #include "support/testSupport.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
 #include <QRegularExpression>
-#include <QThread>
 #include <cmath>
 #include <gtest/gtest.h>
 

@@ -16,19 +16,12 @@ using hdrtest::photoData;
 constexpr int badW = 120, badH = 80;
 
 std::vector<photoData> bracket(int count, double step, bool withExif = true) {
-    hdrtest::radianceImage scene;
-    scene.width = badW;
-    scene.height = badH;
-    for (int y = 0; y < badH; ++y)
-        for (int x = 0; x < badW; ++x)
-            for (int c = 0; c < 3; ++c)
-                scene.rgb.push_back(
-                    float(std::exp2(-6.0 + 9.0 * x / badW) * (1.0 + 0.3 * std::cos(y * 0.2 + c))));
     std::vector<double> evs;
     for (int i = 0; i < count; ++i)
         evs.push_back(step * (i - (count - 1) / 2.0));
-    auto photos = hdrtest::exposeBracket(
-        scene, hdrtest::syntheticCamera(halvora::standardResponsePolynomial()), 1.0, evs);
+    auto photos =
+        hdrtest::exposeBracket(hdrtest::rampScene(badW, badH),
+                               hdrtest::syntheticCamera(halvora::standardResponsePolynomial()), 1.0, evs);
     if (!withExif)
         for (auto& p : photos)
             p.exposureTime = p.fNumber = float(p.iso = 0);

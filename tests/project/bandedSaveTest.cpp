@@ -24,27 +24,6 @@
 
 namespace {
 
-// A photo reduced four times while decoding (1008 × 756: several bands of rows, quick to merge),
-// on the working scale, with the exposure the camera recorded (SOURCE.txt of the folder).
-bool loadPhoto(const QString& path, float exposureTime, hdrtest::photoData& out, int& w, int& h) {
-    QImageReader reader(path);
-    reader.setAutoTransform(false);
-    reader.setScaledSize(reader.size() / 4);
-    QImage image = reader.read();
-    if (image.isNull()) return false;
-    image = image.convertToFormat(QImage::Format_RGB888);
-    w = image.width();
-    h = image.height();
-    out.pixels.resize(size_t(w) * h * 3);
-    for (int y = 0; y < h; ++y)
-        for (int i = 0; i < w * 3; ++i)
-            out.pixels[size_t(y) * w * 3 + i] = uint16_t(image.constScanLine(y)[i] * 128);
-    out.exposureTime = exposureTime;
-    out.fNumber = 1.8f;
-    out.iso = 1000;
-    return true;
-}
-
 struct bandedSave : ::testing::Test {
     std::unique_ptr<processingProject> project;
     QString dir;
@@ -57,8 +36,14 @@ struct bandedSave : ::testing::Test {
             {"IMG_3869.jpeg", 1.0f / 250}, {"IMG_3872.jpeg", 1.0f / 29}, {"IMG_3875.jpeg", 1.0f / 4}};
         std::vector<hdrtest::photoData> photos(3);
         int w = 0, h = 0;
-        for (int i = 0; i < 3; ++i)
-            ASSERT_TRUE(loadPhoto(folder + "/" + frames[i].first, frames[i].second, photos[size_t(i)], w, h));
+        // Reduced four times while decoding (1008 × 756: several bands of rows, quick to merge), with
+        // the exposure the camera recorded (SOURCE.txt of the folder).
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_TRUE(hdrtest::decodePhoto(folder + "/" + frames[i].first, 4, photos[size_t(i)], w, h));
+            photos[size_t(i)].exposureTime = frames[i].second;
+            photos[size_t(i)].fNumber = 1.8f;
+            photos[size_t(i)].iso = 1000;
+        }
         project = hdrtest::makeProject();
         ASSERT_TRUE(hdrtest::addPhotos(*project, w, h, photos));
         ASSERT_EQ(halvora::chooseEVsAfterLoading(*project).chosen, halvora::evChoice::fromExif);

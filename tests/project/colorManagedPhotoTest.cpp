@@ -49,15 +49,18 @@ QByteArray exiftool(const QStringList& arguments) {
     return p.readAllStandardOutput();
 }
 
-/// A copy of a real desk photograph with the shipped Adobe RGB profile embedded by exiftool.
-QString adobeRgbPhoto(const QString& dir) {
-    const QString copy = dir + "/desk_adobe.jpg";
+/// A copy of the desk photograph with `profile` embedded by exiftool.
+QString deskPhotoWith(const QString& dir, const QString& name, const QString& profile) {
+    const QString copy = dir + "/" + name;
     QFile::remove(copy);
     if (!QFile::copy(dataFile("brackets/desk_canon_s45_13exp/img05.jpg"), copy)) return {};
     QProcess p;
-    p.start("exiftool",
-            {"-q", "-overwrite_original", "-icc_profile<=" + profileFile("AdobeRGB1998.icc"), copy});
+    p.start("exiftool", {"-q", "-overwrite_original", "-icc_profile<=" + profile, copy});
     return p.waitForFinished(30000) && p.exitCode() == 0 ? copy : QString();
+}
+
+QString adobeRgbPhoto(const QString& dir) {
+    return deskPhotoWith(dir, "desk_adobe.jpg", profileFile("AdobeRGB1998.icc"));
 }
 
 /// LittleCMS's conversion and CIELAB distances, independent of the program's transforms.
@@ -124,6 +127,47 @@ bool saveProfile(cmsHPROFILE h, const QString& path) {
     return ok;
 }
 
+/// The largest ΔE between two working-scale pictures read as 16-bit sRGB after `ref` converted the
+/// second from its own space.
+double worstAfterReference(const reference& ref, const std::vector<uint16_t>& got,
+                           std::vector<uint16_t> source) {
+    std::vector<uint16_t> a(got.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+        a[i] = uint16_t(std::lround(std::min<int>(got[i], 32640) * 65535.0 / 32640.0));
+        source[i] = uint16_t(std::lround(std::min<int>(source[i], 32640) * 65535.0 / 32640.0));
+    }
+    ref.convert(source.data(), source.size() / 3);
+    double worst = 0;
+    for (size_t i = 0; i + 2 < got.size(); i += 3)
+        worst = std::max(worst, ref.deltaE(&a[i], &source[i]));
+    return worst;
+}
+
+/// The largest ΔE between a thumbnail and LittleCMS's conversion of the unmanaged one (`ref` may be
+/// null: the two must then agree without conversion).
+double thumbnailError(const QImage& shown, const QImage& unmanaged, const reference& ref, bool convert) {
+    const QImage a = shown.convertToFormat(QImage::Format_RGB888);
+    QImage b = unmanaged.convertToFormat(QImage::Format_RGB888);
+    if (a.size() != b.size()) return 1e9;
+    double worst = 0;
+    for (int y = 0; y < b.height(); ++y) {
+        if (convert) ref.convert(b.scanLine(y), size_t(b.width()));
+        for (int x = 0; x < b.width(); ++x)
+            worst = std::max(worst, ref.deltaE(a.constScanLine(y) + 3 * x, b.constScanLine(y) + 3 * x));
+    }
+    return worst;
+}
+
+/// An RGB display profile without any tag: it opens but cannot be linked to anything.
+QString taglessProfile(const QString& dir) {
+    const QString path = dir + "/tagless.icc";
+    cmsHPROFILE h = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetDeviceClass(h, cmsSigDisplayClass);
+    cmsSetColorSpace(h, cmsSigRgbData);
+    cmsSetPCS(h, cmsSigXYZData);
+    return saveProfile(h, path) ? path : QString();
+}
+
 } // namespace
 
 TEST(colorManagedPhoto, adobeRgbPhotoIsShownAndSavedAsLittleCmsConvertsIt) {
@@ -154,24 +198,16 @@ TEST(colorManagedPhoto, adobeRgbPhotoIsShownAndSavedAsLittleCmsConvertsIt) {
 
     const reference display(profileFile("AdobeRGB1998.icc"), profileFile("sRGB.icm"), TYPE_RGB_8);
     ASSERT_TRUE(display.valid());
-    const QImage shown = pr.photos[0]->thumbnail.convertToFormat(QImage::Format_RGB888);
-    QImage expected = plain.project->photos[0]->thumbnail.convertToFormat(QImage::Format_RGB888);
-    ASSERT_EQ(shown.size(), expected.size());
-    double worst = 0;
-    for (int y = 0; y < expected.height(); ++y) {
-        display.convert(expected.scanLine(y), size_t(expected.width()));
-        for (int x = 0; x < expected.width(); ++x)
-            worst = std::max(
-                worst, display.deltaE(shown.constScanLine(y) + 3 * x, expected.constScanLine(y) + 3 * x));
-    }
-    EXPECT_LE(worst, 1.0) << "thumbnail";
+    EXPECT_LE(thumbnailError(pr.photos[0]->thumbnail, plain.project->photos[0]->thumbnail, display, true),
+              1.0)
+        << "thumbnail";
 
     // Preview rows as the workspace draws them (8-bit, then the monitor transform).
     const auto toMonitor = monitorRowTransform(pr);
     ASSERT_TRUE(bool(toMonitor));
     const halvora::rgb16Buffer& preview = pr.photos[0]->preview;
     const int pw = pr.previewWidth;
-    worst = 0;
+    double worst = 0;
     std::vector<uint8_t> row(size_t(pw) * 3), want(size_t(pw) * 3);
     for (int y = 0; y < pr.previewHeight; ++y) {
         for (size_t i = 0; i < row.size(); ++i)
@@ -255,13 +291,8 @@ TEST(colorManagedPhoto, monitorProfileThatIsNotRgbIsRefusedAndTheChoiceReset) {
 
 TEST(colorManagedPhoto, unlinkableProfilesAreSaidOnceAndTheSequenceStillLoads) {
     const QString dir = makeTempDir("tagless");
-    // An RGB display profile without any tag opens but cannot be linked to anything.
-    const QString tagless = dir + "/tagless.icc";
-    cmsHPROFILE h = cmsCreateProfilePlaceholder(nullptr);
-    cmsSetDeviceClass(h, cmsSigDisplayClass);
-    cmsSetColorSpace(h, cmsSigRgbData);
-    cmsSetPCS(h, cmsSigXYZData);
-    ASSERT_TRUE(saveProfile(h, tagless));
+    const QString tagless = taglessProfile(dir);
+    ASSERT_FALSE(tagless.isEmpty());
     const QStringList photos = {savedImage(patternImage(48, 32, 1), dir, "a.png"),
                                 savedImage(patternImage(48, 32, 2), dir, "b.png")};
 
@@ -331,51 +362,6 @@ TEST(colorManagedPhoto, radianceFileTakesItsPrimariesOrTheChosenSpace) {
     }
 }
 
-namespace {
-
-/// A copy of the desk photograph with `profile` embedded by exiftool.
-QString deskPhotoWith(const QString& dir, const QString& name, const QString& profile) {
-    const QString copy = dir + "/" + name;
-    QFile::remove(copy);
-    if (!QFile::copy(dataFile("brackets/desk_canon_s45_13exp/img05.jpg"), copy)) return {};
-    QProcess p;
-    p.start("exiftool", {"-q", "-overwrite_original", "-icc_profile<=" + profile, copy});
-    return p.waitForFinished(30000) && p.exitCode() == 0 ? copy : QString();
-}
-
-/// The largest ΔE between two working-scale pictures read as 16-bit sRGB after `ref` converted the
-/// second from its own space.
-double worstAfterReference(const reference& ref, const std::vector<uint16_t>& got,
-                           std::vector<uint16_t> source) {
-    std::vector<uint16_t> a(got.size());
-    for (size_t i = 0; i < got.size(); ++i) {
-        a[i] = uint16_t(std::lround(std::min<int>(got[i], 32640) * 65535.0 / 32640.0));
-        source[i] = uint16_t(std::lround(std::min<int>(source[i], 32640) * 65535.0 / 32640.0));
-    }
-    ref.convert(source.data(), source.size() / 3);
-    double worst = 0;
-    for (size_t i = 0; i + 2 < got.size(); i += 3)
-        worst = std::max(worst, ref.deltaE(&a[i], &source[i]));
-    return worst;
-}
-
-/// The largest ΔE between a thumbnail and LittleCMS's conversion of the unmanaged one (`ref` may be
-/// null: the two must then agree without conversion).
-double thumbnailError(const QImage& shown, const QImage& unmanaged, const reference& ref, bool convert) {
-    const QImage a = shown.convertToFormat(QImage::Format_RGB888);
-    QImage b = unmanaged.convertToFormat(QImage::Format_RGB888);
-    if (a.size() != b.size()) return 1e9;
-    double worst = 0;
-    for (int y = 0; y < b.height(); ++y) {
-        if (convert) ref.convert(b.scanLine(y), size_t(b.width()));
-        for (int x = 0; x < b.width(); ++x)
-            worst = std::max(worst, ref.deltaE(a.constScanLine(y) + 3 * x, b.constScanLine(y) + 3 * x));
-    }
-    return worst;
-}
-
-} // namespace
-
 TEST(colorManagedPhoto, photoInAnotherProfileIsConvertedIntoTheSequencesProfileOnLoad) {
     HALVORA_REQUIRE_DATA();
     if (!haveExiftool()) GTEST_SKIP() << "exiftool is not installed";
@@ -417,12 +403,8 @@ TEST(colorManagedPhoto, photoInAnotherProfileIsConvertedIntoTheSequencesProfileO
 TEST(colorManagedPhoto, photoWhoseProfileCannotBeLinkedIsRefused) {
     if (!haveExiftool()) GTEST_SKIP() << "exiftool is not installed";
     const QString dir = makeTempDir("unlinkable");
-    const QString tagless = dir + "/tagless.icc";
-    cmsHPROFILE h = cmsCreateProfilePlaceholder(nullptr);
-    cmsSetDeviceClass(h, cmsSigDisplayClass);
-    cmsSetColorSpace(h, cmsSigRgbData);
-    cmsSetPCS(h, cmsSigXYZData);
-    ASSERT_TRUE(saveProfile(h, tagless));
+    const QString tagless = taglessProfile(dir);
+    ASSERT_FALSE(tagless.isEmpty());
     const QString first = savedImage(patternImage(48, 32, 1), dir, "a.jpg");
     const QString second = savedImage(patternImage(48, 32, 2), dir, "b.jpg");
     QProcess p;

@@ -55,15 +55,6 @@ TEST(exposureValues, evFromExposureData) {
     EXPECT_DOUBLE_EQ(v, 0.0);
 }
 
-TEST(exposureValues, stepEntries) {
-    const QStringList expected{"-",    "0.33", "0.5",  "0.67", "1",    "1.33", "1.5",  "1.67", "2",
-                               "2.33", "2.5",  "2.67", "3",    "3.33", "3.5",  "3.67", "4"};
-    EXPECT_EQ(halvora::evStepEntries(), expected);
-    EXPECT_DOUBLE_EQ(halvora::evStepValue(8), 2.0);
-    EXPECT_DOUBLE_EQ(halvora::evStepValue(0), 0.0);
-    EXPECT_DOUBLE_EQ(halvora::evStepValue(17), 0.0);
-}
-
 TEST(exposureValues, computeFromExifIsRelativeToTheMiddlePhoto) {
     // Times 1/100, 1/25, 1/400 at f/8 ISO 100: EVs differ by +2 and −2 from the first.
     auto p = projectWith({{0.01f, 8, 0, 100, 10000}, {0.04f, 8, 0, 100, 20000}, {0.0025f, 8, 0, 100, 3000}});

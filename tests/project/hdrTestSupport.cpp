@@ -3,15 +3,11 @@
 #include "imageio/imageTransform.h"
 #include "support/testSupport.h"
 
-#include <QThread>
-
-#include <QElapsedTimer>
-
-#include <QCoreApplication>
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
+#include <QImageReader>
 #include <QThread>
 #include <algorithm>
 #include <cmath>
@@ -103,6 +99,22 @@ uint16_t syntheticCamera::expose(double q) const {
     const int x = int(it - table.begin()) - 1;
     const double t = (q - table[size_t(x)]) / (table[size_t(x) + 1] - table[size_t(x)]);
     return uint16_t(std::lround(x + t));
+}
+
+bool decodePhoto(const QString& path, int reduce, photoData& out, int& w, int& h) {
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    if (reduce > 1) reader.setScaledSize(reader.size() / reduce);
+    QImage image = reader.read();
+    if (image.isNull()) return false;
+    image = image.convertToFormat(QImage::Format_RGB888);
+    w = image.width();
+    h = image.height();
+    out.pixels.resize(size_t(w) * h * 3);
+    for (int y = 0; y < h; ++y)
+        for (int i = 0; i < w * 3; ++i)
+            out.pixels[size_t(y) * w * 3 + i] = uint16_t(image.constScanLine(y)[i] * 128);
+    return true;
 }
 
 std::unique_ptr<processingProject> makeProject() {

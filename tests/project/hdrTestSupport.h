@@ -40,6 +40,10 @@ struct photoData {
     bool included = true;
 };
 
+/// Decodes a photograph (reduced `reduce` times while decoding, not turned) into working samples;
+/// w and h receive its size. False when it cannot be read.
+bool decodePhoto(const QString& path, int reduce, photoData& out, int& w, int& h);
+
 /// A fresh project in its own temporary directory.
 std::unique_ptr<processingProject> makeProject();
 

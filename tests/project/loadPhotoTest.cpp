@@ -12,10 +12,8 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QThread>
 #include <cstring>
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 using namespace halvora::test;
 
@@ -31,34 +29,6 @@ struct loadPhotoTest : ::testing::Test {
     QString dir;
     std::unique_ptr<processingProject> project;
 };
-
-void appendChunk(QByteArray& data, const QByteArray& type, const QByteArray& body) {
-    const QByteArray chunk = type + body;
-    for (int s = 24; s >= 0; s -= 8)
-        data.append(char((uint32_t(body.size()) >> s) & 255));
-    data.append(chunk);
-    const uint32_t crc =
-        uint32_t(crc32(0, reinterpret_cast<const Bytef*>(chunk.constData()), uInt(chunk.size())));
-    for (int s = 24; s >= 0; s -= 8)
-        data.append(char((crc >> s) & 255));
-}
-
-// A PNG whose header claims w × h pixels, followed by an empty data chunk: enough for the size query.
-QString pngHeaderOnly(const QString& path, uint32_t w, uint32_t h) {
-    QByteArray data("\x89PNG\r\n\x1a\n", 8);
-    QByteArray ihdr;
-    for (uint32_t v : {w, h})
-        for (int s = 24; s >= 0; s -= 8)
-            ihdr.append(char((v >> s) & 255));
-    ihdr.append(QByteArray("\x08\x02\x00\x00\x00", 5));
-    appendChunk(data, "IHDR", ihdr);
-    appendChunk(data, "IDAT", QByteArray());
-    appendChunk(data, "IEND", QByteArray());
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(data);
-    return path;
-}
 
 } // namespace
 
@@ -113,17 +83,10 @@ TEST_F(loadPhotoTest, FormatIsTakenFromTheSuffixOnly) {
     const QImage img = patternImage(32, 24);
     const QString upper = savedImage(img, dir, "IMG.JPG");
     // Written as JPEG first, then renamed: the suffix alone must decide.
-    const QString jpe = dir + "/photo.jpe";
-    QFile::copy(upper, jpe);
     const QString raw = dir + "/photo.CR2";
     QFile::copy(upper, raw);
 
     EXPECT_TRUE(preparePhoto(*project, upper, 0, false, &error));
-
-    logCapture log;
-    EXPECT_FALSE(preparePhoto(*project, jpe, 1, false, &error));
-    EXPECT_EQ(error, jpe + ": Unsupported image format (\"jpe\" files are not read)");
-    EXPECT_TRUE(log.contains("processingProject::loadPhotoPrepare: " + error.toStdString() + "\n"));
 
     // A JPEG under a RAW name goes to the RAW converter, which does not know it.
     EXPECT_FALSE(preparePhoto(*project, raw, 1, false, &error));
@@ -141,10 +104,6 @@ TEST_F(loadPhotoTest, UnreadableAndImpossibleFilesAreRefusedBeforeAnyMemoryIsRes
     EXPECT_EQ(error, dir + "/missing.jpg: no such file or directory");
     EXPECT_TRUE(log.contains("processingProject::loadPhotoPrepare: " + error.toStdString() + "\n"));
 
-    QDir(dir).mkdir("folder.png");
-    EXPECT_FALSE(preparePhoto(*project, dir + "/folder.png", 0, false, &error));
-    EXPECT_EQ(error, dir + "/folder.png: is a directory, not a file");
-
     const QString garbage = dir + "/garbage.bmp";
     QFile f(garbage);
     f.open(QIODevice::WriteOnly);
@@ -152,13 +111,6 @@ TEST_F(loadPhotoTest, UnreadableAndImpossibleFilesAreRefusedBeforeAnyMemoryIsRes
     f.close();
     EXPECT_FALSE(preparePhoto(*project, garbage, 0, false, &error));
     EXPECT_TRUE(error.startsWith(garbage + ": is not a BMP picture")) << error.toStdString();
-
-    // A header claiming a million pixels each way in 57 bytes: refused, nothing allocated.
-    const QString huge = pngHeaderOnly(dir + "/huge.png", 1000000, 1000000);
-    EXPECT_FALSE(preparePhoto(*project, huge, 0, false, &error));
-    EXPECT_EQ(error, huge + ": declares 1000000 × 1000000 pixels but holds only 57 bytes");
-    EXPECT_EQ(project->width, 0);
-    EXPECT_FALSE(project->hdrImage.allocated());
 
     // A file long enough for a million × a million pixels (16 bytes a row, as few as a Radiance row
     // of a million pixels can take): its size is possible, the memory for it is not there.
@@ -606,13 +558,6 @@ TEST_F(loadPhotoTest, WaveSizeFollowsMegapixelsThreadsAndFileSizes) {
     EXPECT_EQ(loadPhotoWorker::waveSize(100, 100, withBig), 5);
 }
 
-TEST(loadPhotoProgress, TotalCountsBothStepsOfEveryWorker) {
-    EXPECT_EQ(loadPhotoWorker::progressTotal(4032, 3024, 3, false), uint64_t(4032 + 3024) * 3 * 4);
-    EXPECT_EQ(loadPhotoWorker::progressTotal(1024, 512, 1, true),
-              uint64_t(1536) * 4 + uint64_t(1024 + 1024) * 15);
-    EXPECT_EQ(loadPhotoWorker::progressTotal(0, 0, 0, false), 1u);
-}
-
 // ---- real photographs
 
 TEST_F(loadPhotoTest, EveryRealBracketLoads) {
@@ -621,8 +566,7 @@ TEST_F(loadPhotoTest, EveryRealBracketLoads) {
         {"brackets/desk_canon_s45_13exp", QSize(1024, 768)},
         {"brackets/mysore_palace_fuji_xt1_7exp", QSize(640, 427)},
         {"brackets/xperia_library_handheld_7exp", QSize(4032, 2268)},
-        {"brackets/ghost_horse_3exp", QSize(1024, 690)},
-        {"brackets/iphone_xr_night_9exp", QSize(4032, 3024)}};
+        {"brackets/ghost_horse_3exp", QSize(1024, 690)}}; // the turned iPhone bracket: the next test
     for (const auto& [folder, size] : sets) {
         QDir d(dataFile(folder));
         QStringList files;

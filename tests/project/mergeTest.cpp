@@ -20,28 +20,9 @@ using hdrtest::photoData;
 
 constexpr int mergeW = 96, mergeH = 64;
 
-// A scene with a horizontal radiance ramp over 12 stops and a vertical colour tint.
-std::vector<float> rampScene() {
-    std::vector<float> rgb(size_t(mergeW) * mergeH * 3);
-    for (int y = 0; y < mergeH; ++y)
-        for (int x = 0; x < mergeW; ++x) {
-            const double e = std::exp2(-8.0 + 12.0 * x / (mergeW - 1));
-            const double tint = 0.8 + 0.4 * y / (mergeH - 1);
-            float* p = &rgb[(size_t(y) * mergeW + x) * 3];
-            p[0] = float(e * tint);
-            p[1] = float(e);
-            p[2] = float(e / tint);
-        }
-    return rgb;
-}
-
 std::vector<photoData> rampBracket(const std::vector<double>& evs) {
-    hdrtest::radianceImage scene;
-    scene.width = mergeW;
-    scene.height = mergeH;
-    scene.rgb = rampScene();
-    return hdrtest::exposeBracket(scene, hdrtest::syntheticCamera(halvora::standardResponsePolynomial()), 1.0,
-                                  evs);
+    return hdrtest::exposeBracket(hdrtest::rampScene(mergeW, mergeH),
+                                  hdrtest::syntheticCamera(halvora::standardResponsePolynomial()), 1.0, evs);
 }
 
 std::unique_ptr<processingProject> projectOf(const std::vector<photoData>& photos, int w = mergeW,
@@ -60,15 +41,6 @@ double linear(const processingProject& p, int photo, int ch, int sample) {
     const photoEntry& e = *p.photos[size_t(photo)];
     return p.responseCurve[size_t(ch)][size_t(std::min(sample, 32639))] /
            std::exp(e.lnExposure + e.exposureCorrection);
-}
-
-TEST(merge, projectKeepsTheClosenessTables) {
-    auto p = hdrtest::makeProject();
-    halvora::ensureClosenessTables(*p);
-    std::vector<double> bright(32640), dark(32640);
-    halvora::buildClosenessTables(bright.data(), dark.data());
-    EXPECT_EQ(p->closenessTableBright, bright);
-    EXPECT_EQ(p->closenessTableDark, dark);
 }
 
 TEST(merge, stackOfIdenticalPhotosReturnsThePhotos) {
@@ -123,37 +95,6 @@ TEST(merge, clippedPixelsComeFromTheRightPhoto) {
         EXPECT_NEAR(out[3 + c], dark, 0.03 * dark);
         EXPECT_LT(std::fabs(out[3 + c] - dark), std::fabs(out[3 + c] - linear(*project, 1, c, 32639)));
     }
-}
-
-TEST(merge, withoutWeightsThePixelComesFromTheBrightestUnderexposedElseTheDarkestOverexposed) {
-    std::vector<photoData> photos(3);
-    const float times[3] = {1 / 240.f, 1 / 60.f, 1 / 15.f};
-    // Pixel 0: dark photo under, middle under, bright over. Pixel 1: all over.
-    const uint16_t px0[3] = {200, 500, 35000}, px1[3] = {31000, 32000, 32640};
-    for (int k = 0; k < 3; ++k) {
-        photos[size_t(k)].pixels.assign(size_t(mergeW) * mergeH * 3, 16000);
-        for (int c = 0; c < 3; ++c) {
-            photos[size_t(k)].pixels[size_t(c)] = px0[k] > 32640 ? 32640 : px0[k];
-            photos[size_t(k)].pixels[size_t(3 + c)] = px1[k];
-        }
-        photos[size_t(k)].exposureTime = times[k];
-        photos[size_t(k)].fNumber = 8;
-        photos[size_t(k)].iso = 100;
-    }
-    auto project = projectOf(photos);
-    generateHDRworker worker(project.get());
-    ASSERT_TRUE(worker.prepareWeightTables());
-    for (auto& photo : project->photos) {
-        std::fill_n(photo->weightTable.get(), 32640, 0.0);
-        photo->lowLimit = 1000;
-        photo->highLimit = 30000;
-    }
-    ASSERT_TRUE(worker.generateHDR_core());
-    const float* out = project->rgbFloatBuffer();
-    EXPECT_FLOAT_EQ(out[0], float(linear(*project, 1, 0, 500)));   // brightest of the under-exposed
-    EXPECT_FLOAT_EQ(out[3], float(linear(*project, 0, 0, 31000))); // darkest of the over-exposed
-    // Everything well exposed and still no weight: black.
-    EXPECT_EQ(out[3 * (mergeW + 1)], 0.0f);
 }
 
 // Full-size ghost maps in slot 3, one byte per pixel.

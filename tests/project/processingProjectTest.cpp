@@ -155,21 +155,6 @@ TEST(processingProject, cleanupEmptiesTheSessionButKeepsIt) {
         << "only the record of the session's owner stays";
 }
 
-TEST(processingProject, derivedTablesOfBothSettingsRecords) {
-    auto p = newProject();
-    for (const toneMappingSettings_t* s : {&p->tmSettings, &p->presetTmSettings}) {
-        const toneMappingTables_t& t = s->tables;
-        EXPECT_EQ(t.tmTable.size(), 4194304u);
-        for (const auto& c : t.curveTable)
-            EXPECT_EQ(c.size(), 32641u);
-        for (const auto& h : t.histogram)
-            EXPECT_EQ(h.size(), 4096u);
-        for (const auto& l : t.outputLUT)
-            EXPECT_EQ(l.size(), 32641u);
-        EXPECT_EQ(std::accumulate(t.tmTable.begin(), t.tmTable.end(), 0.0), 0.0) << "zero-initialised";
-    }
-}
-
 // The transform rewrites every photo's record with the turned picture and swaps the size.
 TEST(processingProject, transformTurnsEveryPhotoAndItsRecord) {
     auto p = newProject();

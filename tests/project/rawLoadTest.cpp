@@ -77,7 +77,6 @@ TEST_P(realRawFile, LoadsAsLibRawDecodesItOnOneAndManyThreads) {
     const rawReference ref = libRawReference(file);
     ASSERT_GT(ref.width, 0);
 
-    std::vector<uint16_t> first;
     for (int threads : {1, 3}) {
         halvora::setThreadCountOverride(threads);
         auto fresh = std::make_unique<processingProject>(nullptr, makeTempDir("scratch"));
@@ -95,15 +94,10 @@ TEST_P(realRawFile, LoadsAsLibRawDecodesItOnOneAndManyThreads) {
         ASSERT_EQ(outcome.code, 0) << outcome.message.toStdString();
         ASSERT_EQ(samples.size(), ref.samples.size());
         EXPECT_TRUE(samples == ref.samples) << "threads=" << threads;
-        // Nothing above full scale, and a real picture rather than a black or white field.
-        EXPECT_LE(*std::max_element(samples.begin(), samples.end()), 32640);
+        // A real picture rather than a black or white field.
         const photoEntry& loaded = *fresh->photos.back();
         EXPECT_GT(loaded.meanBrightness, 100.0);
         EXPECT_LT(loaded.meanBrightness, 32000.0);
-        if (threads == 1)
-            first = samples;
-        else
-            EXPECT_TRUE(samples == first);
     }
 }
 

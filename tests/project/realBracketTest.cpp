@@ -38,25 +38,6 @@ std::map<QString, exposure> exposuresFromSource(const QString& folder) {
     return result;
 }
 
-// Decodes a JPEG (optionally reduced while decoding) into working samples.
-bool loadJpeg(const QString& path, int reduce, hdrtest::photoData& out, int& w, int& h) {
-    QImageReader reader(path);
-    reader.setAutoTransform(false);
-    if (reduce > 1) reader.setScaledSize(reader.size() / reduce);
-    QImage image = reader.read();
-    if (image.isNull()) return false;
-    image = image.convertToFormat(QImage::Format_RGB888);
-    w = image.width();
-    h = image.height();
-    out.pixels.resize(size_t(w) * h * 3);
-    for (int y = 0; y < h; ++y) {
-        const uchar* line = image.constScanLine(y);
-        for (int i = 0; i < w * 3; ++i)
-            out.pixels[size_t(y) * w * 3 + i] = uint16_t(line[i] * 128);
-    }
-    return true;
-}
-
 struct bracketRun {
     std::unique_ptr<processingProject> project;
     std::vector<hdrtest::photoData> photos;
@@ -69,7 +50,8 @@ bracketRun loadBracket(const QString& folder, const QStringList& files, int redu
     const auto table = exposuresFromSource(folder);
     for (const QString& f : files) {
         hdrtest::photoData p;
-        if (!loadJpeg(folder + "/" + f, reduce, p, run.w, run.h) || !table.count(f)) return bracketRun{};
+        if (!hdrtest::decodePhoto(folder + "/" + f, reduce, p, run.w, run.h) || !table.count(f))
+            return bracketRun{};
         const exposure e = table.at(f);
         p.exposureTime = float(e.t);
         p.fNumber = float(e.n);

@@ -154,29 +154,3 @@ TEST(builtInPresets, smallBrightSourceDoesNotDarkenTheScene) {
     EXPECT_GT(median[1], median[0] - 8.0);
     EXPECT_LT(median[1], median[0] + 30.0);
 }
-
-// Not a check: renders every radiance picture with a settings file into PNGs to look at.
-//   HALVORA_RENDER_DIR=/tmp/out [HALVORA_RENDER_SETTINGS=file.hvsx] test_tonemap
-//     --gtest_also_run_disabled_tests --gtest_filter='*renderForViewing*'
-TEST(builtInPresets, DISABLED_renderForViewing) {
-    HALVORA_REQUIRE_DATA();
-    const QString outDir = qEnvironmentVariable("HALVORA_RENDER_DIR", "/tmp/halvora-render");
-    QDir().mkpath(outDir);
-    const QString settingsFile =
-        qEnvironmentVariable("HALVORA_RENDER_SETTINGS", builtInPreset("default.hvsx"));
-    for (const QString& file : radianceFiles()) {
-        test::radiancePicture picture;
-        ASSERT_TRUE(test::readRgbe(file, picture));
-        test::hdrPreprocess(picture);
-        toneMappingSettings_t settings;
-        ASSERT_TRUE(settings.tables.allocate());
-        ASSERT_EQ(loadSettingsFile(settingsFile, settings), settingsLoadOk);
-        rebuildToneMappingTables(settings, toneMappingChange::everything);
-        const std::vector<uint8_t> out = renderPicture(picture, settings);
-        QImage image(out.data(), picture.width, picture.height, picture.width * 3, QImage::Format_RGB888);
-        const QString name = outDir + "/" + QFileInfo(file).completeBaseName() + ".png";
-        ASSERT_TRUE(image.save(name));
-        printf("%s: hdrMean %.4f lcCorrection %.2f levels %.4f %.4f\n", name.toUtf8().constData(),
-               picture.hdrMean, picture.lcCorrection, settings.blackLevel, settings.whiteLevel);
-    }
-}

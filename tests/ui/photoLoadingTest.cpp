@@ -14,13 +14,11 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QProgressBar>
-#include <QThread>
 #include <gtest/gtest.h>
 
 using namespace halvora::test;
@@ -50,8 +48,6 @@ bool waitForLoad(mainWindow& window) {
     return halvora::test::waitUntil([&] { return !window.loadingPhotos(); }, 120000);
 }
 
-using recordedBoxes = halvora::test::boxRecorder;
-
 struct photoLoadingWindow : ::testing::Test {
     void SetUp() override {
         abortRequested = false;
@@ -76,7 +72,7 @@ struct photoLoadingWindow : ::testing::Test {
 TEST_F(photoLoadingWindow, PhotosLoadInWavesIntoTheListInTheirOrder) {
     halvora::setThreadCountOverride(3);
     const QStringList files = makePhotos(dir, 7);
-    recordedBoxes boxes;
+    boxRecorder boxes;
     logCapture log;
     ASSERT_TRUE(window->addImages(files));
     // Each worker adds 2 × (w + h) twice: the total is (w + h) × files × 4.
@@ -131,7 +127,7 @@ TEST_F(photoLoadingWindow, AFailedPreparationLoadsNothingAndTellsTheUser) {
     const QString odd = dir + "/odd.jpg";
     pattern(120, 150, 9).save(odd, "JPEG");
     files.insert(1, odd);
-    recordedBoxes boxes;
+    boxRecorder boxes;
     EXPECT_FALSE(window->addImages(files));
     EXPECT_FALSE(window->loadingPhotos());
     ASSERT_EQ(boxes.texts.size(), 1);
@@ -171,7 +167,7 @@ TEST_F(photoLoadingWindow, AFileThatFailsToLoadIsReportedAndTheOthersStay) {
     out.write(bytes.left(bytes.size() / 2)); // header intact, pixels cut off
     out.close();
 
-    recordedBoxes boxes;
+    boxRecorder boxes;
     ASSERT_TRUE(window->addImages(files));
     ASSERT_TRUE(waitForLoad(*window));
     processingProject* project = window->project();
@@ -197,13 +193,8 @@ int runUnattended(const QStringList& photos, QString* log = nullptr) {
     options.inputPhotos = photos;
     abortRequested = false;
     auto window = std::make_unique<mainWindow>(nullptr);
-    QElapsedTimer guard;
-    guard.start();
-    while (!window->shutdownDone() && guard.elapsed() < 120000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(5);
-    }
-    EXPECT_TRUE(window->shutdownDone()) << "an unattended run must end by itself";
+    EXPECT_TRUE(waitUntil([&] { return window->shutdownDone(); }, 120000))
+        << "an unattended run must end by itself";
     if (log) *log = window->logPanelHtml();
     options = saved;
     const int code = window->failureExitCode();
@@ -226,7 +217,7 @@ TEST(photoLoadingUnattended, FailuresEndTheRunWithAnErrorAndNeverHang) {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(QByteArray("\xff\xd8\xff", 3));
     }
-    recordedBoxes boxes;
+    boxRecorder boxes;
     QString log;
     EXPECT_EQ(runUnattended({files[0], unreadable}, &log), 1);
     // The reader's own reason, once, after the file's name.

@@ -38,10 +38,7 @@ TEST_F(programOptionsDialogTest, fivePagesAndControlsFromTheRecord) {
     auto* pages = dialog.findChild<QTabWidget*>("pages");
     ASSERT_NE(pages, nullptr);
     ASSERT_EQ(pages->count(), 5);
-    EXPECT_EQ(pages->tabText(0), "Scratch pad memory");
-    EXPECT_EQ(pages->tabText(4), "Miscellaneous");
     EXPECT_EQ(pages->currentIndex(), 1);
-    EXPECT_EQ(dialog.windowTitle(), "Program options");
     auto* cores = dialog.findChild<QComboBox*>("coreCountCombo");
     EXPECT_EQ(cores->currentIndex(), programOptionsSettings::instance().coreCount - 1);
     EXPECT_TRUE(dialog.findChild<QRadioButton*>("systemTempRadio")->isChecked());

@@ -26,7 +26,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDoubleSpinBox>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -37,7 +36,6 @@
 #include <QScrollBar>
 #include <QSlider>
 #include <QTabBar>
-#include <QThread>
 #include <QToolButton>
 #include <QWheelEvent>
 #include <gtest/gtest.h>
@@ -55,16 +53,6 @@ static void registerResources() {
 }
 
 namespace {
-
-bool waitFor(const std::function<bool()>& done, int ms = 20000) {
-    QElapsedTimer guard;
-    guard.start();
-    while (!done() && guard.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return done();
-}
 
 // Lets the queued preview request run (zero timer) and anything it posts.
 void settle() {
@@ -112,14 +100,6 @@ QString writeFile(const QString& name, const QByteArray& content) {
     return path;
 }
 
-using recordedBoxes = halvora::test::boxRecorder;
-
-QAction* findAction(mainWindow& w, const QString& text) {
-    for (QAction* a : w.menuBar()->findChildren<QAction*>())
-        if (a->text() == text) return a;
-    return nullptr;
-}
-
 // A window whose project holds a small synthetic radiance picture, prepared for tone mapping.
 struct preparedWindow {
     styledMainWindow frame;
@@ -143,7 +123,7 @@ struct preparedWindow {
         p.hdrPresent = true;
         if (prepare) {
             w->toneMappingPrepare();
-            EXPECT_TRUE(waitFor([this] { return renders > 0; })) << "the preparation ends with a render";
+            EXPECT_TRUE(waitUntil([this] { return renders > 0; })) << "the preparation ends with a render";
         }
     }
     ~preparedWindow() {
@@ -165,16 +145,6 @@ struct preparedWindow {
     }
 };
 
-double meanOf(const QImage& img) {
-    double sum = 0;
-    for (int y = 0; y < img.height(); ++y) {
-        const uchar* row = img.constScanLine(y);
-        for (int i = 0; i < img.width() * 3; ++i)
-            sum += row[i];
-    }
-    return sum / (double(img.width()) * img.height() * 3);
-}
-
 // Every sample of `after` relates to the same sample of `before` as `check` demands; returns the count
 // of samples that do not.
 int countViolations(const QImage& before, const QImage& after, const std::function<bool(int, int)>& check) {
@@ -192,13 +162,10 @@ TEST(toneMappingTab, controlsFollowTheStage) {
     preparedWindow f(false);
     ASSERT_NE(f.group, nullptr);
     ASSERT_NE(f.view, nullptr);
-    QAction* result = findAction(*f.w, "Result");
-    QAction* before = findAction(*f.w, "Photo before processing");
+    QAction* result = menuAction(*f.w, "Result");
+    QAction* before = menuAction(*f.w, "Photo before processing");
     ASSERT_NE(result, nullptr);
     ASSERT_NE(before, nullptr);
-    EXPECT_EQ(result->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Right));
-    EXPECT_EQ(before->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Left));
-    EXPECT_EQ(findAction(*f.w, "Default settings")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_D));
 
     // A picture that is not prepared yet: nothing to tone-map, nothing to edit.
     EXPECT_FALSE(f.group->isEnabled());
@@ -219,7 +186,7 @@ TEST(toneMappingTab, controlsFollowTheStage) {
     f.w->addDroppedImages({photo});
     EXPECT_TRUE(f.project().photos.empty());
     EXPECT_TRUE(f.w->logPanelHtml().contains("Please wait until the current operation has finished"));
-    ASSERT_TRUE(waitFor([&] { return f.renders > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return f.renders > 0; }));
     settle();
     EXPECT_EQ(f.renders, 1) << "the finished preparation renders once";
     EXPECT_TRUE(f.group->isEnabled());
@@ -256,7 +223,16 @@ TEST(toneMappingTab, controlsFollowTheStage) {
     EXPECT_EQ(f.renders, 3);
 }
 
-TEST(toneMappingTab, gammaSliderSetsTheValueAndBrightensAsThePowerLawSays) {
+// Mean of one channel (0 R, 1 G, 2 B) of an RGB888 picture.
+double channelMean(const QImage& img, int c) {
+    double sum = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            sum += img.constScanLine(y)[3 * x + c];
+    return sum / (double(img.width()) * img.height());
+}
+
+TEST(toneMappingTab, slidersSetTheirValuesAndMoveThePictureAsTheFormulasSay) {
     preparedWindow f;
     const QImage plain = f.loadPlainLook();
     ASSERT_EQ(f.project().tmSettings.gamma, 1.0);
@@ -280,19 +256,15 @@ TEST(toneMappingTab, gammaSliderSetsTheValueAndBrightensAsThePowerLawSays) {
         return b >= lo - 2 && b <= hi + 2;
     });
     EXPECT_EQ(bad, 0);
-    EXPECT_GT(meanOf(brighter), meanOf(plain) + 10);
+    EXPECT_GT(meanLevel(brighter), meanLevel(plain) + 10);
 
     // The spin box drives the same value.
     f.control("gamma")->spinBox()->setValue(0.8);
     EXPECT_DOUBLE_EQ(f.project().tmSettings.gamma, 0.8);
     EXPECT_EQ(f.control("gamma")->slider()->value(), 80);
     settle();
-    EXPECT_LT(meanOf(f.view->shownImage()), meanOf(plain));
-}
-
-TEST(toneMappingTab, compressionAndBlacknessMoveThePictureTheRightWay) {
-    preparedWindow f;
-    const QImage plain = f.loadPlainLook();
+    EXPECT_LT(meanLevel(f.view->shownImage()), meanLevel(plain));
+    ASSERT_EQ(f.loadPlainLook(), plain) << "the same look again, the same picture";
 
     // A higher Compression lowers the luminance exponent: every sample gets brighter or stays.
     f.control("compression")->slider()->setValue(300);
@@ -300,7 +272,7 @@ TEST(toneMappingTab, compressionAndBlacknessMoveThePictureTheRightWay) {
     settle();
     const QImage compressed = f.view->shownImage();
     EXPECT_EQ(countViolations(plain, compressed, [](int a, int b) { return b >= a - 1; }), 0);
-    EXPECT_GT(meanOf(compressed), meanOf(plain) + 10);
+    EXPECT_GT(meanLevel(compressed), meanLevel(plain) + 10);
 
     // Blackness deepens the shadows only: no sample gets brighter, the darkest tenth gets darker.
     f.control("compression")->slider()->setValue(150);
@@ -314,24 +286,12 @@ TEST(toneMappingTab, compressionAndBlacknessMoveThePictureTheRightWay) {
     EXPECT_EQ(countViolations(base, deeper, [](int a, int b) { return b <= a + 1; }), 0);
     const QImage leftBase = base.copy(0, 0, base.width() / 10, base.height());
     const QImage leftDeeper = deeper.copy(0, 0, base.width() / 10, base.height());
-    EXPECT_LT(meanOf(leftDeeper), meanOf(leftBase) - 2);
+    EXPECT_LT(meanLevel(leftDeeper), meanLevel(leftBase) - 2);
     const QImage rightBase = base.copy(base.width() * 9 / 10, 0, base.width() / 10, base.height());
     const QImage rightDeeper = deeper.copy(base.width() * 9 / 10, 0, base.width() / 10, base.height());
     EXPECT_EQ(rightBase, rightDeeper) << "bright areas are above the blackness threshold";
-}
+    ASSERT_EQ(f.loadPlainLook(), plain);
 
-// Mean of one channel (0 R, 1 G, 2 B) of an RGB888 picture.
-double channelMean(const QImage& img, int c) {
-    double sum = 0;
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x)
-            sum += img.constScanLine(y)[3 * x + c];
-    return sum / (double(img.width()) * img.height());
-}
-
-TEST(toneMappingTab, temperatureWarmsAndSaturationDesaturates) {
-    preparedWindow f;
-    const QImage plain = f.loadPlainLook();
     // A higher colour temperature is balanced by raising red against blue.
     f.control("temperature")->slider()->setValue(160);
     EXPECT_DOUBLE_EQ(f.project().tmSettings.temperature, 1.6);
@@ -485,7 +445,7 @@ TEST(toneMappingTab, refusedSettingsFilesLeaveTheLookAlone) {
         {dir + "/missing.hvsx", "Error while loading the settings file.<br><br>"},
     };
     for (const auto& c : cases) {
-        recordedBoxes boxes;
+        boxRecorder boxes;
         EXPECT_FALSE(f.w->loadSettingsSlot(c.file)) << c.file.toStdString();
         ASSERT_EQ(boxes.texts.size(), 1);
         EXPECT_TRUE(boxes.texts[0].startsWith(c.box)) << boxes.texts[0].toStdString();
@@ -502,7 +462,7 @@ TEST(toneMappingTab, refusedSettingsFilesLeaveTheLookAlone) {
     EXPECT_EQ(f.view->shownImage(), shown);
 
     // A save that cannot be written says so.
-    recordedBoxes boxes;
+    boxRecorder boxes;
     EXPECT_FALSE(f.w->saveSettingsSlot(dir + "/no/such/folder/look.hvsx"));
     ASSERT_EQ(boxes.texts.size(), 1);
     EXPECT_TRUE(boxes.texts[0].startsWith("Failed to save settings as: ")) << boxes.texts[0].toStdString();
@@ -510,7 +470,7 @@ TEST(toneMappingTab, refusedSettingsFilesLeaveTheLookAlone) {
 
 // Channel means of the darkest tenth of the picture's columns (the radiance rises left to right).
 double leftMean(const QImage& img) {
-    return meanOf(img.copy(0, 0, img.width() / 10, img.height()));
+    return meanLevel(img.copy(0, 0, img.width() / 10, img.height()));
 }
 
 TEST(toneMappingTab, fiveToolBoxesAndTheMenus) {
@@ -524,39 +484,27 @@ TEST(toneMappingTab, fiveToolBoxesAndTheMenus) {
     // Nothing to edit before a picture is prepared, in any box.
     for (toolBox* box : boxes)
         EXPECT_FALSE(box->content()->isEnabled()) << box->title().toStdString();
-    QAction* exportAction = findAction(*f.w, "Open in external editor");
+    QAction* exportAction = menuAction(*f.w, "Open in external editor");
     ASSERT_NE(exportAction, nullptr);
-    EXPECT_EQ(exportAction->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_E));
     EXPECT_FALSE(exportAction->isEnabled());
 
     QMenu* language = f.w->menuBar()->findChild<QMenu*>("languageMenu");
     ASSERT_NE(language, nullptr);
-    QStringList names;
-    for (QAction* a : language->actions())
-        names << a->text();
-    EXPECT_EQ(names, QStringList({"Deutsch", "English", "Español", "Français", "Italiano", "Magyar", "Polski",
-                                  "Português", "Português Brasileiro", "Română", "Русский", "Slovenský"}));
-    // Choosing one stores its code for the next start and says so.
+    // Choosing one (the tenth, "Română") stores its code for the next start and says so.
+    ASSERT_EQ(language->actions().size(), 12);
     programOptionsSettings& options = programOptionsSettings::instance();
     const QString before = options.language;
     {
-        recordedBoxes boxesShown;
+        boxRecorder boxesShown;
         language->actions()[9]->trigger();
         EXPECT_EQ(options.language, "ro");
         ASSERT_EQ(boxesShown.texts.size(), 1);
         EXPECT_EQ(boxesShown.texts[0], "The language change will be applied after the program is restarted.");
     }
     options.language = before;
-    QMenu* help = f.w->menuBar()->findChild<QMenu*>("helpMenu");
-    ASSERT_NE(help, nullptr);
-    QStringList helpEntries;
-    for (QAction* a : help->actions())
-        helpEntries << a->text();
-    EXPECT_EQ(helpEntries, QStringList({"On-line documentation", "About", "Check for updates"}));
-
     // Once prepared, every box is usable.
     f.w->toneMappingPrepare();
-    ASSERT_TRUE(waitFor([&] { return f.renders > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return f.renders > 0; }));
     for (toolBox* box : boxes)
         EXPECT_TRUE(box->content()->isEnabled()) << box->title().toStdString();
     EXPECT_TRUE(exportAction->isEnabled());
@@ -718,7 +666,7 @@ TEST(toneMappingTab, exportOpensTheResultInTheExternalEditor) {
     options.externalEditorBitDepth = 2;
     options.externalEditorCompression = 0;
     f.w->exportToExternalEditorSlot();
-    ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(dir + "/opened.txt"); }, 30000));
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(dir + "/opened.txt"); }, 30000));
     options = kept;
     QFile opened(dir + "/opened.txt");
     ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
@@ -733,43 +681,6 @@ TEST(toneMappingTab, exportOpensTheResultInTheExternalEditor) {
     // A working copy, not the user's save: "Save" still asks for a name.
     EXPECT_FALSE(f.w->resultSaved);
     EXPECT_TRUE(f.w->lastSavedPath.isEmpty());
-}
-
-} // namespace
-
-namespace {
-
-// A real radiance file through the window's own road: opened, prepared, tone-mapped, then edited.
-TEST(toneMappingTab, realRadianceFileFromOpeningToEditedPreview) {
-    HALVORA_REQUIRE_DATA();
-    registerResources();
-    abortRequested = false;
-    styledMessageBox::setUnattended(true); // the radiance load options are taken as they are
-    styledMainWindow frame;
-    auto* w = new mainWindow(&frame);
-    frame.setMainWindow(w);
-    auto* group = w->findChild<tonemappingGroup*>();
-    auto* view = w->findChild<mainWorkspace*>("workspace");
-    ASSERT_TRUE(w->addImages({dataFile("radiance/polyhaven_hdri_1k/venice_sunset_1k.hdr")}));
-    ASSERT_TRUE(waitFor([&] { return !w->loadingPhotos(); }));
-    ASSERT_EQ(w->project()->photos.size(), 1u);
-    EXPECT_FALSE(group->isEnabled());
-
-    w->showGenerateHDR();
-    ASSERT_TRUE(waitFor([&] { return group->isEnabled() && w->project()->previewValid; }, 60000));
-    const QImage first = view->shownImage();
-    ASSERT_EQ(first.size(), QSize(w->project()->toneMappedWidth, w->project()->toneMappedHeight));
-    EXPECT_GT(meanOf(first), 20.0) << "a real picture, not a black frame";
-
-    paramSlider* gamma = group->control("gamma");
-    gamma->spinBox()->setValue(gamma->value() + 0.6);
-    settle();
-    EXPECT_GT(meanOf(view->shownImage()), meanOf(first) + 5);
-    EXPECT_DOUBLE_EQ(w->project()->tmSettings.gamma, gamma->value());
-
-    styledMessageBox::setUnattended(false);
-    w->resultSaved = true;
-    frame.close();
 }
 
 } // namespace

@@ -1,11 +1,15 @@
 #pragma once
-// Helpers of the window tests: waiting for workers with a bound, and answering message boxes.
+// Helpers of the window tests: waiting for workers with a bound, answering message boxes, finding
+// menu actions and measuring pictures.
 
 #include "support/testSupport.h"
 #include "ui/styledMessageBox.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QImage>
+#include <QMenuBar>
 #include <QStringList>
 #include <QThread>
 
@@ -21,6 +25,24 @@ template <class Done> bool waitUntil(Done done, int limitMs = 60000) {
     }
     QCoreApplication::processEvents();
     return done();
+}
+
+/// The action with the text `text` in the menu bar of `window` (the main window), or null.
+template <class Window> QAction* menuAction(Window& window, const QString& text) {
+    const QMenuBar* bar = window.menuBar();
+    for (QAction* a : bar->findChildren<QAction*>())
+        if (a->text() == text) return a;
+    return nullptr;
+}
+
+/// Mean of every colour sample of `image` (0 … 255), 0 for an empty picture.
+inline double meanLevel(const QImage& image) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    double sum = 0;
+    for (int y = 0; y < rgb.height(); ++y)
+        for (int i = 0; i < rgb.width() * 3; ++i)
+            sum += rgb.constScanLine(y)[i];
+    return rgb.isNull() ? 0.0 : sum / (double(rgb.width()) * rgb.height() * 3);
 }
 
 /// Puts back the guard that answers any message box a test did not expect (a box must never wait for

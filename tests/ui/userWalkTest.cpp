@@ -48,10 +48,9 @@ struct walk {
     int step = 0;
 
     QAction* action(const QString& text) {
-        for (QAction* a : window->menuBar()->findChildren<QAction*>())
-            if (a->text() == text) return a;
-        ADD_FAILURE() << "no action " << text.toStdString();
-        return nullptr;
+        QAction* a = menuAction(*window, text);
+        if (!a) ADD_FAILURE() << "no action " << text.toStdString();
+        return a;
     }
     mainWorkspace* ws() { return window->workspace(); }
     bool idle() {
@@ -160,20 +159,12 @@ TEST(userWalk, addGenerateZoomCropSampleCurvePresetTurnSave) {
                 qobject_cast<QTabWidget*>(p->parentWidget() ? p->parentWidget()->parentWidget() : nullptr))
             if (tabs->indexOf(p) >= 0) tabs->setCurrentWidget(p);
     const QImage plain = w.ws()->shownImage();
-    auto mean = [](const QImage& img) {
-        const QImage g = img.convertToFormat(QImage::Format_Grayscale8);
-        double s = 0;
-        for (int y = 0; y < g.height(); ++y)
-            for (int x = 0; x < g.width(); ++x)
-                s += g.constScanLine(y)[x];
-        return s / (double(g.width()) * g.height());
-    };
     toneCurveToolArea* area = curve->area();
     const QRectF r = area->rect();
     drag(area, QPointF(r.width() / 2, r.height() / 2), QPointF(r.width() / 2, r.height() / 4));
     ASSERT_TRUE(waitUntil([&] { return w.ws()->shownImage() != plain; }, 20000));
     ASSERT_TRUE(w.idle());
-    EXPECT_GT(mean(w.ws()->shownImage()), mean(plain) + 2.0);
+    EXPECT_GT(meanLevel(w.ws()->shownImage()), meanLevel(plain) + 2.0);
     w.shot("curve");
 
     // A curve preset ("Whole range" › "Contrast ++") replaces the bent curve by the preset's knees.

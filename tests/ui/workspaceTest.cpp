@@ -7,9 +7,11 @@
 #include "base/runContext.h"
 #include "project/processingProject.h"
 #include "support/testSupport.h"
+#include "ui/generateHDR.h"
 #include "ui/imageItem.h"
 #include "ui/mainWindow.h"
 #include "ui/mainWorkspace.h"
+#include "ui/tonemappingGroup.h"
 #include "ui/zoomWidget.h"
 #include "uiInput.h"
 #include "uiTestSupport.h"
@@ -59,15 +61,6 @@ QColor onScreen(mainWorkspace& ws, double px, double py) {
     ws.area()->repaint();
     const QPointF v = ws.mapping().toView(QPointF(px + 0.5, py + 0.5));
     return ws.area()->frame().pixelColor(int(v.x()), int(v.y()));
-}
-
-double meanLevelOf(const QImage& image) {
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    double sum = 0;
-    for (int y = 0; y < rgb.height(); ++y)
-        for (int i = 0; i < rgb.width() * 3; ++i)
-            sum += rgb.constScanLine(y)[i];
-    return rgb.isNull() ? 0.0 : sum / (double(rgb.width()) * rgb.height() * 3);
 }
 
 struct shownWorkspace {
@@ -216,11 +209,7 @@ struct windowFixture : ::testing::Test {
     bool idle() {
         return waitUntil([&] { return window->menuBar()->isEnabled(); }, 120000);
     }
-    QAction* action(const QString& text) {
-        for (QAction* a : window->menuBar()->findChildren<QAction*>())
-            if (a->text() == text) return a;
-        return nullptr;
-    }
+    QAction* action(const QString& text) { return menuAction(*window, text); }
     mainWorkspace* ws() { return window->workspace(); }
     QString label(const char* name) { return window->findChild<QLabel*>(name)->text(); }
 
@@ -401,6 +390,8 @@ TEST_F(windowFixture, anOpenedRadianceFileIsToneMappedAndTurnedAtOnce) {
     ASSERT_TRUE(load({dataFile("radiance/polyhaven_hdri_1k/venice_sunset_1k.hdr")}));
     processingProject* project = window->project();
     ASSERT_TRUE(waitUntil([&] { return project->previewValid && window->menuBar()->isEnabled(); }, 120000));
+    EXPECT_EQ(window->findChild<generateHDR*>(), nullptr) << "nothing to merge: no dialog to ask";
+    EXPECT_TRUE(window->findChild<tonemappingGroup*>()->isEnabled());
     EXPECT_EQ(window->findChild<QTabWidget*>("rightTabs")->currentIndex(), 1);
     EXPECT_EQ(window->shown(), mainWindow::shownResult);
     EXPECT_EQ(label("shownPictureLabel"), "Showing: Result");
@@ -411,9 +402,9 @@ TEST_F(windowFixture, anOpenedRadianceFileIsToneMappedAndTurnedAtOnce) {
         for (int x = 0; x < result.width(); ++x)
             white += qGray(result.pixel(x, y)) >= 250 ? 1 : 0;
     EXPECT_LT(white, result.width() * result.height() / 10) << "a tone-mapped picture, not a white sheet";
-    EXPECT_LT(meanLevelOf(window->photoItemAt(0)->thumbnail()), 200.0)
+    EXPECT_LT(meanLevel(window->photoItemAt(0)->thumbnail()), 200.0)
         << "the thumbnail shows the tone-mapped look";
-    EXPECT_GT(meanLevelOf(window->photoItemAt(0)->thumbnail()), 20.0);
+    EXPECT_GT(meanLevel(window->photoItemAt(0)->thumbnail()), 20.0);
 
     // At 100 % the result is rendered from the full-size level: the real pixels, not the preview
     // magnified; zoomed out again, the preview-sized level comes back.
