@@ -314,6 +314,7 @@ bool getRAWinfoFromMemory(const uint8_t* data, size_t length, const QString& fil
     const libraw_data_t& d = raw->imgdata;
     fillExif(d, exif);
     info.filterPattern = d.idata.filters != 0;
+    info.flip = d.sizes.flip;
     info.colors = d.idata.colors;
     for (int c = 0; c < 4; ++c) {
         info.daylightMultipliers[c] = d.color.pre_mul[c];
@@ -424,10 +425,8 @@ bool rawAreaChannelMeansFromMemory(const uint8_t* data, size_t length, const QSt
     for (int oy = y - radius; oy <= y + radius; ++oy)
         for (int ox = x - radius; ox <= x + radius; ++ox) {
             if (ox < 0 || oy < 0 || ox >= outWidth || oy >= outHeight) continue;
-            int row = flip & 4 ? ox : oy, col = flip & 4 ? oy : ox;
-            if (flip & 2) row = h - 1 - row;
-            if (flip & 1) col = w - 1 - col;
-            const uint16_t* p = d.image[size_t(row) * size_t(w) + size_t(col)];
+            const QPoint stored = storedRawPixel(ox, oy, flip, w, h);
+            const uint16_t* p = d.image[size_t(stored.y()) * size_t(w) + size_t(stored.x())];
             bool usable = true;
             for (int c = 0; c < colors; ++c)
                 usable = usable && p[c] > 0 && p[c] < clipped;

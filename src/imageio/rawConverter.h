@@ -11,6 +11,7 @@
 #include "imageio/exifInfo.h"
 
 #include <QImage>
+#include <QPoint>
 #include <QPointF>
 #include <QString>
 #include <QStringList>
@@ -34,6 +35,9 @@ struct rawInfo_t {
     int colors = 3;
     /// The sensor has a colour filter array (a mosaic to interpolate).
     bool filterPattern = false;
+    /// The camera's rotation of decoded pictures (LibRaw's flip: bit 4 swaps rows and columns, bit 2
+    /// mirrors the rows, bit 1 the columns); embedded previews are stored unturned.
+    int flip = 0;
     /// Camera R, G, B (after the multipliers) → linear sRGB output, rows R, G, B; the identity for
     /// sensors of other than three colours, whose matrix is not used for picking.
     double cameraToRgb[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
@@ -63,6 +67,15 @@ bool getThumbFromRAW_DCRAW(const QString& fileName, QImage& thumbnail, QString* 
 /// The same from bytes in memory.
 bool getThumbFromRAWmemory(const uint8_t* data, size_t length, const QString& fileName, QImage& thumbnail,
                            QString* error = nullptr);
+
+/// The stored (unturned) pixel of a picture stored `width` × `height` that a decode turned by `flip`
+/// (rawInfo_t::flip) shows at (x, y).
+inline QPoint storedRawPixel(int x, int y, int flip, int width, int height) {
+    int row = flip & 4 ? x : y, col = flip & 4 ? y : x;
+    if (flip & 2) row = height - 1 - row;
+    if (flip & 1) col = width - 1 - col;
+    return QPoint(col, row);
+}
 
 /// Mean sensor values (black subtracted, before any multiplier or colour matrix) of each of the
 /// sensor's channels over the (2 × radius + 1)² square of the half-size picture around the point at

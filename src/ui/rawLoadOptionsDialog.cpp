@@ -252,11 +252,29 @@ void rawLoadOptionsDialog::pickAt(const QPoint& point) {
     if (picture_.isNull() || !picture_.rect().contains(point)) return;
     const int mode = whiteBalance_->currentIndex();
     if (mode == rawLoadOptions::automaticSelection) {
-        // The selection is kept on the half-size picture, whatever picture is shown.
-        const int hw = info_.halfWidth > 0 ? info_.halfWidth : picture_.width();
-        const int hh = info_.halfHeight > 0 ? info_.halfHeight : picture_.height();
-        selectionX_ = int(int64_t(point.x()) * hw / picture_.width());
-        selectionY_ = int(int64_t(point.y()) * hh / picture_.height());
+        // The converter measures the selection on the sensor: a point of the half-size picture as
+        // stored, whatever picture is shown. A quick decode shows it turned by the camera's rotation,
+        // an embedded preview as stored.
+        const int flip = info_.flip;
+        int storedWidth = picture_.width(), storedHeight = picture_.height();
+        if (info_.halfWidth > 0 && info_.halfHeight > 0) {
+            storedWidth = flip & 4 ? info_.halfHeight : info_.halfWidth;
+            storedHeight = flip & 4 ? info_.halfWidth : info_.halfHeight;
+        } else if (pictureDecoded_ && (flip & 4)) {
+            std::swap(storedWidth, storedHeight);
+        }
+        if (pictureDecoded_) {
+            const int shownWidth = flip & 4 ? storedHeight : storedWidth;
+            const int shownHeight = flip & 4 ? storedWidth : storedHeight;
+            const QPoint stored = halvora::storedRawPixel(
+                int(int64_t(point.x()) * shownWidth / picture_.width()),
+                int(int64_t(point.y()) * shownHeight / picture_.height()), flip, storedWidth, storedHeight);
+            selectionX_ = stored.x();
+            selectionY_ = stored.y();
+        } else {
+            selectionX_ = int(int64_t(point.x()) * storedWidth / picture_.width());
+            selectionY_ = int(int64_t(point.y()) * storedHeight / picture_.height());
+        }
         hasSelection_ = true;
         whiteBalanceChanged();
         return;

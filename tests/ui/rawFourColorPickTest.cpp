@@ -1,6 +1,7 @@
 // "Load RAW image" on a four-colour sensor: "Manual" starts from all four "as shot" multipliers, a click
 // on the turned preview's grey patch sets the four multipliers its sensor values ask for, and a click
-// on a clipped patch is refused in the dialog with the multipliers left as they were.
+// on a clipped patch is refused in the dialog with the multipliers left as they were; an automatic grey
+// selection picked on the turned preview lands on the same place of the sensor.
 
 #include "imageio/fourColorDng.h"
 #include "support/testSupport.h"
@@ -49,4 +50,30 @@ TEST(rawFourColorPick, aClickOnTheGreyPatchSetsAllFourMultipliersAndAClippedOneI
     EXPECT_TRUE(label->text().contains("clipped")) << label->text().toStdString();
     for (int c = 0; c < 4; ++c)
         EXPECT_EQ(dialog.multiplierBox(c)->value(), before[c]) << "channel " << c;
+}
+
+// "DCRAW automatic (selection)" hands the converter a grey box on the sensor as stored: a click on the
+// turned quick preview is taken back through the camera's rotation (it once landed on the turned
+// coordinates, a different place of a portrait photo).
+TEST(rawFourColorPick, automaticSelectionOnATurnedPreviewIsPlacedOnTheSensor) {
+    const QString file = halvora::test::makeTempDir("turnedSelection") + "/cmyg.dng";
+    for (const int orientation : {1, 3, 6, 8}) {
+        SCOPED_TRACE(orientation);
+        ASSERT_TRUE(halvora::test::writeBytes(file, fourColorDng::bytes(orientation)));
+        rawInfo_t info;
+        exifInfo_t exif;
+        QString error;
+        ASSERT_TRUE(halvora::getRAWinfo_DCRAW(file, true, info, exif, &error)) << error.toStdString();
+        rawLoadOptionsDialog dialog(file, info, rawLoadOptions{});
+        ASSERT_TRUE(dialog.renderPreview());
+        dialog.whiteBalanceList()->setCurrentIndex(rawLoadOptions::automaticSelection);
+        for (const QPoint stored : {QPoint(8, 16), QPoint(40, 3)}) {
+            int x = 0, y = 0;
+            fourColorDng::shownAt(orientation, stored.x(), stored.y(), x, y);
+            dialog.pickAt(QPoint(x, y));
+            const rawLoadOptions chosen = dialog.options();
+            EXPECT_TRUE(chosen.hasSelection);
+            EXPECT_EQ(QPoint(chosen.selectionX, chosen.selectionY), stored);
+        }
+    }
 }

@@ -75,9 +75,10 @@ TEST_F(rawDialogTest, AClickOnThePreviewPicksTheGreySelection) {
     ASSERT_TRUE(halvora::getRAWinfo_DCRAW(file, true, info, exif));
     rawLoadOptionsDialog dialog(file, info, rawLoadOptions{});
     // Manual starts from the camera's multipliers relative to its green one.
-    if (info.cameraMultipliers[1] > 0)
+    if (info.cameraMultipliers[1] > 0) {
         EXPECT_NEAR(dialog.multiplierBox(0)->value(), info.cameraMultipliers[0] / info.cameraMultipliers[1],
                     1e-3);
+    }
     ASSERT_TRUE(dialog.renderPreview());
     const QImage& shown = dialog.shownPicture();
     ASSERT_EQ(shown.size(), QSize(info.halfWidth, info.halfHeight));
