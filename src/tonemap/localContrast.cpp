@@ -105,19 +105,15 @@ template <class B, class C> struct segmentedHistogram {
 // Adds `moves` consecutive move histograms of one half segment (kHalf bins each, side by side) to
 // that half of the window's fine bins. The moves are first summed in their own narrow type, modulo
 // its width: the caller passes no more moves than keep the true sum within its signed range, so the
-// sum read as signed is exact; it is widened once. Returns whether the half's bins changed.
-template <class W, class B> inline bool addMoves(W* __restrict win, const B* __restrict diff, int moves) {
+// sum read as signed is exact; it is widened once.
+template <class W, class B> inline void addMoves(W* __restrict win, const B* __restrict diff, int moves) {
     using signedB = std::make_signed_t<B>;
     B sum[kHalf] = {};
     for (int i = 0; i < moves; ++i)
         for (int q = 0; q < kHalf; ++q)
             sum[q] = B(sum[q] + diff[size_t(i) * kHalf + size_t(q)]);
-    B any = 0;
-    for (int q = 0; q < kHalf; ++q) {
-        any |= sum[q];
+    for (int q = 0; q < kHalf; ++q)
         win[q] = W(win[q] + W(signedB(sum[q])));
-    }
-    return any != 0;
 }
 
 // ⌊num × 32640 / den⌋ (num ≤ den), stored as 32640 from 32639 on. `estimate` is the quotient in
@@ -171,10 +167,7 @@ template <class B, class W, class C> struct stripFilter {
     // The sweeping window: per-segment summary kept current, fine bins brought up to date lazily.
     std::vector<W> winBins;
     C winCount[kSegments], winOffset[kSegments];
-    int halfAt[kHalves];
-    // Per half segment: the tables of bringHalf and the block they were built for.
-    std::vector<W> tableCount, tableWeighted;
-    int tableAt[kHalves];
+    int halfAt[kHalves]; // block each half of winBins was last brought to (−1: not yet this row)
     uint64_t countBefore[kSegments + 1], sumBefore[kSegments + 1];
 
     stripFilter(const localContrast_threadParams_t& params, int k, int stripBlocks)
@@ -186,8 +179,7 @@ template <class B, class W, class C> struct stripFilter {
           gw((params.width + 1) / 2), gh((params.height + 1) / 2), panorama(params.panorama != 0),
           startBins(kPaddedBins), startCount(kSegments), startOffset(kSegments),
           moveBins(size_t(stripBlocks) * kPaddedBins), moveCount(size_t(stripBlocks) * kSegments),
-          moveOffset(size_t(stripBlocks) * kSegments), winBins(kPaddedBins),
-          tableCount(size_t(kHalves) * (kHalf + 1)), tableWeighted(size_t(kHalves) * (kHalf + 1)) {
+          moveOffset(size_t(stripBlocks) * kSegments), winBins(kPaddedBins) {
         rampLimits(params.constantWidth != 0, ramps);
     }
 
@@ -199,54 +191,27 @@ template <class B, class W, class C> struct stripFilter {
                 moveCount.data() + size_t(i) * kSegments, moveOffset.data() + size_t(i) * kSegments};
     }
 
-    // Brings half segment u of the sweeping window to block j and rebuilds its table: for a lower
-    // half the count of the bins below each offset and Σ count × offset over them (offsets within
-    // the segment), for an upper half the same over the bins at and above each offset.
-    void bringHalf(int u, int j) {
+    // Brings half segment u of the sweeping window to block j.
+    void catchUp(int u, int j) {
         W* win = winBins.data() + size_t(u) * kHalf;
         int at = halfAt[u];
         if (at < 0) {
             std::memcpy(win, startBins.data() + size_t(u) * kHalf, sizeof(W) * kHalf);
             at = 0;
         }
-        bool changed = false;
         const B* diff = moveBins.data() + size_t(u) * size_t(strip) * kHalf;
         while (at < j) {
             const int moves = std::min(j - at, chunkMoves);
-            changed |= addMoves(win, diff + size_t(at) * kHalf, moves);
+            addMoves(win, diff + size_t(at) * kHalf, moves);
             at += moves;
         }
         halfAt[u] = j;
-        // Columns that entered and left with the same values here leave the table as it was.
-        if (!changed && tableAt[u] >= 0) {
-            tableAt[u] = j;
-            return;
-        }
-        W* tc = tableCount.data() + size_t(u) * (kHalf + 1);
-        W* tw = tableWeighted.data() + size_t(u) * (kHalf + 1);
-        W c = 0, wsum = 0;
-        if ((u & 1) == 0) {
-            for (int q = 0; q < kHalf; ++q) {
-                tc[q] = c;
-                tw[q] = wsum;
-                c += win[q];
-                wsum += win[q] * W(q);
-            }
-            tc[kHalf] = c;
-            tw[kHalf] = wsum;
-        } else {
-            tc[kHalf] = tw[kHalf] = 0;
-            for (int q = kHalf - 1; q >= 0; --q) {
-                c += win[q];
-                wsum += win[q] * W(kHalf + q);
-                tc[q] = c;
-                tw[q] = wsum;
-            }
-        }
-        tableAt[u] = j;
     }
-
-    // Count and value sum of the window's samples below t (0 ≤ t ≤ 2048) at block j.
+    // Count and value sum of the window's samples below t (0 ≤ t ≤ 2048) at block j: the segments
+    // below t's segment, and the bins of t's half segment below t (for a lower half), or the next
+    // segment boundary less the bins at and above t (for an upper half). The half is summed afresh
+    // for each query, branch-free so that it vectorises; the masked products fit W as the window's
+    // segment offset sums do.
     void below(int t, int j, uint64_t& count, uint64_t& sum) {
         const int seg = t >> kSegShift, off = t & (kSegSize - 1);
         if (off == 0) {
@@ -255,16 +220,27 @@ template <class B, class W, class C> struct stripFilter {
             return;
         }
         const int u = t / kHalf;
-        if (tableAt[u] != j) bringHalf(u, j);
-        const size_t i = size_t(u) * (kHalf + 1) + size_t(t % kHalf);
-        const uint64_t c = tableCount[i], weighted = tableWeighted[i];
+        if (halfAt[u] != j) catchUp(u, j);
+        const W* win = winBins.data() + size_t(u) * kHalf;
+        const int r = t % kHalf;
+        W c = 0, wsum = 0;
         const uint64_t base = uint64_t(seg << kSegShift);
         if (off < kHalf) {
+            for (int q = 0; q < kHalf; ++q) {
+                const W m = W(0) - W(q < r);
+                c += win[q] & m;
+                wsum += W(win[q] * W(q)) & m;
+            }
             count = countBefore[seg] + c;
-            sum = sumBefore[seg] + c * base + weighted;
+            sum = sumBefore[seg] + c * base + wsum;
         } else {
+            for (int q = 0; q < kHalf; ++q) {
+                const W m = W(0) - W(q >= r);
+                c += win[q] & m;
+                wsum += W(win[q] * W(kHalf + q)) & m;
+            }
             count = countBefore[seg + 1] - c;
-            sum = sumBefore[seg + 1] - (c * base + weighted);
+            sum = sumBefore[seg + 1] - (c * base + wsum);
         }
     }
 
@@ -346,10 +322,8 @@ template <class B, class W, class C> struct stripFilter {
                     winCount[s] = startCount[size_t(s)];
                     winOffset[s] = startOffset[size_t(s)];
                 }
-                for (int u = 0; u < kHalves; ++u) {
+                for (int u = 0; u < kHalves; ++u)
                     halfAt[u] = -1;
-                    tableAt[u] = -1;
-                }
                 countBefore[0] = sumBefore[0] = 0;
                 for (int j = 0; j < m; ++j) {
                     if (j > 0) {
@@ -456,6 +430,11 @@ void localContrastSampleGrid(const uint16_t* plane, int width, int height, uint1
 // column entering and the column leaving slides down with it. Along a row the window then moves right one
 // column at a time: its 64-value segment summaries are kept current, its fine bins are brought up to date
 // lazily, only for the half segments a query needs. A move costs a few dozen operations whatever K is.
+// With GCC the whole filter is built twice, for AVX2 (picked at run time where the CPU has it) and for
+// the base instruction set: the per-query sums of 32 bins take half the instructions with AVX2.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+__attribute__((target_clones("avx2", "default"), flatten))
+#endif
 bool localContrast(const localContrast_threadParams_t& p) {
     const int w = p.width, h = p.height;
     // Blocks start at even columns; an odd start would write into the neighbouring range.
