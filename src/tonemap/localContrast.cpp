@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <type_traits>
 #include <vector>
@@ -68,14 +69,17 @@ void appendColumn(std::vector<columnRun>& runs, int column) {
 }
 
 // Fine bins with a per-segment summary: the count and the sum of value offsets within the segment
-// (v mod 64) of each 64 values. Everything counts modulo the width of its unsigned type: a move
-// histogram holds the difference of two columns, which may be negative, but whatever it is added to
-// holds true counts that fit. Bin type B holds the largest count (or difference) of a bin, C the
-// largest segment count or offset sum of a window.
+// (v mod 64) of each 64 values. The fine bins lie in half segments of 32 values, `halfStride` apart:
+// a window keeps its halves side by side, the move histograms keep each half of all moves side by
+// side so that bringing one half of the window up to date reads one contiguous run. Everything counts modulo
+// the width of its unsigned type: a move histogram holds the difference of two columns, which may be
+// negative, but whatever it is added to holds true counts that fit. Bin type B holds the largest count (or
+// difference) of a bin, C the largest segment count or offset sum of a window.
 template <class B, class C> struct segmentedHistogram {
-    B* bins;   // kPaddedBins
-    C* count;  // kSegments
-    C* offset; // kSegments
+    B* bins;           // kHalves halves of kHalf bins, `halfStride` apart
+    size_t halfStride; // kHalf for a contiguous histogram
+    C* count;          // kSegments
+    C* offset;         // kSegments
 
     void add(const uint16_t* s, int n) const {
         for (int i = 0; i < n; ++i)
@@ -85,29 +89,31 @@ template <class B, class C> struct segmentedHistogram {
         for (int i = 0; i < n; ++i)
             remove1(s[i]);
     }
+    B& bin(unsigned v) const { return bins[size_t(v / kHalf) * halfStride + (v % kHalf)]; }
     void add1(unsigned v) const {
-        bins[v] = B(bins[v] + 1u);
+        bin(v) = B(bin(v) + 1u);
         count[v >> kSegShift] += 1u;
         offset[v >> kSegShift] += C(v & (kSegSize - 1));
     }
     void remove1(unsigned v) const {
-        bins[v] = B(bins[v] - 1u);
+        bin(v) = B(bin(v) - 1u);
         count[v >> kSegShift] -= 1u;
         offset[v >> kSegShift] -= C(v & (kSegSize - 1));
     }
 };
 
-// Adds a move's difference histogram to one half segment of the window's fine bins. A difference bin
-// is read as signed (it may be negative) and widened; the window's true bin values are never negative.
-// Returns whether any bin changed.
-template <class W, class B> inline bool moveHalf(W* __restrict win, const B* __restrict diff) {
+// Adds `moves` consecutive move histograms of one half segment (kHalf bins each, side by side) to
+// that half of the window's fine bins. The moves are first summed in their own narrow type, modulo
+// its width: the caller passes no more moves than keep the true sum within its signed range, so the
+// sum read as signed is exact; it is widened once.
+template <class W, class B> inline void addMoves(W* __restrict win, const B* __restrict diff, int moves) {
     using signedB = std::make_signed_t<B>;
-    B any = 0;
-    for (int q = 0; q < kHalf; ++q) {
-        any |= diff[q];
-        win[q] = W(win[q] + W(signedB(diff[q])));
-    }
-    return any != 0;
+    B sum[kHalf] = {};
+    for (int i = 0; i < moves; ++i)
+        for (int q = 0; q < kHalf; ++q)
+            sum[q] = B(sum[q] + diff[size_t(i) * kHalf + size_t(q)]);
+    for (int q = 0; q < kHalf; ++q)
+        win[q] = W(win[q] + W(signedB(sum[q])));
 }
 
 // ⌊num × 32640 / den⌋ (num ≤ den), stored as 32640 from 32639 on. `estimate` is the quotient in
@@ -145,13 +151,15 @@ void rampLimits(bool constantWidth, rampLimits_t& r) {
 template <class B, class W, class C> struct stripFilter {
     const localContrast_threadParams_t& p;
     const int K;
-    const int strip; // block columns per strip
+    const int strip;      // block columns per strip
+    const int chunkMoves; // moves summed in type B before they are added to the window
     rampLimits_t ramps;
     const int gw, gh;
     const bool panorama;
 
     // Start window (the strip's first block column) and the move histograms: move i takes the window
-    // from block i to block i + 1.
+    // from block i to block i + 1. The move bins are laid out half segment by half segment: half u of
+    // move i starts at (u × strip + i) × kHalf.
     std::vector<W> startBins;
     std::vector<C> startCount, startOffset;
     std::vector<B> moveBins;
@@ -159,72 +167,51 @@ template <class B, class W, class C> struct stripFilter {
     // The sweeping window: per-segment summary kept current, fine bins brought up to date lazily.
     std::vector<W> winBins;
     C winCount[kSegments], winOffset[kSegments];
-    int halfAt[kHalves];
-    // Per half segment: the tables of bringHalf and the block they were built for.
-    std::vector<W> tableCount, tableWeighted;
-    int tableAt[kHalves];
+    int halfAt[kHalves]; // block each half of winBins was last brought to (−1: not yet this row)
     uint64_t countBefore[kSegments + 1], sumBefore[kSegments + 1];
 
     stripFilter(const localContrast_threadParams_t& params, int k, int stripBlocks)
-        : p(params), K(k), strip(stripBlocks), gw((params.width + 1) / 2), gh((params.height + 1) / 2),
-          panorama(params.panorama != 0), startBins(kPaddedBins), startCount(kSegments),
-          startOffset(kSegments), moveBins(size_t(stripBlocks) * kPaddedBins),
-          moveCount(size_t(stripBlocks) * kSegments), moveOffset(size_t(stripBlocks) * kSegments),
-          winBins(kPaddedBins), tableCount(size_t(kHalves) * (kHalf + 1)),
-          tableWeighted(size_t(kHalves) * (kHalf + 1)) {
+        : p(params), K(k), strip(stripBlocks),
+          // A move's difference bin lies within ± the window's rows.
+          chunkMoves(int(std::max<uint64_t>(
+              1, uint64_t(std::numeric_limits<std::make_signed_t<B>>::max()) /
+                     uint64_t(std::max(1, std::min(2 * k + 1, (params.height + 1) / 2)))))),
+          gw((params.width + 1) / 2), gh((params.height + 1) / 2), panorama(params.panorama != 0),
+          startBins(kPaddedBins), startCount(kSegments), startOffset(kSegments),
+          moveBins(size_t(stripBlocks) * kPaddedBins), moveCount(size_t(stripBlocks) * kSegments),
+          moveOffset(size_t(stripBlocks) * kSegments), winBins(kPaddedBins) {
         rampLimits(params.constantWidth != 0, ramps);
     }
 
-    segmentedHistogram<W, C> start() { return {startBins.data(), startCount.data(), startOffset.data()}; }
+    segmentedHistogram<W, C> start() {
+        return {startBins.data(), kHalf, startCount.data(), startOffset.data()};
+    }
     segmentedHistogram<B, C> move(int i) {
-        return {moveBins.data() + size_t(i) * kPaddedBins, moveCount.data() + size_t(i) * kSegments,
-                moveOffset.data() + size_t(i) * kSegments};
+        return {moveBins.data() + size_t(i) * kHalf, size_t(strip) * kHalf,
+                moveCount.data() + size_t(i) * kSegments, moveOffset.data() + size_t(i) * kSegments};
     }
 
-    // Brings half segment u of the sweeping window to block j and rebuilds its table: for a lower
-    // half the count of the bins below each offset and Σ count × offset over them (offsets within
-    // the segment), for an upper half the same over the bins at and above each offset.
-    void bringHalf(int u, int j) {
+    // Brings half segment u of the sweeping window to block j.
+    void catchUp(int u, int j) {
         W* win = winBins.data() + size_t(u) * kHalf;
         int at = halfAt[u];
         if (at < 0) {
             std::memcpy(win, startBins.data() + size_t(u) * kHalf, sizeof(W) * kHalf);
             at = 0;
         }
-        bool changed = false;
-        for (; at < j; ++at)
-            changed |= moveHalf(win, moveBins.data() + size_t(at) * kPaddedBins + size_t(u) * kHalf);
+        const B* diff = moveBins.data() + size_t(u) * size_t(strip) * kHalf;
+        while (at < j) {
+            const int moves = std::min(j - at, chunkMoves);
+            addMoves(win, diff + size_t(at) * kHalf, moves);
+            at += moves;
+        }
         halfAt[u] = j;
-        // Columns that entered and left with the same values here leave the table as it was.
-        if (!changed && tableAt[u] >= 0) {
-            tableAt[u] = j;
-            return;
-        }
-        W* tc = tableCount.data() + size_t(u) * (kHalf + 1);
-        W* tw = tableWeighted.data() + size_t(u) * (kHalf + 1);
-        W c = 0, wsum = 0;
-        if ((u & 1) == 0) {
-            for (int q = 0; q < kHalf; ++q) {
-                tc[q] = c;
-                tw[q] = wsum;
-                c += win[q];
-                wsum += win[q] * W(q);
-            }
-            tc[kHalf] = c;
-            tw[kHalf] = wsum;
-        } else {
-            tc[kHalf] = tw[kHalf] = 0;
-            for (int q = kHalf - 1; q >= 0; --q) {
-                c += win[q];
-                wsum += win[q] * W(kHalf + q);
-                tc[q] = c;
-                tw[q] = wsum;
-            }
-        }
-        tableAt[u] = j;
     }
-
-    // Count and value sum of the window's samples below t (0 ≤ t ≤ 2048) at block j.
+    // Count and value sum of the window's samples below t (0 ≤ t ≤ 2048) at block j: the segments
+    // below t's segment, and the bins of t's half segment below t (for a lower half), or the next
+    // segment boundary less the bins at and above t (for an upper half). The half is summed afresh
+    // for each query, branch-free so that it vectorises; the masked products fit W as the window's
+    // segment offset sums do.
     void below(int t, int j, uint64_t& count, uint64_t& sum) {
         const int seg = t >> kSegShift, off = t & (kSegSize - 1);
         if (off == 0) {
@@ -233,16 +220,27 @@ template <class B, class W, class C> struct stripFilter {
             return;
         }
         const int u = t / kHalf;
-        if (tableAt[u] != j) bringHalf(u, j);
-        const size_t i = size_t(u) * (kHalf + 1) + size_t(t % kHalf);
-        const uint64_t c = tableCount[i], weighted = tableWeighted[i];
+        if (halfAt[u] != j) catchUp(u, j);
+        const W* win = winBins.data() + size_t(u) * kHalf;
+        const int r = t % kHalf;
+        W c = 0, wsum = 0;
         const uint64_t base = uint64_t(seg << kSegShift);
         if (off < kHalf) {
+            for (int q = 0; q < kHalf; ++q) {
+                const W m = W(0) - W(q < r);
+                c += win[q] & m;
+                wsum += W(win[q] * W(q)) & m;
+            }
             count = countBefore[seg] + c;
-            sum = sumBefore[seg] + c * base + weighted;
+            sum = sumBefore[seg] + c * base + wsum;
         } else {
+            for (int q = 0; q < kHalf; ++q) {
+                const W m = W(0) - W(q >= r);
+                c += win[q] & m;
+                wsum += W(win[q] * W(kHalf + q)) & m;
+            }
             count = countBefore[seg + 1] - c;
-            sum = sumBefore[seg + 1] - (c * base + weighted);
+            sum = sumBefore[seg + 1] - (c * base + wsum);
         }
     }
 
@@ -286,7 +284,7 @@ template <class B, class W, class C> struct stripFilter {
             std::fill(startBins.begin(), startBins.end(), W(0));
             std::fill(startCount.begin(), startCount.end(), C(0));
             std::fill(startOffset.begin(), startOffset.end(), C(0));
-            std::fill(moveBins.begin(), moveBins.begin() + ptrdiff_t(moves) * kPaddedBins, B(0));
+            std::fill(moveBins.begin(), moveBins.end(), B(0));
             std::fill(moveCount.begin(), moveCount.begin() + ptrdiff_t(moves) * kSegments, C(0));
             std::fill(moveOffset.begin(), moveOffset.begin() + ptrdiff_t(moves) * kSegments, C(0));
 
@@ -324,10 +322,8 @@ template <class B, class W, class C> struct stripFilter {
                     winCount[s] = startCount[size_t(s)];
                     winOffset[s] = startOffset[size_t(s)];
                 }
-                for (int u = 0; u < kHalves; ++u) {
+                for (int u = 0; u < kHalves; ++u)
                     halfAt[u] = -1;
-                    tableAt[u] = -1;
-                }
                 countBefore[0] = sumBefore[0] = 0;
                 for (int j = 0; j < m; ++j) {
                     if (j > 0) {
@@ -434,6 +430,11 @@ void localContrastSampleGrid(const uint16_t* plane, int width, int height, uint1
 // column entering and the column leaving slides down with it. Along a row the window then moves right one
 // column at a time: its 64-value segment summaries are kept current, its fine bins are brought up to date
 // lazily, only for the half segments a query needs. A move costs a few dozen operations whatever K is.
+// With GCC the whole filter is built twice, for AVX2 (picked at run time where the CPU has it) and for
+// the base instruction set: the per-query sums of 32 bins take half the instructions with AVX2.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+__attribute__((target_clones("avx2", "default"), flatten))
+#endif
 bool localContrast(const localContrast_threadParams_t& p) {
     const int w = p.width, h = p.height;
     // Blocks start at even columns; an odd start would write into the neighbouring range.

@@ -25,8 +25,12 @@ namespace {
 constexpr int kSpatialEntries = 64;
 // Pixels filtered together: their running sums (2 × 8 bytes each) and the rows of samples they read
 // stay in the first-level cache while all taps are added.
-constexpr int kColumnChunk = 256; // columns of the column pass
-constexpr int kRowChunk = 512;    // pixels of one row in the row pass
+// The range weight of a pair of pixels is the same seen from either end, so each pair's weight is
+// looked up once and kept for both: in the row pass for a chunk of pixels, in the column pass for the
+// last radius + 1 rows of a chunk of columns (radius × radius × chunk weights, kept in the second-level
+// cache).
+constexpr int kColumnChunk = 64; // columns of the column pass
+constexpr int kRowChunk = 256;   // pixels of one row in the row pass
 
 inline int clampSample(int v) {
     return std::min(v, kFullScale);
@@ -52,6 +56,28 @@ HALVORA_VECTORIZE void accumulateTaps(const uint16_t* __restrict sample, const i
     }
 }
 
+// Range weights of n pairs, g × range(|a[i] − b[i]|) with both samples clipped to full scale: the
+// weight accumulateTaps forms for the same pair, from either end.
+HALVORA_VECTORIZE void pairWeights(const uint16_t* __restrict a, const uint16_t* __restrict b, int n,
+                                   double g, const double* __restrict rangeByDifference,
+                                   double* __restrict weight) {
+    for (int i = 0; i < n; ++i) {
+        const int d = std::min<int>(a[i], kFullScale) - std::min<int>(b[i], kFullScale);
+        weight[i] = g * rangeByDifference[d < 0 ? -d : d];
+    }
+}
+
+// accumulateTaps with the weights already known.
+HALVORA_VECTORIZE void accumulateWeighted(const uint16_t* __restrict sample, const int* __restrict centre,
+                                          int n, const double* __restrict weight, double* __restrict sumW,
+                                          double* __restrict sumWD) {
+    for (int i = 0; i < n; ++i) {
+        const int d = std::min<int>(sample[i], kFullScale) - centre[i];
+        sumW[i] += weight[i];
+        sumWD[i] += weight[i] * d;
+    }
+}
+
 // One pixel with its taps clipped to [lo, hi] (the picture's border), in the order −radius … +radius.
 uint16_t filterPixel(const bilateralPass_threadParams_t& p, const uint16_t* centrePtr, ptrdiff_t stride,
                      int lo, int hi) {
@@ -72,6 +98,9 @@ void rowPass(const bilateralPass_threadParams_t& p) {
     const int inFirst = std::min(r, w), inEnd = std::max(inFirst, w - r);
     int centre[kRowChunk];
     double sumW[kRowChunk], sumWD[kRowChunk];
+    // pairs[(o − 1) × stride + r + i]: weight of the pair (x0 + i, x0 + i + o), i = −r … chunk − 1.
+    const size_t stride = size_t(kRowChunk + r);
+    std::vector<double> pairs(size_t(r) * stride);
     for (int y = p.first; y < p.end; ++y) {
         const uint16_t* src = p.source + size_t(y) * size_t(w);
         uint16_t* dst = p.target + size_t(y) * size_t(w);
@@ -85,9 +114,17 @@ void rowPass(const bilateralPass_threadParams_t& p) {
                 centre[i] = clampSample(src[x0 + i]);
                 sumW[i] = sumWD[i] = 0.0;
             }
-            for (int o = -r; o <= r; ++o)
-                accumulateTaps(src + x0 + o, centre, n, p.spatial[o < 0 ? -o : o], p.rangeByDifference, sumW,
-                               sumWD);
+            for (int o = 1; o <= r; ++o)
+                pairWeights(src + x0 - r + o, src + x0 - r, n + r, p.spatial[o], p.rangeByDifference,
+                            pairs.data() + size_t(o - 1) * stride);
+            // Taps in the order −radius … +radius: the pair (x0 + i + o, x0 + i) for o < 0.
+            for (int o = -r; o < 0; ++o)
+                accumulateWeighted(src + x0 + o, centre, n,
+                                   pairs.data() + size_t(-o - 1) * stride + size_t(r + o), sumW, sumWD);
+            accumulateTaps(src + x0, centre, n, p.spatial[0], p.rangeByDifference, sumW, sumWD);
+            for (int o = 1; o <= r; ++o)
+                accumulateWeighted(src + x0 + o, centre, n, pairs.data() + size_t(o - 1) * stride + size_t(r),
+                                   sumW, sumWD);
             for (int i = 0; i < n; ++i)
                 dst[x0 + i] = blendResult(centre[i], sumW[i], sumWD[i], p.blend);
         }
@@ -97,11 +134,17 @@ void rowPass(const bilateralPass_threadParams_t& p) {
 }
 
 // Columns are filtered a chunk at a time, row by row, so reads stay contiguous; each pixel still
-// sums its taps in the order −radius … +radius.
+// sums its taps in the order −radius … +radius. Row y looks up the weights of its pairs with the rows
+// below it and keeps them for those rows.
 void columnPass(const bilateralPass_threadParams_t& p) {
     const int w = p.width, h = p.height, r = p.radius;
     double sumW[kColumnChunk], sumWD[kColumnChunk];
     int centre[kColumnChunk];
+    // pairs[((y mod (r + 1)) × r + o − 1) × chunk + i]: weight of the pair (y, y + o) in column x0 + i.
+    std::vector<double> pairs(size_t(r + 1) * size_t(r) * kColumnChunk);
+    auto pairsOf = [&](int y, int o) {
+        return pairs.data() + (size_t(y % (r + 1)) * size_t(r) + size_t(o - 1)) * kColumnChunk;
+    };
     for (int x0 = p.first; x0 < p.end; x0 += kColumnChunk) {
         const int n = std::min(kColumnChunk, p.end - x0);
         for (int y = 0; y < h; ++y) {
@@ -111,9 +154,15 @@ void columnPass(const bilateralPass_threadParams_t& p) {
                 sumW[i] = sumWD[i] = 0.0;
             }
             const int lo = std::max(-r, -y), hi = std::min(r, h - 1 - y);
-            for (int o = lo; o <= hi; ++o)
-                accumulateTaps(p.source + size_t(y + o) * size_t(w) + size_t(x0), centre, n,
-                               p.spatial[o < 0 ? -o : o], p.rangeByDifference, sumW, sumWD);
+            for (int o = 1; o <= hi; ++o)
+                pairWeights(mid + size_t(o) * size_t(w), mid, n, p.spatial[o], p.rangeByDifference,
+                            pairsOf(y, o));
+            for (int o = lo; o < 0; ++o)
+                accumulateWeighted(mid - ptrdiff_t(-o) * ptrdiff_t(w), centre, n, pairsOf(y + o, -o), sumW,
+                                   sumWD);
+            accumulateTaps(mid, centre, n, p.spatial[0], p.rangeByDifference, sumW, sumWD);
+            for (int o = 1; o <= hi; ++o)
+                accumulateWeighted(mid + size_t(o) * size_t(w), centre, n, pairsOf(y, o), sumW, sumWD);
             uint16_t* dst = p.target + size_t(y) * size_t(w) + size_t(x0);
             for (int i = 0; i < n; ++i)
                 dst[i] = blendResult(centre[i], sumW[i], sumWD[i], p.blend);
