@@ -54,7 +54,7 @@ struct chainSetup_t {
     const double* hueTable = nullptr;
     const double* brightnessTable = nullptr;
     const double* lut[3] = {};
-    const double* tmTable = nullptr;
+    const float* tmTable = nullptr;
     double sharpen = 0; ///< Sharpness × detail scale ÷ 32640
     bool histogramPass = false;
     double black = 0;
@@ -171,7 +171,7 @@ CHAIN_STEP rgb_t outputTables(const chainSetup_t& c, const toneMapping_threadPar
     if (c.mask) {
         const int row = p.maskPlane[i] >> 4;
         if (row < 2047) {
-            const double* tmRow = c.tmTable + size_t(row) * 2048;
+            const float* tmRow = c.tmTable + size_t(row) * 2048;
             R = tmRow[int(clamp01(R) * 2047.0)];
             G = tmRow[int(clamp01(G) * 2047.0)];
             B = tmRow[int(clamp01(B) * 2047.0)];
