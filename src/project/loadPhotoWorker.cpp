@@ -84,7 +84,12 @@ void loadPhotoWorker::stripRows(int height, int count, int i, int& firstRow, int
 int loadPhotoWorker::waveSize(int width, int height, const QStringList& pendingFiles) {
     const int64_t megapixels = int64_t(width) * int64_t(height) / 1000000;
     int n = megapixels < 11 ? 5 : (megapixels < 21 ? 3 : 2);
-    n = std::min({n, halvora::usableThreadCount(), processingProject::kMaxPhotos, int(pendingFiles.size())});
+    // One photo more than there are threads goes along with this wave rather than load alone in a
+    // wave of its own with every other thread idle (three photos on two cores, the usual bracket).
+    const int threads = halvora::usableThreadCount();
+    const int pending = int(pendingFiles.size());
+    const int wave = threads >= 2 && pending == threads + 1 ? pending : threads;
+    n = std::min({n, wave, processingProject::kMaxPhotos, pending});
     if (n > 2)
         for (int i = 0; i < n; ++i)
             if (QFileInfo(pendingFiles[i]).size() > kLargeFileBytes) {

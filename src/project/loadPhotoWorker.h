@@ -45,8 +45,9 @@ public:
     /// to the bottom row.
     static void stripRows(int height, int count, int i, int& firstRow, int& rows);
     /// Load workers to start at once for a project of w × h and the pending files: 5 below 11
-    /// megapixels, 3 below 21, else 2; at most the usable threads, 32 and the pending count; 2 when
-    /// more would run and one of the first files is larger than 30 MiB.
+    /// megapixels, 3 below 21, else 2; at most the usable threads (one more when that takes the last
+    /// pending photo along), 32 and the pending count; 2 when more would run and one of the first
+    /// files is larger than 30 MiB.
     static int waveSize(int width, int height, const QStringList& pendingFiles);
     /// Progress units of loading `files` photos of w × h (each worker adds 2 × (w + h) twice), plus
     /// the radiance noise filter's share; never 0.

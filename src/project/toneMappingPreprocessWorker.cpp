@@ -1,6 +1,7 @@
 #include "project/toneMappingPreprocessWorker.h"
 
 #include "base/debugLog.h"
+#include "base/parallelFor.h"
 #include "base/runContext.h"
 #include "project/processingProject.h"
 #include "tonemap/localContrast.h"
@@ -10,6 +11,16 @@
 #include <cmath>
 
 using namespace halvora;
+
+namespace {
+
+// Samples of the result buffer the local-contrast passes use: the prepared plane and the grid of its
+// even-row, even-column samples.
+size_t localContrastScratchSamples(int w, int h) {
+    return size_t(w) * size_t(h) + size_t((w + 1) / 2) * size_t((h + 1) / 2);
+}
+
+} // namespace
 
 toneMappingPreprocessWorker::toneMappingPreprocessWorker(processingProject* project,
                                                          const toneMappingPrepareOptions_t& options,
@@ -44,23 +55,36 @@ bool toneMappingPreprocessWorker::run() {
             return false;
         }
     }
-    if (!p->maskPlaneValid) {
-        if (!prepareMaskPlane()) return false;
-        p->maskPlaneValid = true;
+    // The mask plane and the local-contrast planes read only the radiance picture and write planes
+    // (and scratch thirds of the result buffer) of their own: with two threads they run side by side,
+    // each splitting its loops over the pool, so that either fills the other's serial stretches.
+    const bool mask = !p->maskPlaneValid, lc = !p->lcPlanesValid;
+    bool maskDone = !mask, lcDone = !lc;
+    if (mask && lc && halvora::usableThreadCount() > 1) {
+        halvora::parallelForParts(2, 2, [&](int part, int64_t, int64_t) {
+            if (part == 0)
+                maskDone = prepareMaskPlane();
+            else
+                lcDone = prepareLocalContrast();
+        });
+    } else {
+        if (mask) maskDone = prepareMaskPlane();
+        if (lc && maskDone) lcDone = prepareLocalContrast();
     }
-    if (!p->lcPlanesValid) {
-        if (!prepareLocalContrast()) return false;
-        p->lcPlanesValid = true;
-    }
-    return true;
+    // A plane is marked only when its own pass ended: a cancelled or failed one is redone next time.
+    if (mask && maskDone) p->maskPlaneValid = true;
+    if (lc && lcDone) p->lcPlanesValid = true;
+    return maskDone && lcDone;
 }
 
 bool toneMappingPreprocessWorker::prepareMaskPlane() {
     processingProject* p = project_;
     debugLog("Mask...\n");
-    // The result buffer is free until the full-resolution tone mapping: it serves as scratch.
+    // The result buffer is free until the full-resolution tone mapping: it serves as scratch, right
+    // after what the local-contrast passes (which may run meanwhile) use of it, so that as little as
+    // possible of its last third (untouched by the banded tone mapping) becomes resident.
     if (!computeMaskPlane(p->rgbFloatBuffer(), p->width, p->height, p->maskPlane.data<uint16_t>(),
-                          p->resultBuffer()))
+                          p->resultBuffer() + localContrastScratchSamples(p->width, p->height)))
         return false;
     p->maskPlane.buildLevels();
     return !halvora::cancelRequested();
@@ -78,7 +102,7 @@ bool toneMappingPreprocessWorker::prepareLocalContrast() {
         e = 1.0;
     }
     // The prepared plane is the first third of the 3-channel result buffer; the window samples
-    // (a quarter of the picture) go into the second third.
+    // (a quarter of the picture) follow it.
     uint16_t* prepared = p->resultBuffer();
     uint16_t* samples = prepared + size_t(w) * size_t(h);
 

@@ -29,8 +29,9 @@ public:
     bool succeeded() const { return ok_; }
 
 public slots:
-    /// Computes the mask plane unless the project marks it valid, then the local-contrast planes
-    /// unless marked valid; each finished pass sets its mark. Emits finished() in every case.
+    /// Computes the mask plane and the local-contrast planes, each unless the project marks it valid
+    /// (side by side when the run has two threads or more); each finished pass sets its mark. Emits
+    /// finished() in every case.
     void doIt();
 
 signals:

@@ -29,6 +29,24 @@ void resultingPercentages(toneMappingSettings_t& s) {
     s.whiteClipResult = 100.0 - average[size_t(levelIndex(s.whiteLevel))];
 }
 
+// The fields every pass takes from its source, the same for the whole picture.
+toneMapping_threadParams_t sourceParams(const toneMapSource_t& source,
+                                        const toneMappingSettings_t& settings) {
+    toneMapping_threadParams_t p;
+    p.pixelCount = int32_t(int64_t(source.width) * source.height);
+    p.width = source.width;
+    p.height = source.height;
+    p.hdrMean = source.hdrMean;
+    p.lcCorrection = source.lcCorrection;
+    p.hdr = source.hdr;
+    p.lcPlaneMedium = source.lcPlaneMedium;
+    p.lcPlaneCoarse = source.lcPlaneCoarse;
+    p.lcPlaneFine = source.lcPlaneFine;
+    p.maskPlane = source.maskPlane;
+    p.settings = &settings;
+    return p;
+}
+
 } // namespace
 
 bool runToneMapping(toneMappingSettings_t& settings, const toneMapSource_t& source, uint16_t* out16,
@@ -37,21 +55,10 @@ bool runToneMapping(toneMappingSettings_t& settings, const toneMapSource_t& sour
     if (!source.hdr || source.width <= 0 || source.height <= 0 || count > INT32_MAX ||
         !settings.tables.allocated())
         return false;
-    toneMapping_threadParams_t base;
-    base.pixelCount = int32_t(count);
-    base.width = source.width;
-    base.height = source.height;
-    base.hdrMean = source.hdrMean;
-    base.lcCorrection = source.lcCorrection;
-    base.hdr = source.hdr;
-    base.lcPlaneMedium = source.lcPlaneMedium;
-    base.lcPlaneCoarse = source.lcPlaneCoarse;
-    base.lcPlaneFine = source.lcPlaneFine;
-    base.maskPlane = source.maskPlane;
+    toneMapping_threadParams_t base = sourceParams(source, settings);
     base.out16 = out16;
     base.out8 = out16 ? nullptr : out8;
     base.detailPlane = histograms ? nullptr : source.detailPlane;
-    base.settings = &settings;
     base.detailScale = histograms ? 1.0 : source.detailScale;
     base.keptColor = histograms ? keptColor : nullptr;
 
@@ -100,21 +107,10 @@ bool toneMapRows(const toneMappingSettings_t& settings, const toneMapSource_t& s
     if (!source.hdr || !out16 || source.width <= 0 || source.height <= 0 || count > INT32_MAX ||
         !settings.tables.allocated() || firstRow < 0 || endRow > source.height || firstRow >= endRow)
         return false;
-    toneMapping_threadParams_t base;
-    base.pixelCount = int32_t(count);
-    base.width = source.width;
-    base.height = source.height;
-    base.hdrMean = source.hdrMean;
-    base.lcCorrection = source.lcCorrection;
-    base.hdr = source.hdr;
-    base.lcPlaneMedium = source.lcPlaneMedium;
-    base.lcPlaneCoarse = source.lcPlaneCoarse;
-    base.lcPlaneFine = source.lcPlaneFine;
-    base.maskPlane = source.maskPlane;
+    toneMapping_threadParams_t base = sourceParams(source, settings);
     base.out16 = out16;
     base.outFirstPixel = int32_t(outFirstPixel);
     base.detailPlane = source.detailPlane;
-    base.settings = &settings;
     base.detailScale = source.detailScale;
     const int64_t first = int64_t(firstRow) * source.width;
     parallelFor(int64_t(endRow - firstRow) * source.width, [&](int, int64_t begin, int64_t end) {
@@ -142,14 +138,10 @@ bool finishToneMapping(const toneMappingSettings_t& settings, const toneMapSourc
                        const double* keptColor, uint16_t* out16, uint8_t* out8) {
     const int64_t count = int64_t(source.width) * source.height;
     if (!keptColor || source.width <= 0 || source.height <= 0 || count > INT32_MAX) return false;
-    toneMapping_threadParams_t base;
-    base.pixelCount = int32_t(count);
-    base.width = source.width;
-    base.height = source.height;
+    toneMapping_threadParams_t base = sourceParams(source, settings);
     base.out16 = out16;
     base.out8 = out16 ? nullptr : out8;
     base.detailPlane = source.detailPlane;
-    base.settings = &settings;
     base.detailScale = source.detailScale;
     // Only read by toneMappingFinish.
     base.keptColor = const_cast<double*>(keptColor);

@@ -54,7 +54,7 @@ struct chainSetup_t {
     const double* hueTable = nullptr;
     const double* brightnessTable = nullptr;
     const double* lut[3] = {};
-    const double* tmTable = nullptr;
+    const float* tmTable = nullptr;
     double sharpen = 0; ///< Sharpness × detail scale ÷ 32640
     bool histogramPass = false;
     double black = 0;
@@ -161,22 +161,28 @@ CHAIN_STEP rgb_t compressed(const chainSetup_t& c, double V, double Y, const flo
     return {clamp01(source[0] * k), clamp01(source[1] * k), clamp01(source[2] * k)};
 }
 
-// Steps 5 to 7: curves and gamma, local tone mapping by the mask plane, and white balance fading
-// out towards white.
-CHAIN_STEP rgb_t tablesAndWhiteBalance(const chainSetup_t& c, const toneMapping_threadParams_t& p, int32_t i,
-                                       rgb_t v) {
+// Steps 5 and 6: curves and gamma, then local tone mapping by the mask plane. Table reads only:
+// the loop that runs this step over a block keeps many pixels' cache misses in flight at once.
+CHAIN_STEP rgb_t outputTables(const chainSetup_t& c, const toneMapping_threadParams_t& p, int32_t i,
+                              rgb_t v) {
     double R = c.lut[0][int(v.r * 32639.0)];
     double G = c.lut[1][int(v.g * 32639.0)];
     double B = c.lut[2][int(v.b * 32639.0)];
     if (c.mask) {
         const int row = p.maskPlane[i] >> 4;
         if (row < 2047) {
-            const double* tmRow = c.tmTable + size_t(row) * 2048;
+            const float* tmRow = c.tmTable + size_t(row) * 2048;
             R = tmRow[int(clamp01(R) * 2047.0)];
             G = tmRow[int(clamp01(G) * 2047.0)];
             B = tmRow[int(clamp01(B) * 2047.0)];
         }
     }
+    return {R, G, B};
+}
+
+// Step 7: white balance fading out towards white.
+CHAIN_STEP rgb_t whiteBalance(const chainSetup_t& c, rgb_t v) {
+    double R = v.r, G = v.g, B = v.b;
     const double l0 = luminance(R, G, B);
     const double w = pow15(l0);
     R = R * c.gain[0] * (1.0 - w) + R * w;
@@ -286,7 +292,7 @@ void toneMapping(const toneMapping_threadParams_t& p) {
     using namespace halvora;
     const chainSetup_t c = chainSetup(p);
     progressCounter progress(p.firstPixel);
-    // Blocks of pixels go through steps 1 and 2, then 3 and 4, then 5 to 7, then the rest: short
+    // Blocks of pixels go through steps 1 and 2, then 3 and 4, then 5 and 6, then the rest: short
     // loops overlap more of their pixels' long chains of dependent arithmetic than one long loop does.
     constexpr int32_t kBlock = 256;
     rgb_t stage[kBlock];
@@ -310,9 +316,9 @@ void toneMapping(const toneMapping_threadParams_t& p) {
             stage[i - blockStart] =
                 compressed(c, stageV[i - blockStart], stageY[i - blockStart], stageSource[i - blockStart]);
         for (int32_t i = blockStart; i < blockEnd; ++i)
-            stage[i - blockStart] = tablesAndWhiteBalance(c, p, i, stage[i - blockStart]);
+            stage[i - blockStart] = outputTables(c, p, i, stage[i - blockStart]);
         for (int32_t i = blockStart; i < blockEnd; ++i) {
-            rgb_t v = stage[i - blockStart];
+            rgb_t v = whiteBalance(c, stage[i - blockStart]);
             if (c.selective) v = selectiveSaturation(c, v);
             v = sharpened(p, c.sharpen, i, colourMatrix(c, v));
             if (p.keptColor) {

@@ -11,7 +11,7 @@ void rebuildOutputTables(toneMappingSettings_t& s) {
         generateLUT(s, c);
 }
 
-// The 32 MiB table depends on the Mask strength alone: rebuild it only when that moved.
+// The 16 MiB table depends on the Mask strength alone: rebuild it only when that moved.
 void rebuildTmTableIfStale(toneMappingSettings_t& s) {
     if (s.tables.tmTableStrength != s.maskStrength) generateTMtable(s);
 }

@@ -135,18 +135,18 @@ void generateTMtable(toneMappingSettings_t& settings) {
         lnUp[size_t(j)] = std::log(double(j) / n);
         lnDown[size_t(j)] = std::log(1.0 - double(j) / n);
     }
-    double* table = t.tmTable.data();
+    float* table = t.tmTable.data();
     parallelFor(n, [&](int, int64_t begin, int64_t end) {
         for (int64_t r = begin; r < end; ++r) {
             const double x = double(r) / n;
             const double kappa = std::pow(10.0, std::fabs(2.0 * x - 1.0) * strength);
-            double* row = table + r * n;
+            float* row = table + r * n;
             if (x >= 0.5)
                 for (int j = 0; j < n; ++j)
-                    row[j] = std::exp(lnUp[size_t(j)] * kappa);
+                    row[j] = float(std::exp(lnUp[size_t(j)] * kappa));
             else
                 for (int j = 0; j < n; ++j)
-                    row[j] = 1.0 - std::exp(lnDown[size_t(j)] * kappa);
+                    row[j] = float(1.0 - std::exp(lnDown[size_t(j)] * kappa));
         }
     });
     t.tmTableStrength = settings.maskStrength;

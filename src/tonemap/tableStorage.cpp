@@ -18,7 +18,7 @@ bool toneMappingTables_t::allocate() {
             t.assign(halvora::kUnitTableSize, 0.0);
         for (auto& t : selectiveTable)
             t.assign(halvora::kUnitTableSize, 0.0);
-        // 32 MiB, read at scattered places by the per-pixel loop: the block is advised for 2 MiB
+        // 16 MiB, read at scattered places by the per-pixel loop: the block is advised for 2 MiB
         // pages (they spare the TLB) and stays unwritten, costing nothing, until the table is built.
         tmTable.assignZero(size_t(kTmTableSide) * kTmTableSide);
         tmTableStrength = -1;

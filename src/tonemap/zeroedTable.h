@@ -1,7 +1,7 @@
 #pragma once
 // A fixed-size table of trivially copyable values that starts out all zero without writing a byte:
 // large blocks come straight from the system as zero pages, which cost neither memory nor page
-// clearing until an entry is written. A project's second settings record keeps its 32 MiB mask
+// clearing until an entry is written. A project's second settings record keeps its 16 MiB mask
 // table this way while nothing renders with it.
 //
 // Used like a std::vector of that size (data, size, indexing, iteration, comparison); not shared

@@ -122,6 +122,8 @@ TEST(toneMappingPreprocessWorker, buildsEveryPlaneAndPyramid) {
     fillRadiance(p);
     p.lcCorrection = 0.8;
     ASSERT_EQ(p.pyramidLevels, 2);
+    // One thread: the passes one after the other, their log lines in order.
+    halvora::test::threadCountGuard one(1);
     runContext run;
     runContext::scope bind(run);
     run.startProgress(toneMappingPreprocessWorker::progressTotal(p));
@@ -265,6 +267,8 @@ TEST(toneMappingPreprocessWorker, cancelDuringLocalContrastStopsPromptly) {
     projectFixture f(900, 600);
     processingProject& p = f.project;
     fillRadiance(p);
+    // One thread: the mask is finished before the local contrast starts.
+    halvora::test::threadCountGuard one(1);
     runContext run;
     runContext::scope bind(run);
     run.startProgress(toneMappingPreprocessWorker::progressTotal(p));

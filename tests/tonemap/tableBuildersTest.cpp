@@ -113,14 +113,15 @@ TEST_F(tablesFixture, localToneMappingTableEntries) {
     rebuildToneMappingTables(s, toneMappingChange::maskStrength);
     const double strength = 0.3;
     const auto& t = s.tables.tmTable;
+    // Entries are floats: within their rounding (2^-24 relative) of the exact response.
     // Mid-grey neighbourhood: κ = 1, the identity.
-    EXPECT_NEAR(t[1024 * 2048 + 700], 700.0 / 2048, 1e-12);
+    EXPECT_NEAR(t[1024 * 2048 + 700], 700.0 / 2048, 1e-7);
     // Bright neighbourhood darkens, dark brightens.
     const double kBright = std::pow(10.0, std::fabs(2 * 2000.0 / 2048 - 1) * strength);
-    EXPECT_NEAR(t[2000 * 2048 + 1000], std::pow(1000.0 / 2048, kBright), 1e-12);
+    EXPECT_NEAR(t[2000 * 2048 + 1000], std::pow(1000.0 / 2048, kBright), 1e-7);
     EXPECT_LT(t[2000 * 2048 + 1000], 1000.0 / 2048);
     const double kDark = std::pow(10.0, std::fabs(2 * 10.0 / 2048 - 1) * strength);
-    EXPECT_NEAR(t[10 * 2048 + 1000], 1 - std::pow(1 - 1000.0 / 2048, kDark), 1e-12);
+    EXPECT_NEAR(t[10 * 2048 + 1000], 1 - std::pow(1 - 1000.0 / 2048, kDark), 1e-7);
     EXPECT_GT(t[10 * 2048 + 1000], 1000.0 / 2048);
     EXPECT_EQ(t[10 * 2048 + 0], 0.0);
     EXPECT_EQ(t[2000 * 2048 + 0], 0.0);
@@ -140,7 +141,7 @@ TEST_F(tablesFixture, rebuildTriggersTouchOnlyTheirTables) {
         c.reset();
     rebuildToneMappingTables(s, toneMappingChange::allCurvesReset);
     EXPECT_EQ(s.tables.outputLUT[0], lutBefore);
-    // The 32 MiB table is rebuilt only when its strength changes.
+    // The 16 MiB table is rebuilt only when its strength changes.
     s.tables.tmTable[5] = -1;
     rebuildToneMappingTables(s, toneMappingChange::localContrastStrength);
     EXPECT_EQ(s.tables.tmTable[5], -1);
