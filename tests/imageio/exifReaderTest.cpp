@@ -3,7 +3,7 @@
 
 #include "imageio/exifReader.h"
 #include "support/testSupport.h"
-#include "tiffTestBuilder.h"
+#include "support/tiffTestBuilder.h"
 
 #include <QDir>
 #include <QFileInfo>

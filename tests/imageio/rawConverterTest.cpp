@@ -7,7 +7,7 @@
 #include "imageio/rawDataExtent.h"
 #include "imageio/rawLoadOptions.h"
 #include "support/testSupport.h"
-#include "tiffTestBuilder.h"
+#include "support/tiffTestBuilder.h"
 
 #include <QDir>
 #include <QFile>

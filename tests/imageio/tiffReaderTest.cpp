@@ -7,7 +7,7 @@
 #include "imageio/lzwDecoder.h"
 #include "imageio/packBitsDecoder.h"
 #include "support/testSupport.h"
-#include "tiffTestEncoders.h"
+#include "support/tiffTestEncoders.h"
 
 #include <QDir>
 #include <QFile>
