@@ -3,7 +3,6 @@
 
 #include "base/parallelFor.h"
 #include "imageio/imageLoader.h"
-#include "imageio/radianceTestFiles.h"
 #include "support/testSupport.h"
 
 #include <QDir>
