@@ -44,7 +44,6 @@ bool writesInto(qint64 pid, const QByteArray& folder) {
     return found;
 }
 
-// A whole radiance picture of the bracket's size, as the reader checks it.
 /// Processes started by `parent` whose command line names the metadata tool.
 std::vector<pid_t> metadataToolsOf(qint64 parent) {
     std::vector<pid_t> found;
@@ -78,6 +77,7 @@ bool processGone(pid_t pid, int ms) {
     return false;
 }
 
+// A whole radiance picture of the bracket's size, as the reader checks it.
 bool wholeRadiancePicture(const QString& fileName) {
     int w = 0, h = 0;
     if (fileName.endsWith(".exr")) {

@@ -17,7 +17,9 @@ TEST(commandLineOptions, inputFilesOptionsAndIgnoredArguments) {
     EXPECT_FALSE(o.autoProcess);
 }
 
-TEST(commandLineOptions, substringLookupMakesAutoAlignAutomatic) {
+// Options are found as substrings of an argument ("--auto_align" also holds "--auto"), case-sensitively;
+// --help and --version only as whole arguments.
+TEST(commandLineOptions, lookupIsBySubstringAndCaseSensitive) {
     const auto o = parse({"--auto_align"});
     EXPECT_TRUE(o.autoProcess);
     EXPECT_TRUE(o.autoAlign);
@@ -25,12 +27,13 @@ TEST(commandLineOptions, substringLookupMakesAutoAlignAutomatic) {
     const auto d = parse({"--auto_deghost"});
     EXPECT_TRUE(d.autoProcess);
     EXPECT_TRUE(d.autoDeghost);
-}
-
-TEST(commandLineOptions, lookupIsCaseSensitive) {
-    const auto o = parse({"--AUTO", "--Plugin"});
-    EXPECT_FALSE(o.autoProcess);
-    EXPECT_FALSE(o.plugin);
+    const auto capitals = parse({"--AUTO", "--Plugin"});
+    EXPECT_FALSE(capitals.autoProcess);
+    EXPECT_FALSE(capitals.plugin);
+    EXPECT_TRUE(parse({"--help"}).showHelp);
+    EXPECT_TRUE(parse({"--version"}).showVersion);
+    EXPECT_FALSE(parse({"--helpme"}).showHelp);
+    EXPECT_FALSE(parse({"--auto"}).showHelp);
 }
 
 TEST(commandLineOptions, outputFormatPrecedence) {
@@ -97,13 +100,6 @@ TEST(commandLineOptions, directoryPartRule) {
     EXPECT_EQ(commandLineOptions::directoryPart("/a/b/c"), "/a/b/c");
     EXPECT_EQ(commandLineOptions::directoryPart("/a//b/./../c/d.tif"), "/a/c");
     EXPECT_EQ(commandLineOptions::directoryPart("/x.jpg"), "/");
-}
-
-TEST(commandLineOptions, helpAndVersionAreExactNames) {
-    EXPECT_TRUE(parse({"--help"}).showHelp);
-    EXPECT_TRUE(parse({"--version"}).showVersion);
-    EXPECT_FALSE(parse({"--helpme"}).showHelp);
-    EXPECT_FALSE(parse({"--auto"}).showHelp);
 }
 
 TEST(commandLineOptions, usageListsEveryOption) {

@@ -3,7 +3,6 @@
 #include "support/testSupport.h"
 
 #include <QDir>
-#include <QThread>
 #include <gtest/gtest.h>
 
 namespace {
@@ -22,26 +21,6 @@ protected:
         return o;
     }
 };
-
-// Defaults that depend on the machine and the home folder.
-TEST_F(programOptionsSettingsTest, emptyStoreGivesDefaultsDerivedFromTheMachine) {
-    const programOptionsSettings o = readFresh();
-    const int maxCores = std::min(QThread::idealThreadCount(), 64);
-    EXPECT_EQ(o.maxCores, maxCores);
-    EXPECT_EQ(o.coreCount, maxCores);
-    EXPECT_EQ(o.coreCountBatch, maxCores);
-    EXPECT_EQ(o.liveAntiAliasing, maxCores > 2);
-    EXPECT_EQ(o.liveToneMapping, maxCores > 2);
-    EXPECT_TRUE(o.scratchStandard);
-    EXPECT_EQ(o.tempDirInEffect, QDir::tempPath());
-    EXPECT_EQ(o.userFolder, QDir::homePath() + "/Halvora 3");
-    EXPECT_EQ(o.openSavePhotoLastDir, o.userFolder + "/examples");
-    EXPECT_EQ(o.openSaveSettingsLastDir, o.userFolder + "/presets");
-    // Exactly one AutoCreate mode by default: Automatic.
-    EXPECT_TRUE(o.batchAutoCreateAutomatic);
-    EXPECT_FALSE(o.batchAutoCreateLDR);
-    EXPECT_TRUE(QDir(o.userFolder).exists()) << "the user folder is created when missing";
-}
 
 TEST_F(programOptionsSettingsTest, rangeResets) {
     store("SavingResult/JpegQuality", 69);

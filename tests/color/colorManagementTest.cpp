@@ -87,7 +87,7 @@ private:
 TEST(colorManagement, optionsChooseTheProfiles) {
     const QString dir = halvora::test::makeTempDir("choices");
     const QString copy = dir + "/~profile3.icc";
-    ASSERT_TRUE(colorTest::writeFile(copy, colorTest::shippedBytes("AdobeRGB1998.icc")));
+    ASSERT_TRUE(halvora::test::writeBytes(copy, colorTest::shippedBytes("AdobeRGB1998.icc")));
     colorManagement cm;
     colorSetupResult_t result;
     QString error;
@@ -123,7 +123,8 @@ TEST(colorManagement, optionsChooseTheProfiles) {
     EXPECT_TRUE(cm.monitorDescription().startsWith("sRGB"));
     ASSERT_TRUE(cm.setupForPhoto(request(1, 9), result, &error));
     EXPECT_TRUE(result.resetMonitorChoice);
-    ASSERT_TRUE(colorTest::writeFile(dir + "/monitor.icc", colorTest::shippedBytes("ColorMatchRGB.icc")));
+    ASSERT_TRUE(
+        halvora::test::writeBytes(dir + "/monitor.icc", colorTest::shippedBytes("ColorMatchRGB.icc")));
     custom.options.customMonitorProfile = dir + "/monitor.icc";
     ASSERT_TRUE(cm.setupForPhoto(custom, result, &error));
     EXPECT_FALSE(result.resetMonitorChoice);
@@ -141,7 +142,7 @@ TEST(colorManagement, aMonitorProfileThatIsNotRgbIsRefused) {
                           {"grey.icc", colorTest::greyProfile(), "cs_signature=0x47524159"}};
     for (const kind& k : kinds) {
         ASSERT_FALSE(k.bytes.isEmpty());
-        ASSERT_TRUE(colorTest::writeFile(dir + "/" + k.file, k.bytes));
+        ASSERT_TRUE(halvora::test::writeBytes(dir + "/" + k.file, k.bytes));
         colorSetupRequest_t r = request(1, 0);
         r.options.customMonitorProfile = dir + "/" + k.file;
         colorManagement cm;
@@ -163,7 +164,8 @@ TEST(colorManagement, aMonitorProfileThatIsNotRgbIsRefused) {
 
 TEST(colorManagement, brokenProfilesStopTheSetUpAtTheirStep) {
     const QString dir = halvora::test::makeTempDir("broken");
-    ASSERT_TRUE(colorTest::writeFile(dir + "/~profile0.icc", colorTest::shippedBytes("sRGB.icm").left(200)));
+    ASSERT_TRUE(
+        halvora::test::writeBytes(dir + "/~profile0.icc", colorTest::shippedBytes("sRGB.icm").left(200)));
     colorManagement cm;
     setUp(cm, request(1, 1));
     colorSetupResult_t result;
@@ -183,7 +185,7 @@ TEST(colorManagement, brokenProfilesStopTheSetUpAtTheirStep) {
 TEST(colorManagement, unlinkableProfilesTurnColourManagementOffAndSaySoOnce) {
     const QString dir = halvora::test::makeTempDir("fallback");
     const QString copy = dir + "/~profile0.icc";
-    ASSERT_TRUE(colorTest::writeFile(copy, colorTest::taglessRgbProfile()));
+    ASSERT_TRUE(halvora::test::writeBytes(copy, colorTest::taglessRgbProfile()));
     colorManagement cm;
     colorSetupResult_t result;
     QString error;
@@ -312,7 +314,7 @@ TEST(colorManagement, intentAndBlackPointCompensationReachTheTransforms) {
     // absolute intent keeps that white as it is, which an sRGB screen shows bluish.
     const QString dir = halvora::test::makeTempDir("intents");
     const QString copy = dir + "/~profile0.icc";
-    ASSERT_TRUE(colorTest::writeFile(copy, colorTest::scannerProfileD65White()));
+    ASSERT_TRUE(halvora::test::writeBytes(copy, colorTest::scannerProfileD65White()));
     colorManagement cm;
     colorSetupRequest_t r = request(0, 1, copy);
     for (int intent : {0, 1, 2, 3, 7}) {
@@ -330,7 +332,7 @@ TEST(colorManagement, intentAndBlackPointCompensationReachTheTransforms) {
 
     // A monitor whose black is not black: its darkest colour read back into sRGB is a grey, unless
     // black-point compensation maps black to black.
-    ASSERT_TRUE(colorTest::writeFile(dir + "/raised.icc", colorTest::raisedBlackRgbProfile()));
+    ASSERT_TRUE(halvora::test::writeBytes(dir + "/raised.icc", colorTest::raisedBlackRgbProfile()));
     colorSetupRequest_t raised = request(1, 0);
     raised.options.customMonitorProfile = dir + "/raised.icc";
     raised.options.intent = 1;

@@ -39,11 +39,6 @@ QByteArray shippedBytes(const char* file) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
 QByteArray cmykProfile() {
     return saved(placeholder(cmsSigOutputClass, cmsSigCmykData, cmsSigLabData));
 }

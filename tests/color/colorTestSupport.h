@@ -11,8 +11,6 @@ namespace colorTest {
 QString profileDir();
 /// Bytes of a shipped profile file ("sRGB.icm", …).
 QByteArray shippedBytes(const char* file);
-/// Writes `bytes` to `path`; false when that fails.
-bool writeFile(const QString& path, const QByteArray& bytes);
 
 /// An output-class CMYK profile header without tags.
 QByteArray cmykProfile();

@@ -155,7 +155,7 @@ TEST(iccProfile, fileErrorsNameTheFile) {
     EXPECT_FALSE(iccProfile::fromFile(dir + "/big.icc", &error).valid());
     EXPECT_EQ(error, dir + "/big.icc: too large for a colour profile (68157440 bytes)");
 
-    ASSERT_TRUE(writeFile(dir + "/cut.icc", shippedBytes("sRGB.icm").left(400)));
+    ASSERT_TRUE(halvora::test::writeBytes(dir + "/cut.icc", shippedBytes("sRGB.icm").left(400)));
     EXPECT_FALSE(iccProfile::fromFile(dir + "/cut.icc", &error).valid());
     EXPECT_TRUE(error.startsWith(dir + "/cut.icc: truncated")) << error.toStdString();
 }

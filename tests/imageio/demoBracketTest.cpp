@@ -45,19 +45,14 @@ void regionStats(const QImage& img, QRect r, double& mean, double& clipped) {
 
 class demoBracket : public ::testing::Test {
 protected:
+    // The generator runs once for the whole suite.
     static void SetUpTestSuite() {
-        dir_ = new QString(halvora::test::makeTempDir("demo"));
-        ok_ = runGenerator(*dir_);
+        dir_ = halvora::test::makeTempDir("demo");
+        ok_ = runGenerator(dir_);
     }
-    static void TearDownTestSuite() {
-        delete dir_;
-        dir_ = nullptr;
-    }
-    static QString* dir_;
-    static bool ok_;
+    static inline QString dir_;
+    static inline bool ok_ = false;
 };
-QString* demoBracket::dir_ = nullptr;
-bool demoBracket::ok_ = false;
 
 } // namespace
 
@@ -66,10 +61,10 @@ TEST_F(demoBracket, WritesThreeDeterministicPictures) {
     const QString again = halvora::test::makeTempDir("demoAgain");
     ASSERT_TRUE(runGenerator(again));
     for (const char* name : kNames) {
-        const QByteArray a = halvora::test::readBytes(*dir_ + "/" + name);
+        const QByteArray a = halvora::test::readBytes(dir_ + "/" + name);
         ASSERT_GT(a.size(), 50000) << name;
         EXPECT_EQ(a, halvora::test::readBytes(again + "/" + name)) << name << " differs between two runs";
-        const QImage img(*dir_ + "/" + name);
+        const QImage img(dir_ + "/" + name);
         EXPECT_EQ(img.size(), QSize(1600, 1067)) << name;
     }
     // A missing argument is a usage error, not a crash.
@@ -86,7 +81,7 @@ TEST_F(demoBracket, ExifDescribesTheBracket) {
     // Our own reader.
     for (int i = 0; i < 3; ++i) {
         exifInfo_t exif;
-        ASSERT_TRUE(halvora::readJpegExif(*dir_ + "/" + kNames[i], exif, nullptr)) << kNames[i];
+        ASSERT_TRUE(halvora::readJpegExif(dir_ + "/" + kNames[i], exif, nullptr)) << kNames[i];
         EXPECT_STREQ(exif.cameraMake, "Halvora");
         EXPECT_NEAR(exif.exposureTime, times[i], 1e-7);
         EXPECT_FLOAT_EQ(exif.fNumber, 8.0f);
@@ -109,7 +104,7 @@ TEST_F(demoBracket, ExifDescribesTheBracket) {
                         "-Orientation",
                         "-ExifByteOrder"};
     for (const char* name : kNames)
-        args << *dir_ + "/" + name;
+        args << dir_ + "/" + name;
     p.start("exiftool", args);
     ASSERT_TRUE(p.waitForFinished(60000));
     const QJsonArray files = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
@@ -134,7 +129,7 @@ TEST_F(demoBracket, PicturesFormARealBracket) {
     ASSERT_TRUE(ok_);
     QImage img[3];
     for (int i = 0; i < 3; ++i)
-        img[i] = QImage(*dir_ + "/" + kNames[i]).convertToFormat(QImage::Format_RGB32);
+        img[i] = QImage(dir_ + "/" + kNames[i]).convertToFormat(QImage::Format_RGB32);
     const QRect whole(0, 0, 1600, 1067);
     const QRect window(220, 120, 480, 200); // sky seen through the window
     const QRect shelf(1060, 420, 380, 300); // books in the shadow

@@ -3,7 +3,7 @@
 
 #include "imageio/exifReader.h"
 #include "support/testSupport.h"
-#include "tiffTestBuilder.h"
+#include "support/tiffTestBuilder.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -186,15 +186,6 @@ TEST(exifReader, textFieldsAreBounded) {
     tiffBuilder c(false);
     c.ascii(c.addIfd(), 0x9003, "2001:02:03 04:05:06 extra");
     EXPECT_STREQ(walk(c.build()).dateTime, "2001:02:03 04:05:06");
-}
-
-TEST(exifReader, lightSourceNames) {
-    const std::map<int, std::string> named = {{1, "Daylight"}, {2, "Fluorescent"},  {3, "Incandescent"},
-                                              {4, "Flash"},    {9, "Fine weather"}, {11, "Shade"}};
-    for (int code = -2; code < 300; ++code) {
-        const auto it = named.find(code);
-        EXPECT_EQ(std::string(halvora::lightSourceName(code)), it == named.end() ? "?" : it->second) << code;
-    }
 }
 
 TEST(exifReader, badHeadersAreReported) {

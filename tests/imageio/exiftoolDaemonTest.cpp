@@ -81,11 +81,6 @@ std::map<QString, QString> readBack(const QString& file, const QStringList& tags
     return values;
 }
 
-QByteArray bytesOf(const QString& file) {
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 #define REQUIRE_EXIFTOOL()                                                                                   \
     do {                                                                                                     \
         if (QStandardPaths::findExecutable("exiftool").isEmpty())                                            \
@@ -153,13 +148,13 @@ TEST(exiftoolDaemon, realToolQueriesAndWritesResults) {
     // The profile is there byte for byte; embedded on its own into another file, too.
     const QString extracted = QDir(dir).filePath("back.icc");
     ASSERT_TRUE(daemon.extractIcc(result, extracted, &error)) << error.toStdString();
-    EXPECT_EQ(bytesOf(extracted), icc);
+    EXPECT_EQ(halvora::test::readBytes(extracted), icc);
     const QString plain = QDir(dir).filePath("plain.jpg");
     ASSERT_TRUE(QImage(16, 16, QImage::Format_RGB888).save(plain, "JPEG"));
     ASSERT_TRUE(daemon.embedIcc(plain, profile, &error)) << error.toStdString();
     ASSERT_TRUE(QFile::remove(extracted));
     ASSERT_TRUE(daemon.extractIcc(plain, extracted, &error)) << error.toStdString();
-    EXPECT_EQ(bytesOf(extracted), icc);
+    EXPECT_EQ(halvora::test::readBytes(extracted), icc);
     ASSERT_TRUE(QFile::remove(plain));
     // A photo without one: failure, and no file is left behind.
     EXPECT_FALSE(daemon.extractIcc(source, extracted, &error));
@@ -178,14 +173,14 @@ TEST(exiftoolDaemon, fileNamesWithLineBreaksNeverReachTheTool) {
     const QString plain = QDir(dir).filePath("x.jpg");
     ASSERT_TRUE(QImage(8, 8, QImage::Format_RGB888).save(plain, "JPEG"));
     ASSERT_TRUE(QFile::copy(plain, evil));
-    const QByteArray before = bytesOf(plain);
+    const QByteArray before = halvora::test::readBytes(plain);
     logCapture log;
     QString error;
     EXPECT_FALSE(daemon.transferExif(dataFile("brackets/desk_canon_s45_13exp/img01.jpg"), evil, QString(),
                                      exifResultKind::singlePhotoEnhanced, 0, QString(), &error));
     EXPECT_TRUE(error.contains("line break")) << error.toStdString();
     EXPECT_TRUE(log.contains("line break"));
-    EXPECT_EQ(bytesOf(plain), before);
+    EXPECT_EQ(halvora::test::readBytes(plain), before);
     EXPECT_TRUE(QFile::exists(evil));
     // The tool is still there for the next, harmless command.
     exiftoolTags tags;

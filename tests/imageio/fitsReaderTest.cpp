@@ -4,7 +4,6 @@
 #include "base/parallelFor.h"
 #include "imageio/exifInfo.h"
 #include "imageio/imageLoader.h"
-#include "imageio/radianceTestFiles.h"
 #include "support/testSupport.h"
 
 #include <QtEndian>

@@ -2,7 +2,6 @@
 // tiled, luminance/chroma, multi-part), damaged files and concurrent loads.
 
 #include "imageio/imageLoader.h"
-#include "imageio/radianceTestFiles.h"
 #include "support/testSupport.h"
 
 #include <QDir>

@@ -21,11 +21,6 @@ using namespace halvora::test;
 
 namespace {
 
-bool write(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
 /// A frame header (SOFn) and nothing else behind the start-of-image marker.
 QByteArray jpegFrame(uint8_t marker, int width, int height, const std::vector<int>& sampling) {
     QByteArray b("\xff\xd8\xff", 3);
@@ -139,12 +134,12 @@ TEST(qtImageReader, AFileShortOfItsDeclaredSizeIsRefusedBeforeDecoding) {
     const QByteArray full = test::readBytes(dir + "/full.bmp");
     const int stride = (33 * 3 + 3) / 4 * 4;
     const QByteArray cut = full.left(full.size() - stride);
-    ASSERT_TRUE(write(dir + "/cut.bmp", cut));
+    ASSERT_TRUE(writeBytes(dir + "/cut.bmp", cut));
     int w = 0, h = 0;
     QString error;
     EXPECT_TRUE(qtImageInfo(dir + "/full.bmp", formatBmp, w, h, &error)) << error.toStdString();
     // The last row without its padding bytes is still whole.
-    ASSERT_TRUE(write(dir + "/unpadded.bmp", full.left(full.size() - (stride - 33 * 3))));
+    ASSERT_TRUE(writeBytes(dir + "/unpadded.bmp", full.left(full.size() - (stride - 33 * 3))));
     EXPECT_TRUE(qtImageInfo(dir + "/unpadded.bmp", formatBmp, w, h, &error)) << error.toStdString();
     EXPECT_FALSE(qtImageInfo(dir + "/cut.bmp", formatBmp, w, h, &error));
     EXPECT_EQ(
@@ -152,7 +147,7 @@ TEST(qtImageReader, AFileShortOfItsDeclaredSizeIsRefusedBeforeDecoding) {
         QString("%1/cut.bmp: declares 33 × 20 pixels but holds only %2 bytes").arg(dir).arg(cut.size()));
 
     // Something that is no picture of its kind at all.
-    ASSERT_TRUE(write(dir + "/text.png", "plain text, not a picture"));
+    ASSERT_TRUE(writeBytes(dir + "/text.png", "plain text, not a picture"));
     EXPECT_FALSE(qtImageInfo(dir + "/text.png", formatPng, w, h, &error));
     EXPECT_TRUE(error.startsWith(dir + "/text.png: is not a PNG picture")) << error.toStdString();
 }
@@ -167,7 +162,7 @@ TEST(qtImageReader, DamagedJpegDataFailTheReadWholeOrInStrips) {
     ASSERT_GT(scan, 0);
     const QByteArray damaged = photo.left(scan + (photo.size() - scan) / 2) + QByteArray("\xff\xd9", 2);
     const QString path = dir + "/damaged.jpg";
-    ASSERT_TRUE(write(path, damaged));
+    ASSERT_TRUE(writeBytes(path, damaged));
     const QSize size(1024, 768);
 
     QImage image;
@@ -198,7 +193,8 @@ TEST(qtImageReader, EachThreadCapturesOnlyTheMessagesOfItsOwnDecodes) {
     const QByteArray photo = test::readBytes(good);
     const qsizetype scan = photo.indexOf(QByteArray("\xff\xda", 2));
     const QString damaged = dir + "/damaged.jpg";
-    ASSERT_TRUE(write(damaged, photo.left(scan + (photo.size() - scan) / 3) + QByteArray("\xff\xd9", 2)));
+    ASSERT_TRUE(
+        writeBytes(damaged, photo.left(scan + (photo.size() - scan) / 3) + QByteArray("\xff\xd9", 2)));
 
     // A damaged and a good photo decoded at the same time, over and over: if a warning of one
     // thread reached the other's capture, the good photo would fail.

@@ -3,7 +3,6 @@
 
 #include "base/parallelFor.h"
 #include "imageio/imageLoader.h"
-#include "imageio/radianceTestFiles.h"
 #include "support/testSupport.h"
 
 #include <QDir>
@@ -242,18 +241,10 @@ TEST(radianceRgbe, hostileFilesAreRefusedWithALogLine) {
         bool infoRefuses; // false: the information call passes, the load must refuse
         const char* log;
     };
-    QByteArray runOverflow = rgbeHeader(w, 1);
-    // A run of 127 in a 16-pixel row (padded to the 8 bytes even the shortest row of 16 pixels needs).
-    runOverflow += QByteArray("\x02\x02\x00\x10", 4) + QByteArray("\xff\x07", 2) + QByteArray(4, '\0');
-    QByteArray literalOverflow = rgbeHeader(w, 1) + QByteArray("\x02\x02\x00\x10", 4) +
-                                 QByteArray(1, char(100)) + QByteArray(100, 'a');
-    QByteArray zeroCount = rgbeHeader(w, 1) + QByteArray("\x02\x02\x00\x10", 4) + QByteArray(64, '\0');
-    QByteArray wrongLength = rgbeHeader(w, 1) + QByteArray("\x02\x02\x00\x11", 4) + QByteArray(64, '\x81');
-    QByteArray oldOverflow =
-        rgbeHeader(w, 1) + flatRows({{10, 10, 10, 128}, {1, 1, 1, 200}}) + QByteArray(64, 'x');
-    QByteArray oldShiftOverflow =
-        rgbeHeader(w, 1) +
-        flatRows({{10, 10, 10, 128}, {1, 1, 1, 1}, {1, 1, 1, 1}, {1, 1, 1, 1}, {1, 1, 1, 1}, {1, 1, 1, 1}});
+    // The damaged scanlines are kept as regression files; here each must give its own reason.
+    auto kept = [](const char* name) {
+        return readBytes(QString(HALVORA_SOURCE_DIR) + "/tests/imageio/regressions/" + name);
+    };
     const std::vector<hostile> cases = {
         {"truncated pixels", good.left(good.size() - 9), false,
          "corrupt pixel data: the pixel data end in row"},
@@ -275,13 +266,14 @@ TEST(radianceRgbe, hostileFilesAreRefusedWithALogLine) {
         {"transposed storage", "#?RADIANCE\n\n+X 1 -Y 1\nabcd", true,
          "stores its pixels in the unsupported order \"+X -Y\""},
         {"no resolution line", "#?RADIANCE\n\n", true, "has no resolution line"},
-        {"run overflows row", runOverflow, false, "overflows row 0 at x = 0"},
-        {"literal overflows row", literalOverflow, false, "overflows row 0 at x = 0"},
-        {"zero count", zeroCount, false, "empty run in row 0 at x = 0"},
-        {"length differs from width", wrongLength, false,
+        {"run overflows row", kept("rgbe_rle_run_overflows_row.hdr"), false, "overflows row 0 at x = 0"},
+        {"literal overflows row", kept("rgbe_rle_literal_overflows_row.hdr"), false,
+         "overflows row 0 at x = 0"},
+        {"zero count", kept("rgbe_rle_zero_length_run.hdr"), false, "empty run in row 0 at x = 0"},
+        {"length differs from width", kept("rgbe_rle_length_differs_from_width.hdr"), false,
          "scanline 0 has the length 17 instead of the width 16"},
-        {"old-style run overflows row", oldOverflow, false, "an old-style run of"},
-        {"old-style shift overflow", oldShiftOverflow, false, "an old-style run of"},
+        {"old-style run overflows row", kept("rgbe_old_run_overflows_row.hdr"), false, "an old-style run of"},
+        {"old-style shift overflow", kept("rgbe_old_run_shift_overflow.hdr"), false, "an old-style run of"},
         {"empty file", QByteArray(), true, "is empty (0 bytes)"},
     };
     for (const hostile& c : cases) {

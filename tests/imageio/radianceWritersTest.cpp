@@ -5,7 +5,6 @@
 #include "base/runContext.h"
 #include "imageio/imageLoader.h"
 #include "imageio/imageSaver.h"
-#include "imageio/radianceTestFiles.h"
 #include "support/testSupport.h"
 
 #include <QDir>

@@ -7,7 +7,7 @@
 #include "imageio/rawDataExtent.h"
 #include "imageio/rawLoadOptions.h"
 #include "support/testSupport.h"
-#include "tiffTestBuilder.h"
+#include "support/tiffTestBuilder.h"
 
 #include <QDir>
 #include <QFile>
@@ -262,12 +262,14 @@ TEST(rawConverter, thingsThatAreNoRegularFileAreRefusedAtOnce) {
 
 TEST(rawConverter, headersThatCrashTheRawLibraryAreRefused) {
     // Found by fuzz_raw in LibRaw 0.20's identification: a Hasselblad model name that overflows a fixed
-    // buffer (the process aborts), and a TIFF directory that makes the parser read a wild address. The
-    // files must be refused, and this test program live on.
+    // buffer (the process aborts), and TIFF directories that make the parser read a wild address (the
+    // last one only when the file is opened from memory). The files must be refused, and this test
+    // program live on.
     for (const char* name : {"fuzz_raw_hasselblad_model_overflows_libraw.3fr",
                              "fuzz_raw_hasselblad_model_overflows_libraw_again.3fr",
                              "fuzz_raw_tiff_directory_makes_libraw_read_wild.dng",
-                             "fuzz_raw_tiff_directory_makes_libraw_jump_to_null.dng"}) {
+                             "fuzz_raw_tiff_directory_makes_libraw_jump_to_null.dng",
+                             "fuzz_raw_subifd_list_makes_libraw_read_wild_from_memory.dng"}) {
         const QString file = QString(HALVORA_SOURCE_DIR) + "/tests/imageio/regressions/" + name;
         ASSERT_TRUE(QFile::exists(file)) << name;
         rawInfo_t info;

@@ -9,7 +9,6 @@
 #include "imageio/imageLoader.h"
 #include "imageio/imageSaver.h"
 #include "imageio/tiffReader.h"
-#include "radianceTestFiles.h"
 #include "support/testSupport.h"
 
 #include <QDir>

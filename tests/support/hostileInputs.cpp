@@ -1,10 +1,10 @@
 #include "support/hostileInputs.h"
 #include "support/testSupport.h"
+#include "support/tiffTestEncoders.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QtEndian>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -39,14 +39,10 @@ void putBE32(QByteArray& b, uint32_t v) {
         b.append(char((v >> s) & 255));
 }
 
-uint32_t crc32Of(const QByteArray& bytes) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (char c : bytes) {
-        crc ^= uint8_t(c);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
+using bytes = std::vector<uint8_t>;
+
+QByteArray asBytes(const bytes& b) {
+    return QByteArray(reinterpret_cast<const char*>(b.data()), qsizetype(b.size()));
 }
 
 // ---- JPEG
@@ -71,15 +67,11 @@ qsizetype scanData(const QByteArray& jpeg) {
 
 /// An APP1 EXIF section whose only directory links to itself as its next directory.
 QByteArray selfLinkedExif() {
-    QByteArray tiff("II*\0", 4);
-    put32(tiff, 8);
-    put16(tiff, 1);      // one entry
-    put16(tiff, 0x0112); // Orientation
-    put16(tiff, 3);      // SHORT
-    put32(tiff, 1);
-    put32(tiff, 1); // value 1
-    put32(tiff, 8); // next directory: itself
-    const QByteArray data = QByteArray("Exif\0\0", 6) + tiff;
+    tiffBuilder tiff(false);
+    const int d = tiff.addIfd();
+    tiff.shorts(d, 0x0112, {1}); // Orientation 1
+    tiff.setNext(d, d);
+    const QByteArray data = asBytes(exifApp1(tiff.build()));
     QByteArray app1("\xff\xe1", 2);
     app1.append(char((data.size() + 2) >> 8)).append(char((data.size() + 2) & 255));
     return app1 + data;
@@ -95,7 +87,7 @@ QByteArray withPngSize(QByteArray png, uint32_t width, uint32_t height) {
     ihdr.replace(4, 8, size);
     png.replace(12, 17, ihdr);
     QByteArray crc;
-    putBE32(crc, crc32Of(ihdr));
+    putBE32(crc, uint32_t(crc32(0, reinterpret_cast<const Bytef*>(ihdr.constData()), uInt(ihdr.size()))));
     png.replace(29, 4, crc);
     return png;
 }
@@ -130,137 +122,61 @@ QByteArray bmpPicture(int w, int h) {
     return b;
 }
 
-// ---- TIFF: 16 × 16 pixels, four strips of four rows, little-endian, written from the format rules
+// ---- TIFF: 16 × 16 pixels, four strips of four rows, little-endian
 
 constexpr int kTiffSide = 16;
 constexpr int kStripRows = 4;
 constexpr int kStripBytes = kTiffSide * kStripRows * 3;
 
-QByteArray stripSamples(int strip) {
-    QByteArray raw(kStripBytes, '\0');
-    for (int i = 0; i < kStripBytes; ++i)
-        raw[i] = char((i * 7 + strip * 31) & 255);
+bytes stripSamples(int strip, int count = kStripBytes) {
+    bytes raw(size_t(count), 0);
+    for (int i = 0; i < count; ++i)
+        raw[size_t(i)] = uint8_t((i * 7 + strip * 31) & 255);
     return raw;
 }
 
-QByteArray lzwStrip(const QByteArray& raw) {
-    // A clear code, every byte as its own 9-bit code (the table stays below 511 entries), the end code.
-    QByteArray out;
-    uint32_t acc = 0;
-    int held = 0;
-    auto code = [&](int c) {
-        acc = acc << 9 | uint32_t(c);
-        held += 9;
-        while (held >= 8) {
-            out.append(char((acc >> (held - 8)) & 255));
-            held -= 8;
-        }
-    };
-    code(256);
-    for (char c : raw)
-        code(uint8_t(c));
-    code(257);
-    if (held > 0) out.append(char((acc << (8 - held)) & 255));
-    return out;
-}
-
-QByteArray deflateStrip(const QByteArray& raw) {
-    return qCompress(raw).mid(4);
-} // without Qt's length prefix
-
-QByteArray packBitsStrip(const QByteArray& raw) {
-    QByteArray out;
-    for (qsizetype i = 0; i < raw.size(); i += 128) {
-        const QByteArray run = raw.mid(i, 128);
-        out.append(char(run.size() - 1)).append(run);
-    }
-    return out;
-}
-
-QByteArray garbage(int bytes) {
-    QByteArray g(bytes, '\0');
-    for (int i = 0; i < bytes; ++i)
-        g[i] = char(0xFF - (i * 13) % 251);
+bytes garbage(size_t count) {
+    bytes g(count);
+    for (size_t i = 0; i < count; ++i)
+        g[i] = uint8_t(0xFF - (i * 13) % 251);
     return g;
 }
 
-struct tiffSpec {
-    int width = kTiffSide, height = kTiffSide;
-    int bits = 8, samples = 3;
-    int compression = 1;
-    int sampleFormat = 0; ///< 0: no tag
-    int photometric = 2;
-    std::vector<QByteArray> strips;
-};
-
-QByteArray tiffFile(const tiffSpec& t) {
-    QByteArray data;
-    std::vector<uint32_t> offsets, counts;
-    for (const QByteArray& s : t.strips) {
-        offsets.push_back(uint32_t(8 + data.size()));
-        counts.push_back(uint32_t(s.size()));
-        data += s;
-        if (data.size() & 1) data.append('\0');
-    }
-    struct entry {
-        uint16_t tag, type;
-        uint32_t count;
-        QByteArray value;
-    };
-    auto shorts = [](std::vector<uint16_t> v) {
-        QByteArray b;
-        for (uint16_t x : v)
-            put16(b, x);
-        return b;
-    };
-    auto longs = [](std::vector<uint32_t> v) {
-        QByteArray b;
-        for (uint32_t x : v)
-            put32(b, x);
-        return b;
-    };
-    std::vector<entry> entries = {
-        {256, 4, 1, longs({uint32_t(t.width)})},
-        {257, 4, 1, longs({uint32_t(t.height)})},
-        {258, 3, uint32_t(t.samples), shorts(std::vector<uint16_t>(size_t(t.samples), uint16_t(t.bits)))},
-        {259, 3, 1, shorts({uint16_t(t.compression)})},
-        {262, 3, 1, shorts({uint16_t(t.photometric)})},
-        {273, 4, uint32_t(offsets.size()), longs(offsets)},
-        {277, 3, 1, shorts({uint16_t(t.samples)})},
-        {278, 4, 1, longs({uint32_t(kStripRows)})},
-        {279, 4, uint32_t(counts.size()), longs(counts)},
-    };
-    if (t.sampleFormat)
-        entries.push_back({339, 3, uint32_t(t.samples),
-                           shorts(std::vector<uint16_t>(size_t(t.samples), uint16_t(t.sampleFormat)))});
-    const uint32_t dirOffset = uint32_t(8 + data.size());
-    uint32_t extra = dirOffset + 2 + 12 * uint32_t(entries.size()) + 4;
-    QByteArray dir, values;
-    put16(dir, uint16_t(entries.size()));
-    for (const entry& e : entries) {
-        put16(dir, e.tag);
-        put16(dir, e.type);
-        put32(dir, e.count);
-        if (e.value.size() <= 4) {
-            dir += e.value.leftJustified(4, '\0');
-        } else {
-            put32(dir, extra + uint32_t(values.size()));
-            values += e.value;
-        }
-    }
-    put32(dir, 0);
-    QByteArray file("II*\0", 4);
-    put32(file, dirOffset);
-    return file + data + dir + values;
+bytes firstHalf(const bytes& b) {
+    return bytes(b.begin(), b.begin() + long(b.size() / 2));
 }
 
-tiffSpec rgbTiff(int compression, const std::function<QByteArray(const QByteArray&)>& encode, int damaged,
-                 const QByteArray& damagedStrip) {
-    tiffSpec t;
-    t.compression = compression;
+/// The four strips of an RGB picture, coded by `encode`; strip `damaged` is replaced by `instead`.
+std::vector<bytes> rgbStrips(const std::function<bytes(const bytes&)>& encode, int damaged = -1,
+                             const bytes& instead = {}) {
+    std::vector<bytes> strips;
     for (int s = 0; s < kTiffSide / kStripRows; ++s)
-        t.strips.push_back(s == damaged ? damagedStrip : encode(stripSamples(s)));
-    return t;
+        strips.push_back(s == damaged ? instead : encode(stripSamples(s)));
+    return strips;
+}
+
+/// A file of `side` × `side` pixels holding `strips` as they are; one sample per pixel means a palette.
+QByteArray tiffFile(const std::vector<bytes>& strips, int compression, int bits = 8, int samples = 3,
+                    int sampleFormat = 0, int side = kTiffSide) {
+    tiffBuilder b(false);
+    std::vector<uint32_t> offsets, counts;
+    for (const bytes& s : strips) {
+        offsets.push_back(b.addBlob(s));
+        counts.push_back(uint32_t(s.size()));
+        if (s.size() & 1) b.addBlob({0});
+    }
+    const int d = b.addIfd();
+    b.longs(d, 256, {uint32_t(side)});
+    b.longs(d, 257, {uint32_t(side)});
+    b.shorts(d, 258, std::vector<uint16_t>(size_t(samples), uint16_t(bits)));
+    b.shorts(d, 259, {uint16_t(compression)});
+    b.shorts(d, 262, {uint16_t(samples == 1 ? 3 : 2)});
+    b.longs(d, 273, offsets);
+    b.shorts(d, 277, {uint16_t(samples)});
+    b.longs(d, 278, {uint32_t(kStripRows)});
+    b.longs(d, 279, counts);
+    if (sampleFormat) b.shorts(d, 339, std::vector<uint16_t>(size_t(samples), uint16_t(sampleFormat)));
+    return asBytes(b.build());
 }
 
 // ---- FITS and Radiance
@@ -384,52 +300,34 @@ std::vector<hostileInput> makeHostileInputs(const QString& dir, const QString& d
     }
 
     // TIFF strips that are damaged or run short, sample formats that must be refused, a lying size
-    const QByteArray lzwGood = lzwStrip(stripSamples(1));
-    const QByteArray deflateGood = deflateStrip(stripSamples(1));
-    add("tiff_lzw_damaged_strip", "lzw_damaged.tif",
-        tiffFile(rgbTiff(5, lzwStrip, 1, garbage(lzwGood.size()))), outcome::refusedAtLoad,
-        "strip 1 of 4: damaged LZW data");
-    add("tiff_lzw_short_strip", "lzw_short.tif",
-        tiffFile(rgbTiff(5, lzwStrip, 1, lzwGood.left(lzwGood.size() / 2))), outcome::refusedAtLoad,
-        "strip 1 of 4: the LZW data end");
+    const auto lzw = [](const bytes& raw) { return lzwEncode(raw, false); };
+    const bytes lzwGood = lzw(stripSamples(1)), deflateGood = deflateEncode(stripSamples(1));
+    add("tiff_lzw_damaged_strip", "lzw_damaged.tif", tiffFile(rgbStrips(lzw, 1, garbage(lzwGood.size())), 5),
+        outcome::refusedAtLoad, "strip 1 of 4: damaged LZW data");
+    add("tiff_lzw_short_strip", "lzw_short.tif", tiffFile(rgbStrips(lzw, 1, firstHalf(lzwGood)), 5),
+        outcome::refusedAtLoad, "strip 1 of 4: the LZW data end");
     add("tiff_deflate_damaged_strip", "deflate_damaged.tif",
-        tiffFile(rgbTiff(8, deflateStrip, 1, garbage(deflateGood.size()))), outcome::refusedAtLoad,
+        tiffFile(rgbStrips(deflateEncode, 1, garbage(deflateGood.size())), 8), outcome::refusedAtLoad,
         "strip 1 of 4: damaged Deflate data");
     add("tiff_deflate_short_strip", "deflate_short.tif",
-        tiffFile(rgbTiff(8, deflateStrip, 1, deflateGood.left(deflateGood.size() / 2))),
-        outcome::refusedAtLoad, "strip 1 of 4: the Deflate data end");
+        tiffFile(rgbStrips(deflateEncode, 1, firstHalf(deflateGood)), 8), outcome::refusedAtLoad,
+        "strip 1 of 4: the Deflate data end");
     add("tiff_packbits_short_strip", "packbits_short.tif",
-        tiffFile(rgbTiff(32773, packBitsStrip, 1, packBitsStrip(stripSamples(1).left(100)))),
+        tiffFile(rgbStrips(packBitsEncode, 1, packBitsEncode(stripSamples(1, 100))), 32773),
         outcome::refusedAtLoad,
         QStringLiteral("strip 1 of 4: the PackBits data end %1 bytes short of %2")
             .arg(kStripBytes - 100)
             .arg(kStripBytes));
+    add("tiff_32bit_unsigned", "uint32.tif",
+        tiffFile(std::vector(4, bytes(kStripBytes * 4, 0x3f)), 1, 32, 3, 1), outcome::refusedAtPreparation,
+        "unsupported TIFF format (32-bit samples of sample format 1, not floating point)");
+    add("tiff_16bit_signed", "int16.tif", tiffFile(std::vector(4, bytes(kStripBytes * 2, 0x3f)), 1, 16, 3, 2),
+        outcome::refusedAtPreparation,
+        "unsupported TIFF format (16-bit samples of sample format 2, not unsigned integers)");
+    add("tiff_palette", "palette.tif", tiffFile(std::vector(4, bytes(kStripBytes / 3, 0x21)), 1, 8, 1),
+        outcome::refusedAtPreparation, "unsupported TIFF format (photometric interpretation = 3)");
     {
-        tiffSpec t;
-        t.bits = 32;
-        t.sampleFormat = 1;
-        for (int s = 0; s < 4; ++s)
-            t.strips.push_back(QByteArray(kStripBytes * 4, '\x3f'));
-        add("tiff_32bit_unsigned", "uint32.tif", tiffFile(t), outcome::refusedAtPreparation,
-            "unsupported TIFF format (32-bit samples of sample format 1, not floating point)");
-        t.bits = 16;
-        t.sampleFormat = 2;
-        for (auto& s : t.strips)
-            s = QByteArray(kStripBytes * 2, '\x3f');
-        add("tiff_16bit_signed", "int16.tif", tiffFile(t), outcome::refusedAtPreparation,
-            "unsupported TIFF format (16-bit samples of sample format 2, not unsigned integers)");
-    }
-    {
-        tiffSpec t = rgbTiff(1, [](const QByteArray& raw) { return raw.left(kStripBytes / 3); }, -1, {});
-        t.samples = 1;
-        t.photometric = 3;
-        add("tiff_palette", "palette.tif", tiffFile(t), outcome::refusedAtPreparation,
-            "unsupported TIFF format (photometric interpretation = 3)");
-    }
-    {
-        tiffSpec t = rgbTiff(1, [](const QByteArray& raw) { return raw; }, -1, {});
-        t.width = t.height = 60000;
-        const QByteArray lying = tiffFile(t);
+        const QByteArray lying = tiffFile(rgbStrips([](const bytes& raw) { return raw; }), 1, 8, 3, 0, 60000);
         add("tiff_declares_60000x60000", "lying.tif", lying, outcome::refusedAtPreparation,
             declares(60000, 60000, lying.size()));
     }

@@ -3,7 +3,7 @@
 // predictors, and a whole-file maker on top of tiffBuilder. Written from the TIFF format rules,
 // independently of the reader under test.
 
-#include "tiffTestBuilder.h"
+#include "support/tiffTestBuilder.h"
 
 #include <map>
 #include <zlib.h>

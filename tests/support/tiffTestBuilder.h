@@ -1,5 +1,5 @@
 #pragma once
-// Builds TIFF structures byte by byte for the EXIF and TIFF reader tests, in either byte order.
+// Builds TIFF structures byte by byte for the EXIF, TIFF and hostile-input tests, in either byte order.
 // Layout: 8-byte header, then the data blobs in the order added, then the directories, each
 // followed by its out-of-line values. Everything is written independently of the readers.
 
