@@ -254,7 +254,9 @@ TEST(alignmentRun, generationAlignsFirstOnceAndMergesUnalignedWhenAlignmentFails
             EXPECT_EQ(changes, aligns && !featureless ? 1 : 0);
             EXPECT_EQ(project->aligned, !featureless);
             EXPECT_EQ(logs.filter("Most probably the alignment failed").size(), featureless ? 1 : 0);
-            if (!featureless) EXPECT_LT(project->width, alignW);
+            if (!featureless) {
+                EXPECT_LT(project->width, alignW);
+            }
         }
     }
 }
