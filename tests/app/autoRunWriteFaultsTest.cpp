@@ -159,8 +159,9 @@ TEST(autoRunWriteFaults, aRunKilledWhileSavingTheRadiancePictureLeavesNothingBeh
             ASSERT_TRUE(f.open(QIODevice::ReadOnly));
             const QByteArray bytes = f.readAll();
             f.close();
-            if (!(older && bytes == olderBytes))
+            if (!(older && bytes == olderBytes)) {
                 EXPECT_TRUE(wholeRadiancePicture(target)) << "a partial picture under the final name";
+            }
         }
 }
 

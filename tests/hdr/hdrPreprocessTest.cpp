@@ -192,7 +192,9 @@ TEST(hdrPreprocess, sameStatisticsAndPictureForAnyThreadCount) {
         EXPECT_TRUE(result[0] == result[1]) << method;
         EXPECT_EQ(stats[0].lcCorrection, stats[1].lcCorrection);
         EXPECT_EQ(stats[0].hdrMean, stats[1].hdrMean);
-        if (method == 2) EXPECT_LT(stats[0].lcCorrection, 1.0) << "a dark picture lowers the exponent";
+        if (method == 2) {
+            EXPECT_LT(stats[0].lcCorrection, 1.0) << "a dark picture lowers the exponent";
+        }
     }
 }
 

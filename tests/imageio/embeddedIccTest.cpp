@@ -72,7 +72,9 @@ TEST(embeddedIcc, writersEmbedWhatExiftoolAndOurReaderReadBack) {
             QByteArray back;
             EXPECT_TRUE(readEmbeddedIcc(file, file.endsWith(".tif"), back, &error)) << error.toStdString();
             EXPECT_EQ(back, icc) << file.toStdString();
-            if (exiftool) EXPECT_EQ(exiftoolIcc(file), icc) << file.toStdString();
+            if (exiftool) {
+                EXPECT_EQ(exiftoolIcc(file), icc) << file.toStdString();
+            }
         }
         // The JFIF segment still follows the start of image directly, and the picture decodes.
         QFile f(jpeg);

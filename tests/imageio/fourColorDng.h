@@ -3,7 +3,7 @@
 // yellow and green in every 2 × 2 block, 16-bit samples of a 12-bit range above a black level of 256,
 // three patches side by side with known sensor values, an "as shot" neutral and a TIFF orientation.
 
-#include "imageio/tiffTestBuilder.h"
+#include "support/tiffTestBuilder.h"
 
 #include <cmath>
 #include <string>

@@ -195,7 +195,9 @@ TEST(pngChunks, everyCutOfARealPhotoIsFound) {
     for (size_t cut : cuts) {
         const std::string part = photo.substr(0, cut);
         EXPECT_NE(damage(part, pngCheck::layout), QString()) << "cut at " << cut;
-        if (cut >= 41) EXPECT_TRUE(damage(part, pngCheck::layout).startsWith("is truncated")) << cut;
+        if (cut >= 41) {
+            EXPECT_TRUE(damage(part, pngCheck::layout).startsWith("is truncated")) << cut;
+        }
     }
     // A changed byte inside the picture data breaks its chunk's CRC.
     std::string flipped = photo;
@@ -227,9 +229,10 @@ TEST(pngChunks, whateverLibpngStopsAtIsRefusedFirst) {
             const bool decodes = libpngDecodes(bad);
             const QString reason = damage(bad, pngCheck::data);
             libpngFailures += decodes ? 0 : 1;
-            if (!decodes)
+            if (!decodes) {
                 EXPECT_NE(reason, QString()) << "libpng fails on a file the check passes (type "
                                              << l.colourType << ", round " << round << ")";
+            }
         }
     }
     // The damage must have reached both sides often enough to mean something.
