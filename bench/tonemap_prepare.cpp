@@ -10,29 +10,20 @@
 #include "tonemap/localContrast.h"
 #include "tonemap/maskPlane.h"
 
+#include "benchClock.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <sys/resource.h>
 
 namespace {
 
-using clock_type = std::chrono::steady_clock;
-
-double seconds(clock_type::time_point t0) {
-    return std::chrono::duration<double>(clock_type::now() - t0).count();
-}
-
-// CPU seconds of the whole process (all threads): a steadier measure than wall time on a shared machine.
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-}
+using halvora::bench::clock_type;
+using halvora::bench::cpuSeconds;
+using halvora::bench::seconds;
 
 uint32_t hash(uint32_t x) {
     x ^= x >> 16;

@@ -13,29 +13,21 @@
 #include "tonemap/localContrast.h"
 #include "tonemap/maskPlane.h"
 
+#include "benchClock.h"
+
 #include <QCoreApplication>
 #include <QString>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/resource.h>
 #include <vector>
 
 namespace {
 
-using clock_type = std::chrono::steady_clock;
-
-double seconds(clock_type::time_point t0) {
-    return std::chrono::duration<double>(clock_type::now() - t0).count();
-}
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-}
+using halvora::bench::clock_type;
+using halvora::bench::cpuSeconds;
+using halvora::bench::seconds;
 
 // FNV-1a over a plane: equal sums on two builds mean (practically) equal planes.
 uint64_t checksum(const std::vector<uint16_t>& plane) {

@@ -14,14 +14,26 @@
 
 using halvora::test::fourColorDng;
 
+namespace {
+
+// Writes the four-colour DNG turned by `orientation` to `file` and reads its information.
+::testing::AssertionResult writeAndIdentify(const QString& file, int orientation, rawInfo_t& info) {
+    if (!halvora::test::writeBytes(file, fourColorDng::bytes(orientation)))
+        return ::testing::AssertionFailure() << "cannot write " << file.toStdString();
+    exifInfo_t exif;
+    QString error;
+    if (!halvora::getRAWinfo_DCRAW(file, true, info, exif, &error))
+        return ::testing::AssertionFailure() << error.toStdString();
+    return ::testing::AssertionSuccess();
+}
+
+} // namespace
+
 TEST(rawFourColorPick, aClickOnTheGreyPatchSetsAllFourMultipliersAndAClippedOneIsRefused) {
     const QString file = halvora::test::makeTempDir("cmygDialog") + "/cmyg.dng";
     constexpr int orientation = 6;
-    ASSERT_TRUE(halvora::test::writeBytes(file, fourColorDng::bytes(orientation)));
     rawInfo_t info;
-    exifInfo_t exif;
-    QString error;
-    ASSERT_TRUE(halvora::getRAWinfo_DCRAW(file, true, info, exif, &error)) << error.toStdString();
+    ASSERT_TRUE(writeAndIdentify(file, orientation, info));
     rawLoadOptionsDialog dialog(file, info, rawLoadOptions{});
     // "As shot" relative to the second channel, the fourth one included: neutral[1] / neutral[c].
     for (int c = 0; c < 4; ++c)
@@ -59,11 +71,8 @@ TEST(rawFourColorPick, automaticSelectionOnATurnedPreviewIsPlacedOnTheSensor) {
     const QString file = halvora::test::makeTempDir("turnedSelection") + "/cmyg.dng";
     for (const int orientation : {1, 3, 6, 8}) {
         SCOPED_TRACE(orientation);
-        ASSERT_TRUE(halvora::test::writeBytes(file, fourColorDng::bytes(orientation)));
         rawInfo_t info;
-        exifInfo_t exif;
-        QString error;
-        ASSERT_TRUE(halvora::getRAWinfo_DCRAW(file, true, info, exif, &error)) << error.toStdString();
+        ASSERT_TRUE(writeAndIdentify(file, orientation, info));
         rawLoadOptionsDialog dialog(file, info, rawLoadOptions{});
         ASSERT_TRUE(dialog.renderPreview());
         dialog.whiteBalanceList()->setCurrentIndex(rawLoadOptions::automaticSelection);
