@@ -92,7 +92,9 @@ if [ -n "$BASE" ]; then
     echo "== baseline stages"
     stages "$BOX/base.log"
     read BASE_WALL BASE_RSS < "$BOX/base.m"
-    python3 - "$BOX/out/ours.jpg" "$BOX/out/base.jpg" <<'PY' || echo "(pixel comparison needs python3-numpy and python3-pil)"
+    # Debian's interpreter, which the python3-numpy and python3-pil packages serve.
+    PY3=$(command -v /usr/bin/python3 || command -v python3)
+    "$PY3" - "$BOX/out/ours.jpg" "$BOX/out/base.jpg" <<'PY' || echo "(pixel comparison needs python3-numpy and python3-pil)"
 import sys
 import numpy as np
 from PIL import Image

@@ -295,7 +295,8 @@ void automaticRun::prepare() {
     preparation_ = std::make_unique<toneMappingPrepareRun>(project_, runSettings_);
     connect(preparation_.get(), &projectRun::finished, this, &automaticRun::prepared, Qt::QueuedConnection);
     beginStage(preparation_.get(), tr("Preparing for tone mapping"));
-    preparation_->start();
+    // The look was read before the merge and stays as it is: planes it does not read are not made.
+    preparation_->start(&project_.tmSettings);
 }
 
 void automaticRun::prepared(bool ok, const QString& error) {

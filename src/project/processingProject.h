@@ -220,6 +220,9 @@ public:
     bool hdrPresent = false;
     bool maskPlaneValid = false; ///< preparation passes done for the current picture
     bool lcPlanesValid = false;
+    /// With lcPlanesValid: local-contrast planes a run with a fixed look left out because its tone
+    /// mapping never reads them (see localContrastPlanesRead); an interactive preparation makes all.
+    bool lcMediumSkipped = false, lcCoarseSkipped = false;
     bool transformed = false;
     bool cropped = false;
     /// The photos' current files hold aligned pixels (automatic or manual alignment).

@@ -19,8 +19,8 @@ void setPlanes(processingProject& p, halvora::toneMapSource_t& source, int level
     const bool lc = p.lcPlanesValid && p.lcPlaneFine.allocated() && p.lcPlaneMedium.allocated() &&
                     p.lcPlaneCoarse.allocated();
     source.lcPlaneFine = lc ? p.lcPlaneFine.data<uint16_t>(level) : nullptr;
-    source.lcPlaneMedium = lc ? p.lcPlaneMedium.data<uint16_t>(level) : nullptr;
-    source.lcPlaneCoarse = lc ? p.lcPlaneCoarse.data<uint16_t>(level) : nullptr;
+    source.lcPlaneMedium = lc && !p.lcMediumSkipped ? p.lcPlaneMedium.data<uint16_t>(level) : nullptr;
+    source.lcPlaneCoarse = lc && !p.lcCoarseSkipped ? p.lcPlaneCoarse.data<uint16_t>(level) : nullptr;
     source.maskPlane =
         p.maskPlaneValid && p.maskPlane.allocated() ? p.maskPlane.data<uint16_t>(level) : nullptr;
 }

@@ -7,13 +7,16 @@ toneMappingPrepareRun::toneMappingPrepareRun(processingProject& project, const r
                                              QObject* parent)
     : projectRun(settings, parent), project_(project) {}
 
-bool toneMappingPrepareRun::start() {
+bool toneMappingPrepareRun::start(const toneMappingSettings_t* fixedLook) {
     toneMappingPrepareOptions_t options;
     options.panoramaMode = settings().panoramaMode;
+    if (fixedLook) options.onlyPlanesReadBy(*fixedLook);
     auto worker = std::make_shared<toneMappingPreprocessWorker>(&project_, options);
-    return projectRun::start(toneMappingPreprocessWorker::progressTotal(project_), [worker](QString& error) {
-        worker->doIt();
-        if (!worker->succeeded()) error = tr("Preparing the picture for tone mapping failed.");
-        return worker->succeeded();
-    });
+    return projectRun::start(toneMappingPreprocessWorker::progressTotal(project_, options),
+                             [worker](QString& error) {
+                                 worker->doIt();
+                                 if (!worker->succeeded())
+                                     error = tr("Preparing the picture for tone mapping failed.");
+                                 return worker->succeeded();
+                             });
 }

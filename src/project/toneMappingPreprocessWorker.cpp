@@ -6,6 +6,8 @@
 #include "project/processingProject.h"
 #include "tonemap/localContrast.h"
 #include "tonemap/maskPlane.h"
+#include "tonemap/pixelChain.h"
+#include "tonemap/toneMappingSettings.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,18 +22,38 @@ size_t localContrastScratchSamples(int w, int h) {
     return size_t(w) * size_t(h) + size_t((w + 1) / 2) * size_t((h + 1) / 2);
 }
 
+bool maskPassNeeded(const processingProject& p, const toneMappingPrepareOptions_t& o) {
+    return o.maskPlane && !p.maskPlaneValid;
+}
+
+// Planes left out by an earlier run with a fixed look count as missing when these options want them.
+bool localContrastPassNeeded(const processingProject& p, const toneMappingPrepareOptions_t& o) {
+    if (!o.localContrast) return false;
+    return !p.lcPlanesValid || (o.lcMedium && p.lcMediumSkipped) || (o.lcCoarse && p.lcCoarseSkipped);
+}
+
 } // namespace
+
+void toneMappingPrepareOptions_t::onlyPlanesReadBy(const toneMappingSettings_t& look) {
+    maskPlane = look.maskEnabled;
+    localContrast = look.localContrastEnabled;
+    const localContrastPlanesRead_t reads = localContrastPlanesRead(look.range);
+    lcMedium = reads.medium;
+    lcCoarse = reads.coarse;
+}
 
 toneMappingPreprocessWorker::toneMappingPreprocessWorker(processingProject* project,
                                                          const toneMappingPrepareOptions_t& options,
                                                          QObject* parent)
     : QObject(parent), project_(project), options_(options) {}
 
-uint64_t toneMappingPreprocessWorker::progressTotal(const processingProject& project) {
+uint64_t toneMappingPreprocessWorker::progressTotal(const processingProject& project,
+                                                    const toneMappingPrepareOptions_t& options) {
     const uint64_t w = uint64_t(std::max(0, project.width)), h = uint64_t(std::max(0, project.height));
     uint64_t total = 0;
-    if (!project.maskPlaneValid) total += w + h;
-    if (!project.lcPlanesValid) total += 3 * w;
+    if (maskPassNeeded(project, options)) total += w + h;
+    if (localContrastPassNeeded(project, options))
+        total += (1 + uint64_t(options.lcMedium) + uint64_t(options.lcCoarse)) * w;
     return total;
 }
 
@@ -58,7 +80,7 @@ bool toneMappingPreprocessWorker::run() {
     // The mask plane and the local-contrast planes read only the radiance picture and write planes
     // (and scratch thirds of the result buffer) of their own: with two threads they run side by side,
     // each splitting its loops over the pool, so that either fills the other's serial stretches.
-    const bool mask = !p->maskPlaneValid, lc = !p->lcPlanesValid;
+    const bool mask = maskPassNeeded(*p, options_), lc = localContrastPassNeeded(*p, options_);
     bool maskDone = !mask, lcDone = !lc;
     if (mask && lc && halvora::usableThreadCount() > 1) {
         halvora::parallelForParts(2, 2, [&](int part, int64_t, int64_t) {
@@ -73,7 +95,11 @@ bool toneMappingPreprocessWorker::run() {
     }
     // A plane is marked only when its own pass ended: a cancelled or failed one is redone next time.
     if (mask && maskDone) p->maskPlaneValid = true;
-    if (lc && lcDone) p->lcPlanesValid = true;
+    if (lc && lcDone) {
+        p->lcPlanesValid = true;
+        p->lcMediumSkipped = !options_.lcMedium;
+        p->lcCoarseSkipped = !options_.lcCoarse;
+    }
     return maskDone && lcDone;
 }
 
@@ -110,19 +136,23 @@ bool toneMappingPreprocessWorker::prepareLocalContrast() {
     if (!runLocalContrastPrepare(p->rgbFloatBuffer(), w, h, e, prepared)) return false;
 
     const localContrastWindows_t k = localContrastWindowSizes(w, h);
-    debugLog("* step 1 (k=%d)...\n", k.medium);
-    if (!runLocalContrast(prepared, w, h, k.medium, panorama, false, samples,
-                          p->lcPlaneMedium.data<uint16_t>()))
-        return false;
+    if (options_.lcMedium) {
+        debugLog("* step 1 (k=%d)...\n", k.medium);
+        if (!runLocalContrast(prepared, w, h, k.medium, panorama, false, samples,
+                              p->lcPlaneMedium.data<uint16_t>()))
+            return false;
+        p->lcPlaneMedium.buildLevels();
+    }
     debugLog("* step 2 (k=%d)...\n", k.fine);
     if (!runLocalContrast(prepared, w, h, k.fine, panorama, true, samples, p->lcPlaneFine.data<uint16_t>()))
         return false;
-    debugLog("* step 3 (k=%d)...\n", k.coarse);
-    if (!runLocalContrast(prepared, w, h, k.coarse, panorama, false, samples,
-                          p->lcPlaneCoarse.data<uint16_t>()))
-        return false;
-
-    for (pyramid* plane : {&p->lcPlaneMedium, &p->lcPlaneFine, &p->lcPlaneCoarse})
-        plane->buildLevels();
+    p->lcPlaneFine.buildLevels();
+    if (options_.lcCoarse) {
+        debugLog("* step 3 (k=%d)...\n", k.coarse);
+        if (!runLocalContrast(prepared, w, h, k.coarse, panorama, false, samples,
+                              p->lcPlaneCoarse.data<uint16_t>()))
+            return false;
+        p->lcPlaneCoarse.buildLevels();
+    }
     return !halvora::cancelRequested();
 }

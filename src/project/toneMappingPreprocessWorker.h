@@ -10,10 +10,21 @@
 #include <cstdint>
 
 class processingProject;
+struct toneMappingSettings_t;
 
 /// What the preparation needs besides the project, filled in by whoever creates the worker.
 struct toneMappingPrepareOptions_t {
     bool panoramaMode = false; ///< Processing/PanoramaMode: the picture wraps around left/right
+    /// Planes to make. An interactive session makes them all, since any slider may move; a run whose
+    /// look is fixed before the planes are made (the automatic run) makes only those its tone mapping
+    /// reads, which gives the same picture for less work.
+    bool maskPlane = true;
+    bool localContrast = true;
+    bool lcMedium = true;
+    bool lcCoarse = true;
+
+    /// The planes the tone mapping with `look` reads, and nothing else.
+    void onlyPlanesReadBy(const toneMappingSettings_t& look);
 };
 
 class toneMappingPreprocessWorker : public QObject {
@@ -23,8 +34,9 @@ public:
                                 QObject* parent = nullptr);
 
     /// Progress units of the passes the project does not yet mark valid: width + height for the mask,
-    /// 3 × width for the local-contrast planes (main thread, before starting the worker).
-    static uint64_t progressTotal(const processingProject& project);
+    /// width for each local-contrast plane (main thread, before starting the worker).
+    static uint64_t progressTotal(const processingProject& project,
+                                  const toneMappingPrepareOptions_t& options);
     /// True when every pass ran to its end (not cancelled, the project was usable).
     bool succeeded() const { return ok_; }
 

@@ -70,7 +70,9 @@ chainSetup_t chainSetup(const toneMapping_threadParams_t& p) {
     const toneMappingSettings_t& s = *p.settings;
     const toneMappingTables_t& t = s.tables;
     chainSetup_t c;
-    c.localContrast = s.localContrastEnabled && p.lcPlaneFine && p.lcPlaneMedium && p.lcPlaneCoarse;
+    const localContrastPlanesRead_t reads = localContrastPlanesRead(s.range);
+    c.localContrast = s.localContrastEnabled && p.lcPlaneFine && (p.lcPlaneMedium || !reads.medium) &&
+                      (p.lcPlaneCoarse || !reads.coarse);
     c.mask = s.maskEnabled && p.maskPlane;
     c.lcStrength = s.lcStrength;
     c.highlights = s.highlights;
@@ -125,15 +127,19 @@ CHAIN_STEP double sourceLuminance(float sr, float sg, float sb, bool& chromatic)
 CHAIN_STEP double localContrastValue(const chainSetup_t& c, const toneMapping_threadParams_t& p, int32_t i,
                                      double Y) {
     const double f = p.lcPlaneFine[i] * kInvFullScale;
-    const double md = p.lcPlaneMedium[i] * kInvFullScale;
-    const double co = p.lcPlaneCoarse[i] * kInvFullScale;
+    // A plane whose blend weight is exactly 0 is not read (it may be absent): 1·a + 0·b is a exactly.
     double L;
     if (c.range < 0.5) {
         const double tr = (0.5 - c.range) * 2.0;
-        L = tr * f + (1.0 - tr) * md;
+        L = tr == 1.0 ? f : tr * f + (1.0 - tr) * (p.lcPlaneMedium[i] * kInvFullScale);
     } else {
         const double tr = (c.range - 0.5) * 2.0;
-        L = (1.0 - tr) * md + tr * co;
+        if (tr == 0.0)
+            L = p.lcPlaneMedium[i] * kInvFullScale;
+        else if (tr == 1.0)
+            L = p.lcPlaneCoarse[i] * kInvFullScale;
+        else
+            L = (1.0 - tr) * (p.lcPlaneMedium[i] * kInvFullScale) + tr * (p.lcPlaneCoarse[i] * kInvFullScale);
     }
     if (f > L) L = 0.75 * L + 0.25 * f;
     if (c.blackThreshold > Y && c.blackSpread2 > 0) {
@@ -287,6 +293,20 @@ struct progressCounter {
 
 } // namespace
 } // namespace halvora
+
+localContrastPlanesRead_t localContrastPlanesRead(double range) {
+    // The blend weights as localContrastValue computes them.
+    localContrastPlanesRead_t reads;
+    if (range < 0.5) {
+        reads.medium = (0.5 - range) * 2.0 != 1.0;
+        reads.coarse = false;
+    } else {
+        const double tr = (range - 0.5) * 2.0;
+        reads.medium = tr != 1.0;
+        reads.coarse = tr != 0.0;
+    }
+    return reads;
+}
 
 void toneMapping(const toneMapping_threadParams_t& p) {
     using namespace halvora;

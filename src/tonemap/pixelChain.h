@@ -39,7 +39,18 @@ struct toneMapping_threadParams_t {
     double* keptColor = nullptr;
 };
 
-/// Tone-maps the thread's pixel range. Planes that the settings do not use may be null. Runs on a
+/// Which local-contrast planes the chain reads at a Range setting. The fine plane is always read (micro
+/// details, and the fine rank lifts L where it is higher); the medium and coarse planes only where
+/// the Range blend gives them a weight that is not exactly zero (Range 0 reads the fine plane alone,
+/// 0.5 the medium one, 1 the coarse one).
+struct localContrastPlanesRead_t {
+    bool medium = true;
+    bool coarse = true;
+};
+localContrastPlanesRead_t localContrastPlanesRead(double range);
+
+/// Tone-maps the thread's pixel range. Planes that the settings do not read (see
+/// localContrastPlanesRead) may be null. Runs on a
 /// pool thread; reads only the settings and the inputs, writes only its own pixels and histograms.
 void toneMapping(const toneMapping_threadParams_t& p);
 

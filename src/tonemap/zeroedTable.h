@@ -15,7 +15,9 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <sys/mman.h>
 #include <type_traits>
+#include <utility>
 
 namespace halvora {
 
@@ -25,8 +27,14 @@ template <class T> class zeroedTable {
 public:
     zeroedTable() = default;
     zeroedTable(const zeroedTable& other) { *this = other; }
-    zeroedTable(zeroedTable&& other) noexcept = default;
-    zeroedTable& operator=(zeroedTable&& other) noexcept = default;
+    // A moved-from table is empty (not a null block of the old size).
+    zeroedTable(zeroedTable&& other) noexcept
+        : data_(std::move(other.data_)), size_(std::exchange(other.size_, 0)) {}
+    zeroedTable& operator=(zeroedTable&& other) noexcept {
+        data_ = std::move(other.data_);
+        size_ = std::exchange(other.size_, 0);
+        return *this;
+    }
     zeroedTable& operator=(const zeroedTable& other) {
         if (this == &other) return *this;
         assignZero(other.size_);
@@ -39,11 +47,20 @@ public:
         release();
         if (count == 0) return;
         if (count > std::numeric_limits<size_t>::max() / sizeof(T)) throw std::bad_alloc();
-        // calloc hands out fresh zero pages for large blocks and clears only reused small ones.
-        std::unique_ptr<T, freeDeleter> block(static_cast<T*>(std::calloc(count, sizeof(T))));
-        if (!block) throw std::bad_alloc();
-        adviseHugePages(block.get(), count * sizeof(T));
-        data_ = std::move(block);
+        const size_t bytes = count * sizeof(T);
+        // Large blocks are mapped from the system, which hands out zero pages whatever the heap did
+        // before (calloc would clear a reused block, once the allocator has raised its mapping
+        // threshold after a large free); small ones come from calloc.
+        if (bytes >= kMappedBytes) {
+            void* mapped = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (mapped == MAP_FAILED) throw std::bad_alloc();
+            data_ = std::unique_ptr<T, blockDeleter>(static_cast<T*>(mapped), blockDeleter{bytes});
+            adviseHugePages(mapped, bytes);
+        } else {
+            data_ = std::unique_ptr<T, blockDeleter>(static_cast<T*>(std::calloc(count, sizeof(T))),
+                                                     blockDeleter{});
+            if (!data_) throw std::bad_alloc();
+        }
         size_ = count;
     }
     /// Frees the table; it is empty afterwards.
@@ -68,10 +85,18 @@ public:
     }
 
 private:
-    struct freeDeleter {
-        void operator()(T* p) const { std::free(p); }
+    static constexpr size_t kMappedBytes = size_t(1) << 20;
+    /// Unmaps a mapped block (mappedBytes > 0), frees a calloc one.
+    struct blockDeleter {
+        size_t mappedBytes = 0;
+        void operator()(T* p) const {
+            if (mappedBytes)
+                munmap(p, mappedBytes);
+            else
+                std::free(p);
+        }
     };
-    std::unique_ptr<T, freeDeleter> data_;
+    std::unique_ptr<T, blockDeleter> data_;
     size_t size_ = 0;
 };
 

@@ -126,7 +126,7 @@ TEST(toneMappingPreprocessWorker, buildsEveryPlaneAndPyramid) {
     halvora::test::threadCountGuard one(1);
     runContext run;
     runContext::scope bind(run);
-    run.startProgress(toneMappingPreprocessWorker::progressTotal(p));
+    run.startProgress(toneMappingPreprocessWorker::progressTotal(p, {}));
     EXPECT_EQ(run.progressTotal(), uint64_t(700 + 333 + 3 * 700));
     test::logCapture log;
     ASSERT_TRUE(runWorker(p));
@@ -226,7 +226,7 @@ TEST(toneMappingPreprocessWorker, skipsPassesMarkedValid) {
     test::logCapture log;
     runContext run;
     runContext::scope bind(run);
-    run.startProgress(toneMappingPreprocessWorker::progressTotal(p));
+    run.startProgress(toneMappingPreprocessWorker::progressTotal(p, {}));
     EXPECT_EQ(run.progressTotal(), uint64_t(3 * 40));
     ASSERT_TRUE(runWorker(p));
     EXPECT_FALSE(log.contains("Mask...\n"));
@@ -271,7 +271,7 @@ TEST(toneMappingPreprocessWorker, cancelDuringLocalContrastStopsPromptly) {
     halvora::test::threadCountGuard one(1);
     runContext run;
     runContext::scope bind(run);
-    run.startProgress(toneMappingPreprocessWorker::progressTotal(p));
+    run.startProgress(toneMappingPreprocessWorker::progressTotal(p, {}));
     // The cancel arrives exactly when the first local-contrast step starts.
     setDebugLogListener([&run](const char* line) {
         if (std::string(line).rfind("* step 1", 0) == 0) run.cancel();

@@ -69,6 +69,15 @@ TEST(zeroedTable, copiesCompareAndStayIndependent) {
     zeroedTable<double> moved(std::move(a));
     EXPECT_EQ(moved[3], 2.5);
     EXPECT_EQ(moved.size(), 1000u);
+    EXPECT_TRUE(a.empty() && a.begin() == a.end());
+    // A mapped block (4 MiB) copies, compares and moves the same way.
+    zeroedTable<float> big;
+    big.assignZero(size_t(1) << 20);
+    big[12345] = 7.0f;
+    zeroedTable<float> bigCopy(big), bigMoved(std::move(big));
+    EXPECT_TRUE(bigCopy == bigMoved);
+    EXPECT_EQ(bigMoved[12345], 7.0f);
+    EXPECT_TRUE(big.empty());
     b = zeroedTable<double>();
     EXPECT_TRUE(b.empty());
     EXPECT_THROW(b.assignZero(size_t(-1) / 4), std::bad_alloc);
