@@ -3,6 +3,7 @@
 #include "base/parallelFor.h"
 #include "base/rgbBuffers.h"
 #include "base/runContext.h"
+#include "tonemap/fastPow.h"
 
 #include <algorithm>
 #include <cmath>
@@ -405,10 +406,9 @@ void localContrastPrepare(const localContrastPrepare_threadParams_t& p) {
         double y = Y;
         // !(… > …) also catches NaN; negative luminance has no power.
         if (!(X + Y + Z > 1e-5f) || !(y > 0.0)) y = 0.0;
-        double v = y < HUGE_VAL ? std::min(1.0, std::pow(y, exponent)) : 1.0;
-        if (!(v >= 0.0)) // a hostile lcCorrection (NaN) must not leave the plane's range
-            v = 0.0;
-        p.target[i] = uint16_t(int(v * kFullScale) >> 4);
+        // A hostile lcCorrection (NaN, huge) takes the library's pow, whose result is clamped to 1.
+        const int v = y < HUGE_VAL ? fastPow::scaledPowFloor(y, exponent, kFullScale) : kFullScale;
+        p.target[i] = uint16_t(v >> 4);
     }
 }
 

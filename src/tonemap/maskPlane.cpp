@@ -4,6 +4,7 @@
 #include "base/parallelFor.h"
 #include "base/rgbBuffers.h"
 #include "base/runContext.h"
+#include "tonemap/fastPow.h"
 
 #include <algorithm>
 #include <cmath>
@@ -177,14 +178,12 @@ void columnPass(const bilateralPass_threadParams_t& p) {
 void powHdrLum(const powHdrLum_threadParams_t& p) {
     for (int64_t i = p.firstPixel; i < p.endPixel; ++i) {
         const double l = 0.3086 * p.hdr[3 * i] + 0.6094 * p.hdr[3 * i + 1] + 0.082 * p.hdr[3 * i + 2];
-        double v = 0.0;
+        int v = 0;
         if (l >= 1.0) // also +Inf
-            v = 1.0;
+            v = kFullScale;
         else if (l > 0.0) // NaN and negative luminance stay 0
-            v = std::min(1.0, std::pow(l, p.exponent));
-        if (!(v >= 0.0)) // NaN exponent
-            v = 0.0;
-        p.target[i] = uint16_t(int(v * kFullScale));
+            v = fastPow::scaledPowFloor(l, p.exponent, kFullScale);
+        p.target[i] = uint16_t(v);
     }
 }
 
