@@ -136,23 +136,16 @@ bool toneMappingPreprocessWorker::prepareLocalContrast() {
     if (!runLocalContrastPrepare(p->rgbFloatBuffer(), w, h, e, prepared)) return false;
 
     const localContrastWindows_t k = localContrastWindowSizes(w, h);
-    if (options_.lcMedium) {
-        debugLog("* step 1 (k=%d)...\n", k.medium);
-        if (!runLocalContrast(prepared, w, h, k.medium, panorama, false, samples,
-                              p->lcPlaneMedium.data<uint16_t>()))
+    // Step n: the plane of window half-size `size`, with its pyramid.
+    auto step = [&](int n, int size, bool constantWidth, pyramid& plane) {
+        debugLog("* step %d (k=%d)...\n", n, size);
+        if (!runLocalContrast(prepared, w, h, size, panorama, constantWidth, samples, plane.data<uint16_t>()))
             return false;
-        p->lcPlaneMedium.buildLevels();
-    }
-    debugLog("* step 2 (k=%d)...\n", k.fine);
-    if (!runLocalContrast(prepared, w, h, k.fine, panorama, true, samples, p->lcPlaneFine.data<uint16_t>()))
-        return false;
-    p->lcPlaneFine.buildLevels();
-    if (options_.lcCoarse) {
-        debugLog("* step 3 (k=%d)...\n", k.coarse);
-        if (!runLocalContrast(prepared, w, h, k.coarse, panorama, false, samples,
-                              p->lcPlaneCoarse.data<uint16_t>()))
-            return false;
-        p->lcPlaneCoarse.buildLevels();
-    }
+        plane.buildLevels();
+        return true;
+    };
+    if (options_.lcMedium && !step(1, k.medium, false, p->lcPlaneMedium)) return false;
+    if (!step(2, k.fine, true, p->lcPlaneFine)) return false;
+    if (options_.lcCoarse && !step(3, k.coarse, false, p->lcPlaneCoarse)) return false;
     return !halvora::cancelRequested();
 }
