@@ -149,6 +149,7 @@ void automaticRun::fail(const QString& error) {
     running_ = false;
     current_ = nullptr;
     stage_.clear();
+    project_.forgetPlanesLeftOut();
     const QString text = error.isEmpty() ? tr("The automatic run failed.") : error;
     debugLog("%s\n", text.toLocal8Bit().constData());
     emit logLine(projectRun::error, text);
@@ -365,6 +366,7 @@ void automaticRun::saved(bool ok, const QString& error) {
                          .arg(QDir::toNativeSeparators(savedFile_))
                          .arg(totalTimer_.elapsed() / 1000.0, 0, 'f', 2));
     running_ = false;
+    project_.forgetPlanesLeftOut();
     emit finished(0, QString());
 }
 

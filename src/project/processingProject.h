@@ -223,6 +223,11 @@ public:
     /// With lcPlanesValid: local-contrast planes a run with a fixed look left out because its tone
     /// mapping never reads them (see localContrastPlanesRead); an interactive preparation makes all.
     bool lcMediumSkipped = false, lcCoarseSkipped = false;
+    /// Ends what a run with a fixed look prepared: planes it left out make the local-contrast planes
+    /// invalid, so that whatever tone-maps this picture next prepares them for any look.
+    void forgetPlanesLeftOut() {
+        if (lcMediumSkipped || lcCoarseSkipped) lcPlanesValid = false;
+    }
     bool transformed = false;
     bool cropped = false;
     /// The photos' current files hold aligned pixels (automatic or manual alignment).

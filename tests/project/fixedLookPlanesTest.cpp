@@ -111,6 +111,9 @@ TEST(fixedLookPlanes, samePictureFromOnlyThePlanesTheLookReads) {
         const tonedPicture got = toneMap(fixed);
         EXPECT_TRUE(got.preview == expected.preview);
         EXPECT_TRUE(got.full == expected.full);
+        // The run hands the picture on as prepared for any look only when it made every plane.
+        fixed.forgetPlanesLeftOut();
+        EXPECT_EQ(fixed.lcPlanesValid, c.localContrast && c.mediumMade && c.coarseMade);
     }
 }
 
