@@ -31,6 +31,7 @@
 #include <QToolButton>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -191,8 +192,9 @@ void mainWindow::buildWorkspaceActions(QMenu* view, QMenu* transform) {
             QAction* action = view->addAction(tr(e.text));
             action->setShortcut(e.key);
             action->setShortcutContext(Qt::WindowShortcut);
+            // std::invoke rather than ->*: GCC's vptr sanitizer checks a stray object in the latter.
             connect(action, &QAction::triggered, this, [this, slot = e.slot] {
-                if (workspace_->hasPicture()) (zoom_->*slot)();
+                if (workspace_->hasPicture()) std::invoke(slot, *zoom_);
             });
             zoomActions_ << action;
         }
