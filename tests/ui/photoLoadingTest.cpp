@@ -143,18 +143,6 @@ TEST_F(photoLoadingWindow, AFailedPreparationLoadsNothingAndTellsTheUser) {
         << boxes.texts[0].toStdString();
     EXPECT_TRUE(window->project()->photos.empty());
     EXPECT_EQ(photoList()->count(), 0);
-
-    // The 33rd photo of one action.
-    QStringList many;
-    for (int i = 0; i < 33; ++i)
-        many << files[0];
-    boxes.texts.clear();
-    EXPECT_FALSE(window->addImages(many));
-    ASSERT_EQ(boxes.texts.size(), 1);
-    EXPECT_TRUE(boxes.texts[0].startsWith(QDir::toNativeSeparators(files[0]) +
-                                          ": Too many images! (a sequence holds at most 32 photos)"))
-        << boxes.texts[0].toStdString();
-    EXPECT_TRUE(window->project()->photos.empty());
 }
 
 TEST_F(photoLoadingWindow, AFileThatFailsToLoadIsReportedAndTheOthersStay) {
