@@ -19,6 +19,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QPushButton>
 #include <gtest/gtest.h>
 
 using namespace halvora::test;
@@ -141,8 +142,10 @@ TEST_F(photoLoadingWindow, AFailedPreparationLoadsNothingAndTellsTheUser) {
     EXPECT_TRUE(boxes.texts[0].endsWith(
         "\n\nNo photo was added. Remove or replace this file and add the photos again."))
         << boxes.texts[0].toStdString();
+    EXPECT_TRUE(window->logPanelHtml().contains(QDir::toNativeSeparators(odd).toHtmlEscaped()));
     EXPECT_TRUE(window->project()->photos.empty());
     EXPECT_EQ(photoList()->count(), 0);
+    EXPECT_FALSE(window->findChild<QPushButton*>("generateHdrButton")->isEnabled());
 }
 
 TEST_F(photoLoadingWindow, AFileThatFailsToLoadIsReportedAndTheOthersStay) {
