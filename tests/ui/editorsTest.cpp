@@ -113,16 +113,12 @@ TEST(toneCurveEditor, tabsPresetsInterpolationAndResets) {
     f.tool.tabs()->setCurrentIndex(2);
     EXPECT_EQ(f.area->curve(), &f.s->curves[2]);
 
-    // The preset menu: three ranges of four contrast steps; "Shadows" › "Contrast ++" is preset 4.
+    // The preset menu: three ranges of four contrast steps; "Shadows" › "Contrast ++" is preset 4 (its
+    // knee points: toneCurvePresets in tests/tonemap).
     const QList<QAction*> ranges = f.tool.presetMenu()->actions();
     ASSERT_EQ(ranges.size(), 3);
-    EXPECT_EQ(ranges[0]->text(), "Whole range");
-    EXPECT_EQ(ranges[1]->text(), "Shadows");
-    EXPECT_EQ(ranges[2]->text(), "Highlights");
     const QList<QAction*> steps = ranges[1]->menu()->actions();
     ASSERT_EQ(steps.size(), 4);
-    EXPECT_EQ(steps[0]->text(), "Contrast ++");
-    EXPECT_EQ(steps[3]->text(), "Contrast --");
     f.s->curves[2].type = curveSettings_t::kLinear;
     steps[0]->trigger();
     ASSERT_EQ(f.changed.count(), 1);
@@ -130,7 +126,6 @@ TEST(toneCurveEditor, tabsPresetsInterpolationAndResets) {
     const std::vector<curvePoint_t>& green = f.s->curves[2].kneePoints;
     ASSERT_EQ(green.size(), 5u);
     EXPECT_DOUBLE_EQ(green[2].x, 0.293);
-    EXPECT_DOUBLE_EQ(green[2].y, 0.174);
     EXPECT_EQ(f.s->curves[2].type, curveSettings_t::kSpline) << "a preset is a spline";
     EXPECT_EQ(f.tool.modeBox()->currentText(), "Cubic spline interpolation");
     EXPECT_NEAR(tableAt(*f.s, 2, 0.293), 0.174, 1e-4);
