@@ -1,4 +1,4 @@
-// Bad input for the HDR core: missing exposure data, equal EVs, one photo, clipped brackets, the
+// Bad input for the HDR core: equal EVs, one photo, clipped brackets, the
 // largest bracket, photos that disappear between the stages, missing or damaged temporary files.
 
 #include "project/exposureValues.h"
@@ -48,17 +48,6 @@ void generateAndCheck(processingProject& project, int method, const char* what) 
     for (size_t i = 0; i < n; ++i)
         ASSERT_TRUE(project.rgbFloatBuffer()[i] >= 0.0f && project.rgbFloatBuffer()[i] <= 1.0f) << what;
     EXPECT_TRUE(std::isfinite(project.lcCorrection) && std::isfinite(project.hdrMean)) << what;
-}
-
-TEST(badInput, photosWithoutExposureDataGetEvenStepsAndMerge) {
-    auto project = badProject(bracket(3, 2, false));
-    const auto choice = halvora::chooseEVsAfterLoading(*project);
-    EXPECT_EQ(choice.chosen, halvora::evChoice::evenSteps);
-    EXPECT_FALSE(choice.warning.isEmpty());
-    // Brightest photo (the last) gets +2.
-    EXPECT_EQ(project->photos[2]->ev, 2.0);
-    for (int method : {0, 1, 2})
-        generateAndCheck(*project, method, "no exif");
 }
 
 TEST(badInput, equalEVsWarnAndFallBackToTheStandardCurve) {

@@ -1,7 +1,6 @@
 // The generation stages that end a run: merge → optional HDR file → preprocess → noise filter →
 // picture levels; the LDR enhancement; the preparation of an opened radiance picture.
 
-#include "base/parallelFor.h"
 #include "hdrTestSupport.h"
 #include "project/exposureValues.h"
 #include "project/generateHDRworker.h"
@@ -81,17 +80,8 @@ TEST(generateHDRstages, generationWritesTheMergeBeforeThePreprocess) {
     EXPECT_LE(*hi, 1.0f);
     EXPECT_GT(*hi, 0.9f);
 
-    // Level 1 is made from level 0 (the tone-mapping preview reads it).
-    ASSERT_GT(project->hdrImage.levelCount(), 1);
-    const std::vector<float> level1 = picture(*project, 1);
-    const int w1 = project->hdrImage.width(1);
-    const size_t at = (size_t(10) * w1 + 20) * 3 + 1;
-    const float* l0 = normalised.data();
-    const double expected =
-        (l0[(size_t(19) * stageW + 39) * 3 + 1] + l0[(size_t(19) * stageW + 40) * 3 + 1] +
-         l0[(size_t(20) * stageW + 39) * 3 + 1] + l0[(size_t(20) * stageW + 40) * 3 + 1]) /
-        4.0;
-    EXPECT_NEAR(level1[at], expected, 1e-5);
+    // The picture levels the tone-mapping preview reads are built (their rule: tests/base pyramidTest).
+    EXPECT_GT(project->hdrImage.levelCount(), 1);
 }
 
 TEST(generateHDRstages, anUnwritableHdrFileFailsTheStage) {
@@ -105,37 +95,10 @@ TEST(generateHDRstages, anUnwritableHdrFileFailsTheStage) {
     EXPECT_FALSE(project->hdrPresent) << "a failed stage hands no picture on";
 }
 
-TEST(generateHDRstages, noiseFilteredGenerationDoesNotDependOnThreads) {
-    std::vector<float> results[2];
-    const int threads[2] = {1, 3};
-    for (int k = 0; k < 2; ++k) {
-        halvora::setThreadCountOverride(threads[k]);
-        auto project = stagesProject();
-        generateHDRworker worker(project.get());
-        worker.noiseFilterEnabled = true;
-        worker.noiseFilterStrength = 5;
-        ASSERT_TRUE(runStage(worker, &generateHDRworker::generateHDR_prepare));
-        ASSERT_TRUE(runStage(worker, &generateHDRworker::generateHDR_function));
-        results[k] = picture(*project);
-    }
-    halvora::setThreadCountOverride(0);
-    EXPECT_TRUE(results[0] == results[1]);
-}
-
-TEST(generateHDRstages, ldrEnhancementAndOpenedRadiance) {
+TEST(generateHDRstages, openedRadianceIsNormalised) {
     auto project = hdrtest::makeProject();
-    std::vector<hdrtest::photoData> one = {bracket()[1]};
-    ASSERT_TRUE(hdrtest::addPhotos(*project, stageW, stageH, one));
-    generateHDRworker ldr(project.get());
-    ASSERT_TRUE(runStage(ldr, &generateHDRworker::generateLDR_function));
-    EXPECT_TRUE(project->hdrPresent);
-    const std::vector<float> enhanced = picture(*project);
-    // No merge: the photo's own samples on the 0…1 scale.
-    EXPECT_NEAR(enhanced[(size_t(30) * stageW + 40) * 3 + 1],
-                one[0].pixels[(size_t(30) * stageW + 40) * 3 + 1] / 32640.0, 1e-4);
-
+    ASSERT_TRUE(hdrtest::addPhotos(*project, stageW, stageH, {bracket()[1]}));
     // An opened radiance picture (here: a ramp from 0.5 to 4000) is normalised to 0…1.
-    project->hdrPresent = false;
     float* rgb = project->rgbFloatBuffer();
     for (int i = 0; i < stageW * stageH; ++i)
         for (int c = 0; c < 3; ++c)

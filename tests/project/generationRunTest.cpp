@@ -107,18 +107,13 @@ TEST_F(generationRunTest, hiddenRunSkipsAlignmentAndLogsItsStages) {
     EXPECT_EQ(rec.logs.back(), "Saved as " + QDir::toNativeSeparators(dir + "/out.hdr"));
     EXPECT_EQ(rec.logKinds.back(), int(generationRun::success));
 
-    // The ".hdr" file is Radiance RGBE, readable by the program's own reader at the picture's size.
+    // The ".hdr" file is Radiance RGBE at the picture's size.
     int w = 0, h = 0;
     double primaries[8];
     bool present = false;
     ASSERT_TRUE(halvora::getRGBEinfo(dir + "/out.hdr", w, h, primaries, present, nullptr));
     EXPECT_EQ(w, runW);
-    EXPECT_EQ(h, runH);
-    std::vector<float> back(size_t(w) * h * 3);
-    float maximum = 0, minimum = 0;
-    ASSERT_TRUE(
-        imageLoader::loadRadianceRGBE(dir + "/out.hdr", w, h, back.data(), maximum, minimum, nullptr));
-    EXPECT_GT(maximum, 0.0f);
+    EXPECT_EQ(h, runH); // its pixels: generateHDRstages.generationWritesTheMergeBeforeThePreprocess
 }
 
 TEST_F(generationRunTest, interactiveRunIsQuietAndOtherSuffixesGiveOpenExr) {

@@ -34,10 +34,6 @@ TEST(loadWave, theLastPhotoJoinsTheWaveInsteadOfLoadingAlone) {
     EXPECT_EQ(loadPhotoWorker::waveSize(4032, 3024, files(dir, 5).mid(2)), 3);
     // 24 MP photos stay two at a time (memory), whatever is pending.
     EXPECT_EQ(loadPhotoWorker::waveSize(5700, 4276, files(dir, 3)), 2);
-    // A file above 30 MiB among them brings the wave back to two.
-    QStringList withBig = files(dir, 2);
-    withBig << files(halvora::test::makeTempDir("waveBig"), 1, 31457281);
-    EXPECT_EQ(loadPhotoWorker::waveSize(4032, 3024, withBig), 2);
     {
         halvora::test::threadCountGuard one(1);
         // A single thread gains nothing from a second photo at once.

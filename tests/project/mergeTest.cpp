@@ -72,31 +72,6 @@ TEST(merge, noneSelectivityIsThePlainAverageOfLinearisedPhotos) {
     }
 }
 
-TEST(merge, clippedPixelsComeFromTheRightPhoto) {
-    // Column 0 is black in every photo, column 1 white in every photo.
-    auto photos = rampBracket({-2, 0, 2});
-    for (auto& p : photos)
-        for (int y = 0; y < mergeH; ++y)
-            for (int c = 0; c < 3; ++c) {
-                p.pixels[(size_t(y) * mergeW + 0) * 3 + c] = 0;
-                p.pixels[(size_t(y) * mergeW + 1) * 3 + c] = 32640;
-            }
-    auto project = projectOf(photos);
-    generateHDRworker worker(project.get());
-    ASSERT_TRUE(worker.prepareWeightTables());
-    ASSERT_TRUE(worker.generateHDR_core());
-    const int brightest = 2, darkest = 0; // evs +2 and −2
-    const float* out = project->rgbFloatBuffer();
-    for (int c = 0; c < 3; ++c) {
-        // Black: the brightest photo alone has weight there.
-        EXPECT_FLOAT_EQ(out[c], float(linear(*project, brightest, c, 0)));
-        // White: the darkest photo with weight 1, the others with 0.01.
-        const double dark = linear(*project, darkest, c, 32639);
-        EXPECT_NEAR(out[3 + c], dark, 0.03 * dark);
-        EXPECT_LT(std::fabs(out[3 + c] - dark), std::fabs(out[3 + c] - linear(*project, 1, c, 32639)));
-    }
-}
-
 // Full-size ghost maps in slot 3, one byte per pixel.
 void addGhostMap(processingProject& p, int photo, uint8_t value, int pixels) {
     std::vector<uint8_t> map(size_t(p.width) * p.height, 0);
@@ -105,6 +80,8 @@ void addGhostMap(processingProject& p, int photo, uint8_t value, int pixels) {
         p.writeToTempFile(*p.photos[size_t(photo)], photoEntry::slotGhostMap, map.data(), map.size()));
 }
 
+// The ghost maps reach the merge from the photos' temporary files (their blending arithmetic:
+// exposureMerge.ghostWeightsReplaceTheMeanAndAreScaledTo255); a photo without a map weighs nothing.
 TEST(merge, ghostWeightsSelectAndShareThePhotos) {
     auto photos = rampBracket({-2, 0, 2});
     auto project = projectOf(photos);
@@ -115,26 +92,14 @@ TEST(merge, ghostWeightsSelectAndShareThePhotos) {
     ASSERT_TRUE(worker.generateHDR_core()); // no maps yet: a normal merge
     const std::vector<float> plain = radiance(*project);
 
-    addGhostMap(*project, 1, 255, mergeW);     // first row from the middle photo alone
-    addGhostMap(*project, 0, 200, 2 * mergeW); // first two rows: photo 0 with 200 …
+    addGhostMap(*project, 1, 255, mergeW); // first row from the middle photo alone
+    addGhostMap(*project, 0, 0, 0);
     project->photos[2]->tempFiles[photoEntry::slotGhostMap].reset();
     ASSERT_TRUE(worker.generateHDR_core());
     const float* out = project->rgbFloatBuffer();
-    for (int x = 0; x < mergeW; ++x)
-        for (int c = 0; c < 3; ++c) {
-            const size_t i = size_t(x) * 3 + c;
-            // Row 0: 200 + 255 > 255, scaled: photo 0 with 200/455, photo 1 with 255/455.
-            const double row0 = (200.0 * linear(*project, 0, c, photos[0].pixels[i]) +
-                                 255.0 * linear(*project, 1, c, photos[1].pixels[i])) /
-                                455.0;
-            EXPECT_NEAR(out[i], row0, 1e-5 * row0) << x;
-            // Row 1: photo 0 with 200/255, the normal mean with 55/255.
-            const size_t j = size_t(mergeW + x) * 3 + c;
-            const double row1 =
-                (200.0 * linear(*project, 0, c, photos[0].pixels[j]) + 55.0 * plain[j]) / 255.0;
-            EXPECT_NEAR(out[j], row1, 1e-5 * row1) << x;
-        }
-    for (size_t i = size_t(2 * mergeW) * 3; i < plain.size(); ++i)
+    for (size_t i = 0; i < size_t(mergeW) * 3; ++i)
+        EXPECT_NEAR(out[i], linear(*project, 1, int(i % 3), photos[1].pixels[i]), 1e-5 * out[i]) << i;
+    for (size_t i = size_t(mergeW) * 3; i < plain.size(); ++i)
         ASSERT_EQ(out[i], plain[i]);
 }
 

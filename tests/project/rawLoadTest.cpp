@@ -198,14 +198,11 @@ TEST_F(rawLoadTest, DamagedAndTruncatedRawFilesAreRefusedWithFileAndReason) {
         const char* name;
         QByteArray bytes;
     };
-    QByteArray scrambled = bytes;
-    for (qsizetype i = scrambled.size() / 2; i < scrambled.size(); i += 7)
-        scrambled[i] = char(0xFF);
-    const damaged cases[] = {
-        {"header_only.dng", bytes.left(4096)},           {"half.dng", bytes.left(bytes.size() / 2)},
-        {"most.dng", bytes.left(bytes.size() * 9 / 10)}, {"tail_cut.dng", bytes.left(bytes.size() - 4096)},
-        {"not_a_raw.nef", QByteArray(100000, 'x')},      {"empty.kdc", QByteArray()},
-    };
+    // The reader's own refusals are walked in tests/imageio rawConverterTest; here one at the
+    // preparation, one while loading and an empty file reach the caller with the file and reason.
+    const damaged cases[] = {{"header_only.dng", bytes.left(4096)},
+                             {"tail_cut.dng", bytes.left(bytes.size() - 4096)},
+                             {"empty.kdc", QByteArray()}};
     for (const damaged& c : cases) {
         const QString file = dir + "/" + c.name;
         QFile out(file);

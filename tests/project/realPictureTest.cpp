@@ -1,8 +1,11 @@
 // Real radiance pictures through the built-in default look.
 
-#include "radianceTestPicture.h"
+#include "hdr/hdrPreprocess.h"
+#include "imageio/imageLoader.h"
 #include "support/testSupport.h"
 #include "tonemap/detailPlane.h"
+#include "tonemap/localContrast.h"
+#include "tonemap/maskPlane.h"
 #include "tonemap/picturePasses.h"
 #include "tonemap/rebuildOnChange.h"
 #include "tonemap/toneMappingSettingsFile.h"
@@ -18,15 +21,88 @@ using namespace halvora;
 
 namespace {
 
+// A radiance picture read with the program's RGBE reader and normalised by the program's preprocess
+// (True HDR) with its hdrMean and lcCorrection, as the program prepares a radiance file.
+struct radiancePicture {
+    int width = 0;
+    int height = 0;
+    std::vector<float> rgb; ///< width × height × 3
+    double hdrMean = 0.4;
+    double lcCorrection = 1.0;
+};
+
+// The four planes of the tone-mapping preparation (local contrast fine, medium, coarse; mask).
+struct preparedPlanes {
+    std::vector<uint16_t> fine, medium, coarse, mask;
+};
+
+bool readPicture(const QString& path, radiancePicture& picture) {
+    int w = 0, h = 0;
+    double primaries[8];
+    bool primariesPresent = false;
+    if (!getRGBEinfo(path, w, h, primaries, primariesPresent, nullptr)) return false;
+    picture.width = w;
+    picture.height = h;
+    picture.rgb.assign(size_t(w) * h * 3, 0.0f);
+    float maximum = 0, minimum = 0;
+    return imageLoader::loadRadianceRGBE(path, w, h, picture.rgb.data(), maximum, minimum, nullptr);
+}
+
+void normalise(radiancePicture& picture) {
+    double lo = 0, hi = 0;
+    radianceRange(picture.rgb.data(), picture.rgb.size() / 3, lo, hi);
+    const hdrStatistics s = applyGammaHDR(picture.rgb.data(), picture.rgb.size() / 3, 0, lo, hi);
+    picture.lcCorrection = s.lcCorrection;
+    picture.hdrMean = s.hdrMean;
+}
+
+bool planesOf(const radiancePicture& picture, bool panorama, preparedPlanes& planes) {
+    const int w = picture.width, h = picture.height;
+    const size_t n = size_t(w) * h;
+    planes.fine.assign(n, 0);
+    planes.medium.assign(n, 0);
+    planes.coarse.assign(n, 0);
+    planes.mask.assign(n, 0);
+    std::vector<uint16_t> prepared(n), samples(size_t((w + 1) / 2) * ((h + 1) / 2));
+    if (!computeMaskPlane(picture.rgb.data(), w, h, planes.mask.data(), prepared.data())) return false;
+    if (!runLocalContrastPrepare(picture.rgb.data(), w, h, picture.lcCorrection, prepared.data()))
+        return false;
+    const localContrastWindows_t k = localContrastWindowSizes(w, h);
+    return runLocalContrast(prepared.data(), w, h, k.medium, panorama, false, samples.data(),
+                            planes.medium.data()) &&
+           runLocalContrast(prepared.data(), w, h, k.fine, panorama, true, samples.data(),
+                            planes.fine.data()) &&
+           runLocalContrast(prepared.data(), w, h, k.coarse, panorama, false, samples.data(),
+                            planes.coarse.data());
+}
+
+// Means of 2 × 2 blocks, for quick renders.
+radiancePicture halved(const radiancePicture& picture) {
+    radiancePicture out = picture;
+    out.width = picture.width / 2;
+    out.height = picture.height / 2;
+    out.rgb.assign(size_t(out.width) * out.height * 3, 0.0f);
+    for (int y = 0; y < out.height; ++y)
+        for (int x = 0; x < out.width; ++x)
+            for (int c = 0; c < 3; ++c) {
+                auto at = [&](int dx, int dy) {
+                    return double(picture.rgb[(size_t(2 * y + dy) * picture.width + 2 * x + dx) * 3 + c]);
+                };
+                out.rgb[(size_t(y) * out.width + x) * 3 + c] =
+                    float((at(0, 0) + at(1, 0) + at(0, 1) + at(1, 1)) / 4);
+            }
+    return out;
+}
+
 QString builtInPreset(const QString& name) {
     return QString(HALVORA_SOURCE_DIR) + "/resources/built-in presets/" + name;
 }
 
 // Preview passes (histogram, automatic clipping, render) of a picture with its prepared planes and
 // detail plane, as the program renders a preview.
-std::vector<uint8_t> renderPicture(const test::radiancePicture& picture, toneMappingSettings_t& settings) {
-    test::preparedPlanes planes;
-    EXPECT_TRUE(test::preparePlanes(picture, true, planes));
+std::vector<uint8_t> renderPicture(const radiancePicture& picture, toneMappingSettings_t& settings) {
+    preparedPlanes planes;
+    EXPECT_TRUE(planesOf(picture, true, planes));
     std::vector<int16_t> detail(size_t(picture.width) * picture.height);
     double detailScale = 1;
     computeDetailPlane(picture.width, picture.height, picture.rgb.data(), detail.data(), nullptr,
@@ -78,10 +154,10 @@ TEST(builtInPresets, defaultLookOfRealScenes) {
     const QStringList files = radianceFiles();
     ASSERT_FALSE(files.isEmpty());
     for (const QString& file : files) {
-        test::radiancePicture picture;
-        ASSERT_TRUE(test::readRgbe(file, picture)) << file.toStdString();
-        test::hdrPreprocess(picture);
-        picture = test::downscale(picture, 2);
+        radiancePicture picture;
+        ASSERT_TRUE(readPicture(file, picture)) << file.toStdString();
+        normalise(picture);
+        picture = halved(picture);
         toneMappingSettings_t settings;
         ASSERT_TRUE(settings.tables.allocate());
         ASSERT_EQ(loadSettingsFile(builtInPreset("default.hvsx"), settings), settingsLoadOk);
@@ -122,10 +198,10 @@ static double medianOutside(const std::vector<uint8_t>& out, int width, int cx, 
 // median level is at least that of the same scene rendered without it.
 TEST(builtInPresets, smallBrightSourceDoesNotDarkenTheScene) {
     HALVORA_REQUIRE_DATA();
-    test::radiancePicture plain;
-    ASSERT_TRUE(test::readRgbe(test::dataFile("radiance/polyhaven_hdri_1k/potsdamer_platz_1k.hdr"), plain));
-    plain = test::downscale(plain, 2);
-    test::radiancePicture sun = plain;
+    radiancePicture plain;
+    ASSERT_TRUE(readPicture(test::dataFile("radiance/polyhaven_hdri_1k/potsdamer_platz_1k.hdr"), plain));
+    plain = halved(plain);
+    radiancePicture sun = plain;
     const float brightest = *std::max_element(plain.rgb.begin(), plain.rgb.end());
     const int cx = plain.width / 3, cy = plain.height / 5, radius = 11;
     int sunPixels = 0;
@@ -138,9 +214,9 @@ TEST(builtInPresets, smallBrightSourceDoesNotDarkenTheScene) {
             }
     ASSERT_LT(double(sunPixels) / (sun.width * sun.height), 0.005);
     double median[2] = {0, 0};
-    test::radiancePicture* pictures[2] = {&plain, &sun};
+    radiancePicture* pictures[2] = {&plain, &sun};
     for (int k = 0; k < 2; ++k) {
-        test::hdrPreprocess(*pictures[k]);
+        normalise(*pictures[k]);
         toneMappingSettings_t settings;
         ASSERT_TRUE(settings.tables.allocate());
         ASSERT_EQ(loadSettingsFile(builtInPreset("default.hvsx"), settings), settingsLoadOk);

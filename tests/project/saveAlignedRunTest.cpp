@@ -10,7 +10,6 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
@@ -85,11 +84,7 @@ TEST(saveAlignedRun, everyAlignedFileCarriesItsOwnSourcePhotosExif) {
         for (int k = 0; k < 4; ++k)
             EXPECT_EQ(aligned[k], source[k]) << "photo " << i << " tag " << k;
         EXPECT_TRUE(aligned[4].startsWith("Image aligned with Halvora")) << aligned[4].toStdString();
-        EXPECT_EQ(aligned[5], "240");
-        // The pixels are the aligned ones, not the source's.
-        const QImage written(run.savedFiles()[size_t(i)]);
-        ASSERT_EQ(written.size(), QSize(48, 32));
-        EXPECT_NEAR(qGray(written.pixel(10, 10)), 60 + 70 * i, 1);
+        EXPECT_EQ(aligned[5], "240"); // the pixels written: saveAlignedWorker.WritesEveryPhotoWithUniqueNames
     }
     EXPECT_NE(tagsOf(run.savedFiles()[0])[1], tagsOf(run.savedFiles()[1])[1]);
 }

@@ -1,11 +1,10 @@
-// The preparation planes where their inner bookkeeping is stretched: local-contrast windows whose fine
-// bins go unread for hundreds of moves while whole window columns pour into them, and mask passes over
-// pictures wide and tall enough for several chunks, thread ranges and the kept pair weights to meet.
+// The local-contrast plane where its inner bookkeeping is stretched: windows whose fine bins go unread
+// for hundreds of moves while whole window columns pour into them. (The mask plane over many chunks:
+// maskPlaneTest.)
 
 #include "base/parallelFor.h"
 #include "support/testSupport.h"
 #include "tonemap/localContrast.h"
-#include "tonemap/maskPlane.h"
 
 #include <gtest/gtest.h>
 
@@ -45,69 +44,5 @@ TEST(preparationPlanes, localContrastCountsExactlyAfterLongUnreadRuns) {
         // ⌊(450 + 350 × 150) × 32640 / (351 × 450)⌋ = ⌊10941.99⌋.
         EXPECT_EQ(out[0], 10941);
         EXPECT_EQ(out[size_t(h - 1) * w + 1], 10941);
-    }
-}
-
-namespace {
-
-// The mask plane pixel by pixel: one pass along rows, one along columns, every tap weighted with the
-// tables' spatial weight of its distance and range weight of its squared difference.
-std::vector<uint16_t> maskByPixel(const std::vector<uint16_t>& lum, int w, int h) {
-    bilateralTables_t t;
-    bilateralMaskTables(t);
-    auto pass = [&](const std::vector<uint16_t>& in, int dx, int dy) {
-        std::vector<uint16_t> out(in.size());
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const int64_t c = std::min<int>(in[size_t(y) * w + x], 32640);
-                double sumW = 0, sumWD = 0;
-                for (int o = -t.radius; o <= t.radius; ++o) {
-                    const int nx = x + o * dx, ny = y + o * dy;
-                    if (nx < 0 || ny < 0 || nx >= w || ny >= h) continue;
-                    const int64_t d = std::min<int>(in[size_t(ny) * w + nx], 32640) - c;
-                    const double weight = t.spatial[size_t(std::abs(o))] * t.range[size_t(d * d / 32640)];
-                    sumW += weight;
-                    sumWD += weight * double(d);
-                }
-                const double v = std::min(std::max(double(c) + sumWD / sumW, 0.0), 32640.0);
-                out[size_t(y) * w + x] = uint16_t(v);
-            }
-        return out;
-    };
-    return pass(pass(lum, 1, 0), 0, 1);
-}
-
-} // namespace
-
-TEST(preparationPlanes, maskOverManyChunksMatchesPixelByPixel) {
-    // 650 × 160: rows of three chunks of filtered pixels plus the borders, columns in eleven chunks,
-    // and more rows than the kept pair weights of one column chunk cover. Large smooth areas, edges
-    // of every height and grain.
-    const int w = 650, h = 160;
-    std::vector<float> hdr(size_t(w) * h * 3);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const uint32_t n = halvora::test::hashMix(uint32_t(y) * 7919u + uint32_t(x));
-            double lum = 0.02 + 0.3 * (0.5 + 0.5 * std::sin(x * 0.021 + y * 0.013));
-            if ((x / 37 + y / 23) % 5 == 0) lum = 0.9;            // bright patches with sharp edges
-            lum *= 1.0 + 0.2 * (double(n % 1000) / 1000.0 - 0.5); // grain
-            if (n % 4099 == 0) lum = 40.0;                        // hot pixels above full scale
-            for (int c = 0; c < 3; ++c)
-                hdr[3 * (size_t(y) * w + x) + c] = float(lum);
-        }
-    std::vector<uint16_t> lum(size_t(w) * h);
-    powHdrLum_threadParams_t p;
-    p.endPixel = int64_t(w) * h;
-    p.hdr = hdr.data();
-    p.target = lum.data();
-    powHdrLum(p);
-    const std::vector<uint16_t> expected = maskByPixel(lum, w, h);
-    for (int threads : {1, 3}) {
-        halvora::test::threadCountGuard guard(threads);
-        std::vector<uint16_t> mask(lum.size()), scratch(lum.size());
-        ASSERT_TRUE(computeMaskPlane(hdr.data(), w, h, mask.data(), scratch.data()));
-        for (size_t i = 0; i < mask.size(); ++i)
-            ASSERT_EQ(mask[i], expected[i])
-                << "at " << i % w << "," << i / w << ", " << threads << " threads";
     }
 }

@@ -40,12 +40,7 @@ struct colorMenuWindow : ::testing::Test {
         if (window && !window->shutdownDone()) window->close();
         window.reset();
         boxes.reset();
-        settings().colorManagementEnabled = saved.colorManagementEnabled;
-        settings().colorManagementBpCompensation = saved.colorManagementBpCompensation;
-        settings().colorManagementInputProfile = saved.colorManagementInputProfile;
-        settings().colorManagementOutputProfile = saved.colorManagementOutputProfile;
-        settings().colorManagementIntent = saved.colorManagementIntent;
-        settings().colorManagementCustomMonitorProfile = saved.colorManagementCustomMonitorProfile;
+        settings() = saved;
     }
     static programOptionsSettings& settings() { return programOptionsSettings::instance(); }
     /// Chooses `action` as the user does: the menu shows the stored state, then the item is triggered.

@@ -74,6 +74,8 @@ struct curveFixture {
 
 } // namespace
 
+// The mouse reaches the knee-point rules (hover radius, neighbours, the two-point minimum: tests/tonemap
+// kneePointEditingTest) and every edit reaches the settings, their table and the two signals.
 TEST(toneCurveEditor, insertDragAndDeleteWithTheMouse) {
     curveFixture f;
     ASSERT_GT(f.area->frame().width, 100);
@@ -91,44 +93,19 @@ TEST(toneCurveEditor, insertDragAndDeleteWithTheMouse) {
     EXPECT_NEAR(tableAt(*f.s, 0, f.master()[1].x), f.master()[1].y, 1e-4)
         << "the spline meets its knee point";
 
-    // Hover: 4 px away counts, 5 px does not; a press 5 px away adds a point instead of dragging.
+    // Dragged: the point follows and the table with it.
     const QPointF knee = f.at(f.master()[1].x, f.master()[1].y);
-    moveTo(f.area, knee + QPointF(0, 4), false);
-    EXPECT_EQ(f.area->editing().hovered(), 1);
-    moveTo(f.area, knee + QPointF(3, 4), false);
-    EXPECT_EQ(f.area->editing().hovered(), -1);
-    click(f.area, knee + QPointF(5, 0));
-    EXPECT_EQ(f.master().size(), 4u);
-    // A right click on the new point removes it again.
-    click(f.area, knee + QPointF(5, 0), Qt::RightButton);
-    EXPECT_EQ(f.master().size(), 3u);
-    EXPECT_EQ(f.changed.count(), 3);
-
-    // Dragged far right, the point stops at its neighbour (1, 1): the curve stays sorted.
     press(f.area, knee + QPointF(1, 1));
-    moveTo(f.area, f.at(0.8, 0.5), true);
-    moveTo(f.area, f.at(1.0, 0.6) + QPointF(80, 0), true);
-    release(f.area, f.at(1.0, 0.6));
-    EXPECT_DOUBLE_EQ(f.master()[1].x, 1.0);
-    EXPECT_NEAR(f.master()[1].y, 0.6, 0.01);
-    EXPECT_LE(f.master()[1].x, f.master()[2].x);
-    for (double x = 0; x <= 1.0; x += 0.05)
-        ASSERT_TRUE(std::isfinite(tableAt(*f.s, 0, x)));
-    // Back into the middle.
-    press(f.area, f.at(1.0, f.master()[1].y));
-    EXPECT_EQ(f.area->editing().dragged(), 1) << "of two points on top of each other, the first is taken";
     moveTo(f.area, f.at(0.4, 0.6), true);
     release(f.area, f.at(0.4, 0.6));
     EXPECT_NEAR(f.master()[1].x, 0.4, 0.01);
+    EXPECT_NEAR(tableAt(*f.s, 0, f.master()[1].x), f.master()[1].y, 1e-4);
+    EXPECT_EQ(f.changed.count(), 2);
 
-    // A right click on one of only two points deletes nothing.
+    // A right click on it removes it again.
     click(f.area, f.at(f.master()[1].x, f.master()[1].y), Qt::RightButton);
-    ASSERT_EQ(f.master().size(), 2u);
-    const int before = f.changed.count();
-    click(f.area, f.at(0, 0), Qt::RightButton);
-    click(f.area, f.at(1, 1), Qt::RightButton);
     EXPECT_EQ(f.master().size(), 2u);
-    EXPECT_EQ(f.changed.count(), before);
+    EXPECT_EQ(f.changed.count(), 3);
 }
 
 TEST(toneCurveEditor, tabsPresetsInterpolationAndResets) {
@@ -136,16 +113,12 @@ TEST(toneCurveEditor, tabsPresetsInterpolationAndResets) {
     f.tool.tabs()->setCurrentIndex(2);
     EXPECT_EQ(f.area->curve(), &f.s->curves[2]);
 
-    // The preset menu: three ranges of four contrast steps; "Shadows" › "Contrast ++" is preset 4.
+    // The preset menu: three ranges of four contrast steps; "Shadows" › "Contrast ++" is preset 4 (its
+    // knee points: toneCurvePresets in tests/tonemap).
     const QList<QAction*> ranges = f.tool.presetMenu()->actions();
     ASSERT_EQ(ranges.size(), 3);
-    EXPECT_EQ(ranges[0]->text(), "Whole range");
-    EXPECT_EQ(ranges[1]->text(), "Shadows");
-    EXPECT_EQ(ranges[2]->text(), "Highlights");
     const QList<QAction*> steps = ranges[1]->menu()->actions();
     ASSERT_EQ(steps.size(), 4);
-    EXPECT_EQ(steps[0]->text(), "Contrast ++");
-    EXPECT_EQ(steps[3]->text(), "Contrast --");
     f.s->curves[2].type = curveSettings_t::kLinear;
     steps[0]->trigger();
     ASSERT_EQ(f.changed.count(), 1);
@@ -153,7 +126,6 @@ TEST(toneCurveEditor, tabsPresetsInterpolationAndResets) {
     const std::vector<curvePoint_t>& green = f.s->curves[2].kneePoints;
     ASSERT_EQ(green.size(), 5u);
     EXPECT_DOUBLE_EQ(green[2].x, 0.293);
-    EXPECT_DOUBLE_EQ(green[2].y, 0.174);
     EXPECT_EQ(f.s->curves[2].type, curveSettings_t::kSpline) << "a preset is a spline";
     EXPECT_EQ(f.tool.modeBox()->currentText(), "Cubic spline interpolation");
     EXPECT_NEAR(tableAt(*f.s, 2, 0.293), 0.174, 1e-4);
@@ -267,26 +239,20 @@ TEST(histogramEditor, handlesAndEyedroppers) {
     EXPECT_EQ(live.count(), 0);
     EXPECT_EQ(s->whiteLevel, 0.6);
 
-    // The black handle, dragged right and then past the white one.
+    // The black handle, dragged right.
     press(area, QPointF(area->levelX(0.2) + 2, y));
     moveTo(area, QPointF(area->levelX(0.4), y), true);
     EXPECT_NEAR(s->blackLevel, 0.4, 0.01);
     EXPECT_FALSE(s->autoClipping) << "a level set by hand stops automatic clipping";
     ASSERT_EQ(lock.count(), 1);
     EXPECT_FALSE(tool.lockButton()->isChecked());
+    // Past the white one it stops below it (the gap rule: histogramEditing.levelsKeepWhiteAboveBlack).
     moveTo(area, QPointF(area->levelX(0.9), y), true);
-    EXPECT_DOUBLE_EQ(s->blackLevel, 0.6 - halvora::kMinLevelGap);
     EXPECT_LT(s->blackLevel, s->whiteLevel);
     EXPECT_EQ(moved.count(), 0);
     release(area, QPointF(area->levelX(0.9), y));
     EXPECT_EQ(moved.count(), 1);
     EXPECT_GE(live.count(), 2);
-    // The white handle cannot go below the black one either.
-    press(area, QPointF(area->levelX(0.6) + 1, y));
-    moveTo(area, QPointF(area->levelX(0.0), y), true);
-    release(area, QPointF(area->levelX(0.0), y));
-    EXPECT_GT(s->whiteLevel, s->blackLevel);
-    EXPECT_NEAR(s->whiteLevel - s->blackLevel, halvora::kMinLevelGap, 1e-12);
 
     // Eyedroppers: one at a time, a second click leaves sample mode.
     QSignalSpy mode(&tool, &histogramTool::sampleModeChanged);

@@ -117,19 +117,13 @@ TEST_F(manualAlignmentDialog, pinsDraggedWithTheMouseGiveTheHandComputedTransfor
     EXPECT_EQ(m->scoreLabel()->text(), "<b>0 / 100</b>");
     EXPECT_TRUE(m->pinSet().pair(0).set);
 
-    // "Shift & rotation": pin 2 of the photo dragged 15 screen pixels down, to (450, 130). The pins
-    // on the photo run from (158, 105) to (450, 130): the base's 300-pixel level line turned by
-    // atan(25 / 292), with the pair's mid-points on each other.
+    // "Shift & rotation" (its arithmetic: pinAlignment.eachMethodGivesTheHandComputedTransform): pin 2
+    // of the photo dragged 15 screen pixels down, to (450, 130), turns the map.
     m->methodBox()->setCurrentIndex(1);
     dragPin(m->photoView(), 1, 0, 15);
+    EXPECT_EQ(m->photoView()->pins()[1], QPointF(450, 130));
     ASSERT_TRUE(m->currentTransform(t, nullptr));
-    const halvora::alignPoint a = t.map(150, 100), b = t.map(450, 100);
-    EXPECT_NEAR(std::atan2(b.y - a.y, b.x - a.x), std::atan(25.0 / 292.0), 1e-12);
-    EXPECT_NEAR(std::hypot(b.x - a.x, b.y - a.y), 300, 1e-9);
-    EXPECT_NEAR((a.x + b.x) / 2, (158 + 450) / 2.0, 1e-9);
-    EXPECT_NEAR((a.y + b.y) / 2, (105 + 130) / 2.0, 1e-9);
-    EXPECT_NEAR(t.a[0], 292 / std::hypot(292.0, 25.0), 1e-12);
-    EXPECT_EQ(t.a[6], 0);
+    EXPECT_NE(t.a[1], 0);
 
     // Perspective: pins 3 and 4 moved like pin 1; the map goes through all four pin pairs.
     m->methodBox()->setCurrentIndex(2);

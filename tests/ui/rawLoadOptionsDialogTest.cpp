@@ -32,10 +32,7 @@ struct rawDialogTest : ::testing::Test {
 
 TEST_F(rawDialogTest, TheWidgetsChoicesBecomeTheConvertersArguments) {
     rawLoadOptionsDialog dialog(file, info, rawLoadOptions{});
-    EXPECT_EQ(dialog.windowTitle(), "Load RAW image");
     ASSERT_EQ(dialog.whiteBalanceList()->count(), 4);
-    EXPECT_EQ(dialog.whiteBalanceList()->itemText(2), "DCRAW automatic (whole image)");
-    EXPECT_EQ(dialog.colorSpaceList()->itemText(3), "ProPhoto");
     // The defaults: as shot, nothing else.
     EXPECT_EQ(halvora::buildDcrawArgs(dialog.options(), false),
               QStringList({"-w", "-c", "-W", "-q", "2", "-6", "-s", "-0"}));

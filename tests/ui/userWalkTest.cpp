@@ -1,31 +1,38 @@
 // The whole interactive road in one sitting, as a photographer walks it: add a bracket, generate,
 // look at 100 % and pan, crop, pick a white point, bend the curve, apply a curve preset, turn the
-// picture, save. Each step is checked by what it must change. With HALVORA_WALK_SHOTS=<folder> the
-// window is photographed after every step (run under Xvfb with QT_QPA_PLATFORM=xcb to see what the
-// window system really draws).
+// picture, save; and what must not change: the photos while the stages run, the file of a save
+// broken off, and a repeated save. Each step is checked by what it must change. With
+// HALVORA_WALK_SHOTS=<folder> the window is photographed after every step (run under Xvfb with
+// QT_QPA_PLATFORM=xcb to see what the window system really draws).
 #include "app/programOptionsSettings.h"
 #include "project/processingProject.h"
 #include "support/testSupport.h"
 #include "ui/generateHDR.h"
 #include "ui/histogramTool.h"
+#include "ui/imageItem.h"
 #include "ui/mainImageArea.h"
 #include "ui/mainWindow.h"
 #include "ui/mainWorkspace.h"
+#include "ui/paramSlider.h"
 #include "ui/toneCurveTool.h"
 #include "ui/toneCurveToolArea.h"
+#include "ui/tonemappingGroup.h"
 #include "uiInput.h"
 #include "uiTestSupport.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSlider>
 #include <QTabWidget>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -95,9 +102,22 @@ TEST(userWalk, addGenerateZoomCropSampleCurvePresetTurnSave) {
     auto* dialog = window.findChild<generateHDR*>();
     ASSERT_NE(dialog, nullptr);
     dialog->runButton()->click();
+    // While the stages run, nothing may change the photos or their EVs under the worker.
+    const double ev0 = project->photos[0]->ev;
+    EXPECT_FALSE(window.addImages({dir + "img05.jpg"}));
+    window.removeImages();
+    window.EVmanualSelectSlot(8);
+    window.photoItemAt(1)->includeBox()->setChecked(false);
+    window.newProject(true);
+    EXPECT_EQ(project, window.project());
+    EXPECT_EQ(project->photos.size(), 3u);
+    EXPECT_EQ(project->photos[0]->ev, ev0);
+    EXPECT_TRUE(project->photos[1]->included);
+    EXPECT_TRUE(window.photoItemAt(1)->includeBox()->isChecked()) << "the click is undone";
     ASSERT_TRUE(waitUntil(
         [&] { return !window.findChild<generateHDR*>() && project->hdrPresent && project->previewValid; },
         120000));
+    EXPECT_EQ(window.findChild<QTabWidget*>("rightTabs")->currentIndex(), 1) << "on to tone mapping";
     ASSERT_TRUE(w.idle());
     w.shot("generated");
 
@@ -194,8 +214,40 @@ TEST(userWalk, addGenerateZoomCropSampleCurvePresetTurnSave) {
     window.saveResultSlot(request);
     ASSERT_TRUE(waitUntil([&] { return window.resultSaved; }, 120000));
     EXPECT_EQ(QImageReader(out).size(), QSize(600, 800));
+    EXPECT_TRUE(window.logPanelHtml().contains("Saved: " + out));
     w.shot("saved");
     EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(" | ").toStdString();
+
+    // "Break" during a save stops that save, and only it: no file, the reason shown, and the next
+    // preview and the next save work as before.
+    saveResultRequest interrupted = request;
+    interrupted.fileName = makeTempDir("walk") + "/broken.jpg";
+    window.saveResultSlot(interrupted);
+    ASSERT_NE(window.progressRun(), nullptr);
+    auto* breakButton = window.findChild<QPushButton*>("breakButton");
+    ASSERT_TRUE(breakButton->isEnabled());
+    breakButton->click();
+    ASSERT_TRUE(w.idle());
+    EXPECT_FALSE(QFileInfo::exists(interrupted.fileName)) << "a broken save leaves no file";
+    ASSERT_EQ(boxes.texts.size(), 1) << boxes.texts.join(" | ").toStdString();
+    EXPECT_TRUE(boxes.texts[0].contains("Tone mapping the entire photo failed."))
+        << boxes.texts[0].toStdString();
+    boxes.texts.clear();
+
+    // "Save" repeats the last save to the same file; a moved slider made the result unsaved.
+    const QImage beforeBreak = w.ws()->shownImage();
+    QSlider* const compression = window.findChild<tonemappingGroup*>()->control("compression")->slider();
+    compression->setValue(compression->value() + 50);
+    ASSERT_TRUE(waitUntil([&] { return w.ws()->shownImage() != beforeBreak; }, 20000))
+        << "the preview after a Break renders";
+    ASSERT_TRUE(waitUntil([&] { return !window.resultSaved; }, 10000)) << "a new look is not saved yet";
+    QFile::remove(out);
+    window.saveResultSlot();
+    ASSERT_TRUE(waitUntil([&] { return window.resultSaved; }, 120000));
+    EXPECT_TRUE(QFileInfo::exists(out));
+    EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(" | ").toStdString();
+
+    window.resultSaved = true;
     window.close();
     qApp->setStyleSheet(QString());
 }

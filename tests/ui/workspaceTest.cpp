@@ -1,7 +1,7 @@
 // The picture view as a user drives it: zoom steps and their ends, the wheel about the pointer,
 // dragging, the background, over/under marks on the screen, file drops; and in the window: cropping
 // the project, sampling, and the faults new users met (rotate without a redraw, a radiance file left
-// white on the first tab, failures without the file, a photo choice that showed nothing).
+// white on the first tab, a photo choice that showed nothing).
 
 #include "app/programOptionsSettings.h"
 #include "base/runContext.h"
@@ -361,25 +361,6 @@ TEST_F(windowFixture, rotateTurnsTheShownPhotoAndTheThumbnailsAtOnce) {
         EXPECT_EQ(t, thumbBefore.transposed()) << row;
     }
     EXPECT_EQ(label("dimensionsLabel"), "160x240 [0.0 MPix]");
-}
-
-TEST_F(windowFixture, anUnreadableFileIsNamedAndNothingIsAdded) {
-    QStringList files = makePhotos(2);
-    const QString broken = dir + "/broken photo.png";
-    QFile f(broken);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("\x89PNG\r\n\x1a\n this is no picture at all");
-    f.close();
-    files.insert(1, broken);
-    EXPECT_FALSE(window->addImages(files));
-    ASSERT_EQ(boxes.texts.size(), 1);
-    EXPECT_EQ(boxes.kinds[0], styledMessageBox::error);
-    EXPECT_TRUE(boxes.texts[0].contains(QDir::toNativeSeparators(broken))) << boxes.texts[0].toStdString();
-    EXPECT_TRUE(boxes.texts[0].contains("No photo was added."))
-        << "the user learns what became of the others";
-    EXPECT_TRUE(window->logPanelHtml().contains(QDir::toNativeSeparators(broken).toHtmlEscaped()));
-    EXPECT_TRUE(window->project()->photos.empty());
-    EXPECT_FALSE(window->findChild<QPushButton*>("generateHdrButton")->isEnabled());
 }
 
 // An opened radiance file: tone-mapped and on the tone-mapping step without a click; a right click
