@@ -141,15 +141,12 @@ TEST(openExr, damagedAndForeignFilesAreRefused) {
         const char* name;
         QByteArray bytes;
     };
+    // Cuts are the truncation sweep's; here damage inside a whole file and a foreign file.
     QByteArray scrambled = good;
     for (int i = good.size() / 2; i < good.size(); i += 3)
         scrambled[i] = char(scrambled[i] ^ 0x5a);
     const std::vector<damaged> cases = {
-        {"empty", QByteArray()},
         {"text", QByteArray("this is not an OpenEXR file\n")},
-        {"magic only", good.left(8)},
-        {"header cut", good.left(good.size() / 8)},
-        {"pixels cut", good.left(good.size() * 3 / 4)},
         {"pixels scrambled", scrambled},
     };
     for (const damaged& c : cases) {
