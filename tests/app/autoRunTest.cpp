@@ -168,6 +168,7 @@ TEST(autoRun, bracketToJpegWithPluginCallbackAndRadianceFile) {
     EXPECT_TRUE(box.sessions().isEmpty()) << "the temporary store is removed at the end";
 }
 
+// The writers' samples are checked in the image I/O tests; here the options reach them.
 TEST(autoRun, tiffOutputsInBothDepthsAndOpenExrFile) {
     HALVORA_REQUIRE_DATA();
     sandbox box;
@@ -185,54 +186,18 @@ TEST(autoRun, tiffOutputsInBothDepthsAndOpenExrFile) {
     EXPECT_EQ(code, 0) << box.logText().toStdString();
     // Colour management is off in this sandbox: the colours of the photos are not known.
     EXPECT_TRUE(box.logText().contains("Color management is off: the result is saved as it is"));
-
     int w = 0, h = 0, bits = 0;
-    const QString t16 = box.out + "/desk16.tif";
-    ASSERT_TRUE(halvora::tiffQuickInfo(t16, w, h, bits, nullptr));
-    EXPECT_EQ(w, 1024);
-    EXPECT_EQ(h, 768);
+    ASSERT_TRUE(halvora::tiffQuickInfo(box.out + "/desk16.tif", w, h, bits, nullptr));
+    EXPECT_EQ(QSize(w, h), QSize(1024, 768));
     EXPECT_EQ(bits, 16);
-    std::vector<uint16_t> pixels(size_t(w) * h * 3);
-    float mn = 0, mx = 0;
-    exifInfo_t exif;
-    ASSERT_TRUE(imageLoader::loadTIFF(t16, pixels.data(), nullptr, mn, mx, exif, nullptr));
-    const auto [lo, hi] = std::minmax_element(pixels.begin(), pixels.end());
-    EXPECT_LT(*lo, 3000);
-    EXPECT_GT(*hi, 25000);
-    // 16 bits carry more than 256 distinct levels.
-    std::vector<uint16_t> distinct(pixels.begin(), pixels.end());
-    std::sort(distinct.begin(), distinct.end());
-    EXPECT_GT(std::unique(distinct.begin(), distinct.end()) - distinct.begin(), 1000);
+    ASSERT_TRUE(halvora::getEXRinfo(box.out + "/desk.exr", w, h, nullptr));
+    EXPECT_EQ(QSize(w, h), QSize(1024, 768));
 
-    int ew = 0, eh = 0;
-    ASSERT_TRUE(halvora::getEXRinfo(box.out + "/desk.exr", ew, eh, nullptr));
-    EXPECT_EQ(ew, 1024);
-    EXPECT_EQ(eh, 768);
-    std::vector<float> rgb(size_t(ew) * eh * 3);
-    ASSERT_TRUE(halvora::loadEXR(box.out + "/desk.exr", ew, eh, rgb.data(), mn, mx, nullptr));
-    EXPECT_GT(radianceRange(rgb), 300.0);
-    expectMergedDetailInHighlights(rgb, ew, eh);
-
-    // 8 bits, default depth; same look as the 16-bit file up to the depth reduction.
     ASSERT_TRUE(box.run(
-        QStringList{"--auto", "--output_fn=" + box.out + "/desk8.tif", "--tiff8", "--noise_filter=2,2"} +
-            deskBracket(),
-        code));
+        QStringList{"--auto", "--output_fn=" + box.out + "/desk8.tif", "--tiff8"} + deskBracket(), code));
     EXPECT_EQ(code, 0);
     ASSERT_TRUE(halvora::tiffQuickInfo(box.out + "/desk8.tif", w, h, bits, nullptr));
     EXPECT_EQ(bits, 8);
-    std::vector<uint16_t> pixels8(pixels.size());
-    ASSERT_TRUE(
-        imageLoader::loadTIFF(box.out + "/desk8.tif", pixels8.data(), nullptr, mn, mx, exif, nullptr));
-    // The reader keeps the top 15 bits of a 16-bit sample (v >> 1) and 8-bit samples as v × 128; back in
-    // the working scale (32640 = white) the 8-bit file must be the 16-bit file cut to 8 bits.
-    int worst = 0;
-    for (size_t i = 0; i < pixels.size(); ++i) {
-        const double working = double(pixels[i]) * 2 * 32640 / 65535;
-        const int expected8 = int(working) >> 7;
-        worst = std::max(worst, std::abs(expected8 - int(pixels8[i] / 128)));
-    }
-    EXPECT_LE(worst, 1) << "the 8-bit file is not the 16-bit result cut to 8 bits";
 }
 
 TEST(autoRun, singlePhotoAndRadianceFileProduceResults) {
@@ -253,43 +218,16 @@ TEST(autoRun, singlePhotoAndRadianceFileProduceResults) {
     expectPhotographicJpeg(fromHdr, 1024, 512);
 }
 
-TEST(autoRun, settingsFileGivesTheLookAndABrokenOneFails) {
+// That a settings file gives the look is seen in the rendered-look test.
+TEST(autoRun, aSettingsFileThatCannotBeReadEndsTheRun) {
     HALVORA_REQUIRE_DATA();
     sandbox box;
-    // Saturation 0: whatever else the look does, the result has no colour.
-    QFile settings(box.root + "/grey.hvsx");
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write(
-        "<Halvorasettings SettingsFileVersion=\"4.0\" ProgramVersion=\"3.0.1 \">\n"
-        "<GlobalOp Compression=\"1.4\" Gamma=\"0.9\"/>\n"
-        "<Saturation Saturation=\"0\" BrightnessSelectivePointCount=\"0\" HueSelectivePointCount=\"0\"/>\n"
-        "</Halvorasettings>\n");
-    settings.close();
-    int code = -1;
-    const QString grey = box.out + "/grey.tif";
-    ASSERT_TRUE(
-        box.run(QStringList{"--auto", "--tm_settings=" + box.root + "/grey.hvsx", "--output_fn=" + grey} +
-                    deskBracket(),
-                code));
-    EXPECT_EQ(code, 0) << box.logText().toStdString();
-    int w = 0, h = 0, bits = 0;
-    ASSERT_TRUE(halvora::tiffQuickInfo(grey, w, h, bits, nullptr));
-    std::vector<uint16_t> pixels(size_t(w) * h * 3);
-    float mn = 0, mx = 0;
-    exifInfo_t exif;
-    ASSERT_TRUE(imageLoader::loadTIFF(grey, pixels.data(), nullptr, mn, mx, exif, nullptr));
-    int64_t coloured = 0;
-    for (size_t i = 0; i < pixels.size(); i += 3)
-        if (std::abs(int(pixels[i]) - int(pixels[i + 1])) > 3 * 128 ||
-            std::abs(int(pixels[i + 1]) - int(pixels[i + 2])) > 3 * 128)
-            ++coloured;
-    EXPECT_LT(coloured, int64_t(w) * h / 1000) << "the settings file's saturation was not applied";
-
-    // A settings file that exists but cannot be read ends the run instead of using another look.
+    // It exists but is no settings file: the run ends instead of using another look.
     QFile junk(box.root + "/junk.hvsx");
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write("<not xml");
     junk.close();
+    int code = -1;
     ASSERT_TRUE(box.run(QStringList{"--auto", "--tm_settings=" + box.root + "/junk.hvsx",
                                     "--output_fn=" + box.out + "/junk.jpg"} +
                             deskBracket(),
@@ -316,22 +254,10 @@ TEST(autoRun, failuresEndNonZeroWithAReason) {
     HALVORA_REQUIRE_DATA();
     sandbox box;
     int code = 0;
-    // A photo that is not there.
-    ASSERT_TRUE(
-        box.run({"--auto", "--output_fn=" + box.out + "/x.jpg", deskBracket()[0], box.root + "/missing.jpg"},
-                code, 20000));
-    EXPECT_NE(code, 0);
-    EXPECT_FALSE(QFileInfo::exists(box.out + "/x.jpg"));
-
-    // A photo that is not a picture.
+    // Photos that are missing or no pictures are the hostile-input runs' cases.
     QFile junk(box.root + "/junk.jpg");
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
-    junk.write("this is not a JPEG file at all");
     junk.close();
-    ASSERT_TRUE(
-        box.run({"--auto", "--output_fn=" + box.out + "/y.jpg", box.root + "/junk.jpg"}, code, 20000));
-    EXPECT_NE(code, 0);
-    EXPECT_FALSE(QFileInfo::exists(box.out + "/y.jpg"));
 
     // An output folder that cannot exist (its parent is a file): refused before any merging.
     ASSERT_TRUE(box.run(
@@ -523,9 +449,8 @@ TEST(autoRun, aMergedResultCarriesTheReferencePhotosExif) {
     EXPECT_TRUE(QDir(box.out).entryList(QDir::Files) == QStringList{"merged.jpg"}) << "no temporary left";
 }
 
-// One RAW photo is enhanced, as a JPEG would be; a truncated one is refused at the terminal with its
-// file and reason.
-TEST(autoRun, aRawPhotoIsEnhancedAndATruncatedOneRefused) {
+// One RAW photo is enhanced, as a JPEG would be (cut RAW files are the converter tests' cases).
+TEST(autoRun, aRawPhotoIsEnhanced) {
     HALVORA_REQUIRE_DATA();
     sandbox box;
     const QString dng =
@@ -547,18 +472,6 @@ TEST(autoRun, aRawPhotoIsEnhancedAndATruncatedOneRefused) {
         EXPECT_EQ(tags["Comment"].toString(), "Single photo enhanced with Halvora 3.0.1 .");
         EXPECT_NEAR(tags["ExposureTime"].toDouble(), 1.0 / 60.0, 1e-9); // one photo keeps its exposure
     }
-
-    QFile source(dng);
-    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-    const QString cut = box.root + "/cut.dng";
-    QFile out(cut);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-    out.write(source.readAll().left(source.size() / 2));
-    out.close();
-    ASSERT_TRUE(box.run({"--auto", "--output_fn=" + box.out + "/cut.jpg", cut}, code, 60000, &errors));
-    EXPECT_NE(code, 0);
-    EXPECT_TRUE(errors.contains("halvora: " + cut + ": ")) << errors.toStdString();
-    EXPECT_FALSE(QFileInfo::exists(box.out + "/cut.jpg"));
 }
 
 // Without exiftool the program works on: the result is saved, the missing tool is reported once, and

@@ -124,18 +124,6 @@ TEST(halvoraProcess, missingTemporaryDirectoryIsAStartError) {
     EXPECT_TRUE(log.contains("Error on startup. Please contact support."));
 }
 
-TEST(halvoraProcess, automaticRunWithoutPhotosEndsWithAnError) {
-    displaySandbox box;
-    QProcess p;
-    p.setProcessEnvironment(box.environment(false)); // no display: the offscreen platform is chosen
-    p.start(halvora::test::halvoraBinary(), {"--auto", "--output_fn=" + box.root + "/out.jpg"});
-    ASSERT_TRUE(p.waitForFinished(30000)) << "must not hang";
-    EXPECT_NE(p.exitCode(), 0);
-    EXPECT_NE(p.exitCode(), halvora::test::sanitizerExitCode) << p.readAllStandardError().toStdString();
-    EXPECT_TRUE(box.logText().contains("No photos to process")) << box.logText().toStdString();
-    EXPECT_TRUE(box.sessions().isEmpty());
-}
-
 // How well the edges of `picture` lie where the edges of `source` (its region at `corner`) lie:
 // the correlation of the two gradient magnitudes. Ghost copies of a misaligned merge add edges the
 // photo does not have and weaken the ones it has.
