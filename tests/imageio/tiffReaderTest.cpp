@@ -6,12 +6,14 @@
 #include "imageio/imageLoader.h"
 #include "imageio/lzwDecoder.h"
 #include "imageio/packBitsDecoder.h"
+#include "plainTiff.h"
 #include "support/testSupport.h"
 #include "support/tiffTestEncoders.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSize>
 #include <QStandardPaths>
 #include <bit>
 #include <cmath>
@@ -503,52 +505,6 @@ TEST(tiffReader, threadCountDoesNotChangeTheResult) {
     }
 }
 
-namespace {
-
-// A deliberately small decoder of uncompressed, contiguous TIFFs for cross-checking real files:
-// returns the samples (16-bit values or float bit patterns) of the first directory.
-bool plainDecode(const QString& path, int& width, int& height, int& spp, int& bits, bool& be,
-                 std::vector<uint32_t>& out) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return false;
-    const QByteArray a = f.readAll();
-    const auto* p = reinterpret_cast<const uint8_t*>(a.constData());
-    be = p[0] == 'M';
-    auto u16 = [&](size_t o) { return be ? uint32_t(p[o] << 8 | p[o + 1]) : uint32_t(p[o + 1] << 8 | p[o]); };
-    auto u32 = [&](size_t o) { return be ? (u16(o) << 16 | u16(o + 2)) : (u16(o + 2) << 16 | u16(o)); };
-    const size_t dir = u32(4);
-    std::vector<uint32_t> offsets;
-    int rps = 0, compression = 1;
-    for (uint32_t i = 0; i < u16(dir); ++i) {
-        const size_t e = dir + 2 + 12 * i;
-        const uint32_t tag = u16(e), type = u16(e + 2), count = u32(e + 4);
-        auto value = [&](uint32_t k) {
-            const size_t size = type == 3 ? 2 : 4;
-            const size_t at = size * count <= 4 ? e + 8 : u32(e + 8);
-            return size == 2 ? u16(at + 2 * k) : u32(at + 4 * k);
-        };
-        if (tag == 256) width = int(value(0));
-        if (tag == 257) height = int(value(0));
-        if (tag == 258) bits = int(value(0));
-        if (tag == 259) compression = int(value(0));
-        if (tag == 277) spp = int(value(0));
-        if (tag == 278) rps = int(value(0));
-        if (tag == 273)
-            for (uint32_t k = 0; k < count; ++k)
-                offsets.push_back(value(k));
-    }
-    if (compression != 1 || rps <= 0) return false;
-    out.clear();
-    for (int y = 0; y < height; ++y) {
-        const size_t row = offsets[size_t(y / rps)] + size_t(y % rps) * width * spp * bits / 8;
-        for (int i = 0; i < width * spp; ++i)
-            out.push_back(bits == 16 ? u16(row + 2 * i) : u32(row + 4 * i));
-    }
-    return true;
-}
-
-} // namespace
-
 TEST(tiffReader, realFilesMatchAnIndependentDecode) {
     HALVORA_REQUIRE_DATA();
     const char* files[] = {"imagers_rgb-3c-16b.tiff", "libvips_sample_16bit.tif", "imagers_rgb32f_color.tiff",
@@ -556,37 +512,27 @@ TEST(tiffReader, realFilesMatchAnIndependentDecode) {
     for (const char* name : files) {
         SCOPED_TRACE(name);
         const QString path = dataFile(QString("formats/float_tiff_pfm_gainmap/") + name);
-        int w = 0, h = 0, spp = 0, bits = 0;
-        bool bigEndian = false;
-        std::vector<uint32_t> samples;
-        ASSERT_TRUE(plainDecode(path, w, h, spp, bits, bigEndian, samples));
-        int qw, qh, qbits;
-        ASSERT_TRUE(halvora::tiffQuickInfo(path, qw, qh, qbits, nullptr));
-        ASSERT_EQ(qw, w);
-        ASSERT_EQ(qh, h);
-        ASSERT_EQ(qbits, bits);
-        std::vector<uint16_t> rgb16(size_t(w) * h * 3);
-        std::vector<float> rgbFloat(size_t(w) * h * 3);
-        float mn = 0, mx = 0;
-        exifInfo_t exif;
-        ASSERT_TRUE(imageLoader::loadTIFF(path, rgb16.data(), rgbFloat.data(), mn, mx, exif, nullptr));
-        EXPECT_EQ(exif.bigEndian, bigEndian); // the 16-bit image-rs file is big-endian, the others not
-        testTiff t;
-        t.width = w;
-        t.height = h;
-        t.spp = spp;
-        t.bits = bits;
+        const plainTiff plain = decodePlainTiff(readBytes(path));
+        ASSERT_TRUE(plain.ok) << plain.why;
+        // Through the reader's file calls, as the loading step uses them.
         decoded d;
-        d.ok = true;
-        d.width = w;
-        d.height = h;
-        d.rgb16 = rgb16;
-        d.rgbFloat = rgbFloat;
-        d.minimum = mn;
-        d.maximum = mx;
-        expectPixels(d, t, samples);
-        if (bits == 32) {
-            EXPECT_LT(mn, mx);
+        ASSERT_TRUE(halvora::tiffQuickInfo(path, d.width, d.height, d.bits, nullptr));
+        ASSERT_EQ(QSize(d.width, d.height), QSize(plain.width, plain.height));
+        ASSERT_EQ(d.bits, plain.bits);
+        d.rgb16.resize(size_t(d.width) * d.height * 3);
+        d.rgbFloat.resize(d.rgb16.size());
+        d.ok = imageLoader::loadTIFF(path, d.rgb16.data(), d.rgbFloat.data(), d.minimum, d.maximum, d.exif,
+                                     nullptr);
+        EXPECT_EQ(d.exif.bigEndian,
+                  plain.bigEndian); // the 16-bit image-rs file is big-endian, the others not
+        testTiff t;
+        t.width = plain.width;
+        t.height = plain.height;
+        t.spp = plain.spp;
+        t.bits = plain.bits;
+        expectPixels(d, t, plain.samples);
+        if (t.bits == 32) {
+            EXPECT_LT(d.minimum, d.maximum);
         }
     }
 }
