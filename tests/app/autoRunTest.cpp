@@ -403,9 +403,9 @@ bool haveExiftool() {
 
 } // namespace
 
-// A real bracket merged unattended: the result carries the reference photo's camera, lens and date,
-// this program's tags and comment listing the photos, normal orientation, no exposure time (a merge
-// has none), no thumbnail and the resolution — read back with exiftool itself.
+// A real bracket merged unattended: the result carries the reference photo's camera, lens and date and
+// the comment listing the photos, read back with exiftool itself (which tags a transfer writes and
+// removes is the metadata tool's own test).
 TEST(autoRun, aMergedResultCarriesTheReferencePhotosExif) {
     HALVORA_REQUIRE_DATA();
     if (!haveExiftool()) GTEST_SKIP() << "exiftool is not installed";
@@ -438,13 +438,8 @@ TEST(autoRun, aMergedResultCarriesTheReferencePhotosExif) {
          {"Make", "Model", "LensModel", "DateTimeOriginal", "GPSLatitude", "GPSLongitude"})
         EXPECT_EQ(tags[copied], source[copied]) << copied;
     EXPECT_EQ(tags["Make"].toString(), "FUJIFILM");
-    EXPECT_EQ(tags["Orientation"].toInt(), 1);
-    EXPECT_EQ(tags["Software"].toString(), "Halvora 3.0.1  (Linux)");
     EXPECT_EQ(tags["Comment"].toString(), "HDR created and tone mapped with Halvora 3.0.1 : [1] " +
                                               photos[0] + ", [2] " + photos[1] + ", [3] " + photos[2]);
-    EXPECT_FALSE(tags.contains("ThumbnailImage"));
-    EXPECT_FALSE(tags.contains("ExposureTime"));
-    EXPECT_EQ(tags["XResolution"].toInt(), 300);
     EXPECT_EQ(tags["ImageWidth"].toInt(), 640); // the picture is still the one written
     EXPECT_TRUE(QDir(box.out).entryList(QDir::Files) == QStringList{"merged.jpg"}) << "no temporary left";
 }

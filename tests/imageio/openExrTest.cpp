@@ -319,26 +319,12 @@ TEST(openExr, headerSizesTheFileCannotHoldAreRefusedBeforeTheLibraryReservesThem
         EXPECT_FALSE(halvora::getEXRinfo(path, width, height, &error));
         EXPECT_TRUE(error.startsWith(path + ": " + c.reason)) << error.toStdString();
     }
-    // Found by fuzz_exr: the library reads a channel list up to its empty name whatever size the file
-    // gives it, and took the bytes after the list as an attribute of 1.8 GB, which it reserved.
-    const QString found =
-        QString(HALVORA_SOURCE_DIR) +
-        "/tests/imageio/regressions/fuzz_exr_channel_list_longer_than_its_size_made_openexr_"
-        "reserve_1_8GB.exr";
-    int width = 0, height = 0;
-    QString error;
-    EXPECT_FALSE(halvora::getEXRinfo(found, width, height, &error));
-    EXPECT_TRUE(error.startsWith(found + ": has a header attribute ")) << error.toStdString();
-
-    // Also found by fuzz_exr: tiles 31 M rows high and no data window (its name is misspelt). The
-    // library assumed a 64-row picture; opening reserved a 1.5 GB tile buffer, a load a 4 GB row of
-    // tiles (the sanitizer build refuses single reservations above 1 GB, so both would fail here).
+    // The tiles of a file found by fuzz_exr (kept with the reader regressions) are 31 M rows high.
     const QString tall =
         QString(HALVORA_SOURCE_DIR) +
         "/tests/imageio/regressions/fuzz_exr_tiles_31M_rows_high_made_openexr_reserve_4GB.exr";
-    error.clear();
-    EXPECT_FALSE(halvora::getEXRinfo(tall, width, height, &error));
-    EXPECT_EQ(error.toStdString(), (tall + ": has no data window").toStdString());
+    int width = 0, height = 0;
+    QString error;
     // With its window's name mended it declares a 4112 × 8 picture, and the tiles are refused.
     QByteArray withWindow = readBytes(tall).replace("daAtaWindow", "dataWindow");
     ASSERT_TRUE(writeBytes(dir + "/tall.exr", withWindow));
