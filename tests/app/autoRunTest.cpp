@@ -4,6 +4,7 @@
 #include "autoRunSandbox.h"
 #include "imageio/imageLoader.h"
 #include "imageio/tiffReader.h"
+#include "support/radianceFiles.h"
 #include "support/testSupport.h"
 
 #include <QDir>
@@ -117,15 +118,10 @@ TEST(autoRun, bracketToJpegWithPluginCallbackAndRadianceFile) {
 
     // The merged picture holds more range than any one 8-bit frame could (255 : 1 at best): the
     // frames were merged (how well is the merge tests' matter).
-    int w = 0, h = 0;
-    double primaries[8];
-    bool havePrimaries = false;
-    ASSERT_TRUE(halvora::getRGBEinfo(hdr, w, h, primaries, havePrimaries, nullptr));
-    ASSERT_EQ(w, 1024);
-    ASSERT_EQ(h, 768);
-    std::vector<float> rgb(size_t(w) * h * 3);
-    float maximum = 0, minimum = 0;
-    ASSERT_TRUE(imageLoader::loadRadianceRGBE(hdr, w, h, rgb.data(), maximum, minimum, nullptr));
+    const halvora::test::radianceFile merged = halvora::test::loadRadianceFile(hdr);
+    ASSERT_TRUE(merged.loadOk) << merged.error.toStdString();
+    ASSERT_EQ(QSize(merged.width, merged.height), QSize(1024, 768));
+    const std::vector<float>& rgb = merged.pixels;
     EXPECT_GT(radianceRange(rgb), 300.0);
 
     const QString log = box.logText();

@@ -3,6 +3,7 @@
 
 #include "base/parallelFor.h"
 #include "imageio/imageLoader.h"
+#include "support/radianceFiles.h"
 #include "support/testSupport.h"
 
 #include <QDir>
@@ -74,27 +75,6 @@ QByteArray rleRow(const rgbePixel* row, int width) {
     return out;
 }
 
-struct loaded {
-    bool infoOk = false;
-    bool loadOk = false;
-    int width = 0, height = 0;
-    std::vector<float> pixels;
-    float maximum = 0, minimum = 0;
-    QString error;
-};
-
-loaded loadRgbe(const QString& path) {
-    loaded l;
-    double primaries[8];
-    bool hasPrimaries = false;
-    l.infoOk = halvora::getRGBEinfo(path, l.width, l.height, primaries, hasPrimaries, &l.error);
-    if (!l.infoOk) return l;
-    l.pixels.assign(size_t(l.width) * l.height * 3, -1.0f);
-    l.loadOk = imageLoader::loadRadianceRGBE(path, l.width, l.height, l.pixels.data(), l.maximum, l.minimum,
-                                             &l.error);
-    return l;
-}
-
 // Deterministic picture with runs, gradients and zero pixels.
 std::vector<rgbePixel> testPattern(int width, int height) {
     std::vector<rgbePixel> p(size_t(width) * height);
@@ -122,7 +102,7 @@ TEST(radianceRgbe, pixelsDecodeToByteTimesTwoToTheExponentMinus128) {
                                        {0, 0, 0, 0},       {1, 1, 1, 0},     {0, 0, 0, 0}, {0, 0, 0, 0},
                                        {0, 0, 0, 0},       {0, 0, 0, 0}};
     ASSERT_TRUE(writeBytes(path, rgbeHeader(5, 2) + flatRows(px)));
-    loaded l = loadRgbe(path);
+    radianceFile l = loadRadianceFile(path);
     ASSERT_TRUE(l.infoOk);
     ASSERT_TRUE(l.loadOk);
     ASSERT_EQ(l.width, 5);
@@ -158,9 +138,9 @@ TEST(radianceRgbe, flatOldStyleAndRunLengthRowsDecodeIdentically) {
     }
     ASSERT_TRUE(writeBytes(dir + "/old.hdr", old));
 
-    const loaded flat = loadRgbe(dir + "/flat.hdr");
-    const loaded enc = loadRgbe(dir + "/rle.hdr");
-    const loaded oldStyle = loadRgbe(dir + "/old.hdr");
+    const radianceFile flat = loadRadianceFile(dir + "/flat.hdr");
+    const radianceFile enc = loadRadianceFile(dir + "/rle.hdr");
+    const radianceFile oldStyle = loadRadianceFile(dir + "/old.hdr");
     ASSERT_TRUE(flat.loadOk);
     ASSERT_TRUE(enc.loadOk);
     ASSERT_TRUE(oldStyle.loadOk);
@@ -179,7 +159,7 @@ TEST(radianceRgbe, oldStyleRunMarkersShiftByEightBitsWhenRepeated) {
     QByteArray file = rgbeHeader(w, 1) + flatRows({{10, 20, 30, 129}, {1, 1, 1, 3}, {1, 1, 1, 2}});
     const QString path = makeTempDir("rgbe") + "/old.hdr";
     ASSERT_TRUE(writeBytes(path, file));
-    const loaded l = loadRgbe(path);
+    const radianceFile l = loadRadianceFile(path);
     ASSERT_TRUE(l.loadOk);
     for (int x = 0; x < w; ++x) {
         ASSERT_EQ(l.pixels[size_t(x) * 3], 20.0f) << x;
@@ -203,7 +183,7 @@ TEST(radianceRgbe, headerVariantsAndPixelOrder) {
     EXPECT_TRUE(hasPrim);
     EXPECT_DOUBLE_EQ(prim[0], 0.64);
     EXPECT_DOUBLE_EQ(prim[7], 0.329);
-    loaded l = loadRgbe(dir + "/crlf.hdr");
+    radianceFile l = loadRadianceFile(dir + "/crlf.hdr");
     ASSERT_TRUE(l.loadOk);
     EXPECT_EQ(l.pixels[0], 256.0f);
     EXPECT_EQ(l.pixels[9], 32.0f);
@@ -211,7 +191,7 @@ TEST(radianceRgbe, headerVariantsAndPixelOrder) {
     // "+Y" stores the bottom row first, "-X" the rightmost pixel first.
     QByteArray flipped = "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n+Y 2 -X 2\n";
     ASSERT_TRUE(writeBytes(dir + "/flipped.hdr", flipped + flatRows(px)));
-    l = loadRgbe(dir + "/flipped.hdr");
+    l = loadRadianceFile(dir + "/flipped.hdr");
     ASSERT_TRUE(l.loadOk);
     EXPECT_EQ(l.pixels[0], 16.0f * 2); // top left = last pixel of the file
     EXPECT_EQ(l.pixels[3], 32.0f * 2);
@@ -233,7 +213,7 @@ TEST(radianceRgbe, hostileFilesAreRefusedWithALogLine) {
     for (int y = 0; y < h; ++y)
         good += rleRow(px.data() + size_t(y) * w, w);
     ASSERT_TRUE(writeBytes(dir + "/good.hdr", good));
-    ASSERT_TRUE(loadRgbe(dir + "/good.hdr").loadOk);
+    ASSERT_TRUE(loadRadianceFile(dir + "/good.hdr").loadOk);
 
     struct hostile {
         const char* name;
@@ -300,9 +280,9 @@ TEST(radianceRgbe, sameResultWithOneOrSeveralThreads) {
     const QString path = makeTempDir("rgbe") + "/threads.hdr";
     ASSERT_TRUE(writeBytes(path, file));
     halvora::setThreadCountOverride(1);
-    const loaded one = loadRgbe(path);
+    const radianceFile one = loadRadianceFile(path);
     halvora::setThreadCountOverride(3);
-    const loaded three = loadRgbe(path);
+    const radianceFile three = loadRadianceFile(path);
     halvora::setThreadCountOverride(0);
     ASSERT_TRUE(one.loadOk);
     ASSERT_TRUE(three.loadOk);
@@ -339,7 +319,7 @@ TEST(radianceRgbe, realFilesLoadWithTheirRecordedStatistics) {
     for (const realFile& f : files) {
         SCOPED_TRACE(f.path);
         logCapture log;
-        const loaded l = loadRgbe(dataFile(f.path));
+        const radianceFile l = loadRadianceFile(dataFile(f.path));
         ASSERT_TRUE(l.infoOk && l.loadOk) << log.text();
         EXPECT_EQ(l.width, f.width);
         EXPECT_EQ(l.height, f.height);
@@ -364,7 +344,7 @@ TEST(radianceRgbe, extremeExponentsStayFinite) {
     HALVORA_REQUIRE_DATA();
     // The 256 × 8 ramp spans 1e-39 … 6e37; 256 times the largest value exceeds the float range and
     // is kept at the largest float instead of becoming infinity.
-    const loaded l = loadRgbe(dataFile("formats/rgbe/imagers_scale.hdr"));
+    const radianceFile l = loadRadianceFile(dataFile("formats/rgbe/imagers_scale.hdr"));
     ASSERT_TRUE(l.loadOk);
     EXPECT_EQ(l.maximum, std::numeric_limits<float>::max());
     EXPECT_GT(l.minimum, -1.0f);
@@ -385,7 +365,7 @@ TEST(radianceRgbe, damagedAndStubFilesAreRefused) {
     for (const refused& r : {refused{"formats/rgbe/memorial_DAMAGED_crlf.hdr", ": corrupt pixel data: "},
                              refused{"formats/rgbe/exiftool_Radiance_stub.hdr", ": every pixel is black"}}) {
         SCOPED_TRACE(r.path);
-        const loaded l = loadRgbe(dataFile(r.path));
+        const radianceFile l = loadRadianceFile(dataFile(r.path));
         EXPECT_TRUE(l.infoOk);
         EXPECT_FALSE(l.loadOk);
         EXPECT_TRUE(l.error.startsWith(dataFile(r.path) + r.log)) << l.error.toStdString();

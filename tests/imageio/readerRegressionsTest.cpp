@@ -7,6 +7,7 @@
 #include "imageio/imageLoader.h"
 #include "imageio/imageSaver.h"
 #include "imageio/tiffReader.h"
+#include "support/radianceFiles.h"
 #include "support/testSupport.h"
 
 #include <QDir>
@@ -77,15 +78,6 @@ const std::map<QString, QString> kReasons = {
 
 // True when the file was accepted all the way through its load.
 bool readsThrough(const QString& path, QString& error) {
-    if (path.endsWith(".hdr")) {
-        int w = 0, h = 0;
-        double prim[8];
-        bool hasPrim = false;
-        if (!halvora::getRGBEinfo(path, w, h, prim, hasPrim, &error)) return false;
-        std::vector<float> pixels(size_t(w) * h * 3);
-        float mx = 0, mn = 0;
-        return imageLoader::loadRadianceRGBE(path, w, h, pixels.data(), mx, mn, &error);
-    }
     if (path.endsWith(".fits")) {
         int w = 0, h = 0, ch = 0, bits = 0;
         qint64 pos = 0;
@@ -94,12 +86,10 @@ bool readsThrough(const QString& path, QString& error) {
         std::vector<uint16_t> pixels(size_t(w) * h * 3);
         return imageLoader::loadFITS(path, w, h, pixels.data(), &error);
     }
-    if (path.endsWith(".exr")) {
-        int w = 0, h = 0;
-        if (!halvora::getEXRinfo(path, w, h, &error)) return false;
-        std::vector<float> pixels(size_t(w) * h * 3);
-        float mn = 0, mx = 0;
-        return halvora::loadEXR(path, w, h, pixels.data(), mn, mx, &error);
+    if (path.endsWith(".exr") || path.endsWith(".hdr")) {
+        const radianceFile f = loadRadianceFile(path);
+        error = f.error;
+        return f.loadOk;
     }
     ADD_FAILURE() << "no reader for " << path.toStdString();
     return true;
