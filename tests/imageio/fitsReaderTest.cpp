@@ -7,6 +7,7 @@
 #include "support/testSupport.h"
 
 #include <QtEndian>
+#include <bit>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <limits>
@@ -41,33 +42,24 @@ QByteArray fitsFile(const std::vector<QByteArray>& cards, const QByteArray& data
     return out;
 }
 
-QByteArray int16Data(const std::vector<int>& values) {
+// Samples as a FITS file stores them: big-endian 16- or 32-bit integers or 32-bit floats.
+template <class T, class Bits = std::conditional_t<sizeof(T) == 2, uint16_t, uint32_t>>
+QByteArray bigEndianData(const std::vector<T>& values) {
     QByteArray out;
-    for (int v : values) {
-        const int16_t be = qToBigEndian(int16_t(v));
-        out.append(reinterpret_cast<const char*>(&be), 2);
+    for (T v : values) {
+        const Bits be = qToBigEndian(std::bit_cast<Bits>(v));
+        out.append(reinterpret_cast<const char*>(&be), sizeof be);
     }
     return out;
 }
-
+QByteArray int16Data(const std::vector<int16_t>& values) {
+    return bigEndianData(values);
+}
 QByteArray int32Data(const std::vector<int32_t>& values) {
-    QByteArray out;
-    for (int32_t v : values) {
-        const int32_t be = qToBigEndian(v);
-        out.append(reinterpret_cast<const char*>(&be), 4);
-    }
-    return out;
+    return bigEndianData(values);
 }
-
 QByteArray floatData(const std::vector<float>& values) {
-    QByteArray out;
-    for (float v : values) {
-        uint32_t bits;
-        std::memcpy(&bits, &v, 4);
-        bits = qToBigEndian(bits);
-        out.append(reinterpret_cast<const char*>(&bits), 4);
-    }
-    return out;
+    return bigEndianData(values);
 }
 
 std::vector<QByteArray> imageCards(int bitpix, int width, int height, int channels = 0) {
