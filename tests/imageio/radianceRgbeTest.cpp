@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSize>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <vector>
@@ -174,17 +175,12 @@ TEST(radianceRgbe, headerVariantsAndPixelOrder) {
     QByteArray crlf = "VIEW= -vtv\r\n#?RADIANCE\r\nPRIMARIES= 0.64 0.33 0.30 0.60 0.15 0.06 0.3127 0.3290\r\n"
                       "FORMAT=32-bit_rle_rgbe\r\n\r\n-Y    2   +X   2\r\n";
     ASSERT_TRUE(writeBytes(dir + "/crlf.hdr", crlf + flatRows(px)));
-    int w = 0, h = 0;
-    double prim[8] = {};
-    bool hasPrim = false;
-    ASSERT_TRUE(halvora::getRGBEinfo(dir + "/crlf.hdr", w, h, prim, hasPrim, nullptr));
-    EXPECT_EQ(w, 2);
-    EXPECT_EQ(h, 2);
-    EXPECT_TRUE(hasPrim);
-    EXPECT_DOUBLE_EQ(prim[0], 0.64);
-    EXPECT_DOUBLE_EQ(prim[7], 0.329);
     radianceFile l = loadRadianceFile(dir + "/crlf.hdr");
     ASSERT_TRUE(l.loadOk);
+    EXPECT_EQ(QSize(l.width, l.height), QSize(2, 2));
+    EXPECT_TRUE(l.hasPrimaries);
+    EXPECT_DOUBLE_EQ(l.primaries[0], 0.64);
+    EXPECT_DOUBLE_EQ(l.primaries[7], 0.329);
     EXPECT_EQ(l.pixels[0], 256.0f);
     EXPECT_EQ(l.pixels[9], 32.0f);
 
@@ -201,8 +197,7 @@ TEST(radianceRgbe, headerVariantsAndPixelOrder) {
     // Degenerate primaries (all zero, as some tools write) count as absent.
     QByteArray zeros = "#?RADIANCE\nPRIMARIES=0 0 0 0 0 0 0 0\nFORMAT=32-bit_rle_rgbe\n\n-Y 2 +X 2\n";
     ASSERT_TRUE(writeBytes(dir + "/zeros.hdr", zeros + flatRows(px)));
-    ASSERT_TRUE(halvora::getRGBEinfo(dir + "/zeros.hdr", w, h, prim, hasPrim, nullptr));
-    EXPECT_FALSE(hasPrim);
+    EXPECT_FALSE(loadRadianceFile(dir + "/zeros.hdr").hasPrimaries);
 }
 
 TEST(radianceRgbe, hostileFilesAreRefusedWithALogLine) {
@@ -242,17 +237,10 @@ TEST(radianceRgbe, hostileFilesAreRefusedWithALogLine) {
         SCOPED_TRACE(c.name);
         const QString path = dir + "/hostile.hdr";
         ASSERT_TRUE(writeBytes(path, c.bytes));
-        int width = 0, height = 0;
-        double prim[8];
-        bool hasPrim = false;
-        QString error;
-        const bool info = halvora::getRGBEinfo(path, width, height, prim, hasPrim, &error);
-        EXPECT_EQ(info, !c.infoRefuses);
-        if (info) {
-            std::vector<float> buffer(size_t(width) * height * 3);
-            float mx = 0, mn = 0;
-            EXPECT_FALSE(imageLoader::loadRadianceRGBE(path, width, height, buffer.data(), mx, mn, &error));
-        }
+        const radianceFile f = loadRadianceFile(path);
+        EXPECT_EQ(f.infoOk, !c.infoRefuses);
+        EXPECT_FALSE(f.loadOk);
+        const QString& error = f.error;
         EXPECT_TRUE(error.startsWith(path + ": ")) << error.toStdString();
         EXPECT_TRUE(error.contains(QString::fromUtf8(c.log))) << error.toStdString();
     }
