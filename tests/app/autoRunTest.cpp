@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <vector>
 
 namespace {
@@ -39,35 +40,17 @@ struct spread {
 };
 
 spread lumaSpread(const QImage& image) {
-    std::vector<int> hist(256, 0);
-    double sum = 0, sum2 = 0;
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    const int64_t n = int64_t(rgb.width()) * rgb.height();
-    for (int y = 0; y < rgb.height(); ++y) {
-        const uchar* row = rgb.constScanLine(y);
-        for (int x = 0; x < rgb.width(); ++x) {
-            const int l = (299 * row[3 * x] + 587 * row[3 * x + 1] + 114 * row[3 * x + 2]) / 1000;
-            ++hist[size_t(l)];
-            sum += l;
-            sum2 += double(l) * l;
-        }
-    }
+    const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
+    std::vector<double> l;
+    for (int y = 0; y < grey.height(); ++y)
+        l.insert(l.end(), grey.constScanLine(y), grey.constScanLine(y) + grey.width());
+    std::sort(l.begin(), l.end());
     spread s;
-    s.mean = sum / double(n);
-    s.stddev = std::sqrt(std::max(0.0, sum2 / double(n) - s.mean * s.mean));
-    int64_t acc = 0;
-    bool low = false;
-    for (int v = 0; v < 256; ++v) {
-        acc += hist[size_t(v)];
-        if (!low && acc * 100 >= n) {
-            s.p1 = v;
-            low = true;
-        }
-        if (acc * 100 >= n * 99) {
-            s.p99 = v;
-            break;
-        }
-    }
+    s.mean = std::accumulate(l.begin(), l.end(), 0.0) / double(l.size());
+    const double squares = std::inner_product(l.begin(), l.end(), l.begin(), 0.0) / double(l.size());
+    s.stddev = std::sqrt(std::max(0.0, squares - s.mean * s.mean));
+    s.p1 = int(l[l.size() / 100]);
+    s.p99 = int(l[l.size() * 99 / 100]);
     return s;
 }
 
