@@ -1,6 +1,6 @@
-// `halvora --auto` over each file of the hostile-input set, as a script would run it: a refused file
-// ends the run promptly with a non-zero exit, a "halvora: <file>: <reason>" line on standard error,
-// no result and no session left; the valid edge cases of the set give a result.
+// `halvora --auto` over cases of the hostile-input set, as a script would run it: a refused file ends
+// the run promptly with a non-zero exit, a "halvora: <file>: <reason>" line on standard error, no
+// result and no session left; the valid edge cases of the set give a result.
 
 #include "autoRunSandbox.h"
 #include "support/hostileInputs.h"
@@ -52,18 +52,27 @@ void dropReadOverride() {
     syscall(SYS_capset, &header, caps);
 }
 
+// Each reason of the set is checked through the load worker in the project tests; a run of the program
+// is needed once per thing only it shows: a refusal before and during the load, each decoding library
+// keeping quiet on standard error, a pipe that must not block, a file only root could read, names that
+// are not UTF-8, and a valid file that gives a result.
 std::vector<std::string> caseNames() {
-    std::vector<std::string> names;
-    for (const QString& name : hostileInputNames())
-        names.push_back(name.toStdString());
-    return names;
+    return {"jpeg_declares_8000x6000",
+            "jpeg_truncated_mid_scan_with_end_marker",
+            "png_damaged_picture_data",
+            "tiff_lzw_damaged_strip",
+            "exr_declares_30000x30000",
+            "fifo",
+            "unreadable",
+            "non_utf8_name_twins",
+            "non_utf8_name_loads",
+            "radiance_nan_and_infinity"};
 }
 
 } // namespace
 
 TEST_P(autoRunHostileInputTest, EndsPromptlyWithTheFileAndTheReasonAndWritesNothing) {
     HALVORA_REQUIRE_DATA();
-    ASSERT_EQ(inputs_.size(), size_t(hostileInputNames().size())) << "the set and its names disagree";
     const auto it = std::find_if(inputs_.begin(), inputs_.end(),
                                  [&](const hostileInput& in) { return in.name.toStdString() == GetParam(); });
     ASSERT_NE(it, inputs_.end());

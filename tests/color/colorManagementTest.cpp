@@ -1,6 +1,6 @@
 // Colour management of a project: which profiles the options lead to, refusing what cannot be a
-// monitor profile, saying once when colour management has to be switched off for a photo, and the
-// conversions themselves against LittleCMS's own floating-point reference and the published curves.
+// monitor profile, saying once when colour management has to be switched off for a photo, and that
+// the set-up's conversions follow the published curves.
 
 #include "color/colorManagement.h"
 #include "base/parallelFor.h"
@@ -12,7 +12,6 @@
 #include <QFile>
 #include <QImage>
 #include <gtest/gtest.h>
-#include <lcms2.h>
 
 #include <algorithm>
 #include <cstring>
@@ -40,47 +39,6 @@ void setUp(colorManagement& cm, const colorSetupRequest_t& r) {
     ASSERT_TRUE(cm.setupForPhoto(r, result, &error)) << error.toStdString();
     ASSERT_TRUE(cm.active());
 }
-
-/// CIELAB (D50) of an sRGB value given as 0 … 1, by the published sRGB definition.
-vec3 srgbLab(const vec3& rgb) {
-    const double r[2] = {0.64, 0.33}, g[2] = {0.30, 0.60}, b[2] = {0.15, 0.06}, w[2] = {0.3127, 0.3290};
-    static const mat3 toD50 = mul(bradford(xyToXYZ(w[0], w[1]), kD50), rgbToXYZ(r, g, b, w));
-    return lab(mul(toD50, vec3{srgbDecode(rgb[0]), srgbDecode(rgb[1]), srgbDecode(rgb[2])}));
-}
-
-/// A real photograph as 8-bit R, G, B bytes.
-QImage photo() {
-    QImage image(halvora::test::dataFile("brackets/mysore_palace_fuji_xt1_7exp/AJAZ0818.jpg"));
-    return image.convertToFormat(QImage::Format_RGB888);
-}
-
-/// LittleCMS's floating-point conversion between two shipped profiles, unoptimised, clipped to 0 … 1.
-class referenceTransform {
-public:
-    referenceTransform(const char* from, const char* to, int intent) {
-        cmsHPROFILE a =
-            cmsOpenProfileFromFile((colorTest::profileDir() + "/" + from).toLocal8Bit().constData(), "r");
-        cmsHPROFILE b =
-            cmsOpenProfileFromFile((colorTest::profileDir() + "/" + to).toLocal8Bit().constData(), "r");
-        if (a && b)
-            t_ = cmsCreateTransform(a, TYPE_RGB_DBL, b, TYPE_RGB_DBL, cmsUInt32Number(intent),
-                                    cmsFLAGS_NOOPTIMIZE);
-        if (a) cmsCloseProfile(a);
-        if (b) cmsCloseProfile(b);
-    }
-    ~referenceTransform() {
-        if (t_) cmsDeleteTransform(t_);
-    }
-    bool valid() const { return t_ != nullptr; }
-    vec3 operator()(const vec3& in) const {
-        double i[3] = {in[0], in[1], in[2]}, o[3];
-        cmsDoTransform(t_, i, o, 1);
-        return {std::clamp(o[0], 0.0, 1.0), std::clamp(o[1], 0.0, 1.0), std::clamp(o[2], 0.0, 1.0)};
-    }
-
-private:
-    cmsHTRANSFORM t_ = nullptr;
-};
 
 } // namespace
 
@@ -229,53 +187,6 @@ TEST(colorManagement, unlinkableProfilesTurnColourManagementOffAndSaySoOnce) {
         << result.notice.toStdString();
 }
 
-TEST(colorManagement, adobeRgbPhotoConvertsToSrgbLikeTheLibrarysReference) {
-    HALVORA_REQUIRE_DATA();
-    const QImage image = photo();
-    ASSERT_FALSE(image.isNull());
-    const int w = image.width(), h = image.height();
-    colorManagement cm;
-    setUp(cm, request(2, 1)); // the photo taken as Adobe RGB, an sRGB monitor
-    const referenceTransform reference("AdobeRGB1998.icc", "sRGB.icm", INTENT_PERCEPTUAL);
-    ASSERT_TRUE(reference.valid());
-
-    // Saving with "Convert to sRGB": working-scale samples of the whole picture.
-    std::vector<uint16_t> working(size_t(w) * h * 3);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w * 3; ++x)
-            working[size_t(y) * w * 3 + x] = uint16_t(image.constScanLine(y)[x] * 128);
-    ASSERT_TRUE(cm.toSrgbWorkingScale(working.data(), w, h));
-    // The preview on an sRGB monitor: 8-bit rows.
-    QImage shown = image.copy();
-    ASSERT_TRUE(cm.toMonitor(shown));
-
-    double worst16 = 0, sum16 = 0, worst8 = 0, sum8 = 0;
-    for (int y = 0; y < h; y += 3) {
-        for (int x = 0; x < w; x += 3) {
-            const uchar* in = image.constScanLine(y) + 3 * x;
-            const vec3 expected = srgbLab(reference({in[0] / 255.0, in[1] / 255.0, in[2] / 255.0}));
-            const uint16_t* out = &working[(size_t(y) * w + x) * 3];
-            const double e16 =
-                deltaE(srgbLab({out[0] / 32640.0, out[1] / 32640.0, out[2] / 32640.0}), expected);
-            const uchar* o8 = shown.constScanLine(y) + 3 * x;
-            const double e8 = deltaE(srgbLab({o8[0] / 255.0, o8[1] / 255.0, o8[2] / 255.0}), expected);
-            worst16 = std::max(worst16, e16);
-            worst8 = std::max(worst8, e8);
-            sum16 += e16;
-            sum8 += e8;
-        }
-    }
-    const double n = double((h + 2) / 3) * double((w + 2) / 3);
-    RecordProperty("deltaE16_worst", std::to_string(worst16));
-    RecordProperty("deltaE8_worst", std::to_string(worst8));
-    std::printf(
-        "Adobe RGB -> sRGB, %d x %d: 16-bit rows worst dE %.3f (mean %.4f); 8-bit preview worst dE %.3f "
-        "(mean %.4f)\n",
-        w, h, worst16, sum16 / n, worst8, sum8 / n);
-    EXPECT_LE(worst16, 1.0);
-    EXPECT_LE(worst8, 1.0);
-}
-
 TEST(colorManagement, whiteStaysFullAndGreysFollowThePublishedCurves) {
     colorManagement cm;
     // Adobe RGB and sRGB share their white (D65); ProPhoto and Wide Gamut are D50 spaces.
@@ -306,6 +217,14 @@ TEST(colorManagement, whiteStaysFullAndGreysFollowThePublishedCurves) {
     }
     std::printf("Adobe RGB grey ramp -> sRGB: worst error %.1f of 32640\n", worst);
     EXPECT_LE(worst, 0.002 * 32640); // a fifth of a per cent of full scale, half an 8-bit step
+
+    // The preview takes the same way to an sRGB monitor (the pairs' arithmetic is the transform tests').
+    std::vector<uint8_t> row(256 * 3);
+    for (int v = 0; v < 256; ++v)
+        row[3 * v] = row[3 * v + 1] = row[3 * v + 2] = uint8_t(v);
+    cm.toMonitor(row.data(), 256);
+    for (int v = 0; v < 256; ++v)
+        EXPECT_NEAR(row[3 * v + 1], srgbEncode(adobeDecode(v / 255.0)) * 255.0, 1.0) << v;
 }
 
 TEST(colorManagement, intentAndBlackPointCompensationReachTheTransforms) {

@@ -22,5 +22,10 @@ QByteArray taglessRgbProfile();
 QByteArray scannerProfileD65White();
 /// An RGB display profile (sRGB primaries, D65) whose black is raised to a luminance of about 2 %.
 QByteArray raisedBlackRgbProfile();
+/// An RGB profile whose curves are a 1024-entry table (as calibration software writes).
+QByteArray tabulatedProfile();
+/// Adobe RGB primaries with a different gamma per channel (1.8, 2.2, 2.6), as a calibrated monitor can
+/// have: no channel may borrow another's curve.
+QByteArray perChannelGammaProfile();
 
 } // namespace colorTest

@@ -19,43 +19,6 @@ using namespace halvora;
 
 namespace {
 
-/// An sRGB-primaries profile whose curves are a 1024-entry table (as calibration software writes).
-QByteArray tabulatedProfile() {
-    std::vector<cmsUInt16Number> table(1024);
-    for (size_t i = 0; i < table.size(); ++i)
-        table[i] = cmsUInt16Number(std::lround(std::pow(double(i) / 1023.0, 2.35) * 65535.0));
-    cmsToneCurve* curve = cmsBuildTabulatedToneCurve16(nullptr, cmsUInt32Number(table.size()), table.data());
-    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE primaries = {{0.66, 0.33, 1.0}, {0.28, 0.63, 1.0}, {0.15, 0.05, 1.0}};
-    cmsToneCurve* curves[3] = {curve, curve, curve};
-    cmsHPROFILE h = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsFreeToneCurve(curve);
-    cmsUInt32Number n = 0;
-    cmsSaveProfileToMem(h, nullptr, &n);
-    QByteArray bytes(qsizetype(n), 0);
-    cmsSaveProfileToMem(h, bytes.data(), &n);
-    cmsCloseProfile(h);
-    return bytes;
-}
-
-/// Adobe RGB primaries with a different gamma per channel (as a calibrated monitor can have): no
-/// channel may borrow another's curve.
-QByteArray perChannelGammaProfile() {
-    cmsToneCurve* curves[3] = {cmsBuildGamma(nullptr, 1.8), cmsBuildGamma(nullptr, 2.2),
-                               cmsBuildGamma(nullptr, 2.6)};
-    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
-    cmsHPROFILE h = cmsCreateRGBProfile(&white, &primaries, curves);
-    for (cmsToneCurve* c : curves)
-        cmsFreeToneCurve(c);
-    cmsUInt32Number n = 0;
-    cmsSaveProfileToMem(h, nullptr, &n);
-    QByteArray bytes(qsizetype(n), 0);
-    cmsSaveProfileToMem(h, bytes.data(), &n);
-    cmsCloseProfile(h);
-    return bytes;
-}
-
 struct named {
     std::string name;
     iccProfile profile;
@@ -68,9 +31,10 @@ std::vector<named> profiles() {
     for (const char* file : {"sRGB.icm", "AdobeRGB1998.icc", "WideGamutRGB.icc", "ProPhotoRGB.icm",
                              "AppleRGB.icc", "ColorMatchRGB.icc"})
         all.push_back({file, iccProfile::fromData(colorTest::shippedBytes(file), file, &error), true});
-    all.push_back({"tabulated", iccProfile::fromData(tabulatedProfile(), "tabulated", &error), false});
     all.push_back(
-        {"per-channel gamma", iccProfile::fromData(perChannelGammaProfile(), "gammas", &error), true});
+        {"tabulated", iccProfile::fromData(colorTest::tabulatedProfile(), "tabulated", &error), false});
+    all.push_back({"per-channel gamma",
+                   iccProfile::fromData(colorTest::perChannelGammaProfile(), "gammas", &error), true});
     all.push_back(
         {"raised black", iccProfile::fromData(colorTest::raisedBlackRgbProfile(), "raised", &error), false});
     return all;

@@ -124,25 +124,10 @@ TEST(customProfile, builtFromARadianceHeaderDescribesItsPrimaries) {
     EXPECT_NEAR(cmsEvalToneCurveFloat(trc, 0.5f), std::pow(0.5, 2.2), 1e-4);
     cmsCloseProfile(h);
 
-    // Converted to sRGB, white stays white and the red primary lands where the two white points
-    // and the Bradford adaptation through the D50 connection space put it.
+    // Converted to sRGB, white stays white (the conversion itself is the transform tests').
     uint16_t white[3] = {32640, 32640, 32640};
     cm.toSrgbWorkingScale(white, 1);
-    EXPECT_EQ(white[0], 32640);
-    EXPECT_EQ(white[1], 32640);
-    EXPECT_EQ(white[2], 32640);
-
-    const double r[2] = {p[0], p[1]}, g[2] = {p[2], p[3]}, b[2] = {p[4], p[5]}, w[2] = {p[6], p[7]};
-    const double sr[2] = {0.64, 0.33}, sg[2] = {0.30, 0.60}, sb[2] = {0.15, 0.06}, sw[2] = {0.3127, 0.3290};
-    const vec3 toD50 = mul(bradford(xyToXYZ(w[0], w[1]), kD50), mul(rgbToXYZ(r, g, b, w), vec3{1, 0, 0}));
-    const vec3 linear =
-        mul(inverse(rgbToXYZ(sr, sg, sb, sw)), mul(bradford(kD50, xyToXYZ(sw[0], sw[1])), toD50));
-    uint16_t red[3] = {32640, 0, 0};
-    cm.toSrgbWorkingScale(red, 1);
-    for (int c = 0; c < 3; ++c) {
-        const double expected = srgbEncode(std::clamp(linear[c], 0.0, 1.0)) * 32640.0;
-        EXPECT_NEAR(red[c], expected, 0.004 * 32640) << "channel " << c;
-    }
+    EXPECT_EQ(std::vector<uint16_t>(white, white + 3), std::vector<uint16_t>(3, 32640));
 }
 
 TEST(customProfile, unusablePrimariesFallBackToSrgb) {

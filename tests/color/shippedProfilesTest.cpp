@@ -21,43 +21,30 @@ enum curveKind { curveSrgb, curveAdobe, curveRomm, curveGamma18 };
 
 struct published_t {
     const char* file;
-    double r[2], g[2], b[2], w[2];
+    double xy[8]; ///< chromaticities of red, green, blue and white
     curveKind curve;
     const char* describedAs;
+    const double* r() const { return xy; }
+    const double* g() const { return xy + 2; }
+    const double* b() const { return xy + 4; }
+    const double* w() const { return xy + 6; }
 };
 
-constexpr double D65[2] = {0.3127, 0.3290};
-constexpr double D50[2] = {0.3457, 0.3585};
-
+// D65 is (0.3127, 0.3290), D50 (0.3457, 0.3585).
 const published_t kPublished[] = {
-    {"sRGB.icm", {0.64, 0.33}, {0.30, 0.60}, {0.15, 0.06}, {D65[0], D65[1]}, curveSrgb, "sRGB"},
-    {"AdobeRGB1998.icc", {0.64, 0.33}, {0.21, 0.71}, {0.15, 0.06}, {D65[0], D65[1]}, curveAdobe, "Adobe RGB"},
+    {"sRGB.icm", {0.64, 0.33, 0.30, 0.60, 0.15, 0.06, 0.3127, 0.3290}, curveSrgb, "sRGB"},
+    {"AdobeRGB1998.icc", {0.64, 0.33, 0.21, 0.71, 0.15, 0.06, 0.3127, 0.3290}, curveAdobe, "Adobe RGB"},
     {"WideGamutRGB.icc",
-     {0.7347, 0.2653},
-     {0.1152, 0.8264},
-     {0.1566, 0.0177},
-     {D50[0], D50[1]},
+     {0.7347, 0.2653, 0.1152, 0.8264, 0.1566, 0.0177, 0.3457, 0.3585},
      curveAdobe,
      "Wide Gamut"},
     {"ProPhotoRGB.icm",
-     {0.7347, 0.2653},
-     {0.1596, 0.8404},
-     {0.0366, 0.0001},
-     {D50[0], D50[1]},
+     {0.7347, 0.2653, 0.1596, 0.8404, 0.0366, 0.0001, 0.3457, 0.3585},
      curveRomm,
      "ProPhoto"},
-    {"AppleRGB.icc",
-     {0.625, 0.34},
-     {0.28, 0.595},
-     {0.155, 0.07},
-     {D65[0], D65[1]},
-     curveGamma18,
-     "Apple RGB"},
+    {"AppleRGB.icc", {0.625, 0.34, 0.28, 0.595, 0.155, 0.07, 0.3127, 0.3290}, curveGamma18, "Apple RGB"},
     {"ColorMatchRGB.icc",
-     {0.63, 0.34},
-     {0.295, 0.605},
-     {0.15, 0.075},
-     {D50[0], D50[1]},
+     {0.63, 0.34, 0.295, 0.605, 0.15, 0.075, 0.3457, 0.3585},
      curveGamma18,
      "ColorMatch"},
 };
@@ -99,9 +86,9 @@ vec3 toVec(const cmsCIEXYZ* p) {
 
 /// The colour a device RGB value of the published space has in the connection space, as CIELAB.
 vec3 publishedLab(const published_t& p, const vec3& rgb) {
-    const mat3 toXYZ = rgbToXYZ(p.r, p.g, p.b, p.w);
+    const mat3 toXYZ = rgbToXYZ(p.r(), p.g(), p.b(), p.w());
     const vec3 linear = {decode(p.curve, rgb[0]), decode(p.curve, rgb[1]), decode(p.curve, rgb[2])};
-    return lab(mul(bradford(xyToXYZ(p.w[0], p.w[1]), kD50), mul(toXYZ, linear)));
+    return lab(mul(bradford(xyToXYZ(p.w()[0], p.w()[1]), kD50), mul(toXYZ, linear)));
 }
 
 class shippedProfile : public ::testing::TestWithParam<published_t> {};
@@ -127,8 +114,9 @@ TEST_P(shippedProfile, primariesWhiteAndCurvesAreThePublishedOnes) {
     const mat3 unadapt = inverse(adapt);
     const cmsTagSignature colorants[3] = {cmsSigRedColorantTag, cmsSigGreenColorantTag,
                                           cmsSigBlueColorantTag};
-    const double* expected[3] = {p.r, p.g, p.b};
-    const mat3 expectedD50 = mul(bradford(xyToXYZ(p.w[0], p.w[1]), kD50), rgbToXYZ(p.r, p.g, p.b, p.w));
+    const double* expected[3] = {p.r(), p.g(), p.b()};
+    const mat3 expectedD50 =
+        mul(bradford(xyToXYZ(p.w()[0], p.w()[1]), kD50), rgbToXYZ(p.r(), p.g(), p.b(), p.w()));
     for (int c = 0; c < 3; ++c) {
         const auto* xyz = static_cast<const cmsCIEXYZ*>(cmsReadTag(profile.get(), colorants[c]));
         ASSERT_NE(xyz, nullptr) << "colorant " << c;
@@ -143,8 +131,8 @@ TEST_P(shippedProfile, primariesWhiteAndCurvesAreThePublishedOnes) {
     }
     double wx = 0, wy = 0;
     XYZtoXy(mul(unadapt, kD50), wx, wy);
-    EXPECT_NEAR(wx, p.w[0], 5e-4) << p.file << " white x";
-    EXPECT_NEAR(wy, p.w[1], 5e-4) << p.file << " white y";
+    EXPECT_NEAR(wx, p.w()[0], 5e-4) << p.file << " white x";
+    EXPECT_NEAR(wy, p.w()[1], 5e-4) << p.file << " white y";
 
     const cmsTagSignature curves[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
     for (cmsTagSignature sig : curves) {

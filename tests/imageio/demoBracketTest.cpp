@@ -1,8 +1,6 @@
-// The sample-bracket generator: three JPEGs whose EXIF (checked with exiftool and with our own
-// reader) describes a −2/0/+2 EV bracket, and whose pictures really form one.
+// The sample-bracket generator: three JPEGs whose EXIF (checked with exiftool) describes a −2/0/+2 EV
+// bracket, and whose pictures really form one.
 
-#include "imageio/exifInfo.h"
-#include "imageio/exifReader.h"
 #include "support/testSupport.h"
 
 #include <QFile>
@@ -78,17 +76,6 @@ TEST_F(demoBracket, ExifDescribesTheBracket) {
     ASSERT_TRUE(ok_);
     const double times[3] = {1.0 / 250, 1.0 / 60, 1.0 / 15};
     const int bias[3] = {-2, 0, 2};
-    // Our own reader.
-    for (int i = 0; i < 3; ++i) {
-        exifInfo_t exif;
-        ASSERT_TRUE(halvora::readJpegExif(dir_ + "/" + kNames[i], exif, nullptr)) << kNames[i];
-        EXPECT_STREQ(exif.cameraMake, "Halvora");
-        EXPECT_NEAR(exif.exposureTime, times[i], 1e-7);
-        EXPECT_FLOAT_EQ(exif.fNumber, 8.0f);
-        EXPECT_EQ(exif.iso, 100);
-        EXPECT_FLOAT_EQ(exif.exposureBias, float(bias[i]));
-        EXPECT_EQ(exif.orientation, 1);
-    }
     if (QStandardPaths::findExecutable("exiftool").isEmpty()) GTEST_SKIP() << "exiftool is not installed";
     QProcess p;
     QStringList args = {"-n",

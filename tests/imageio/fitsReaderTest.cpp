@@ -7,6 +7,7 @@
 #include "support/testSupport.h"
 
 #include <QtEndian>
+#include <bit>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <limits>
@@ -41,33 +42,24 @@ QByteArray fitsFile(const std::vector<QByteArray>& cards, const QByteArray& data
     return out;
 }
 
-QByteArray int16Data(const std::vector<int>& values) {
+// Samples as a FITS file stores them: big-endian 16- or 32-bit integers or 32-bit floats.
+template <class T, class Bits = std::conditional_t<sizeof(T) == 2, uint16_t, uint32_t>>
+QByteArray bigEndianData(const std::vector<T>& values) {
     QByteArray out;
-    for (int v : values) {
-        const int16_t be = qToBigEndian(int16_t(v));
-        out.append(reinterpret_cast<const char*>(&be), 2);
+    for (T v : values) {
+        const Bits be = qToBigEndian(std::bit_cast<Bits>(v));
+        out.append(reinterpret_cast<const char*>(&be), sizeof be);
     }
     return out;
 }
-
+QByteArray int16Data(const std::vector<int16_t>& values) {
+    return bigEndianData(values);
+}
 QByteArray int32Data(const std::vector<int32_t>& values) {
-    QByteArray out;
-    for (int32_t v : values) {
-        const int32_t be = qToBigEndian(v);
-        out.append(reinterpret_cast<const char*>(&be), 4);
-    }
-    return out;
+    return bigEndianData(values);
 }
-
 QByteArray floatData(const std::vector<float>& values) {
-    QByteArray out;
-    for (float v : values) {
-        uint32_t bits;
-        std::memcpy(&bits, &v, 4);
-        bits = qToBigEndian(bits);
-        out.append(reinterpret_cast<const char*>(&bits), 4);
-    }
-    return out;
+    return bigEndianData(values);
 }
 
 std::vector<QByteArray> imageCards(int bitpix, int width, int height, int channels = 0) {
@@ -222,36 +214,17 @@ TEST(fitsReader, hostileHeadersAreRefusedWithTheirMessages) {
         QByteArray bytes;
         const char* log;
     };
-    QByteArray noEnd = card("SIMPLE  =                    T");
-    for (const QByteArray& c : imageCards(16, 2, 2))
-        noEnd += c;
-    while (noEnd.size() < 300 * 80)
-        noEnd += card("COMMENT   no end here");
+    // Files kept as reader regressions (other formats, sizes, channels) are checked with them.
     const std::vector<hostile> cases = {
-        {"bitpix 8", fitsFile(imageCards(8, 2, 2), QByteArray(4, 'a')), "wrong data format (BITPIX 8)"},
-        {"bitpix 64", fitsFile(imageCards(64, 2, 2), QByteArray(32, 'a')), "wrong data format (BITPIX 64)"},
         {"bitpix absent", fitsFile({keyValue("NAXIS", "2")}, QByteArray(32, 'a')),
          "wrong data format (BITPIX 0)"},
-        {"four channels", fitsFile(imageCards(16, 2, 2, 4), QByteArray(32, 'a')),
-         "wrong number of channels (4)"},
         {"one axis",
          fitsFile({keyValue("BITPIX", "16"), keyValue("NAXIS", "1"), keyValue("NAXIS1", "5")},
                   QByteArray(10, 'a')),
          "wrong number of axes (1)"},
-        {"huge axis count",
-         fitsFile({keyValue("BITPIX", "16"), keyValue("NAXIS", "99999999999")}, QByteArray()),
-         "wrong number of axes (2147483647)"},
-        {"no END", noEnd, "header seems to be incorrect (no END card in its first 256 cards)"},
         {"cut in the header", fitsFile(imageCards(16, 2, 2), {}).left(200), "header seems to be incorrect"},
         {"empty", QByteArray(), "is empty (0 bytes)"},
         {"zero width", fitsFile(imageCards(16, 0, 2), QByteArray(8, 'a')), "wrong image size (0 x 2)"},
-        {"negative height", fitsFile(imageCards(16, 2, -2), QByteArray(8, 'a')), "wrong image size (2 x -2)"},
-        // 4 × 10^12 bytes of data declared by a file of two blocks.
-        {"huge", fitsFile(imageCards(32, 1000000, 1000000), QByteArray(8, 'a')),
-         "declares 1000000 × 1000000 pixels but holds only 5760 bytes"},
-        // 2880 header bytes and 20000 data bytes needed, 1000 there.
-        {"truncated data", fitsFile(imageCards(16, 100, 100), QByteArray(1000, 'a'), false),
-         "declares 100 × 100 pixels but holds only 3880 bytes"},
     };
     for (const hostile& c : cases) {
         SCOPED_TRACE(c.name);

@@ -2,6 +2,7 @@
 // tiled, luminance/chroma, multi-part), damaged files and concurrent loads.
 
 #include "imageio/imageLoader.h"
+#include "support/radianceFiles.h"
 #include "support/testSupport.h"
 
 #include <QDir>
@@ -55,22 +56,6 @@ bool writeTestExr(const QString& path, int xMin, int yMin, int xMax, int yMax,
     return ImfCloseOutputFile(out) && ok;
 }
 
-struct loadedExr {
-    bool infoOk = false, loadOk = false;
-    int width = 0, height = 0;
-    std::vector<float> pixels;
-    float minimum = 0, maximum = 0;
-};
-
-loadedExr loadExr(const QString& path) {
-    loadedExr l;
-    l.infoOk = halvora::getEXRinfo(path, l.width, l.height, nullptr);
-    if (!l.infoOk) return l;
-    l.pixels.assign(size_t(l.width) * l.height * 3, -1.0f);
-    l.loadOk = halvora::loadEXR(path, l.width, l.height, l.pixels.data(), l.minimum, l.maximum, nullptr);
-    return l;
-}
-
 } // namespace
 
 TEST(openExr, dataWindowOriginLandsAtThePictureOrigin) {
@@ -79,7 +64,7 @@ TEST(openExr, dataWindowOriginLandsAtThePictureOrigin) {
         return rgb{float(x), float(y), 0.5f};
     }));
     logCapture log;
-    const loadedExr l = loadExr(dir + "/window.exr");
+    const radianceFile l = loadRadianceFile(dir + "/window.exr");
     ASSERT_TRUE(l.infoOk);
     ASSERT_TRUE(l.loadOk);
     EXPECT_EQ(l.width, 100);
@@ -99,7 +84,7 @@ TEST(openExr, dataWindowOriginLandsAtThePictureOrigin) {
     ASSERT_TRUE(writeTestExr(dir + "/negative.exr", -5, -7, 4, 2, [](int x, int y) {
         return rgb{float(x + 10), float(y + 10), 1.0f};
     }));
-    const loadedExr n = loadExr(dir + "/negative.exr");
+    const radianceFile n = loadRadianceFile(dir + "/negative.exr");
     ASSERT_TRUE(n.loadOk);
     ASSERT_EQ(n.width, 10);
     ASSERT_EQ(n.height, 10);
@@ -115,7 +100,7 @@ TEST(openExr, valuesOutsideTheRadianceRangeAreClamped) {
     const rgb values[6] = {
         {65504.0f, inf, -inf}, {nan, -3.0f, 0.001f}, {1.0f, 2.0f, 4.0f}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
     ASSERT_TRUE(writeTestExr(path, 0, 0, 2, 1, [&](int x, int y) { return values[y * 3 + x]; }));
-    const loadedExr l = loadExr(path);
+    const radianceFile l = loadRadianceFile(path);
     ASSERT_TRUE(l.loadOk);
     // 65504 and +inf stay at the largest half; -inf, NaN and negative values carry no light.
     EXPECT_EQ(l.pixels[0], 65504.0f);
@@ -141,15 +126,12 @@ TEST(openExr, damagedAndForeignFilesAreRefused) {
         const char* name;
         QByteArray bytes;
     };
+    // Cuts are the truncation sweep's; here damage inside a whole file and a foreign file.
     QByteArray scrambled = good;
     for (int i = good.size() / 2; i < good.size(); i += 3)
         scrambled[i] = char(scrambled[i] ^ 0x5a);
     const std::vector<damaged> cases = {
-        {"empty", QByteArray()},
         {"text", QByteArray("this is not an OpenEXR file\n")},
-        {"magic only", good.left(8)},
-        {"header cut", good.left(good.size() / 8)},
-        {"pixels cut", good.left(good.size() * 3 / 4)},
         {"pixels scrambled", scrambled},
     };
     for (const damaged& c : cases) {
@@ -157,7 +139,7 @@ TEST(openExr, damagedAndForeignFilesAreRefused) {
         const QString path = dir + "/damaged.exr";
         ASSERT_TRUE(writeBytes(path, c.bytes));
         logCapture log;
-        const loadedExr l = loadExr(path);
+        const radianceFile l = loadRadianceFile(path);
         EXPECT_FALSE(l.infoOk && l.loadOk);
         EXPECT_FALSE(log.text().empty());
     }
@@ -195,7 +177,7 @@ TEST(openExr, realSampleFilesLoad) {
     for (const sample& s : files) {
         SCOPED_TRACE(s.path);
         logCapture log;
-        const loadedExr l = loadExr(dataFile(QString("radiance/openexr_images/") + s.path));
+        const radianceFile l = loadRadianceFile(dataFile(QString("radiance/openexr_images/") + s.path));
         ASSERT_TRUE(l.infoOk) << log.text();
         ASSERT_TRUE(l.loadOk) << log.text();
         EXPECT_EQ(l.width, s.width);
@@ -210,7 +192,8 @@ TEST(openExr, displayWindowFilesHoldTheSamePixelsWhateverTheirWindows) {
     HALVORA_REQUIRE_DATA();
     // t01 … t16 store the same 400 × 300 pixels with different data and display windows
     // (t08's data window starts at 30, 40).
-    const loadedExr reference = loadExr(dataFile("radiance/openexr_images/DisplayWindow/t01.exr"));
+    const radianceFile reference =
+        loadRadianceFile(dataFile("radiance/openexr_images/DisplayWindow/t01.exr"));
     ASSERT_TRUE(reference.loadOk);
     ASSERT_EQ(reference.width, 400);
     ASSERT_EQ(reference.height, 300);
@@ -218,7 +201,7 @@ TEST(openExr, displayWindowFilesHoldTheSamePixelsWhateverTheirWindows) {
         const QString name =
             QString("radiance/openexr_images/DisplayWindow/t%1.exr").arg(i, 2, 10, QChar('0'));
         SCOPED_TRACE(name.toStdString());
-        const loadedExr l = loadExr(dataFile(name));
+        const radianceFile l = loadRadianceFile(dataFile(name));
         ASSERT_TRUE(l.loadOk);
         EXPECT_EQ(l.width, 400);
         EXPECT_EQ(l.height, 300);
@@ -234,15 +217,15 @@ TEST(openExr, concurrentLoadsOfDifferentFilesMatchSequentialOnes) {
     ASSERT_TRUE(writeTestExr(dir + "/b.exr", -20, -30, 279, 169, [](int x, int y) {
         return rgb{float((x + 20) % 50), 7.0f, float((y + 30) % 64)};
     }));
-    const loadedExr a = loadExr(dir + "/a.exr");
-    const loadedExr b = loadExr(dir + "/b.exr");
+    const radianceFile a = loadRadianceFile(dir + "/a.exr");
+    const radianceFile b = loadRadianceFile(dir + "/b.exr");
     ASSERT_TRUE(a.loadOk);
     ASSERT_TRUE(b.loadOk);
     // Each thread takes its own information and load calls; no origin is shared between them.
     for (int round = 0; round < 5; ++round) {
-        loadedExr ca, cb;
-        std::thread ta([&] { ca = loadExr(dir + "/a.exr"); });
-        std::thread tb([&] { cb = loadExr(dir + "/b.exr"); });
+        radianceFile ca, cb;
+        std::thread ta([&] { ca = loadRadianceFile(dir + "/a.exr"); });
+        std::thread tb([&] { cb = loadRadianceFile(dir + "/b.exr"); });
         ta.join();
         tb.join();
         ASSERT_TRUE(ca.pixels == a.pixels);
@@ -270,7 +253,7 @@ TEST(openExr, everyCompressionLoadsEveryRowAcrossItsBlocks) {
         SCOPED_TRACE(k.compression);
         const QString path = dir + QString("/c%1.exr").arg(k.compression);
         ASSERT_TRUE(writeTestExr(path, 3, 7, 3 + 40 - 1, 7 + 300 - 1, value, k.compression));
-        const loadedExr l = loadExr(path);
+        const radianceFile l = loadRadianceFile(path);
         ASSERT_TRUE(l.loadOk);
         ASSERT_EQ(l.height, 300);
         for (int y = 0; y < 300; ++y)
@@ -322,26 +305,12 @@ TEST(openExr, headerSizesTheFileCannotHoldAreRefusedBeforeTheLibraryReservesThem
         EXPECT_FALSE(halvora::getEXRinfo(path, width, height, &error));
         EXPECT_TRUE(error.startsWith(path + ": " + c.reason)) << error.toStdString();
     }
-    // Found by fuzz_exr: the library reads a channel list up to its empty name whatever size the file
-    // gives it, and took the bytes after the list as an attribute of 1.8 GB, which it reserved.
-    const QString found =
-        QString(HALVORA_SOURCE_DIR) +
-        "/tests/imageio/regressions/fuzz_exr_channel_list_longer_than_its_size_made_openexr_"
-        "reserve_1_8GB.exr";
-    int width = 0, height = 0;
-    QString error;
-    EXPECT_FALSE(halvora::getEXRinfo(found, width, height, &error));
-    EXPECT_TRUE(error.startsWith(found + ": has a header attribute ")) << error.toStdString();
-
-    // Also found by fuzz_exr: tiles 31 M rows high and no data window (its name is misspelt). The
-    // library assumed a 64-row picture; opening reserved a 1.5 GB tile buffer, a load a 4 GB row of
-    // tiles (the sanitizer build refuses single reservations above 1 GB, so both would fail here).
+    // The tiles of a file found by fuzz_exr (kept with the reader regressions) are 31 M rows high.
     const QString tall =
         QString(HALVORA_SOURCE_DIR) +
         "/tests/imageio/regressions/fuzz_exr_tiles_31M_rows_high_made_openexr_reserve_4GB.exr";
-    error.clear();
-    EXPECT_FALSE(halvora::getEXRinfo(tall, width, height, &error));
-    EXPECT_EQ(error.toStdString(), (tall + ": has no data window").toStdString());
+    int width = 0, height = 0;
+    QString error;
     // With its window's name mended it declares a 4112 × 8 picture, and the tiles are refused.
     QByteArray withWindow = readBytes(tall).replace("daAtaWindow", "dataWindow");
     ASSERT_TRUE(writeBytes(dir + "/tall.exr", withWindow));
@@ -372,7 +341,7 @@ TEST(openExr, headerSizesTheFileCannotHoldAreRefusedBeforeTheLibraryReservesThem
             return rgb{float(x + 1), float(y), 1.0f};
         },
         IMF_ZIP_COMPRESSION, comment.c_str()));
-    const loadedExr extra = loadExr(dir + "/extra.exr");
+    const radianceFile extra = loadRadianceFile(dir + "/extra.exr");
     EXPECT_TRUE(extra.loadOk);
     EXPECT_EQ(extra.pixels[3], 2.0f);
 }

@@ -239,25 +239,15 @@ TEST(pngChunks, whateverLibpngStopsAtIsRefusedFirst) {
     EXPECT_GT(libpngFailures, 500);
 }
 
+// A cut file is refused by the information call (the hostile-input set has one); picture data that
+// end early, with a valid end, pass it and are refused by the read.
 TEST(pngChunks, theReaderRefusesDamageWithItsReason) {
     const QString dir = makeTempDir("png");
-    std::string png = writePng({2, 8, 40, 30, false});
-    std::string cut = png.substr(0, png.size() - 20);
-    QFile out(dir + "/cut.png");
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-    out.write(cut.data(), qint64(cut.size()));
-    out.close();
+    const std::string png = writePng({2, 8, 40, 30, false});
     int width = 0, height = 0;
     QString error;
-    EXPECT_FALSE(qtImageInfo(dir + "/cut.png", formatPng, width, height, &error));
-    EXPECT_TRUE(error.startsWith(dir + "/cut.png: is truncated")) << error.toStdString();
-
-    // Picture data that ends early, with a valid end: the information passes, the read refuses.
     const std::string early = withShortLastIdat(png, 40);
-    QFile e(dir + "/early.png");
-    ASSERT_TRUE(e.open(QIODevice::WriteOnly));
-    e.write(early.data(), qint64(early.size()));
-    e.close();
+    ASSERT_TRUE(writeBytes(dir + "/early.png", QByteArray(early.data(), qsizetype(early.size()))));
     ASSERT_TRUE(qtImageInfo(dir + "/early.png", formatPng, width, height, &error)) << error.toStdString();
     QImage image;
     error.clear();

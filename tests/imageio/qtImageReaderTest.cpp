@@ -113,16 +113,6 @@ TEST(qtImageReader, TheMostCompressibleRealFilesAreNeverRefused) {
         EXPECT_TRUE(qtImageInfo(dir + "/" + s.name, format, w, h, &error)) << error.toStdString();
         EXPECT_EQ(QSize(w, h), s.image.size());
     }
-    // The shared photographs as well.
-    if (!dataDir().isEmpty()) {
-        for (const QString& photo : {dataFile("brackets/desk_canon_s45_13exp/img13.jpg"),
-                                     dataFile("brackets/iphone_xr_night_9exp/IMG_3869.jpeg"),
-                                     dataFile("brackets/ghost_horse_3exp/2.png")}) {
-            int w = 0, h = 0;
-            QString error;
-            EXPECT_TRUE(qtImageInfo(photo, imageFormatOf(photo), w, h, &error)) << error.toStdString();
-        }
-    }
 }
 
 TEST(qtImageReader, AFileShortOfItsDeclaredSizeIsRefusedBeforeDecoding) {

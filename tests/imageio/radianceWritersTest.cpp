@@ -5,6 +5,7 @@
 #include "base/runContext.h"
 #include "imageio/imageLoader.h"
 #include "imageio/imageSaver.h"
+#include "support/radianceFiles.h"
 #include "support/testSupport.h"
 
 #include <QDir>
@@ -67,21 +68,16 @@ TEST(radianceWriters, rgbeRoundTripKeepsEightBitsOfMantissa) {
     logCapture log;
     ASSERT_TRUE(imageSaver::saveRadianceRGBE(path, w, h, picture.data(), nullptr));
     EXPECT_TRUE(log.contains("Save Radiance RGBE format...\n"));
-    int rw = 0, rh = 0;
-    double prim[8];
-    bool hasPrim = true;
-    ASSERT_TRUE(halvora::getRGBEinfo(path, rw, rh, prim, hasPrim, nullptr));
-    EXPECT_EQ(rw, w);
-    EXPECT_EQ(rh, h);
-    EXPECT_FALSE(hasPrim);
-    std::vector<float> back(picture.size());
-    float mx = 0, mn = 0;
-    ASSERT_TRUE(imageLoader::loadRadianceRGBE(path, w, h, back.data(), mx, mn, nullptr));
+    const radianceFile back = loadRadianceFile(path);
+    ASSERT_TRUE(back.loadOk) << back.error.toStdString();
+    EXPECT_EQ(back.width, w);
+    EXPECT_EQ(back.height, h);
+    EXPECT_FALSE(back.hasPrimaries);
     for (size_t i = 0; i < picture.size(); i += 3) {
         const double v = std::max({picture[i], picture[i + 1], picture[i + 2]});
         for (int c = 0; c < 3; ++c) {
             // The reader gives 256 × the written value; truncation loses less than v / 128.
-            const double read = back[i + c] / 256.0;
+            const double read = back.pixels[i + c] / 256.0;
             ASSERT_LE(read, picture[i + c] * (1 + 1e-6)) << i;
             ASSERT_GT(read, picture[i + c] - v / 128.0) << i;
         }
@@ -99,13 +95,11 @@ TEST(radianceWriters, openExrRoundTripWithinHalfPrecision) {
     ASSERT_TRUE(imageSaver::saveOpenEXR(path, w, h, picture.data(), nullptr));
     EXPECT_TRUE(log.contains("Saving OpenEXR image format...\n"));
 
-    int rw = 0, rh = 0;
-    ASSERT_TRUE(halvora::getEXRinfo(path, rw, rh, nullptr));
-    ASSERT_EQ(rw, w);
-    ASSERT_EQ(rh, h);
-    std::vector<float> back(picture.size());
-    float mn = 0, mx = 0;
-    ASSERT_TRUE(halvora::loadEXR(path, w, h, back.data(), mn, mx, nullptr));
+    const radianceFile read = loadRadianceFile(path);
+    ASSERT_TRUE(read.loadOk) << read.error.toStdString();
+    ASSERT_EQ(read.width, w);
+    ASSERT_EQ(read.height, h);
+    const std::vector<float>& back = read.pixels;
     EXPECT_EQ(back[0], 65504.0f);
     EXPECT_EQ(back[1], 0.0f);
     EXPECT_EQ(back[2], 0.0f);

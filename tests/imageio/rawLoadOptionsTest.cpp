@@ -25,12 +25,6 @@ struct argsCase {
     QStringList expected;
 };
 
-rawLoadOptions with(void (*change)(rawLoadOptions&)) {
-    rawLoadOptions o;
-    change(o);
-    return o;
-}
-
 // A fresh LibRaw's parameters, the state the mapping starts from.
 libraw_output_params_t freshParams() {
     auto raw = std::make_unique<LibRaw>();
@@ -40,82 +34,60 @@ libraw_output_params_t freshParams() {
 } // namespace
 
 TEST(buildDcrawArgs, eachOptionCombinationGivesItsArgumentList) {
+    using o = rawLoadOptions;
+    const QStringList tail = {"-c", "-W", "-q", "2", "-6", "-s", "-0"},
+                      previewTail = {"-c", "-W", "-q", "0", "-s", "-0"};
     const argsCase cases[] = {
-        {"defaults", rawLoadOptions{}, false, args({"-w", "-c", "-W", "-q", "2", "-6", "-s", "-0"})},
-        {"defaults, preview", rawLoadOptions{}, true, args({"-w", "-h", "-c", "-W", "-q", "0", "-s", "-0"})},
-        {"manual multipliers", with([](rawLoadOptions& o) {
-             o.whiteBalance = rawLoadOptions::manual;
-             o.multipliers[0] = 2.25;
-             o.multipliers[1] = 1;
-             o.multipliers[2] = 1.5;
-             o.multipliers[3] = 0.875;
-         }),
-         false, args({"-r", "2.25", "1", "1.5", "0.875", "-c", "-W", "-q", "2", "-6", "-s", "-0"})},
-        {"automatic", with([](rawLoadOptions& o) { o.whiteBalance = rawLoadOptions::automatic; }), false,
-         args({"-a", "-c", "-W", "-q", "2", "-6", "-s", "-0"})},
-        {"selection without a square falls back to automatic",
-         with([](rawLoadOptions& o) { o.whiteBalance = rawLoadOptions::automaticSelection; }), false,
-         args({"-a", "-c", "-W", "-q", "2", "-6", "-s", "-0"})},
+        {"defaults", o{}, false, QStringList{"-w"} + tail},
+        {"defaults, preview", o{}, true, QStringList{"-w", "-h"} + previewTail},
+        {"manual multipliers", o{.whiteBalance = o::manual, .multipliers = {2.25, 1, 1.5, 0.875}}, false,
+         QStringList{"-r", "2.25", "1", "1.5", "0.875"} + tail},
+        {"automatic", o{.whiteBalance = o::automatic}, false, QStringList{"-a"} + tail},
+        {"selection without a square falls back to automatic", o{.whiteBalance = o::automaticSelection},
+         false, QStringList{"-a"} + tail},
         // Centre (300, 200) on the half-size preview, a 64-pixel square: corner 2·300 − 32, 2·200 − 32.
-        {"selection", with([](rawLoadOptions& o) {
-             o.whiteBalance = rawLoadOptions::automaticSelection;
-             o.hasSelection = true;
-             o.selectionX = 300;
-             o.selectionY = 200;
-             o.selectionSize = 64;
-         }),
-         false, args({"-A", "568", "368", "64", "64", "-c", "-W", "-q", "2", "-6", "-s", "-0"})},
-        {"odd selection size halves downwards", with([](rawLoadOptions& o) {
-             o.whiteBalance = rawLoadOptions::automaticSelection;
-             o.hasSelection = true;
-             o.selectionX = 10;
-             o.selectionY = 7;
-             o.selectionSize = 25;
-         }),
-         false, args({"-A", "8", "2", "25", "25", "-c", "-W", "-q", "2", "-6", "-s", "-0"})},
-        {"four colours", with([](rawLoadOptions& o) { o.fourColors = true; }), false,
-         args({"-w", "-f", "-c", "-W", "-q", "2", "-6", "-s", "-0"})},
-        {"noise filtering: threshold times ten", with([](rawLoadOptions& o) {
-             o.noiseFilter = true;
-             o.waveletThreshold = 0.3; // 3.0000000000000004 in binary: still "3"
-             o.medianPasses = 2;
-         }),
-         false, args({"-w", "-n", "3", "-m", "2", "-c", "-W", "-q", "2", "-6", "-s", "-0"})},
-        {"noise values without the group", with([](rawLoadOptions& o) {
-             o.waveletThreshold = 50;
-             o.medianPasses = 3;
-         }),
-         false, args({"-w", "-c", "-W", "-q", "2", "-6", "-s", "-0"})},
-        {"AdobeRGB", with([](rawLoadOptions& o) { o.colorSpace = rawLoadOptions::adobeRGB; }), false,
-         args({"-w", "-o", "2", "-c", "-W", "-q", "2", "-6", "-s", "-0"})},
-        {"ProPhoto", with([](rawLoadOptions& o) { o.colorSpace = rawLoadOptions::proPhoto; }), false,
-         args({"-w", "-o", "4", "-c", "-W", "-q", "2", "-6", "-s", "-0"})},
-        {"colour space not for a preview",
-         with([](rawLoadOptions& o) { o.colorSpace = rawLoadOptions::wideGamut; }), true,
-         args({"-w", "-h", "-c", "-W", "-q", "0", "-s", "-0"})},
-        {"colour space box disabled", with([](rawLoadOptions& o) {
-             o.colorSpace = rawLoadOptions::wideGamut;
-             o.colorSpaceEnabled = false;
-         }),
-         false, args({"-w", "-c", "-W", "-q", "2", "-6", "-s", "-0"})},
-        {"half size", with([](rawLoadOptions& o) { o.halfSize = true; }), false,
-         args({"-w", "-h", "-c", "-W", "-q", "2", "-6", "-s", "-0"})},
-        {"half size in a preview once", with([](rawLoadOptions& o) { o.halfSize = true; }), true,
-         args({"-w", "-h", "-c", "-W", "-q", "0", "-s", "-0"})},
-        {"highlights", with([](rawLoadOptions& o) { o.recoverHighlights = true; }), false,
-         args({"-w", "-H", "2", "-g", "5", "7", "-c", "-W", "-q", "2", "-6", "-s", "-0"})},
-        {"everything", with([](rawLoadOptions& o) {
-             o.whiteBalance = rawLoadOptions::automatic;
-             o.fourColors = true;
-             o.noiseFilter = true;
-             o.waveletThreshold = 12.5;
-             o.medianPasses = 1;
-             o.colorSpace = rawLoadOptions::wideGamut;
-             o.halfSize = true;
-             o.recoverHighlights = true;
-         }),
-         false, args({"-a", "-f", "-n", "125", "-m", "1",  "-o", "3",  "-h", "-H", "2",
-                      "-g", "5",  "7",  "-c",  "-W", "-q", "2",  "-6", "-s", "-0"})},
+        {"selection",
+         o{.whiteBalance = o::automaticSelection,
+           .hasSelection = true,
+           .selectionX = 300,
+           .selectionY = 200,
+           .selectionSize = 64},
+         false, QStringList{"-A", "568", "368", "64", "64"} + tail},
+        {"odd selection size halves downwards",
+         o{.whiteBalance = o::automaticSelection,
+           .hasSelection = true,
+           .selectionX = 10,
+           .selectionY = 7,
+           .selectionSize = 25},
+         false, QStringList{"-A", "8", "2", "25", "25"} + tail},
+        {"four colours", o{.fourColors = true}, false, QStringList{"-w", "-f"} + tail},
+        // 0.3 × 10 is 3.0000000000000004 in binary: still "3".
+        {"noise filtering: threshold times ten",
+         o{.noiseFilter = true, .waveletThreshold = 0.3, .medianPasses = 2}, false,
+         QStringList{"-w", "-n", "3", "-m", "2"} + tail},
+        {"noise values without the group", o{.waveletThreshold = 50, .medianPasses = 3}, false,
+         QStringList{"-w"} + tail},
+        {"AdobeRGB", o{.colorSpace = o::adobeRGB}, false, QStringList{"-w", "-o", "2"} + tail},
+        {"ProPhoto", o{.colorSpace = o::proPhoto}, false, QStringList{"-w", "-o", "4"} + tail},
+        {"colour space not for a preview", o{.colorSpace = o::wideGamut}, true,
+         QStringList{"-w", "-h"} + previewTail},
+        {"colour space box disabled", o{.colorSpaceEnabled = false, .colorSpace = o::wideGamut}, false,
+         QStringList{"-w"} + tail},
+        {"half size", o{.halfSize = true}, false, QStringList{"-w", "-h"} + tail},
+        {"half size in a preview once", o{.halfSize = true}, true, QStringList{"-w", "-h"} + previewTail},
+        {"highlights", o{.recoverHighlights = true}, false,
+         QStringList{"-w", "-H", "2", "-g", "5", "7"} + tail},
+        {"everything",
+         o{.whiteBalance = o::automatic,
+           .fourColors = true,
+           .noiseFilter = true,
+           .waveletThreshold = 12.5,
+           .medianPasses = 1,
+           .colorSpace = o::wideGamut,
+           .recoverHighlights = true,
+           .halfSize = true},
+         false,
+         QStringList{"-a", "-f", "-n", "125", "-m", "1", "-o", "3", "-h", "-H", "2", "-g", "5", "7"} + tail},
     };
     for (const argsCase& c : cases)
         EXPECT_EQ(halvora::buildDcrawArgs(c.options, c.preview), c.expected) << c.name;

@@ -6,6 +6,7 @@
 #include "base/rgbBuffers.h"
 #include "base/runContext.h"
 #include "imageio/imageSaver.h"
+#include "plainTiff.h"
 #include "support/testSupport.h"
 
 #include <QDir>
@@ -16,9 +17,10 @@
 #include <QStandardPaths>
 #include <cmath>
 #include <gtest/gtest.h>
-#include <map>
 #include <vector>
-#include <zlib.h>
+
+using halvora::test::decodePlainTiff;
+using halvora::test::plainTiff;
 
 namespace {
 
@@ -33,115 +35,6 @@ std::vector<uint16_t> testPicture(int w, int h) {
             p[2] = uint16_t(((x / 4 + y / 4) & 1) ? 32640 : (x * 37 + y * 101) % 32641);
         }
     return px;
-}
-
-/// Decoder for exactly what a baseline little-endian RGB TIFF writer may produce: one directory,
-/// chunky 8/16-bit RGB, uncompressed or Deflate strips. Independent of the program's reader.
-struct decodedTiff {
-    bool ok = false;
-    std::string why;
-    int width = 0, height = 0, bits = 0, compression = 0;
-    double xres = 0, yres = 0;
-    int resolutionUnit = 0;
-    std::vector<uint16_t> samples; // as stored (0 … 255 or 0 … 65535)
-};
-
-decodedTiff decodeWrittenTiff(const QByteArray& file) {
-    decodedTiff t;
-    const auto* d = reinterpret_cast<const uint8_t*>(file.constData());
-    const size_t n = size_t(file.size());
-    auto u16 = [&](size_t o) -> uint32_t { return o + 2 <= n ? d[o] | (d[o + 1] << 8) : 0xFFFFFFFF; };
-    auto u32 = [&](size_t o) -> uint64_t {
-        return o + 4 <= n ? uint64_t(d[o]) | uint64_t(d[o + 1]) << 8 | uint64_t(d[o + 2]) << 16 |
-                                uint64_t(d[o + 3]) << 24
-                          : ~0ull;
-    };
-    if (n < 8 || d[0] != 'I' || d[1] != 'I' || u16(2) != 42) {
-        t.why = "header";
-        return t;
-    }
-    const size_t ifd = size_t(u32(4));
-    const uint32_t entries = u16(ifd);
-    if (ifd % 2 || entries == 0xFFFFFFFF || ifd + 2 + entries * 12 + 4 > n) {
-        t.why = "directory";
-        return t;
-    }
-    std::map<int, std::vector<uint64_t>> tags;
-    for (uint32_t i = 0; i < entries; ++i) {
-        const size_t e = ifd + 2 + i * 12;
-        const int tag = int(u16(e)), type = int(u16(e + 2));
-        const uint64_t count = u32(e + 4);
-        const int size = type == 3 ? 2 : type == 4 ? 4 : type == 5 ? 8 : 1;
-        size_t at = count * size <= 4 ? e + 8 : size_t(u32(e + 8));
-        if (at + count * size > n) {
-            t.why = "tag value out of file";
-            return t;
-        }
-        std::vector<uint64_t> v;
-        for (uint64_t c = 0; c < count && type != 2; ++c) {
-            if (type == 3)
-                v.push_back(u16(at + c * 2));
-            else if (type == 4)
-                v.push_back(u32(at + c * 4));
-            else if (type == 5) {
-                v.push_back(u32(at + c * 8));
-                v.push_back(u32(at + c * 8 + 4));
-            }
-        }
-        tags[tag] = v;
-    }
-    auto one = [&](int tag) -> uint64_t { return tags.count(tag) && !tags[tag].empty() ? tags[tag][0] : 0; };
-    t.width = int(one(256));
-    t.height = int(one(257));
-    t.compression = int(one(259));
-    t.resolutionUnit = int(one(296));
-    if (tags[258].size() != 3 || one(277) != 3 || one(262) != 2 || (tags.count(284) && one(284) != 1)) {
-        t.why = "not chunky RGB";
-        return t;
-    }
-    t.bits = int(tags[258][0]);
-    if (tags[282].size() == 2 && tags[282][1]) t.xres = double(tags[282][0]) / double(tags[282][1]);
-    if (tags[283].size() == 2 && tags[283][1]) t.yres = double(tags[283][0]) / double(tags[283][1]);
-    const auto& offsets = tags[273];
-    const auto& counts = tags[279];
-    const uint64_t rps = one(278);
-    const size_t bytesPerSample = t.bits == 16 ? 2 : 1;
-    const size_t rowBytes = size_t(t.width) * 3 * bytesPerSample;
-    if (offsets.size() != counts.size() || rps == 0 || offsets.size() != (t.height + rps - 1) / rps) {
-        t.why = "strip tables";
-        return t;
-    }
-    std::vector<uint8_t> raw;
-    for (size_t s = 0; s < offsets.size(); ++s) {
-        if (offsets[s] + counts[s] > n) {
-            t.why = "strip out of file";
-            return t;
-        }
-        const size_t rows = std::min<uint64_t>(rps, t.height - s * rps);
-        if (t.compression == 1) {
-            if (counts[s] != rows * rowBytes) {
-                t.why = "strip size";
-                return t;
-            }
-            raw.insert(raw.end(), d + offsets[s], d + offsets[s] + counts[s]);
-        } else if (t.compression == 8) {
-            std::vector<uint8_t> out(rows * rowBytes);
-            uLongf outLen = uLongf(out.size());
-            if (uncompress(out.data(), &outLen, d + offsets[s], uLong(counts[s])) != Z_OK ||
-                outLen != out.size()) {
-                t.why = "inflate";
-                return t;
-            }
-            raw.insert(raw.end(), out.begin(), out.end());
-        } else {
-            t.why = "compression";
-            return t;
-        }
-    }
-    for (size_t i = 0; i < raw.size(); i += bytesPerSample)
-        t.samples.push_back(bytesPerSample == 2 ? uint16_t(raw[i] | (raw[i + 1] << 8)) : raw[i]);
-    t.ok = true;
-    return t;
 }
 
 /// Runs a tool and returns its exit code (-1 when it could not run); output in `out`.
@@ -227,13 +120,13 @@ TEST_F(resultWriters, FullScaleIsWhiteAndAboveFullScaleIsClamped) {
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             ASSERT_EQ(jpeg.pixel(x, y) & 0xFFFFFF, 0xFFFFFFu);
-    const decodedTiff t8 = decodeWrittenTiff(halvora::test::readBytes(dir + "/w8.tif"));
-    const decodedTiff t16 = decodeWrittenTiff(halvora::test::readBytes(dir + "/w16.tif"));
+    const plainTiff t8 = decodePlainTiff(halvora::test::readBytes(dir + "/w8.tif"));
+    const plainTiff t16 = decodePlainTiff(halvora::test::readBytes(dir + "/w16.tif"));
     ASSERT_TRUE(t8.ok) << t8.why;
     ASSERT_TRUE(t16.ok) << t16.why;
-    for (uint16_t v : t8.samples)
+    for (uint32_t v : t8.samples)
         ASSERT_EQ(v, 255);
-    for (uint16_t v : t16.samples)
+    for (uint32_t v : t16.samples)
         ASSERT_EQ(v, 65535);
 }
 
@@ -251,11 +144,12 @@ TEST_F(resultWriters, TiffDepthsAndCompressionsDecodeToExpectedSamples) {
             const QString file = dir + QString("/r_%1_%2.tif").arg(depth).arg(compression);
             ASSERT_TRUE(
                 imageSaver::saveResultTIFF(file, px.data(), w, h, depth, compression, 240, {}, nullptr));
-            const decodedTiff t = decodeWrittenTiff(halvora::test::readBytes(file));
+            const plainTiff t = decodePlainTiff(halvora::test::readBytes(file));
             ASSERT_TRUE(t.ok) << t.why;
             EXPECT_EQ(t.width, w);
             EXPECT_EQ(t.height, h);
             EXPECT_EQ(t.bits, depth == 2 ? 16 : 8);
+            EXPECT_EQ(t.spp, 3);
             EXPECT_EQ(t.compression, compression ? 8 : 1);
             EXPECT_EQ(t.xres, 240.0);
             EXPECT_EQ(t.yres, 240.0);
@@ -356,10 +250,10 @@ TEST_F(resultWriters, RowTransformWorksOnCopiesAndKeepsWhite) {
     ASSERT_TRUE(imageSaver::saveResultTIFF(dir + "/inv8.tif", px.data(), w, h, 1, 0, 300, invert, nullptr));
     EXPECT_EQ(px, original) << "the result buffer must not be converted in place";
 
-    const decodedTiff id8 = decodeWrittenTiff(halvora::test::readBytes(dir + "/id8.tif"));
-    const decodedTiff id16 = decodeWrittenTiff(halvora::test::readBytes(dir + "/id16.tif"));
-    const decodedTiff inv16 = decodeWrittenTiff(halvora::test::readBytes(dir + "/inv16.tif"));
-    const decodedTiff inv8 = decodeWrittenTiff(halvora::test::readBytes(dir + "/inv8.tif"));
+    const plainTiff id8 = decodePlainTiff(halvora::test::readBytes(dir + "/id8.tif"));
+    const plainTiff id16 = decodePlainTiff(halvora::test::readBytes(dir + "/id16.tif"));
+    const plainTiff inv16 = decodePlainTiff(halvora::test::readBytes(dir + "/inv16.tif"));
+    const plainTiff inv8 = decodePlainTiff(halvora::test::readBytes(dir + "/inv8.tif"));
     ASSERT_TRUE(id8.ok && id16.ok && inv16.ok && inv8.ok);
     for (size_t i = 0; i < px.size(); ++i) {
         const long full = std::lround(px[i] * 65535.0 / 32640.0);
@@ -409,7 +303,7 @@ TEST_F(resultWriters, ExistingFileIsReplacedOnlyBySuccessfulWrite) {
     ASSERT_TRUE(imageSaver::saveResultJPEG(jpg, px.data(), w, h, 90, 300, {}, nullptr));
     ASSERT_TRUE(imageSaver::saveResultTIFF(tif, px.data(), w, h, 1, 0, 300, {}, nullptr));
     EXPECT_FALSE(QImage(jpg).isNull());
-    EXPECT_TRUE(decodeWrittenTiff(halvora::test::readBytes(tif)).ok);
+    EXPECT_TRUE(decodePlainTiff(halvora::test::readBytes(tif)).ok);
     EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 

@@ -6,12 +6,14 @@
 #include "imageio/imageLoader.h"
 #include "imageio/lzwDecoder.h"
 #include "imageio/packBitsDecoder.h"
+#include "plainTiff.h"
 #include "support/testSupport.h"
 #include "support/tiffTestEncoders.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSize>
 #include <QStandardPaths>
 #include <bit>
 #include <cmath>
@@ -106,77 +108,16 @@ TEST(tiffReader, sixteenBitMappingAndByteOrder) {
     // 65535 → 32640, 65534 → 32767 clamped to 32640, 1000 → 500, 1 → 0, 65280 → 32640, 32768 → 16384.
     const std::vector<uint32_t> samples = {65535, 65534, 1000, 0, 1, 2, 40000, 65280, 32768};
     const std::vector<uint16_t> want = {32640, 32640, 500, 0, 0, 1, 20000, 32640, 16384};
-    const QString dir = makeTempDir("tiff16");
     for (bool be : {false, true}) {
         testTiff t;
         t.width = 3;
         t.bits = 16;
         t.bigEndian = be;
-        const std::vector<uint8_t> bytes = makeTiff(t, samples);
-        // The file really holds 1000 (0x03E8) in its byte order.
-        const std::vector<uint8_t> mark =
-            be ? std::vector<uint8_t>{0x03, 0xE8} : std::vector<uint8_t>{0xE8, 0x03};
-        EXPECT_NE(std::search(bytes.begin(), bytes.end(), mark.begin(), mark.end()), bytes.end());
-
-        const QString path = dir + (be ? "/mm.tif" : "/ii.tif");
-        ASSERT_TRUE(writeBytes(path, bytes));
-        int w = 0, h = 0, bits = 0;
-        ASSERT_TRUE(halvora::tiffQuickInfo(path, w, h, bits, nullptr));
-        EXPECT_EQ(w, 3);
-        EXPECT_EQ(h, 1);
-        EXPECT_EQ(bits, 16);
-        std::vector<uint16_t> rgb(9, 0xBEEF);
-        float mn = -1, mx = -1;
-        exifInfo_t exif;
-        ASSERT_TRUE(imageLoader::loadTIFF(path, rgb.data(), nullptr, mn, mx, exif, nullptr));
-        EXPECT_EQ(rgb, want) << (be ? "MM" : "II");
-        EXPECT_EQ(exif.bigEndian, be);
-        EXPECT_EQ(mn, -1.0f); // not reported for integer data
-    }
-}
-
-TEST(tiffReader, greyAlphaAndFloatRanges) {
-    {
-        testTiff t;
-        t.width = 4;
-        t.spp = 1;
-        const std::vector<uint32_t> grey = {0, 1, 128, 255};
-        const decoded d = decodeTiffBytes(makeTiff(t, grey));
+        const decoded d = decodeTiffBytes(makeTiff(t, samples));
         ASSERT_TRUE(d.ok);
-        const std::vector<uint16_t> want = {0, 0, 0, 128, 128, 128, 16384, 16384, 16384, 32640, 32640, 32640};
-        EXPECT_EQ(d.rgb16, want);
-    }
-    {
-        testTiff t;
-        t.width = 2;
-        t.spp = 4;
-        t.bigEndian = true;
-        t.bits = 16;
-        const decoded d = decodeTiffBytes(makeTiff(t, {2, 4, 6, 65535, 200, 100, 50, 0}));
-        ASSERT_TRUE(d.ok);
-        const std::vector<uint16_t> want = {1, 2, 3, 100, 50, 25};
-        EXPECT_EQ(d.rgb16, want);
-    }
-    for (bool be : {false, true}) {
-        testTiff t;
-        t.width = 2;
-        t.bits = 32;
-        t.floatFormat = true;
-        t.bigEndian = be;
-        std::vector<uint32_t> v;
-        for (float f : {1.0f, 0.25f, 3.0f, 8.0f, 0.5f, 2.0f})
-            v.push_back(std::bit_cast<uint32_t>(f));
-        decoded d = decodeTiffBytes(makeTiff(t, v));
-        ASSERT_TRUE(d.ok);
-        EXPECT_EQ(d.minimum, 0.25f);
-        EXPECT_EQ(d.maximum, 8.0f);
-        EXPECT_EQ(d.rgbFloat, (std::vector<float>{1.0f, 0.25f, 3.0f, 8.0f, 0.5f, 2.0f}));
-        EXPECT_EQ(d.rgb16[0], 0xBEEF); // 32-bit data goes only to the float buffer
-
-        d = decodeTiffBytes(makeTiff(t, std::vector<uint32_t>(6, 0)));
-        ASSERT_TRUE(d.ok);
-        EXPECT_EQ(d.minimum, 0.0f);
-        EXPECT_EQ(d.maximum, 0.0f);
+        EXPECT_EQ(d.rgb16, want) << (be ? "MM" : "II");
+        EXPECT_EQ(d.exif.bigEndian, be);
+        EXPECT_EQ(d.minimum, -1.0f); // not reported for integer data
     }
 }
 
@@ -405,10 +346,9 @@ TEST(tiffReader, hostileStructuresGiveClearErrors) {
         std::vector<uint8_t> bytes;
         const char* message;
     };
+    // Strip tables that run past the file or cover too few rows, and a later directory that changes
+    // the size, are kept as reader regressions.
     const std::vector<row> rows = {
-        {patched(273, 2, 0xFFFFFF00u), "strip 2 (offset 4294967040, "},
-        {patched(279, 1, uint32_t(good.size())), "runs past the end of the file"},
-        {patched(278, 0, 2), "4 strips cover only part of the 10 rows (5 strips of 2 rows needed)"},
         // 2.7 MB of samples cannot come from a few hundred bytes, whatever the compression.
         {patched(257, 0, 100000), "declares 9 × 100000 pixels but holds only "},
         {patched(256, 0, 0), "has no picture size in its first directory"},
@@ -452,25 +392,6 @@ TEST(tiffReader, hostileStructuresGiveClearErrors) {
         refusedWith(b.build(), "declares 1048576 × 1048576 pixels but holds only ");
     }
     {
-        // A later directory that changes the height: the caller's buffer has the first size.
-        tiffBuilder b(false);
-        const uint32_t strip = b.addBlob(std::vector<uint8_t>(12, 7));
-        const int d0 = b.addIfd();
-        const int d1 = b.addIfd();
-        b.shorts(d0, 256, {2});
-        b.shorts(d0, 257, {2});
-        b.shorts(d0, 258, {8, 8, 8});
-        b.longs(d0, 273, {strip});
-        b.shorts(d0, 277, {3});
-        b.longs(d0, 279, {12});
-        b.setNext(d0, d1);
-        b.shorts(d1, 257, {4000});
-        const decoded d = decodeTiffBytes(b.build());
-        EXPECT_FALSE(d.ok);
-        EXPECT_EQ(d.error,
-                  "the directories disagree about the picture (2x4000, 8 bits; first directory 2x2, 8 bits)");
-    }
-    {
         // Compressed strips without byte counts.
         std::vector<uint8_t> bytes = good;
         const uint32_t dir = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | uint32_t(bytes[7]) << 24;
@@ -497,11 +418,6 @@ TEST(tiffReader, hostileStructuresGiveClearErrors) {
             EXPECT_TRUE(d.error.startsWith("strip 1 of 4: damaged LZW data: ")) << d.error.toStdString();
         }
         halvora::setThreadCountOverride(0);
-    }
-    // Every truncation: a clear refusal or a partial decode, never a read outside the bytes.
-    for (size_t n = 0; n < good.size(); ++n) {
-        std::vector<uint8_t> cut(good.begin(), good.begin() + long(n));
-        decodeTiffBytes(cut);
     }
 }
 
@@ -569,52 +485,6 @@ TEST(tiffReader, threadCountDoesNotChangeTheResult) {
     }
 }
 
-namespace {
-
-// A deliberately small decoder of uncompressed, contiguous TIFFs for cross-checking real files:
-// returns the samples (16-bit values or float bit patterns) of the first directory.
-bool plainDecode(const QString& path, int& width, int& height, int& spp, int& bits, bool& be,
-                 std::vector<uint32_t>& out) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return false;
-    const QByteArray a = f.readAll();
-    const auto* p = reinterpret_cast<const uint8_t*>(a.constData());
-    be = p[0] == 'M';
-    auto u16 = [&](size_t o) { return be ? uint32_t(p[o] << 8 | p[o + 1]) : uint32_t(p[o + 1] << 8 | p[o]); };
-    auto u32 = [&](size_t o) { return be ? (u16(o) << 16 | u16(o + 2)) : (u16(o + 2) << 16 | u16(o)); };
-    const size_t dir = u32(4);
-    std::vector<uint32_t> offsets;
-    int rps = 0, compression = 1;
-    for (uint32_t i = 0; i < u16(dir); ++i) {
-        const size_t e = dir + 2 + 12 * i;
-        const uint32_t tag = u16(e), type = u16(e + 2), count = u32(e + 4);
-        auto value = [&](uint32_t k) {
-            const size_t size = type == 3 ? 2 : 4;
-            const size_t at = size * count <= 4 ? e + 8 : u32(e + 8);
-            return size == 2 ? u16(at + 2 * k) : u32(at + 4 * k);
-        };
-        if (tag == 256) width = int(value(0));
-        if (tag == 257) height = int(value(0));
-        if (tag == 258) bits = int(value(0));
-        if (tag == 259) compression = int(value(0));
-        if (tag == 277) spp = int(value(0));
-        if (tag == 278) rps = int(value(0));
-        if (tag == 273)
-            for (uint32_t k = 0; k < count; ++k)
-                offsets.push_back(value(k));
-    }
-    if (compression != 1 || rps <= 0) return false;
-    out.clear();
-    for (int y = 0; y < height; ++y) {
-        const size_t row = offsets[size_t(y / rps)] + size_t(y % rps) * width * spp * bits / 8;
-        for (int i = 0; i < width * spp; ++i)
-            out.push_back(bits == 16 ? u16(row + 2 * i) : u32(row + 4 * i));
-    }
-    return true;
-}
-
-} // namespace
-
 TEST(tiffReader, realFilesMatchAnIndependentDecode) {
     HALVORA_REQUIRE_DATA();
     const char* files[] = {"imagers_rgb-3c-16b.tiff", "libvips_sample_16bit.tif", "imagers_rgb32f_color.tiff",
@@ -622,37 +492,27 @@ TEST(tiffReader, realFilesMatchAnIndependentDecode) {
     for (const char* name : files) {
         SCOPED_TRACE(name);
         const QString path = dataFile(QString("formats/float_tiff_pfm_gainmap/") + name);
-        int w = 0, h = 0, spp = 0, bits = 0;
-        bool bigEndian = false;
-        std::vector<uint32_t> samples;
-        ASSERT_TRUE(plainDecode(path, w, h, spp, bits, bigEndian, samples));
-        int qw, qh, qbits;
-        ASSERT_TRUE(halvora::tiffQuickInfo(path, qw, qh, qbits, nullptr));
-        ASSERT_EQ(qw, w);
-        ASSERT_EQ(qh, h);
-        ASSERT_EQ(qbits, bits);
-        std::vector<uint16_t> rgb16(size_t(w) * h * 3);
-        std::vector<float> rgbFloat(size_t(w) * h * 3);
-        float mn = 0, mx = 0;
-        exifInfo_t exif;
-        ASSERT_TRUE(imageLoader::loadTIFF(path, rgb16.data(), rgbFloat.data(), mn, mx, exif, nullptr));
-        EXPECT_EQ(exif.bigEndian, bigEndian); // the 16-bit image-rs file is big-endian, the others not
-        testTiff t;
-        t.width = w;
-        t.height = h;
-        t.spp = spp;
-        t.bits = bits;
+        const plainTiff plain = decodePlainTiff(readBytes(path));
+        ASSERT_TRUE(plain.ok) << plain.why;
+        // Through the reader's file calls, as the loading step uses them.
         decoded d;
-        d.ok = true;
-        d.width = w;
-        d.height = h;
-        d.rgb16 = rgb16;
-        d.rgbFloat = rgbFloat;
-        d.minimum = mn;
-        d.maximum = mx;
-        expectPixels(d, t, samples);
-        if (bits == 32) {
-            EXPECT_LT(mn, mx);
+        ASSERT_TRUE(halvora::tiffQuickInfo(path, d.width, d.height, d.bits, nullptr));
+        ASSERT_EQ(QSize(d.width, d.height), QSize(plain.width, plain.height));
+        ASSERT_EQ(d.bits, plain.bits);
+        d.rgb16.resize(size_t(d.width) * d.height * 3);
+        d.rgbFloat.resize(d.rgb16.size());
+        d.ok = imageLoader::loadTIFF(path, d.rgb16.data(), d.rgbFloat.data(), d.minimum, d.maximum, d.exif,
+                                     nullptr);
+        EXPECT_EQ(d.exif.bigEndian,
+                  plain.bigEndian); // the 16-bit image-rs file is big-endian, the others not
+        testTiff t;
+        t.width = plain.width;
+        t.height = plain.height;
+        t.spp = plain.spp;
+        t.bits = plain.bits;
+        expectPixels(d, t, plain.samples);
+        if (t.bits == 32) {
+            EXPECT_LT(d.minimum, d.maximum);
         }
     }
 }
@@ -661,48 +521,21 @@ TEST(tiffReader, libtiffWrittenVariantsDecodeIdentically) {
     if (QStandardPaths::findExecutable("tiffcp").isEmpty())
         GTEST_SKIP() << "tiffcp (libtiff-tools) is not installed";
     const QString dir = makeTempDir("tiffcp");
+    // tiffcp options: compression (":2" horizontal, ":3" floating-point predictor), rows per strip,
+    // big-endian output.
+    const QStringList integerVariants =
+        QString("-c none|-c lzw|-c lzw:2|-c zip|-c zip:2|-c packbits|-c lzw -r 7|"
+                "-c lzw:2 -r 5 -B|-c zip:2 -r 3 -B|-c none -r 4 -B|"
+                "-c packbits -r 7 -B|-c lzw -B|-c zip:2:p9 -r 1")
+            .split('|');
+    const QStringList floatVariants =
+        QString("-c none|-c lzw:3|-c zip:3|-c zip:3 -B|-c lzw:3 -r 4 -B|-c lzw:2|-c zip -r 6 -B").split('|');
     struct source {
-        testTiff t;
         const char* name;
-        std::vector<const char*> variants;
+        int bits, spp;
     };
-    const std::vector<const char*> integerVariants = {"-c none",
-                                                      "-c lzw",
-                                                      "-c lzw:2",
-                                                      "-c zip",
-                                                      "-c zip:2",
-                                                      "-c packbits",
-                                                      "-c lzw -r 7",
-                                                      "-c lzw:2 -r 5 -B",
-                                                      "-c zip:2 -r 3 -B",
-                                                      "-c none -r 4 -B",
-                                                      "-c packbits -r 7 -B",
-                                                      "-c lzw -B",
-                                                      "-c zip:2:p9 -r 1"};
-    std::vector<source> sources;
-    auto add = [&](int bits, int spp, bool isFloat, const char* name, std::vector<const char*> variants) {
-        source s;
-        s.t.width = 61;
-        s.t.height = 37;
-        s.t.bits = bits;
-        s.t.spp = spp;
-        s.t.floatFormat = isFloat;
-        s.name = name;
-        s.variants = std::move(variants);
-        sources.push_back(s);
-    };
-    add(8, 3, false, "rgb8", integerVariants);
-    add(8, 1, false, "grey8", integerVariants);
-    add(8, 4, false, "rgba8", integerVariants);
-    add(16, 3, false, "rgb16", integerVariants);
-    add(16, 1, false, "grey16", integerVariants);
-    add(16, 4, false, "rgba16", integerVariants);
-    add(32, 3, true, "rgbfloat",
-        {"-c none", "-c lzw:3", "-c zip:3", "-c zip:3 -B", "-c lzw:3 -r 4 -B", "-c lzw:2", "-c zip -r 6 -B"});
     auto readFile = [](const QString& path) {
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly)) return decoded{};
-        const QByteArray a = f.readAll();
+        const QByteArray a = readBytes(path);
         logCapture log;
         decoded d = decodeTiffBytes(std::vector<uint8_t>(a.begin(), a.end()));
         EXPECT_FALSE(log.contains("Not enough data")) << log.text();
@@ -710,18 +543,24 @@ TEST(tiffReader, libtiffWrittenVariantsDecodeIdentically) {
         return d;
     };
     int checked = 0;
-    for (const source& s : sources) {
-        const std::vector<uint32_t> samples = testSamples(s.t, 99);
+    for (const source& s :
+         {source{"rgb8", 8, 3}, source{"grey8", 8, 1}, source{"rgba8", 8, 4}, source{"rgb16", 16, 3},
+          source{"grey16", 16, 1}, source{"rgba16", 16, 4}, source{"rgbfloat", 32, 3}}) {
+        testTiff t;
+        t.width = 61;
+        t.height = 37;
+        t.bits = s.bits;
+        t.spp = s.spp;
+        t.floatFormat = s.bits == 32;
+        const std::vector<uint32_t> samples = testSamples(t, 99);
         const QString in = dir + "/" + s.name + ".tif";
-        ASSERT_TRUE(writeBytes(in, makeTiff(s.t, samples)));
+        ASSERT_TRUE(writeBytes(in, makeTiff(t, samples)));
         int index = 0;
-        for (const char* variant : s.variants) {
-            SCOPED_TRACE(std::string(s.name) + " " + variant);
+        for (const QString& variant : t.floatFormat ? floatVariants : integerVariants) {
+            SCOPED_TRACE(std::string(s.name) + " " + variant.toStdString());
             const QString out = dir + QString("/%1_%2.tif").arg(s.name).arg(index++);
-            QStringList args = QString(variant).split(' ');
-            args << in << out;
             QProcess p;
-            p.start("tiffcp", args);
+            p.start("tiffcp", variant.split(' ') << in << out);
             ASSERT_TRUE(p.waitForFinished(60000));
             ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
             const decoded d = readFile(out);
@@ -733,8 +572,8 @@ TEST(tiffReader, libtiffWrittenVariantsDecodeIdentically) {
             const decoded reference = readFile(plain);
             ASSERT_TRUE(d.ok);
             ASSERT_TRUE(reference.ok);
-            EXPECT_EQ(d.exif.bigEndian, QString(variant).contains("-B"));
-            if (s.t.bits == 32) {
+            EXPECT_EQ(d.exif.bigEndian, variant.contains("-B"));
+            if (t.bits == 32) {
                 EXPECT_EQ(d.rgbFloat, reference.rgbFloat);
             } else {
                 EXPECT_EQ(d.rgb16, reference.rgb16);
@@ -742,48 +581,12 @@ TEST(tiffReader, libtiffWrittenVariantsDecodeIdentically) {
             // libtiff 4.5 on a little-endian machine writes big-endian files with the floating-point
             // predictor from byte-swapped samples (its own read-back differs from the source), so
             // those files are only compared with libtiff's decode.
-            const bool libtiffSwapsPredicted =
-                QString(variant).contains(":3") && QString(variant).contains("-B");
-            if (!libtiffSwapsPredicted) {
-                expectPixels(d, s.t, samples);
+            if (!(variant.contains(":3") && variant.contains("-B"))) {
+                expectPixels(d, t, samples);
             }
             ++checked;
             if (HasFatalFailure()) return;
         }
     }
     EXPECT_EQ(checked, 6 * 13 + 7);
-}
-
-TEST(tiffReader, largeLibtiffStripsFillTheLzwTableAndSplitOverThreads) {
-    if (QStandardPaths::findExecutable("tiffcp").isEmpty())
-        GTEST_SKIP() << "tiffcp (libtiff-tools) is not installed";
-    // 500 × 400 RGB: one LZW strip of 600 kB runs through all code widths and many clear codes.
-    testTiff t;
-    t.width = 500;
-    t.height = 400;
-    t.bits = 16;
-    const std::vector<uint32_t> samples = testSamples(t, 5);
-    const QString dir = makeTempDir("tiffbig");
-    ASSERT_TRUE(writeBytes(dir + "/src.tif", makeTiff(t, samples)));
-    for (const char* variant : {"-c lzw -r 400", "-c lzw:2 -r 16 -B", "-c zip:2 -r 400"}) {
-        SCOPED_TRACE(variant);
-        QStringList args = QString(variant).split(' ');
-        args << dir + "/src.tif" << dir + "/out.tif";
-        QProcess p;
-        p.start("tiffcp", args);
-        ASSERT_TRUE(p.waitForFinished(60000));
-        ASSERT_EQ(p.exitCode(), 0);
-        QFile f(dir + "/out.tif");
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        const QByteArray a = f.readAll();
-        const std::vector<uint8_t> bytes(a.begin(), a.end());
-        std::vector<decoded> results;
-        for (int threads : {1, 3}) {
-            halvora::setThreadCountOverride(threads);
-            results.push_back(decodeTiffBytes(bytes));
-        }
-        halvora::setThreadCountOverride(0);
-        expectPixels(results[0], t, samples);
-        EXPECT_EQ(results[1].rgb16, results[0].rgb16);
-    }
 }

@@ -9,6 +9,7 @@
 #include "imageio/imageLoader.h"
 #include "imageio/imageSaver.h"
 #include "imageio/tiffReader.h"
+#include "support/radianceFiles.h"
 #include "support/testSupport.h"
 
 #include <QDir>
@@ -181,19 +182,21 @@ QString prefixFile(const QByteArray& bytes, const char* suffix) {
     return path;
 }
 
-decodeResult decodeRgbe(const QByteArray& bytes) {
+// The radiance readers (.hdr, .exr) through their information and load calls.
+decodeResult decodeRadiance(const QByteArray& bytes, const char* suffix) {
     decodeResult r;
     logCapture log;
-    const QString path = prefixFile(bytes, "hdr");
-    double primaries[8];
-    bool havePrimaries = false;
-    r.infoOk = halvora::getRGBEinfo(path, r.width, r.height, primaries, havePrimaries, &r.error);
-    if (r.infoOk && int64_t(r.width) * r.height <= (1 << 20)) {
-        guardedBuffer<float> rgb(size_t(r.width) * size_t(r.height) * 3, -7.0f);
-        float mx = 0, mn = 0;
-        r.ok = imageLoader::loadRadianceRGBE(path, r.width, r.height, rgb.data(), mx, mn, &r.error);
-        r.guardIntact = rgb.guardIntact();
-        r.pixels = rgb.samples();
+    halvora::test::radianceFile f =
+        halvora::test::loadRadianceFile(prefixFile(bytes, suffix), guard, 1 << 20);
+    r.infoOk = f.infoOk;
+    r.ok = f.loadOk;
+    r.width = f.width;
+    r.height = f.height;
+    r.error = f.error;
+    if (!f.pixels.empty()) {
+        r.guardIntact =
+            std::all_of(f.pixels.end() - guard, f.pixels.end(), [](float v) { return v == -7.0f; });
+        r.pixels.assign(f.pixels.begin(), f.pixels.end() - guard);
     }
     r.log = log.text();
     return r;
@@ -212,22 +215,6 @@ decodeResult decodeFits(const QByteArray& bytes) {
         r.ok = imageLoader::loadFITS(path, r.width, r.height, rgb.data(), &r.error);
         r.guardIntact = rgb.guardIntact();
         r.pixels = asFloat(rgb.samples());
-    }
-    r.log = log.text();
-    return r;
-}
-
-decodeResult decodeExr(const QByteArray& bytes) {
-    decodeResult r;
-    logCapture log;
-    const QString path = prefixFile(bytes, "exr");
-    r.infoOk = halvora::getEXRinfo(path, r.width, r.height, &r.error);
-    if (r.infoOk && int64_t(r.width) * r.height <= (1 << 20)) {
-        guardedBuffer<float> rgb(size_t(r.width) * size_t(r.height) * 3, -7.0f);
-        float mn = 0, mx = 0;
-        r.ok = halvora::loadEXR(path, r.width, r.height, rgb.data(), mn, mx, &r.error);
-        r.guardIntact = rgb.guardIntact();
-        r.pixels = rgb.samples();
     }
     r.log = log.text();
     return r;
@@ -256,7 +243,8 @@ TEST(truncationSweep, radianceRgbeFiles) {
     const QFileInfoList files = seeds("rgbe", "*.hdr");
     ASSERT_GE(files.size(), 5);
     for (const QFileInfo& f : files)
-        sweep(f.fileName().toStdString(), halvora::test::readBytes(f.filePath()), decodeRgbe);
+        sweep(f.fileName().toStdString(), halvora::test::readBytes(f.filePath()),
+              [](const QByteArray& b) { return decodeRadiance(b, "hdr"); });
 }
 
 TEST(truncationSweep, fitsFiles) {
@@ -275,5 +263,6 @@ TEST(truncationSweep, openExrFiles) {
     const QString path = halvora::test::makeTempDir("exr") + "/whole.exr";
     QString error;
     ASSERT_TRUE(imageSaver::saveOpenEXR(path, w, h, rgb.data(), &error)) << error.toStdString();
-    sweep("whole.exr", halvora::test::readBytes(path), decodeExr);
+    sweep("whole.exr", halvora::test::readBytes(path),
+          [](const QByteArray& b) { return decodeRadiance(b, "exr"); });
 }

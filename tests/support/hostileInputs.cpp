@@ -202,38 +202,16 @@ QString declares(qint64 w, qint64 h, qint64 bytes) {
 } // namespace
 
 QStringList hostileInputNames() {
-    return {"jpeg_truncated_mid_scan_with_end_marker",
-            "jpeg_truncated",
-            "jpeg_declares_8000x6000",
-            "jpeg_empty",
-            "jpeg_not_a_picture",
-            "unsupported_suffix",
-            "png_truncated",
-            "png_damaged_picture_data",
-            "png_declares_60000x60000",
-            "bmp_truncated",
-            "tiff_lzw_damaged_strip",
-            "tiff_lzw_short_strip",
-            "tiff_deflate_damaged_strip",
-            "tiff_deflate_short_strip",
-            "tiff_packbits_short_strip",
-            "tiff_32bit_unsigned",
-            "tiff_16bit_signed",
-            "tiff_palette",
-            "tiff_declares_60000x60000",
-            "rgbe_damaged_crlf",
-            "rgbe_declares_30000x30000",
-            "exr_declares_30000x30000",
-            "fits_truncated_data",
-            "fifo",
-            "directory",
-            "unreadable",
-            "missing",
-            "non_utf8_name_twins",
-            "non_utf8_name_loads",
-            "exif_directory_links_to_itself",
-            "jpeg_trailing_bytes",
-            "radiance_nan_and_infinity"};
+    return QString(
+               "jpeg_truncated_mid_scan_with_end_marker jpeg_truncated jpeg_declares_8000x6000 jpeg_empty "
+               "jpeg_not_a_picture unsupported_suffix png_truncated png_damaged_picture_data "
+               "png_declares_60000x60000 bmp_truncated tiff_lzw_damaged_strip tiff_lzw_short_strip "
+               "tiff_deflate_damaged_strip tiff_deflate_short_strip tiff_packbits_short_strip "
+               "tiff_32bit_unsigned tiff_16bit_signed tiff_palette tiff_declares_60000x60000 "
+               "rgbe_damaged_crlf rgbe_declares_30000x30000 exr_declares_30000x30000 fits_truncated_data "
+               "fifo directory unreadable missing non_utf8_name_twins non_utf8_name_loads "
+               "exif_directory_links_to_itself jpeg_trailing_bytes radiance_nan_and_infinity")
+        .split(' ');
 }
 
 std::vector<hostileInput> makeHostileInputs(const QString& dir, const QString& dataDir) {
