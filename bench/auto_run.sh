@@ -70,6 +70,10 @@ stages() {
         awk '!seen[$2 $3]++ { printf "%8.3f  %s\n", $1, substr($0, index($0, " ") + 1) }'
 }
 
+# An untimed run first: whatever the first run of a series pays (files and libraries read from
+# disk, the machine waking up) would otherwise count against the binary measured first.
+run_halvora warmup "$BIN" $PHOTOS >/dev/null
+
 echo "== halvora --auto (3 photos, 12 MP): $BIN"
 run_halvora ours "$BIN" $PHOTOS
 ls -l "$BOX/out/ours.jpg" | awk '{print "output bytes", $5}'
