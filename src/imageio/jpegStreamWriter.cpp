@@ -3,6 +3,7 @@
 #include "base/failure.h"
 #include "base/replacingFile.h"
 #include "base/runContext.h"
+#include "imageio/jpegSegments.h"
 #include "imageio/resultRows.h"
 
 #include <algorithm>
@@ -48,7 +49,8 @@ struct jpegStreamWriter::state {
     bool created = false; // jpeg_create_compress succeeded
     bool started = false; // jpeg_start_compress succeeded
     bool diskFailed = false;
-    bool broken = false; // a fault happened: the stream can only be abandoned
+    bool flushed = false; // the buffer has gone to the file at least once
+    bool broken = false;  // a fault happened: the stream can only be abandoned
     bool finished = false;
     int width = 0, height = 0, rows = 0;
 
@@ -72,6 +74,7 @@ struct jpegStreamWriter::state {
             s->diskFailed = true;
             ERREXIT(c, JERR_FILE_WRITE);
         }
+        s->flushed = true;
         d->pub.next_output_byte = s->buffer.data();
         d->pub.free_in_buffer = s->buffer.size();
         return TRUE;
@@ -109,6 +112,14 @@ jpegStreamWriter::~jpegStreamWriter() {
 
 int jpegStreamWriter::rowsWritten() const {
     return s_ ? s_->rows : 0;
+}
+
+QByteArray jpegStreamWriter::headerBytes() const {
+    if (!s_ || !s_->started || s_->broken || s_->flushed || s_->rows == 0) return QByteArray();
+    const QByteArray buffered(reinterpret_cast<const char*>(s_->buffer.data()),
+                              qsizetype(s_->buffer.size() - s_->dest.pub.free_in_buffer));
+    const qsizetype end = halvora::jpegScanHeaderEnd(buffered);
+    return end > 0 ? buffered.left(end) : QByteArray();
 }
 
 bool jpegStreamWriter::open(const QString& fileName, int width, int height, int quality, int dpi,

@@ -36,6 +36,10 @@ public:
     bool finish(QString* error);
 
     int rowsWritten() const;
+    /// The file's bytes from its start to the end of its scan header (SOI … SOS) once a row has been
+    /// written and while they are still buffered: the same for every stream of this size, quality,
+    /// resolution and profile. Empty otherwise.
+    QByteArray headerBytes() const;
 
 private:
     const char* who_;
