@@ -35,8 +35,9 @@ resultExifAside::~resultExifAside() {
 }
 
 bool resultExifAside::start(const saveResultRequest& request, int width, int height) {
-    if (started_ || !tool_ || standIn_ == "result-tags.jpg" || !request.options.transferExif || source_.referencePhoto.isEmpty() ||
-        request.options.format != saveResultOptions_t::formatJpeg || width <= 0 || height <= 0)
+    if (started_ || !tool_ || standIn_ == "result-tags.jpg" || !request.options.transferExif ||
+        source_.referencePhoto.isEmpty() || request.options.format != saveResultOptions_t::formatJpeg ||
+        width <= 0 || height <= 0)
         return false;
     header_ = resultHeader(standIn_, request, width, height);
     if (header_.isEmpty()) return false;

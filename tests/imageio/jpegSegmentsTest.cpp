@@ -15,19 +15,19 @@ namespace {
 
 using halvora::test::makeTempDir;
 
-QByteArray readFile(const QString& name) {
+QByteArray jpegFileBytes(const QString& name) {
     QFile f(name);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void writeFile(const QString& name, const QByteArray& bytes) {
+void putJpegBytes(const QString& name, const QByteArray& bytes) {
     QFile f(name);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     ASSERT_EQ(f.write(bytes), bytes.size());
 }
 
 // A finished 200 × 120 gradient; `header` receives what the stream reported after its first row.
-QByteArray writeStream(const QString& name, int quality, const QByteArray& icc, QByteArray* header) {
+QByteArray writeGradientStream(const QString& name, int quality, const QByteArray& icc, QByteArray* header) {
     const int w = 200, h = 120;
     std::vector<uint16_t> rgb(size_t(w) * h * 3);
     for (size_t i = 0; i < rgb.size(); ++i)
@@ -40,10 +40,10 @@ QByteArray writeStream(const QString& name, int quality, const QByteArray& icc, 
     *header = writer.headerBytes();
     EXPECT_TRUE(writer.writeRows(rgb.data() + size_t(w) * 3, h - 1, {}, &error));
     EXPECT_TRUE(writer.finish(&error)) << error.toStdString();
-    return readFile(name);
+    return jpegFileBytes(name);
 }
 
-QByteArray segment(unsigned marker, const QByteArray& payload) {
+QByteArray metadataSegment(unsigned marker, const QByteArray& payload) {
     QByteArray s("\xFF", 1);
     s += char(marker);
     const int length = int(payload.size()) + 2;
@@ -59,7 +59,7 @@ TEST(jpegSegments, theStreamHeaderIsTheStartOfTheFinishedFile) {
     for (const QByteArray& icc : {QByteArray(), QByteArray(3000, 'p')}) {
         SCOPED_TRACE(icc.size());
         QByteArray header;
-        const QByteArray file = writeStream(dir + "/a.jpg", 90, icc, &header);
+        const QByteArray file = writeGradientStream(dir + "/a.jpg", 90, icc, &header);
         ASSERT_FALSE(header.isEmpty());
         EXPECT_TRUE(file.startsWith(header));
         EXPECT_EQ(halvora::jpegScanHeaderEnd(file), header.size());
@@ -81,23 +81,23 @@ TEST(jpegSegments, theStreamHeaderIsTheStartOfTheFinishedFile) {
 TEST(jpegSegments, theStandInsMetadataMovesOntoThePicture) {
     const QString dir = makeTempDir("jpegSplice");
     QByteArray header;
-    const QByteArray picture = writeStream(dir + "/result.jpg", 95, QByteArray(), &header);
+    const QByteArray picture = writeGradientStream(dir + "/result.jpg", 95, QByteArray(), &header);
     const qsizetype own = halvora::jpegPictureSegmentsStart(header);
     // What a tool leaves in the stand-in: its metadata in front of the unchanged picture segments.
-    const QByteArray metadata = QByteArray("\xFF\xD8", 2) + segment(0xE0, header.mid(6, own - 6)) +
-                                segment(0xE1, "Exif\0\0tags") + segment(0xFE, "a comment");
+    const QByteArray metadata = QByteArray("\xFF\xD8", 2) + metadataSegment(0xE0, header.mid(6, own - 6)) +
+                                metadataSegment(0xE1, "Exif\0\0tags") + metadataSegment(0xFE, "a comment");
     const QByteArray tagged = metadata + header.mid(own) + QByteArray("\xFF\xD9", 2);
-    writeFile(dir + "/tagged.jpg", tagged);
+    putJpegBytes(dir + "/tagged.jpg", tagged);
     QString error;
     ASSERT_TRUE(halvora::spliceJpegMetadata(dir + "/result.jpg", header, dir + "/tagged.jpg", &error))
         << error.toStdString();
-    EXPECT_EQ(readFile(dir + "/result.jpg"), metadata + picture.mid(own));
+    EXPECT_EQ(jpegFileBytes(dir + "/result.jpg"), metadata + picture.mid(own));
 
     // Refused, the target untouched: another header, a tool that changed the tables or added a trailer,
     // damaged stand-ins.
     const QString target = dir + "/second.jpg";
     QByteArray otherHeader;
-    const QByteArray second = writeStream(target, 80, QByteArray(), &otherHeader);
+    const QByteArray second = writeGradientStream(target, 80, QByteArray(), &otherHeader);
     const QByteArray taggedSecond = metadata + otherHeader.mid(own) + QByteArray("\xFF\xD9", 2);
     QByteArray changedTables = taggedSecond;
     changedTables[metadata.size() + 10] = char(changedTables[metadata.size() + 10] ^ 1);
@@ -113,16 +113,16 @@ TEST(jpegSegments, theStandInsMetadataMovesOntoThePicture) {
     };
     for (const auto& r : refusals) {
         SCOPED_TRACE(r.what);
-        writeFile(dir + "/bad.jpg", r.tagged);
+        putJpegBytes(dir + "/bad.jpg", r.tagged);
         error.clear();
         EXPECT_FALSE(halvora::spliceJpegMetadata(target, r.header, dir + "/bad.jpg", &error));
         EXPECT_FALSE(error.isEmpty());
-        EXPECT_EQ(readFile(target), second);
+        EXPECT_EQ(jpegFileBytes(target), second);
     }
     EXPECT_FALSE(halvora::spliceJpegMetadata(dir + "/missing.jpg", header, dir + "/tagged.jpg", &error));
     EXPECT_TRUE(error.contains("missing.jpg"));
     // The same stand-in unchanged does serve the second picture.
-    writeFile(dir + "/good.jpg", taggedSecond);
+    putJpegBytes(dir + "/good.jpg", taggedSecond);
     EXPECT_TRUE(halvora::spliceJpegMetadata(target, otherHeader, dir + "/good.jpg", &error));
-    EXPECT_EQ(readFile(target), metadata + second.mid(own));
+    EXPECT_EQ(jpegFileBytes(target), metadata + second.mid(own));
 }

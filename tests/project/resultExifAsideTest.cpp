@@ -17,12 +17,12 @@ namespace {
 
 using halvora::test::makeTempDir;
 
-QByteArray readFile(const QString& name) {
+QByteArray savedBytes(const QString& name) {
     QFile f(name);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-saveResultRequest resultFile(const QString& name, int quality) {
+saveResultRequest savedGradient(const QString& name, int quality) {
     const int w = 320, h = 200;
     std::vector<uint16_t> rgb(size_t(w) * h * 3);
     for (size_t i = 0; i < rgb.size(); ++i)
@@ -58,14 +58,14 @@ TEST(resultExifAside, givesTheBytesOfTheTransferIntoTheCompleteFileOrFallsBackTo
     source.usedPhotos = "[1] " + photos + "IMG_3869.jpeg, [2] " + photos + "IMG_3872.jpeg";
 
     // The transfer into the complete file, as every save made it before.
-    const saveResultRequest direct = resultFile(dir + "direct.jpg", 100);
+    const saveResultRequest direct = savedGradient(dir + "direct.jpg", 100);
     QString error;
     ASSERT_EQ(halvora::transferResultExif(&tool, source, direct, &error), metadataTransfer_t::done)
         << error.toStdString();
-    const QByteArray expected = readFile(direct.fileName);
+    const QByteArray expected = savedBytes(direct.fileName);
     ASSERT_TRUE(expected.contains("Halvora")) << "the tool wrote the tags";
 
-    const saveResultRequest saved = resultFile(dir + "aside.jpg", 100);
+    const saveResultRequest saved = savedGradient(dir + "aside.jpg", 100);
     {
         halvora::test::logCapture log;
         resultExifAside aside(&tool, source, dir);
@@ -73,12 +73,12 @@ TEST(resultExifAside, givesTheBytesOfTheTransferIntoTheCompleteFileOrFallsBackTo
         EXPECT_EQ(aside.finish(saved, &error), metadataTransfer_t::done) << error.toStdString();
         EXPECT_TRUE(log.contains("tags written beside the tone mapping"));
     }
-    EXPECT_TRUE(readFile(saved.fileName) == expected);
+    EXPECT_TRUE(savedBytes(saved.fileName) == expected);
     EXPECT_FALSE(QFile::exists(dir + "result-tags.jpg")) << "the stand-in is removed";
 
     // A stand-in made for another header (here another quality) is not used: the tags are copied
     // into the complete file instead, with the same result as there.
-    const saveResultRequest other = resultFile(dir + "other.jpg", 100);
+    const saveResultRequest other = savedGradient(dir + "other.jpg", 100);
     saveResultRequest announced = other;
     announced.options.jpegQuality = 90;
     {
@@ -88,7 +88,7 @@ TEST(resultExifAside, givesTheBytesOfTheTransferIntoTheCompleteFileOrFallsBackTo
         EXPECT_EQ(aside.finish(other, &error), metadataTransfer_t::done) << error.toStdString();
         EXPECT_TRUE(log.contains("does not start with the expected JPEG header; the tags are copied"));
     }
-    EXPECT_TRUE(readFile(other.fileName) == expected);
+    EXPECT_TRUE(savedBytes(other.fileName) == expected);
 
     // Not for TIFF, not without a transfer asked for, not without a folder for the stand-in.
     saveResultRequest tiff = saved;
