@@ -27,15 +27,15 @@ QByteArray resultHeader(const QString& fileName, const saveResultRequest& reques
 
 resultExifAside::resultExifAside(exiftoolDaemon* tool, const resultMetadataSource_t& source,
                                  const QString& folder)
-    : tool_(tool), source_(source), standIn_(folder + "result-tags.jpg") {}
+    : tool_(tool), source_(source), standIn_(folder.isEmpty() ? QString() : folder + "result-tags.jpg") {}
 
 resultExifAside::~resultExifAside() {
     thread_.wait();
-    QFile::remove(standIn_);
+    if (!standIn_.isEmpty()) QFile::remove(standIn_);
 }
 
 bool resultExifAside::start(const saveResultRequest& request, int width, int height) {
-    if (started_ || !tool_ || standIn_ == "result-tags.jpg" || !request.options.transferExif ||
+    if (started_ || !tool_ || standIn_.isEmpty() || !request.options.transferExif ||
         source_.referencePhoto.isEmpty() || request.options.format != saveResultOptions_t::formatJpeg ||
         width <= 0 || height <= 0)
         return false;

@@ -39,7 +39,7 @@ public:
 private:
     exiftoolDaemon* tool_;
     resultMetadataSource_t source_;
-    QString standIn_;
+    QString standIn_; ///< empty without a folder
     QByteArray header_;
     bool started_ = false;
     bool tagged_ = false; ///< the tool run into the stand-in succeeded (read after the wait)

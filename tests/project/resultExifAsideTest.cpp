@@ -65,14 +65,18 @@ TEST(resultExifAside, givesTheBytesOfTheTransferIntoTheCompleteFileOrFallsBackTo
     const QByteArray expected = savedBytes(direct.fileName);
     ASSERT_TRUE(expected.contains("Halvora")) << "the tool wrote the tags";
 
-    const saveResultRequest saved = savedGradient(dir + "aside.jpg", 100);
-    {
+    // The stand-in made for `announced`, the file saved as `saved`; the log line says which way the
+    // tags went.
+    auto transferAside = [&](const saveResultRequest& announced, const saveResultRequest& saved,
+                             const char* logLine) {
         halvora::test::logCapture log;
         resultExifAside aside(&tool, source, dir);
-        ASSERT_TRUE(aside.start(saved, 320, 200));
+        ASSERT_TRUE(aside.start(announced, 320, 200));
         EXPECT_EQ(aside.finish(saved, &error), metadataTransfer_t::done) << error.toStdString();
-        EXPECT_TRUE(log.contains("tags written beside the tone mapping"));
-    }
+        EXPECT_TRUE(log.contains(logLine));
+    };
+    const saveResultRequest saved = savedGradient(dir + "aside.jpg", 100);
+    transferAside(saved, saved, "tags written beside the tone mapping");
     EXPECT_TRUE(savedBytes(saved.fileName) == expected);
     EXPECT_FALSE(QFile::exists(dir + "result-tags.jpg")) << "the stand-in is removed";
 
@@ -81,13 +85,7 @@ TEST(resultExifAside, givesTheBytesOfTheTransferIntoTheCompleteFileOrFallsBackTo
     const saveResultRequest other = savedGradient(dir + "other.jpg", 100);
     saveResultRequest announced = other;
     announced.options.jpegQuality = 90;
-    {
-        halvora::test::logCapture log;
-        resultExifAside aside(&tool, source, dir);
-        ASSERT_TRUE(aside.start(announced, 320, 200));
-        EXPECT_EQ(aside.finish(other, &error), metadataTransfer_t::done) << error.toStdString();
-        EXPECT_TRUE(log.contains("does not start with the expected JPEG header; the tags are copied"));
-    }
+    transferAside(announced, other, "does not start with the expected JPEG header; the tags are copied");
     EXPECT_TRUE(savedBytes(other.fileName) == expected);
 
     // Not for TIFF, not without a transfer asked for, not without a folder for the stand-in.
